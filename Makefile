@@ -1,0 +1,32 @@
+# Entry points for people and CI. Each one first installs what is missing.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build run test bench format clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: build
+	@cmake --build $(BUILD) --target benchmarks
+	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.2; done
+
+format: configure
+	@cmake --build $(BUILD) --target format
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,35 @@
+# tindrel_glob(<var> <dir>...): the .cpp files under the given folders,
+# re-globbed on every build so new files need no CMake edit.
+function(tindrel_glob out)
+    set(files)
+    foreach(dir IN LISTS ARGN)
+        file(GLOB_RECURSE found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+        list(APPEND files ${found})
+    endforeach()
+    set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+# tindrel_add_test(<name> LABEL <label> SOURCES ... LIBS ... [ENV ...] [FIXTURES ...])
+# One GoogleTest executable, its cases discovered one by one under a label.
+function(tindrel_add_test name)
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;FIXTURES" ${ARGN})
+    if(NOT T_LABEL)
+        set(T_LABEL unit)
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE tindrel_test_support ${T_LIBS} GTest::gmock)
+    set(props LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+    if(T_ENV)
+        list(APPEND props ENVIRONMENT "${T_ENV}")
+    endif()
+    if(T_FIXTURES)
+        list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES ${props})
+endfunction()
