@@ -3,6 +3,7 @@
 #include "platform/xdg/XdgPaths.h"
 #include "support/FakeLoginItem.h"
 #include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
 #include "support/TempXdg.h"
 
 #include <QDebug>
