@@ -70,6 +70,7 @@ TEST_F(ClipStorePersistenceTest, LoadingKeepsEveryPinAndCutsHistoryToTheLimit) {
     for (int i = 0; i < 15; ++i)
         pins.append(clipJson(QStringLiteral("pin %1").arg(i), 100 + i, 200 + i));
     pins.append(clipJson(QStringLiteral("pin without stamp"), 50));
+    history.append(clipJson(QString(), 2000)); // never a clip: dropped
     for (int i = 0; i < 12; ++i)
         history.append(clipJson(QStringLiteral("clip %1").arg(i), 1000 - i));
     ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath).absolutePath()));
@@ -80,6 +81,7 @@ TEST_F(ClipStorePersistenceTest, LoadingKeepsEveryPinAndCutsHistoryToTheLimit) {
     EXPECT_EQ(store->pinned().at(14).text(), QStringLiteral("pin 14"));
     EXPECT_EQ(store->pinned().last().pinnedAt(), Instant::fromReference(50));
     ASSERT_EQ(store->history().size(), 10);
+    EXPECT_EQ(store->history().first().text(), QStringLiteral("clip 0"));
     EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 9"));
     EXPECT_TRUE(store->unpinned().isEmpty());
     EXPECT_TRUE(log.lines.isEmpty());
