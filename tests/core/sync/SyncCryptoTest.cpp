@@ -2,6 +2,7 @@
 #include "core/sync/PairingCode.h"
 #include "core/sync/SecureRandom.h"
 
+#include <QList>
 #include <gtest/gtest.h>
 
 namespace {
@@ -129,6 +130,36 @@ TEST(SyncCryptoSeal, FreshNonceEverySealBothOpen) {
     EXPECT_NE(first->left(12), second->left(12));
     EXPECT_EQ(SyncCrypto::open(*first, key), plain);
     EXPECT_EQ(SyncCrypto::open(*second, key), plain);
+}
+
+// Buffers are recycled between calls; nothing a caller still holds may change.
+TEST(SyncCryptoSeal, ResultsStayIntactWhileCallersHoldThem) {
+    const QByteArray key = keyOf(6);
+    const QByteArray big(600000, 'b');
+    const QByteArray small("small");
+    QList<QByteArray> sealed;
+    QList<QByteArray> opened;
+    for (int round = 0; round < 3; ++round) {
+        for (const QByteArray& plain : {big, small, big}) {
+            sealed.append(*SyncCrypto::seal(plain, key));
+            opened.append(*SyncCrypto::open(sealed.last(), key));
+        }
+    }
+    for (qsizetype i = 0; i < sealed.size(); ++i) {
+        const QByteArray& expected = i % 3 == 1 ? small : big;
+        EXPECT_EQ(opened[i], expected) << i;
+        EXPECT_EQ(SyncCrypto::open(sealed[i], key), expected) << i;
+    }
+    // Changing a result is the caller's own business.
+    QByteArray mine = *SyncCrypto::seal(small, key);
+    mine.fill('\0');
+    EXPECT_EQ(SyncCrypto::open(*SyncCrypto::seal(small, key), key), small);
+
+    // A small result after a large one does not keep a large allocation.
+    sealed.clear();
+    opened.clear();
+    (void)SyncCrypto::seal(big, key);
+    EXPECT_LE(SyncCrypto::seal(small, key)->capacity(), 64 * 1024);
 }
 
 TEST(SyncCryptoOpen, RejectsEveryAlterationTruncationAndForeignKey) {
