@@ -221,18 +221,28 @@ TEST(SyncCryptoKeys, RoomIdsUseTheirOwnLabels) {
               QLatin1String("412c059b184a5346bb3ee4dd84efbdf6fa40dc75ddb1ae3769ebefb17b7a4bc2"));
 }
 
-TEST(SyncCryptoKeys, PairingKeyIgnoresHowTheCodeWasTypedAndIsDerivedOnce) {
+TEST(SyncCryptoKeys, PairingKeyIgnoresHowTheCodeWasTyped) {
     const QByteArray expected =
         hex("9b105ede660ca097e461423cb6d3ed31117d7e189bce6f9e6e73211497874a01");
-    const int before = SyncCrypto::detail::pairingKeyDerivations();
     const char* typings[] = {
         "7K0M1NP4Q",   "7K0-M1N-P4Q", "7k0-m1n-p4q",   " 7K0 M1N P4Q ",
         "7KO-MIN-P4Q", "7ko mln p4q", "7K0\tM1N\nP4Q", "7K0UM1NP4Q",
     };
     for (const char* typed : typings)
         EXPECT_EQ(SyncCrypto::pairingKey(QLatin1String(typed)), expected) << typed;
-    EXPECT_EQ(SyncCrypto::detail::pairingKeyDerivations() - before, 1);
     EXPECT_NE(SyncCrypto::pairingKey(QStringLiteral("7K0M1NP4R")), expected);
+}
+
+TEST(SyncCryptoKeys, PairingKeyIsDerivedOncePerCode) {
+    const auto code = PairingCode::generate(); // never seen before in this process
+    ASSERT_TRUE(code);
+    const int before = SyncCrypto::detail::pairingKeyDerivations();
+    const auto key = SyncCrypto::pairingKey(*code);
+    ASSERT_TRUE(key);
+    for (const QString& typed :
+         {*code, PairingCode::format(*code).toLower(), u' ' + PairingCode::format(*code) + u' '})
+        EXPECT_EQ(SyncCrypto::pairingKey(typed), key);
+    EXPECT_EQ(SyncCrypto::detail::pairingKeyDerivations() - before, 1);
 }
 
 TEST(SyncCryptoKeys, DecodeKeyAcceptsOnlyCanonicalBase64OfThirtyTwoBytes) {
