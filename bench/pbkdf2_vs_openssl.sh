@@ -34,7 +34,7 @@ openssl_ms=$(awk -v f="$full_us" -v s="$startup_us" 'BEGIN { printf "%.1f", (f -
 # CSV rows of the repetitions: name,iterations,real_time,cpu_time,time_unit,...
 ours_ms=$("$bench" --benchmark_filter='^BM_PairingKey/' --benchmark_repetitions="$runs" \
   --benchmark_format=csv 2>/dev/null |
-  awk -F, '$1 ~ /^"BM_PairingKey\/real_time"$/ && (best == "" || $3 < best) { best = $3 }
+  awk -F, '$1 == "\"BM_PairingKey/real_time\"" { t = $3 + 0; if (!n++ || t < best) best = t }
            END { printf "%.1f", best }')
 
 ratio=$(awk -v o="$ours_ms" -v r="$openssl_ms" 'BEGIN { printf "%.2f", o / r }')
