@@ -1,0 +1,336 @@
+#include "core/sync/SyncMessage.h"
+
+#include "core/sync/SyncCrypto.h"
+#include "core/sync/SyncProtocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+// Wire times beyond this (about the year 5138) or before 1970 are not times
+// a device could have produced; they would only break date arithmetic.
+constexpr double latestWireTime = 1.0e11;
+
+bool isWireTime(double seconds) {
+    return std::isfinite(seconds) && seconds >= 0.0 && seconds <= latestWireTime;
+}
+
+// --- encoding: written by hand so the keys come out in the agreed order ---
+
+void appendString(QByteArray& out, const QString& text) {
+    static constexpr char digits[] = "0123456789abcdef";
+    const QByteArray utf8 = text.toUtf8();
+    out.reserve(out.size() + utf8.size() + 2);
+    out += '"';
+    for (char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += digits[byte >> 4];
+                out += digits[byte & 0xf];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+// Shortest text that reads back as the same double.
+void appendNumber(QByteArray& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null"; // JSON has no such numbers; the receiver rejects the entry
+        return;
+    }
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
+}
+
+void appendInt(QByteArray& out, int value) {
+    char buffer[16];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
+}
+
+class ObjectWriter {
+public:
+    explicit ObjectWriter(QByteArray& out) : m_out(out) { m_out += '{'; }
+    void finish() { m_out += '}'; }
+
+    QByteArray& key(const char* name) {
+        if (!m_first)
+            m_out += ',';
+        m_first = false;
+        m_out += '"';
+        m_out += name;
+        m_out += "\":";
+        return m_out;
+    }
+    void string(const char* name, const QString& value) { appendString(key(name), value); }
+    void string(const char* name, const std::optional<QString>& value) {
+        if (value)
+            string(name, *value);
+    }
+    void number(const char* name, double value) { appendNumber(key(name), value); }
+    void number(const char* name, const std::optional<double>& value) {
+        if (value)
+            number(name, *value);
+    }
+    template <typename T, typename WriteEntry>
+    void list(const char* name, const std::optional<QList<T>>& entries, WriteEntry write) {
+        if (!entries)
+            return;
+        QByteArray& out = key(name);
+        out += '[';
+        for (qsizetype i = 0; i < entries->size(); ++i) {
+            if (i > 0)
+                out += ',';
+            ObjectWriter entry(out);
+            write(entry, entries->at(i));
+            entry.finish();
+        }
+        out += ']';
+    }
+
+private:
+    QByteArray& m_out;
+    bool m_first = true;
+};
+
+// --- decoding: any wrong type fails the whole message ---
+
+class ObjectReader {
+public:
+    explicit ObjectReader(QJsonObject object) : m_object(std::move(object)) {}
+    bool ok() const { return m_ok; }
+
+    std::optional<QString> optionalString(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isString())
+            return fail<QString>();
+        return value.toString();
+    }
+    QString requiredString(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (!value.isString())
+            return fail<QString>().value_or(QString());
+        return value.toString();
+    }
+    std::optional<double> optionalTime(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isDouble() || !isWireTime(value.toDouble()))
+            return fail<double>();
+        return value.toDouble();
+    }
+    double requiredTime(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (!value.isDouble() || !isWireTime(value.toDouble()))
+            return fail<double>().value_or(0.0);
+        return value.toDouble();
+    }
+    std::optional<int> optionalInt(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        const double number = value.toDouble();
+        if (!value.isDouble() || number != std::trunc(number) ||
+            number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
+            return fail<int>();
+        return static_cast<int>(number);
+    }
+    template <typename T, typename ReadEntry>
+    std::optional<QList<T>> optionalList(const char* name, ReadEntry read) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isArray())
+            return fail<QList<T>>();
+        const QJsonArray array = value.toArray();
+        QList<T> entries;
+        entries.reserve(array.size());
+        for (const QJsonValue& item : array) {
+            if (!item.isObject())
+                return fail<QList<T>>();
+            ObjectReader entry(item.toObject());
+            T decoded = read(entry);
+            if (!entry.ok())
+                return fail<QList<T>>();
+            entries.append(std::move(decoded));
+        }
+        return entries;
+    }
+
+private:
+    template <typename T> std::optional<T> fail() {
+        m_ok = false;
+        return std::nullopt;
+    }
+
+    QJsonObject m_object;
+    bool m_ok = true;
+};
+} // namespace
+
+SyncMessage SyncMessage::ping() {
+    return SyncMessage{};
+}
+
+SyncMessage SyncMessage::hello(const QString& deviceId, const QString& deviceName) {
+    SyncMessage message;
+    message.type = SyncMessageType::hello;
+    message.deviceId = deviceId;
+    message.deviceName = deviceName;
+    message.proto = SyncProtocol::version;
+    return message;
+}
+
+SyncMessage SyncMessage::pair(const QString& deviceId, const QString& deviceName,
+                              const QString& deviceKeyBase64) {
+    SyncMessage message;
+    message.type = SyncMessageType::pair;
+    message.deviceId = deviceId;
+    message.deviceName = deviceName;
+    message.deviceKey = deviceKeyBase64;
+    return message;
+}
+
+SyncMessage SyncMessage::ack(const QString& clipId) {
+    SyncMessage message;
+    message.type = SyncMessageType::ack;
+    message.id = clipId;
+    return message;
+}
+
+QByteArray SyncMessage::encode() const {
+    QByteArray out;
+    ObjectWriter object(out);
+    object.string("type", QString(syncMessageTypeName(type)));
+    object.string("deviceId", deviceId);
+    object.string("deviceName", deviceName);
+    object.string("deviceKey", deviceKey);
+    object.string("id", id);
+    object.string("text", text);
+    object.string("originId", originId);
+    object.string("originName", originName);
+    object.number("createdAt", createdAt);
+    object.string("hash", hash);
+    object.list("devices", devices, [](ObjectWriter& entry, const SyncDevicePayload& device) {
+        entry.string("id", device.id);
+        entry.string("name", device.name);
+        entry.string("key", device.key);
+        entry.string("platform", device.platform);
+        entry.number("lastSeen", device.lastSeen);
+    });
+    object.list("pins", pins, [](ObjectWriter& entry, const SyncPinPayload& pin) {
+        entry.string("text", pin.text);
+        entry.number("pinnedAt", pin.pinnedAt);
+    });
+    object.list("unpinned", unpinned, [](ObjectWriter& entry, const SyncUnpinPayload& unpin) {
+        entry.string("hash", unpin.hash);
+        entry.number("at", unpin.at);
+    });
+    if (proto)
+        appendInt(object.key("protocol"), *proto);
+    object.finish();
+    return out;
+}
+
+std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    const QJsonValue typeValue = object.value(QLatin1StringView("type"));
+    if (!typeValue.isString())
+        return std::nullopt;
+    const std::optional<SyncMessageType> type = syncMessageTypeFromName(typeValue.toString());
+    if (!type)
+        return std::nullopt;
+
+    ObjectReader reader(object);
+    SyncMessage message;
+    message.type = *type;
+    message.deviceId = reader.optionalString("deviceId");
+    message.deviceName = reader.optionalString("deviceName");
+    message.proto = reader.optionalInt("protocol");
+    message.deviceKey = reader.optionalString("deviceKey");
+    message.id = reader.optionalString("id");
+    message.text = reader.optionalString("text");
+    message.originId = reader.optionalString("originId");
+    message.originName = reader.optionalString("originName");
+    message.createdAt = reader.optionalTime("createdAt");
+    message.hash = reader.optionalString("hash");
+    message.devices = reader.optionalList<SyncDevicePayload>("devices", [](ObjectReader& entry) {
+        SyncDevicePayload device;
+        device.id = entry.requiredString("id");
+        device.name = entry.requiredString("name");
+        device.key = entry.requiredString("key");
+        device.platform = entry.optionalString("platform");
+        device.lastSeen = entry.optionalTime("lastSeen");
+        return device;
+    });
+    message.pins = reader.optionalList<SyncPinPayload>("pins", [](ObjectReader& entry) {
+        SyncPinPayload pin;
+        pin.text = entry.requiredString("text");
+        pin.pinnedAt = entry.requiredTime("pinnedAt");
+        return pin;
+    });
+    message.unpinned = reader.optionalList<SyncUnpinPayload>("unpinned", [](ObjectReader& entry) {
+        SyncUnpinPayload unpin;
+        unpin.hash = entry.requiredString("hash");
+        unpin.at = entry.requiredTime("at");
+        return unpin;
+    });
+    if (!reader.ok())
+        return std::nullopt;
+    return message;
+}
+
+std::expected<QByteArray, SyncCryptoError> SyncMessage::seal(const QByteArray& key) const {
+    return SyncCrypto::seal(encode(), key);
+}
+
+std::expected<SyncMessage, SyncCryptoError> SyncMessage::open(const QByteArray& sealed,
+                                                              const QByteArray& key) {
+    const auto plain = SyncCrypto::open(sealed, key);
+    if (!plain)
+        return std::unexpected(plain.error());
+    std::optional<SyncMessage> message = decode(*plain);
+    if (!message)
+        return std::unexpected(SyncCryptoError::decodingFailed);
+    return std::move(*message);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/sync/SyncCryptoError.h"
+#include "core/sync/SyncDevicePayload.h"
+#include "core/sync/SyncMessageType.h"
+#include "core/sync/SyncPinPayload.h"
+#include "core/sync/SyncUnpinPayload.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <expected>
+#include <optional>
+
+// The one record two devices exchange, as JSON inside a sealed frame.
+// Every field but the type is optional; absent fields are left out of the
+// JSON. Times count seconds since 1970-01-01 UTC.
+struct SyncMessage {
+    SyncMessageType type = SyncMessageType::ping;
+    std::optional<QString> deviceId;
+    std::optional<QString> deviceName;
+    std::optional<int> proto; // "protocol"; a hello without it speaks version 1
+    std::optional<QString> deviceKey;
+    std::optional<QString> id;
+    std::optional<QString> text;
+    std::optional<QString> originId;
+    std::optional<QString> originName;
+    std::optional<double> createdAt;
+    std::optional<QString> hash;
+    std::optional<QList<SyncDevicePayload>> devices;
+    std::optional<QList<SyncPinPayload>> pins;
+    std::optional<QList<SyncUnpinPayload>> unpinned;
+
+    static SyncMessage ping();
+    // Announces this device and the protocol version we speak.
+    static SyncMessage hello(const QString& deviceId, const QString& deviceName);
+    static SyncMessage pair(const QString& deviceId, const QString& deviceName,
+                            const QString& deviceKeyBase64);
+    static SyncMessage ack(const QString& clipId);
+
+    // UTF-8 JSON with the keys in a fixed order; never fails.
+    QByteArray encode() const;
+    // Nothing when the bytes are not a message: not a JSON object, a missing
+    // or unknown type, a key of the wrong JSON type, a list entry without
+    // one of its required keys, or a time that is not within 0 ... 10^11 s.
+    // Unknown keys are ignored; null counts as absent where a key may be.
+    static std::optional<SyncMessage> decode(const QByteArray& json);
+
+    // encode() sealed under the key (SyncCrypto::seal).
+    std::expected<QByteArray, SyncCryptoError> seal(const QByteArray& key) const;
+    // SyncCrypto::open, then decode(); an authentic frame that does not
+    // decode fails with decodingFailed.
+    static std::expected<SyncMessage, SyncCryptoError> open(const QByteArray& sealed,
+                                                            const QByteArray& key);
+
+    friend bool operator==(const SyncMessage&, const SyncMessage&) = default;
+};

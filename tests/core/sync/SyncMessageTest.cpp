@@ -1,0 +1,222 @@
+#include "core/sync/SyncMessage.h"
+#include "core/sync/SyncCrypto.h"
+
+#include <QJsonDocument>
+#include <gtest/gtest.h>
+
+namespace {
+SyncMessage everyField() {
+    SyncMessage m;
+    m.type = SyncMessageType::clip;
+    m.deviceId = QStringLiteral("D1");
+    m.deviceName = QStringLiteral("Desk");
+    m.proto = 3;
+    m.deviceKey = QStringLiteral("K");
+    m.id = QStringLiteral("C1");
+    m.text = QStringLiteral("t");
+    m.originId = QStringLiteral("O1");
+    m.originName = QStringLiteral("Laptop");
+    m.createdAt = 1.5;
+    m.hash = QStringLiteral("h");
+    m.devices = QList<SyncDevicePayload>{
+        {QStringLiteral("P1"), QStringLiteral("Phone"), QStringLiteral("k1"),
+         QStringLiteral("linux"), 2.25},
+        {QStringLiteral("P2"), QStringLiteral("Tab"), QStringLiteral("k2"), std::nullopt,
+         std::nullopt},
+    };
+    m.pins = QList<SyncPinPayload>{{QStringLiteral("pin"), 3.0}};
+    m.unpinned = QList<SyncUnpinPayload>{{QStringLiteral("u"), 4.0}};
+    return m;
+}
+
+QByteArray keyOf(char first) {
+    QByteArray key(32, '\0');
+    key[0] = first;
+    return key;
+}
+} // namespace
+
+TEST(SyncMessageEncode, WritesOnlyPresentKeysInTheAgreedOrder) {
+    struct Case {
+        const char* name;
+        SyncMessage message;
+        const char* json;
+    };
+    const Case cases[] = {
+        {"ping", SyncMessage::ping(), R"({"type":"ping"})"},
+        {"hello", SyncMessage::hello(QStringLiteral("A"), QStringLiteral("Desk")),
+         R"({"type":"hello","deviceId":"A","deviceName":"Desk","protocol":3})"},
+        {"ack", SyncMessage::ack(QStringLiteral("C")), R"({"type":"ack","id":"C"})"},
+        {"every field", everyField(),
+         R"({"type":"clip","deviceId":"D1","deviceName":"Desk","deviceKey":"K","id":"C1",)"
+         R"("text":"t","originId":"O1","originName":"Laptop","createdAt":1.5,"hash":"h",)"
+         R"("devices":[{"id":"P1","name":"Phone","key":"k1","platform":"linux","lastSeen":2.25},)"
+         R"({"id":"P2","name":"Tab","key":"k2"}],"pins":[{"text":"pin","pinnedAt":3}],)"
+         R"("unpinned":[{"hash":"u","at":4}],"protocol":3})"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.message.encode(), QByteArray(c.json)) << c.name;
+}
+
+TEST(SyncMessageEncode, EscapesTextThatAnyJsonReaderRestores) {
+    const QString texts[] = {
+        QStringLiteral("quote \" backslash \\ slash /"),
+        QStringLiteral("lines\n\r\ttab\b\f"),
+        QString(QChar(0)) + QChar(1) + QChar(0x1f) + QChar(0x7f),
+        QStringLiteral("é 漢字 😀 \u2028"),
+    };
+    for (const QString& text : texts) {
+        SyncMessage m;
+        m.type = SyncMessageType::clip;
+        m.text = text;
+        const QByteArray json = m.encode();
+        // Qt's reader stands in for the other side's.
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << json.constData();
+        EXPECT_EQ(document[QLatin1String("text")].toString(), text);
+        EXPECT_EQ(SyncMessage::decode(json), m);
+    }
+}
+
+TEST(SyncMessageDecode, RoundTripsEveryTypeAndExactDoubles) {
+    for (SyncMessageType type : {SyncMessageType::hello, SyncMessageType::pair,
+                                 SyncMessageType::clip, SyncMessageType::ack, SyncMessageType::ping,
+                                 SyncMessageType::devices, SyncMessageType::pins}) {
+        SyncMessage m = everyField();
+        m.type = type;
+        EXPECT_EQ(SyncMessage::decode(m.encode()), m) << m.encode().constData();
+    }
+    const double times[] = {0.0,
+                            5e-324,
+                            0.1,
+                            1700000000.123456789,
+                            1733412345.6789012,
+                            978307200.0000001,
+                            99999999999.99998,
+                            1e11};
+    for (double t : times) {
+        SyncMessage m = everyField();
+        m.createdAt = t;
+        (*m.pins)[0].pinnedAt = t;
+        (*m.unpinned)[0].at = t;
+        (*m.devices)[0].lastSeen = t;
+        const auto back = SyncMessage::decode(m.encode());
+        ASSERT_TRUE(back) << m.encode().constData();
+        EXPECT_EQ(back->createdAt, t);
+        EXPECT_EQ(back->pins->at(0).pinnedAt, t);
+        EXPECT_EQ(back->unpinned->at(0).at, t);
+        EXPECT_EQ(back->devices->at(0).lastSeen, t);
+    }
+}
+
+TEST(SyncMessageDecode, ReadsWhatOtherWritersSend) {
+    struct Case {
+        const char* json;
+        SyncMessage expected;
+    };
+    SyncMessage oldHello;
+    oldHello.type = SyncMessageType::hello;
+    oldHello.deviceId = QStringLiteral("A");
+    SyncMessage pins;
+    pins.type = SyncMessageType::pins;
+    pins.pins = QList<SyncPinPayload>{{QStringLiteral("x/y"), 12.5}};
+    pins.unpinned = QList<SyncUnpinPayload>{};
+    SyncMessage roster;
+    roster.type = SyncMessageType::devices;
+    roster.devices = QList<SyncDevicePayload>{
+        {QStringLiteral("P"), QStringLiteral("N"), QStringLiteral("K"), std::nullopt, 7.0}};
+    SyncMessage clip;
+    clip.type = SyncMessageType::clip;
+    clip.text = QStringLiteral("é😀");
+    clip.createdAt = 1700000000.25;
+    const Case cases[] = {
+        // A hello from a version-1 peer carries no protocol.
+        {R"({"deviceId":"A","type":"hello"})", oldHello},
+        {R"({"type":"hello","deviceId":"A","protocol":null,"future":{"x":[1]}})", oldHello},
+        {R"({"unpinned":[],"pins":[{"pinnedAt":12.5,"text":"x\/y","extra":true}],"type":"pins"})",
+         pins},
+        {R"({"type":"devices","devices":[{"id":"P","name":"N","key":"K","platform":null,"lastSeen":7}]})",
+         roster},
+        {R"({"type":"clip","text":"\u00e9\ud83d\ude00","createdAt":1.70000000025e9,"hash":null})",
+         clip},
+        {" \n{\"type\":\"ping\"}\n", SyncMessage::ping()},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SyncMessage::decode(QByteArray(c.json)), c.expected) << c.json;
+}
+
+TEST(SyncMessageDecode, AnyFaultFailsTheWholeMessage) {
+    const char* cases[] = {
+        "",
+        "not json",
+        R"(["type","ping"])",
+        R"({"type":"ping"} trailing)",
+        R"({"deviceId":"A"})",
+        R"({"type":null})",
+        R"({"type":"bye","deviceId":"A"})",
+        R"({"type":"Ping"})",
+        R"({"type":3})",
+        R"({"type":"clip","text":5})",
+        R"({"type":"clip","id":["C"]})",
+        R"({"type":"hello","protocol":"3"})",
+        R"({"type":"hello","protocol":3.5})",
+        R"({"type":"hello","protocol":1e12})",
+        R"({"type":"clip","createdAt":"1700000000"})",
+        R"({"type":"devices","devices":{}})",
+        R"({"type":"devices","devices":[{"id":"P","name":"N"}]})",
+        R"({"type":"devices","devices":[{"id":"P","name":"N","key":null}]})",
+        R"({"type":"devices","devices":[{"id":"P","name":"N","key":"K","platform":1}]})",
+        R"({"type":"devices","devices":[{"id":"P","name":"N","key":"K","lastSeen":"now"}]})",
+        R"({"type":"devices","devices":["P"]})",
+        R"({"type":"pins","pins":[{"text":"x"}]})",
+        R"({"type":"pins","pins":[{"pinnedAt":1}]})",
+        R"({"type":"pins","pins":[{"text":"x","pinnedAt":1}],"unpinned":[{"hash":"h","at":"1"}]})",
+        // Times that no device produces.
+        R"({"type":"clip","createdAt":-1})",
+        R"({"type":"clip","createdAt":100000000000.1})",
+        R"({"type":"clip","createdAt":1e400})",
+        R"({"type":"pins","pins":[{"text":"x","pinnedAt":1e300}]})",
+        R"({"type":"pins","unpinned":[{"hash":"h","at":-0.5}]})",
+        R"({"type":"devices","devices":[{"id":"P","name":"N","key":"K","lastSeen":-3}]})",
+        "{\"type\":\"clip\",\"text\":\"\xff\xfe\"}",
+    };
+    for (const char* json : cases)
+        EXPECT_FALSE(SyncMessage::decode(QByteArray(json))) << json;
+}
+
+TEST(SyncMessageSeal, FillsTheLargestFrameExactly) {
+    const QByteArray key = keyOf(1);
+    SyncMessage m;
+    m.type = SyncMessageType::clip;
+    m.text = QString();
+    const qsizetype overhead = m.encode().size();
+    m.text = QString(1048548 - overhead, u'a');
+    ASSERT_EQ(m.encode().size(), 1048548);
+
+    const auto sealed = m.seal(key);
+    ASSERT_TRUE(sealed);
+    EXPECT_EQ(sealed->size(), 1048576);
+    EXPECT_EQ(SyncMessage::open(*sealed, key), m);
+
+    m.text->append(u'a');
+    const auto tooLarge = m.seal(key);
+    ASSERT_FALSE(tooLarge);
+    EXPECT_EQ(tooLarge.error(), SyncCryptoError::frameTooLarge);
+}
+
+TEST(SyncMessageSeal, OpenTellsUnreadableFromUndecryptable) {
+    const QByteArray key = keyOf(2);
+    const auto unknownType = SyncCrypto::seal(QByteArray(R"({"type":"bye"})"), key);
+    ASSERT_TRUE(unknownType);
+    const auto undecodable = SyncMessage::open(*unknownType, key);
+    ASSERT_FALSE(undecodable);
+    EXPECT_EQ(undecodable.error(), SyncCryptoError::decodingFailed);
+
+    const auto sealed = SyncMessage::ping().seal(key);
+    ASSERT_TRUE(sealed);
+    const auto wrongKey = SyncMessage::open(*sealed, keyOf(3));
+    ASSERT_FALSE(wrongKey);
+    EXPECT_EQ(wrongKey.error(), SyncCryptoError::decryptionFailed);
+    EXPECT_EQ(SyncMessage::open(*sealed, key), SyncMessage::ping());
+}
