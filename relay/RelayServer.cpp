@@ -249,8 +249,10 @@ void RelayServer::adoptUpgraded() {
             continue;
         }
         if (QTimer* timer =
-                tcp->findChild<QTimer*>(kHandshakeTimerName, Qt::FindDirectChildrenOnly))
+                tcp->findChild<QTimer*>(kHandshakeTimerName, Qt::FindDirectChildrenOnly)) {
             timer->stop();
+            timer->deleteLater();
+        }
 
         const quint64 limit = static_cast<quint64>(m_limits.maxMessageBytes);
         ws->setMaxAllowedIncomingMessageSize(limit);

@@ -42,9 +42,9 @@ void RelayProcess::kill() {
     readLog();
 }
 
-QUrl RelayProcess::url(const QString& room, const QString& device) const {
+QUrl RelayProcess::url(const QString& room, const QString& device, const QString& scheme) const {
     QUrl url;
-    url.setScheme(QStringLiteral("ws"));
+    url.setScheme(scheme);
     url.setHost(QStringLiteral("127.0.0.1"));
     url.setPort(m_port);
     url.setPath(QStringLiteral("/"));

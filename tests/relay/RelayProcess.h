@@ -19,7 +19,8 @@ public:
     void kill();
 
     quint16 port() const { return m_port; }
-    QUrl url(const QString& room, const QString& device = QStringLiteral("D")) const;
+    QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
+             const QString& scheme = QStringLiteral("ws")) const;
     // Waits until a line of the relay's log contains `fragment`.
     bool waitForLog(const QString& fragment, int timeoutMs = 5000);
     bool logContains(const QString& fragment) const;

@@ -1,7 +1,9 @@
 #include "RelayProcess.h"
 
 #include <QHostAddress>
+#include <QSslError>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -302,4 +304,42 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
     ASSERT_TRUE(pair[1]->waitForBinary(count));
     EXPECT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
     expectRoomWorks(*pair[0], *pair[1], "after");
+}
+
+TEST(RelayServer, ServesWssWithTheGivenCertificate) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(30000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().constData();
+
+    RelayProcess relay({QStringLiteral("--cert"), cert, QStringLiteral("--key"), key});
+    ASSERT_TRUE(relay.start());
+    std::vector<std::unique_ptr<Client>> room;
+    for (int i = 0; i < 2; ++i) {
+        room.push_back(std::make_unique<Client>());
+        // Self-signed for the test; the relay's own certificate is what matters.
+        QObject::connect(
+            &room.back()->ws, &QWebSocket::sslErrors,
+            [socket = &room.back()->ws](const QList<QSslError>&) { socket->ignoreSslErrors(); });
+        ASSERT_TRUE(room.back()->open(
+            relay.url(roomName("tls"), QString::number(i), QStringLiteral("wss"))));
+    }
+    expectRoomWorks(*room[0], *room[1], "tls");
+
+    // The room check still applies behind TLS.
+    Client bad;
+    QObject::connect(&bad.ws, &QWebSocket::sslErrors,
+                     [&bad](const QList<QSslError>&) { bad.ws.ignoreSslErrors(); });
+    EXPECT_FALSE(
+        bad.open(relay.url(QStringLiteral("short"), QStringLiteral("X"), QStringLiteral("wss"))));
+    EXPECT_TRUE(relay.logContains(QStringLiteral("missing or malformed room")));
 }
