@@ -143,6 +143,8 @@ void RelayServer::acceptPending() {
         }
 
         m_connections.insert(socket, Connection{key, label, {}, false});
+        // Until the request is judged, buffer no more than a request head.
+        socket->setReadBufferSize(kMaxRequestHeadBytes);
         ++m_perAddress[key];
 
         auto* timer = new QTimer(socket);
