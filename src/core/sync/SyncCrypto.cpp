@@ -77,13 +77,6 @@ bool gcmEncrypt(const QByteArray& plain, const QByteArray& key, const QByteArray
                                body + plain.size()) == 1;
 }
 
-std::expected<QByteArray, SyncCryptoError> sealInto(const QByteArray& plain, const QByteArray& key,
-                                                    QByteArray out, const QByteArray& aad) {
-    if (!gcmEncrypt(plain, key, aad, out))
-        return std::unexpected(SyncCryptoError::malformed);
-    return out;
-}
-
 // A small cache: a pairing window has one code, and a host sees at most a
 // few codes in a session. Bounded so a stream of wrong codes cannot grow it.
 struct PairingKeyCache {
@@ -96,6 +89,21 @@ PairingKeyCache& pairingKeyCache() {
     return cache;
 }
 std::atomic<int> derivations{0};
+
+// Sealed and opened buffers are reused per thread once every caller has let
+// go of them: a fresh megabyte per message costs more in page faults than
+// the cipher itself. A buffer much larger than needed is not reused, so a
+// small result never pins a megabyte.
+QByteArray& reusableBuffer(QByteArray& slot, qsizetype size) {
+    const qsizetype roomy = std::max<qsizetype>(2 * size, 64 * 1024);
+    if (slot.isDetached() && slot.capacity() >= size && slot.capacity() <= roomy)
+        slot.resize(size);
+    else
+        slot = QByteArray(size, Qt::Uninitialized);
+    return slot;
+}
+thread_local QByteArray sealBuffer;
+thread_local QByteArray openBuffer;
 } // namespace
 
 std::optional<QByteArray> SyncCrypto::randomKey() {
@@ -155,11 +163,11 @@ std::expected<QByteArray, SyncCryptoError> SyncCrypto::seal(const QByteArray& pl
         return std::unexpected(SyncCryptoError::frameTooLarge);
     if (key.size() != keySize)
         return std::unexpected(SyncCryptoError::malformed);
-    QByteArray out(plain.size() + sealOverhead, Qt::Uninitialized);
+    QByteArray& out = reusableBuffer(sealBuffer, plain.size() + sealOverhead);
     // Never seal under a nonce we did not get from the generator.
-    if (!SecureRandom::fill(bytesOf(out), nonceSize))
+    if (!SecureRandom::fill(bytesOf(out), nonceSize) || !gcmEncrypt(plain, key, {}, out))
         return std::unexpected(SyncCryptoError::malformed);
-    return sealInto(plain, key, std::move(out), {});
+    return out;
 }
 
 std::expected<QByteArray, SyncCryptoError> SyncCrypto::open(const QByteArray& sealed,
@@ -176,7 +184,7 @@ std::expected<QByteArray, SyncCryptoError> SyncCrypto::open(const QByteArray& se
     // The tag is const in the sealed bytes but OpenSSL's ctrl takes void*.
     unsigned char tag[tagSize];
     std::copy_n(body + bodySize, tagSize, tag);
-    QByteArray plain(bodySize, Qt::Uninitialized);
+    QByteArray& plain = reusableBuffer(openBuffer, bodySize);
     int written = 0;
     int finalWritten = 0;
     const bool ok = EVP_DecryptInit_ex2(ctx.get(), cipher, bytesOf(key), nonce, nullptr) == 1 &&
@@ -222,7 +230,9 @@ SyncCrypto::detail::sealWithNonce(const QByteArray& plain, const QByteArray& key
         return std::unexpected(SyncCryptoError::malformed);
     QByteArray out(plain.size() + sealOverhead, Qt::Uninitialized);
     std::copy_n(nonce.constData(), nonceSize, out.data());
-    return sealInto(plain, key, std::move(out), aad);
+    if (!gcmEncrypt(plain, key, aad, out))
+        return std::unexpected(SyncCryptoError::malformed);
+    return out;
 }
 
 int SyncCrypto::detail::pairingKeyDerivations() {

@@ -2,6 +2,7 @@
 #include "core/sync/PairingCode.h"
 #include "core/sync/SecureRandom.h"
 
+#include <QList>
 #include <gtest/gtest.h>
 
 namespace {
@@ -131,6 +132,36 @@ TEST(SyncCryptoSeal, FreshNonceEverySealBothOpen) {
     EXPECT_EQ(SyncCrypto::open(*second, key), plain);
 }
 
+// Buffers are recycled between calls; nothing a caller still holds may change.
+TEST(SyncCryptoSeal, ResultsStayIntactWhileCallersHoldThem) {
+    const QByteArray key = keyOf(6);
+    const QByteArray big(600000, 'b');
+    const QByteArray small("small");
+    QList<QByteArray> sealed;
+    QList<QByteArray> opened;
+    for (int round = 0; round < 3; ++round) {
+        for (const QByteArray& plain : {big, small, big}) {
+            sealed.append(*SyncCrypto::seal(plain, key));
+            opened.append(*SyncCrypto::open(sealed.last(), key));
+        }
+    }
+    for (qsizetype i = 0; i < sealed.size(); ++i) {
+        const QByteArray& expected = i % 3 == 1 ? small : big;
+        EXPECT_EQ(opened[i], expected) << i;
+        EXPECT_EQ(SyncCrypto::open(sealed[i], key), expected) << i;
+    }
+    // Changing a result is the caller's own business.
+    QByteArray mine = *SyncCrypto::seal(small, key);
+    mine.fill('\0');
+    EXPECT_EQ(SyncCrypto::open(*SyncCrypto::seal(small, key), key), small);
+
+    // A small result after a large one does not keep a large allocation.
+    sealed.clear();
+    opened.clear();
+    (void)SyncCrypto::seal(big, key);
+    EXPECT_LE(SyncCrypto::seal(small, key)->capacity(), 64 * 1024);
+}
+
 TEST(SyncCryptoOpen, RejectsEveryAlterationTruncationAndForeignKey) {
     const QByteArray key = keyOf(2);
     const auto sealed = SyncCrypto::seal(QByteArray("hello, world"), key);
@@ -190,18 +221,28 @@ TEST(SyncCryptoKeys, RoomIdsUseTheirOwnLabels) {
               QLatin1String("412c059b184a5346bb3ee4dd84efbdf6fa40dc75ddb1ae3769ebefb17b7a4bc2"));
 }
 
-TEST(SyncCryptoKeys, PairingKeyIgnoresHowTheCodeWasTypedAndIsDerivedOnce) {
+TEST(SyncCryptoKeys, PairingKeyIgnoresHowTheCodeWasTyped) {
     const QByteArray expected =
         hex("9b105ede660ca097e461423cb6d3ed31117d7e189bce6f9e6e73211497874a01");
-    const int before = SyncCrypto::detail::pairingKeyDerivations();
     const char* typings[] = {
         "7K0M1NP4Q",   "7K0-M1N-P4Q", "7k0-m1n-p4q",   " 7K0 M1N P4Q ",
         "7KO-MIN-P4Q", "7ko mln p4q", "7K0\tM1N\nP4Q", "7K0UM1NP4Q",
     };
     for (const char* typed : typings)
         EXPECT_EQ(SyncCrypto::pairingKey(QLatin1String(typed)), expected) << typed;
-    EXPECT_EQ(SyncCrypto::detail::pairingKeyDerivations() - before, 1);
     EXPECT_NE(SyncCrypto::pairingKey(QStringLiteral("7K0M1NP4R")), expected);
+}
+
+TEST(SyncCryptoKeys, PairingKeyIsDerivedOncePerCode) {
+    const auto code = PairingCode::generate(); // never seen before in this process
+    ASSERT_TRUE(code);
+    const int before = SyncCrypto::detail::pairingKeyDerivations();
+    const auto key = SyncCrypto::pairingKey(*code);
+    ASSERT_TRUE(key);
+    for (const QString& typed :
+         {*code, PairingCode::format(*code).toLower(), u' ' + PairingCode::format(*code) + u' '})
+        EXPECT_EQ(SyncCrypto::pairingKey(typed), key);
+    EXPECT_EQ(SyncCrypto::detail::pairingKeyDerivations() - before, 1);
 }
 
 TEST(SyncCryptoKeys, DecodeKeyAcceptsOnlyCanonicalBase64OfThirtyTwoBytes) {

@@ -1,0 +1,89 @@
+#include "core/sync/SyncDevice.h"
+
+#include <QTextBoundaryFinder>
+
+SyncDevicePayload SyncDevice::payload() const {
+    SyncDevicePayload entry;
+    entry.id = id;
+    entry.name = name;
+    entry.key = keyBase64;
+    entry.platform = platform;
+    if (lastSeen)
+        entry.lastSeen = lastSeen->unix();
+    return entry;
+}
+
+SyncDevice SyncDevice::fromPayload(const SyncDevicePayload& entry) {
+    SyncDevice device;
+    device.id = entry.id;
+    device.name = entry.name;
+    device.keyBase64 = entry.key;
+    device.platform = entry.platform;
+    if (entry.lastSeen)
+        device.lastSeen = Instant::fromUnix(*entry.lastSeen);
+    return device;
+}
+
+QJsonObject SyncDevice::toJson() const {
+    QJsonObject object{
+        {QStringLiteral("id"), id},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("keyBase64"), keyBase64},
+    };
+    if (lastSeen)
+        object.insert(QStringLiteral("lastSeen"), lastSeen->sinceReference);
+    if (platform)
+        object.insert(QStringLiteral("platform"), *platform);
+    if (enabled)
+        object.insert(QStringLiteral("enabled"), *enabled);
+    return object;
+}
+
+std::optional<SyncDevice> SyncDevice::fromJson(const QJsonValue& value) {
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    const QJsonValue id = object.value(QLatin1StringView("id"));
+    const QJsonValue name = object.value(QLatin1StringView("name"));
+    const QJsonValue key = object.value(QLatin1StringView("keyBase64"));
+    if (!id.isString() || !name.isString() || !key.isString())
+        return std::nullopt;
+    SyncDevice device{id.toString(), name.toString(), key.toString(), {}, {}, {}};
+
+    const QJsonValue lastSeen = object.value(QLatin1StringView("lastSeen"));
+    if (lastSeen.isDouble())
+        device.lastSeen = Instant::fromReference(lastSeen.toDouble());
+    else if (!lastSeen.isUndefined() && !lastSeen.isNull())
+        return std::nullopt;
+    const QJsonValue platform = object.value(QLatin1StringView("platform"));
+    if (platform.isString())
+        device.platform = platform.toString();
+    else if (!platform.isUndefined() && !platform.isNull())
+        return std::nullopt;
+    const QJsonValue enabled = object.value(QLatin1StringView("enabled"));
+    if (enabled.isBool())
+        device.enabled = enabled.toBool();
+    else if (!enabled.isUndefined() && !enabled.isNull())
+        return std::nullopt;
+    return device;
+}
+
+QString SyncDevice::cleanName(const QString& name) {
+    QString kept;
+    kept.reserve(name.size());
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool bidiControl = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        if (c.category() == QChar::Other_Control || bidiControl)
+            continue;
+        kept.append(c);
+    }
+    // Cut between user-perceived characters, never inside one.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, kept);
+    qsizetype count = 0;
+    while (graphemes.toNextBoundary() != -1) {
+        if (++count == maxNameLength)
+            return kept.left(graphemes.position());
+    }
+    return kept;
+}

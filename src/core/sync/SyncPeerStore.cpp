@@ -1,0 +1,140 @@
+#include "core/sync/SyncPeerStore.h"
+
+#include "core/sync/SyncCrypto.h"
+#include "core/util/Log.h"
+#include "platform/Clock.h"
+#include "platform/SettingsStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+const QString peersKey = QStringLiteral("syncPeers");
+const QString damagedKey = QStringLiteral("syncPeersDamaged");
+
+bool isUsable(const SyncDevice& device) {
+    return !device.id.isEmpty() && device.id.size() <= SyncDevice::maxIdLength &&
+           SyncCrypto::decodeKey(device.keyBase64).has_value();
+}
+
+// Stored as JSON bytes; an INI file may hand them back as text.
+std::optional<QByteArray> storedBytes(const QVariant& value) {
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray();
+    if (value.typeId() == QMetaType::QString)
+        return value.toString().toUtf8();
+    return std::nullopt;
+}
+} // namespace
+
+SyncPeerStore::SyncPeerStore(SettingsStore& settings, const Clock& clock)
+    : m_settings(settings), m_clock(clock) {
+    load();
+}
+
+std::optional<SyncDevice> SyncPeerStore::peer(const QString& id) const {
+    for (const SyncDevice& device : m_peers)
+        if (device.id == id)
+            return device;
+    return std::nullopt;
+}
+
+bool SyncPeerStore::upsert(SyncDevice device) {
+    device.name = SyncDevice::cleanName(device.name);
+    if (device.platform)
+        device.platform = SyncDevice::cleanName(*device.platform);
+    if (!isUsable(device))
+        return false;
+    auto it = std::find_if(m_peers.begin(), m_peers.end(),
+                           [&](const SyncDevice& stored) { return stored.id == device.id; });
+    if (it != m_peers.end()) {
+        if (!device.lastSeen)
+            device.lastSeen = it->lastSeen;
+        if (!device.enabled)
+            device.enabled = it->enabled;
+        *it = std::move(device);
+    } else {
+        if (m_peers.size() >= maxDevices)
+            return false;
+        m_peers.append(std::move(device));
+    }
+    persist();
+    return true;
+}
+
+void SyncPeerStore::touch(const QString& id) {
+    for (SyncDevice& device : m_peers) {
+        if (device.id == id) {
+            device.lastSeen = m_clock.now();
+            persist();
+            return;
+        }
+    }
+}
+
+void SyncPeerStore::setEnabled(bool enabled, const QString& id) {
+    for (SyncDevice& device : m_peers) {
+        if (device.id == id) {
+            device.enabled = enabled;
+            persist();
+            return;
+        }
+    }
+}
+
+void SyncPeerStore::remove(const QString& id) {
+    m_peers.removeIf([&](const SyncDevice& device) { return device.id == id; });
+    persist();
+}
+
+void SyncPeerStore::load() {
+    if (!m_settings.contains(peersKey))
+        return;
+    const QVariant raw = m_settings.value(peersKey);
+    bool damaged = true;
+    if (const auto bytes = storedBytes(raw)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
+        if (error.error == QJsonParseError::NoError && document.isArray()) {
+            QList<SyncDevice> devices;
+            bool whole = true;
+            bool complete = true;
+            for (const QJsonValue& value : document.array()) {
+                std::optional<SyncDevice> device = SyncDevice::fromJson(value);
+                if (!device) {
+                    whole = false;
+                    break;
+                }
+                device->name = SyncDevice::cleanName(device->name);
+                // Devices we could never talk to are left out, but the
+                // stored value is kept below so nothing is lost for good.
+                if (!isUsable(*device) || devices.size() >= maxDevices) {
+                    complete = false;
+                    continue;
+                }
+                devices.append(std::move(*device));
+            }
+            if (whole) {
+                m_peers = std::move(devices);
+                damaged = !complete;
+            }
+        }
+    }
+    if (!damaged)
+        return;
+    // Keep the unreadable value where the next save cannot overwrite it.
+    if (m_settings.value(damagedKey) != raw) {
+        m_settings.setValue(damagedKey, raw);
+        m_settings.sync();
+    }
+    Log::write(QStringLiteral("Tindrel: paired devices in \"syncPeers\" could not all be read; "
+                              "the stored value was copied to \"syncPeersDamaged\""));
+}
+
+void SyncPeerStore::persist() {
+    QJsonArray array;
+    for (const SyncDevice& device : m_peers)
+        array.append(device.toJson());
+    m_settings.setValue(peersKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    m_settings.sync();
+}
