@@ -19,7 +19,8 @@ function cpuTicks(pid) {
   return Number(fields[11]) + Number(fields[12]);
 }
 const port = Number(portText);
-const roomId = (i) => crypto.createHash('sha256').update(`bench-${i}`).digest('hex');
+const roomId = (i, kind = "bench") =>
+  crypto.createHash("sha256").update(`${kind}-${i}`).digest("hex");
 const url = (room, device) => `ws://127.0.0.1:${port}/?room=${room}&device=${device}`;
 
 function open(room, device) {
@@ -63,7 +64,7 @@ async function forward(rooms, seconds, window) {
 
 async function idle(count) {
   const sockets = [];
-  for (let i = 0; i < count; ++i) sockets.push(await open(roomId(Math.floor(i / 10)), `D${i}`));
+  for (let i = 0; i < count; ++i) sockets.push(await open(roomId(Math.floor(i / 10), "idle"), `D${i}`));
   console.log('ready');
   process.on('SIGTERM', () => process.exit(0));
   setInterval(() => {}, 1 << 30);

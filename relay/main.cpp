@@ -1,3 +1,4 @@
+#include "EpollEventDispatcher.h"
 #include "RelayServer.h"
 
 #include <QCommandLineParser>
@@ -61,6 +62,7 @@ std::optional<QSslConfiguration> loadTls(const QString& certPath, const QString&
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication::setEventDispatcher(new EpollEventDispatcher);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tindrel-relay"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
