@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+class QWebSocket;
+class QWebSocketServer;
+
+// A WebSocket relay that only forwards: clients name a room in the "room" query
+// item of the upgrade request, and every binary message is passed on to the
+// other members of the same room. It never looks inside a message.
+//
+// We accept TCP ourselves and read the upgrade request before Qt's WebSocket
+// server sees it, so a missing or malformed room, or a full room, is refused
+// with an HTTP status instead of being upgraded first and closed afterwards.
+// Only well-formed requests are handed to QWebSocketServer::handleConnection.
+class RelayServer : public QObject {
+    Q_OBJECT
+public:
+    struct Limits {
+        // A sealed message is at most 1 MiB; the WebSocket framing comes on top
+        // and is not counted by Qt's limit.
+        qint64 maxMessageBytes = 1'048'576;
+        int maxPerRoom = 16;
+        int maxPerAddress = 32;
+        int maxConnections = 4096;
+        // No message and no pong for this long closes a member. We ping members
+        // at a third of it, so a healthy client always answers in time.
+        int idleTimeoutMs = 90'000;
+        // From accepting the TCP connection to a finished upgrade.
+        int handshakeTimeoutMs = 10'000;
+        // Bytes queued towards one member that does not read; beyond it the
+        // member is dropped rather than letting the relay's memory grow.
+        qint64 maxBacklogBytes = 8 * 1'048'576;
+    };
+
+    explicit RelayServer(Limits limits, QObject* parent = nullptr);
+    ~RelayServer() override;
+
+    // Serve wss:// with this certificate and key; call before listen().
+    void setSslConfiguration(const QSslConfiguration& config);
+    // One line per connection event; stderr unless replaced.
+    void setLogger(std::function<void(const QString&)> logger);
+
+    bool listen(const QHostAddress& address, quint16 port);
+    QString errorString() const;
+    quint16 serverPort() const;
+
+    // Open TCP connections, upgraded or not.
+    int connectionCount() const { return static_cast<int>(m_connections.size()); }
+    int memberCount() const { return static_cast<int>(m_members.size()); }
+
+    // The room a request names, if the request target carries exactly one
+    // well-formed "room" item (64 lower-case hex digits).
+    static std::optional<QString> roomFromTarget(const QByteArray& target);
+
+private:
+    struct Connection {
+        QString addressKey;
+        QString label;
+        QString room; // set once the request has been accepted
+        bool handedOver = false;
+    };
+    struct Member {
+        QString room;
+        QString label;
+        qint64 lastActivityMs = 0;
+    };
+
+    void acceptPending();
+    void inspectRequest(QTcpSocket* socket);
+    void refuse(QTcpSocket* socket, const char* status, const QString& why);
+    void release(QTcpSocket* socket);
+    void adoptUpgraded();
+    void forward(QWebSocket* sender, const QByteArray& message);
+    void dropMember(QWebSocket* socket);
+    void sweep();
+    int roomLoad(const QString& room) const;
+    void log(const QString& line) const;
+
+    Limits m_limits;
+    std::optional<QSslConfiguration> m_ssl;
+    std::function<void(const QString&)> m_logger;
+    QTcpServer* m_tcp = nullptr;
+    QWebSocketServer* m_ws = nullptr;
+    QTimer m_sweepTimer;
+    QElapsedTimer m_clock;
+
+    QHash<QTcpSocket*, Connection> m_connections;
+    QHash<QString, int> m_perAddress;
+    QHash<QString, int> m_roomLoad;          // accepted requests, upgraded or not
+    QHash<QString, QTcpSocket*> m_upgrading; // by endpoint key, until adopted
+    QHash<QWebSocket*, Member> m_members;
+    QHash<QString, QList<QWebSocket*>> m_rooms; // members in joining order
+};

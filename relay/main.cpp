@@ -1,0 +1,159 @@
+#include "EpollEventDispatcher.h"
+#include "RelayServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <cstdio>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr quint16 kDefaultPort = 8479;
+
+void fail(const QString& message) {
+    const QByteArray bytes = (u"tindrel-relay: "_s + message).toUtf8();
+    std::fprintf(stderr, "%s\n", bytes.constData());
+}
+
+std::optional<qint64> positive(const QCommandLineParser& parser, const QString& name) {
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value <= 0) {
+        fail(u"--"_s + name + u" needs a positive whole number"_s);
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<QSslConfiguration> loadTls(const QString& certPath, const QString& keyPath) {
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certPath, QSsl::Pem);
+    if (chain.isEmpty()) {
+        fail(u"no PEM certificate in "_s + certPath);
+        return std::nullopt;
+    }
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        fail(u"cannot read "_s + keyPath);
+        return std::nullopt;
+    }
+    const QByteArray keyBytes = keyFile.readAll();
+    QSslKey key;
+    for (QSsl::KeyAlgorithm algorithm : {QSsl::Ec, QSsl::Rsa}) {
+        key = QSslKey(keyBytes, algorithm, QSsl::Pem);
+        if (!key.isNull())
+            break;
+    }
+    if (key.isNull()) {
+        fail(u"no unencrypted PEM RSA or EC private key in "_s + keyPath);
+        return std::nullopt;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificateChain(chain);
+    config.setPrivateKey(key);
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return config;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setEventDispatcher(new EpollEventDispatcher);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tindrel-relay"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+
+    const RelayServer::Limits defaults;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Forwards sealed Tindrel sync messages between the devices of one room."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const auto option = [&](const char* name, const char* help, const char* valueName,
+                            const QString& fallback) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                            QString::fromLatin1(valueName), fallback));
+    };
+    option("listen", "Address to listen on.", "address", QStringLiteral("127.0.0.1"));
+    option("port", "TCP port to listen on (0 picks a free one).", "port",
+           QString::number(kDefaultPort));
+    option("cert", "PEM certificate chain; with --key serves wss://.", "file", {});
+    option("key", "PEM private key (unencrypted) for --cert.", "file", {});
+    option("max-message", "Largest message accepted, in bytes.", "bytes",
+           QString::number(defaults.maxMessageBytes));
+    option("room-size", "Connections allowed in one room.", "count",
+           QString::number(defaults.maxPerRoom));
+    option("per-address", "Connections allowed from one address (IPv6: one /64).", "count",
+           QString::number(defaults.maxPerAddress));
+    option("max-connections", "Connections allowed in total.", "count",
+           QString::number(defaults.maxConnections));
+    option("idle-timeout", "Close a connection after this many ms without traffic or pong.", "ms",
+           QString::number(defaults.idleTimeoutMs));
+    option("handshake-timeout", "Time allowed from connect to finished upgrade, in ms.", "ms",
+           QString::number(defaults.handshakeTimeoutMs));
+    option("backlog", "Bytes queued towards a member that does not read before it is dropped.",
+           "bytes", QString::number(defaults.maxBacklogBytes));
+    parser.process(app);
+
+    RelayServer::Limits limits;
+    const auto maxMessage = positive(parser, QStringLiteral("max-message"));
+    const auto roomSize = positive(parser, QStringLiteral("room-size"));
+    const auto perAddress = positive(parser, QStringLiteral("per-address"));
+    const auto maxConnections = positive(parser, QStringLiteral("max-connections"));
+    const auto idle = positive(parser, QStringLiteral("idle-timeout"));
+    const auto handshake = positive(parser, QStringLiteral("handshake-timeout"));
+    const auto backlog = positive(parser, QStringLiteral("backlog"));
+    if (!maxMessage || !roomSize || !perAddress || !maxConnections || !idle || !handshake ||
+        !backlog)
+        return 2;
+    limits.maxMessageBytes = *maxMessage;
+    limits.maxPerRoom = static_cast<int>(std::min<qint64>(*roomSize, 1'000'000));
+    limits.maxPerAddress = static_cast<int>(std::min<qint64>(*perAddress, 1'000'000));
+    limits.maxConnections = static_cast<int>(std::min<qint64>(*maxConnections, 10'000'000));
+    limits.idleTimeoutMs = static_cast<int>(std::min<qint64>(*idle, 86'400'000));
+    limits.handshakeTimeoutMs = static_cast<int>(std::min<qint64>(*handshake, 86'400'000));
+    limits.maxBacklogBytes = *backlog;
+
+    const QHostAddress address(parser.value(QStringLiteral("listen")));
+    if (address.isNull()) {
+        fail(u"--listen needs a numeric IPv4 or IPv6 address"_s);
+        return 2;
+    }
+    bool portOk = false;
+    const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
+    if (!portOk || port > 65535) {
+        fail(QStringLiteral("--port needs a number from 0 to 65535"));
+        return 2;
+    }
+
+    RelayServer server(limits);
+    const QString certPath = parser.value(QStringLiteral("cert"));
+    const QString keyPath = parser.value(QStringLiteral("key"));
+    if (certPath.isEmpty() != keyPath.isEmpty()) {
+        fail(QStringLiteral("--cert and --key go together"));
+        return 2;
+    }
+    if (!certPath.isEmpty()) {
+        const auto tls = loadTls(certPath, keyPath);
+        if (!tls)
+            return 2;
+        server.setSslConfiguration(*tls);
+    }
+    if (!server.listen(address, static_cast<quint16>(port))) {
+        fail(u"cannot listen on "_s + address.toString() + u':' + QString::number(port) + u": "_s +
+             server.errorString());
+        return 1;
+    }
+    // Tests and scripts read the port from this line when they asked for port 0.
+    const QByteArray ready =
+        (u"tindrel-relay: listening on "_s + address.toString() + u':' +
+         QString::number(server.serverPort()) + (certPath.isEmpty() ? u" (ws)"_s : u" (wss)"_s))
+            .toUtf8();
+    std::fprintf(stderr, "%s\n", ready.constData());
+    std::fflush(stderr);
+    return app.exec();
+}

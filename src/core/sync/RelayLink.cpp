@@ -1,0 +1,259 @@
+#include "core/sync/RelayLink.h"
+
+#include "core/sync/SyncCrypto.h"
+#include "core/sync/SyncLog.h"
+
+#include <QUrlQuery>
+#include <QWebSocket>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int kMaxAttempt = 6;
+constexpr int kMaxBackoffSeconds = 30;
+// Bytes waiting towards the relay (or queued while opening) beyond which the
+// path counts as broken rather than letting memory grow.
+constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
+// A replaced socket gets this long to finish its close handshake.
+constexpr int kRetireGraceMs = 2000;
+} // namespace
+
+RelayLink::RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey,
+                     QString deviceId, QObject* parent)
+    : QObject(parent), m_url(std::move(url)), m_peerId(std::move(peerId)),
+      m_peerName(std::move(peerName)), m_sessionKey(std::move(sessionKey)),
+      m_deviceId(std::move(deviceId)) {
+    m_reconnectTimer.setSingleShot(true);
+    QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (isCurrent(m_reconnectEpoch))
+            connect();
+    });
+    QObject::connect(&m_pingTimer, &QTimer::timeout, this, &RelayLink::onPingTick);
+}
+
+RelayLink::~RelayLink() {
+    m_stopped = true;
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+std::optional<QUrl> RelayLink::linkUrl(const QString& relayURL, const QString& roomId,
+                                       const QString& deviceId) {
+    // Spaces and tabs, not line breaks: a URL with a line break in it is not valid.
+    const auto trimmable = [](QChar c) {
+        return c == u'\t' || c.category() == QChar::Separator_Space;
+    };
+    qsizetype begin = 0;
+    qsizetype end = relayURL.size();
+    while (begin < end && trimmable(relayURL[begin]))
+        ++begin;
+    while (end > begin && trimmable(relayURL[end - 1]))
+        --end;
+    QString base = relayURL.mid(begin, end - begin);
+    if (base.endsWith(u'/'))
+        base.chop(1);
+
+    QUrl url(base, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == u"ws"_s || scheme == u"http"_s)
+        url.setScheme(u"ws"_s);
+    else if (scheme == u"wss"_s || scheme == u"https"_s)
+        url.setScheme(u"wss"_s);
+    else
+        return std::nullopt;
+    // With the slash gone the path may be empty; the request still needs "/".
+    if (url.path().isEmpty())
+        url.setPath(u"/"_s);
+    QUrlQuery query;
+    query.addQueryItem(u"room"_s, roomId);
+    query.addQueryItem(u"device"_s, deviceId);
+    url.setQuery(query);
+    return url;
+}
+
+int RelayLink::backoffSeconds(int attempt) {
+    return std::min(1 << std::clamp(attempt, 1, kMaxAttempt), kMaxBackoffSeconds);
+}
+
+void RelayLink::connect() {
+    if (m_stopped)
+        return;
+    const quint64 epoch = ++m_generation;
+    m_reconnectPending = false;
+    m_reconnectTimer.stop();
+    m_opened = false;
+    m_broken = false;
+    m_awaitingPong = false;
+    m_queued.clear();
+    m_queuedBytes = 0;
+    retire(std::exchange(m_socket, nullptr));
+
+    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setMaxAllowedIncomingMessageSize(SyncCrypto::maxSealedSize);
+    socket->setMaxAllowedIncomingFrameSize(SyncCrypto::maxSealedSize);
+    m_socket = socket;
+    QObject::connect(socket, &QWebSocket::connected, this, [this, epoch] { onOpened(epoch); });
+    QObject::connect(socket, &QWebSocket::disconnected, this, [this, epoch] { onBroken(epoch); });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this, epoch, socket] {
+                         // Usually "disconnected" follows and carries the close code; wait for
+                         // it unless the socket is already down.
+                         if (socket->state() == QAbstractSocket::UnconnectedState)
+                             onBroken(epoch);
+                         else
+                             QMetaObject::invokeMethod(
+                                 this, [this, epoch] { onBroken(epoch); }, Qt::QueuedConnection);
+                     });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     [this, epoch](const QByteArray& data) { onBinary(epoch, data); });
+    // Text is not part of the protocol, but it shows the path works.
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this, epoch] {
+        if (!isCurrent(epoch))
+            return;
+        setConnected(true);
+        m_reconnectAttempt = 0;
+    });
+    QObject::connect(socket, &QWebSocket::pong, this, [this, epoch] {
+        if (isCurrent(epoch))
+            m_awaitingPong = false;
+    });
+    socket->open(m_url);
+    m_pingTimer.start(m_timing.pingIntervalMs);
+}
+
+void RelayLink::onOpened(quint64 epoch) {
+    if (!isCurrent(epoch))
+        return;
+    m_opened = true;
+    setConnected(true);
+    m_reconnectAttempt = 0;
+    SyncLog::write(u"relay connected for "_s + m_peerName);
+    const QList<QByteArray> queued = std::exchange(m_queued, {});
+    m_queuedBytes = 0;
+    for (const QByteArray& sealed : queued)
+        m_socket->sendBinaryMessage(sealed);
+}
+
+void RelayLink::onBroken(quint64 epoch) {
+    if (!isCurrent(epoch) || m_broken)
+        return;
+    m_broken = true;
+    setConnected(false);
+    if (m_opened)
+        SyncLog::write(u"relay closed for "_s + m_peerName + u" (code "_s +
+                       QString::number(m_socket->closeCode()) + u')');
+    scheduleReconnect(epoch);
+}
+
+void RelayLink::onBinary(quint64 epoch, const QByteArray& data) {
+    if (!isCurrent(epoch))
+        return;
+    setConnected(true);
+    m_reconnectAttempt = 0;
+    auto message = SyncMessage::open(data, m_sessionKey);
+    if (!message)
+        return; // sealed with another key, or not ours: the link stays up
+    QMetaObject::invokeMethod(
+        this,
+        [this, delivered = std::move(*message)] {
+            // A stopped link's owner has moved on.
+            if (!m_stopped && onMessage)
+                onMessage(delivered, this);
+        },
+        Qt::QueuedConnection);
+}
+
+void RelayLink::onPingTick() {
+    if (m_stopped)
+        return;
+    const quint64 epoch = m_generation;
+    const bool open = m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    // The last ping went unanswered, or the socket has still not opened: the
+    // path is dead even if TCP has not noticed.
+    if (m_awaitingPong || !open)
+        scheduleReconnect(epoch);
+    if (open) {
+        m_awaitingPong = true;
+        m_socket->ping();
+    }
+}
+
+void RelayLink::scheduleReconnect(quint64 epoch) {
+    if (!isCurrent(epoch) || m_reconnectPending)
+        return;
+    m_reconnectPending = true;
+    m_reconnectEpoch = epoch;
+    m_reconnectAttempt = std::min(m_reconnectAttempt + 1, kMaxAttempt);
+    const int delay = backoffSeconds(m_reconnectAttempt);
+    SyncLog::write(u"relay link to "_s + m_peerName + u" reconnecting in "_s +
+                   QString::number(delay) + u's');
+    m_reconnectTimer.start(delay * m_timing.backoffUnitMs);
+}
+
+void RelayLink::send(const SyncMessage& message) {
+    const auto sealed = message.seal(m_sessionKey);
+    if (!sealed || !m_socket)
+        return;
+    const quint64 epoch = m_generation;
+    switch (m_socket->state()) {
+    case QAbstractSocket::ConnectedState:
+        if (m_socket->bytesToWrite() + sealed->size() > kMaxPendingBytes ||
+            m_socket->sendBinaryMessage(*sealed) < sealed->size())
+            scheduleReconnect(epoch);
+        break;
+    case QAbstractSocket::HostLookupState:
+    case QAbstractSocket::ConnectingState:
+        if (m_queuedBytes + sealed->size() <= kMaxPendingBytes) {
+            m_queued.append(*sealed);
+            m_queuedBytes += sealed->size();
+        }
+        break;
+    default:
+        scheduleReconnect(epoch);
+        break;
+    }
+}
+
+void RelayLink::stop() {
+    m_stopped = true;
+    ++m_generation;
+    m_reconnectPending = false;
+    m_reconnectTimer.stop();
+    m_pingTimer.stop();
+    m_queued.clear();
+    m_queuedBytes = 0;
+    retire(std::exchange(m_socket, nullptr));
+    setConnected(false);
+}
+
+void RelayLink::setConnected(bool connected) {
+    if (m_connected == connected)
+        return;
+    m_connected = connected;
+    QMetaObject::invokeMethod(
+        this,
+        [this, connected] {
+            if (onStateChange)
+                onStateChange(connected);
+        },
+        Qt::QueuedConnection);
+}
+
+void RelayLink::retire(QWebSocket* socket) {
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kRetireGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "core/sync/SyncMessage.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QWebSocket;
+
+// One WebSocket connection to the relay for one purpose: a paired peer, or an
+// open pairing. Each message is one binary WebSocket message holding one
+// sealed message; the relay only forwards, it never holds a key. The link
+// reconnects by itself with back-off, pings to notice a dead path, and
+// announces its connected state only when it changes.
+//
+// Every (re)connect starts a new epoch; whatever an older socket still
+// reports (open, close, error, message) is ignored, so replacing a connection
+// can never tear down its replacement.
+class RelayLink : public QObject {
+    Q_OBJECT
+public:
+    struct Timing {
+        int pingIntervalMs = 25'000;
+        // One second of back-off; the delays stay 2, 4, 8, 16, 30 of these.
+        int backoffUnitMs = 1000;
+    };
+
+    RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey, QString deviceId,
+              QObject* parent = nullptr);
+    ~RelayLink() override;
+
+    // The link URL for a configured relay address: whitespace other than line
+    // breaks trimmed, one trailing "/" dropped, the query replaced by exactly
+    // "room" and "device". Nothing when the address is not a ws:// or wss://
+    // URL (http and https are taken as ws and wss).
+    static std::optional<QUrl> linkUrl(const QString& relayURL, const QString& roomId,
+                                       const QString& deviceId);
+    // Seconds to wait before reconnect attempt `attempt` (1-based).
+    static int backoffSeconds(int attempt);
+
+    // Before connect(); tests shorten the delays.
+    void setTiming(const Timing& timing) { m_timing = timing; }
+
+    const QUrl& url() const { return m_url; }
+    const QString& peerId() const { return m_peerId; }
+    const QString& peerName() const { return m_peerName; }
+    bool isConnected() const { return m_connected; }
+
+    // (Re)opens the WebSocket; does nothing once stopped.
+    void connect();
+    // Seals and sends one message; fire and forget.
+    void send(const SyncMessage& message);
+    // Closes for good. A stopped link is never restarted.
+    void stop();
+
+    // Each message that opens with the session key, queued, in arrival order.
+    std::function<void(const SyncMessage&, RelayLink*)> onMessage;
+    // The new connected state, queued, only when it changes.
+    std::function<void(bool)> onStateChange;
+
+private:
+    bool isCurrent(quint64 epoch) const { return !m_stopped && epoch == m_generation; }
+    void onOpened(quint64 epoch);
+    void onBroken(quint64 epoch);
+    void onBinary(quint64 epoch, const QByteArray& data);
+    void onPingTick();
+    void scheduleReconnect(quint64 epoch);
+    void setConnected(bool connected);
+    void retire(QWebSocket* socket);
+
+    QUrl m_url;
+    QString m_peerId;
+    QString m_peerName;
+    QByteArray m_sessionKey;
+    QString m_deviceId;
+    Timing m_timing;
+
+    QWebSocket* m_socket = nullptr;
+    quint64 m_generation = 0;
+    bool m_opened = false;       // the current epoch's socket has opened
+    bool m_broken = false;       // the current epoch's socket has failed
+    bool m_awaitingPong = false; // the last ping of this epoch is unanswered
+    bool m_reconnectPending = false;
+    quint64 m_reconnectEpoch = 0;
+    int m_reconnectAttempt = 0;
+    bool m_stopped = false;
+    bool m_connected = false;
+    // Sent while the socket is still opening; it goes out once open.
+    QList<QByteArray> m_queued;
+    qint64 m_queuedBytes = 0;
+
+    QTimer m_reconnectTimer;
+    QTimer m_pingTimer;
+};

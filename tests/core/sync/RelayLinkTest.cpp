@@ -1,0 +1,258 @@
+#include "core/sync/RelayLink.h"
+#include "support/SyncLogCapture.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebSocket>
+#include <QWebSocketServer>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+// RelayLink against relays played in process on 127.0.0.1: Qt's own
+// WebSocket server, or a bare socket that completes the upgrade and then
+// ignores everything (a relay that stopped answering pings).
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+const QByteArray sessionKey(32, 's');
+const QString room = QString(64, u'a');
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QUrl relayUrl(quint16 port) {
+    return RelayLink::linkUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port), room,
+                              QStringLiteral("ME"))
+        .value();
+}
+
+// A relay that keeps every connection and records what reaches it.
+struct FakeRelay {
+    FakeRelay() {
+        QObject::connect(&server, &QWebSocketServer::newConnection, [this] {
+            while (QWebSocket* socket = server.nextPendingConnection()) {
+                sockets.push_back(socket);
+                QObject::connect(socket, &QWebSocket::binaryMessageReceived,
+                                 [this](const QByteArray& m) { received.append(m); });
+                QObject::connect(socket, &QWebSocket::disconnected, [this] { ++disconnects; });
+            }
+        });
+    }
+    bool listen(quint16 port) { return server.listen(QHostAddress::LocalHost, port); }
+
+    QWebSocketServer server{QStringLiteral("fake"), QWebSocketServer::NonSecureMode};
+    std::vector<QWebSocket*> sockets;
+    QList<QByteArray> received;
+    int disconnects = 0;
+};
+
+struct Observed {
+    void watch(RelayLink& link) {
+        link.onStateChange = [this](bool connected) { states.append(connected); };
+        link.onMessage = [this](const SyncMessage& m, RelayLink*) { messages.append(m); };
+    }
+    QList<bool> states;
+    QList<SyncMessage> messages;
+};
+
+// The delays of the "reconnecting in Ns" lines, in order.
+QList<int> backoffs(const QStringList& messages) {
+    static const QRegularExpression line(
+        QStringLiteral("^relay link to Peer reconnecting in (\\d+)s"));
+    QList<int> out;
+    for (const QString& message : messages)
+        if (const auto match = line.match(message); match.hasMatch())
+            out.append(match.captured(1).toInt());
+    return out;
+}
+
+std::unique_ptr<RelayLink> makeLink(quint16 port, RelayLink::Timing timing) {
+    auto link =
+        std::make_unique<RelayLink>(relayUrl(port), QStringLiteral("PEER"), QStringLiteral("Peer"),
+                                    sessionKey, QStringLiteral("ME"));
+    link->setTiming(timing);
+    return link;
+}
+
+} // namespace
+
+TEST(RelayLinkUrl, FollowsTheConfiguredAddressWithRoomAndDevice) {
+    const QString expectedQuery = QStringLiteral("?room=") + room + QStringLiteral("&device=ME");
+    const struct {
+        const char* name;
+        QString configured;
+        QString expected; // empty: not a usable relay address
+    } cases[] = {
+        {"plain", QStringLiteral("wss://relay.example.com"),
+         QStringLiteral("wss://relay.example.com/") + expectedQuery},
+        {"trailing slash", QStringLiteral("wss://relay.example.com/"),
+         QStringLiteral("wss://relay.example.com/") + expectedQuery},
+        {"only one trailing slash goes", QStringLiteral("wss://relay.example.com/sync//"),
+         QStringLiteral("wss://relay.example.com/sync/") + expectedQuery},
+        {"path and port kept", QStringLiteral("ws://10.0.0.2:8479/tindrel"),
+         QStringLiteral("ws://10.0.0.2:8479/tindrel") + expectedQuery},
+        {"existing query replaced", QStringLiteral("wss://relay.example.com/r?room=x&token=1"),
+         QStringLiteral("wss://relay.example.com/r") + expectedQuery},
+        {"slash then space", QStringLiteral("wss://relay.example.com/ "),
+         QStringLiteral("wss://relay.example.com/") + expectedQuery},
+        {"tabs and no-break spaces trimmed",
+         QStringLiteral("\t\u00a0wss://relay.example.com\u00a0\t"),
+         QStringLiteral("wss://relay.example.com/") + expectedQuery},
+        {"https taken as wss", QStringLiteral("https://relay.example.com"),
+         QStringLiteral("wss://relay.example.com/") + expectedQuery},
+        {"a line break is not trimmed", QStringLiteral("wss://relay.example.com\n"), {}},
+        {"empty", QString(), {}},
+        {"no scheme", QStringLiteral("relay.example.com"), {}},
+        {"other scheme", QStringLiteral("ftp://relay.example.com"), {}},
+        {"space inside", QStringLiteral("wss://relay example.com"), {}},
+    };
+    for (const auto& c : cases) {
+        const auto url = RelayLink::linkUrl(c.configured, room, QStringLiteral("ME"));
+        if (c.expected.isEmpty()) {
+            EXPECT_FALSE(url.has_value()) << c.name << ": " << url->toString().toStdString();
+        } else {
+            ASSERT_TRUE(url.has_value()) << c.name;
+            EXPECT_EQ(url->toString(QUrl::FullyEncoded), c.expected) << c.name;
+        }
+    }
+}
+
+TEST(RelayLink, BacksOffByDoublingAndStartsOverAfterAnOpen) {
+    SyncLogCapture log;
+    const quint16 port = freePort();
+    // Each refused attempt reports both an error and a close; only one
+    // reconnect may come of them.
+    auto link = makeLink(port, {.pingIntervalMs = 60'000, .backoffUnitMs = 15});
+    Observed seen;
+    seen.watch(*link);
+    link->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() >= 3; }, kWaitMs));
+
+    FakeRelay relay;
+    ASSERT_TRUE(relay.listen(port));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !relay.sockets.empty() && link->isConnected(); }, kWaitMs));
+    const QList<int> beforeOpen = backoffs(log.messages());
+    const QList<int> doubling{2, 4, 8, 16, 30, 30, 30, 30};
+    EXPECT_EQ(beforeOpen, doubling.first(beforeOpen.size()));
+
+    relay.sockets.back()->close(QWebSocketProtocol::CloseCodeGoingAway);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() > beforeOpen.size(); },
+                                kWaitMs));
+    EXPECT_EQ(backoffs(log.messages()).at(beforeOpen.size()), 2);
+    EXPECT_TRUE(log.contains(QStringLiteral("relay connected for Peer")));
+    EXPECT_TRUE(log.contains(QStringLiteral("relay closed for Peer (code 1001)")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.states.size() >= 2; }, kWaitMs));
+    EXPECT_EQ(seen.states.first(2), (QList<bool>{true, false}));
+}
+
+TEST(RelayLink, ReplacedConnectionClosingDoesNotTouchItsReplacement) {
+    SyncLogCapture log;
+    FakeRelay relay;
+    ASSERT_TRUE(relay.listen(0));
+    auto link = makeLink(relay.server.serverPort(), {});
+    Observed seen;
+    seen.watch(*link);
+    link->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
+    link->connect(); // as a reconnect or a rebuild of the links does
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.sockets.size() == 2 && relay.disconnects == 1; },
+                                kWaitMs));
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_EQ(seen.states, QList<bool>{true});
+    EXPECT_FALSE(log.contains(QStringLiteral("relay closed")));
+    EXPECT_TRUE(backoffs(log.messages()).isEmpty());
+    // The replacement is the live one.
+    relay.sockets.back()->sendBinaryMessage(
+        SyncMessage::hello(QStringLiteral("PEER"), QStringLiteral("Peer"))
+            .seal(sessionKey)
+            .value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.messages.size() == 1; }, kWaitMs));
+}
+
+TEST(RelayLink, AnnouncesItsStateOnlyWhenItChanges) {
+    FakeRelay relay;
+    ASSERT_TRUE(relay.listen(0));
+    auto link = makeLink(relay.server.serverPort(), {});
+    Observed seen;
+    seen.watch(*link);
+    link->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
+    for (int i = 0; i < 3; ++i)
+        relay.sockets.back()->sendBinaryMessage(SyncMessage::ping().seal(sessionKey).value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.messages.size() == 3; }, kWaitMs));
+    link->stop();
+    link->stop();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen.states, (QList<bool>{true, false}));
+}
+
+TEST(RelayLink, MessagesSentWhileOpeningGoOutOnceOpen) {
+    FakeRelay relay;
+    ASSERT_TRUE(relay.listen(0));
+    auto link = makeLink(relay.server.serverPort(), {});
+    link->send(SyncMessage::ping()); // before connect: there is nothing to send on
+    link->connect();
+    const SyncMessage hello = SyncMessage::hello(QStringLiteral("ME"), QStringLiteral("Me"));
+    link->send(hello);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !relay.received.isEmpty(); }, kWaitMs));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(relay.received.size(), 1);
+    EXPECT_EQ(SyncMessage::open(relay.received.first(), sessionKey), hello);
+}
+
+TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
+    // Completes the upgrade by hand, then never answers anything.
+    QTcpServer mute;
+    ASSERT_TRUE(mute.listen(QHostAddress::LocalHost, 0));
+    std::vector<QTcpSocket*> peers;
+    QObject::connect(&mute, &QTcpServer::newConnection, [&] {
+        QTcpSocket* peer = mute.nextPendingConnection();
+        peers.push_back(peer);
+        QObject::connect(peer, &QTcpSocket::readyRead, [peer] {
+            const QByteArray head = peer->peek(8192);
+            if (!head.contains("\r\n\r\n") || peer->property("upgraded").toBool())
+                return;
+            peer->setProperty("upgraded", true);
+            const QRegularExpression keyLine(QStringLiteral("Sec-WebSocket-Key: *([^\r]+)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+            const QByteArray key = keyLine.match(QString::fromLatin1(head)).captured(1).toLatin1();
+            const QByteArray accept =
+                QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
+                                         QCryptographicHash::Sha1)
+                    .toBase64();
+            peer->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                        "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
+                        accept + "\r\n\r\n");
+        });
+    });
+
+    SyncLogCapture log;
+    auto link = makeLink(mute.serverPort(), {.pingIntervalMs = 200, .backoffUnitMs = 1000});
+    Observed seen;
+    seen.watch(*link);
+    link->connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !backoffs(log.messages()).isEmpty(); }, kWaitMs));
+    // Pings go on while the reconnect waits; none of them may add another.
+    const qint64 seenBytes = peers.back()->bytesAvailable();
+    const qint64 threePings = 3 * 6; // header and mask, no payload
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return peers.back()->bytesAvailable() >= seenBytes + threePings; }, kWaitMs));
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("relay connected for Peer"),
+                           QStringLiteral("relay link to Peer reconnecting in 2s")}));
+    // A ping error alone does not say the socket is down.
+    EXPECT_TRUE(link->isConnected());
+    link->stop();
+}

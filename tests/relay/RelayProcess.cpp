@@ -1,0 +1,85 @@
+#include "RelayProcess.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+#include <QUrlQuery>
+
+RelayProcess::RelayProcess(QStringList options) : m_options(std::move(options)) {
+    m_process.setProgram(QStringLiteral(TINDREL_RELAY_BINARY));
+    QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] { readLog(); });
+}
+
+RelayProcess::~RelayProcess() {
+    kill();
+}
+
+bool RelayProcess::start(quint16 port) {
+    m_port = 0;
+    QStringList args = m_options;
+    args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1") << QStringLiteral("--port")
+         << QString::number(port);
+    m_process.setArguments(args);
+    m_process.start();
+    if (!m_process.waitForStarted(5000))
+        return false;
+    const QString marker = QStringLiteral("listening on 127.0.0.1:");
+    if (!waitForLog(marker, 10000))
+        return false;
+    for (const QString& line : m_lines) {
+        const qsizetype at = line.indexOf(marker);
+        if (at >= 0) {
+            m_port = line.mid(at + marker.size()).section(u' ', 0, 0).toUShort();
+        }
+    }
+    return m_port != 0;
+}
+
+void RelayProcess::kill() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    readLog();
+}
+
+QUrl RelayProcess::url(const QString& room, const QString& device, const QString& scheme) const {
+    QUrl url;
+    url.setScheme(scheme);
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(m_port);
+    url.setPath(QStringLiteral("/"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("room"), room);
+    query.addQueryItem(QStringLiteral("device"), device);
+    url.setQuery(query);
+    return url;
+}
+
+bool RelayProcess::waitForLog(const QString& fragment, int timeoutMs) {
+    return QTest::qWaitFor([&] { return logContains(fragment); }, timeoutMs);
+}
+
+bool RelayProcess::logContains(const QString& fragment) const {
+    return logCount(fragment) > 0;
+}
+
+int RelayProcess::logCount(const QString& fragment) const {
+    int count = 0;
+    for (const QString& line : m_lines)
+        if (line.contains(fragment))
+            ++count;
+    return count;
+}
+
+void RelayProcess::readLog() {
+    m_partial += m_process.readAllStandardError();
+    qsizetype newline = 0;
+    while ((newline = m_partial.indexOf('\n')) >= 0) {
+        m_lines.append(QString::fromUtf8(m_partial.left(newline)));
+        m_partial.remove(0, newline + 1);
+    }
+}
+
+QString roomName(const QByteArray& seed) {
+    return QString::fromLatin1(QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toHex());
+}

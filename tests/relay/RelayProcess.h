@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QUrl>
+
+// One tindrel-relay process on loopback, owned by a test: started with the
+// given options, stopped (by its own PID) when the object goes.
+class RelayProcess {
+public:
+    explicit RelayProcess(QStringList options = {});
+    ~RelayProcess();
+    RelayProcess(const RelayProcess&) = delete;
+    RelayProcess& operator=(const RelayProcess&) = delete;
+
+    // Starts the process on `port` (0: any free port) and waits for it to listen.
+    bool start(quint16 port = 0);
+    // Ends the process abruptly, as a crash or power loss would.
+    void kill();
+
+    quint16 port() const { return m_port; }
+    QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
+             const QString& scheme = QStringLiteral("ws")) const;
+    // Waits until a line of the relay's log contains `fragment`.
+    bool waitForLog(const QString& fragment, int timeoutMs = 5000);
+    bool logContains(const QString& fragment) const;
+    int logCount(const QString& fragment) const;
+    QStringList log() const { return m_lines; }
+
+private:
+    void readLog();
+
+    QStringList m_options;
+    QProcess m_process;
+    QByteArray m_partial;
+    QStringList m_lines;
+    quint16 m_port = 0;
+};
+
+// A room name as clients derive it: 64 lower-case hex digits.
+QString roomName(const QByteArray& seed);

@@ -1,0 +1,345 @@
+#include "RelayProcess.h"
+
+#include <QHostAddress>
+#include <QSslError>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+// The relay process under hostile and well-behaved clients, all on loopback.
+// Hostile clients connect from other 127/8 addresses so the per-address bound
+// does not hit the well-behaved ones.
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+// A WebSocket client that records what reaches it.
+struct Client {
+    Client() {
+        QObject::connect(&ws, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& message) { binary.append(message); });
+        QObject::connect(&ws, &QWebSocket::textMessageReceived,
+                         [this](const QString& message) { text.append(message); });
+        QObject::connect(&ws, &QWebSocket::disconnected, [this] { closed = true; });
+    }
+    bool open(const QUrl& url) {
+        closed = false;
+        ws.open(url);
+        (void)QTest::qWaitFor(
+            [&] { return ws.state() == QAbstractSocket::ConnectedState || closed; }, kWaitMs);
+        return ws.state() == QAbstractSocket::ConnectedState;
+    }
+    bool waitForBinary(qsizetype count) {
+        return QTest::qWaitFor([&] { return binary.size() >= count; }, kWaitMs);
+    }
+
+    QWebSocket ws;
+    QList<QByteArray> binary;
+    QStringList text;
+    bool closed = false;
+};
+
+std::vector<std::unique_ptr<Client>> openClients(RelayProcess& relay, const QString& room,
+                                                 int count) {
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<Client>());
+        if (!clients.back()->open(relay.url(room, QString::number(i))))
+            ADD_FAILURE() << "client " << i << " could not join";
+    }
+    return clients;
+}
+
+// Two members of one room still pass a message both ways.
+void expectRoomWorks(Client& a, Client& b, const QByteArray& tag) {
+    const qsizetype seenA = a.binary.size();
+    const qsizetype seenB = b.binary.size();
+    a.ws.sendBinaryMessage(tag + "-ab");
+    b.ws.sendBinaryMessage(tag + "-ba");
+    ASSERT_TRUE(b.waitForBinary(seenB + 1)) << tag.constData();
+    ASSERT_TRUE(a.waitForBinary(seenA + 1)) << tag.constData();
+    EXPECT_EQ(b.binary.last(), tag + "-ab");
+    EXPECT_EQ(a.binary.last(), tag + "-ba");
+}
+
+QByteArray upgradeRequest(const QByteArray& target, quint16 port) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+// A plain TCP client from a chosen loopback address. It reads only what it is
+// told to, so it can play a peer that stops reading.
+std::unique_ptr<QTcpSocket> rawConnect(quint16 port, const QHostAddress& source) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(source);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    socket->waitForConnected(kWaitMs);
+    return socket;
+}
+
+// The status code the relay answers an upgrade request with; 0 when it closes
+// without an answer.
+int upgradeStatus(QTcpSocket& socket, const QByteArray& request) {
+    socket.write(request);
+    (void)QTest::qWaitFor(
+        [&] {
+            return socket.peek(4096).contains("\r\n\r\n") ||
+                   socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        kWaitMs);
+    const QByteArray head = socket.peek(4096);
+    if (!head.startsWith("HTTP/1.1 "))
+        return 0;
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end >= 0)
+        socket.read(end + 4);
+    return head.mid(9, 3).toInt();
+}
+
+std::vector<std::unique_ptr<QTcpSocket>> flood(quint16 port, const QHostAddress& source,
+                                               int count) {
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < count; ++i)
+        sockets.push_back(rawConnect(port, source));
+    return sockets;
+}
+
+int stillOpen(const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+    int open = 0;
+    for (const auto& socket : sockets)
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            ++open;
+    return open;
+}
+
+} // namespace
+
+TEST(RelayServer, ForwardsBinaryToTheOtherMembersOfTheRoomOnly) {
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    auto roomA = openClients(relay, roomName("a"), 3);
+    auto roomB = openClients(relay, roomName("b"), 1);
+
+    roomA[0]->ws.sendTextMessage(QStringLiteral("not part of the protocol"));
+    roomA[0]->ws.sendBinaryMessage("first");
+    roomA[0]->ws.sendBinaryMessage("second");
+    ASSERT_TRUE(roomA[1]->waitForBinary(2));
+    ASSERT_TRUE(roomA[2]->waitForBinary(2));
+    // A round trip through room B after the sends: anything misrouted to it
+    // would have arrived by now.
+    auto probe = std::make_unique<Client>();
+    ASSERT_TRUE(probe->open(relay.url(roomName("b"))));
+    expectRoomWorks(*roomB[0], *probe, "b");
+
+    for (int i : {1, 2}) {
+        EXPECT_EQ(roomA[i]->binary, (QList<QByteArray>{"first", "second"}));
+        EXPECT_TRUE(roomA[i]->text.isEmpty());
+    }
+    EXPECT_TRUE(roomA[0]->binary.isEmpty()) << "echoed back to the sender";
+    EXPECT_EQ(roomB[0]->binary, QList<QByteArray>{"b-ba"});
+}
+
+TEST(RelayServer, RefusesAMissingOrMalformedRoomAtTheUpgrade) {
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    const QByteArray room = roomName("r").toLatin1();
+    const struct {
+        const char* name;
+        QByteArray target;
+        int status;
+    } cases[] = {
+        {"no query", "/", 400},
+        {"no room", "/?device=D", 400},
+        {"empty room", "/?room=&device=D", 400},
+        {"short room", "/?room=" + room.left(63), 400},
+        {"long room", "/?room=" + room + "0", 400},
+        {"upper-case hex", "/?room=" + room.toUpper(), 400},
+        {"not hex", "/?room=" + room.left(63) + "g", 400},
+        {"two rooms", "/?room=" + room + "&room=" + room, 400},
+        {"valid", "/?room=" + room + "&device=D", 101},
+        {"valid under a path", "/relay/v1?device=D&room=" + room, 101},
+    };
+    for (const auto& c : cases) {
+        auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        EXPECT_EQ(upgradeStatus(*socket, upgradeRequest(c.target, relay.port())), c.status)
+            << c.name;
+    }
+    auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    EXPECT_EQ(upgradeStatus(*socket, "POST /?room=" + room + " HTTP/1.1\r\n\r\n"), 400);
+}
+
+TEST(RelayServer, OversizeMessageClosesItsSenderAndIsNotForwarded) {
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    auto room = openClients(relay, roomName("big"), 2);
+
+    const QByteArray largest(1'048'576, 'x');
+    room[0]->ws.sendBinaryMessage(largest);
+    ASSERT_TRUE(room[1]->waitForBinary(1));
+    EXPECT_EQ(room[1]->binary.first().size(), largest.size());
+
+    room[0]->ws.sendBinaryMessage(largest + 'y');
+    ASSERT_TRUE(QTest::qWaitFor([&] { return room[0]->closed; }, kWaitMs));
+    EXPECT_EQ(room[0]->ws.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+
+    auto late = std::make_unique<Client>();
+    ASSERT_TRUE(late->open(relay.url(roomName("big"))));
+    expectRoomWorks(*room[1], *late, "after");
+    EXPECT_EQ(room[1]->binary.size(), 2) << "the oversize message got through";
+}
+
+TEST(RelayServer, SeventeenthMemberOfARoomIsRefusedUntilOneLeaves) {
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    auto full = openClients(relay, roomName("full"), 16);
+
+    Client extra;
+    EXPECT_FALSE(extra.open(relay.url(roomName("full"))));
+    EXPECT_TRUE(relay.logContains(QStringLiteral("is full")));
+    expectRoomWorks(*full[0], *full[15], "full");
+
+    auto other = openClients(relay, roomName("other"), 2);
+    expectRoomWorks(*other[0], *other[1], "other");
+
+    full[3]->ws.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return extra.open(relay.url(roomName("full"))); }, kWaitMs));
+    expectRoomWorks(*full[0], extra, "joined");
+}
+
+TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
+    const QHostAddress floodSource(QStringLiteral("127.0.0.2"));
+    const struct {
+        const char* name;
+        QStringList options;
+        int floodSize;
+        int expectOpen;
+    } cases[] = {
+        {"per address",
+         {QStringLiteral("--per-address"), QStringLiteral("4"), QStringLiteral("--max-connections"),
+          QStringLiteral("100")},
+         10,
+         4},
+        // Two connections belong to the well-behaved pair.
+        {"in total",
+         {QStringLiteral("--per-address"), QStringLiteral("100"),
+          QStringLiteral("--max-connections"), QStringLiteral("6")},
+         10,
+         4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RelayProcess relay(c.options);
+        ASSERT_TRUE(relay.start());
+        auto pair = openClients(relay, roomName(c.name), 2);
+
+        auto sockets = flood(relay.port(), floodSource, c.floodSize);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return relay.logCount(QStringLiteral("refused")) >= c.floodSize - c.expectOpen; },
+            kWaitMs));
+        (void)QTest::qWaitFor([&] { return stillOpen(sockets) == c.expectOpen; }, kWaitMs);
+        EXPECT_EQ(stillOpen(sockets), c.expectOpen);
+        expectRoomWorks(*pair[0], *pair[1], "during");
+
+        sockets.clear();
+        auto fresh = std::make_unique<QTcpSocket>();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                fresh = rawConnect(relay.port(), floodSource);
+                return upgradeStatus(*fresh, upgradeRequest("/?room=" + roomName(c.name).toLatin1(),
+                                                            relay.port())) == 101;
+            },
+            kWaitMs));
+    }
+}
+
+TEST(RelayServer, SilentConnectionsAreClosedWhilePongingOnesStay) {
+    RelayProcess relay({QStringLiteral("--idle-timeout"), QStringLiteral("300"),
+                        QStringLiteral("--handshake-timeout"), QStringLiteral("300")});
+    ASSERT_TRUE(relay.start());
+    auto pair = openClients(relay, roomName("alive"), 2);
+
+    // Upgraded, but never answers a ping.
+    auto mute = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    ASSERT_EQ(upgradeStatus(*mute,
+                            upgradeRequest("/?room=" + roomName("alive").toLatin1(), relay.port())),
+              101);
+    // Connected, but never asks for the upgrade.
+    auto dumb = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return mute->state() == QAbstractSocket::UnconnectedState &&
+                   dumb->state() == QAbstractSocket::UnconnectedState;
+        },
+        kWaitMs));
+    // The pair joined before the mute client, so only its pongs kept it alive.
+    ASSERT_EQ(pair[0]->ws.state(), QAbstractSocket::ConnectedState);
+    ASSERT_EQ(pair[1]->ws.state(), QAbstractSocket::ConnectedState);
+    expectRoomWorks(*pair[0], *pair[1], "alive");
+}
+
+TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
+    RelayProcess relay({QStringLiteral("--backlog"), QStringLiteral("2097152")});
+    ASSERT_TRUE(relay.start());
+    const QString room = roomName("slow");
+    auto pair = openClients(relay, room, 2);
+
+    auto stuck = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    stuck->setReadBufferSize(4096);
+    stuck->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    ASSERT_EQ(upgradeStatus(*stuck, upgradeRequest("/?room=" + room.toLatin1(), relay.port())),
+              101);
+
+    const int count = 40;
+    for (int i = 0; i < count; ++i) {
+        pair[0]->ws.sendBinaryMessage(QByteArray(1'048'576, char('a' + i % 26)));
+        (void)QTest::qWaitFor([&] { return pair[1]->binary.size() > i; }, kWaitMs);
+    }
+    ASSERT_TRUE(pair[1]->waitForBinary(count));
+    EXPECT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
+    expectRoomWorks(*pair[0], *pair[1], "after");
+}
+
+TEST(RelayServer, ServesWssWithTheGivenCertificate) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(30000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().constData();
+
+    RelayProcess relay({QStringLiteral("--cert"), cert, QStringLiteral("--key"), key});
+    ASSERT_TRUE(relay.start());
+    std::vector<std::unique_ptr<Client>> room;
+    for (int i = 0; i < 2; ++i) {
+        room.push_back(std::make_unique<Client>());
+        // Self-signed for the test; the relay's own certificate is what matters.
+        QObject::connect(
+            &room.back()->ws, &QWebSocket::sslErrors,
+            [socket = &room.back()->ws](const QList<QSslError>&) { socket->ignoreSslErrors(); });
+        ASSERT_TRUE(room.back()->open(
+            relay.url(roomName("tls"), QString::number(i), QStringLiteral("wss"))));
+    }
+    expectRoomWorks(*room[0], *room[1], "tls");
+
+    // The room check still applies behind TLS.
+    Client bad;
+    QObject::connect(&bad.ws, &QWebSocket::sslErrors,
+                     [&bad](const QList<QSslError>&) { bad.ws.ignoreSslErrors(); });
+    EXPECT_FALSE(
+        bad.open(relay.url(QStringLiteral("short"), QStringLiteral("X"), QStringLiteral("wss"))));
+    EXPECT_TRUE(relay.logContains(QStringLiteral("missing or malformed room")));
+}
