@@ -33,3 +33,15 @@ function(tindrel_add_test name)
         DISCOVERY_TIMEOUT 60
         PROPERTIES ${props})
 endfunction()
+
+# With globbed sources and Ninja, automoc does not notice a header that appears
+# after the first build (a merge, a new file) and the link fails on a missing
+# vtable. Writing the source list to a file that moc's step depends on makes
+# every change of the list re-run it.
+function(tindrel_autogen_follows_sources target)
+    get_target_property(sources ${target} SOURCES)
+    file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${target}.sources
+        CONTENT "${sources}")
+    set_property(TARGET ${target} APPEND PROPERTY
+        AUTOGEN_TARGET_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${target}.sources)
+endfunction()
