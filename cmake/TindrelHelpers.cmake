@@ -9,10 +9,10 @@ function(tindrel_glob out)
     set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
-# tindrel_add_test(<name> LABEL <label> SOURCES ... LIBS ... [ENV ...] [FIXTURES ...])
+# tindrel_add_test(<name> LABEL <label> SOURCES ... LIBS ... [ENV VAR=value] [FIXTURES ...])
 # One GoogleTest executable, its cases discovered one by one under a label.
 function(tindrel_add_test name)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;FIXTURES" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT;ENV" "SOURCES;LIBS;FIXTURES" ${ARGN})
     if(NOT T_LABEL)
         set(T_LABEL unit)
     endif()
