@@ -1,0 +1,155 @@
+#include "core/store/Clip.h"
+
+#include "core/sync/SyncCrypto.h"
+#include "core/util/Graphemes.h"
+
+#include <mutex>
+
+struct Clip::Text {
+    explicit Text(QString value) : text(std::move(value)) {}
+
+    const QString text;
+    mutable std::once_flag canonicalOnce;
+    mutable QString canonical;
+    mutable std::once_flag hashOnce;
+    mutable QString hash;
+    mutable std::once_flag countOnce;
+    mutable qsizetype count = 0;
+};
+
+namespace {
+const QString kId = QStringLiteral("id");
+const QString kText = QStringLiteral("text");
+const QString kCreatedAt = QStringLiteral("createdAt");
+const QString kSourceApp = QStringLiteral("sourceApp");
+const QString kPinnedAt = QStringLiteral("pinnedAt");
+
+std::optional<QUuid> parseUuid(const QString& string) {
+    // Only the 36-character hyphenated form, no braces.
+    if (string.size() != 36)
+        return std::nullopt;
+    const QUuid uuid = QUuid::fromString(string);
+    if (uuid.isNull() && string != QLatin1String("00000000-0000-0000-0000-000000000000"))
+        return std::nullopt;
+    return uuid;
+}
+
+void fail(QString* reason, const QString& why) {
+    if (reason)
+        *reason = why;
+}
+} // namespace
+
+Clip::Clip() : Clip(QUuid(), QString(), Instant{}) {}
+
+Clip::Clip(QUuid id, QString text, Instant createdAt, std::optional<QString> sourceApp,
+           std::optional<Instant> pinnedAt)
+    : m_id(id), m_text(std::make_shared<const Text>(std::move(text))), m_createdAt(createdAt),
+      m_sourceApp(std::move(sourceApp)), m_pinnedAt(pinnedAt) {}
+
+Clip Clip::make(QString text, Instant createdAt, std::optional<QString> sourceApp) {
+    return Clip(QUuid::createUuid(), std::move(text), createdAt, std::move(sourceApp));
+}
+
+const QString& Clip::text() const {
+    return m_text->text;
+}
+
+QString Clip::preview() const {
+    const QString trimmed = text().trimmed();
+    qsizetype cut = -1;
+    for (qsizetype i = trimmed.indexOf(u'\n'); i != -1; i = trimmed.indexOf(u'\n', i + 1)) {
+        if (i == 0 || trimmed.at(i - 1) != u'\r') {
+            cut = i;
+            break;
+        }
+    }
+    if (cut == -1)
+        return trimmed;
+    const QString line = trimmed.left(cut);
+    return line.isEmpty() ? trimmed : line;
+}
+
+const QString& Clip::canonicalText() const {
+    std::call_once(m_text->canonicalOnce, [t = m_text.get()] {
+        // normalized() shares the original when it already is composed.
+        t->canonical = t->text.normalized(QString::NormalizationForm_C);
+    });
+    return m_text->canonical;
+}
+
+const QString& Clip::textHash() const {
+    std::call_once(m_text->hashOnce, [t = m_text.get()] { t->hash = SyncCrypto::hash(t->text); });
+    return m_text->hash;
+}
+
+qsizetype Clip::characterCount() const {
+    std::call_once(m_text->countOnce, [t = m_text.get()] { t->count = Graphemes::count(t->text); });
+    return m_text->count;
+}
+
+bool Clip::hasSameText(const Clip& other) const {
+    if (m_text == other.m_text || text() == other.text())
+        return true;
+    return canonicalText() == other.canonicalText();
+}
+
+bool operator==(const Clip& a, const Clip& b) {
+    return a.m_id == b.m_id && a.text() == b.text() && a.m_createdAt == b.m_createdAt &&
+           a.m_sourceApp == b.m_sourceApp && a.m_pinnedAt == b.m_pinnedAt;
+}
+
+QJsonObject Clip::toJson() const {
+    QJsonObject object{
+        {kId, m_id.toString(QUuid::WithoutBraces).toUpper()},
+        {kText, text()},
+        {kCreatedAt, m_createdAt.sinceReference},
+    };
+    if (m_sourceApp)
+        object.insert(kSourceApp, *m_sourceApp);
+    if (m_pinnedAt)
+        object.insert(kPinnedAt, m_pinnedAt->sinceReference);
+    return object;
+}
+
+std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
+    if (!value.isObject()) {
+        fail(reason, QStringLiteral("a clip is not an object"));
+        return std::nullopt;
+    }
+    const QJsonObject object = value.toObject();
+    const QJsonValue id = object.value(kId);
+    const std::optional<QUuid> uuid = id.isString() ? parseUuid(id.toString()) : std::nullopt;
+    if (!uuid) {
+        fail(reason, QStringLiteral("a clip has no valid \"id\""));
+        return std::nullopt;
+    }
+    const QJsonValue text = object.value(kText);
+    if (!text.isString()) {
+        fail(reason, QStringLiteral("a clip has no \"text\""));
+        return std::nullopt;
+    }
+    const QJsonValue createdAt = object.value(kCreatedAt);
+    if (!createdAt.isDouble()) {
+        fail(reason, QStringLiteral("a clip has no \"createdAt\""));
+        return std::nullopt;
+    }
+    std::optional<QString> sourceApp;
+    const QJsonValue source = object.value(kSourceApp);
+    if (source.isString())
+        sourceApp = source.toString();
+    else if (!source.isNull() && !source.isUndefined()) {
+        fail(reason, QStringLiteral("a clip has a \"sourceApp\" that is not a string"));
+        return std::nullopt;
+    }
+    std::optional<Instant> pinnedAt;
+    const QJsonValue pinned = object.value(kPinnedAt);
+    if (pinned.isDouble())
+        pinnedAt = Instant::fromReference(pinned.toDouble());
+    else if (!pinned.isNull() && !pinned.isUndefined()) {
+        fail(reason, QStringLiteral("a clip has a \"pinnedAt\" that is not a number"));
+        return std::nullopt;
+    }
+    return Clip(*uuid, text.toString(), Instant::fromReference(createdAt.toDouble()),
+                std::move(sourceApp), pinnedAt);
+}

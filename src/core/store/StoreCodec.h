@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/store/Clip.h"
+#include "core/util/Instant.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <expected>
+
+// What the store file (and a backup) holds.
+struct StoreContents {
+    QList<Clip> history;
+    QList<Clip> pinned;
+    // Text hash -> when that text was last unpinned.
+    QHash<QString, Instant> unpinned;
+};
+
+// The store file's JSON: one object with "history", "pinned" and "unpinned",
+// pretty-printed with sorted keys. Clip dates count from 2001, the "unpinned"
+// stamps from 1970.
+namespace StoreCodec {
+QByteArray encode(const StoreContents& contents);
+
+enum class Unpinned { Read, Ignore };
+// Fails with a short reason when the bytes are not such an object; "history"
+// and "pinned" are required, "unpinned" is optional.
+std::expected<StoreContents, QString> decode(const QByteArray& bytes,
+                                             Unpinned unpinned = Unpinned::Read);
+} // namespace StoreCodec
