@@ -24,8 +24,9 @@ QString pathOf(const QString& name) {
 QImage mask(const QString& name, int pixels) {
     ensureResources();
     const QIcon source(pathOf(name));
-    return source.pixmap(QSize(pixels, pixels)).toImage().convertToFormat(
-        QImage::Format_ARGB32_Premultiplied);
+    return source.pixmap(QSize(pixels, pixels))
+        .toImage()
+        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 QImage colored(const QImage& shape, const QColor& color) {

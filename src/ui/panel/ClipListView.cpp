@@ -11,7 +11,7 @@
 #include <cmath>
 
 namespace {
-constexpr double holdSlop = 12.0;         // pointer travel that cancels a hold
+constexpr double holdSlop = 12.0; // pointer travel that cancels a hold
 constexpr int separatorHeight = 9;
 
 // Tooltips render rich text; clip text must never be taken for markup.
@@ -35,8 +35,9 @@ void ClipListView::setHeader(const SectionHeader& header) {
 }
 
 void ClipListView::setRows(QList<ClipRow> rows) {
-    const bool heightChanged = rows.size() != m_rows.size() ||
-                               (!rows.isEmpty() && rows.front().rowHeight != m_rows.front().rowHeight);
+    const bool heightChanged =
+        rows.size() != m_rows.size() ||
+        (!rows.isEmpty() && rows.front().rowHeight != m_rows.front().rowHeight);
     m_rows = std::move(rows);
     if (m_hovered >= m_rows.size())
         m_hovered = -1;
@@ -237,7 +238,8 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     const ClipRow& clipRow = m_rows[row];
     QMenu menu(this);
-    QAction* pin = menu.addAction(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"));
+    QAction* pin =
+        menu.addAction(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"));
     pin->setEnabled(clipRow.pinButtonEnabled());
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
     QAction* chosen = menu.exec(event->globalPos());

@@ -113,9 +113,9 @@ void ClipRow::paint(QPainter& p, const QRect& row, const QPalette& palette,
         const QRect button = pinButtonRect(row);
         if (pinButtonHovered && pinButtonEnabled())
             fillRounded(p, button, 4, PanelColors::withAlpha(PanelColors::primary(palette), 0.08));
-        QColor color = isPinned        ? PanelColors::secondary(palette)
-                       : pinDisabled   ? PanelColors::withAlpha(PanelColors::secondary(palette), 0.4)
-                                       : PanelColors::accent(palette);
+        QColor color = isPinned      ? PanelColors::secondary(palette)
+                       : pinDisabled ? PanelColors::withAlpha(PanelColors::secondary(palette), 0.4)
+                                     : PanelColors::accent(palette);
         const QString symbol = isPinned ? QStringLiteral("pin.slash.fill") : QStringLiteral("pin");
         const QPixmap icon = Symbols::tinted(symbol, color, 11, dpr);
         p.drawPixmap(QPointF(button.left() + 4.5, button.top() + 4.5), icon);
