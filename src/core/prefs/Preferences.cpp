@@ -205,6 +205,18 @@ void Preferences::setTrimWhitespace(bool value) {
     Q_EMIT trimWhitespaceChanged();
 }
 
+void Preferences::setMaxClipLength(int value) {
+    m_maxClipLength = value;
+    write(u"maxClipLength"_s, value);
+    Q_EMIT maxClipLengthChanged();
+}
+
+void Preferences::setPollInterval(double value) {
+    m_pollInterval = value;
+    write(u"pollInterval"_s, value);
+    Q_EMIT pollIntervalChanged();
+}
+
 void Preferences::setSkipShortClips(bool value) {
     m_skipShortClips = value;
     write(u"skipShortClips"_s, value);
@@ -259,6 +271,12 @@ void Preferences::setRowDensity(RowDensity value) {
     Q_EMIT rowDensityChanged();
 }
 
+void Preferences::setPanelWidth(PanelWidthOption value) {
+    m_panelWidth = value;
+    write(u"panelWidth"_s, rawValue(value));
+    Q_EMIT panelWidthChanged();
+}
+
 void Preferences::setPanelCustomWidth(double value) {
     m_panelCustomWidth = value;
     write(u"panelCustomWidth"_s, value);
@@ -269,6 +287,12 @@ void Preferences::setPanelCustomHeight(double value) {
     m_panelCustomHeight = value;
     write(u"panelCustomHeight"_s, value);
     Q_EMIT panelCustomHeightChanged();
+}
+
+void Preferences::setShowLineBadge(bool value) {
+    m_showLineBadge = value;
+    write(u"showLineBadge"_s, value);
+    Q_EMIT showLineBadgeChanged();
 }
 
 void Preferences::setShowShortcutHints(bool value) {
@@ -293,6 +317,12 @@ void Preferences::setSkipConcealedTypes(bool value) {
     m_skipConcealedTypes = value;
     write(u"skipConcealedTypes"_s, value);
     Q_EMIT skipConcealedTypesChanged();
+}
+
+void Preferences::setIgnoredApps(const QStringList& value) {
+    m_ignoredApps = value;
+    write(u"ignoredApps"_s, value);
+    Q_EMIT ignoredAppsChanged();
 }
 
 void Preferences::setOpenPanelHotKey(const std::optional<KeyCombo>& value) {
@@ -341,6 +371,12 @@ void Preferences::setSyncNotify(bool value) {
     m_syncNotify = value;
     write(u"syncNotify"_s, value);
     Q_EMIT syncNotifyChanged();
+}
+
+void Preferences::setSyncMaxLength(int value) {
+    m_syncMaxLength = value;
+    write(u"syncMaxLength"_s, value);
+    Q_EMIT syncMaxLengthChanged();
 }
 
 void Preferences::setRelayEnabled(bool value) {

@@ -1,0 +1,289 @@
+#include "StoreFixture.h"
+
+#include <QSignalSpy>
+
+namespace {
+const QString kComposed = QString::fromUtf16(u"na\u00EFve");
+const QString kDecomposed = QString::fromUtf16(u"nai\u0308ve");
+} // namespace
+
+class ClipStoreTest : public StoreFixture {
+protected:
+    void SetUp() override { openStore(); }
+};
+
+TEST_F(ClipStoreTest, RecordAppliesTheTextFilters) {
+    struct Case {
+        bool trimWhitespace;
+        bool skipShortClips;
+        int maxClipLength;
+        QString text;
+        std::optional<QString> stored; // none: refused
+    } const cases[] = {
+        {false, false, 0, QStringLiteral("  ab  "), QStringLiteral("  ab  ")},
+        {false, true, 0, QStringLiteral("  ab  "), std::nullopt}, // trimmed text is short
+        {true, false, 0, QStringLiteral("\n ab\t\n"), QStringLiteral("ab")},
+        {false, false, 0, QStringLiteral(" \n\t \r\n"), std::nullopt}, // whitespace only
+        {false, false, 0, QString(), std::nullopt},
+        {false, true, 0, QStringLiteral("abc"), QStringLiteral("abc")},
+        // Two user-perceived characters in four code units.
+        {false, true, 0, QString::fromUtf16(u"e\u0301e\u0301"), std::nullopt},
+        {false, false, 5, QStringLiteral("abcdef"), std::nullopt},
+        {false, false, 5, QStringLiteral("abcde"), QStringLiteral("abcde")},
+        {false, false, 5, QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301"),
+         QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301")},
+        {false, false, 0, QString(5000, u'x'), QString(5000, u'x')},
+    };
+    for (const auto& c : cases) {
+        prefs.setTrimWhitespace(c.trimWhitespace);
+        prefs.setSkipShortClips(c.skipShortClips);
+        prefs.setMaxClipLength(c.maxClipLength);
+        store->setHistory({});
+        store->record(c.text, QStringLiteral("org.example.App"));
+        if (c.stored) {
+            ASSERT_EQ(store->history().size(), 1) << c.text.toStdString();
+            EXPECT_EQ(store->history().first().text(), *c.stored);
+            EXPECT_EQ(store->history().first().sourceApp(), QStringLiteral("org.example.App"));
+            EXPECT_EQ(store->history().first().createdAt(), clock.now());
+        } else {
+            EXPECT_TRUE(store->history().isEmpty()) << c.text.toStdString();
+        }
+    }
+}
+
+TEST_F(ClipStoreTest, RecordingAgainPromotesTheFirstCopyWhenDuplicatesAreIgnored) {
+    prefs.setHistoryLimit(3);
+    const Clip a = add(QStringLiteral("A"));
+    store->record(QStringLiteral("B"), QStringLiteral("b.app"));
+    store->record(QStringLiteral("C"));
+    clock.advance(10);
+    store->record(QStringLiteral("A"), QStringLiteral("new.app"));
+    EXPECT_EQ(texts(store->history()), (Texts{"A", "C", "B"}));
+    const Clip& promoted = store->history().first();
+    EXPECT_EQ(promoted.id(), a.id());
+    EXPECT_EQ(promoted.createdAt(), clock.now());
+    EXPECT_EQ(promoted.sourceApp(), QStringLiteral("new.app"));
+
+    // Without a source the old one stays; the canonically equal spelling
+    // counts as the same text and keeps the stored spelling.
+    store->record(QStringLiteral("B"));
+    EXPECT_EQ(store->history().first().sourceApp(), QStringLiteral("b.app"));
+    store->record(kComposed);
+    store->record(kDecomposed);
+    EXPECT_EQ(texts(store->history()), (Texts{kComposed.toStdString(), "B", "A"}));
+}
+
+TEST_F(ClipStoreTest, RecordingAgainAddsASecondClipWhenDuplicatesAreKept) {
+    prefs.setIgnoreDuplicates(false);
+    store->record(QStringLiteral("same"));
+    store->record(QStringLiteral("same"));
+    ASSERT_EQ(texts(store->history()), (Texts{"same", "same"}));
+    EXPECT_NE(store->history().at(0).id(), store->history().at(1).id());
+}
+
+TEST_F(ClipStoreTest, APinnedTextIsNotRecordedAgain) {
+    addPin(kComposed);
+    for (bool ignoreDuplicates : {true, false}) {
+        prefs.setIgnoreDuplicates(ignoreDuplicates);
+        store->record(kComposed);
+        store->record(kDecomposed);
+        EXPECT_TRUE(store->history().isEmpty());
+    }
+}
+
+TEST_F(ClipStoreTest, HistoryKeepsTheNewestUpToTheLimitAndFollowsLimitChanges) {
+    prefs.setHistoryLimit(10);
+    for (int i = 0; i < 12; ++i)
+        store->record(QStringLiteral("clip %1").arg(i));
+    ASSERT_EQ(store->history().size(), 10);
+    EXPECT_EQ(store->history().first().text(), QStringLiteral("clip 11"));
+    EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 2"));
+
+    store->save();
+    QSignalSpy changed(store.get(), &ClipStore::historyChanged);
+    prefs.setHistoryLimit(4);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(store->history().size(), 4);
+    EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 8"));
+    EXPECT_TRUE(store->isSavePending());
+}
+
+TEST_F(ClipStoreTest, PinningMovesAHistoryClipAndUnpinningBringsItBack) {
+    const Clip older = add(QStringLiteral("older"));
+    clock.advance(5);
+    add(QStringLiteral("newer"));
+    clock.advance(5);
+    QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
+
+    ASSERT_TRUE(store->pin(older));
+    EXPECT_EQ(texts(store->history()), Texts{"newer"});
+    ASSERT_EQ(store->pinned().size(), 1);
+    EXPECT_EQ(store->pinned().first().id(), older.id());
+    EXPECT_EQ(store->pinned().first().pinnedAt(), clock.now());
+    EXPECT_EQ(pinsChangedCalls, 1);
+    EXPECT_EQ(pinnedSpy.count(), 1);
+
+    clock.advance(5);
+    store->unpin(older);
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(texts(store->history()), (Texts{"older", "newer"}));
+    EXPECT_EQ(store->history().first().createdAt(), older.createdAt());
+    EXPECT_FALSE(store->history().first().pinnedAt());
+    EXPECT_EQ(store->unpinned().value(older.textHash()), clock.now());
+    EXPECT_EQ(pinsChangedCalls, 2);
+    EXPECT_TRUE(store->isSavePending());
+
+    // Unpinning what is not pinned does nothing.
+    store->unpin(older);
+    EXPECT_EQ(pinsChangedCalls, 2);
+}
+
+TEST_F(ClipStoreTest, UnpinningDropsTheClipWhenHistoryHoldsItsTextAgain) {
+    prefs.setIgnoreDuplicates(false);
+    const Clip pin = addPin(QStringLiteral("text"));
+    // An import (or a duplicate from before) can leave the text in history.
+    store->setHistory(
+        {Clip::make(kComposed, clock.now()), Clip::make(QStringLiteral("text"), clock.now())});
+    store->unpin(pin);
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(store->history().size(), 2);
+    EXPECT_NE(store->history().at(1).id(), pin.id());
+}
+
+TEST_F(ClipStoreTest, PinRefusesWhenFullAndAcceptsAPinnedTextWithoutChange) {
+    prefs.setPinLimit(2);
+    addPin(QStringLiteral("one"));
+    const Clip two = addPin(QStringLiteral("two"));
+    const Clip three = add(QStringLiteral("three"));
+    ASSERT_TRUE(store->isPinnedFull());
+    EXPECT_EQ(pinsChangedCalls, 2);
+
+    EXPECT_FALSE(store->pin(three));
+    EXPECT_EQ(texts(store->pinned()), (Texts{"two", "one"}));
+    EXPECT_EQ(texts(store->history()), Texts{"three"});
+
+    prefs.setPinLimit(3);
+    const Clip sameText = Clip::make(QStringLiteral("two"), clock.now());
+    clock.advance(1);
+    EXPECT_TRUE(store->pin(sameText));
+    EXPECT_EQ(texts(store->pinned()), (Texts{"two", "one"}));
+    EXPECT_EQ(store->pinned().first().pinnedAt(), two.pinnedAt());
+    EXPECT_EQ(pinsChangedCalls, 2);
+}
+
+// Stamps of a later action on the same text must be strictly later, even
+// when the earlier one lies in the future (another device's clock).
+TEST_F(ClipStoreTest, StampsOrderActionsOnOneTextEvenAgainstFutureStamps) {
+    const Clip clip = add(QStringLiteral("x"));
+    ASSERT_TRUE(store->pin(clip));
+    store->unpin(clip);
+    ASSERT_TRUE(store->unpinned().contains(clip.textHash()));
+    // Put the unpin record 5 s into the future.
+    ASSERT_FALSE(store->mergePins({}, {{clip.textHash(), clock.now().plus(5).unix()}}));
+    ASSERT_TRUE(store->pin(store->history().first()));
+    EXPECT_NEAR(store->pinned().first().pinnedAt()->sinceReference,
+                clock.now().plus(5.001).sinceReference, 1e-6);
+    EXPECT_FALSE(store->unpinned().contains(clip.textHash()));
+
+    store->unpin(store->pinned().first());
+    EXPECT_NEAR(store->unpinned().value(clip.textHash()).sinceReference,
+                clock.now().plus(5.002).sinceReference, 1e-6);
+}
+
+TEST_F(ClipStoreTest, MovePinnedReordersOnlyForValidDistinctIndexes) {
+    struct Case {
+        qsizetype from, to;
+        Texts result;
+    } const cases[] = {
+        {0, 2, {"B", "C", "A"}}, {2, 0, {"C", "A", "B"}},  {1, 2, {"A", "C", "B"}},
+        {1, 1, {"A", "B", "C"}}, {-1, 0, {"A", "B", "C"}}, {0, 3, {"A", "B", "C"}},
+        {3, 0, {"A", "B", "C"}},
+    };
+    for (const auto& c : cases) {
+        store->clearPinned();
+        for (const char* text : {"C", "B", "A"})
+            addPin(QString::fromLatin1(text));
+        store->save();
+        store->movePinned(c.from, c.to);
+        EXPECT_EQ(texts(store->pinned()), c.result) << c.from << " -> " << c.to;
+        EXPECT_EQ(store->isSavePending(), (c.result != Texts{"A", "B", "C"}));
+    }
+    const int calls = pinsChangedCalls;
+    store->movePinned(0, 1);
+    EXPECT_EQ(pinsChangedCalls, calls);
+    EXPECT_EQ(store->pinnedClip(0)->text(), QStringLiteral("B"));
+    EXPECT_FALSE(store->pinnedClip(3));
+    EXPECT_FALSE(store->pinnedClip(-1));
+}
+
+TEST_F(ClipStoreTest, DeleteRemovesByIdAndRecordsAnUnpinForPins) {
+    prefs.setIgnoreDuplicates(false);
+    const Clip pin = addPin(QStringLiteral("pinned"));
+    const Clip first = add(QStringLiteral("dup"));
+    add(QStringLiteral("dup"));
+    const int calls = pinsChangedCalls;
+    clock.advance(1);
+
+    store->deleteClip(first);
+    EXPECT_EQ(texts(store->history()), Texts{"dup"});
+    EXPECT_NE(store->history().first().id(), first.id());
+    EXPECT_EQ(pinsChangedCalls, calls);
+    EXPECT_TRUE(store->unpinned().isEmpty());
+
+    store->deleteClip(pin);
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(texts(store->history()), Texts{"dup"}); // not moved to history
+    EXPECT_EQ(store->unpinned().value(pin.textHash()), clock.now());
+    EXPECT_EQ(pinsChangedCalls, calls + 1);
+
+    store->deleteClip(Clip::make(QStringLiteral("dup"), clock.now()));
+    EXPECT_EQ(store->history().size(), 1);
+}
+
+TEST_F(ClipStoreTest, PromoteMovesAHistoryClipToTheTopAndLeavesPinsAlone) {
+    const Clip a = add(QStringLiteral("a"));
+    add(QStringLiteral("b"));
+    const Clip pin = addPin(QStringLiteral("p"));
+    clock.advance(3);
+    store->promote(a);
+    EXPECT_EQ(texts(store->history()), (Texts{"a", "b"}));
+    EXPECT_EQ(store->history().first().createdAt(), clock.now());
+    EXPECT_EQ(store->history().first().id(), a.id());
+
+    store->promote(pin);
+    EXPECT_EQ(texts(store->pinned()), Texts{"p"});
+    EXPECT_EQ(texts(store->history()), (Texts{"a", "b"}));
+}
+
+TEST_F(ClipStoreTest, ClearPinnedRecordsEveryUnpinAndNotifiesOnlyWhenThereWerePins) {
+    store->clearPinned();
+    EXPECT_EQ(pinsChangedCalls, 0);
+
+    const Clip a = addPin(QStringLiteral("a"));
+    const Clip b = addPin(QStringLiteral("b"));
+    add(QStringLiteral("h"));
+    const int calls = pinsChangedCalls;
+    clock.advance(1);
+    store->clearPinned();
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(texts(store->history()), Texts{"h"});
+    EXPECT_EQ(store->unpinned().value(a.textHash()), clock.now());
+    EXPECT_EQ(store->unpinned().value(b.textHash()), clock.now());
+    EXPECT_EQ(pinsChangedCalls, calls + 1);
+}
+
+TEST_F(ClipStoreTest, UnpinRecordsKeepTheNewestTwoHundred) {
+    QList<SyncUnpinPayload> records;
+    for (int i = 0; i < 200; ++i)
+        records.append({QStringLiteral("%1").arg(i, 64, 10, QLatin1Char('0')),
+                        clock.now().plus(-1000 + i).unix()});
+    store->mergePins({}, records);
+    ASSERT_EQ(store->unpinned().size(), 200);
+
+    const Clip clip = addPin(QStringLiteral("fresh"));
+    store->unpin(clip);
+    EXPECT_EQ(store->unpinned().size(), 200);
+    EXPECT_TRUE(store->unpinned().contains(clip.textHash()));
+    EXPECT_FALSE(store->unpinned().contains(records.first().hash)); // the oldest
+    EXPECT_TRUE(store->unpinned().contains(records.at(1).hash));
+}
