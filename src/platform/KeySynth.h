@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/PasteChord.h"
+
+// Synthesised key events.
+class KeySynth {
+public:
+    virtual ~KeySynth() = default;
+
+    // Whether the user is holding any modifier key right now.
+    virtual bool modifiersHeld() = 0;
+    // Presses and releases the chord; false when it could not be sent.
+    virtual bool sendChord(PasteChord chord) = 0;
+};

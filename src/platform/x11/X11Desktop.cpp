@@ -1,0 +1,44 @@
+#include "platform/x11/X11Desktop.h"
+
+#include "platform/x11/X11HotKeyService.h"
+#include "platform/x11/X11KeySynth.h"
+#include "platform/x11/X11Pasteboard.h"
+#include "platform/x11/X11Workspace.h"
+#include "platform/x11/XcbConnection.h"
+#include "platform/x11/XcbKeyboard.h"
+#include "platform/x11/XcbSelectionReader.h"
+
+X11Desktop::X11Desktop() = default;
+X11Desktop::~X11Desktop() = default;
+
+std::unique_ptr<X11Desktop> X11Desktop::open(bool withPasteboard) {
+    std::unique_ptr<X11Desktop> desktop(new X11Desktop);
+    desktop->m_conn = std::make_unique<XcbConnection>();
+    if (!desktop->m_conn->isValid())
+        return nullptr;
+    XcbConnection& conn = *desktop->m_conn;
+    desktop->m_keyboard = std::make_unique<XcbKeyboard>(conn);
+    desktop->m_keySynth = std::make_unique<X11KeySynth>(conn, *desktop->m_keyboard);
+    desktop->m_workspace = std::make_unique<X11Workspace>(conn, desktop->m_keySynth->isAvailable());
+    desktop->m_hotKeys = std::make_unique<X11HotKeyService>(conn, *desktop->m_keyboard);
+    if (withPasteboard) {
+        auto reader = std::make_unique<XcbSelectionReader>();
+        if (!reader->isValid())
+            return nullptr;
+        desktop->m_pasteboard = std::make_unique<X11Pasteboard>(std::move(reader));
+    }
+    return desktop;
+}
+
+Pasteboard* X11Desktop::pasteboard() const {
+    return m_pasteboard.get();
+}
+Workspace& X11Desktop::workspace() const {
+    return *m_workspace;
+}
+KeySynth& X11Desktop::keySynth() const {
+    return *m_keySynth;
+}
+HotKeyService& X11Desktop::hotKeys() const {
+    return *m_hotKeys;
+}

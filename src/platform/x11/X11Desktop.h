@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+
+class HotKeyService;
+class KeySynth;
+class Pasteboard;
+class Workspace;
+class XcbConnection;
+class XcbKeyboard;
+class X11HotKeyService;
+class X11KeySynth;
+class X11Pasteboard;
+class X11Workspace;
+
+// The X11 implementations of the desktop interfaces, sharing one connection
+// of our own. open() gives none when there is no X server to talk to (for
+// example a Wayland session without XWayland).
+class X11Desktop final {
+public:
+    // The pasteboard needs a QGuiApplication on the xcb platform; without
+    // one (withPasteboard false) the rest still works.
+    static std::unique_ptr<X11Desktop> open(bool withPasteboard = true);
+    ~X11Desktop();
+    X11Desktop(const X11Desktop&) = delete;
+    X11Desktop& operator=(const X11Desktop&) = delete;
+
+    Pasteboard* pasteboard() const; // null when opened without it
+    Workspace& workspace() const;
+    KeySynth& keySynth() const;
+    HotKeyService& hotKeys() const;
+
+private:
+    X11Desktop();
+
+    // Declared in build order; they go in reverse, the connection last.
+    std::unique_ptr<XcbConnection> m_conn;
+    std::unique_ptr<XcbKeyboard> m_keyboard;
+    std::unique_ptr<X11KeySynth> m_keySynth;
+    std::unique_ptr<X11Workspace> m_workspace;
+    std::unique_ptr<X11HotKeyService> m_hotKeys;
+    std::unique_ptr<X11Pasteboard> m_pasteboard;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/Pasteboard.h"
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
+class XcbSelectionReader;
+
+// The CLIPBOARD selection. Changes are counted from QClipboard::changed,
+// which Qt raises from XFixes owner notifications (and once for each of our
+// own writes); contents of other owners are read by our own bounded reader.
+// Needs a QGuiApplication on the xcb platform.
+class X11Pasteboard final : public QObject, public Pasteboard {
+    Q_OBJECT
+public:
+    explicit X11Pasteboard(std::unique_ptr<XcbSelectionReader> reader, QObject* parent = nullptr);
+    ~X11Pasteboard() override;
+
+    qint64 changeCount() const override { return m_changeCount; }
+    QStringList types() override;
+    std::optional<QString> text() override;
+    void writeText(const QString& text) override;
+    void writePrimaryText(const QString& text) override;
+
+private:
+    bool weOwnIt() const;
+    QStringList foreignTargets();
+
+    std::unique_ptr<XcbSelectionReader> m_reader;
+    qint64 m_changeCount = 0;
+    QStringList m_targets;
+    qint64 m_targetsCount = -1;
+};

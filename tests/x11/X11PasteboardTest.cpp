@@ -1,0 +1,152 @@
+#include "X11TestEnv.h"
+
+#include "platform/x11/X11Pasteboard.h"
+#include "platform/x11/XcbSelectionReader.h"
+
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using X11TestEnv::waitUntil;
+
+namespace {
+// xclip in the foreground owns the clipboard until another client takes it.
+std::unique_ptr<TestClient> copyWithXclip(const QByteArray& text, QTemporaryFile& file) {
+    file.open();
+    file.write(text);
+    file.flush();
+    return TestClient::start(QStringLiteral("xclip"),
+                             {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                              QStringLiteral("clipboard"), file.fileName()});
+}
+} // namespace
+
+class X11PasteboardTest : public ::testing::Test {
+protected:
+    // Waits for the next change the pasteboard counts.
+    bool waitForChange(qint64 before) {
+        return waitUntil([&] { return board.changeCount() > before; });
+    }
+
+    X11Pasteboard board{std::make_unique<XcbSelectionReader>()};
+};
+
+TEST_F(X11PasteboardTest, CountsEveryChangeOnceAndAnswersOwnWritesFromMemory) {
+    const qint64 start = board.changeCount();
+    QTemporaryFile file;
+    auto xclip = copyWithXclip("from xclip", file);
+    ASSERT_TRUE(waitForChange(start));
+    EXPECT_EQ(board.changeCount(), start + 1);
+    EXPECT_EQ(board.text(), QStringLiteral("from xclip"));
+    EXPECT_TRUE(board.types().contains(QStringLiteral("UTF8_STRING")));
+
+    // Our own write raises the count by exactly one, at once and for good.
+    board.writeText(QStringLiteral("ours"));
+    EXPECT_EQ(board.changeCount(), start + 2);
+    X11TestEnv::settle();
+    EXPECT_EQ(board.changeCount(), start + 2);
+    // Reading our own selection through X would wait for ourselves and time
+    // out; the answer comes from memory.
+    EXPECT_EQ(board.text(), QStringLiteral("ours"));
+    EXPECT_TRUE(board.types().contains(QStringLiteral("text/plain")));
+    EXPECT_TRUE(waitUntil([&] { return !xclip->isRunning(); })) << "xclip lost the selection";
+
+    // Another client sees what we wrote.
+    QProcess reader;
+    reader.start(QStringLiteral("xclip"),
+                 {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    ASSERT_TRUE(waitUntil([&] { return reader.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(reader.readAllStandardOutput(), QByteArray("ours"));
+}
+
+TEST_F(X11PasteboardTest, DeclaresEveryTargetOfTheOwner) {
+    const qint64 start = board.changeCount();
+    auto owner = TestClient::helper(
+        {QStringLiteral("offer"), QStringLiteral("pass word ü"), QStringLiteral("--type"),
+         QStringLiteral("x-kde-passwordManagerHint=secret"), QStringLiteral("--type"),
+         QStringLiteral("application/x-nspasteboard-concealed-type=1")});
+    ASSERT_TRUE(owner->isReady());
+    ASSERT_TRUE(waitForChange(start));
+    const QStringList types = board.types();
+    EXPECT_TRUE(types.contains(QStringLiteral("x-kde-passwordManagerHint")))
+        << types.join(u' ').toStdString();
+    EXPECT_TRUE(types.contains(QStringLiteral("application/x-nspasteboard-concealed-type")));
+    EXPECT_EQ(board.text(), QStringLiteral("pass word ü"));
+}
+
+TEST_F(X11PasteboardTest, OwnerGoneLeavesNoText) {
+    QTemporaryFile file;
+    qint64 count = board.changeCount();
+    auto xclip = copyWithXclip("short-lived", file);
+    ASSERT_TRUE(waitForChange(count));
+    count = board.changeCount();
+    xclip.reset();
+    ASSERT_TRUE(waitForChange(count));
+    EXPECT_EQ(board.text(), std::nullopt);
+    EXPECT_TRUE(board.types().isEmpty());
+}
+
+TEST_F(X11PasteboardTest, ReadsLargeTextsSentInPieces) {
+    QByteArray text(5 * 1024 * 1024, 'a');
+    for (qsizetype i = 0; i < text.size(); i += 997)
+        text[i] = char('0' + i % 10);
+    QTemporaryFile file;
+    const qint64 start = board.changeCount();
+    auto xclip = copyWithXclip(text, file);
+    ASSERT_TRUE(waitForChange(start));
+    const std::optional<QString> read = board.text();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->toLatin1(), text);
+}
+
+TEST_F(X11PasteboardTest, TextOverTheBoundIsNotTakenIn) {
+    QTemporaryFile file;
+    const qint64 start = board.changeCount();
+    auto xclip = copyWithXclip(QByteArray(Pasteboard::maxTextBytes + 1, 'x'), file);
+    ASSERT_TRUE(waitForChange(start));
+    EXPECT_EQ(board.text(), std::nullopt);
+}
+
+// The reader's own bounds, with small limits so the cases stay quick.
+TEST(XcbSelectionReader, StopsAtTheSizeBoundInBothTransferModes) {
+    X11Pasteboard board(std::make_unique<XcbSelectionReader>());
+    struct Case {
+        qsizetype size;
+        bool fits;
+    };
+    // 64 KiB goes in one property; 2 MiB comes in pieces (INCR).
+    const qsizetype bound = 64 * 1024;
+    const Case cases[] = {{bound, true}, {bound + 1, false}, {2 * 1024 * 1024, false}};
+    XcbSelectionReader reader(XcbSelectionReader::Limits{bound, 1000ms, 3000ms});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        QTemporaryFile file;
+        const qint64 before = board.changeCount();
+        auto xclip = copyWithXclip(QByteArray(c.size, 'y'), file);
+        ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+        const auto data = reader.read("CLIPBOARD", "UTF8_STRING");
+        EXPECT_EQ(data.has_value(), c.fits);
+        if (data) {
+            EXPECT_EQ(data->size(), c.size);
+        }
+    }
+}
+
+TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
+    X11Pasteboard board(std::make_unique<XcbSelectionReader>());
+    XcbSelectionReader reader(XcbSelectionReader::Limits{1024, 300ms, 600ms});
+    qint64 before = board.changeCount();
+    auto stalled = TestClient::helper(
+        {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
+    ASSERT_TRUE(stalled->isReady());
+    ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+    EXPECT_EQ(reader.targets("CLIPBOARD"), std::nullopt);
+    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING"), std::nullopt);
+
+    // The next owner is read normally, undisturbed by the one given up on.
+    QTemporaryFile file;
+    before = board.changeCount();
+    auto xclip = copyWithXclip("after the stall", file);
+    ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING"), QByteArray("after the stall"));
+}

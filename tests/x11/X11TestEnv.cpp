@@ -1,0 +1,80 @@
+#include "X11TestEnv.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+QByteArray X11TestEnv::fixtureDisplay() {
+    QFile file(
+        qEnvironmentVariable("TINDREL_X11_DISPLAY_FILE", QStringLiteral(TINDREL_X11_DISPLAY_FILE)));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll().trimmed();
+}
+
+bool X11TestEnv::waitUntil(const std::function<bool()>& condition, int boundMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > boundMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void X11TestEnv::settle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+bool X11TestEnv::run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    // Keep answering clipboard requests while a client (xclip -o) asks us.
+    if (!waitUntil([&process] { return process.state() == QProcess::NotRunning; }, 20000)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+std::unique_ptr<TestClient> TestClient::helper(const QStringList& args) {
+    std::unique_ptr<TestClient> client(new TestClient);
+    client->m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client->m_process.start(QStringLiteral(TINDREL_X11_HELPER), args);
+    QProcess& p = client->m_process;
+    X11TestEnv::waitUntil([&p] { return p.canReadLine() || p.state() == QProcess::NotRunning; },
+                          10000);
+    const QByteArray line = p.readLine().trimmed();
+    if (line.startsWith("ready")) {
+        client->m_ready = true;
+        client->m_window = line.mid(6).toULongLong();
+    }
+    return client;
+}
+
+std::unique_ptr<TestClient> TestClient::start(const QString& program, const QStringList& args) {
+    std::unique_ptr<TestClient> client(new TestClient);
+    client->m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    client->m_process.start(program, args);
+    client->m_ready = client->m_process.waitForStarted();
+    return client;
+}
+
+TestClient::~TestClient() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate(); // SIGTERM to this child's PID only
+    if (!m_process.waitForFinished(2000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}

@@ -1,0 +1,94 @@
+// A small X client for the x11 tests, in one of these roles:
+//   offer <text> [--type NAME=VALUE]... [--hang]
+//       owns CLIPBOARD with the text and the extra targets, prints "ready",
+//       and exits when another client takes the clipboard. --hang: never
+//       answers a request (an owner that stalls).
+//   editor <file> [--desktop-file ID]
+//       a text editor window that saves its text to <file> on every change,
+//       prints "ready <window id>" once it is shown.
+//   window [--desktop-file ID]
+//       a plain window, prints "ready <window id>".
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <thread>
+
+namespace {
+void say(const QByteArray& line) {
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString option(const QStringList& args, const QString& name) {
+    const qsizetype i = args.indexOf(name);
+    return i >= 0 && i + 1 < args.size() ? args[i + 1] : QString();
+}
+
+int offer(QApplication& app, const QStringList& args) {
+    auto* data = new QMimeData;
+    data->setText(args.value(2));
+    for (qsizetype i = 3; i + 1 < args.size(); ++i) {
+        if (args[i] != QLatin1String("--type"))
+            continue;
+        const QString spec = args[i + 1];
+        const qsizetype eq = spec.indexOf(u'=');
+        data->setData(spec.left(eq), spec.mid(eq + 1).toUtf8());
+    }
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    QCoreApplication::processEvents();
+    say("ready");
+    if (args.contains(QLatin1String("--hang"))) {
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    QObject::connect(clipboard, &QClipboard::changed, &app, [clipboard](QClipboard::Mode mode) {
+        if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard())
+            QCoreApplication::quit();
+    });
+    return QApplication::exec();
+}
+
+void announce(QWidget& window) {
+    window.resize(400, 300);
+    window.show();
+    window.activateWindow();
+    QTimer::singleShot(0, &window, [&window] {
+        say("ready " + QByteArray::number(static_cast<qulonglong>(window.winId())));
+    });
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const QString role = args.value(1);
+    if (const QString id = option(args, QStringLiteral("--desktop-file")); !id.isEmpty())
+        QGuiApplication::setDesktopFileName(id);
+    if (role == QLatin1String("offer"))
+        return offer(app, args);
+    if (role == QLatin1String("editor")) {
+        const QString path = args.value(2);
+        QPlainTextEdit editor;
+        QObject::connect(&editor, &QPlainTextEdit::textChanged, &editor, [&editor, path] {
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(editor.toPlainText().toUtf8());
+        });
+        announce(editor);
+        return QApplication::exec();
+    }
+    if (role == QLatin1String("window")) {
+        QWidget window;
+        announce(window);
+        return QApplication::exec();
+    }
+    std::fputs("usage: tindrel_x11_helper offer|editor|window ...\n", stderr);
+    return 2;
+}
