@@ -31,8 +31,7 @@ QFrame* divider(QWidget* parent) {
     line->setFixedHeight(1);
     line->setAutoFillBackground(true);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::Window,
-                     PanelColors::withAlpha(PanelColors::primary(palette), 0.12));
+    palette.setColor(QPalette::Window, PanelColors::withAlpha(PanelColors::primary(palette), 0.12));
     line->setPalette(palette);
     return line;
 }
@@ -188,8 +187,7 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     auto* clearHistory = flatButton(u"Clear History"_s, footer);
     clearHistory->setToolTip(u"Pinned clips are kept"_s);
     auto* settings = flatButton(QString(), footer);
-    settings->setIcon(
-        Symbols::tintedIcon(u"gearshape"_s, PanelColors::secondary(palette()), 13));
+    settings->setIcon(Symbols::tintedIcon(u"gearshape"_s, PanelColors::secondary(palette()), 13));
     settings->setToolTip(u"Settings"_s);
     settings->setAccessibleName(u"Settings"_s);
     auto* quit = flatButton(u"Quit"_s, footer);
@@ -244,8 +242,9 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     m_scrollAnimation = new QVariantAnimation(this);
     m_scrollAnimation->setDuration(120);
     m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
-    connect(m_scrollAnimation, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant& value) { m_scroll->verticalScrollBar()->setValue(value.toInt()); });
+    connect(
+        m_scrollAnimation, &QVariantAnimation::valueChanged, this,
+        [this](const QVariant& value) { m_scroll->verticalScrollBar()->setValue(value.toInt()); });
 
     connect(&m_state, &AppState::changed, this, &ContentView::rebuild);
     connect(&m_state, &AppState::selectionChanged, this, &ContentView::followSelection);
@@ -283,9 +282,9 @@ void ContentView::rebuild() {
     m_list->setVisible(!empty);
     if (empty) {
         const bool searching = !m_state.query().isEmpty();
-        m_emptyIcon->setPixmap(Symbols::tinted(
-            searching ? u"magnifyingglass"_s : u"doc.on.clipboard"_s,
-            PanelColors::tertiary(palette()), 20, devicePixelRatioF()));
+        m_emptyIcon->setPixmap(
+            Symbols::tinted(searching ? u"magnifyingglass"_s : u"doc.on.clipboard"_s,
+                            PanelColors::tertiary(palette()), 20, devicePixelRatioF()));
         m_emptyLabel->setText(searching ? u"No matches"_s : u"Nothing copied yet"_s);
     }
 
@@ -305,9 +304,9 @@ void ContentView::rebuild() {
         row.isSelected = index == selection;
         row.isDragging = m_pinDrag && m_pinDrag->id == clip.id();
         row.pinDisabled = pinDisabled;
-        row.shortcut = RowText::shortcutLabel(pinnedIndex, m_prefs.showShortcutHints(),
-                                              m_prefs.pinnedModifier(),
-                                              m_prefs.inPanelNumberKeys());
+        row.shortcut =
+            RowText::shortcutLabel(pinnedIndex, m_prefs.showShortcutHints(),
+                                   m_prefs.pinnedModifier(), m_prefs.inPanelNumberKeys());
         row.rowHeight = rowPixels;
         row.fontSize = fontSize;
         row.showLineBadge = m_prefs.showLineBadge();
@@ -320,9 +319,9 @@ void ContentView::rebuild() {
     for (int i = 0; i < pinned.size(); ++i)
         pinnedRows.append(makeRow(pinned[i], i, true, i));
     m_pinned->setVisible(!pinned.isEmpty());
-    m_pinned->setHeader(SectionHeader{
-        u"Pinned"_s, u"%1/%2"_s.arg(store.pinned().size()).arg(m_prefs.pinLimit()),
-        m_state.pinLimitFlash()});
+    m_pinned->setHeader(SectionHeader{u"Pinned"_s,
+                                      u"%1/%2"_s.arg(store.pinned().size()).arg(m_prefs.pinLimit()),
+                                      m_state.pinLimitFlash()});
     m_pinned->setRows(std::move(pinnedRows));
     QList<double> shifts;
     int dragged = -1;

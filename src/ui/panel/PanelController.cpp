@@ -119,7 +119,8 @@ void PanelController::makePanel() {
     m_window->onDeactivated = [this] {
         // Hiding from inside the activation change confuses some window
         // managers; close right after it instead.
-        QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { hide(); }, Qt::QueuedConnection);
     };
     m_window->resize(static_cast<int>(m_prefs.resolvedPanelWidth()),
                      static_cast<int>(PanelGeometry::initialHeight));
@@ -128,6 +129,7 @@ void PanelController::makePanel() {
 
 void PanelController::show(std::optional<QRect> anchor) {
     m_previousApp = m_services.frontmost ? m_services.frontmost() : std::nullopt;
+    ++m_showing;
     if (!m_window)
         makePanel();
     m_window->setTranslucent(m_services.compositing && m_services.compositing());
@@ -138,12 +140,12 @@ void PanelController::show(std::optional<QRect> anchor) {
         screen = QGuiApplication::primaryScreen();
     const std::optional<QRectF> usable = usableArea(screen);
     applySizeLimits();
-    const QSizeF size =
-        PanelGeometry::openSize(m_prefs.resolvedPanelWidth(), m_prefs.panelCustomHeight(),
-                                currentContent(), usable);
+    const QSizeF size = PanelGeometry::openSize(
+        m_prefs.resolvedPanelWidth(), m_prefs.panelCustomHeight(), currentContent(), usable);
     setFrame(anchor ? PanelGeometry::placeAtAnchor(QRectF(*anchor), size, usable)
                     : PanelGeometry::placeTopCentre(size, usable));
 
+    m_window->forgetActivation();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -200,8 +202,8 @@ void PanelController::applyDragResize(QSizeF start, QSizeF translation) {
     if (!m_window)
         return;
     applySizeLimits();
-    const QSizeF size = PanelGeometry::dragResize(start, translation, currentContent(),
-                                                  usableArea(panelScreen()));
+    const QSizeF size =
+        PanelGeometry::dragResize(start, translation, currentContent(), usableArea(panelScreen()));
     setFrame(QRectF(m_window->geometry().topLeft(), size));
 }
 
@@ -267,14 +269,13 @@ void PanelController::paste(const Clip& clip) {
     hide();
     if (!m_prefs.pasteOnClick())
         return;
-    m_services.after(PanelGeometry::pasteDelay,
-                     [self = QPointer(this), previous = m_previousApp] {
-                         if (!self || !self->m_services.canPaste ||
-                             !self->m_services.canPaste() || !self->m_services.activateAndPaste)
-                             return;
-                         if (previous && !previous->isOwnProcess)
-                             self->m_services.activateAndPaste(previous);
-                         else
-                             self->m_services.activateAndPaste(std::nullopt);
-                     });
+    m_services.after(PanelGeometry::pasteDelay, [self = QPointer(this), previous = m_previousApp] {
+        if (!self || !self->m_services.canPaste || !self->m_services.canPaste() ||
+            !self->m_services.activateAndPaste)
+            return;
+        if (previous && !previous->isOwnProcess)
+            self->m_services.activateAndPaste(previous);
+        else
+            self->m_services.activateAndPaste(std::nullopt);
+    });
 }

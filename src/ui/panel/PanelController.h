@@ -89,5 +89,6 @@ private:
     std::optional<FrontmostApp> m_previousApp;
     Instant m_lastHide = Instant::distantPast();
     bool m_monitoring = false;
+    quint64 m_showing = 0; // counts the showings
     bool m_growPending = false;
 };

@@ -68,8 +68,13 @@ void PanelWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void PanelWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && isVisible() &&
-        onDeactivated)
-        onDeactivated();
+    if (event->type() == QEvent::ActivationChange) {
+        // Only a loss of the focus this showing had counts: a late
+        // deactivation from the previous showing must not close this one.
+        if (isActiveWindow())
+            m_wasActive = true;
+        else if (m_wasActive && isVisible() && onDeactivated)
+            onDeactivated();
+    }
     QWidget::changeEvent(event);
 }

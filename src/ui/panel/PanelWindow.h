@@ -15,8 +15,10 @@ public:
     void setTranslucent(bool translucent);
     bool isTranslucent() const { return m_translucent; }
 
-    // Called when the window stops being the active one (a click elsewhere).
+    // Called when the window stops being the active one (a click elsewhere),
+    // once it had been active since the last forgetActivation().
     std::function<void()> onDeactivated;
+    void forgetActivation() { m_wasActive = false; }
 
     static constexpr qreal cornerRadius = 10.0;
 
@@ -29,4 +31,5 @@ private:
     void updateMask();
 
     bool m_translucent = false;
+    bool m_wasActive = false;
 };
