@@ -65,8 +65,10 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     searchRow->setContentsMargins(12, 0, 12, 0);
     searchRow->setSpacing(6);
     auto* glass = new QLabel(m_searchBar);
-    glass->setPixmap(Symbols::tinted(u"magnifyingglass"_s, PanelColors::secondary(palette()), 12,
-                                     devicePixelRatioF()));
+    m_recolor.push_back([this, glass] {
+        glass->setPixmap(Symbols::tinted(u"magnifyingglass"_s, PanelColors::secondary(palette()),
+                                         12, devicePixelRatioF()));
+    });
     m_search = new QLineEdit(m_searchBar);
     m_search->setPlaceholderText(u"Search"_s);
     m_search->setFrame(false);
@@ -78,15 +80,17 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     m_search->setPalette(searchPalette);
     m_clear = new QToolButton(m_searchBar);
     m_clear->setAutoRaise(true);
-    m_clear->setIcon(
-        Symbols::tintedIcon(u"xmark.circle.fill"_s, PanelColors::tertiary(palette()), 14));
+    m_recolor.push_back([this] {
+        m_clear->setIcon(
+            Symbols::tintedIcon(u"xmark.circle.fill"_s, PanelColors::tertiary(palette()), 14));
+    });
     m_clear->setToolTip(u"Clear search"_s);
     m_clear->setCursor(Qt::ArrowCursor);
     searchRow->addWidget(glass);
     searchRow->addWidget(m_search, 1);
     searchRow->addWidget(m_clear);
     column->addWidget(m_searchBar);
-    auto* searchDivider = divider(this);
+    auto* searchDivider = divider();
     column->addWidget(searchDivider);
     connect(m_search, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_state.setQuery(text); });
@@ -126,7 +130,7 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     bannerRow->addStretch(1);
     bannerRow->addWidget(enable);
     column->addWidget(m_banner);
-    auto* bannerDivider = divider(this);
+    auto* bannerDivider = divider();
     column->addWidget(bannerDivider);
     connect(enable, &QToolButton::clicked, this, [this] {
         // The panel goes first: a dialog over it would take its focus anyway.
@@ -147,9 +151,8 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     QFont emptyFont = m_emptyLabel->font();
     emptyFont.setPixelSize(12);
     m_emptyLabel->setFont(emptyFont);
-    QPalette emptyPalette = m_emptyLabel->palette();
-    emptyPalette.setColor(QPalette::WindowText, PanelColors::secondary(emptyPalette));
-    m_emptyLabel->setPalette(emptyPalette);
+    m_recolor.push_back(
+        [this] { setRole(m_emptyLabel, QPalette::WindowText, PanelColors::secondary(palette())); });
     emptyColumn->addWidget(m_emptyIcon);
     emptyColumn->addWidget(m_emptyLabel);
     emptyColumn->addStretch(1);
@@ -178,7 +181,7 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     column->addWidget(m_list, 1);
 
     // Footer
-    column->addWidget(divider(this));
+    column->addWidget(divider());
     auto* footer = new QWidget(this);
     footer->setFixedHeight(36);
     auto* footerRow = new QHBoxLayout(footer);
@@ -255,6 +258,7 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
         searchDivider->setVisible(m_searchBar->isVisibleTo(this));
         bannerDivider->setVisible(m_banner->isVisibleTo(this));
     });
+    applyColors();
     rebuild();
     searchDivider->setVisible(m_searchBar->isVisibleTo(this));
     bannerDivider->setVisible(m_banner->isVisibleTo(this));

@@ -5,11 +5,13 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class AppState;
 class ClipListView;
 class PanelResizeGrip;
 class Preferences;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
@@ -48,8 +50,12 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    QFrame* divider();
+    QToolButton* flatButton(const QString& text, QWidget* parent);
+    void applyColors();
     void rebuild();
     void updateDragCursor();
     void followSelection();
@@ -72,6 +78,10 @@ private:
     QWidget* m_recentFiller = nullptr;
     PanelResizeGrip* m_grip = nullptr;
     QVariantAnimation* m_scrollAnimation = nullptr;
+
+    // Colours derived from the palette, applied again when it changes.
+    std::vector<std::function<void()>> m_recolor;
+    bool m_applyingColors = false;
 
     std::optional<PinDrag> m_pinDrag;
     bool m_cursorPushed = false;

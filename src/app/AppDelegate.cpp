@@ -1,0 +1,217 @@
+#include "app/AppDelegate.h"
+
+#include "core/capture/ClipboardMonitor.h"
+#include "core/capture/Paster.h"
+#include "core/panel/AppState.h"
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+#include "core/util/Log.h"
+#include "core/util/SystemClock.h"
+#include "platform/Pasteboard.h"
+#include "platform/Workspace.h"
+#include "platform/x11/X11Compositing.h"
+#include "platform/x11/X11Desktop.h"
+#include "platform/xdg/IniSettingsStore.h"
+#include "platform/xdg/XdgPaths.h"
+#include "ui/Alerts.h"
+#include "ui/panel/ContentView.h"
+#include "ui/panel/PanelController.h"
+#include "ui/status/StatusItem.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2e);
+    const QColor base(0x1f, 0x1f, 0x22);
+    const QColor text(0xec, 0xec, 0xee);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(0x8e, 0x8e, 0x93));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x7e, 0xff));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x5e, 0x9b, 0xff));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7f));
+    return p;
+}
+} // namespace
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+    m_settings = std::make_unique<IniSettingsStore>(XdgPaths::settingsFile());
+    m_clock = std::make_unique<SystemClock>();
+    m_prefs = std::make_unique<Preferences>(*m_settings);
+    m_desktop = X11Desktop::open();
+    if (m_desktop)
+        m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
+    m_systemPalette = QApplication::palette();
+    m_systemStyle = QApplication::style()->name();
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::launch() {
+    Workspace& workspace = m_desktop->workspace();
+    Pasteboard& pasteboard = *m_desktop->pasteboard();
+
+    m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile());
+    m_state =
+        std::make_unique<AppState>(*m_store, *m_prefs,
+                                   AppState::Hooks{[&workspace] { return workspace.isTrusted(); },
+                                                   [&workspace] { workspace.beep(); },
+                                                   {}});
+
+    PanelController::Services services;
+    services.clock = m_clock.get();
+    services.frontmost = [&workspace] { return workspace.frontmost(); };
+    services.writeText = [&pasteboard](const QString& text) { pasteboard.writeText(text); };
+    services.canPaste = [&workspace] { return workspace.isTrusted(); };
+    services.activateAndPaste = [this](std::optional<FrontmostApp> app) {
+        m_paster->activateAndPaste(app);
+    };
+    services.compositing = [] { return X11Compositing::isActive(); };
+    m_panel = std::make_unique<PanelController>(*m_state, *m_prefs, services);
+
+    m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
+    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
+                                        m_desktop->keySynth());
+
+    // Callbacks, holding the delegate weakly.
+    const QPointer<AppDelegate> self(this);
+    m_monitor->onCopy = [self](const QString& text, const std::optional<QString>& source) {
+        if (self)
+            self->m_store->record(text, source);
+    };
+    m_panel->willWriteToPasteboard = [self, &pasteboard] {
+        if (self)
+            self->m_monitor->setLastChangeCount(pasteboard.changeCount() + 1);
+    };
+    m_state->onOpenSettings = [self] {
+        if (self)
+            self->openSettings();
+    };
+    m_state->confirmClearHistory = [](const QString& message, const QString& detail) {
+        return Alerts::confirmClearHistory(message, detail);
+    };
+
+    m_monitor->start();
+    m_hotKeys->onAction = [self](HotKeyManager::Action action) {
+        if (self)
+            self->perform(action);
+    };
+    m_hotKeys->reload(*m_prefs);
+
+    m_statusItem = std::make_unique<StatusItem>(*m_prefs);
+    m_statusItem->isPaused = [self] { return self && self->m_monitor->isPaused(); };
+    m_statusItem->onClick = [self](std::optional<QRect> anchor) {
+        if (self)
+            self->m_panel->toggle(anchor);
+    };
+    m_statusItem->onTogglePause = [self] {
+        if (self)
+            self->togglePause();
+    };
+    m_statusItem->onOpenSettings = [self] {
+        if (self)
+            self->openSettings();
+    };
+    m_statusItem->onClearHistory = [self] {
+        if (self)
+            self->clearHistory();
+    };
+    m_statusItem->onQuit = [] { QCoreApplication::quit(); };
+
+    applyTheme();
+    m_statusItem->rebuild();
+    observePreferences();
+}
+
+void AppDelegate::observePreferences() {
+    connect(m_prefs.get(), &Preferences::showMenuBarIconChanged, this,
+            [this] { m_statusItem->rebuild(); });
+    connect(m_prefs.get(), &Preferences::menuBarIconChanged, this,
+            [this] { m_statusItem->update(); });
+    // The tooltip names the shortcut.
+    connect(m_prefs.get(), &Preferences::openPanelHotKeyChanged, this,
+            [this] { m_statusItem->update(); });
+    connect(m_prefs.get(), &Preferences::themeChanged, this, &AppDelegate::applyTheme);
+    connect(m_prefs.get(), &Preferences::pinLimitChanged, this,
+            [this] { m_hotKeys->reload(*m_prefs); });
+    connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
+            [this] { m_statusItem->update(); });
+}
+
+std::optional<QRect> AppDelegate::panelAnchor() const {
+    return m_statusItem && m_statusItem->exists() ? m_statusItem->anchor() : std::nullopt;
+}
+
+void AppDelegate::perform(HotKeyManager::Action action) {
+    switch (action.kind) {
+    case HotKeyManager::Action::Kind::openPanel:
+        m_panel->toggle(panelAnchor());
+        break;
+    case HotKeyManager::Action::Kind::togglePause:
+        togglePause();
+        break;
+    case HotKeyManager::Action::Kind::pastePinned: {
+        const std::optional<Clip> pin = m_store->pinnedClip(action.index);
+        m_paster->pastePinned(pin ? std::optional<QString>(pin->text()) : std::nullopt);
+        break;
+    }
+    }
+}
+
+void AppDelegate::showPanel() {
+    if (!m_panel->isVisible())
+        m_panel->show(panelAnchor());
+}
+
+void AppDelegate::togglePause() {
+    m_monitor->setPaused(!m_monitor->isPaused());
+    m_statusItem->update();
+}
+
+void AppDelegate::openSettings() {
+    Log::write(u"Tindrel: the settings window is not part of this build yet"_s);
+}
+
+void AppDelegate::clearHistory() {
+    m_state->requestClearHistory();
+}
+
+void AppDelegate::applyTheme() {
+    switch (m_prefs->theme()) {
+    case AppTheme::system:
+        QApplication::setStyle(m_systemStyle);
+        QApplication::setPalette(m_systemPalette);
+        break;
+    case AppTheme::light:
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        break;
+    case AppTheme::dark:
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        QApplication::setPalette(darkPalette());
+        break;
+    }
+}
+
+void AppDelegate::saveNow() {
+    if (m_store)
+        m_store->save();
+    if (m_settings)
+        m_settings->sync();
+}
