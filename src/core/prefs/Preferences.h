@@ -29,68 +29,46 @@ using OptionalKeyCombo = std::optional<KeyCombo>;
 // never exceeds historyLimit.
 class Preferences : public QObject {
     Q_OBJECT
+    // clang-format off
     Q_PROPERTY(int historyLimit READ historyLimit WRITE setHistoryLimit NOTIFY historyLimitChanged)
     Q_PROPERTY(int displayLimit READ displayLimit WRITE setDisplayLimit NOTIFY displayLimitChanged)
     Q_PROPERTY(int pinLimit READ pinLimit WRITE setPinLimit NOTIFY pinLimitChanged)
-    Q_PROPERTY(bool ignoreDuplicates READ ignoreDuplicates WRITE setIgnoreDuplicates NOTIFY
-                   ignoreDuplicatesChanged)
-    Q_PROPERTY(bool trimWhitespace READ trimWhitespace WRITE setTrimWhitespace NOTIFY
-                   trimWhitespaceChanged)
-    Q_PROPERTY(
-        int maxClipLength READ maxClipLength WRITE setMaxClipLength NOTIFY maxClipLengthChanged)
-    Q_PROPERTY(
-        double pollInterval READ pollInterval WRITE setPollInterval NOTIFY pollIntervalChanged)
-    Q_PROPERTY(bool skipShortClips READ skipShortClips WRITE setSkipShortClips NOTIFY
-                   skipShortClipsChanged)
+    Q_PROPERTY(bool ignoreDuplicates READ ignoreDuplicates WRITE setIgnoreDuplicates NOTIFY ignoreDuplicatesChanged)
+    Q_PROPERTY(bool trimWhitespace READ trimWhitespace WRITE setTrimWhitespace NOTIFY trimWhitespaceChanged)
+    Q_PROPERTY(int maxClipLength READ maxClipLength WRITE setMaxClipLength NOTIFY maxClipLengthChanged)
+    Q_PROPERTY(double pollInterval READ pollInterval WRITE setPollInterval NOTIFY pollIntervalChanged)
+    Q_PROPERTY(bool skipShortClips READ skipShortClips WRITE setSkipShortClips NOTIFY skipShortClipsChanged)
     Q_PROPERTY(bool pasteOnClick READ pasteOnClick WRITE setPasteOnClick NOTIFY pasteOnClickChanged)
-    Q_PROPERTY(bool moveToTopOnPaste READ moveToTopOnPaste WRITE setMoveToTopOnPaste NOTIFY
-                   moveToTopOnPasteChanged)
-    Q_PROPERTY(bool closeAfterPaste READ closeAfterPaste WRITE setCloseAfterPaste NOTIFY
-                   closeAfterPasteChanged)
+    Q_PROPERTY(bool moveToTopOnPaste READ moveToTopOnPaste WRITE setMoveToTopOnPaste NOTIFY moveToTopOnPasteChanged)
+    Q_PROPERTY(bool closeAfterPaste READ closeAfterPaste WRITE setCloseAfterPaste NOTIFY closeAfterPasteChanged)
     Q_PROPERTY(bool confirmClear READ confirmClear WRITE setConfirmClear NOTIFY confirmClearChanged)
-    Q_PROPERTY(MenuBarIconStyle menuBarIcon READ menuBarIcon WRITE setMenuBarIcon NOTIFY
-                   menuBarIconChanged)
-    Q_PROPERTY(bool showMenuBarIcon READ showMenuBarIcon WRITE setShowMenuBarIcon NOTIFY
-                   showMenuBarIconChanged)
+    Q_PROPERTY(MenuBarIconStyle menuBarIcon READ menuBarIcon WRITE setMenuBarIcon NOTIFY menuBarIconChanged)
+    Q_PROPERTY(bool showMenuBarIcon READ showMenuBarIcon WRITE setShowMenuBarIcon NOTIFY showMenuBarIconChanged)
     Q_PROPERTY(AppTheme theme READ theme WRITE setTheme NOTIFY themeChanged)
     Q_PROPERTY(RowDensity rowDensity READ rowDensity WRITE setRowDensity NOTIFY rowDensityChanged)
-    Q_PROPERTY(
-        PanelWidthOption panelWidth READ panelWidth WRITE setPanelWidth NOTIFY panelWidthChanged)
-    Q_PROPERTY(double panelCustomWidth READ panelCustomWidth WRITE setPanelCustomWidth NOTIFY
-                   panelCustomWidthChanged)
-    Q_PROPERTY(double panelCustomHeight READ panelCustomHeight WRITE setPanelCustomHeight NOTIFY
-                   panelCustomHeightChanged)
-    Q_PROPERTY(
-        bool showLineBadge READ showLineBadge WRITE setShowLineBadge NOTIFY showLineBadgeChanged)
-    Q_PROPERTY(bool showShortcutHints READ showShortcutHints WRITE setShowShortcutHints NOTIFY
-                   showShortcutHintsChanged)
-    Q_PROPERTY(bool showSearchField READ showSearchField WRITE setShowSearchField NOTIFY
-                   showSearchFieldChanged)
-    Q_PROPERTY(bool skipPasswordManagers READ skipPasswordManagers WRITE setSkipPasswordManagers
-                   NOTIFY skipPasswordManagersChanged)
-    Q_PROPERTY(bool skipConcealedTypes READ skipConcealedTypes WRITE setSkipConcealedTypes NOTIFY
-                   skipConcealedTypesChanged)
-    Q_PROPERTY(
-        QStringList ignoredApps READ ignoredApps WRITE setIgnoredApps NOTIFY ignoredAppsChanged)
-    Q_PROPERTY(OptionalKeyCombo openPanelHotKey READ openPanelHotKey WRITE setOpenPanelHotKey NOTIFY
-                   openPanelHotKeyChanged)
-    Q_PROPERTY(OptionalKeyCombo togglePauseHotKey READ togglePauseHotKey WRITE setTogglePauseHotKey
-                   NOTIFY togglePauseHotKeyChanged)
-    Q_PROPERTY(PinnedShortcutModifier pinnedModifier READ pinnedModifier WRITE setPinnedModifier
-                   NOTIFY pinnedModifierChanged)
-    Q_PROPERTY(bool inPanelNumberKeys READ inPanelNumberKeys WRITE setInPanelNumberKeys NOTIFY
-                   inPanelNumberKeysChanged)
+    Q_PROPERTY(PanelWidthOption panelWidth READ panelWidth WRITE setPanelWidth NOTIFY panelWidthChanged)
+    Q_PROPERTY(double panelCustomWidth READ panelCustomWidth WRITE setPanelCustomWidth NOTIFY panelCustomWidthChanged)
+    Q_PROPERTY(double panelCustomHeight READ panelCustomHeight WRITE setPanelCustomHeight NOTIFY panelCustomHeightChanged)
+    Q_PROPERTY(bool showLineBadge READ showLineBadge WRITE setShowLineBadge NOTIFY showLineBadgeChanged)
+    Q_PROPERTY(bool showShortcutHints READ showShortcutHints WRITE setShowShortcutHints NOTIFY showShortcutHintsChanged)
+    Q_PROPERTY(bool showSearchField READ showSearchField WRITE setShowSearchField NOTIFY showSearchFieldChanged)
+    Q_PROPERTY(bool skipPasswordManagers READ skipPasswordManagers WRITE setSkipPasswordManagers NOTIFY skipPasswordManagersChanged)
+    Q_PROPERTY(bool skipConcealedTypes READ skipConcealedTypes WRITE setSkipConcealedTypes NOTIFY skipConcealedTypesChanged)
+    Q_PROPERTY(QStringList ignoredApps READ ignoredApps WRITE setIgnoredApps NOTIFY ignoredAppsChanged)
+    Q_PROPERTY(OptionalKeyCombo openPanelHotKey READ openPanelHotKey WRITE setOpenPanelHotKey NOTIFY openPanelHotKeyChanged)
+    Q_PROPERTY(OptionalKeyCombo togglePauseHotKey READ togglePauseHotKey WRITE setTogglePauseHotKey NOTIFY togglePauseHotKeyChanged)
+    Q_PROPERTY(PinnedShortcutModifier pinnedModifier READ pinnedModifier WRITE setPinnedModifier NOTIFY pinnedModifierChanged)
+    Q_PROPERTY(bool inPanelNumberKeys READ inPanelNumberKeys WRITE setInPanelNumberKeys NOTIFY inPanelNumberKeysChanged)
     Q_PROPERTY(bool syncEnabled READ syncEnabled WRITE setSyncEnabled NOTIFY syncEnabledChanged)
     Q_PROPERTY(bool syncSend READ syncSend WRITE setSyncSend NOTIFY syncSendChanged)
     Q_PROPERTY(bool syncReceive READ syncReceive WRITE setSyncReceive NOTIFY syncReceiveChanged)
     Q_PROPERTY(bool syncNotify READ syncNotify WRITE setSyncNotify NOTIFY syncNotifyChanged)
-    Q_PROPERTY(
-        int syncMaxLength READ syncMaxLength WRITE setSyncMaxLength NOTIFY syncMaxLengthChanged)
+    Q_PROPERTY(int syncMaxLength READ syncMaxLength WRITE setSyncMaxLength NOTIFY syncMaxLengthChanged)
     Q_PROPERTY(bool relayEnabled READ relayEnabled WRITE setRelayEnabled NOTIFY relayEnabledChanged)
     Q_PROPERTY(QString relayURL READ relayURL WRITE setRelayURL NOTIFY relayURLChanged)
-    Q_PROPERTY(
-        bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(QString launchAtLoginError READ launchAtLoginError NOTIFY launchAtLoginErrorChanged)
+    // clang-format on
 
 public:
     explicit Preferences(SettingsStore& store, LoginItem* loginItem = nullptr,
@@ -241,6 +219,7 @@ private:
     SettingsStore& m_store;
     LoginItem* m_loginItem;
 
+    // All set by load() in the constructor.
     int m_historyLimit;
     int m_displayLimit;
     int m_pinLimit;

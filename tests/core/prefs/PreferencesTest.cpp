@@ -165,6 +165,10 @@ TEST(Preferences, AssignedValuesSurviveARestartInMemoryAndInAnIniFile) {
         IniSettingsStore store(path);
         Preferences again(store);
         expectValues(again, true);
+        // The INI backend hands a list of one back as a plain string.
+        again.setIgnoredApps({u"org.kde.kate"_s});
+        store.sync();
+        EXPECT_EQ(Preferences(store).ignoredApps(), QStringList{u"org.kde.kate"_s});
     }
 }
 

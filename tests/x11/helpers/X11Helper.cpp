@@ -3,14 +3,20 @@
 //       owns CLIPBOARD with the text and the extra targets, prints "ready",
 //       and exits when another client takes the clipboard. --hang: never
 //       answers a request (an owner that stalls).
-//   editor <file> [--desktop-file ID]
+//   editor <file> [--class NAME]
 //       a text editor window that saves its text to <file> on every change,
 //       prints "ready <window id>" once it is shown.
-//   window [--desktop-file ID]
+//   window [--class NAME]
 //       a plain window, prints "ready <window id>".
+//   keylog <file> [--class NAME]
+//       a window that appends each non-modifier key press, as Qt names the
+//       combination ("Ctrl+Shift+V"), as one line to <file>.
+// --class sets the class part of the windows' WM_CLASS.
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -55,6 +61,32 @@ int offer(QApplication& app, const QStringList& args) {
     return QApplication::exec();
 }
 
+class KeyLog final : public QWidget {
+public:
+    explicit KeyLog(QString path) : m_path(std::move(path)) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        switch (event->key()) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+            return;
+        default:
+            break;
+        }
+        QFile file(m_path);
+        if (file.open(QIODevice::Append))
+            file.write(QKeySequence(event->keyCombination()).toString().toUtf8() + '\n');
+    }
+
+private:
+    QString m_path;
+};
+
 void announce(QWidget& window) {
     window.resize(400, 300);
     window.show();
@@ -69,8 +101,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const QString role = args.value(1);
-    if (const QString id = option(args, QStringLiteral("--desktop-file")); !id.isEmpty())
-        QGuiApplication::setDesktopFileName(id);
+    // Qt names the WM_CLASS class after the application.
+    if (const QString name = option(args, QStringLiteral("--class")); !name.isEmpty())
+        QCoreApplication::setApplicationName(name);
     if (role == QLatin1String("offer"))
         return offer(app, args);
     if (role == QLatin1String("editor")) {
@@ -84,11 +117,16 @@ int main(int argc, char** argv) {
         announce(editor);
         return QApplication::exec();
     }
+    if (role == QLatin1String("keylog")) {
+        KeyLog window(args.value(2));
+        announce(window);
+        return QApplication::exec();
+    }
     if (role == QLatin1String("window")) {
         QWidget window;
         announce(window);
         return QApplication::exec();
     }
-    std::fputs("usage: tindrel_x11_helper offer|editor|window ...\n", stderr);
+    std::fputs("usage: tindrel_x11_helper offer|editor|window|keylog ...\n", stderr);
     return 2;
 }

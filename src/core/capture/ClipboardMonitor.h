@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class Pasteboard;
+class Preferences;
+class Workspace;
+
+// Watches the clipboard by polling its change counter and hands every plain
+// text the user copies, with the identifier of the application in front, to
+// onCopy, unless a privacy rule says it must not be recorded: a concealed or
+// password-manager marker among the declared types, an ignored application
+// in front, or the user's pause. Rules about the text itself are the store's.
+class ClipboardMonitor : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isPaused READ isPaused WRITE setPaused NOTIFY isPausedChanged)
+public:
+    // Types that mark a copy as concealed, transient or generated.
+    static const QStringList concealedTypes;
+    // Types password managers add to what they copy; their presence counts,
+    // whatever their value.
+    static const QStringList passwordManagerTypes;
+
+    ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, Workspace& workspace,
+                     QObject* parent = nullptr);
+
+    // (Re)starts polling every `interval` seconds, or every pollInterval.
+    void start(std::optional<double> interval = std::nullopt);
+    // One look at the clipboard; the timer calls it.
+    void poll();
+
+    bool isPaused() const { return m_paused; }
+    // While paused, changes are consumed without being recorded.
+    void setPaused(bool paused);
+
+    qint64 lastChangeCount() const { return m_lastChangeCount; }
+    // Raised by whoever writes the clipboard for us, so that write is skipped.
+    void setLastChangeCount(qint64 count) { m_lastChangeCount = count; }
+    // Writes a text of our own to the clipboard without recording it.
+    void writeOwnText(const QString& text);
+
+    // Receives each accepted copy: the text as read, and the identifier of
+    // the application in front (none when unknown).
+    std::function<void(const QString& text, const std::optional<QString>& sourceApp)> onCopy;
+
+    // The polling period now in use, and whether polling runs.
+    std::chrono::milliseconds pollPeriod() const { return m_timer.intervalAsDuration(); }
+    bool isPolling() const { return m_timer.isActive(); }
+
+Q_SIGNALS:
+    void isPausedChanged();
+
+private:
+    Preferences& m_prefs;
+    Pasteboard& m_pasteboard;
+    Workspace& m_workspace;
+    QTimer m_timer;
+    qint64 m_lastChangeCount = 0;
+    bool m_paused = false;
+};

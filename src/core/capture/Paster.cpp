@@ -1,0 +1,142 @@
+#include "core/capture/Paster.h"
+
+#include "core/capture/ClipboardMonitor.h"
+#include "core/prefs/Preferences.h"
+#include "platform/KeySynth.h"
+#include "platform/Pasteboard.h"
+#include "platform/Workspace.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <cmath>
+
+namespace {
+// Window classes and instances (compared in lower case) of terminals, which
+// take Ctrl+V as a control character. xterm and rxvt paste the primary
+// selection with Shift+Insert; the others paste the clipboard with Ctrl+Shift+V.
+constexpr QLatin1StringView kPrimaryPasteTerminals[] = {
+    QLatin1StringView("xterm"), QLatin1StringView("uxterm"),       QLatin1StringView("urxvt"),
+    QLatin1StringView("rxvt"),  QLatin1StringView("rxvt-unicode"),
+};
+constexpr QLatin1StringView kTerminals[] = {
+    QLatin1StringView("gnome-terminal"),
+    QLatin1StringView("gnome-terminal-server"),
+    QLatin1StringView("org.gnome.terminal"),
+    QLatin1StringView("kgx"),
+    QLatin1StringView("org.gnome.console"),
+    QLatin1StringView("konsole"),
+    QLatin1StringView("yakuake"),
+    QLatin1StringView("xfce4-terminal"),
+    QLatin1StringView("mate-terminal"),
+    QLatin1StringView("lxterminal"),
+    QLatin1StringView("qterminal"),
+    QLatin1StringView("terminator"),
+    QLatin1StringView("tilix"),
+    QLatin1StringView("guake"),
+    QLatin1StringView("tilda"),
+    QLatin1StringView("sakura"),
+    QLatin1StringView("terminology"),
+    QLatin1StringView("alacritty"),
+    QLatin1StringView("kitty"),
+    QLatin1StringView("wezterm"),
+    QLatin1StringView("org.wezfurlong.wezterm"),
+    QLatin1StringView("st"),
+    QLatin1StringView("st-256color"),
+    QLatin1StringView("cool-retro-term"),
+    QLatin1StringView("deepin-terminal"),
+    QLatin1StringView("io.elementary.terminal"),
+    QLatin1StringView("hyper"),
+    QLatin1StringView("tabby"),
+};
+
+template <size_t N> bool names(const FrontmostApp& app, const QLatin1StringView (&table)[N]) {
+    const QString windowClass = app.windowClass.toLower();
+    const QString instance = app.windowInstance.toLower();
+    for (QLatin1StringView name : table)
+        if (windowClass == name || instance == name)
+            return true;
+    return false;
+}
+} // namespace
+
+Paster::Paster(Preferences& prefs, ClipboardMonitor& monitor, Pasteboard& pasteboard,
+               Workspace& workspace, KeySynth& keySynth, After after, QObject* parent)
+    : QObject(parent), m_prefs(prefs), m_monitor(monitor), m_pasteboard(pasteboard),
+      m_workspace(workspace), m_keySynth(keySynth), m_after(std::move(after)) {
+    if (!m_after)
+        m_after = [this](double seconds, std::function<void()> task) {
+            QTimer::singleShot(std::chrono::milliseconds(std::llround(seconds * 1000.0)),
+                               Qt::PreciseTimer, this, std::move(task));
+        };
+}
+
+PasteChord Paster::chordFor(const FrontmostApp& app) {
+    if (names(app, kPrimaryPasteTerminals))
+        return PasteChord::ShiftInsert;
+    if (names(app, kTerminals))
+        return PasteChord::CtrlShiftV;
+    return PasteChord::CtrlV;
+}
+
+void Paster::later(double seconds, std::function<void()> task) {
+    // Each step holds the paster weakly: a chain outliving it stops.
+    m_after(seconds, [self = QPointer<Paster>(this), task = std::move(task)] {
+        if (self)
+            task();
+    });
+}
+
+void Paster::activateAndPaste(const std::optional<FrontmostApp>& app) {
+    if (!m_workspace.isTrusted())
+        return; // the clip simply stays on the clipboard
+    if (app && !app->isOwnProcess) {
+        m_workspace.activate(*app);
+        waitForFront(0, *app);
+        return;
+    }
+    pasteKeystroke();
+}
+
+void Paster::waitForFront(int attempt, FrontmostApp target) {
+    const std::optional<FrontmostApp> front = m_workspace.frontmost();
+    if ((front && front->window == target.window) || attempt >= frontChecks) {
+        later(keystrokeDelay, [this] { pasteKeystroke(); });
+        return;
+    }
+    later(frontCheckInterval, [this, attempt, target] { waitForFront(attempt + 1, target); });
+}
+
+void Paster::pasteKeystroke() {
+    if (!m_workspace.isTrusted())
+        return;
+    waitForModifiers(0);
+}
+
+void Paster::waitForModifiers(int attempt) {
+    if (attempt < modifierChecks && m_keySynth.modifiersHeld()) {
+        later(modifierCheckInterval, [this, attempt] { waitForModifiers(attempt + 1); });
+        return;
+    }
+    sendChord();
+}
+
+void Paster::sendChord() {
+    const std::optional<FrontmostApp> front = m_workspace.frontmost();
+    const PasteChord chord = front ? chordFor(*front) : PasteChord::CtrlV;
+    if (chord == PasteChord::ShiftInsert) {
+        // These terminals paste the primary selection: offer the clip there too.
+        if (const std::optional<QString> text = m_pasteboard.text())
+            m_pasteboard.writePrimaryText(*text);
+    }
+    m_keySynth.sendChord(chord);
+}
+
+void Paster::pastePinned(const std::optional<QString>& pinText) {
+    if (!pinText) {
+        m_workspace.beep();
+        return;
+    }
+    m_monitor.writeOwnText(*pinText);
+    if (m_prefs.pasteOnClick())
+        later(pinnedKeystrokeDelay, [this] { pasteKeystroke(); });
+}

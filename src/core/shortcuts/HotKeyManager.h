@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/shortcuts/KeyCombo.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class HotKeyService;
+class Preferences;
+
+// The global shortcuts: registers the ones the preferences ask for with the
+// desktop's hot-key service and reports presses as actions on the main
+// thread. Shortcuts the desktop refuses are logged and skipped.
+class HotKeyManager : public QObject {
+    Q_OBJECT
+public:
+    struct Action {
+        enum class Kind { pastePinned, openPanel, togglePause };
+        Kind kind = Kind::openPanel;
+        int index = 0; // the pinned position 0...9, for pastePinned
+
+        static Action openPanel() { return {Kind::openPanel, 0}; }
+        static Action togglePause() { return {Kind::togglePause, 0}; }
+        static Action pastePinned(int index) { return {Kind::pastePinned, index}; }
+        friend bool operator==(const Action&, const Action&) = default;
+    };
+
+    explicit HotKeyManager(HotKeyService& service, QObject* parent = nullptr);
+    ~HotKeyManager() override;
+
+    // Drops every registration and registers what the preferences ask for
+    // (nothing while suspended).
+    void reload(const Preferences& prefs);
+    void unregisterAll();
+
+    bool suspended() const { return m_suspended; }
+    void setSuspended(bool suspended) { m_suspended = suspended; }
+    // While a shortcut is being recorded nothing is registered, so the keys
+    // reach the recorder instead of firing.
+    void beginRecording();
+    void endRecording(const Preferences& prefs);
+    // Whether another program holds the combo: none when it is free (or held
+    // by us), else the text to show under the shortcut. Our own shortcuts are
+    // released for the check and registered again afterwards.
+    std::optional<QString> conflictMessage(const KeyCombo& combo, const Preferences& prefs);
+
+    // The ids of the live registrations, in no particular order.
+    QList<quint32> registeredIds() const { return m_registrations.keys(); }
+
+    std::function<void(Action)> onAction;
+
+private:
+    struct Registration {
+        KeyCombo combo;
+        Action action;
+    };
+    void registerCombo(const KeyCombo& combo, Action action);
+    void dispatch(quint32 id);
+    static void logRefusal(const KeyCombo& combo, int status);
+
+    HotKeyService& m_service;
+    QHash<quint32, Registration> m_registrations;
+    quint32 m_nextId = 1; // only grows: an id is never handed out twice
+    bool m_suspended = false;
+};

@@ -1,0 +1,199 @@
+#include "core/capture/ClipboardMonitor.h"
+#include "core/prefs/Preferences.h"
+#include "support/FakePasteboard.h"
+#include "support/FakeWorkspace.h"
+#include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
+
+#include <QEventLoop>
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+
+namespace {
+struct Capture {
+    QString text;
+    std::optional<QString> source;
+    bool operator==(const Capture&) const = default;
+};
+
+void PrintTo(const Capture& c, std::ostream* out) {
+    *out << '{' << c.text.toStdString() << ", " << c.source.value_or(u"<none>"_s).toStdString()
+         << '}';
+}
+} // namespace
+
+class ClipboardMonitorTest : public ::testing::Test {
+protected:
+    ClipboardMonitorTest() {
+        monitor.onCopy = [this](const QString& text, const std::optional<QString>& source) {
+            captures.append({text, source});
+        };
+        workspace.front = FakeWorkspace::app(u"org.example.Editor"_s);
+    }
+
+    MemorySettingsStore settings;
+    Preferences prefs{settings};
+    FakePasteboard board = [] {
+        FakePasteboard b;
+        b.copy(u"there before the start"_s);
+        return b;
+    }();
+    FakeWorkspace workspace;
+    ClipboardMonitor monitor{prefs, board, workspace};
+    QList<Capture> captures;
+};
+
+TEST_F(ClipboardMonitorTest, AppliesTheTypeAndApplicationFilters) {
+    const QString editor = u"org.example.Editor"_s;
+    struct Case {
+        const char* name;
+        QStringList types;
+        std::optional<QString> frontApp; // none: no window in front
+        std::function<void(Preferences&)> tweak;
+        std::optional<Capture> expected;
+    };
+    const QString text = u"  copied text \n"_s; // handed on as read
+    auto both = [](Preferences&) {};
+    QList<Case> cases = {
+        {"plain text", {u"UTF8_STRING"_s}, editor, both, Capture{text, editor}},
+        {"no window in front", {u"UTF8_STRING"_s}, std::nullopt, both, Capture{text, {}}},
+        {"window without identifier", {u"UTF8_STRING"_s}, u""_s, both, Capture{text, {}}},
+        {"ignored application",
+         {u"UTF8_STRING"_s},
+         editor,
+         [&](Preferences& p) {
+             p.setIgnoredApps({u"other"_s, editor});
+         },
+         std::nullopt},
+        {"ignored is exact, not a prefix",
+         {u"UTF8_STRING"_s},
+         editor,
+         [](Preferences& p) { p.setIgnoredApps({u"org.example"_s}); },
+         Capture{text, editor}},
+        {"concealed marker kept off",
+         {u"UTF8_STRING"_s, u"org.nspasteboard.TransientType"_s},
+         editor,
+         [](Preferences& p) { p.setSkipConcealedTypes(false); },
+         Capture{text, editor}},
+        {"password marker kept off",
+         {u"UTF8_STRING"_s, u"x-kde-passwordManagerHint"_s},
+         editor,
+         [](Preferences& p) { p.setSkipPasswordManagers(false); },
+         Capture{text, editor}},
+    };
+    for (const QString& marker : ClipboardMonitor::concealedTypes)
+        cases.append({"concealed marker", {u"UTF8_STRING"_s, marker}, editor, both, std::nullopt});
+    // Matched against the declared types, whichever application is in front.
+    for (const QString& marker : ClipboardMonitor::passwordManagerTypes)
+        cases.append({"password marker", {marker, u"UTF8_STRING"_s}, editor, both, std::nullopt});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.types.join(u' ').toStdString());
+        MemorySettingsStore store;
+        Preferences casePrefs(store);
+        c.tweak(casePrefs);
+        FakePasteboard caseBoard;
+        FakeWorkspace caseWorkspace;
+        if (c.frontApp)
+            caseWorkspace.front = FakeWorkspace::app(*c.frontApp);
+        ClipboardMonitor caseMonitor(casePrefs, caseBoard, caseWorkspace);
+        std::optional<Capture> got;
+        caseMonitor.onCopy = [&](const QString& t, const std::optional<QString>& s) {
+            got = Capture{t, s};
+        };
+        caseBoard.copy(text, c.types);
+        caseMonitor.poll();
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+TEST_F(ClipboardMonitorTest, CopiesWithoutTextOrOverTheBoundAreNotRecorded) {
+    board.copy(std::nullopt, {u"image/png"_s}); // an image only
+    monitor.poll();
+    board.copy(QString(Pasteboard::maxTextBytes / 2 + 1, u'é')); // two UTF-8 bytes each
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+    board.copy(QString(Pasteboard::maxTextBytes / 2, u'é'));
+    monitor.poll();
+    EXPECT_EQ(captures.size(), 1);
+}
+
+TEST_F(ClipboardMonitorTest, SeesOnlyChangesAfterItsStartAndTheLatestOfSeveral) {
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty()) << "the clipboard's content at start is not a copy";
+    // A tick without a change reads nothing but the counter.
+    EXPECT_EQ(board.typeReads + board.textReads + workspace.frontQueries, 0);
+
+    board.copy(u"first"_s);
+    board.copy(u"second"_s);
+    monitor.poll();
+    monitor.poll();
+    EXPECT_EQ(captures, (QList<Capture>{{u"second"_s, u"org.example.Editor"_s}}));
+}
+
+TEST_F(ClipboardMonitorTest, APausedCopyIsConsumedForGood) {
+    int notified = 0;
+    QObject::connect(&monitor, &ClipboardMonitor::isPausedChanged, [&] { ++notified; });
+    monitor.setPaused(true);
+    board.copy(u"while paused"_s);
+    monitor.poll();
+    monitor.setPaused(false);
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+    monitor.setPaused(false); // every assignment notifies, also of the same value
+    EXPECT_EQ(notified, 3);
+
+    board.copy(u"after resuming"_s);
+    monitor.poll();
+    EXPECT_EQ(captures.size(), 1);
+}
+
+TEST_F(ClipboardMonitorTest, OwnWritesAreNotRecordedButTheNextCopyIs) {
+    monitor.writeOwnText(u"from the panel"_s);
+    EXPECT_EQ(board.contents, u"from the panel"_s);
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+
+    // The same path the shell takes by hand: raise, then write.
+    monitor.setLastChangeCount(board.changeCount() + 1);
+    board.writeText(u"from a peer"_s);
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+
+    board.copy(u"the user's"_s);
+    monitor.poll();
+    EXPECT_EQ(captures.size(), 1);
+}
+
+TEST_F(ClipboardMonitorTest, PollsAtTheIntervalAndFollowsItsChanges) {
+    EXPECT_FALSE(monitor.isPolling());
+    monitor.start();
+    EXPECT_TRUE(monitor.isPolling());
+    EXPECT_EQ(monitor.pollPeriod(), 400ms);
+
+    // Assigning the setting replaces the timer at once.
+    prefs.setPollInterval(1.5);
+    EXPECT_TRUE(monitor.isPolling());
+    EXPECT_EQ(monitor.pollPeriod(), 1500ms);
+
+    monitor.start(0.7);
+    EXPECT_EQ(monitor.pollPeriod(), 700ms);
+    // A period that would spin is raised to the smallest the settings allow.
+    for (double broken : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
+        monitor.start(broken);
+        EXPECT_EQ(monitor.pollPeriod(), 100ms);
+    }
+}
+
+TEST_F(ClipboardMonitorTest, TheTimerPolls) {
+    monitor.start(0.1);
+    board.copy(u"picked up by the timer"_s);
+    QEventLoop loop;
+    monitor.onCopy = [&](const QString&, const std::optional<QString>&) { loop.quit(); };
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit); // bound for a broken timer
+    loop.exec();
+    EXPECT_EQ(monitor.lastChangeCount(), board.changeCount());
+}

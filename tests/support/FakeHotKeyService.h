@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/HotKeyService.h"
+
+#include <QMap>
+#include <QSet>
+#include <utility>
+
+// Key grabs in memory. Combos in `taken` are held by "another program" and
+// refused with BadAccess; press() plays the desktop delivering a key press.
+class FakeHotKeyService final : public HotKeyService {
+public:
+    using Combo = std::pair<quint32, quint32>; // keysym, modifiers
+
+    int registerHotKey(quint32 id, quint32 keyCode, quint32 modifiers) override {
+        attempts.append(id);
+        if (taken.contains({keyCode, modifiers}))
+            return 10;
+        grabs.insert(id, {keyCode, modifiers});
+        return 0;
+    }
+    void unregisterHotKey(quint32 id) override { grabs.remove(id); }
+
+    // Presses the combo: reaches onPressed only when some id holds it.
+    bool press(Combo combo) {
+        for (auto it = grabs.cbegin(); it != grabs.cend(); ++it) {
+            if (it.value() == combo && onPressed) {
+                onPressed(it.key());
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QMap<quint32, Combo> grabs;
+    QSet<Combo> taken;
+    QList<quint32> attempts; // every id asked for, in order
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/KeySynth.h"
+
+#include <QList>
+#include <functional>
+
+// Key synthesis that records the chords. The user "holds" a modifier for the
+// next heldChecks queries.
+class FakeKeySynth final : public KeySynth {
+public:
+    bool modifiersHeld() override {
+        ++modifierQueries;
+        if (heldChecks <= 0)
+            return false;
+        --heldChecks;
+        return true;
+    }
+    bool sendChord(PasteChord chord) override {
+        sent.append(chord);
+        if (onSend)
+            onSend(chord);
+        return true;
+    }
+
+    int heldChecks = 0;
+    int modifierQueries = 0;
+    QList<PasteChord> sent;
+    std::function<void(PasteChord)> onSend;
+};

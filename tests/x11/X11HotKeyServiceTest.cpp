@@ -1,0 +1,133 @@
+#include "X11TestEnv.h"
+
+#include "platform/HotKeyService.h"
+#include "platform/x11/X11Desktop.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+using X11TestEnv::run;
+using X11TestEnv::waitUntil;
+
+namespace {
+constexpr quint32 kCtrl = 256, kShift = 512, kAlt = 2048, kSuper = 4096;
+// A key code the test server's layout leaves empty, for mapping changes.
+const QString kSpareKeycode = QStringLiteral("120");
+
+bool xdotool(const QStringList& args) {
+    return run(QStringLiteral("xdotool"), args);
+}
+
+bool lockIsOn(const QString& name) {
+    QProcess xset;
+    xset.start(QStringLiteral("xset"), {QStringLiteral("q")});
+    xset.waitForFinished();
+    const QString out = QString::fromLatin1(xset.readAllStandardOutput());
+    const qsizetype at = out.indexOf(name + QLatin1String(":"));
+    return at >= 0 && out.mid(at + name.size() + 1).trimmed().startsWith(QLatin1String("on"));
+}
+} // namespace
+
+class X11HotKeyServiceTest : public ::testing::Test {
+protected:
+    X11HotKeyServiceTest() : desktop(X11Desktop::open(false)) {
+        if (desktop)
+            hotKeys().onPressed = [this](quint32 id) { presses.append(id); };
+    }
+    ~X11HotKeyServiceTest() override {
+        // Leave the shared server as found: no lock on, no extra mapping.
+        if (lockIsOn(QStringLiteral("Num Lock")))
+            xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+        if (lockIsOn(QStringLiteral("Caps Lock")))
+            xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+        run(QStringLiteral("xmodmap"),
+            {QStringLiteral("-e"),
+             QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" =")});
+    }
+
+    HotKeyService& hotKeys() { return desktop->hotKeys(); }
+    bool pressed(quint32 id, qsizetype times = 1) {
+        return waitUntil([&] { return presses.count(id) >= times; });
+    }
+
+    std::unique_ptr<X11Desktop> desktop;
+    QList<quint32> presses;
+};
+
+TEST_F(X11HotKeyServiceTest, PressesReachTheCallbackWhateverTheLockKeys) {
+    struct Case {
+        const char* name;
+        quint32 keysym;
+        quint32 modifiers;
+        const char* keys;  // as xdotool presses them
+        const char* locks; // lock keys toggled on first
+    };
+    const Case cases[] = {
+        {"ctrl alt letter", XKB_KEY_v, kCtrl | kAlt, "ctrl+alt+v", ""},
+        {"with NumLock on", XKB_KEY_v, kCtrl | kAlt, "ctrl+alt+v", "Num_Lock"},
+        {"with CapsLock on", XKB_KEY_F5, kCtrl | kShift, "ctrl+shift+F5", "Caps_Lock"},
+        {"with both locks on", XKB_KEY_1, kAlt | kSuper, "alt+super+1", "Num_Lock Caps_Lock"},
+    };
+    ASSERT_TRUE(desktop);
+    quint32 id = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(hotKeys().registerHotKey(id, c.keysym, c.modifiers), 0);
+        const QStringList locks = QString::fromLatin1(c.locks).split(u' ', Qt::SkipEmptyParts);
+        for (const QString& lock : locks)
+            ASSERT_TRUE(xdotool({QStringLiteral("key"), lock}));
+        if (locks.contains(QLatin1String("Num_Lock"))) {
+            ASSERT_TRUE(lockIsOn(QStringLiteral("Num Lock")));
+        }
+        ASSERT_TRUE(xdotool({QStringLiteral("key"), QString::fromLatin1(c.keys)}));
+        EXPECT_TRUE(pressed(id));
+        for (const QString& lock : locks)
+            ASSERT_TRUE(xdotool({QStringLiteral("key"), lock}));
+        hotKeys().unregisterHotKey(id);
+        ++id;
+    }
+    EXPECT_EQ(presses, (QList<quint32>{1, 2, 3, 4}));
+}
+
+TEST_F(X11HotKeyServiceTest, AComboHeldByAnotherClientIsAConflict) {
+    ASSERT_TRUE(desktop);
+    ASSERT_EQ(hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 0);
+    auto other = X11Desktop::open(false); // another X client
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 10); // BadAccess
+    // The refusal took nothing from the holder.
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")}));
+    EXPECT_TRUE(pressed(1));
+
+    // Once released, the other client may have it.
+    hotKeys().unregisterHotKey(1);
+    EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 0);
+}
+
+TEST_F(X11HotKeyServiceTest, GrabsAgainWhenTheKeyMappingChanges) {
+    ASSERT_TRUE(desktop);
+    auto other = X11Desktop::open(false);
+    ASSERT_TRUE(other);
+    // F20 is on no key yet: kept, nothing grabbed.
+    ASSERT_EQ(hotKeys().registerHotKey(5, XKB_KEY_F20, kCtrl | kAlt), 0);
+    ASSERT_TRUE(run(QStringLiteral("xmodmap"),
+                    {QStringLiteral("-e"),
+                     QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" = F20")}));
+    // Once we have grabbed the new key, another client is refused.
+    EXPECT_TRUE(waitUntil(
+        [&] { return other->hotKeys().registerHotKey(1, XKB_KEY_F20, kCtrl | kAlt) == 10; }));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+F20")}));
+    EXPECT_TRUE(pressed(5));
+}
+
+TEST_F(X11HotKeyServiceTest, AnUnregisteredKeyIsReleased) {
+    ASSERT_TRUE(desktop);
+    ASSERT_EQ(hotKeys().registerHotKey(3, XKB_KEY_j, kCtrl | kAlt), 0);
+    ASSERT_EQ(hotKeys().registerHotKey(4, XKB_KEY_l, kCtrl | kAlt), 0);
+    hotKeys().unregisterHotKey(3);
+    auto other = X11Desktop::open(false);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_j, kCtrl | kAlt), 0);
+    EXPECT_EQ(other->hotKeys().registerHotKey(2, XKB_KEY_l, kCtrl | kAlt), 10);
+}

@@ -1,0 +1,62 @@
+#include "X11TestEnv.h"
+
+#include "platform/KeySynth.h"
+#include "platform/Workspace.h"
+#include "platform/x11/X11Desktop.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using X11TestEnv::run;
+using X11TestEnv::waitUntil;
+
+namespace {
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class X11KeySynthTest : public ::testing::Test {
+protected:
+    X11KeySynthTest() : desktop(X11Desktop::open(false)) {}
+
+    bool frontIs(quint64 window) {
+        const auto app = desktop->workspace().frontmost();
+        return app && app->window == window;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<X11Desktop> desktop;
+};
+
+TEST_F(X11KeySynthTest, SeesEveryHeldModifier) {
+    ASSERT_TRUE(desktop);
+    KeySynth& synth = desktop->keySynth();
+    EXPECT_FALSE(synth.modifiersHeld());
+    for (const char* key : {"ctrl", "alt", "shift", "super", "Control_R"}) {
+        SCOPED_TRACE(key);
+        ASSERT_TRUE(
+            run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QLatin1String(key)}));
+        EXPECT_TRUE(synth.modifiersHeld());
+        ASSERT_TRUE(run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QLatin1String(key)}));
+        EXPECT_FALSE(synth.modifiersHeld());
+    }
+}
+
+TEST_F(X11KeySynthTest, SendsEachChordAsTheWindowSeesIt) {
+    ASSERT_TRUE(desktop);
+    const QString log = dir.filePath(QStringLiteral("keys"));
+    auto window = TestClient::helper({QStringLiteral("keylog"), log});
+    ASSERT_TRUE(window->isReady());
+    ASSERT_TRUE(waitUntil([&] { return frontIs(window->window()); }));
+    KeySynth& synth = desktop->keySynth();
+    EXPECT_TRUE(synth.sendChord(PasteChord::CtrlV));
+    EXPECT_TRUE(synth.sendChord(PasteChord::CtrlShiftV));
+    EXPECT_TRUE(synth.sendChord(PasteChord::ShiftInsert));
+    EXPECT_TRUE(waitUntil([&] { return contents(log).count('\n') == 3; }));
+    EXPECT_EQ(contents(log), QByteArray("Ctrl+V\nCtrl+Shift+V\nShift+Ins\n"));
+    // Nothing stays pressed afterwards.
+    EXPECT_FALSE(synth.modifiersHeld());
+}
