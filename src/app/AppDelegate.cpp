@@ -11,6 +11,7 @@
 #include "platform/Workspace.h"
 #include "platform/x11/X11Compositing.h"
 #include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/IniSettingsStore.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
@@ -83,6 +84,7 @@ void AppDelegate::launch() {
         m_paster->activateAndPaste(app);
     };
     services.compositing = [] { return X11Compositing::isActive(); };
+    services.prepareWindow = [](quintptr window) { X11WindowHints::keepOutOfTaskbar(window); };
     m_panel = std::make_unique<PanelController>(*m_state, *m_prefs, services);
 
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);

@@ -30,12 +30,14 @@ inline constexpr double toggleDebounce = 0.25; // seconds
 inline constexpr double pasteDelay = 0.05;     // seconds
 
 // Fixed parts of the panel: section header, pinned separator, list padding,
-// footer divider, footer, search bar and banner (each with its divider).
+// footer divider, footer, search bar and banner (each with its divider). The
+// footer counts its full height: scroll bars here take room and show, so a
+// list that comes up two points short would scroll for nothing.
 inline constexpr double headerHeight = 24.0;
 inline constexpr double separatorHeight = 9.0;
 inline constexpr double listPadding = 8.0;
 inline constexpr double footerDivider = 1.0;
-inline constexpr double footerHeight = 34.0;
+inline constexpr double footerHeight = 36.0;
 inline constexpr double searchHeight = 41.0;
 inline constexpr double bannerHeight = 33.0;
 inline constexpr double preferredListCap = 396.0;

@@ -25,18 +25,26 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
+void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
+}
+} // namespace
+
+QFrame* ContentView::divider() {
+    auto* line = new QFrame(this);
     line->setFrameShape(QFrame::NoFrame);
     line->setFixedHeight(1);
     line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, PanelColors::withAlpha(PanelColors::primary(palette), 0.12));
-    line->setPalette(palette);
+    m_recolor.push_back([this, line] {
+        setRole(line, QPalette::Window,
+                PanelColors::withAlpha(PanelColors::primary(palette()), 0.12));
+    });
     return line;
 }
 
-QToolButton* flatButton(const QString& text, QWidget* parent) {
+QToolButton* ContentView::flatButton(const QString& text, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setText(text);
     button->setAutoRaise(true);
@@ -44,12 +52,27 @@ QToolButton* flatButton(const QString& text, QWidget* parent) {
     QFont font = button->font();
     font.setPixelSize(11);
     button->setFont(font);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, PanelColors::secondary(palette));
-    button->setPalette(palette);
+    m_recolor.push_back([this, button] {
+        setRole(button, QPalette::ButtonText, PanelColors::secondary(palette()));
+    });
     return button;
 }
-} // namespace
+
+void ContentView::applyColors() {
+    for (const auto& step : m_recolor)
+        step();
+}
+
+void ContentView::changeEvent(QEvent* event) {
+    // Theme switches replace the palette; the derived colours follow.
+    if (event->type() == QEvent::PaletteChange && !m_applyingColors) {
+        m_applyingColors = true;
+        applyColors();
+        rebuild();
+        m_applyingColors = false;
+    }
+    QWidget::changeEvent(event);
+}
 
 ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     : QWidget(parent), m_state(state), m_prefs(prefs) {
@@ -172,6 +195,14 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
+    // A slim scroll bar without arrows, as floating panels have.
+    m_scroll->verticalScrollBar()->setStyleSheet(
+        u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110);"
+        " border-radius: 3px; min-height: 24px; margin: 2px 2px 2px 0; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical"
+        " { background: transparent; }"_s);
     m_recent = new ClipListView;
     m_recent->setAutoFillBackground(false);
     m_scroll->setWidget(m_recent);

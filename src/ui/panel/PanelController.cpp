@@ -146,6 +146,10 @@ void PanelController::show(std::optional<QRect> anchor) {
                     : PanelGeometry::placeTopCentre(size, usable));
 
     m_window->forgetActivation();
+    // Window managers drop these states when a window is hidden; each
+    // showing sets them again.
+    if (m_services.prepareWindow)
+        m_services.prepareWindow(m_window->winId());
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -42,6 +42,9 @@ public:
         std::function<void(std::optional<FrontmostApp> app)> activateAndPaste;
         // Whether a compositor draws translucent windows.
         std::function<bool()> compositing;
+        // Marks the native panel window before each showing (keeps it out
+        // of the taskbar).
+        std::function<void(quintptr window)> prepareWindow;
         // Runs `task` after `seconds` on the main thread.
         std::function<void(double seconds, std::function<void()> task)> after;
     };

@@ -22,15 +22,15 @@ TEST(PanelGeometry, PreferredAndMinimumHeightsFollowTheContent) {
         double minimum;
     };
     const Case cases[] = {
-        // empty list: 90 + search 41 + divider 1 + footer 34
-        {"empty", content(0, 0), 90 + 76, 68 + 8 + 24 + 76},
-        {"history only", content(0, 3), 8 + 24 + 3 * 34 + 76, 68 + 24 + 8 + 76},
-        {"pins only", content(2, 0), 24 + 68 + 9 + 8 + 76, 68 + 24 + 68 + 41 + 76},
-        {"both, compact", content(1, 2, 28), 24 + 28 + 9 + 8 + 24 + 56 + 76,
-         56 + 24 + 28 + 41 + 76},
-        {"capped list", content(3, 100), 396 + 76, 68 + 24 + 102 + 41 + 76},
-        {"no search field", content(0, 0, 34, false), 90 + 35, 68 + 8 + 24 + 35},
-        {"banner", content(0, 0, 34, true, true), 90 + 76 + 33, 68 + 8 + 24 + 76 + 33},
+        // empty list: 90 + search 41 + divider 1 + footer 36
+        {"empty", content(0, 0), 90 + 78, 68 + 8 + 24 + 78},
+        {"history only", content(0, 3), 8 + 24 + 3 * 34 + 78, 68 + 24 + 8 + 78},
+        {"pins only", content(2, 0), 24 + 68 + 9 + 8 + 78, 68 + 24 + 68 + 41 + 78},
+        {"both, compact", content(1, 2, 28), 24 + 28 + 9 + 8 + 24 + 56 + 78,
+         56 + 24 + 28 + 41 + 78},
+        {"capped list", content(3, 100), 396 + 78, 68 + 24 + 102 + 41 + 78},
+        {"no search field", content(0, 0, 34, false), 90 + 37, 68 + 8 + 24 + 37},
+        {"banner", content(0, 0, 34, true, true), 90 + 78 + 33, 68 + 8 + 24 + 78 + 33},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -49,15 +49,15 @@ TEST(PanelGeometry, OpenSizeHonoursCustomHeightWithinBounds) {
         QSizeF expected;
     };
     const PanelContent many = content(0, 100);
-    const double minimum = minimumHeight(many); // 178
+    const double minimum = minimumHeight(many); // 180
     const Case cases[] = {
-        {"preferred, capped list", 380, 0, many, usable, {380, 396 + 76}},
+        {"preferred, capped list", 380, 0, many, usable, {380, 396 + 78}},
         {"custom height wins over preferred", 460, 300, many, usable, {460, 300}},
         {"custom height below minimum", 380, 50, many, usable, {380, minimum}},
         {"custom height beyond the screen", 380, 5000, many, usable, {380, 768 - 40}},
         {"no screen caps at 760", 380, 5000, many, std::nullopt, {380, 760}},
-        {"width clamped low", 100, 0, many, usable, {280, 472}},
-        {"width clamped high", 1500, 0, many, usable, {900, 472}},
+        {"width clamped low", 100, 0, many, usable, {280, 474}},
+        {"width clamped high", 1500, 0, many, usable, {900, 474}},
         {"tiny screen keeps the minimum", 380, 0, many, QRectF(0, 0, 800, 150), {380, minimum}},
     };
     for (const Case& c : cases) {
@@ -111,8 +111,8 @@ TEST(PanelGeometry, WithoutAnchorThePanelOpensAtTheTopCentre) {
 
 TEST(PanelGeometry, OpenPanelSnapsToWidthAndGrowsButNeverShrinks) {
     const QRectF frame(100, 50, 380, 250);
-    // minimum of (2 pins, 0 history) is 277: grows with the top edge fixed
-    EXPECT_EQ(grownFrame(frame, 380, content(2, 0), usable), QRectF(100, 50, 380, 277));
+    // minimum of (2 pins, 0 history) is 279: grows with the top edge fixed
+    EXPECT_EQ(grownFrame(frame, 380, content(2, 0), usable), QRectF(100, 50, 380, 279));
     // fewer rows: no shrinking, nothing to do
     EXPECT_EQ(grownFrame(frame, 380, content(0, 1), usable), std::nullopt);
     // the width setting changed
@@ -129,12 +129,12 @@ TEST(PanelGeometry, DragResizeStaysWithinBounds) {
         QSizeF expected;
     };
     const QSizeF start(380, 300);
-    const PanelContent c = content(2, 5); // minimum 277
+    const PanelContent c = content(2, 5); // minimum 279
     const Case cases[] = {
         {"follows the pointer", {40, 60}, usable, {420, 360}},
         {"left by 500 stops at 280", {-500, 0}, usable, {280, 300}},
         {"right by 2000 stops at 900", {2000, 0}, usable, {900, 300}},
-        {"up stops at the content minimum", {0, -200}, usable, {380, 277}},
+        {"up stops at the content minimum", {0, -200}, usable, {380, 279}},
         {"down stops at the screen", {0, 2000}, usable, {380, 728}},
         {"down without screen stops at 760", {0, 2000}, std::nullopt, {380, 760}},
     };
