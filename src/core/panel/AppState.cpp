@@ -37,6 +37,7 @@ AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* p
 
 void AppState::sourceChanged() {
     invalidate();
+    m_lastNeedle.clear(); // earlier results say nothing about the new lists
     Q_EMIT changed();
 }
 
@@ -93,12 +94,20 @@ void AppState::recompute() const {
         return;
     }
     const QString needle = QLocale().toLower(m_query);
-    for (const Clip& clip : pinned)
+    // Typing on narrows the last results: a text that contains the longer
+    // query contains the shorter one too.
+    const bool narrowing = !m_lastNeedle.isEmpty() && needle.contains(m_lastNeedle);
+    const QList<Clip> pinnedPool = narrowing ? m_lastPinned : pinned;
+    const QList<Clip> historyPool = narrowing ? m_lastHistory : history;
+    for (const Clip& clip : pinnedPool)
         if (folded(clip).contains(needle))
             m_filteredPinned.append(clip);
-    for (const Clip& clip : history)
+    for (const Clip& clip : historyPool)
         if (folded(clip).contains(needle))
             m_filteredHistory.append(clip);
+    m_lastNeedle = needle;
+    m_lastPinned = m_filteredPinned;
+    m_lastHistory = m_filteredHistory;
     // Forget texts of clips that are gone, so the cache cannot outgrow the store.
     if (m_folded.size() > 2 * (pinned.size() + history.size()) + 64) {
         QHash<QUuid, Folded> kept;

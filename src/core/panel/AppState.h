@@ -111,6 +111,10 @@ private:
     mutable bool m_dirty = true;
     mutable QList<Clip> m_filteredPinned;
     mutable QList<Clip> m_filteredHistory;
+    // The last search and what it found, while the store has not changed.
+    mutable QString m_lastNeedle;
+    mutable QList<Clip> m_lastPinned;
+    mutable QList<Clip> m_lastHistory;
     // Lower-cased texts for searching, by clip id; an entry is valid while it
     // was made from the very text the clip holds.
     struct Folded {

@@ -93,12 +93,18 @@ TEST_F(AppStateTest, SearchIgnoresCaseReachesBeyondTheDisplayLimitAndResetsSelec
     state->setQuery(u"üBER"_s);
     EXPECT_EQ(state->filteredHistory().size(), 40);
     EXPECT_EQ(state->filteredHistory().front().text(), u"entry 0 Über"_s);
+    // Typing on narrows the earlier results; deleting widens them again.
+    state->setQuery(u"entry"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 40);
     state->setQuery(u"entry 3"_s);
     EXPECT_EQ(
         texts(state->filteredHistory()),
         (QStringList{u"entry 3 Über"_s, u"entry 30 Über"_s, u"entry 31 Über"_s, u"entry 32 Über"_s,
                      u"entry 33 Über"_s, u"entry 34 Über"_s, u"entry 35 Über"_s, u"entry 36 Über"_s,
                      u"entry 37 Über"_s, u"entry 38 Über"_s, u"entry 39 Über"_s}));
+
+    state->setQuery(u"entry"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 40);
 
     state->setQuery(u"nothing like this"_s);
     EXPECT_TRUE(state->combined().isEmpty());
