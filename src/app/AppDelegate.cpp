@@ -15,41 +15,14 @@
 #include "platform/xdg/IniSettingsStore.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
+#include "ui/Theme.h"
 #include "ui/panel/ContentView.h"
 #include "ui/panel/PanelController.h"
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
-#include <QStyle>
-#include <QStyleFactory>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2e);
-    const QColor base(0x1f, 0x1f, 0x22);
-    const QColor text(0xec, 0xec, 0xee);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, QColor(0x8e, 0x8e, 0x93));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x7e, 0xff));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x5e, 0x9b, 0xff));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7f));
-    return p;
-}
-} // namespace
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_settings = std::make_unique<IniSettingsStore>(XdgPaths::settingsFile());
@@ -58,8 +31,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_desktop = X11Desktop::open();
     if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
-    m_systemPalette = QApplication::palette();
-    m_systemStyle = QApplication::style()->name();
+    m_systemLook = Theme::capture();
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -195,20 +167,7 @@ void AppDelegate::clearHistory() {
 }
 
 void AppDelegate::applyTheme() {
-    switch (m_prefs->theme()) {
-    case AppTheme::system:
-        QApplication::setStyle(m_systemStyle);
-        QApplication::setPalette(m_systemPalette);
-        break;
-    case AppTheme::light:
-        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
-        QApplication::setPalette(QApplication::style()->standardPalette());
-        break;
-    case AppTheme::dark:
-        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
-        QApplication::setPalette(darkPalette());
-        break;
-    }
+    Theme::apply(m_prefs->theme(), m_systemLook);
 }
 
 void AppDelegate::saveNow() {

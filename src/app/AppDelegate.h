@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/shortcuts/HotKeyManager.h"
+#include "ui/Theme.h"
 
 #include <QObject>
-#include <QPalette>
 #include <QPointer>
 #include <memory>
 
@@ -61,6 +61,5 @@ private:
     std::unique_ptr<StatusItem> m_statusItem;
 
     // The look the desktop gave us, for the "system" theme to return to.
-    QPalette m_systemPalette;
-    QString m_systemStyle;
+    Theme::SystemLook m_systemLook;
 };

@@ -4,6 +4,7 @@
 
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolTip>
 
 using namespace Qt::StringLiterals;
 
@@ -351,4 +352,19 @@ TEST_F(PanelFixture, SelectingARecentRowScrollsItIntoView) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return row.top() >= bar->value() && row.bottom() <= bar->value() + viewport; },
         2000));
+}
+
+TEST_F(PanelFixture, ClipTextInTooltipsIsNeverTakenForMarkup) {
+    const QString markup = u"<b>bold</b> <img src=\"x\"> &amp; "_s + QString(80, u'x');
+    fill({}, {markup});
+    open();
+    ClipListView* list = content().recentList();
+    const QPoint at = list->rowRect(0).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->mapToGlobal(at));
+    QApplication::sendEvent(list, &help);
+    const QString shown = QToolTip::text();
+    EXPECT_TRUE(shown.contains(u"&lt;b&gt;bold&lt;/b&gt;"_s)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(u"&amp;amp;"_s));
+    EXPECT_FALSE(shown.contains(u"<b>"_s));
+    QToolTip::hideText();
 }

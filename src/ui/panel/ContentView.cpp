@@ -5,6 +5,7 @@
 #include "core/panel/RowText.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "ui/Alerts.h"
 #include "ui/Symbols.h"
 #include "ui/panel/ClipListView.h"
 #include "ui/panel/PanelColors.h"
@@ -77,6 +78,7 @@ void ContentView::changeEvent(QEvent* event) {
 ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     : QWidget(parent), m_state(state), m_prefs(prefs) {
     onQuit = [] { QCoreApplication::quit(); };
+    onExplainPasting = [] { Alerts::explainPasting(); };
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

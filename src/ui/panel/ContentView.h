@@ -31,7 +31,8 @@ public:
 
     // Called by the footer's "Quit" button; quits the application by default.
     std::function<void()> onQuit;
-    // Called by the banner's "Enable…" button after the panel closed.
+    // Called by the banner's "Enable…" button after the panel closed; explains
+    // by default why pasting is not possible here.
     std::function<void()> onExplainPasting;
 
     QLineEdit* searchField() const { return m_search; }

@@ -4,6 +4,7 @@
 #include "ui/Symbols.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -39,10 +40,18 @@ void StatusItem::rebuild() {
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 switch (reason) {
-                case QSystemTrayIcon::Trigger:
-                    if (onClick)
+                case QSystemTrayIcon::Trigger: {
+                    // Ctrl-click opens the menu and Alt-click pauses, as
+                    // the right and middle buttons do.
+                    const Qt::KeyboardModifiers held = QGuiApplication::keyboardModifiers();
+                    if (held & Qt::ControlModifier)
+                        m_menu->popup(QCursor::pos());
+                    else if ((held & Qt::AltModifier) && onTogglePause)
+                        onTogglePause();
+                    else if (onClick)
                         onClick(anchor());
                     break;
+                }
                 case QSystemTrayIcon::MiddleClick:
                     if (onTogglePause)
                         onTogglePause();
