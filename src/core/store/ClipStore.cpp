@@ -459,19 +459,20 @@ bool ClipStore::mergePins(const QList<SyncPinPayload>& pins,
     qsizetype overflow = 0;
 
     // Unpin records first: each removes a local pin that is not later.
+    // Stamps are compared as the wire carries them (seconds since 1970), so a
+    // tie with a stamp that made the round trip through a peer stays a tie.
     for (const SyncUnpinPayload& record : unpinned) {
         // A stamp that is not a number cannot be ordered against anything.
         if (!std::isfinite(record.at))
             continue;
-        const Instant at = Instant::fromUnix(record.at);
         const auto entry = m_unpinned.constFind(record.hash);
-        if (entry == m_unpinned.cend() || *entry < at) {
-            m_unpinned.insert(record.hash, at);
+        if (entry == m_unpinned.cend() || entry->unix() < record.at) {
+            m_unpinned.insert(record.hash, Instant::fromUnix(record.at));
             needsSave = true;
         }
         const auto pin = std::find_if(m_pinned.begin(), m_pinned.end(),
                                       [&](const Clip& c) { return c.textHash() == record.hash; });
-        if (pin == m_pinned.end() || pinnedAtOrEarliest(*pin) > at)
+        if (pin == m_pinned.end() || pinnedAtOrEarliest(*pin).unix() > record.at)
             continue;
         Clip removed = *pin;
         m_pinned.erase(pin);
@@ -487,28 +488,29 @@ bool ClipStore::mergePins(const QList<SyncPinPayload>& pins,
     // Then pins, latest first, each applied unless a local unpin is as late.
     struct Incoming {
         Clip clip;
-        Instant at;
+        double at;
     };
     std::vector<Incoming> incoming;
     incoming.reserve(static_cast<size_t>(pins.size()));
     for (const SyncPinPayload& pin : pins)
         if (std::isfinite(pin.pinnedAt) && !pin.text.isEmpty())
-            incoming.push_back({Clip::make(pin.text, Instant::fromUnix(pin.pinnedAt)),
-                                Instant::fromUnix(pin.pinnedAt)});
+            incoming.push_back(
+                {Clip::make(pin.text, Instant::fromUnix(pin.pinnedAt)), pin.pinnedAt});
     std::stable_sort(incoming.begin(), incoming.end(),
                      [](const Incoming& a, const Incoming& b) { return a.at > b.at; });
 
     QList<Clip> added;
-    for (Incoming& pin : incoming) {
+    for (const Incoming& pin : incoming) {
         const QString& hash = pin.clip.textHash();
         const auto entry = m_unpinned.constFind(hash);
-        if (entry != m_unpinned.cend() && *entry >= pin.at)
+        if (entry != m_unpinned.cend() && entry->unix() >= pin.at)
             continue;
+        const Instant at = Instant::fromUnix(pin.at);
         const qsizetype local = indexOfText(m_pinned, pin.clip);
         if (local != -1) {
             Clip& existing = m_pinned[local];
-            if (pinnedAtOrEarliest(existing) < pin.at) {
-                existing.setPinnedAt(pin.at);
+            if (pinnedAtOrEarliest(existing).unix() < pin.at) {
+                existing.setPinnedAt(at);
                 // Otherwise the newer stamp is lost at the next start.
                 needsSave = pinsTouched = true;
             }
@@ -528,7 +530,7 @@ bool ClipStore::mergePins(const QList<SyncPinPayload>& pins,
             m_history.removeIf([&](const Clip& c) { return c.hasSameText(pin.clip); });
             historyTouched = true;
         }
-        newPin.setPinnedAt(pin.at);
+        newPin.setPinnedAt(at);
         added.append(std::move(newPin));
         m_unpinned.remove(hash);
         changed = needsSave = pinsTouched = true;

@@ -4,17 +4,155 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QLocale>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 const QString kHistory = QStringLiteral("history");
 const QString kPinned = QStringLiteral("pinned");
 const QString kUnpinned = QStringLiteral("unpinned");
 
-QJsonArray toArray(const QList<Clip>& clips) {
-    QJsonArray array;
-    for (const Clip& clip : clips)
-        array.append(clip.toJson());
-    return array;
+// The store is written on every lull after a change, so the encoder is a
+// direct writer: building a QJsonDocument first costs several times more.
+// Its output is what QJsonDocument::Indented would write, keys sorted.
+class Writer {
+public:
+    explicit Writer(qsizetype expectedSize) { m_out.reserve(expectedSize); }
+    QByteArray take() { return std::move(m_out); }
+
+    void raw(const char* text) { m_out.append(text); }
+    void newline(int depth) {
+        m_out.append('\n');
+        m_out.append(depth * 4, ' ');
+    }
+
+    void string(const QString& text) {
+        m_out.append('"');
+        const QByteArray utf8 = text.toUtf8();
+        const char* run = utf8.constData();
+        const char* const end = run + utf8.size();
+        for (const char* p = run; p != end; ++p) {
+            const auto c = static_cast<unsigned char>(*p);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            m_out.append(run, p - run);
+            run = p + 1;
+            escape(c);
+        }
+        m_out.append(run, end - run);
+        m_out.append('"');
+    }
+
+    void number(double value) {
+        if (!std::isfinite(value)) {
+            m_out.append("null");
+        } else if (value == std::floor(value) && std::abs(value) < 9007199254740992.0) {
+            m_out.append(QByteArray::number(static_cast<qint64>(value)));
+        } else {
+            m_out.append(QByteArray::number(value, 'g', QLocale::FloatingPointShortest));
+        }
+    }
+
+    void member(const char* key, int depth, bool first) {
+        if (!first)
+            m_out.append(',');
+        newline(depth);
+        m_out.append('"');
+        m_out.append(key);
+        m_out.append("\": ");
+    }
+
+private:
+    void escape(unsigned char c) {
+        switch (c) {
+        case '"':
+            m_out.append("\\\"");
+            return;
+        case '\\':
+            m_out.append("\\\\");
+            return;
+        case '\b':
+            m_out.append("\\b");
+            return;
+        case '\f':
+            m_out.append("\\f");
+            return;
+        case '\n':
+            m_out.append("\\n");
+            return;
+        case '\r':
+            m_out.append("\\r");
+            return;
+        case '\t':
+            m_out.append("\\t");
+            return;
+        default: {
+            static const char hex[] = "0123456789abcdef";
+            const char unicode[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF], 0};
+            m_out.append(unicode);
+        }
+        }
+    }
+
+    QByteArray m_out;
+};
+
+void writeClip(Writer& w, const Clip& clip, int depth) {
+    w.raw("{");
+    w.member("createdAt", depth + 1, true);
+    w.number(clip.createdAt().sinceReference);
+    w.member("id", depth + 1, false);
+    w.string(clip.id().toString(QUuid::WithoutBraces).toUpper());
+    if (clip.pinnedAt()) {
+        w.member("pinnedAt", depth + 1, false);
+        w.number(clip.pinnedAt()->sinceReference);
+    }
+    if (clip.sourceApp()) {
+        w.member("sourceApp", depth + 1, false);
+        w.string(*clip.sourceApp());
+    }
+    w.member("text", depth + 1, false);
+    w.string(clip.text());
+    w.newline(depth);
+    w.raw("}");
+}
+
+void writeClips(Writer& w, const QList<Clip>& clips, int depth) {
+    if (clips.isEmpty()) {
+        w.raw("[]");
+        return;
+    }
+    w.raw("[");
+    for (qsizetype i = 0; i < clips.size(); ++i) {
+        if (i > 0)
+            w.raw(",");
+        w.newline(depth + 1);
+        writeClip(w, clips.at(i), depth + 1);
+    }
+    w.newline(depth);
+    w.raw("]");
+}
+
+void writeUnpinned(Writer& w, const QHash<QString, Instant>& unpinned, int depth) {
+    if (unpinned.isEmpty()) {
+        w.raw("{}");
+        return;
+    }
+    QStringList keys = unpinned.keys();
+    std::sort(keys.begin(), keys.end());
+    w.raw("{");
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (i > 0)
+            w.raw(",");
+        w.newline(depth + 1);
+        w.string(keys.at(i));
+        w.raw(": ");
+        w.number(unpinned.value(keys.at(i)).unix());
+    }
+    w.newline(depth);
+    w.raw("}");
 }
 
 std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QString& key) {
@@ -36,16 +174,22 @@ std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QSt
 } // namespace
 
 QByteArray StoreCodec::encode(const StoreContents& contents) {
-    QJsonObject unpinned;
-    for (auto it = contents.unpinned.cbegin(); it != contents.unpinned.cend(); ++it)
-        unpinned.insert(it.key(), it.value().unix());
-    // QJsonObject keeps its keys sorted, so the output is sorted at every level.
-    const QJsonObject root{
-        {kHistory, toArray(contents.history)},
-        {kPinned, toArray(contents.pinned)},
-        {kUnpinned, unpinned},
-    };
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    qsizetype expected = 64 + contents.unpinned.size() * 96;
+    for (const QList<Clip>* clips : {&contents.history, &contents.pinned})
+        for (const Clip& clip : *clips)
+            expected += clip.text().size() + 192;
+    Writer w(expected);
+    w.raw("{");
+    w.member("history", 1, true);
+    writeClips(w, contents.history, 1);
+    w.member("pinned", 1, false);
+    writeClips(w, contents.pinned, 1);
+    w.member("unpinned", 1, false);
+    writeUnpinned(w, contents.unpinned, 1);
+    w.newline(0);
+    w.raw("}");
+    w.newline(0);
+    return w.take();
 }
 
 std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes,

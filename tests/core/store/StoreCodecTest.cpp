@@ -2,7 +2,9 @@
 #include "support/QtPrinters.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 namespace {
@@ -66,6 +68,42 @@ TEST(StoreCodec, HandWrittenFileDecodesAndEncodesToTheSameBytes) {
                      1701234567.5);
 
     EXPECT_EQ(StoreCodec::encode(*contents), QByteArray(kHandWritten));
+}
+
+// Every character class the writer treats differently, against Qt's own
+// JSON writer and reader.
+TEST(StoreCodec, EncodesAnyTextAsQtWouldAndReadsItBack) {
+    QString everything;
+    for (char16_t c = 0; c < 0x80; ++c)
+        everything.append(QChar(c));
+    everything += QString::fromUtf16(u"\u00E9\u2028\uFFFF\U0001F600 \"quoted\" back\\slash");
+    const QUuid id = QUuid::createUuid();
+    StoreContents contents;
+    contents.history = {Clip(id, everything, Instant::fromReference(0.1), everything),
+                        Clip(id, QStringLiteral("x"), Instant::fromReference(-5e9))};
+    contents.pinned = {Clip(id, QStringLiteral("p"), Instant::fromReference(1e300), std::nullopt,
+                            Instant::fromReference(723456789.123456))};
+    contents.unpinned = {{QStringLiteral("b"), Instant::fromUnix(2)},
+                         {QStringLiteral("a"), Instant::fromUnix(1701234567.000001)}};
+
+    const QByteArray bytes = StoreCodec::encode(contents);
+    QJsonObject qtUnpinned;
+    for (auto it = contents.unpinned.cbegin(); it != contents.unpinned.cend(); ++it)
+        qtUnpinned.insert(it.key(), it.value().unix());
+    const QJsonObject qtRoot{
+        {QStringLiteral("history"),
+         QJsonArray{contents.history.at(0).toJson(), contents.history.at(1).toJson()}},
+        {QStringLiteral("pinned"), QJsonArray{contents.pinned.at(0).toJson()}},
+        {QStringLiteral("unpinned"), qtUnpinned},
+    };
+    EXPECT_EQ(QJsonDocument::fromJson(bytes).object(), qtRoot);
+    EXPECT_EQ(bytes, QJsonDocument(qtRoot).toJson(QJsonDocument::Indented));
+
+    const auto decoded = StoreCodec::decode(bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->history, contents.history);
+    EXPECT_EQ(decoded->pinned, contents.pinned);
+    EXPECT_EQ(decoded->unpinned, contents.unpinned);
 }
 
 TEST(StoreCodec, OptionalUnpinnedMayBeMissingOrNull) {

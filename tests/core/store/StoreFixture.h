@@ -30,8 +30,15 @@ protected:
 
     ClipStore& openStore() {
         store = std::make_unique<ClipStore>(prefs, clock, storePath);
+        pinsChangedCalls = 0;
         store->onPinsChanged = [this] { ++pinsChangedCalls; };
         return *store;
+    }
+
+    // A new store on a missing file.
+    ClipStore& openEmptyStore() {
+        QFile::remove(storePath);
+        return openStore();
     }
 
     // Records a text and returns the clip it became.

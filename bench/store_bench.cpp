@@ -1,0 +1,158 @@
+// The clip store's hot paths: a capture into a full history, saving and
+// loading a full store, and merging a pin state from another device.
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+#include "core/sync/SyncCrypto.h"
+#include "support/FakeClock.h"
+#include "support/MemorySettingsStore.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+namespace {
+constexpr int kClips = 1000;
+
+QString kilobyteText(int n) {
+    QString text = QStringLiteral("clip %1 ").arg(n);
+    while (text.size() < 1024)
+        text += QStringLiteral("lorem ipsum dolor sit amet, ");
+    text.truncate(1024);
+    return text;
+}
+
+// A store with its own folder and settings; 1000 clips in history when full.
+struct Bench {
+    explicit Bench(bool full) : prefs(settings) {
+        prefs.setHistoryLimit(kClips);
+        store = std::make_unique<ClipStore>(prefs, clock, path());
+        if (!full)
+            return;
+        QList<Clip> clips;
+        for (int i = 0; i < kClips; ++i)
+            clips.append(Clip::make(kilobyteText(i), clock.now().plus(-i),
+                                    QStringLiteral("org.example.App")));
+        store->setHistory(clips);
+    }
+    QString path() const { return dir.filePath(QStringLiteral("store.json")); }
+
+    QTemporaryDir dir;
+    MemorySettingsStore settings;
+    Preferences prefs;
+    FakeClock clock;
+    std::unique_ptr<ClipStore> store;
+};
+
+void BM_RecordNewIntoFullHistory(benchmark::State& state) {
+    Bench bench(true);
+    int n = kClips;
+    for (auto _ : state) {
+        bench.clock.advance(1);
+        bench.store->record(kilobyteText(n++));
+    }
+}
+BENCHMARK(BM_RecordNewIntoFullHistory)->Unit(benchmark::kMicrosecond);
+
+// A re-copied text near the end of a full history is promoted.
+void BM_RecordDuplicateIntoFullHistory(benchmark::State& state) {
+    Bench bench(true);
+    for (auto _ : state) {
+        bench.clock.advance(1);
+        bench.store->record(bench.store->history().last().text());
+    }
+}
+BENCHMARK(BM_RecordDuplicateIntoFullHistory)->Unit(benchmark::kMicrosecond);
+
+// A 16 MiB capture against a history that already holds two such texts.
+void BM_RecordHugeText(benchmark::State& state) {
+    Bench bench(true);
+    const QString base(16 * 1024 * 1024, u'x');
+    bench.store->record(QStringLiteral("a") + base);
+    bench.store->record(QStringLiteral("b") + base);
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString text = QString::number(n++) + base;
+        state.ResumeTiming();
+        bench.store->record(text);
+    }
+}
+BENCHMARK(BM_RecordHugeText)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void BM_Save1000(benchmark::State& state) {
+    Bench bench(true);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.store->save());
+    state.SetBytesProcessed(state.iterations() * bench.store->storeSizeOnDisk());
+}
+BENCHMARK(BM_Save1000)->Unit(benchmark::kMillisecond);
+
+void BM_Encode1000(benchmark::State& state) {
+    Bench bench(true);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.store->encoded());
+}
+BENCHMARK(BM_Encode1000)->Unit(benchmark::kMillisecond);
+
+void BM_Load1000(benchmark::State& state) {
+    Bench bench(true);
+    bench.store->save();
+    for (auto _ : state) {
+        ClipStore loaded(bench.prefs, bench.clock, bench.path());
+        benchmark::DoNotOptimize(loaded.history().size());
+    }
+}
+BENCHMARK(BM_Load1000)->Unit(benchmark::kMillisecond);
+
+struct PinState {
+    QList<SyncPinPayload> pins;
+    QList<SyncUnpinPayload> unpins;
+};
+
+PinState remoteState(const Instant now) {
+    PinState state;
+    for (int i = 0; i < 20; ++i)
+        state.pins.append({kilobyteText(i).left(200), now.plus(-i).unix()});
+    for (int i = 0; i < 200; ++i)
+        state.unpins.append(
+            {SyncCrypto::hash(QStringLiteral("unpinned %1").arg(i)), now.plus(-1000 - i).unix()});
+    return state;
+}
+
+// 20 pins and 200 unpin records into a store that has none of them yet.
+void BM_MergePinsFresh(benchmark::State& state) {
+    Bench bench(false);
+    bench.prefs.setPinLimit(20);
+    const PinState remote = remoteState(bench.clock.now());
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.store = std::make_unique<ClipStore>(bench.prefs, bench.clock, bench.path());
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+    }
+}
+BENCHMARK(BM_MergePinsFresh)->Unit(benchmark::kMicrosecond);
+
+// The same state again: what a peer sends on every reconnect.
+void BM_MergePinsUnchanged(benchmark::State& state) {
+    Bench bench(false);
+    bench.prefs.setPinLimit(20);
+    const PinState remote = remoteState(bench.clock.now());
+    bench.store->mergePins(remote.pins, remote.unpins);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+}
+BENCHMARK(BM_MergePinsUnchanged)->Unit(benchmark::kMicrosecond);
+} // namespace
+
+// Timers need an application object.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

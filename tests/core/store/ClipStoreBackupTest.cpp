@@ -1,0 +1,178 @@
+#include "StoreFixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+class ClipStoreBackupTest : public StoreFixture {
+protected:
+    void SetUp() override { openStore(); }
+
+    QString backupPath = xdg.path(QStringLiteral("Tindrel-backup.json"));
+
+    qsizetype importFile(const QByteArray& bytes) {
+        writeFile(backupPath, bytes);
+        const auto added = store->importClips(backupPath);
+        EXPECT_TRUE(added) << (added ? std::string() : added.error().description.toStdString());
+        return added.value_or(-1);
+    }
+};
+
+TEST_F(ClipStoreBackupTest, ExportThenImportIntoTheSameStoreAddsNothing) {
+    addPin(QStringLiteral("pin"));
+    add(QStringLiteral("a"));
+    clock.advance(1);
+    add(QStringLiteral("b"));
+    ASSERT_TRUE(store->exportClips(backupPath));
+    EXPECT_EQ(readFile(backupPath), store->encoded());
+
+    const QByteArray before = store->encoded();
+    const int calls = pinsChangedCalls;
+    const auto added = store->importClips(backupPath);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(*added, 0);
+    EXPECT_EQ(store->encoded(), before);
+    EXPECT_EQ(pinsChangedCalls, calls);
+}
+
+TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
+    const QJsonArray backupPins{clipJson(QStringLiteral("P1"), 1, 10),
+                                clipJson(QStringLiteral("P2"), 2, 20),
+                                clipJson(QStringLiteral("P3"), 3, 30)};
+    addPin(QStringLiteral("Q"));
+    const int calls = pinsChangedCalls;
+    clock.advance(1);
+    EXPECT_EQ(importFile(fileWith({}, backupPins)), 3);
+    EXPECT_EQ(texts(store->pinned()), (Texts{"P1", "P2", "P3", "Q"}));
+    for (qsizetype i = 0; i < 3; ++i)
+        EXPECT_EQ(store->pinned().at(i).pinnedAt(), clock.now()) << "a new pin stamp";
+    EXPECT_EQ(pinsChangedCalls, calls + 1);
+    // Saved at once, not after the lull.
+    EXPECT_FALSE(store->isSavePending());
+    EXPECT_EQ(readFile(storePath), store->encoded());
+}
+
+TEST_F(ClipStoreBackupTest, WithRoomForOnePinOnlyTheLastBackupPinComesIn) {
+    prefs.setPinLimit(2);
+    addPin(QStringLiteral("Q"));
+    const QJsonArray backupPins{clipJson(QStringLiteral("P1"), 1, 10),
+                                clipJson(QStringLiteral("P2"), 2, 20),
+                                clipJson(QStringLiteral("P3"), 3, 30)};
+    EXPECT_EQ(importFile(fileWith({}, backupPins)), 1);
+    EXPECT_EQ(texts(store->pinned()), (Texts{"P3", "Q"}));
+    EXPECT_TRUE(store->history().isEmpty()) << "left-out pins do not go to history";
+}
+
+TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
+    const QString composed = QString::fromUtf16(u"caf\u00E9");
+    const QString decomposed = QString::fromUtf16(u"cafe\u0301");
+    prefs.setHistoryLimit(4);
+    clock.current = Instant::fromReference(1000);
+    add(composed);
+    clock.current = Instant::fromReference(500);
+    add(QStringLiteral("local old"));
+    clock.current = Instant::fromReference(2000);
+    addPin(QStringLiteral("pinned here"));
+    const QJsonArray backupHistory{
+        clipJson(QStringLiteral("backup newest"), 1500),
+        clipJson(QStringLiteral("pinned here"), 1400), // pinned locally
+        clipJson(decomposed, 1300),                    // in history, spelled otherwise
+        clipJson(QStringLiteral("backup middle"), 700),
+        clipJson(QStringLiteral("backup oldest"), 100), // falls off at once
+    };
+    EXPECT_EQ(importFile(fileWith(backupHistory, {})), 2);
+    EXPECT_EQ(texts(store->history()),
+              (Texts{"backup newest", composed.toStdString(), "backup middle", "local old"}));
+    EXPECT_EQ(texts(store->pinned()), Texts{"pinned here"});
+}
+
+TEST_F(ClipStoreBackupTest, ATextImportedAsAPinStaysInLocalHistoryToo) {
+    const Clip local = add(QStringLiteral("both"));
+    EXPECT_EQ(importFile(fileWith({}, {clipJson(QStringLiteral("both"), 1, 2)})), 1);
+    EXPECT_EQ(texts(store->pinned()), Texts{"both"});
+    EXPECT_EQ(texts(store->history()), Texts{"both"});
+    EXPECT_EQ(store->history().first().id(), local.id());
+}
+
+TEST_F(ClipStoreBackupTest, ImportedClipsGetFreshIdsWhenTheirIdsAreTakenAndEmptyTextsAreSkipped) {
+    const Clip local = add(QStringLiteral("local"));
+    QJsonObject sameIdPin = clipJson(QStringLiteral("other pin"), 1, 2);
+    sameIdPin.insert(QStringLiteral("id"), local.toJson().value(QStringLiteral("id")));
+    QJsonObject sameIdClip = clipJson(QStringLiteral("other clip"), 3);
+    sameIdClip.insert(QStringLiteral("id"), local.toJson().value(QStringLiteral("id")));
+    QJsonObject twin = clipJson(QStringLiteral("twin"), 4);
+    twin.insert(QStringLiteral("id"), sameIdClip.value(QStringLiteral("id")));
+
+    EXPECT_EQ(importFile(fileWith({sameIdClip, twin, clipJson(QString(), 5)},
+                                  {sameIdPin, clipJson(QString(), 6, 7)})),
+              3);
+    QSet<QUuid> ids;
+    for (const QList<Clip>* list : {&store->pinned(), &store->history()})
+        for (const Clip& clip : *list) {
+            EXPECT_FALSE(clip.text().isEmpty());
+            ids.insert(clip.id());
+        }
+    EXPECT_EQ(ids.size(), 4) << "every clip can be found by its own id";
+
+    // Operations by id reach exactly the clip they name.
+    store->deleteClip(local);
+    EXPECT_EQ(texts(store->pinned()), Texts{"other pin"});
+    EXPECT_EQ(store->history().size(), 2);
+}
+
+TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
+    addPin(QStringLiteral("pin"));
+    add(QStringLiteral("clip"));
+    store->unpin(addPin(QStringLiteral("gone")));
+    store->save();
+    const QByteArray before = store->encoded();
+    const QString sparse = xdg.path(QStringLiteral("huge.json"));
+    {
+        QFile file(sparse);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(ClipStore::kMaxBackupBytes + 1));
+    }
+
+    struct Case {
+        const char* what;
+        QString path;
+        QByteArray content; // written to path unless empty
+        BackupError::Kind kind;
+    } const cases[] = {
+        {"not JSON", backupPath, "this is not json", BackupError::Kind::NotABackup},
+        {"foreign JSON", backupPath, R"({"items": []})", BackupError::Kind::NotABackup},
+        {"only pins", backupPath, R"({"pinned": []})", BackupError::Kind::NotABackup},
+        {"a bad clip", backupPath,
+         R"({"history":[{"id":"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A","text":"t"}],"pinned":[]})",
+         BackupError::Kind::NotABackup},
+        {"missing file",
+         xdg.path(QStringLiteral("missing.json")),
+         {},
+         BackupError::Kind::Unreadable},
+        {"a folder", xdg.root(), {}, BackupError::Kind::Unreadable},
+        {"over 256 MiB", sparse, {}, BackupError::Kind::TooLarge},
+    };
+    QSignalSpy saves(store.get(), &ClipStore::saveFinished);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.content.isEmpty())
+            writeFile(c.path, c.content);
+        const int calls = pinsChangedCalls;
+        const auto result = store->importClips(c.path);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().kind, c.kind);
+        EXPECT_FALSE(result.error().description.isEmpty());
+        EXPECT_EQ(store->encoded(), before);
+        EXPECT_EQ(pinsChangedCalls, calls);
+    }
+    EXPECT_EQ(saves.count(), 0);
+}
+
+TEST_F(ClipStoreBackupTest, ExportToAPlaceThatCannotBeWrittenFails) {
+    add(QStringLiteral("clip"));
+    const auto result =
+        store->exportClips(xdg.path(QStringLiteral("no such folder/Tindrel-backup.json")));
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, BackupError::Kind::Unwritable);
+    EXPECT_FALSE(result.error().description.isEmpty());
+}

@@ -1,0 +1,211 @@
+#include "StoreFixture.h"
+#include "core/sync/SyncCrypto.h"
+
+#include <QSignalSpy>
+#include <limits>
+
+class ClipStoreMergeTest : public StoreFixture {
+protected:
+    void SetUp() override { openStore(); }
+
+    // Settles pending saves so a test sees only what the merge schedules.
+    void settle() { store->save(); }
+
+    double at(double offset) const { return clock.now().plus(offset).unix(); }
+};
+
+TEST_F(ClipStoreMergeTest, StateListsPinsWithinTheLengthLimitAndEveryUnpinRecord) {
+    const QString fiveCharacters = QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301");
+    addPin(QStringLiteral("123456"));
+    addPin(fiveCharacters);
+    clock.advance(2);
+    addPin(QStringLiteral("12345"));
+    store->unpin(addPin(QStringLiteral("gone 1")));
+    store->unpin(addPin(QStringLiteral("gone 2")));
+
+    const auto [pins, unpins] = store->pinsState(5);
+    ASSERT_EQ(pins.size(), 2);
+    EXPECT_EQ(pins.at(0), (SyncPinPayload{QStringLiteral("12345"), clock.now().unix()}));
+    EXPECT_EQ(pins.at(1).text, fiveCharacters);
+    EXPECT_DOUBLE_EQ(pins.at(1).pinnedAt, at(-2));
+    ASSERT_EQ(unpins.size(), 2);
+    QSet<QString> hashes;
+    for (const SyncUnpinPayload& unpin : unpins) {
+        hashes.insert(unpin.hash);
+        EXPECT_DOUBLE_EQ(unpin.at, store->unpinned().value(unpin.hash).unix());
+    }
+    EXPECT_EQ(hashes, (QSet<QString>{SyncCrypto::hash(QStringLiteral("gone 1")),
+                                     SyncCrypto::hash(QStringLiteral("gone 2"))}));
+
+    EXPECT_EQ(store->pinsState(0).first.size(), 3) << "0 means no limit";
+}
+
+TEST_F(ClipStoreMergeTest, AReceivedPinTakesOverTheHistoryClipWithItsText) {
+    prefs.setIgnoreDuplicates(false);
+    store->record(QStringLiteral("shared"), QStringLiteral("old.app"));
+    add(QStringLiteral("other"));
+    clock.advance(1);
+    store->record(QStringLiteral("shared"), QStringLiteral("new.app"));
+    const Clip newest = store->history().first();
+    settle();
+    QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
+
+    EXPECT_TRUE(store->mergePins({{QStringLiteral("shared"), at(3)}}, {}));
+    ASSERT_EQ(store->pinned().size(), 1);
+    const Clip& pin = store->pinned().first();
+    EXPECT_EQ(pin.id(), newest.id());
+    EXPECT_EQ(pin.createdAt(), clock.now());
+    EXPECT_EQ(pin.sourceApp(), QStringLiteral("new.app"));
+    EXPECT_EQ(pin.pinnedAt(), clock.now().plus(3));
+    EXPECT_EQ(texts(store->history()), Texts{"other"});
+    EXPECT_TRUE(store->isSavePending());
+    EXPECT_EQ(pinnedSpy.count(), 1);
+    EXPECT_EQ(pinsChangedCalls, 0) << "the caller decides what to pass on";
+
+    EXPECT_TRUE(store->mergePins({{QStringLiteral("brand new"), at(1)}}, {}));
+    EXPECT_EQ(store->pinned().first().createdAt(), clock.now().plus(1));
+    EXPECT_FALSE(store->pinned().first().sourceApp());
+}
+
+TEST_F(ClipStoreMergeTest, AReceivedPinLosesToALocalUnpinThatIsAsLate) {
+    struct Case {
+        double unpinOffset; // of the local unpin record, against the received pin
+        bool applied;
+    } const cases[] = {{+1, false}, {0, false}, {-1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.unpinOffset);
+        openEmptyStore();
+        const QString hash = SyncCrypto::hash(QStringLiteral("text"));
+        store->mergePins({}, {{hash, at(10 + c.unpinOffset)}});
+        settle();
+
+        EXPECT_EQ(store->mergePins({{QStringLiteral("text"), at(10)}}, {}), c.applied);
+        EXPECT_EQ(store->pinned().size(), c.applied ? 1 : 0);
+        EXPECT_EQ(store->unpinned().contains(hash), !c.applied);
+        EXPECT_EQ(store->isSavePending(), c.applied);
+    }
+}
+
+TEST_F(ClipStoreMergeTest, AReceivedUnpinRemovesALocalPinThatIsNotLater) {
+    struct Case {
+        double unpinOffset; // of the received unpin, against the local pin
+        bool removed;
+    } const cases[] = {{+1, true}, {0, true}, {-1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.unpinOffset);
+        openEmptyStore();
+        const Clip pin = addPin(QStringLiteral("pinned"));
+        settle();
+
+        const double when = pin.pinnedAt()->unix() + c.unpinOffset;
+        EXPECT_EQ(store->mergePins({}, {{pin.textHash(), when}}), c.removed);
+        EXPECT_EQ(store->pinned().isEmpty(), c.removed);
+        EXPECT_EQ(texts(store->history()), c.removed ? Texts{"pinned"} : Texts{});
+        if (c.removed) {
+            EXPECT_EQ(store->history().first().id(), pin.id());
+            EXPECT_FALSE(store->history().first().pinnedAt());
+        }
+        EXPECT_DOUBLE_EQ(store->unpinned().value(pin.textHash()).unix(), when);
+        EXPECT_TRUE(store->isSavePending());
+    }
+}
+
+TEST_F(ClipStoreMergeTest, AnUnpinOfAnUnpinnedTextOnlyAdvancesTheRecord) {
+    const QString hash = SyncCrypto::hash(QStringLiteral("never pinned here"));
+    EXPECT_FALSE(store->mergePins({}, {{hash, at(5)}}));
+    EXPECT_DOUBLE_EQ(store->unpinned().value(hash).unix(), at(5));
+    EXPECT_TRUE(store->isSavePending());
+
+    settle();
+    EXPECT_FALSE(store->mergePins({}, {{hash, at(1)}}));
+    EXPECT_DOUBLE_EQ(store->unpinned().value(hash).unix(), at(5)) << "never moves back";
+    EXPECT_FALSE(store->isSavePending());
+}
+
+TEST_F(ClipStoreMergeTest, PinsThatDoNotFitAreCountedInOneLogLine) {
+    prefs.setPinLimit(10);
+    for (int i = 0; i < 9; ++i)
+        addPin(QStringLiteral("local %1").arg(i));
+    EXPECT_TRUE(store->mergePins({{QStringLiteral("early"), at(1)},
+                                  {QStringLiteral("latest"), at(3)},
+                                  {QStringLiteral("middle"), at(2)}},
+                                 {}));
+    EXPECT_EQ(store->pinned().size(), 10);
+    EXPECT_EQ(store->pinned().first().text(), QStringLiteral("latest"));
+    EXPECT_EQ(log.lines, QStringList{QString::fromUtf8(
+                             "Tindrel: 2 pinned clip(s) from another device didn't fit — "
+                             "the pin limit here is 10")});
+}
+
+TEST_F(ClipStoreMergeTest, NewPinsComeFirstLatestFirst) {
+    addPin(QStringLiteral("mine"));
+    EXPECT_TRUE(store->mergePins({{QStringLiteral("b"), at(2)},
+                                  {QStringLiteral("a"), at(3)},
+                                  {QStringLiteral("c"), at(1)},
+                                  {QStringLiteral("c2"), at(1)}},
+                                 {}));
+    EXPECT_EQ(texts(store->pinned()), (Texts{"a", "b", "c", "c2", "mine"}));
+}
+
+TEST_F(ClipStoreMergeTest, ALaterStampForAPinnedTextIsKeptAndSaved) {
+    const Clip pin = addPin(QStringLiteral("pinned"));
+    settle();
+    // An older stamp changes nothing.
+    EXPECT_FALSE(store->mergePins({{QStringLiteral("pinned"), at(-1)}}, {}));
+    EXPECT_EQ(store->pinned().first().pinnedAt(), pin.pinnedAt());
+    EXPECT_FALSE(store->isSavePending());
+
+    // A later one is taken, and saved, or a restart would forget it.
+    EXPECT_FALSE(store->mergePins({{QStringLiteral("pinned"), at(4)}}, {}));
+    EXPECT_EQ(texts(store->pinned()), Texts{"pinned"});
+    EXPECT_EQ(store->pinned().first().pinnedAt(), clock.now().plus(4));
+    EXPECT_TRUE(store->isSavePending());
+}
+
+TEST_F(ClipStoreMergeTest, AnEmptyStateChangesNothing) {
+    addPin(QStringLiteral("pin"));
+    add(QStringLiteral("clip"));
+    settle();
+    const QByteArray before = store->encoded();
+    QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
+    QSignalSpy historySpy(store.get(), &ClipStore::historyChanged);
+    EXPECT_FALSE(store->mergePins({}, {}));
+    EXPECT_EQ(store->encoded(), before);
+    EXPECT_FALSE(store->isSavePending());
+    EXPECT_EQ(pinnedSpy.count() + historySpy.count(), 0);
+}
+
+// A state from a faulty or hostile peer must not break the pin invariants.
+TEST_F(ClipStoreMergeTest, OddEntriesInAReceivedStateAreIgnored) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const QString composed = QString::fromUtf16(u"caf\u00E9");
+    const QString decomposed = QString::fromUtf16(u"cafe\u0301");
+    EXPECT_TRUE(store->mergePins({{QStringLiteral("twice"), at(2)},
+                                  {QStringLiteral("twice"), at(1)},
+                                  {composed, at(1)},
+                                  {decomposed, at(2)},
+                                  {QString(), at(3)},
+                                  {QStringLiteral("no time"), nan},
+                                  {QStringLiteral("forever"), inf}},
+                                 {{SyncCrypto::hash(QStringLiteral("x")), nan}}));
+    EXPECT_EQ(texts(store->pinned()), (Texts{"twice", decomposed.toStdString()}));
+    EXPECT_EQ(store->pinned().first().pinnedAt(), clock.now().plus(2));
+    EXPECT_TRUE(store->unpinned().isEmpty());
+}
+
+TEST_F(ClipStoreMergeTest, ThousandsOfUnpinRecordsLeaveTheNewestTwoHundred) {
+    const Clip pin = addPin(QStringLiteral("pinned"));
+    QList<SyncUnpinPayload> records;
+    for (int i = 0; i < 5000; ++i)
+        records.append({SyncCrypto::hash(QString::number(i)), at(-5000 + i)});
+    records.append({pin.textHash(), at(1)});
+
+    EXPECT_TRUE(store->mergePins({}, records));
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(store->unpinned().size(), 200);
+    EXPECT_TRUE(store->unpinned().contains(pin.textHash()));
+    EXPECT_TRUE(store->unpinned().contains(records.at(4999).hash));
+    EXPECT_TRUE(store->unpinned().contains(records.at(4801).hash));
+    EXPECT_FALSE(store->unpinned().contains(records.at(4800).hash));
+}
