@@ -131,3 +131,14 @@ TEST_F(X11HotKeyServiceTest, AnUnregisteredKeyIsReleased) {
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_j, kCtrl | kAlt), 0);
     EXPECT_EQ(other->hotKeys().registerHotKey(2, XKB_KEY_l, kCtrl | kAlt), 10);
 }
+
+TEST_F(X11HotKeyServiceTest, AHeldShortcutFiresOnce) {
+    ASSERT_TRUE(desktop);
+    ASSERT_EQ(hotKeys().registerHotKey(6, XKB_KEY_m, kCtrl | kAlt), 0);
+    // Held past the server's auto-repeat delay, which sends repeated presses.
+    ASSERT_TRUE(xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+m")}));
+    X11TestEnv::settle(1200);
+    ASSERT_TRUE(xdotool({QStringLiteral("keyup"), QStringLiteral("m+alt+ctrl")}));
+    X11TestEnv::settle();
+    EXPECT_EQ(presses.count(6), 1);
+}

@@ -29,6 +29,7 @@ public:
         friend bool operator==(const Action&, const Action&) = default;
     };
 
+    // The service must outlive the manager.
     explicit HotKeyManager(HotKeyService& service, QObject* parent = nullptr);
     ~HotKeyManager() override;
 

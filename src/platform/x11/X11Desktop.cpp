@@ -8,6 +8,8 @@
 #include "platform/x11/XcbKeyboard.h"
 #include "platform/x11/XcbSelectionReader.h"
 
+#include <QGuiApplication>
+
 X11Desktop::X11Desktop() = default;
 X11Desktop::~X11Desktop() = default;
 
@@ -22,6 +24,10 @@ std::unique_ptr<X11Desktop> X11Desktop::open(bool withPasteboard) {
     desktop->m_workspace = std::make_unique<X11Workspace>(conn, desktop->m_keySynth->isAvailable());
     desktop->m_hotKeys = std::make_unique<X11HotKeyService>(conn, *desktop->m_keyboard);
     if (withPasteboard) {
+        // QClipboard must be Qt's X11 one, or the change count means nothing.
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+            QGuiApplication::platformName() != QLatin1String("xcb"))
+            return nullptr;
         auto reader = std::make_unique<XcbSelectionReader>();
         if (!reader->isValid())
             return nullptr;

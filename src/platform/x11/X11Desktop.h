@@ -18,8 +18,8 @@ class X11Workspace;
 // example a Wayland session without XWayland).
 class X11Desktop final {
 public:
-    // The pasteboard needs a QGuiApplication on the xcb platform; without
-    // one (withPasteboard false) the rest still works.
+    // The pasteboard needs a QGuiApplication on the xcb platform (open fails
+    // without one); with withPasteboard false the rest works without it.
     static std::unique_ptr<X11Desktop> open(bool withPasteboard = true);
     ~X11Desktop();
     X11Desktop(const X11Desktop&) = delete;

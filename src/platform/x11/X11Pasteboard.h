@@ -10,7 +10,10 @@ class XcbSelectionReader;
 
 // The CLIPBOARD selection. Changes are counted from QClipboard::changed,
 // which Qt raises from XFixes owner notifications (and once for each of our
-// own writes); contents of other owners are read by our own bounded reader.
+// own writes). Writes go through QClipboard too. Contents of other owners are
+// read by our own XcbSelectionReader: Qt 6.4's QClipboard would block the GUI
+// thread for up to 5 s per step of a transfer (in 50 ms sleeps), with no bound
+// on the total time or the size an owner may send.
 // Needs a QGuiApplication on the xcb platform.
 class X11Pasteboard final : public QObject, public Pasteboard {
     Q_OBJECT

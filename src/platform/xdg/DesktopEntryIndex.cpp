@@ -92,40 +92,40 @@ QStringList DesktopEntryIndex::standardDirs() {
 
 DesktopEntryIndex::DesktopEntryIndex(QStringList dirs) : m_dirs(std::move(dirs)) {}
 
+QStringList DesktopEntryIndex::entryFiles(const QString& dir) {
+    QStringList files;
+    QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files,
+                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
+    while (it.hasNext())
+        files.append(it.next());
+    files.sort();
+    return files;
+}
+
 void DesktopEntryIndex::refresh() {
-    bool changed = !m_scanned;
-    for (auto it = m_seen.cbegin(); !changed && it != m_seen.cend(); ++it)
-        changed = QFileInfo(it.key()).lastModified() != it.value();
-    for (const QString& dir : std::as_const(m_dirs))
-        changed = changed || (!m_seen.contains(dir) && QFileInfo::exists(dir));
-    if (changed)
-        scan();
+    // Listing the files and their times is cheap; reading them is not. A
+    // change of any of them (an installed or removed application) rereads all.
+    QStringList signature;
+    for (const QString& dir : std::as_const(m_dirs)) {
+        for (const QString& path : entryFiles(dir)) {
+            const QFileInfo info(path);
+            signature.append(path + u' ' + QString::number(info.size()) + u' ' +
+                             QString::number(info.lastModified().toMSecsSinceEpoch()));
+        }
+    }
+    if (m_scanned && signature == m_signature)
+        return;
+    m_signature = signature;
+    scan();
 }
 
 void DesktopEntryIndex::scan() {
     m_scanned = true;
-    m_seen.clear();
     m_entries.clear();
     QSet<QString> taken; // the first folder that has an id decides it
     for (const QString& dir : std::as_const(m_dirs)) {
-        const QFileInfo top(dir);
-        if (!top.isDir())
-            continue;
-        m_seen.insert(dir, top.lastModified());
-        QDirIterator folders(dir, QDir::Dirs | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
-        while (folders.hasNext()) {
-            const QString sub = folders.next();
-            m_seen.insert(sub, QFileInfo(sub).lastModified());
-        }
-        QStringList files;
-        QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files,
-                        QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
-        while (it.hasNext())
-            files.append(it.next());
-        files.sort();
         const QDir base(dir);
-        for (const QString& path : std::as_const(files)) {
+        for (const QString& path : entryFiles(dir)) {
             // An entry in a subfolder gets the folder in its id: kde4/a.desktop is kde4-a.
             const QString id = stripSuffix(base.relativeFilePath(path).replace(u'/', u'-'));
             if (taken.contains(id))
@@ -157,17 +157,13 @@ QString DesktopEntryIndex::applicationId(const QString& gtkApplicationId,
     if (wmClass.isEmpty() && wmInstance.isEmpty())
         return QString();
     refresh();
-    const QStringList names{wmClass, wmInstance};
-    for (const QString& name : names) {
+    // The class names the application more reliably than the instance.
+    for (const QString& name : {wmClass, wmInstance}) {
         if (name.isEmpty())
             continue;
         for (const Entry& e : std::as_const(m_entries))
             if (e.startupWMClass == name)
                 return e.id;
-    }
-    for (const QString& name : names) {
-        if (name.isEmpty())
-            continue;
         for (const Entry& e : std::as_const(m_entries))
             if (e.id.compare(name, Qt::CaseInsensitive) == 0)
                 return e.id;

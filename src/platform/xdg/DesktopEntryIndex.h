@@ -2,15 +2,13 @@
 
 #include "platform/InstalledApp.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
 // The installed desktop entries (*.desktop under the XDG data folders),
-// read once and again only when one of their folders changed. Gives the
+// read once and again only when one of them changed. Gives the
 // application identifier of a window and the list of installed applications.
 class DesktopEntryIndex {
 public:
@@ -21,8 +19,8 @@ public:
 
     // The desktop-entry id (without ".desktop") a window belongs to, taken in
     // this order: the id the window names itself (GTK application id, KDE
-    // desktop file), an entry whose StartupWMClass is the window's class or
-    // instance, an entry named like the class or instance; else the class.
+    // desktop file), an entry whose StartupWMClass or file name matches the
+    // window's class, then its instance; else the class.
     QString applicationId(const QString& gtkApplicationId, const QString& kdeDesktopFile,
                           const QString& wmInstance, const QString& wmClass);
     // Applications meant to be shown in menus, sorted by name.
@@ -36,11 +34,12 @@ private:
         QString startupWMClass;
         bool shown = true;
     };
+    static QStringList entryFiles(const QString& dir);
     void refresh();
     void scan();
 
     QStringList m_dirs;
-    QHash<QString, QDateTime> m_seen; // every folder read, with its time of change
+    QStringList m_signature; // every entry file with its size and time of change
     QList<Entry> m_entries;
     bool m_scanned = false;
 };

@@ -42,9 +42,9 @@ int offer(QApplication& app, const QStringList& args) {
     for (qsizetype i = 3; i + 1 < args.size(); ++i) {
         if (args[i] != QLatin1String("--type"))
             continue;
-        const QString spec = args[i + 1];
-        const qsizetype eq = spec.indexOf(u'=');
-        data->setData(spec.left(eq), spec.mid(eq + 1).toUtf8());
+        const QString type = args[i + 1];
+        const qsizetype eq = type.indexOf(u'=');
+        data->setData(type.left(eq), type.mid(eq + 1).toUtf8());
     }
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setMimeData(data, QClipboard::Clipboard);

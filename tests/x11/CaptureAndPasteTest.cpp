@@ -1,0 +1,172 @@
+#include "X11TestEnv.h"
+
+#include "core/capture/ClipboardMonitor.h"
+#include "core/capture/Paster.h"
+#include "core/prefs/Preferences.h"
+#include "platform/KeySynth.h"
+#include "platform/Pasteboard.h"
+#include "platform/Workspace.h"
+#include "platform/x11/X11Desktop.h"
+#include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using X11TestEnv::run;
+using X11TestEnv::waitUntil;
+
+namespace {
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+// The monitor and the paster with the real X11 pieces, against real clients.
+class CaptureAndPasteTest : public ::testing::Test {
+protected:
+    CaptureAndPasteTest() : desktop(X11Desktop::open()) {
+        if (!desktop)
+            return;
+        monitor =
+            std::make_unique<ClipboardMonitor>(prefs, *desktop->pasteboard(), desktop->workspace());
+        monitor->onCopy = [this](const QString& text, const std::optional<QString>& source) {
+            captures.append({text, source.value_or(u"<none>"_s)});
+        };
+        paster = std::make_unique<Paster>(prefs, *monitor, *desktop->pasteboard(),
+                                          desktop->workspace(), desktop->keySynth());
+    }
+
+    std::optional<FrontmostApp> front() { return desktop->workspace().frontmost(); }
+    bool frontIs(quint64 window) {
+        const auto app = front();
+        return app && app->window == window;
+    }
+    // A helper window, once it is the active one.
+    std::unique_ptr<TestClient> window(const QStringList& args) {
+        auto client = TestClient::helper(args);
+        EXPECT_TRUE(client->isReady());
+        EXPECT_TRUE(waitUntil([&] { return frontIs(client->window()); }));
+        return client;
+    }
+    // Copies with xclip and lets the monitor look once the copy is seen.
+    std::unique_ptr<TestClient> copy(const QString& text) {
+        const qint64 before = desktop->pasteboard()->changeCount();
+        QFile file(dir.filePath(u"copy"_s));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(text.toUtf8());
+        file.close();
+        auto xclip = TestClient::start(
+            u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, file.fileName()});
+        EXPECT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
+        monitor->poll();
+        return xclip;
+    }
+
+    QTemporaryDir dir;
+    MemorySettingsStore settings;
+    Preferences prefs{settings};
+    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<ClipboardMonitor> monitor;
+    std::unique_ptr<Paster> paster;
+    QList<std::pair<QString, QString>> captures;
+};
+
+TEST_F(CaptureAndPasteTest, IgnoresCopiesWhileAnIgnoredApplicationIsInFront) {
+    ASSERT_TRUE(desktop);
+    prefs.setIgnoredApps({u"org.example.Secret"_s});
+    auto secret = window({u"window"_s, u"--class"_s, u"SecretClass"_s});
+    ASSERT_TRUE(run(u"xprop"_s,
+                    {u"-id"_s, QString::number(secret->window()), u"-f"_s, u"_GTK_APPLICATION_ID"_s,
+                     u"8u"_s, u"-set"_s, u"_GTK_APPLICATION_ID"_s, u"org.example.Secret"_s}));
+    auto first = copy(u"a copied line"_s);
+    EXPECT_TRUE(captures.isEmpty());
+
+    auto notes = window({u"window"_s, u"--class"_s, u"NotesClass"_s});
+    auto second = copy(u"a copied line"_s);
+    EXPECT_EQ(captures,
+              (QList<std::pair<QString, QString>>{{u"a copied line"_s, u"NotesClass"_s}}));
+}
+
+TEST_F(CaptureAndPasteTest, IgnoresCopiesMarkedByAPasswordManager) {
+    ASSERT_TRUE(desktop);
+    struct Case {
+        QStringList extra;
+        bool captured;
+    };
+    const Case cases[] = {
+        {{u"--type"_s, u"x-kde-passwordManagerHint"_s + u"=secret"_s}, false},
+        {{u"--type"_s, u"text/x-kde-passwordManagerHint"_s + u"=1"_s}, false},
+        {{u"--type"_s, u"application/x-nspasteboard-concealed-type"_s + u"="_s}, false},
+        {{u"--type"_s, u"text/html=<b>bold</b>"_s}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra.join(u' ').toStdString());
+        captures.clear();
+        const qint64 before = desktop->pasteboard()->changeCount();
+        auto owner = TestClient::helper(QStringList{u"offer"_s, u"hunter2"_s} + c.extra);
+        ASSERT_TRUE(owner->isReady());
+        ASSERT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
+        monitor->poll();
+        EXPECT_EQ(captures.size(), c.captured ? 1 : 0);
+    }
+}
+
+TEST_F(CaptureAndPasteTest, OurOwnWriteIsNotCaptured) {
+    ASSERT_TRUE(desktop);
+    monitor->writeOwnText(u"written by us"_s);
+    X11TestEnv::settle();
+    monitor->poll();
+    EXPECT_TRUE(captures.isEmpty());
+}
+
+TEST_F(CaptureAndPasteTest, PastesIntoThePreviousWindowOfAnotherProcess) {
+    ASSERT_TRUE(desktop);
+    const QString saved = dir.filePath(u"editor"_s);
+    auto editor = window({u"editor"_s, saved});
+    const auto previous = front(); // recorded as the panel would, before it opens
+    auto other = window({u"window"_s, u"--class"_s, u"Other"_s});
+
+    monitor->writeOwnText(u"pasted by Tindrel ✓"_s);
+    paster->activateAndPaste(previous);
+    EXPECT_TRUE(waitUntil([&] { return contents(saved) == "pasted by Tindrel ✓"; }))
+        << contents(saved).toStdString();
+    EXPECT_TRUE(captures.isEmpty());
+}
+
+TEST_F(CaptureAndPasteTest, WaitsForTheShortcutKeysToBeReleased) {
+    ASSERT_TRUE(desktop);
+    const QString saved = dir.filePath(u"editor"_s);
+    auto editor = window({u"editor"_s, saved});
+    monitor->writeOwnText(u"after the keys are up"_s);
+    // The user still holds the shortcut's modifiers and lets go 200 ms later;
+    // pasted at once, the editor would see Ctrl+Alt+V and paste nothing.
+    ASSERT_TRUE(run(u"xdotool"_s, {u"keydown"_s, u"ctrl+alt"_s}));
+    auto release = TestClient::start(u"sh"_s, {u"-c"_s, u"sleep 0.2; xdotool keyup ctrl+alt"_s});
+    paster->pasteKeystroke();
+    EXPECT_TRUE(waitUntil([&] { return contents(saved) == "after the keys are up"; }))
+        << contents(saved).toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !release->isRunning(); }));
+    EXPECT_FALSE(desktop->keySynth().modifiersHeld());
+}
+
+TEST_F(CaptureAndPasteTest, PastesIntoXtermThroughThePrimarySelection) {
+    ASSERT_TRUE(desktop);
+    const QString saved = dir.filePath(u"xterm"_s);
+    // Raw mode: cat gets the pasted bytes without waiting for a line end.
+    auto xterm =
+        TestClient::start(u"xterm"_s, {u"-e"_s, u"sh"_s, u"-c"_s,
+                                       u"stty raw -echo; exec cat > '"_s + saved + u"'"_s});
+    ASSERT_TRUE(waitUntil([&] {
+        const auto app = front();
+        return app && app->windowClass == u"XTerm"_s;
+    }));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(saved); }));
+    monitor->writeOwnText(u"echo from the clipboard"_s);
+    paster->activateAndPaste(std::nullopt);
+    EXPECT_TRUE(waitUntil([&] { return contents(saved) == "echo from the clipboard"; }))
+        << contents(saved).toStdString();
+}
