@@ -114,7 +114,6 @@ TEST_F(StatusItemTest, HidingAndShowingAgainGivesAWorkingIcon) {
     ASSERT_TRUE(item.exists());
     Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(clicks, 1);
-    EXPECT_TRUE(item.anchor().has_value());
 }
 
 TEST_F(StatusItemTest, ArrivalsShowTheArrowUntilTheirTimeIsUp) {

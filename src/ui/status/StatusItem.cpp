@@ -128,7 +128,8 @@ void StatusItem::notifyRemoteClip(const QString& deviceName) {
 }
 
 std::optional<QRect> StatusItem::anchor() const {
-    if (!m_tray)
+    // Without a tray to show the icon in, the panel opens at the top centre.
+    if (!m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return std::nullopt;
     const QRect geometry = m_tray->geometry();
     if (geometry.isValid() && !geometry.isEmpty())

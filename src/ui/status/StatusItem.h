@@ -41,7 +41,8 @@ public:
 
     bool exists() const { return m_tray != nullptr; }
     // Where the panel opens: the icon's rectangle, or the pointer when the
-    // tray does not tell where the icon is (StatusNotifierItem hosts).
+    // tray does not tell where the icon is (StatusNotifierItem hosts); none
+    // without an icon or a tray to show it in.
     std::optional<QRect> anchor() const;
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* menu() const { return m_menu; }
