@@ -216,3 +216,20 @@ TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {
     EXPECT_EQ(tindrel.exitCode(), 0);
     EXPECT_TRUE(storeHolds(u"second, saved on the way out"_s));
 }
+
+TEST_F(TindrelProcess, AClickInAnotherWindowClosesThePanel) {
+    auto other = TestClient::helper({u"window"_s});
+    ASSERT_TRUE(other->isReady());
+    start();
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+    ASSERT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
+    // Wait until the panel has the keyboard: only losing it closes the panel.
+    ASSERT_TRUE(waitUntil([this] {
+        const auto active = x.property(x.root(), x.atom("_NET_ACTIVE_WINDOW"));
+        return active && active->value.size() >= 4 &&
+               *reinterpret_cast<const quint32*>(active->value.constData()) == panel().window;
+    }));
+    ASSERT_TRUE(xdotool({u"mousemove"_s, u"--window"_s, QString::number(other->window()), u"20"_s,
+                         u"20"_s, u"click"_s, u"1"_s}));
+    EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+}
