@@ -13,6 +13,7 @@
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/IniSettingsStore.h"
+#include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
@@ -27,7 +28,8 @@ using namespace Qt::StringLiterals;
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_settings = std::make_unique<IniSettingsStore>(XdgPaths::settingsFile());
     m_clock = std::make_unique<SystemClock>();
-    m_prefs = std::make_unique<Preferences>(*m_settings);
+    m_loginItem = std::make_unique<XdgAutostart>();
+    m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
     m_desktop = X11Desktop::open();
     if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());

@@ -11,6 +11,7 @@ class AppState;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
+class LoginItem;
 class PanelController;
 class Paster;
 class Preferences;
@@ -50,6 +51,7 @@ private:
 
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Clock> m_clock;
+    std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
     std::unique_ptr<HotKeyManager> m_hotKeys;
