@@ -13,8 +13,16 @@ bin="$build/bin/tindrel"
 
 work=$(mktemp -d /tmp/tindrel-bench.XXXXXX)
 export TINDREL_XDESKTOP_STATE="$work/desktop"
-line=$(env -u DISPLAY scripts/x-desktop.sh up)
+line=$(env -u DISPLAY scripts/x-desktop.sh up) || { rm -rf "$work"; exit 1; }
 export "$line"
+pid=""
+finish() {
+    set +e # clean up everything, whatever fails on the way
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    scripts/x-desktop.sh down "$DISPLAY" >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap finish EXIT
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/Tindrel" "$XDG_DATA_HOME/Tindrel"
@@ -34,13 +42,6 @@ pinned = [{"id": str(uuid.uuid4()).upper(), "text": f"pin {k}", "createdAt": now
 json.dump({"history": history, "pinned": pinned, "unpinned": {}}, open(sys.argv[1], "w"))
 PY
 
-pid=""
-finish() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    scripts/x-desktop.sh down "$DISPLAY" >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap finish EXIT
 
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
