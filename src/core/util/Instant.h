@@ -1,6 +1,9 @@
 #pragma once
 
+// moc cannot parse <compare> (C++20 concepts); it only skips over Instant.
+#ifndef Q_MOC_RUN
 #include <compare>
+#endif
 
 // A point in time as seconds (with fraction) since 2001-01-01 00:00:00 UTC,
 // the epoch the store file uses, so stored clip dates round-trip exactly.

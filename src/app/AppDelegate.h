@@ -1,0 +1,67 @@
+#pragma once
+
+#include "core/shortcuts/HotKeyManager.h"
+#include "ui/Theme.h"
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+class AppState;
+class ClipStore;
+class ClipboardMonitor;
+class Clock;
+class LoginItem;
+class PanelController;
+class Paster;
+class Preferences;
+class SettingsStore;
+class StatusItem;
+class X11Desktop;
+
+// Builds every long-lived part of the program in a fixed order, connects
+// them, and does what the global shortcuts and the tray menu ask for. Owns
+// all of it for the life of the process.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    // The settings, the desktop connection and the global shortcuts; false
+    // from isReady() when there is no X11 desktop to talk to.
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    bool isReady() const { return m_desktop != nullptr; }
+    // The rest, in order: store, panel state, panel, clipboard monitor; then
+    // polling, shortcuts, theme and tray icon.
+    void launch();
+
+    void perform(HotKeyManager::Action action);
+    void applyTheme();
+    // Opens the panel without toggling it shut (a second start asked for it).
+    void showPanel();
+    // Saves the store now: at quit, on a signal, at session end.
+    void saveNow();
+
+private:
+    void observePreferences();
+    void togglePause();
+    void openSettings();
+    void clearHistory();
+    std::optional<QRect> panelAnchor() const;
+
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<Clock> m_clock;
+    std::unique_ptr<LoginItem> m_loginItem;
+    std::unique_ptr<Preferences> m_prefs;
+    std::unique_ptr<X11Desktop> m_desktop;
+    std::unique_ptr<HotKeyManager> m_hotKeys;
+    std::unique_ptr<ClipStore> m_store;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<PanelController> m_panel;
+    std::unique_ptr<ClipboardMonitor> m_monitor;
+    std::unique_ptr<Paster> m_paster;
+    std::unique_ptr<StatusItem> m_statusItem;
+
+    // The look the desktop gave us, for the "system" theme to return to.
+    Theme::SystemLook m_systemLook;
+};

@@ -1,0 +1,207 @@
+#include "core/panel/AppState.h"
+
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+
+#include <QLocale>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QTimer>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* parent)
+    : QObject(parent), m_store(store), m_prefs(prefs), m_hooks(std::move(hooks)) {
+    if (!m_hooks.canPaste)
+        m_hooks.canPaste = [] { return true; };
+    if (!m_hooks.beep)
+        m_hooks.beep = [] {};
+    if (!m_hooks.after)
+        m_hooks.after = [this](double seconds, std::function<void()> task) {
+            QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
+        };
+    m_canAutoPaste = m_hooks.canPaste();
+
+    connect(&m_store, &ClipStore::historyChanged, this, &AppState::sourceChanged);
+    connect(&m_store, &ClipStore::pinnedChanged, this, &AppState::sourceChanged);
+    // Every setting, so views redraw whatever they read from the preferences.
+    const QMetaMethod forward = metaObject()->method(metaObject()->indexOfSlot("sourceChanged()"));
+    const QMetaObject* meta = m_prefs.metaObject();
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        if (property.hasNotifySignal())
+            connect(&m_prefs, property.notifySignal(), this, forward);
+    }
+}
+
+void AppState::sourceChanged() {
+    invalidate();
+    m_lastNeedle.clear(); // earlier results say nothing about the new lists
+    Q_EMIT changed();
+}
+
+void AppState::invalidate() {
+    m_dirty = true;
+}
+
+void AppState::setQuery(const QString& query) {
+    m_query = query;
+    invalidate();
+    Q_EMIT queryChanged();
+    Q_EMIT changed();
+    setSelection(0);
+}
+
+void AppState::setSelection(int selection) {
+    m_selection = selection;
+    Q_EMIT selectionChanged();
+    Q_EMIT changed();
+}
+
+void AppState::setCanAutoPaste(bool value) {
+    m_canAutoPaste = value;
+    Q_EMIT canAutoPasteChanged();
+    Q_EMIT changed();
+}
+
+const QString& AppState::folded(const Clip& clip) const {
+    Folded& entry = m_folded[clip.id()];
+    const QString& text = clip.text();
+    // Clip texts are shared, so the same buffer means the same text.
+    if (entry.source.constData() != text.constData() || entry.source.size() != text.size()) {
+        entry.source = text;
+        entry.folded = QLocale().toLower(text);
+    }
+    return entry.folded;
+}
+
+bool AppState::matches(const Clip& clip, const QString& query) const {
+    return folded(clip).contains(QLocale().toLower(query));
+}
+
+void AppState::recompute() const {
+    if (!m_dirty)
+        return;
+    m_dirty = false;
+    m_filteredPinned.clear();
+    m_filteredHistory.clear();
+    const QList<Clip>& pinned = m_store.pinned();
+    const QList<Clip>& history = m_store.history();
+    if (m_query.isEmpty()) {
+        m_filteredPinned = pinned;
+        m_filteredHistory = history.mid(0, std::max(0, m_prefs.displayLimit()));
+        return;
+    }
+    const QString needle = QLocale().toLower(m_query);
+    // Typing on narrows the last results: a text that contains the longer
+    // query contains the shorter one too.
+    const bool narrowing = !m_lastNeedle.isEmpty() && needle.contains(m_lastNeedle);
+    const QList<Clip> pinnedPool = narrowing ? m_lastPinned : pinned;
+    const QList<Clip> historyPool = narrowing ? m_lastHistory : history;
+    for (const Clip& clip : pinnedPool)
+        if (folded(clip).contains(needle))
+            m_filteredPinned.append(clip);
+    for (const Clip& clip : historyPool)
+        if (folded(clip).contains(needle))
+            m_filteredHistory.append(clip);
+    m_lastNeedle = needle;
+    m_lastPinned = m_filteredPinned;
+    m_lastHistory = m_filteredHistory;
+    // Forget texts of clips that are gone, so the cache cannot outgrow the store.
+    if (m_folded.size() > 2 * (pinned.size() + history.size()) + 64) {
+        QHash<QUuid, Folded> kept;
+        for (const QList<Clip>* list : {&pinned, &history})
+            for (const Clip& clip : *list)
+                if (auto it = m_folded.constFind(clip.id()); it != m_folded.cend())
+                    kept.insert(clip.id(), *it);
+        m_folded.swap(kept);
+    }
+}
+
+QList<Clip> AppState::filteredPinned() const {
+    recompute();
+    return m_filteredPinned;
+}
+
+QList<Clip> AppState::filteredHistory() const {
+    recompute();
+    return m_filteredHistory;
+}
+
+QList<Clip> AppState::combined() const {
+    recompute();
+    return m_filteredPinned + m_filteredHistory;
+}
+
+void AppState::moveSelection(int delta) {
+    const qsizetype count = combined().size();
+    if (count == 0)
+        return;
+    const qint64 moved = qint64(m_selection) + delta;
+    setSelection(static_cast<int>(std::clamp<qint64>(moved, 0, count - 1)));
+}
+
+void AppState::activateSelection() {
+    const QList<Clip> all = combined();
+    if (m_selection < 0 || m_selection >= all.size())
+        return;
+    if (onActivate)
+        onActivate(all[m_selection]);
+}
+
+void AppState::togglePin(const Clip& clip) {
+    const QList<Clip>& pinned = m_store.pinned();
+    const bool isPinned = std::any_of(pinned.begin(), pinned.end(),
+                                      [&](const Clip& pin) { return pin.id() == clip.id(); });
+    if (isPinned)
+        m_store.unpin(clip);
+    else if (!m_store.pin(clip))
+        flashPinLimit();
+}
+
+void AppState::flashPinLimit() {
+    m_pinLimitFlash = true;
+    Q_EMIT pinLimitFlashChanged();
+    Q_EMIT changed();
+    m_hooks.beep();
+    // A second refusal schedules a second reset; the first to run ends it.
+    m_hooks.after(pinLimitFlashSeconds, [self = QPointer<AppState>(this)] {
+        if (!self)
+            return;
+        self->m_pinLimitFlash = false;
+        Q_EMIT self->pinLimitFlashChanged();
+        Q_EMIT self->changed();
+    });
+}
+
+void AppState::reset() {
+    setQuery(QString());
+    setSelection(0);
+    ++m_focusToken;
+    Q_EMIT focusTokenChanged();
+    Q_EMIT changed();
+    setCanAutoPaste(m_hooks.canPaste());
+}
+
+QString AppState::clearHistoryDetail(qsizetype historyCount, qsizetype pinCount) {
+    return QString::number(historyCount) + u" recent clips will be removed. Your "_s +
+           QString::number(pinCount) + u" pinned clip"_s + (pinCount == 1 ? u""_s : u"s"_s) +
+           u" will be kept."_s;
+}
+
+void AppState::requestClearHistory() {
+    if (!m_prefs.confirmClear()) {
+        m_store.setHistory({});
+        m_store.scheduleSave();
+        return;
+    }
+    const QString detail = clearHistoryDetail(m_store.history().size(), m_store.pinned().size());
+    if (onClose)
+        onClose();
+    // Without anyone to ask, nothing is cleared.
+    if (!confirmClearHistory || !confirmClearHistory(u"Clear clipboard history?"_s, detail))
+        return;
+    m_store.setHistory({});
+    m_store.scheduleSave();
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "core/store/Clip.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+#include <QUuid>
+#include <functional>
+
+class ClipStore;
+class Preferences;
+
+// What the clip panel shows and where its keyboard selection is: the search
+// query, the filtered pinned and recent lists, the pin-limit signal, and the
+// panel's outgoing callbacks. Any change of the store or the preferences is
+// passed on as changed(), so views need to watch this object only.
+class AppState : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
+    Q_PROPERTY(int selection READ selection WRITE setSelection NOTIFY selectionChanged)
+    Q_PROPERTY(bool pinLimitFlash READ pinLimitFlash NOTIFY pinLimitFlashChanged)
+    Q_PROPERTY(int focusToken READ focusToken NOTIFY focusTokenChanged)
+    Q_PROPERTY(bool canAutoPaste READ canAutoPaste WRITE setCanAutoPaste NOTIFY canAutoPasteChanged)
+
+public:
+    // The desktop services AppState needs; tests replace them.
+    struct Hooks {
+        // Whether pasting into other applications is possible now.
+        std::function<bool()> canPaste;
+        std::function<void()> beep;
+        // Runs `task` after `seconds` on the main thread (never before).
+        std::function<void(double seconds, std::function<void()> task)> after;
+    };
+
+    static constexpr double pinLimitFlashSeconds = 1.2;
+
+    AppState(ClipStore& store, Preferences& prefs, Hooks hooks = {}, QObject* parent = nullptr);
+
+    ClipStore& store() const { return m_store; }
+    Preferences& prefs() const { return m_prefs; }
+
+    QString query() const { return m_query; }
+    // Also puts the selection back on the first row.
+    void setQuery(const QString& query);
+    int selection() const { return m_selection; }
+    void setSelection(int selection);
+    bool pinLimitFlash() const { return m_pinLimitFlash; }
+    int focusToken() const { return m_focusToken; }
+    bool canAutoPaste() const { return m_canAutoPaste; }
+    void setCanAutoPaste(bool value);
+
+    // Pins whose text contains the query (all of them without a query).
+    QList<Clip> filteredPinned() const;
+    // Without a query the newest displayLimit clips; with one, every match.
+    QList<Clip> filteredHistory() const;
+    // filteredPinned followed by filteredHistory: what selection indexes.
+    QList<Clip> combined() const;
+    // Locale-aware, case-insensitive containment.
+    bool matches(const Clip& clip, const QString& query) const;
+
+    void moveSelection(int delta);
+    void activateSelection();
+    void togglePin(const Clip& clip);
+    void flashPinLimit();
+    // Prepares a fresh showing of the panel.
+    void reset();
+    // Clears history, asking first when confirmClear is on.
+    void requestClearHistory();
+    // The question's details, e.g. "12 recent clips will be removed. Your 3
+    // pinned clips will be kept."
+    static QString clearHistoryDetail(qsizetype historyCount, qsizetype pinCount);
+
+    std::function<void(const Clip&)> onActivate;
+    std::function<void()> onClose;
+    std::function<void()> onOpenSettings;
+    std::function<QSizeF()> beginPanelResize;
+    std::function<void(QSizeF start, QSizeF translation)> updatePanelResize;
+    std::function<void()> endPanelResize;
+    // Shows the warning and answers whether the user chose "Clear".
+    std::function<bool(const QString& message, const QString& detail)> confirmClearHistory;
+
+Q_SIGNALS:
+    void queryChanged();
+    void selectionChanged();
+    void pinLimitFlashChanged();
+    void focusTokenChanged();
+    void canAutoPasteChanged();
+    // Anything the panel shows may have changed.
+    void changed();
+
+private Q_SLOTS:
+    void sourceChanged();
+
+private:
+    void invalidate();
+    void recompute() const;
+    const QString& folded(const Clip& clip) const;
+
+    ClipStore& m_store;
+    Preferences& m_prefs;
+    Hooks m_hooks;
+    QString m_query;
+    int m_selection = 0;
+    bool m_pinLimitFlash = false;
+    int m_focusToken = 0;
+    bool m_canAutoPaste = true;
+
+    mutable bool m_dirty = true;
+    mutable QList<Clip> m_filteredPinned;
+    mutable QList<Clip> m_filteredHistory;
+    // The last search and what it found, while the store has not changed.
+    mutable QString m_lastNeedle;
+    mutable QList<Clip> m_lastPinned;
+    mutable QList<Clip> m_lastHistory;
+    // Lower-cased texts for searching, by clip id; an entry is valid while it
+    // was made from the very text the clip holds.
+    struct Folded {
+        QString source;
+        QString folded;
+    };
+    mutable QHash<QUuid, Folded> m_folded;
+};

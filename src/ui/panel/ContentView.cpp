@@ -1,0 +1,454 @@
+#include "ui/panel/ContentView.h"
+
+#include "core/panel/AppState.h"
+#include "core/panel/PanelGeometry.h"
+#include "core/panel/RowText.h"
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+#include "ui/Alerts.h"
+#include "ui/Symbols.h"
+#include "ui/panel/ClipListView.h"
+#include "ui/panel/PanelColors.h"
+#include "ui/panel/PanelResizeGrip.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
+}
+} // namespace
+
+QFrame* ContentView::divider() {
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::NoFrame);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    m_recolor.push_back([this, line] {
+        setRole(line, QPalette::Window,
+                PanelColors::withAlpha(PanelColors::primary(palette()), 0.12));
+    });
+    return line;
+}
+
+QToolButton* ContentView::flatButton(const QString& text, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setAutoRaise(true);
+    button->setCursor(Qt::PointingHandCursor);
+    QFont font = button->font();
+    font.setPixelSize(11);
+    button->setFont(font);
+    m_recolor.push_back([this, button] {
+        setRole(button, QPalette::ButtonText, PanelColors::secondary(palette()));
+    });
+    return button;
+}
+
+void ContentView::applyColors() {
+    for (const auto& step : m_recolor)
+        step();
+}
+
+void ContentView::changeEvent(QEvent* event) {
+    // Theme switches replace the palette; the derived colours follow.
+    if (event->type() == QEvent::PaletteChange && !m_applyingColors) {
+        m_applyingColors = true;
+        applyColors();
+        rebuild();
+        m_applyingColors = false;
+    }
+    QWidget::changeEvent(event);
+}
+
+ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
+    : QWidget(parent), m_state(state), m_prefs(prefs) {
+    onQuit = [] { QCoreApplication::quit(); };
+    onExplainPasting = [] { Alerts::explainPasting(); };
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // Search bar
+    m_searchBar = new QWidget(this);
+    m_searchBar->setFixedHeight(40);
+    auto* searchRow = new QHBoxLayout(m_searchBar);
+    searchRow->setContentsMargins(12, 0, 12, 0);
+    searchRow->setSpacing(6);
+    auto* glass = new QLabel(m_searchBar);
+    m_recolor.push_back([this, glass] {
+        glass->setPixmap(Symbols::tinted(u"magnifyingglass"_s, PanelColors::secondary(palette()),
+                                         12, devicePixelRatioF()));
+    });
+    m_search = new QLineEdit(m_searchBar);
+    m_search->setPlaceholderText(u"Search"_s);
+    m_search->setFrame(false);
+    QFont searchFont = m_search->font();
+    searchFont.setPixelSize(13);
+    m_search->setFont(searchFont);
+    QPalette searchPalette = m_search->palette();
+    searchPalette.setColor(QPalette::Base, Qt::transparent);
+    m_search->setPalette(searchPalette);
+    m_clear = new QToolButton(m_searchBar);
+    m_clear->setAutoRaise(true);
+    m_recolor.push_back([this] {
+        m_clear->setIcon(
+            Symbols::tintedIcon(u"xmark.circle.fill"_s, PanelColors::tertiary(palette()), 14));
+    });
+    m_clear->setToolTip(u"Clear search"_s);
+    m_clear->setCursor(Qt::ArrowCursor);
+    searchRow->addWidget(glass);
+    searchRow->addWidget(m_search, 1);
+    searchRow->addWidget(m_clear);
+    column->addWidget(m_searchBar);
+    auto* searchDivider = divider();
+    column->addWidget(searchDivider);
+    connect(m_search, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_state.setQuery(text); });
+    connect(m_clear, &QToolButton::clicked, this, [this] {
+        m_state.setQuery(QString());
+        m_state.setSelection(0);
+        m_search->setFocus();
+    });
+
+    // Banner: pasting into other applications is not possible here.
+    m_banner = new QWidget(this);
+    m_banner->setFixedHeight(32);
+    m_banner->setAutoFillBackground(true);
+    QPalette bannerPalette = m_banner->palette();
+    bannerPalette.setColor(QPalette::Window, PanelColors::withAlpha(PanelColors::warning(), 0.12));
+    bannerPalette.setColor(QPalette::WindowText, PanelColors::warning());
+    bannerPalette.setColor(QPalette::ButtonText, PanelColors::warning());
+    m_banner->setPalette(bannerPalette);
+    m_banner->setToolTip(u"Grant Accessibility permission so Tindrel can press Ctrl+V for you"_s);
+    auto* bannerRow = new QHBoxLayout(m_banner);
+    bannerRow->setContentsMargins(12, 0, 12, 0);
+    bannerRow->setSpacing(6);
+    auto* warningIcon = new QLabel(m_banner);
+    warningIcon->setPixmap(Symbols::tinted(u"exclamationmark.triangle.fill"_s,
+                                           PanelColors::warning(), 10, devicePixelRatioF()));
+    auto* bannerText = new QLabel(u"Clicking copies but can't paste"_s, m_banner);
+    QFont bannerFont = bannerText->font();
+    bannerFont.setPixelSize(11);
+    bannerText->setFont(bannerFont);
+    auto* enable = new QToolButton(m_banner);
+    enable->setText(u"Enable…"_s);
+    enable->setAutoRaise(true);
+    bannerFont.setWeight(QFont::DemiBold);
+    enable->setFont(bannerFont);
+    bannerRow->addWidget(warningIcon);
+    bannerRow->addWidget(bannerText);
+    bannerRow->addStretch(1);
+    bannerRow->addWidget(enable);
+    column->addWidget(m_banner);
+    auto* bannerDivider = divider();
+    column->addWidget(bannerDivider);
+    connect(enable, &QToolButton::clicked, this, [this] {
+        // The panel goes first: a dialog over it would take its focus anyway.
+        if (m_state.onClose)
+            m_state.onClose();
+        if (onExplainPasting)
+            onExplainPasting();
+    });
+
+    // Empty state
+    m_empty = new QWidget(this);
+    auto* emptyColumn = new QVBoxLayout(m_empty);
+    emptyColumn->addStretch(1);
+    m_emptyIcon = new QLabel(m_empty);
+    m_emptyIcon->setAlignment(Qt::AlignCenter);
+    m_emptyLabel = new QLabel(m_empty);
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    QFont emptyFont = m_emptyLabel->font();
+    emptyFont.setPixelSize(12);
+    m_emptyLabel->setFont(emptyFont);
+    m_recolor.push_back(
+        [this] { setRole(m_emptyLabel, QPalette::WindowText, PanelColors::secondary(palette())); });
+    emptyColumn->addWidget(m_emptyIcon);
+    emptyColumn->addWidget(m_emptyLabel);
+    emptyColumn->addStretch(1);
+    column->addWidget(m_empty, 1);
+
+    // List: the pinned block stays put, the recent block scrolls.
+    m_list = new QWidget(this);
+    auto* listColumn = new QVBoxLayout(m_list);
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(0);
+    m_pinned = new ClipListView(m_list);
+    m_pinned->setPadding(4, 0);
+    m_pinned->setSeparator(true);
+    listColumn->addWidget(m_pinned);
+    m_scroll = new QScrollArea(m_list);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    // A slim scroll bar without arrows, as floating panels have.
+    m_scroll->verticalScrollBar()->setStyleSheet(
+        u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110);"
+        " border-radius: 3px; min-height: 24px; margin: 2px 2px 2px 0; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical"
+        " { background: transparent; }"_s);
+    m_recent = new ClipListView;
+    m_recent->setAutoFillBackground(false);
+    m_scroll->setWidget(m_recent);
+    listColumn->addWidget(m_scroll, 1);
+    m_recentFiller = new QWidget(m_list);
+    listColumn->addWidget(m_recentFiller, 1);
+    column->addWidget(m_list, 1);
+
+    // Footer
+    column->addWidget(divider());
+    auto* footer = new QWidget(this);
+    footer->setFixedHeight(36);
+    auto* footerRow = new QHBoxLayout(footer);
+    footerRow->setContentsMargins(12, 0, 2, 0);
+    footerRow->setSpacing(10);
+    auto* clearHistory = flatButton(u"Clear History"_s, footer);
+    clearHistory->setToolTip(u"Pinned clips are kept"_s);
+    auto* settings = flatButton(QString(), footer);
+    settings->setIcon(Symbols::tintedIcon(u"gearshape"_s, PanelColors::secondary(palette()), 13));
+    settings->setToolTip(u"Settings"_s);
+    settings->setAccessibleName(u"Settings"_s);
+    auto* quit = flatButton(u"Quit"_s, footer);
+    m_grip = new PanelResizeGrip(footer);
+    footerRow->addWidget(clearHistory);
+    footerRow->addStretch(1);
+    footerRow->addWidget(settings);
+    footerRow->addWidget(quit);
+    footerRow->addWidget(m_grip);
+    column->addWidget(footer);
+    connect(clearHistory, &QToolButton::clicked, this, [this] { m_state.requestClearHistory(); });
+    connect(settings, &QToolButton::clicked, this, [this] {
+        if (m_state.onClose)
+            m_state.onClose();
+        if (m_state.onOpenSettings)
+            m_state.onOpenSettings();
+    });
+    connect(quit, &QToolButton::clicked, this, [this] {
+        if (onQuit)
+            onQuit();
+    });
+    m_grip->begin = [this] {
+        return m_state.beginPanelResize ? m_state.beginPanelResize() : QSizeF();
+    };
+    m_grip->update = [this](QSizeF start, QSizeF translation) {
+        if (m_state.updatePanelResize)
+            m_state.updatePanelResize(start, translation);
+    };
+    m_grip->end = [this] {
+        if (m_state.endPanelResize)
+            m_state.endPanelResize();
+    };
+
+    // Rows report by index; both blocks map the index back to their clip.
+    for (ClipListView* view : {m_pinned, m_recent}) {
+        auto clipAt = [view](int row) { return view->rows().at(row).clip; };
+        view->onActivate = [this, clipAt](int row) {
+            if (m_state.onActivate)
+                m_state.onActivate(clipAt(row));
+        };
+        view->onTogglePin = [this, clipAt](int row) { m_state.togglePin(clipAt(row)); };
+        view->onDelete = [this, clipAt](int row) { m_state.store().deleteClip(clipAt(row)); };
+    }
+    m_pinned->onReorderHeld = [this](int row) {
+        applyPinDrag(m_pinned->rows().at(row).clip, row, 0);
+    };
+    m_pinned->onReorderChanged = [this](int row, double translation) {
+        applyPinDrag(m_pinned->rows().at(row).clip, row, translation);
+    };
+    m_pinned->onReorderEnded = [this](int row) { reorderEnded(m_pinned->rows().at(row).clip); };
+
+    m_scrollAnimation = new QVariantAnimation(this);
+    m_scrollAnimation->setDuration(120);
+    m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(
+        m_scrollAnimation, &QVariantAnimation::valueChanged, this,
+        [this](const QVariant& value) { m_scroll->verticalScrollBar()->setValue(value.toInt()); });
+
+    connect(&m_state, &AppState::changed, this, &ContentView::rebuild);
+    connect(&m_state, &AppState::selectionChanged, this, &ContentView::followSelection);
+    connect(&m_state, &AppState::focusTokenChanged, this,
+            [this] { m_search->setFocus(Qt::OtherFocusReason); });
+    // The dividers follow their bars.
+    connect(&m_state, &AppState::changed, this, [this, searchDivider, bannerDivider] {
+        searchDivider->setVisible(m_searchBar->isVisibleTo(this));
+        bannerDivider->setVisible(m_banner->isVisibleTo(this));
+    });
+    applyColors();
+    rebuild();
+    searchDivider->setVisible(m_searchBar->isVisibleTo(this));
+    bannerDivider->setVisible(m_banner->isVisibleTo(this));
+}
+
+ContentView::~ContentView() {
+    endDrag();
+}
+
+QString ContentView::emptyText() const {
+    return m_emptyLabel->text();
+}
+
+void ContentView::rebuild() {
+    m_searchBar->setVisible(m_prefs.showSearchField());
+    if (m_search->text() != m_state.query())
+        m_search->setText(m_state.query());
+    m_clear->setVisible(!m_state.query().isEmpty());
+    m_banner->setVisible(!m_state.canAutoPaste() && m_prefs.pasteOnClick());
+
+    const QList<Clip> pinned = m_state.filteredPinned();
+    const QList<Clip> history = m_state.filteredHistory();
+    const bool empty = pinned.isEmpty() && history.isEmpty();
+    m_empty->setVisible(empty);
+    m_list->setVisible(!empty);
+    if (empty) {
+        const bool searching = !m_state.query().isEmpty();
+        m_emptyIcon->setPixmap(
+            Symbols::tinted(searching ? u"magnifyingglass"_s : u"doc.on.clipboard"_s,
+                            PanelColors::tertiary(palette()), 20, devicePixelRatioF()));
+        m_emptyLabel->setText(searching ? u"No matches"_s : u"Nothing copied yet"_s);
+    }
+
+    ClipStore& store = m_state.store();
+    const int rowPixels = ::rowHeight(m_prefs.rowDensity());
+    const int fontSize = previewTextSize(m_prefs.rowDensity());
+    const bool pinDisabled = store.isPinnedFull();
+    const int selection = m_state.selection();
+    const bool reorderable = canReorderPins();
+    if (m_pinDrag && !reorderable)
+        endDrag();
+
+    auto makeRow = [&](const Clip& clip, int index, bool isPinned, std::optional<int> pinnedIndex) {
+        ClipRow row;
+        row.clip = clip;
+        row.isPinned = isPinned;
+        row.isSelected = index == selection;
+        row.isDragging = m_pinDrag && m_pinDrag->id == clip.id();
+        row.pinDisabled = pinDisabled;
+        row.shortcut =
+            RowText::shortcutLabel(pinnedIndex, m_prefs.showShortcutHints(),
+                                   m_prefs.pinnedModifier(), m_prefs.inPanelNumberKeys());
+        row.rowHeight = rowPixels;
+        row.fontSize = fontSize;
+        row.showLineBadge = m_prefs.showLineBadge();
+        row.reorderable = isPinned && reorderable;
+        return row;
+    };
+
+    QList<ClipRow> pinnedRows;
+    pinnedRows.reserve(pinned.size());
+    for (int i = 0; i < pinned.size(); ++i)
+        pinnedRows.append(makeRow(pinned[i], i, true, i));
+    m_pinned->setVisible(!pinned.isEmpty());
+    m_pinned->setHeader(SectionHeader{u"Pinned"_s,
+                                      u"%1/%2"_s.arg(store.pinned().size()).arg(m_prefs.pinLimit()),
+                                      m_state.pinLimitFlash()});
+    m_pinned->setRows(std::move(pinnedRows));
+    QList<double> shifts;
+    int dragged = -1;
+    if (m_pinDrag) {
+        for (int i = 0; i < pinned.size(); ++i)
+            shifts.append(PanelGeometry::pinShift(i, m_pinDrag, rowPixels));
+        dragged = m_pinDrag->origin;
+    }
+    m_pinned->setShifts(shifts, dragged);
+
+    QList<ClipRow> recentRows;
+    recentRows.reserve(history.size());
+    const int offset = static_cast<int>(pinned.size());
+    for (int i = 0; i < history.size(); ++i)
+        recentRows.append(makeRow(history[i], offset + i, false, std::nullopt));
+    m_scroll->setVisible(!history.isEmpty());
+    m_recentFiller->setVisible(history.isEmpty());
+    m_recent->setHeader(SectionHeader{u"Recent"_s, QString(), false});
+    m_recent->setPadding(pinned.isEmpty() ? 4 : 0, 4);
+    m_recent->setRows(std::move(recentRows));
+}
+
+void ContentView::followSelection() {
+    const int selection = m_state.selection();
+    const int pinnedCount = static_cast<int>(m_state.filteredPinned().size());
+    const int total = pinnedCount + static_cast<int>(m_state.filteredHistory().size());
+    if (selection < pinnedCount || selection >= total)
+        return; // the pinned block never scrolls
+    const QRect row = m_recent->rowRect(selection - pinnedCount);
+    QScrollBar* bar = m_scroll->verticalScrollBar();
+    const int target = std::clamp(row.center().y() - m_scroll->viewport()->height() / 2,
+                                  bar->minimum(), bar->maximum());
+    m_scrollAnimation->stop();
+    if (!isVisible()) {
+        bar->setValue(target);
+        return;
+    }
+    m_scrollAnimation->setStartValue(bar->value());
+    m_scrollAnimation->setEndValue(target);
+    m_scrollAnimation->start();
+}
+
+bool ContentView::canReorderPins() const {
+    return m_state.query().isEmpty() && m_state.filteredPinned().size() > 1;
+}
+
+void ContentView::applyPinDrag(const Clip& clip, int index, double translation) {
+    const int count = static_cast<int>(m_state.filteredPinned().size());
+    if (count < 2 || index < 0 || index >= count)
+        return;
+    const int rowPixels = ::rowHeight(m_prefs.rowDensity());
+    m_pinDrag = PinDrag{clip.id(), index, translation,
+                        PanelGeometry::reorderTarget(index, count, translation, rowPixels)};
+    updateDragCursor();
+    rebuild();
+}
+
+void ContentView::reorderEnded(const Clip& clip) {
+    std::optional<std::pair<int, int>> move;
+    if (m_pinDrag && m_pinDrag->id == clip.id())
+        move = std::make_pair(m_pinDrag->origin, m_pinDrag->target);
+    m_pinDrag.reset();
+    updateDragCursor();
+    if (move && move->first != move->second)
+        m_state.store().movePinned(move->first, move->second);
+    else
+        rebuild();
+}
+
+void ContentView::endDrag() {
+    m_pinDrag.reset();
+    updateDragCursor();
+}
+
+void ContentView::updateDragCursor() {
+    const bool dragging = m_pinDrag.has_value();
+    if (dragging == m_cursorPushed)
+        return;
+    if (dragging)
+        QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+    m_cursorPushed = dragging;
+}
+
+void ContentView::hideEvent(QHideEvent* event) {
+    // A drag cannot outlive the list it happens in.
+    if (m_pinDrag) {
+        endDrag();
+        rebuild();
+    }
+    QWidget::hideEvent(event);
+}

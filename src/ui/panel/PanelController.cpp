@@ -1,0 +1,285 @@
+#include "ui/panel/PanelController.h"
+
+#include "core/panel/AppState.h"
+#include "core/panel/PanelGeometry.h"
+#include "core/prefs/Preferences.h"
+#include "core/shortcuts/KeyCombo.h"
+#include "core/store/ClipStore.h"
+#include "platform/Clock.h"
+#include "ui/panel/ContentView.h"
+#include "ui/panel/PanelWindow.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+// X11 key codes of the main number row (1 ... 9, 0) on evdev keyboards: the
+// physical keys, whatever the layout prints on them.
+constexpr quint32 firstNumberRowScanCode = 10;
+
+// Which pinned clip a Ctrl+digit press names, if any.
+std::optional<int> pinnedShortcutIndex(const QKeyEvent& event) {
+    const quint32 scanCode = event.nativeScanCode();
+    if (scanCode >= firstNumberRowScanCode && scanCode < firstNumberRowScanCode + 10)
+        return static_cast<int>(scanCode - firstNumberRowScanCode);
+    for (size_t i = 0; i < KeyCombo::numberRow.size(); ++i)
+        if (event.nativeVirtualKey() == KeyCombo::numberRow[i])
+            return static_cast<int>(i);
+    const int key = event.key();
+    if (key >= Qt::Key_1 && key <= Qt::Key_9)
+        return key - Qt::Key_1;
+    if (key == Qt::Key_0)
+        return 9;
+    const QString text = event.text();
+    if (text.size() == 1 && text[0] >= u'0' && text[0] <= u'9')
+        return text[0] == u'0' ? 9 : text[0].unicode() - u'1';
+    return std::nullopt;
+}
+} // namespace
+
+PanelController::PanelController(AppState& state, Preferences& prefs, Services services,
+                                 QObject* parent)
+    : QObject(parent), m_state(state), m_prefs(prefs), m_services(std::move(services)) {
+    if (!m_services.after)
+        m_services.after = [this](double seconds, std::function<void()> task) {
+            QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
+        };
+    m_state.onClose = [self = QPointer(this)] {
+        if (self)
+            self->hide();
+    };
+    m_state.onActivate = [self = QPointer(this)](const Clip& clip) {
+        if (self)
+            self->paste(clip);
+    };
+    m_state.beginPanelResize = [self = QPointer(this)] {
+        return self && self->m_window ? QSizeF(self->m_window->size()) : QSizeF(0, 0);
+    };
+    m_state.updatePanelResize = [self = QPointer(this)](QSizeF start, QSizeF translation) {
+        if (self)
+            self->applyDragResize(start, translation);
+    };
+    m_state.endPanelResize = [self = QPointer(this)] {
+        if (!self || !self->m_window)
+            return;
+        self->m_prefs.setPanelCustomWidth(self->m_window->width());
+        self->m_prefs.setPanelCustomHeight(self->m_window->height());
+    };
+    // Content changes arrive in bursts; one check after the burst is enough.
+    connect(&m_state, &AppState::changed, this, [this] {
+        if (m_growPending)
+            return;
+        m_growPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_growPending = false;
+                syncLimitsAndGrowIfNeeded();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+PanelController::~PanelController() {
+    removeMonitors();
+    delete m_window; // a top-level window without a parent
+}
+
+bool PanelController::isVisible() const {
+    return m_window && m_window->isVisible();
+}
+
+void PanelController::toggle(std::optional<QRect> anchor) {
+    if (isVisible()) {
+        hide();
+        return;
+    }
+    // The click that made the panel lose focus and close must not reopen it.
+    const Instant now = m_services.clock->now();
+    if (now.sinceReference - m_lastHide.sinceReference < PanelGeometry::toggleDebounce)
+        return;
+    show(anchor);
+}
+
+void PanelController::hide() {
+    if (!isVisible())
+        return;
+    m_lastHide = m_services.clock->now();
+    removeMonitors();
+    m_window->hide();
+}
+
+void PanelController::makePanel() {
+    m_window = new PanelWindow;
+    m_content = new ContentView(m_state, m_prefs);
+    m_window->setContent(m_content);
+    m_window->onDeactivated = [this] {
+        // Hiding from inside the activation change confuses some window
+        // managers; close right after it instead.
+        QMetaObject::invokeMethod(
+            this, [this] { hide(); }, Qt::QueuedConnection);
+    };
+    m_window->resize(static_cast<int>(m_prefs.resolvedPanelWidth()),
+                     static_cast<int>(PanelGeometry::initialHeight));
+    applySizeLimits();
+}
+
+void PanelController::show(std::optional<QRect> anchor) {
+    m_previousApp = m_services.frontmost ? m_services.frontmost() : std::nullopt;
+    ++m_showing;
+    if (!m_window)
+        makePanel();
+    m_window->setTranslucent(m_services.compositing && m_services.compositing());
+    m_state.reset();
+
+    QScreen* screen = anchor ? QGuiApplication::screenAt(anchor->center()) : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const std::optional<QRectF> usable = usableArea(screen);
+    applySizeLimits();
+    const QSizeF size = PanelGeometry::openSize(
+        m_prefs.resolvedPanelWidth(), m_prefs.panelCustomHeight(), currentContent(), usable);
+    setFrame(anchor ? PanelGeometry::placeAtAnchor(QRectF(*anchor), size, usable)
+                    : PanelGeometry::placeTopCentre(size, usable));
+
+    m_window->forgetActivation();
+    // Window managers drop these states when a window is hidden; each
+    // showing sets them again.
+    if (m_services.prepareWindow)
+        m_services.prepareWindow(m_window->winId());
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    removeMonitors();
+    installMonitors();
+}
+
+PanelContent PanelController::currentContent() const {
+    PanelContent content;
+    content.pinnedCount = static_cast<int>(m_state.filteredPinned().size());
+    content.historyCount = static_cast<int>(m_state.filteredHistory().size());
+    content.rowHeight = rowHeight(m_prefs.rowDensity());
+    content.searchShown = m_prefs.showSearchField();
+    content.bannerShown = !m_state.canAutoPaste() && m_prefs.pasteOnClick();
+    return content;
+}
+
+std::optional<QRectF> PanelController::usableArea(QScreen* screen) const {
+    if (!screen)
+        return std::nullopt;
+    return QRectF(screen->availableGeometry());
+}
+
+QScreen* PanelController::panelScreen() const {
+    QScreen* screen = m_window ? m_window->screen() : nullptr;
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+void PanelController::applySizeLimits() {
+    if (!m_window)
+        return;
+    const PanelContent content = currentContent();
+    m_window->setMinimumSize(PanelGeometry::minimumSize(content).toSize());
+    m_window->setMaximumSize(
+        PanelGeometry::maximumSize(content, usableArea(panelScreen())).toSize());
+}
+
+void PanelController::setFrame(const QRectF& frame) {
+    m_window->setGeometry(frame.toRect());
+}
+
+void PanelController::syncLimitsAndGrowIfNeeded() {
+    if (!isVisible())
+        return;
+    applySizeLimits();
+    const std::optional<QRectF> grown =
+        PanelGeometry::grownFrame(QRectF(m_window->geometry()), m_prefs.resolvedPanelWidth(),
+                                  currentContent(), usableArea(panelScreen()));
+    if (grown)
+        setFrame(*grown);
+}
+
+void PanelController::applyDragResize(QSizeF start, QSizeF translation) {
+    if (!m_window)
+        return;
+    applySizeLimits();
+    const QSizeF size =
+        PanelGeometry::dragResize(start, translation, currentContent(), usableArea(panelScreen()));
+    setFrame(QRectF(m_window->geometry().topLeft(), size));
+}
+
+void PanelController::installMonitors() {
+    qApp->installEventFilter(this);
+    m_monitoring = true;
+}
+
+void PanelController::removeMonitors() {
+    if (!m_monitoring)
+        return;
+    qApp->removeEventFilter(this);
+    m_monitoring = false;
+}
+
+bool PanelController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !m_window)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != m_window)
+        return false;
+    return handleKey(*static_cast<QKeyEvent*>(event));
+}
+
+bool PanelController::handleKey(const QKeyEvent& event) {
+    if (m_prefs.inPanelNumberKeys() && (event.modifiers() & Qt::ControlModifier)) {
+        if (const std::optional<int> index = pinnedShortcutIndex(event)) {
+            // Position in the whole pin list, whatever the search shows.
+            if (const std::optional<Clip> clip = m_state.store().pinnedClip(*index);
+                clip && m_state.onActivate)
+                m_state.onActivate(*clip);
+            return true;
+        }
+    }
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        m_state.activateSelection();
+        return true;
+    case Qt::Key_Escape:
+        hide();
+        return true;
+    case Qt::Key_Down:
+        m_state.moveSelection(1);
+        return true;
+    case Qt::Key_Up:
+        m_state.moveSelection(-1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void PanelController::paste(const Clip& clip) {
+    if (willWriteToPasteboard)
+        willWriteToPasteboard();
+    if (m_services.writeText)
+        m_services.writeText(clip.text());
+    if (m_prefs.moveToTopOnPaste())
+        m_state.store().promote(clip);
+    if (!m_prefs.closeAfterPaste())
+        return; // only copied; the panel stays open
+    hide();
+    if (!m_prefs.pasteOnClick())
+        return;
+    m_services.after(PanelGeometry::pasteDelay, [self = QPointer(this), previous = m_previousApp] {
+        if (!self || !self->m_services.canPaste || !self->m_services.canPaste() ||
+            !self->m_services.activateAndPaste)
+            return;
+        if (previous && !previous->isOwnProcess)
+            self->m_services.activateAndPaste(previous);
+        else
+            self->m_services.activateAndPaste(std::nullopt);
+    });
+}

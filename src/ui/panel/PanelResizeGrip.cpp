@@ -1,0 +1,67 @@
+#include "ui/panel/PanelResizeGrip.h"
+
+#include "ui/panel/PanelColors.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+PanelResizeGrip::PanelResizeGrip(QWidget* parent) : QWidget(parent) {
+    setFixedSize(36, 36);
+    setToolTip(QStringLiteral("Drag to resize"));
+    setAccessibleName(QStringLiteral("Resize panel"));
+    setCursor(Qt::SizeFDiagCursor);
+}
+
+void PanelResizeGrip::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPen pen(PanelColors::withAlpha(PanelColors::primary(palette()), m_hovering ? 0.45 : 0.28));
+    pen.setWidthF(1.5);
+    pen.setCapStyle(Qt::RoundCap);
+    p.setPen(pen);
+    const qreal right = width() - 5;
+    const qreal bottom = height() - 5;
+    for (const qreal offset : {7.0, 12.0, 17.0})
+        p.drawLine(QPointF(right, offset), QPointF(offset, bottom));
+}
+
+void PanelResizeGrip::enterEvent(QEnterEvent*) {
+    m_hovering = true;
+    QWidget::update();
+}
+
+void PanelResizeGrip::leaveEvent(QEvent*) {
+    m_hovering = false;
+    QWidget::update();
+}
+
+void PanelResizeGrip::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressed = true;
+    m_pressGlobal = event->globalPosition();
+}
+
+void PanelResizeGrip::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pressed)
+        return;
+    const QPointF travel = event->globalPosition() - m_pressGlobal;
+    if (m_start.isEmpty() && travel.manhattanLength() < 1)
+        return;
+    // Each drag starts from the panel's size at that moment.
+    if (m_start.isEmpty())
+        m_start = begin ? begin() : QSizeF();
+    if (update)
+        update(m_start, QSizeF(travel.x(), travel.y()));
+}
+
+void PanelResizeGrip::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_pressed)
+        return;
+    m_pressed = false;
+    if (m_start.isEmpty())
+        return;
+    if (end)
+        end();
+    m_start = QSizeF();
+}

@@ -1,0 +1,245 @@
+#include "core/panel/AppState.h"
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+#include "support/FakeClock.h"
+#include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// A store with pins and history on a fake clock, and an AppState whose timer,
+// beep and paste-permission query the test drives.
+class AppStateTest : public testing::Test {
+protected:
+    AppStateTest() { prefs.setConfirmClear(false); }
+
+    void makeState() {
+        state = std::make_unique<AppState>(
+            store, prefs,
+            AppState::Hooks{[this] { return trusted; }, [this] { ++beeps; },
+                            [this](double seconds, std::function<void()> task) {
+                                delays.push_back(seconds);
+                                pending.push_back(std::move(task));
+                            }});
+    }
+
+    // Pins end up in the listed order; history newest first.
+    void fill(const QStringList& pins, const QStringList& history) {
+        for (auto it = pins.rbegin(); it != pins.rend(); ++it) {
+            store.record(*it);
+            ASSERT_TRUE(store.pin(store.history().front()));
+        }
+        for (auto it = history.rbegin(); it != history.rend(); ++it)
+            store.record(*it);
+    }
+
+    static QStringList texts(const QList<Clip>& clips) {
+        QStringList out;
+        for (const Clip& clip : clips)
+            out << clip.text();
+        return out;
+    }
+
+    MemorySettingsStore settings;
+    Preferences prefs{settings};
+    FakeClock clock;
+    QTemporaryDir dir;
+    ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
+    std::unique_ptr<AppState> state;
+    bool trusted = true;
+    int beeps = 0;
+    std::vector<double> delays;
+    std::vector<std::function<void()>> pending;
+};
+} // namespace
+
+TEST_F(AppStateTest, CombinedListIsPinsThenLimitedHistoryAndSelectionClamps) {
+    prefs.setDisplayLimit(2);
+    fill({u"A"_s, u"B"_s}, {u"C"_s, u"D"_s, u"E"_s});
+    makeState();
+    EXPECT_EQ(texts(state->combined()), (QStringList{u"A"_s, u"B"_s, u"C"_s, u"D"_s}));
+
+    state->moveSelection(10);
+    EXPECT_EQ(state->selection(), 3);
+    state->moveSelection(-10);
+    EXPECT_EQ(state->selection(), 0);
+    state->moveSelection(1);
+    EXPECT_EQ(state->selection(), 1);
+}
+
+TEST_F(AppStateTest, SearchIgnoresCaseReachesBeyondTheDisplayLimitAndResetsSelection) {
+    prefs.setDisplayLimit(5);
+    QStringList history;
+    for (int i = 0; i < 40; ++i)
+        history << u"entry %1 Über"_s.arg(i);
+    fill({u"pinned apple pie"_s, u"pinned pear"_s}, history);
+    makeState();
+    EXPECT_EQ(state->filteredHistory().size(), 5);
+
+    state->setSelection(3);
+    int changes = 0;
+    QObject::connect(state.get(), &AppState::changed, [&] { ++changes; });
+    state->setQuery(u"APPLE"_s);
+    EXPECT_EQ(state->selection(), 0);
+    EXPECT_GT(changes, 0);
+    EXPECT_EQ(texts(state->filteredPinned()), QStringList{u"pinned apple pie"_s});
+    EXPECT_TRUE(state->filteredHistory().isEmpty());
+
+    // Every history clip is searched, not only the five shown, and order is kept.
+    state->setQuery(u"üBER"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 40);
+    EXPECT_EQ(state->filteredHistory().front().text(), u"entry 0 Über"_s);
+    // Typing on narrows the earlier results; deleting widens them again.
+    state->setQuery(u"entry"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 40);
+    state->setQuery(u"entry 3"_s);
+    EXPECT_EQ(
+        texts(state->filteredHistory()),
+        (QStringList{u"entry 3 Über"_s, u"entry 30 Über"_s, u"entry 31 Über"_s, u"entry 32 Über"_s,
+                     u"entry 33 Über"_s, u"entry 34 Über"_s, u"entry 35 Über"_s, u"entry 36 Über"_s,
+                     u"entry 37 Über"_s, u"entry 38 Über"_s, u"entry 39 Über"_s}));
+
+    state->setQuery(u"entry"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 40);
+
+    state->setQuery(u"nothing like this"_s);
+    EXPECT_TRUE(state->combined().isEmpty());
+    state->moveSelection(1); // an empty list leaves the selection alone
+    EXPECT_EQ(state->selection(), 0);
+}
+
+TEST_F(AppStateTest, ListsFollowStoreChangesAndEditedTexts) {
+    fill({}, {u"alpha"_s});
+    makeState();
+    state->setQuery(u"beta"_s);
+    EXPECT_TRUE(state->combined().isEmpty());
+    store.record(u"alphabeta"_s);
+    EXPECT_EQ(texts(state->combined()), QStringList{u"alphabeta"_s});
+    store.deleteClip(store.history().front());
+    EXPECT_TRUE(state->combined().isEmpty());
+}
+
+TEST_F(AppStateTest, ActivateSelectionHandsOverTheSelectedClipOnly) {
+    fill({u"pin"_s}, {u"one"_s, u"two"_s});
+    makeState();
+    QStringList activated;
+    state->onActivate = [&](const Clip& clip) { activated << clip.text(); };
+
+    state->activateSelection();
+    state->moveSelection(2);
+    state->activateSelection();
+    state->setSelection(7); // out of range: ignored
+    state->activateSelection();
+    state->setQuery(u"zzz"_s);
+    state->activateSelection(); // empty list
+    EXPECT_EQ(activated, (QStringList{u"pin"_s, u"two"_s}));
+}
+
+TEST_F(AppStateTest, RefusedPinBeepsAndFlashesUntilTheFirstTimerRuns) {
+    prefs.setPinLimit(2);
+    fill({u"A"_s, u"B"_s}, {u"C"_s});
+    makeState();
+    const QList<Clip> pinsBefore = store.pinned();
+
+    state->togglePin(store.history().front());
+    EXPECT_EQ(store.pinned(), pinsBefore);
+    EXPECT_EQ(texts(store.history()), QStringList{u"C"_s});
+    EXPECT_EQ(beeps, 1);
+    EXPECT_TRUE(state->pinLimitFlash());
+    EXPECT_EQ(delays, std::vector<double>{1.2});
+
+    state->togglePin(store.history().front()); // a second refusal within the flash
+    EXPECT_EQ(beeps, 2);
+    ASSERT_EQ(pending.size(), 2u);
+    pending[0]();
+    EXPECT_FALSE(state->pinLimitFlash());
+    pending[1]();
+    EXPECT_FALSE(state->pinLimitFlash());
+
+    // Unpinning always works and frees room for the next pin.
+    state->togglePin(store.pinned().front());
+    state->togglePin(store.history().back());
+    EXPECT_EQ(texts(store.pinned()), (QStringList{u"C"_s, u"B"_s}));
+    EXPECT_EQ(beeps, 2);
+}
+
+TEST_F(AppStateTest, ResetClearsQueryBumpsFocusAndRereadsPastePermission) {
+    fill({}, {u"one"_s, u"two"_s});
+    makeState();
+    state->setQuery(u"o"_s);
+    state->setSelection(1);
+    trusted = false;
+    const int token = state->focusToken();
+    state->reset();
+    EXPECT_EQ(state->query(), QString());
+    EXPECT_EQ(state->selection(), 0);
+    EXPECT_EQ(state->focusToken(), token + 1);
+    EXPECT_FALSE(state->canAutoPaste());
+}
+
+TEST_F(AppStateTest, ClearingHistoryKeepsPinsAndAsksWhenConfirmationIsOn) {
+    struct Case {
+        const char* name;
+        bool confirm;
+        std::optional<bool> answer; // nullopt: nobody to ask
+        bool cleared;
+        bool closed;
+    };
+    const Case cases[] = {
+        {"no confirmation", false, std::nullopt, true, false},
+        {"confirmed", true, true, true, true},
+        {"cancelled", true, false, false, true},
+        {"no one to ask", true, std::nullopt, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store.setHistory({});
+        store.clearPinned();
+        fill({u"kept"_s}, {u"a"_s, u"b"_s});
+        makeState();
+        prefs.setConfirmClear(c.confirm);
+        bool closed = false;
+        QString asked;
+        state->onClose = [&] { closed = true; };
+        if (c.answer)
+            state->confirmClearHistory = [&](const QString& message, const QString& detail) {
+                asked = message + u" "_s + detail;
+                return *c.answer;
+            };
+        state->requestClearHistory();
+        EXPECT_EQ(store.history().isEmpty(), c.cleared);
+        EXPECT_EQ(texts(store.pinned()), QStringList{u"kept"_s});
+        EXPECT_EQ(closed, c.closed);
+        if (c.answer) {
+            EXPECT_EQ(asked, u"Clear clipboard history? 2 recent clips will be removed. Your 1 "
+                             u"pinned clip will be kept."_s);
+        }
+        if (c.cleared) {
+            EXPECT_TRUE(store.isSavePending());
+        }
+    }
+}
+
+TEST(AppStateText, ClearHistoryDetailUsesSingularForExactlyOnePin) {
+    EXPECT_EQ(AppState::clearHistoryDetail(12, 3),
+              u"12 recent clips will be removed. Your 3 pinned clips will be kept."_s);
+    EXPECT_EQ(AppState::clearHistoryDetail(12, 1),
+              u"12 recent clips will be removed. Your 1 pinned clip will be kept."_s);
+    EXPECT_EQ(AppState::clearHistoryDetail(0, 0),
+              u"0 recent clips will be removed. Your 0 pinned clips will be kept."_s);
+}
+
+TEST_F(AppStateTest, StoreAndPreferenceChangesAreForwarded) {
+    makeState();
+    int changes = 0;
+    QObject::connect(state.get(), &AppState::changed, [&] { ++changes; });
+    store.record(u"new"_s);
+    EXPECT_GE(changes, 1);
+    const int afterStore = changes;
+    prefs.setRowDensity(RowDensity::roomy);
+    EXPECT_GT(changes, afterStore);
+}

@@ -1,0 +1,129 @@
+#include "ui/status/StatusItem.h"
+#include "core/prefs/Preferences.h"
+#include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// A tray icon over in-memory preferences, with the pause state and the
+// arrival timer in the test's hands.
+class StatusItemTest : public ::testing::Test {
+protected:
+    StatusItemTest() {
+        item.isPaused = [this] { return paused; };
+        item.after = [this](double seconds, std::function<void()> task) {
+            delays.push_back(seconds);
+            pending.push_back(std::move(task));
+        };
+        item.onClick = [this](std::optional<QRect>) { ++clicks; };
+        item.onTogglePause = [this] {
+            paused = !paused;
+            item.update();
+        };
+        item.rebuild();
+    }
+
+    QStringList menuTexts() {
+        Q_EMIT item.menu()->aboutToShow();
+        QStringList out;
+        for (QAction* action : item.menu()->actions())
+            out << (action->isSeparator()
+                        ? u"-"_s
+                        : action->text() + u" "_s + action->shortcut().toString());
+        return out;
+    }
+
+    MemorySettingsStore settings;
+    Preferences prefs{settings};
+    StatusItem item{prefs};
+    bool paused = false;
+    int clicks = 0;
+    std::vector<double> delays;
+    std::vector<std::function<void()>> pending;
+};
+} // namespace
+
+TEST_F(StatusItemTest, PausingShowsTheFilledFadedSymbolAndSaysSo) {
+    prefs.setMenuBarIcon(MenuBarIconStyle::scissors);
+    item.update();
+    EXPECT_EQ(item.symbolName(), u"scissors"_s);
+    EXPECT_FALSE(item.dimmed());
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
+
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::MiddleClick);
+    EXPECT_TRUE(paused);
+    EXPECT_EQ(item.symbolName(), u"scissors.fill"_s);
+    EXPECT_TRUE(item.dimmed());
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — tracking paused"_s);
+
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::MiddleClick);
+    EXPECT_EQ(item.symbolName(), u"scissors"_s);
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
+
+    prefs.setOpenPanelHotKey(std::nullopt);
+    item.update();
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — no shortcut · right-click for menu"_s);
+}
+
+TEST_F(StatusItemTest, EveryStyleHasItsPlainAndFilledSymbol) {
+    for (MenuBarIconStyle style : {MenuBarIconStyle::clipboard, MenuBarIconStyle::pin,
+                                   MenuBarIconStyle::scissors, MenuBarIconStyle::tray}) {
+        prefs.setMenuBarIcon(style);
+        for (bool pause : {false, true}) {
+            paused = pause;
+            item.update();
+            EXPECT_EQ(item.symbolName(), symbolName(style) + (pause ? u".fill"_s : u""_s));
+            EXPECT_FALSE(item.trayIcon()->icon().isNull());
+        }
+    }
+}
+
+TEST_F(StatusItemTest, MenuListsItsItemsAndNamesThePauseStateItWouldSet) {
+    const QStringList running{u"Pause Tracking "_s, u"-"_s, u"Settings… Ctrl+,"_s,
+                              u"Clear History "_s,  u"-"_s, u"Quit Tindrel Ctrl+Q"_s};
+    EXPECT_EQ(menuTexts(), running);
+    paused = true;
+    EXPECT_EQ(menuTexts().front(), u"Resume Tracking "_s);
+
+    int settingsOpened = 0;
+    item.onOpenSettings = [&] { ++settingsOpened; };
+    Q_EMIT item.menu()->aboutToShow();
+    item.menu()->actions().at(2)->trigger();
+    EXPECT_EQ(settingsOpened, 1);
+    // After the menu, a plain click still toggles the panel.
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(StatusItemTest, HidingAndShowingAgainGivesAWorkingIcon) {
+    prefs.setShowMenuBarIcon(false);
+    item.rebuild();
+    EXPECT_FALSE(item.exists());
+    EXPECT_EQ(item.anchor(), std::nullopt);
+    item.notifyRemoteClip(u"Office"_s); // nothing to flash
+    EXPECT_TRUE(pending.empty());
+
+    prefs.setShowMenuBarIcon(true);
+    item.rebuild();
+    ASSERT_TRUE(item.exists());
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(StatusItemTest, ArrivalsShowTheArrowUntilTheirTimeIsUp) {
+    item.notifyRemoteClip(u"Office"_s);
+    EXPECT_EQ(item.symbolName(), u"arrow.down.circle.fill"_s);
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — clip received from Office"_s);
+    item.notifyRemoteClip(u"Laptop"_s);
+    EXPECT_EQ(delays, (std::vector<double>{1.1, 1.1}));
+    for (auto& task : pending)
+        task();
+    EXPECT_EQ(item.symbolName(), u"doc.on.clipboard"_s);
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
+}
