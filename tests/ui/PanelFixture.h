@@ -4,6 +4,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FillStore.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 #include "ui/panel/ClipListView.h"
@@ -48,14 +49,8 @@ protected:
         panel = std::make_unique<PanelController>(*state, prefs, services);
     }
 
-    // Pins in the listed order, history newest first.
     void fill(const QStringList& pins, const QStringList& history) {
-        for (auto it = pins.rbegin(); it != pins.rend(); ++it) {
-            store.record(*it);
-            ASSERT_TRUE(store.pin(store.history().front()));
-        }
-        for (auto it = history.rbegin(); it != history.rend(); ++it)
-            store.record(*it);
+        fillStore(store, pins, history);
     }
 
     void open() {

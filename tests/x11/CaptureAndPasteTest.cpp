@@ -15,15 +15,9 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using X11TestEnv::contents;
 using X11TestEnv::run;
 using X11TestEnv::waitUntil;
-
-namespace {
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
 
 // The monitor and the paster with the real X11 pieces, against real clients.
 class CaptureAndPasteTest : public ::testing::Test {

@@ -8,15 +8,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using X11TestEnv::contents;
 using X11TestEnv::run;
 using X11TestEnv::waitUntil;
-
-namespace {
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
 
 class X11KeySynthTest : public ::testing::Test {
 protected:

@@ -78,3 +78,8 @@ TestClient::~TestClient() {
         m_process.waitForFinished(2000);
     }
 }
+
+QByteArray X11TestEnv::contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

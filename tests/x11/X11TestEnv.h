@@ -19,6 +19,8 @@ bool waitUntil(const std::function<bool()>& condition, int boundMs = 5000);
 void settle(int ms = 150);
 // Runs a command to its end; true when it exited with 0.
 bool run(const QString& program, const QStringList& args);
+// A file's bytes, empty when it cannot be read (yet).
+QByteArray contents(const QString& path);
 } // namespace X11TestEnv
 
 // A client process the test started, ended (by its PID) when this goes.

@@ -2,6 +2,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FillStore.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
@@ -27,14 +28,8 @@ protected:
                             }});
     }
 
-    // Pins end up in the listed order; history newest first.
     void fill(const QStringList& pins, const QStringList& history) {
-        for (auto it = pins.rbegin(); it != pins.rend(); ++it) {
-            store.record(*it);
-            ASSERT_TRUE(store.pin(store.history().front()));
-        }
-        for (auto it = history.rbegin(); it != history.rend(); ++it)
-            store.record(*it);
+        fillStore(store, pins, history);
     }
 
     static QStringList texts(const QList<Clip>& clips) {
