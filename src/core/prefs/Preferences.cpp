@@ -1,6 +1,6 @@
 #include "core/prefs/Preferences.h"
 
-#include "core/prefs/SettingValue.h"
+#include "core/util/SettingValue.h"
 #include "platform/LoginItem.h"
 #include "platform/SettingsStore.h"
 

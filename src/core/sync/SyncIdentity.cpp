@@ -2,6 +2,7 @@
 
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncDevice.h"
+#include "core/util/SettingValue.h"
 #include "platform/SettingsStore.h"
 
 #include <QUuid>
@@ -12,8 +13,7 @@ const QString nameKey = QStringLiteral("syncDeviceName");
 const QString keyKey = QStringLiteral("syncDeviceKey");
 
 QString storedString(const SettingsStore& settings, const QString& key) {
-    const QVariant value = settings.value(key);
-    return value.canConvert<QString>() ? value.toString() : QString();
+    return SettingValue::toString(settings.value(key)).value_or(QString());
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "core/sync/SyncCrypto.h"
 #include "core/util/Log.h"
+#include "core/util/SettingValue.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 
@@ -15,15 +16,6 @@ const QString damagedKey = QStringLiteral("syncPeersDamaged");
 bool isUsable(const SyncDevice& device) {
     return !device.id.isEmpty() && device.id.size() <= SyncDevice::maxIdLength &&
            SyncCrypto::decodeKey(device.keyBase64).has_value();
-}
-
-// Stored as JSON bytes; an INI file may hand them back as text.
-std::optional<QByteArray> storedBytes(const QVariant& value) {
-    if (value.typeId() == QMetaType::QByteArray)
-        return value.toByteArray();
-    if (value.typeId() == QMetaType::QString)
-        return value.toString().toUtf8();
-    return std::nullopt;
 }
 } // namespace
 
@@ -92,7 +84,7 @@ void SyncPeerStore::load() {
         return;
     const QVariant raw = m_settings.value(peersKey);
     bool damaged = true;
-    if (const auto bytes = storedBytes(raw)) {
+    if (const auto bytes = SettingValue::toBytes(raw)) {
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
         if (error.error == QJsonParseError::NoError && document.isArray()) {

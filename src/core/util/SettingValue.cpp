@@ -1,4 +1,4 @@
-#include "core/prefs/SettingValue.h"
+#include "core/util/SettingValue.h"
 
 #include <cmath>
 #include <limits>
