@@ -5,6 +5,7 @@
 #include "core/panel/AppState.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "core/sync/SyncLog.h"
 #include "core/util/Log.h"
 #include "core/util/SystemClock.h"
 #include "platform/Pasteboard.h"
@@ -113,6 +114,10 @@ void AppDelegate::launch() {
     applyTheme();
     m_statusItem->rebuild();
     observePreferences();
+
+    SyncLog::setFilePath(XdgPaths::syncLogFile());
+    SyncLog::write(u"--- launch --- syncEnabled="_s +
+                   (m_prefs->syncEnabled() ? u"true"_s : u"false"_s));
 }
 
 void AppDelegate::observePreferences() {

@@ -215,6 +215,11 @@ TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {
     EXPECT_EQ(tindrel.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tindrel.exitCode(), 0);
     EXPECT_TRUE(storeHolds(u"second, saved on the way out"_s));
+
+    // The launch left its mark in the sync log, where sync problems are read.
+    QFile log(xdg.path(u"state/Tindrel/sync.log"_s));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("  --- launch --- syncEnabled=false\n"));
 }
 
 TEST_F(TindrelProcess, AClickInAnotherWindowClosesThePanel) {
