@@ -4,7 +4,7 @@
 #   - start-up to tray icon (ms)
 #   - global shortcut to visible panel (ms, median of several openings)
 #   - resident memory after start (MiB)
-# Usage: bench/app-process.sh [build-dir]   (after a build; nothing else runs)
+# Usage: bench/app_process.sh [build-dir]   (after a build; nothing else runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
