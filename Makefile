@@ -23,7 +23,9 @@ test: build
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
-	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.2; done
+	@for b in $(BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" --benchmark_min_time=0.2 || exit 1; fi; \
+	done
 
 format: configure
 	@cmake --build $(BUILD) --target format
