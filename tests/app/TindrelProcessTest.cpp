@@ -1,12 +1,17 @@
 #include "X11TestEnv.h"
 
+#include "platform/x11/X11Compositing.h"
 #include "platform/x11/XcbConnection.h"
 #include "support/TempXdg.h"
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
 #include <QProcess>
 #include <QRect>
+#include <QScreen>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -237,4 +242,56 @@ TEST_F(TindrelProcess, AClickInAnotherWindowClosesThePanel) {
     ASSERT_TRUE(xdotool({u"mousemove"_s, u"--window"_s, QString::number(other->window()), u"20"_s,
                          u"20"_s, u"click"_s, u"1"_s}));
     EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+}
+
+TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnderACompositor) {
+    // A red window behind the panel: wherever the panel lets the desktop
+    // through, its pixels turn red.
+    auto backdrop = TestClient::helper({u"window"_s, u"--colour"_s, u"#ff0000"_s});
+    ASSERT_TRUE(backdrop->isReady());
+    start();
+
+    struct Look {
+        bool cornersShowBackdrop = false;
+        double tintedShare = 0; // of the pixels well inside the card
+    };
+    const auto look = [this]() -> Look {
+        EXPECT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+        EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
+        X11TestEnv::settle(500); // painted, and composited where there is a compositor
+        const QRect area = panel().geometry;
+        const QImage shot = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                                .toImage();
+        Look seen;
+        // The lower corners: the upper ones may lie over the backdrop's title bar.
+        const auto red = [](QColor c) { return c.red() > 220 && c.green() < 40 && c.blue() < 40; };
+        seen.cornersShowBackdrop = red(shot.pixelColor(1, shot.height() - 2)) &&
+                                   red(shot.pixelColor(shot.width() - 2, shot.height() - 2));
+        const int inset = 16; // past the rounded corners
+        int tinted = 0, all = 0;
+        for (int row = inset; row < shot.height() - inset; ++row)
+            for (int column = inset; column < shot.width() - inset; ++column) {
+                const QColor c = shot.pixelColor(column, row);
+                tinted += c.red() - std::max(c.green(), c.blue()) > 8;
+                ++all;
+            }
+        seen.tintedShare = all ? static_cast<double>(tinted) / all : 0;
+        EXPECT_TRUE(xdotool({u"key"_s, u"Escape"_s}));
+        EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+        return seen;
+    };
+
+    ASSERT_FALSE(X11Compositing::isActive());
+    const Look opaque = look();
+    EXPECT_TRUE(opaque.cornersShowBackdrop);
+    EXPECT_LT(opaque.tintedShare, 0.01);
+
+    auto compositor = TestClient::start(u"xcompmgr"_s, {});
+    ASSERT_TRUE(compositor->isReady());
+    ASSERT_TRUE(waitUntil([] { return X11Compositing::isActive(); }));
+    X11TestEnv::settle(1000); // it claims the selection before it redirects the windows
+    const Look translucent = look();
+    EXPECT_TRUE(translucent.cornersShowBackdrop);
+    EXPECT_GT(translucent.tintedShare, 0.5);
 }

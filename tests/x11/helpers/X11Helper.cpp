@@ -6,18 +6,21 @@
 //   editor <file> [--class NAME]
 //       a text editor window that saves its text to <file> on every change,
 //       prints "ready <window id>" once it is shown.
-//   window [--class NAME]
-//       a plain window, prints "ready <window id>".
+//   window [--class NAME] [--colour NAME]
+//       a plain window, prints "ready <window id>". --colour: filled with
+//       that colour and maximised, a backdrop for looking through windows.
 //   keylog <file> [--class NAME]
 //       a window that appends each non-modifier key press, as Qt names the
 //       combination ("Ctrl+Shift+V"), as one line to <file>.
 // --class sets the class part of the windows' WM_CLASS.
 #include <QApplication>
 #include <QClipboard>
+#include <QColor>
 #include <QFile>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMimeData>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
@@ -124,7 +127,16 @@ int main(int argc, char** argv) {
     }
     if (role == QLatin1String("window")) {
         QWidget window;
-        announce(window);
+        if (const QString colour = option(args, QStringLiteral("--colour")); !colour.isEmpty()) {
+            QPalette palette = window.palette();
+            palette.setColor(QPalette::Window, QColor::fromString(colour));
+            window.setPalette(palette);
+            window.setAutoFillBackground(true);
+            announce(window);
+            window.showMaximized();
+        } else {
+            announce(window);
+        }
         return QApplication::exec();
     }
     std::fputs("usage: tindrel_x11_helper offer|editor|window|keylog ...\n", stderr);
