@@ -74,7 +74,10 @@ QString SyncDevice::cleanName(const QString& name) {
     for (QChar c : name) {
         const char16_t u = c.unicode();
         const bool bidiControl = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
-        if (c.category() == QChar::Other_Control || bidiControl)
+        // Line and paragraph separators would break a name over lines too.
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph || bidiControl)
             continue;
         kept.append(c);
     }

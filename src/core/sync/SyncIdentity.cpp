@@ -2,9 +2,11 @@
 
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncDevice.h"
+#include "core/util/Log.h"
 #include "core/util/SettingValue.h"
 #include "platform/SettingsStore.h"
 
+#include <QRegularExpression>
 #include <QUuid>
 
 namespace {
@@ -54,15 +56,31 @@ bool SyncIdentity::setDeviceName(const QString& name) {
 void SyncIdentity::ensureKey() const {
     if (!m_deviceKey.isEmpty())
         return;
-    // A stored key of any other size than 32 bytes would never match what
-    // peers expect; it is replaced like a missing one.
-    if (const auto stored = SyncCrypto::decodeKey(storedString(m_settings, keyKey))) {
-        m_deviceKey = *stored;
+    const QString stored = storedString(m_settings, keyKey);
+    if (const auto key = SyncCrypto::decodeKey(stored)) {
+        m_deviceKey = *key;
         return;
     }
+    // Our peers hold this key: a hand-edited spelling of the same 32 bytes
+    // (spaces, a line break, padding left out) is kept, in its usual form.
+    QString compact = stored;
+    compact.remove(QRegularExpression(QStringLiteral("\\s")));
+    const auto lenient =
+        QByteArray::fromBase64Encoding(compact.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (lenient && lenient.decoded.size() == SyncCrypto::keySize) {
+        m_deviceKey = lenient.decoded;
+        m_settings.setValue(keyKey, QString::fromLatin1(m_deviceKey.toBase64()));
+        m_settings.sync();
+        return;
+    }
+    // A key of any other size would never match what peers expect; it is
+    // replaced like a missing one.
     const auto fresh = SyncCrypto::randomKey();
     if (!fresh)
         return;
+    if (!stored.isEmpty())
+        Log::write(QStringLiteral("Tindrel: the device key in \"syncDeviceKey\" is not a 32-byte "
+                                  "key; a new one was made and paired devices must pair again"));
     m_deviceKey = *fresh;
     m_settings.setValue(keyKey, QString::fromLatin1(m_deviceKey.toBase64()));
     m_settings.sync();

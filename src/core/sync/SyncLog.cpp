@@ -164,8 +164,14 @@ Writer* writer() {
 
 void SyncLog::write(const QString& message) {
     if (Writer* w = writer()) {
+        // Everything a reader might take for the end of a line becomes a space.
         QString line = message;
-        line.replace(u'\r', u' ').replace(u'\n', u' ');
+        for (QChar& c : line) {
+            const char16_t u = c.unicode();
+            if (u == u'\n' || u == u'\r' || u == u'\v' || u == u'\f' || u == 0x85 || u == 0x2028 ||
+                u == 0x2029)
+                c = u' ';
+        }
         w->enqueueLine(std::move(line));
     }
 }

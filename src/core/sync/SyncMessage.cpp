@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -18,6 +19,13 @@ constexpr double latestWireTime = 1.0e11;
 
 bool isWireTime(double seconds) {
     return std::isfinite(seconds) && seconds >= 0.0 && seconds <= latestWireTime;
+}
+
+// What we send must pass that same check on the other side: a single stray
+// time (a hand-edited store, an unpin stamped just past a peer's latest time)
+// would otherwise make every snapshot we send unreadable.
+double toWireTime(double seconds) {
+    return std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, latestWireTime);
 }
 
 // --- encoding: written by hand so the keys come out in the agreed order ---
@@ -66,10 +74,6 @@ void appendString(QByteArray& out, const QString& text) {
 
 // Shortest text that reads back as the same double.
 void appendNumber(QByteArray& out, double value) {
-    if (!std::isfinite(value)) {
-        out += "null"; // JSON has no such numbers; the receiver rejects the entry
-        return;
-    }
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr - buffer);
@@ -100,10 +104,10 @@ public:
         if (value)
             string(name, *value);
     }
-    void number(const char* name, double value) { appendNumber(key(name), value); }
-    void number(const char* name, const std::optional<double>& value) {
-        if (value)
-            number(name, *value);
+    void time(const char* name, double seconds) { appendNumber(key(name), toWireTime(seconds)); }
+    void time(const char* name, const std::optional<double>& seconds) {
+        if (seconds)
+            time(name, *seconds);
     }
     template <typename T, typename WriteEntry>
     void list(const char* name, const std::optional<QList<T>>& entries, WriteEntry write) {
@@ -245,22 +249,22 @@ QByteArray SyncMessage::encode() const {
     object.string("text", text);
     object.string("originId", originId);
     object.string("originName", originName);
-    object.number("createdAt", createdAt);
+    object.time("createdAt", createdAt);
     object.string("hash", hash);
     object.list("devices", devices, [](ObjectWriter& entry, const SyncDevicePayload& device) {
         entry.string("id", device.id);
         entry.string("name", device.name);
         entry.string("key", device.key);
         entry.string("platform", device.platform);
-        entry.number("lastSeen", device.lastSeen);
+        entry.time("lastSeen", device.lastSeen);
     });
     object.list("pins", pins, [](ObjectWriter& entry, const SyncPinPayload& pin) {
         entry.string("text", pin.text);
-        entry.number("pinnedAt", pin.pinnedAt);
+        entry.time("pinnedAt", pin.pinnedAt);
     });
     object.list("unpinned", unpinned, [](ObjectWriter& entry, const SyncUnpinPayload& unpin) {
         entry.string("hash", unpin.hash);
-        entry.number("at", unpin.at);
+        entry.time("at", unpin.at);
     });
     if (proto)
         appendInt(object.key("protocol"), *proto);

@@ -15,6 +15,7 @@ TEST(SyncDevice, CleanNameRemovesControlsAndCutsBetweenCharacters) {
         {"controls", QStringLiteral("a\nb\tc\u0000d\u007f\u0085e"), QStringLiteral("abcde")},
         {"bidi overrides", QStringLiteral("evil\u202Etxt.exe\u2066x\u2069"),
          QStringLiteral("eviltxt.exex")},
+        {"line separators", QStringLiteral("Phone\u2028Desk\u2029"), QStringLiteral("PhoneDesk")},
         {"100 kept", QString(100, u'x'), QString(100, u'x')},
         {"101 cut", QString(101, u'x'), QString(100, u'x')},
         {"combining marks", e.repeated(120), e.repeated(100)},

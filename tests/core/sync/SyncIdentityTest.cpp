@@ -6,8 +6,10 @@
 #include "support/MemorySettingsStore.h"
 #include "support/TempXdg.h"
 
+#include "support/LogCapture.h"
 #include <QFile>
 #include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -92,15 +94,21 @@ TEST(SyncIdentity, ReplacesAStoredKeyThatIsNotThirtyTwoBytes) {
     const Case cases[] = {
         {"valid", good, true},
         {"not base64", QStringLiteral("%%% not a key %%%"), false},
+        {"same key spelled loosely",
+         good.left(20) + QStringLiteral(" \n") + good.mid(20).chopped(1), true},
         {"16 bytes", QString::fromLatin1(QByteArray(16, 'g').toBase64()), false},
         {"empty", QString(), false},
     };
     for (const Case& c : cases) {
         MemorySettingsStore settings;
         settings.values.insert(keyKey, c.stored);
+        LogCapture log;
         SyncIdentity identity(settings, {});
         EXPECT_EQ(identity.deviceKey().size(), 32) << c.name;
-        EXPECT_EQ(identity.deviceKeyBase64() == c.stored, c.kept) << c.name;
+        // Replacing a key the user had ends every pairing: it is said.
+        EXPECT_EQ(log.contains(QStringLiteral("pair again")), !c.kept && !c.stored.isEmpty())
+            << c.name;
+        EXPECT_EQ(identity.deviceKeyBase64() == good, c.kept) << c.name;
         EXPECT_EQ(settings.values.value(keyKey).toString(), identity.deviceKeyBase64()) << c.name;
     }
 }

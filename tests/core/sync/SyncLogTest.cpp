@@ -120,9 +120,9 @@ TEST_F(SyncLogTest, SurvivesLostFilesAndFolders) {
 }
 
 TEST_F(SyncLogTest, OneCallIsOneLineWhateverTheMessageHolds) {
-    SyncLog::write(QStringLiteral("from peer\nforged 00:00:00.000  line\r"));
+    SyncLog::write(QStringLiteral("from peer\nforged 00:00:00.000  line\r\v\f\u0085\u2028\u2029"));
     SyncLog::flush();
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("from peer forged 00:00:00.000  line ")});
+    EXPECT_EQ(messages(), QStringList{QStringLiteral("from peer forged 00:00:00.000  line      ")});
 }
 
 TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {

@@ -3,6 +3,7 @@
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 SyncMessage everyField() {
@@ -107,6 +108,34 @@ TEST(SyncMessageDecode, RoundTripsEveryTypeAndExactDoubles) {
         EXPECT_EQ(back->pins->at(0).pinnedAt, t);
         EXPECT_EQ(back->unpinned->at(0).at, t);
         EXPECT_EQ(back->devices->at(0).lastSeen, t);
+    }
+}
+
+TEST(SyncMessageEncode, SendsOnlyTimesTheReceiverAccepts) {
+    // A time out of range would make the whole snapshot unreadable on the
+    // other side; it goes out as the nearest time that is not.
+    const struct {
+        double stored, sent;
+    } cases[] = {
+        {-5.0, 0.0},
+        {1e11 + 0.001, 1e11},
+        {1e300, 1e11},
+        {std::numeric_limits<double>::infinity(), 1e11},
+        {-std::numeric_limits<double>::infinity(), 0.0},
+        {std::numeric_limits<double>::quiet_NaN(), 0.0},
+    };
+    for (const auto& c : cases) {
+        SyncMessage m = everyField();
+        m.createdAt = c.stored;
+        (*m.pins)[0].pinnedAt = c.stored;
+        (*m.unpinned)[0].at = c.stored;
+        (*m.devices)[0].lastSeen = c.stored;
+        const auto back = SyncMessage::decode(m.encode());
+        ASSERT_TRUE(back) << m.encode().constData();
+        EXPECT_EQ(back->createdAt, c.sent);
+        EXPECT_EQ(back->pins->at(0).pinnedAt, c.sent);
+        EXPECT_EQ(back->unpinned->at(0).at, c.sent);
+        EXPECT_EQ(back->devices->at(0).lastSeen, c.sent);
     }
 }
 
