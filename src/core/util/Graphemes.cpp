@@ -24,6 +24,9 @@ bool Graphemes::exceeds(QStringView text, qsizetype limit) {
     qsizetype prefix = limit + 1;
     for (;;) {
         prefix = std::min(text.size(), prefix * 2);
+        // Half a surrogate pair would count as a character of its own.
+        if (prefix < text.size() && text[prefix - 1].isHighSurrogate())
+            ++prefix;
         const qsizetype counted = count(text.first(prefix));
         if (counted > limit)
             return true;

@@ -47,6 +47,9 @@ TEST(Graphemes, ExceedsAgreesWithCountForEveryLimit) {
         repeated(QString::fromUtf16(u"\U0001F468\u200D\U0001F469\u200D\U0001F467"), 17),
         repeated(QString::fromUtf16(u"\U0001F1E9\U0001F1EA"), 9) + QStringLiteral("tail"),
         QStringLiteral("ab") + repeated(QString(QChar(0x0301)), 200),
+        // Prefixes that end between the halves of a surrogate pair.
+        QString::fromUtf16(u"x\U0001F3F3\uFE0F\u200D\U0001F308"),
+        QString::fromUtf16(u"abc\U0001F44D\U0001F3FD\U0001F3F3\uFE0F\u200D\U0001F308"),
     };
     for (const QString& text : texts) {
         const qsizetype total = Graphemes::count(text);
