@@ -1,9 +1,12 @@
 #include "PanelFixture.h"
 
+#include "ui/panel/PanelResizeGrip.h"
 #include "ui/panel/SectionHeader.h"
 
+#include <QContextMenuEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 
 using namespace Qt::StringLiterals;
@@ -367,4 +370,46 @@ TEST_F(PanelFixture, ClipTextInTooltipsIsNeverTakenForMarkup) {
     EXPECT_TRUE(shown.contains(u"&amp;amp;"_s));
     EXPECT_FALSE(shown.contains(u"<b>"_s));
     QToolTip::hideText();
+}
+
+TEST_F(PanelFixture, TheContextMenuActsOnTheClipClickedEvenWhenTheListMovesMeanwhile) {
+    fill({}, {u"first"_s, u"second"_s, u"third"_s});
+    open();
+    ClipListView* list = content().recentList();
+    // While the menu is open a copy arrives, shifting every row down by one;
+    // then "Delete" is chosen with the keyboard.
+    QTimer::singleShot(0, [this] {
+        store.record(u"arrived meanwhile"_s);
+        QWidget* menu = QApplication::activePopupWidget();
+        if (!menu)
+            return;
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const QPoint at = list->rowRect(1).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->mapToGlobal(at));
+    QApplication::sendEvent(list, &event);
+    EXPECT_EQ(texts(store.history()),
+              (QStringList{u"arrived meanwhile"_s, u"first"_s, u"third"_s}));
+}
+
+TEST_F(PanelFixture, ClosingThePanelMidResizeKeepsTheSizeAndTheNextDragStartsAfresh) {
+    fill({}, {u"one"_s});
+    open();
+    auto* grip = content().findChild<PanelResizeGrip*>();
+    ASSERT_TRUE(grip);
+    const QSize opened = panel->window()->size();
+    const QPoint from = grip->rect().center();
+    sendMouse(grip, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(grip, QEvent::MouseMove, from + QPoint(0, 30), Qt::LeftButton);
+    close(); // Escape while the button is still down: no release follows
+    EXPECT_EQ(prefs.panelCustomHeight(), opened.height() + 30);
+
+    open();
+    const QSize reopened = panel->window()->size();
+    sendMouse(grip, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(grip, QEvent::MouseMove, from + QPoint(0, 10), Qt::LeftButton);
+    sendMouse(grip, QEvent::MouseButtonRelease, from + QPoint(0, 10), Qt::NoButton);
+    EXPECT_EQ(panel->window()->height(), reopened.height() + 10);
 }

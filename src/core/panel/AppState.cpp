@@ -65,19 +65,27 @@ void AppState::setCanAutoPaste(bool value) {
     Q_EMIT changed();
 }
 
+namespace {
+// Case-insensitive in the user's language, and blind to how accented
+// letters are encoded (one precomposed character or a letter and a mark).
+QString fold(const QString& text) {
+    return QLocale().toLower(text).normalized(QString::NormalizationForm_C);
+}
+} // namespace
+
 const QString& AppState::folded(const Clip& clip) const {
     Folded& entry = m_folded[clip.id()];
     const QString& text = clip.text();
     // Clip texts are shared, so the same buffer means the same text.
     if (entry.source.constData() != text.constData() || entry.source.size() != text.size()) {
         entry.source = text;
-        entry.folded = QLocale().toLower(text);
+        entry.folded = fold(text);
     }
     return entry.folded;
 }
 
 bool AppState::matches(const Clip& clip, const QString& query) const {
-    return folded(clip).contains(QLocale().toLower(query));
+    return folded(clip).contains(fold(query));
 }
 
 void AppState::recompute() const {
@@ -93,7 +101,7 @@ void AppState::recompute() const {
         m_filteredHistory = history.mid(0, std::max(0, m_prefs.displayLimit()));
         return;
     }
-    const QString needle = QLocale().toLower(m_query);
+    const QString needle = fold(m_query);
     // Typing on narrows the last results: a text that contains the longer
     // query contains the shorter one too.
     const bool narrowing = !m_lastNeedle.isEmpty() && needle.contains(m_lastNeedle);

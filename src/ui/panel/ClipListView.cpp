@@ -1,5 +1,6 @@
 #include "ui/panel/ClipListView.h"
 
+#include "ui/PlainText.h"
 #include "ui/panel/PanelColors.h"
 
 #include <QContextMenuEvent>
@@ -8,17 +9,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolTip>
+#include <algorithm>
 #include <cmath>
 
 namespace {
 constexpr double holdSlop = 12.0; // pointer travel that cancels a hold
 constexpr int separatorHeight = 9;
-
-// Tooltips render rich text; clip text must never be taken for markup.
-QString plainTooltip(const QString& text) {
-    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
-           QStringLiteral("</p>");
-}
 } // namespace
 
 ClipListView::ClipListView(QWidget* parent) : QWidget(parent) {
@@ -242,11 +238,19 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
         menu.addAction(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"));
     pin->setEnabled(clipRow.pinButtonEnabled());
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    const QUuid clicked = clipRow.clip.id();
     QAction* chosen = menu.exec(event->globalPos());
+    // Captures keep arriving while the menu is open and may move or remove
+    // rows: act on the clip that was clicked, wherever it is now.
+    const auto now = std::ranges::find_if(
+        m_rows, [&clicked](const ClipRow& candidate) { return candidate.clip.id() == clicked; });
+    if (now == m_rows.end())
+        return;
+    const int current = static_cast<int>(now - m_rows.begin());
     if (chosen == pin && onTogglePin)
-        onTogglePin(row);
+        onTogglePin(current);
     else if (chosen == remove && onDelete)
-        onDelete(row);
+        onDelete(current);
 }
 
 bool ClipListView::event(QEvent* event) {
@@ -265,7 +269,7 @@ bool ClipListView::event(QEvent* event) {
             QToolTip::hideText();
             event->ignore();
         } else {
-            QToolTip::showText(help->globalPos(), plainTooltip(text), this, rowRect(row));
+            QToolTip::showText(help->globalPos(), PlainText::tooltip(text), this, rowRect(row));
         }
         return true;
     }

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 // X11 key codes of the main number row (1 ... 9, 0) on evdev keyboards: the
@@ -122,8 +123,10 @@ void PanelController::makePanel() {
         QMetaObject::invokeMethod(
             this, [this] { hide(); }, Qt::QueuedConnection);
     };
-    m_window->resize(static_cast<int>(m_prefs.resolvedPanelWidth()),
-                     static_cast<int>(PanelGeometry::initialHeight));
+    // Clamped before the cast: a hand-edited width can be any number.
+    const double width =
+        std::clamp(m_prefs.resolvedPanelWidth(), PanelGeometry::minWidth, PanelGeometry::maxWidth);
+    m_window->resize(static_cast<int>(width), static_cast<int>(PanelGeometry::initialHeight));
     applySizeLimits();
 }
 

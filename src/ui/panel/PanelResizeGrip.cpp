@@ -39,6 +39,7 @@ void PanelResizeGrip::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     m_pressed = true;
+    m_start = QSizeF();
     m_pressGlobal = event->globalPosition();
 }
 
@@ -58,10 +59,22 @@ void PanelResizeGrip::mouseMoveEvent(QMouseEvent* event) {
 void PanelResizeGrip::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !m_pressed)
         return;
+    finishDrag();
+}
+
+void PanelResizeGrip::hideEvent(QHideEvent* event) {
+    // A key that closes the panel mid-drag means no release ever comes; the
+    // size reached so far is kept as if the button had been let go.
+    if (m_pressed)
+        finishDrag();
+    QWidget::hideEvent(event);
+}
+
+void PanelResizeGrip::finishDrag() {
     m_pressed = false;
     if (m_start.isEmpty())
         return;
+    m_start = QSizeF();
     if (end)
         end();
-    m_start = QSizeF();
 }

@@ -25,8 +25,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void finishDrag();
     QSizeF m_start; // empty while no drag runs
     QPointF m_pressGlobal;
     bool m_pressed = false;

@@ -101,6 +101,10 @@ TEST_F(AppStateTest, SearchIgnoresCaseReachesBeyondTheDisplayLimitAndResetsSelec
     state->setQuery(u"entry"_s);
     EXPECT_EQ(state->filteredHistory().size(), 40);
 
+    // A decomposed ü (u and a combining diaeresis) finds the precomposed one.
+    state->setQuery(QString::fromUtf16(u"u\u0308ber"));
+    EXPECT_EQ(state->filteredHistory().size(), 40);
+
     state->setQuery(u"nothing like this"_s);
     EXPECT_TRUE(state->combined().isEmpty());
     state->moveSelection(1); // an empty list leaves the selection alone
