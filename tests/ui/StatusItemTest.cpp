@@ -88,8 +88,11 @@ TEST_F(StatusItemTest, MenuListsItsItemsAndNamesThePauseStateItWouldSet) {
     const QStringList running{u"Pause Tracking "_s, u"-"_s, u"Settings… Ctrl+,"_s,
                               u"Clear History "_s,  u"-"_s, u"Quit Tindrel Ctrl+Q"_s};
     EXPECT_EQ(menuTexts(), running);
+    const QList<QAction*> actions = item.menu()->actions();
     paused = true;
     EXPECT_EQ(menuTexts().front(), u"Resume Tracking "_s);
+    // The same actions, renamed: a tray host may hold on to the ones it was sent.
+    EXPECT_EQ(item.menu()->actions(), actions);
 
     int settingsOpened = 0;
     item.onOpenSettings = [&] { ++settingsOpened; };
@@ -126,4 +129,9 @@ TEST_F(StatusItemTest, ArrivalsShowTheArrowUntilTheirTimeIsUp) {
         task();
     EXPECT_EQ(item.symbolName(), u"doc.on.clipboard"_s);
     EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
+
+    // A peer's name is shown as it is, never read as markup.
+    item.notifyRemoteClip(u"<b>Office</b>"_s);
+    EXPECT_FALSE(item.trayIcon()->toolTip().contains(u"<b>"_s));
+    EXPECT_TRUE(item.trayIcon()->toolTip().contains(u"&lt;b&gt;Office&lt;/b&gt;"_s));
 }

@@ -1,6 +1,7 @@
 #include "ui/status/StatusItem.h"
 
 #include "core/prefs/Preferences.h"
+#include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
 #include <QCursor>
@@ -30,20 +31,17 @@ void StatusItem::rebuild() {
     if (m_tray)
         return;
     m_tray = new QSystemTrayIcon(this);
-    if (!m_menu) {
-        m_menu = new QMenu;
-        // Built afresh each time it opens, so the pause item says what it does now.
-        connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::fillMenu);
-        fillMenu();
-    }
+    if (!m_menu)
+        buildMenu();
     m_tray->setContextMenu(m_menu);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 switch (reason) {
                 case QSystemTrayIcon::Trigger: {
                     // Ctrl-click opens the menu and Alt-click pauses, as
-                    // the right and middle buttons do.
-                    const Qt::KeyboardModifiers held = QGuiApplication::keyboardModifiers();
+                    // the right and middle buttons do. Asked of the display:
+                    // a tray that reports clicks over D-Bus sends no key state.
+                    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
                     if (held & Qt::ControlModifier)
                         m_menu->popup(QCursor::pos());
                     else if ((held & Qt::AltModifier) && onTogglePause)
@@ -64,10 +62,9 @@ void StatusItem::rebuild() {
     m_tray->show();
 }
 
-void StatusItem::fillMenu() {
-    m_menu->clear();
-    const bool paused = isPaused && isPaused();
-    m_menu->addAction(paused ? u"Resume Tracking"_s : u"Pause Tracking"_s, this, [this] {
+void StatusItem::buildMenu() {
+    m_menu = new QMenu;
+    m_pause = m_menu->addAction(QString(), this, [this] {
         if (onTogglePause)
             onTogglePause();
     });
@@ -87,6 +84,15 @@ void StatusItem::fillMenu() {
             onQuit();
     });
     quit->setShortcut(QKeySequence(u"Ctrl+Q"_s));
+    // The actions stay put (a tray host may show a copy of the menu it was
+    // sent); only the pause item's text follows the state.
+    connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updatePauseText);
+    updatePauseText();
+}
+
+void StatusItem::updatePauseText() {
+    if (m_pause)
+        m_pause->setText(isPaused && isPaused() ? u"Resume Tracking"_s : u"Pause Tracking"_s);
 }
 
 QString StatusItem::toolTip() const {
@@ -105,6 +111,7 @@ void StatusItem::show(const QString& symbol, bool dimmed) {
 }
 
 void StatusItem::update() {
+    updatePauseText();
     if (!m_tray)
         return;
     const bool paused = isPaused && isPaused();
@@ -117,7 +124,7 @@ void StatusItem::update() {
 void StatusItem::notifyRemoteClip(const QString& deviceName) {
     if (!m_tray)
         return;
-    m_tray->setToolTip(u"Tindrel — clip received from "_s + deviceName);
+    m_tray->setToolTip(PlainText::tooltip(u"Tindrel — clip received from "_s + deviceName));
     show(u"arrow.down.circle.fill"_s, false);
     // Each arrival restores the normal look when its time is up; the last
     // one to finish leaves the icon as the state says.

@@ -8,6 +8,7 @@
 #include <optional>
 
 class Preferences;
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -52,12 +53,14 @@ public:
     QString toolTip() const;
 
 private:
-    void fillMenu();
+    void buildMenu();
+    void updatePauseText();
     void show(const QString& symbol, bool dimmed);
 
     Preferences& m_prefs;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
+    QAction* m_pause = nullptr;
     QString m_symbol;
     bool m_dimmed = false;
 };
