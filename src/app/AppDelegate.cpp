@@ -68,6 +68,14 @@ void AppDelegate::launch() {
         else
             pointer.stop();
     };
+    // Sent on our own connection; Qt's show() has already waited for the
+    // server to take the map, so the window manager knows the window by now.
+    services.activateWindow = [&workspace](quintptr window) {
+        FrontmostApp panel;
+        panel.window = window;
+        panel.isOwnProcess = true;
+        workspace.activate(panel);
+    };
     m_panel = std::make_unique<PanelController>(*m_state, *m_prefs, services);
 
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);

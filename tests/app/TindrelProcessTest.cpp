@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -285,6 +286,39 @@ TEST_F(TindrelProcess, AClickOutsideClosesThePanelAlsoWhereItTakesNoFocusAndOneI
     ASSERT_TRUE(pointerOverBackground());
     ASSERT_TRUE(xdotool({u"click"_s, u"1"_s}));
     EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+}
+
+TEST_F(TindrelProcess, TheShortcutAsksTheWindowManagerToActivateThePanelForTheUser) {
+    // Requests to the window manager go to the root window, where anyone
+    // listening for its children's changes hears them too.
+    struct Request {
+        xcb_window_t window;
+        quint32 source;
+    };
+    QList<Request> requests;
+    const quint32 mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x.get(), x.root(), XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t activeWindow = x.atom("_NET_ACTIVE_WINDOW");
+    QObject context;
+    x.addEventHandler(&context, [&](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return;
+        const auto& message = reinterpret_cast<const xcb_client_message_event_t&>(event);
+        if (message.type == activeWindow)
+            requests.append({message.window, message.data.data32[0]});
+    });
+    x.watchEvents();
+    start();
+
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+    ASSERT_TRUE(waitUntil([this] { return panelIsActive(); }));
+    // Source 2, a request on the user's behalf: window managers that prevent
+    // focus stealing grant it whatever time Qt last heard of.
+    EXPECT_TRUE(waitUntil([&] {
+        return std::ranges::any_of(requests, [&](const Request& r) {
+            return r.window == panel().window && r.source == 2;
+        });
+    }));
 }
 
 TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnderACompositor) {

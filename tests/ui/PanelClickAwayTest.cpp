@@ -14,17 +14,19 @@ void qtDelivers(QWidget& window, quint64 time) {
 }
 } // namespace
 
-TEST_F(PanelFixture, WatchesPressesOnlyWhileOpen) {
+TEST_F(PanelFixture, WatchesPressesOnlyWhileOpenAndAsksForTheKeyboardOnEveryShowing) {
     fill({}, {u"one"_s});
     EXPECT_FALSE(pointer.watching);
     open();
     EXPECT_TRUE(pointer.watching);
+    EXPECT_EQ(activated, QList<quintptr>{panel->window()->winId()});
     key(Qt::Key_Escape);
     EXPECT_FALSE(pointer.watching);
     QCoreApplication::processEvents();
 
     open();
     EXPECT_TRUE(pointer.watching);
+    EXPECT_EQ(activated.size(), 2);
     close();
     EXPECT_FALSE(pointer.watching);
 

@@ -53,6 +53,7 @@ protected:
             else
                 pointer.stop();
         };
+        services.activateWindow = [this](quintptr window) { activated.append(window); };
         panel = std::make_unique<PanelController>(*state, prefs, services);
         pointer.onPress = [this](const PointerWatcher::Press& press) {
             panel->pointerPressed(press);
@@ -123,4 +124,5 @@ protected:
     QStringList written;
     std::vector<std::optional<FrontmostApp>> pastedInto;
     std::vector<std::function<void()>> pending;
+    QList<quintptr> activated; // windows the window manager was asked to activate
 };

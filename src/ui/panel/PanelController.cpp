@@ -154,6 +154,8 @@ void PanelController::show(std::optional<QRect> anchor) {
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+    if (m_services.activateWindow)
+        m_services.activateWindow(m_window->winId());
     removeMonitors();
     installMonitors();
 }

@@ -50,6 +50,11 @@ public:
         // anywhere on the screen, which come back through pointerPressed();
         // on only while the panel is open.
         std::function<void(bool watch)> watchPointer;
+        // Asks the window manager to activate the shown panel on the user's
+        // behalf. Qt's own request carries the time of the last event Qt saw;
+        // the global shortcut does not come through Qt, so focus-stealing
+        // prevention may find that time too old and refuse.
+        std::function<void(quintptr window)> activateWindow;
         // Runs `task` after `seconds` on the main thread.
         std::function<void(double seconds, std::function<void()> task)> after;
     };
