@@ -9,6 +9,7 @@
 #include "core/util/Log.h"
 #include "core/util/SystemClock.h"
 #include "platform/Pasteboard.h"
+#include "platform/PointerWatcher.h"
 #include "platform/Workspace.h"
 #include "platform/x11/X11Compositing.h"
 #include "platform/x11/X11Desktop.h"
@@ -60,6 +61,21 @@ void AppDelegate::launch() {
     };
     services.compositing = [] { return X11Compositing::isActive(); };
     services.prepareWindow = [](quintptr window) { X11WindowHints::keepOutOfTaskbar(window); };
+    PointerWatcher& pointer = m_desktop->pointer();
+    services.watchPointer = [&pointer](bool watch) {
+        if (watch)
+            pointer.start();
+        else
+            pointer.stop();
+    };
+    // Sent on our own connection; Qt's show() has already waited for the
+    // server to take the map, so the window manager knows the window by now.
+    services.activateWindow = [&workspace](quintptr window) {
+        FrontmostApp panel;
+        panel.window = window;
+        panel.isOwnProcess = true;
+        workspace.activate(panel);
+    };
     m_panel = std::make_unique<PanelController>(*m_state, *m_prefs, services);
 
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
@@ -71,6 +87,10 @@ void AppDelegate::launch() {
     m_monitor->onCopy = [self](const QString& text, const std::optional<QString>& source) {
         if (self)
             self->m_store->record(text, source);
+    };
+    pointer.onPress = [self](const PointerWatcher::Press& press) {
+        if (self)
+            self->m_panel->pointerPressed(press);
     };
     m_panel->willWriteToPasteboard = [self, &pasteboard] {
         if (self)

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -130,6 +131,20 @@ protected:
         });
     }
 
+    // Whether the panel has the keyboard: it is the active window.
+    bool panelIsActive() {
+        const auto active = x.property(x.root(), x.atom("_NET_ACTIVE_WINDOW"));
+        const xcb_window_t shown = panel().window;
+        return shown != XCB_NONE && active && active->value.size() >= 4 &&
+               *reinterpret_cast<const quint32*>(active->value.constData()) == shown;
+    }
+    // Whether the pointer is over the bare desktop background, no window.
+    bool pointerOverBackground() {
+        XcbPtr<xcb_query_pointer_reply_t> pointer(
+            xcb_query_pointer_reply(x.get(), xcb_query_pointer(x.get(), x.root()), nullptr));
+        return pointer && pointer->child == XCB_NONE;
+    }
+
     bool storeHolds(const QString& text) {
         QFile file(xdg.path(u"data/Tindrel/store.json"_s));
         return file.open(QIODevice::ReadOnly) && file.readAll().contains(text.toUtf8());
@@ -233,15 +248,77 @@ TEST_F(TindrelProcess, AClickInAnotherWindowClosesThePanel) {
     start();
     ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
     ASSERT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
-    // Wait until the panel has the keyboard: only losing it closes the panel.
-    ASSERT_TRUE(waitUntil([this] {
-        const auto active = x.property(x.root(), x.atom("_NET_ACTIVE_WINDOW"));
-        return active && active->value.size() >= 4 &&
-               *reinterpret_cast<const quint32*>(active->value.constData()) == panel().window;
-    }));
+    // Wait until the panel has the keyboard, so that losing it is what happens.
+    ASSERT_TRUE(waitUntil([this] { return panelIsActive(); }));
     ASSERT_TRUE(xdotool({u"mousemove"_s, u"--window"_s, QString::number(other->window()), u"20"_s,
                          u"20"_s, u"click"_s, u"1"_s}));
     EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+}
+
+TEST_F(TindrelProcess, AClickOutsideClosesThePanelAlsoWhereItTakesNoFocusAndOneInsideDoesNot) {
+    // A dock: clicking it leaves the keyboard where it was, with the panel.
+    auto dock = TestClient::helper({u"window"_s, u"--no-focus"_s});
+    ASSERT_TRUE(dock->isReady());
+    start();
+    const auto open = [this] {
+        EXPECT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+        return waitUntil([this] { return panelIsActive(); });
+    };
+    ASSERT_TRUE(open());
+
+    // Into the search field: the panel stays.
+    const QRect frame = panel().geometry;
+    ASSERT_TRUE(xdotool({u"mousemove"_s, QString::number(frame.center().x()),
+                         QString::number(frame.top() + 20), u"click"_s, u"1"_s}));
+    X11TestEnv::settle(500);
+    EXPECT_NE(panel().window, XCB_NONE);
+
+    ASSERT_TRUE(xdotool({u"mousemove"_s, u"--window"_s, QString::number(dock->window()), u"20"_s,
+                         u"20"_s, u"click"_s, u"1"_s}));
+    EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+
+    // The bare desktop background (the tray sits at the top right, the dock
+    // in the middle). Right after a close the shortcut is not taken as a
+    // reopening.
+    X11TestEnv::settle(400);
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(xdotool({u"mousemove"_s, u"40"_s, u"760"_s}));
+    ASSERT_TRUE(pointerOverBackground());
+    ASSERT_TRUE(xdotool({u"click"_s, u"1"_s}));
+    EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
+}
+
+TEST_F(TindrelProcess, TheShortcutAsksTheWindowManagerToActivateThePanelForTheUser) {
+    // Requests to the window manager go to the root window, where anyone
+    // listening for its children's changes hears them too.
+    struct Request {
+        xcb_window_t window;
+        quint32 source;
+    };
+    QList<Request> requests;
+    const quint32 mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x.get(), x.root(), XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t activeWindow = x.atom("_NET_ACTIVE_WINDOW");
+    QObject context;
+    x.addEventHandler(&context, [&](const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return;
+        const auto& message = reinterpret_cast<const xcb_client_message_event_t&>(event);
+        if (message.type == activeWindow)
+            requests.append({message.window, message.data.data32[0]});
+    });
+    x.watchEvents();
+    start();
+
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+    ASSERT_TRUE(waitUntil([this] { return panelIsActive(); }));
+    // Source 2, a request on the user's behalf: window managers that prevent
+    // focus stealing grant it whatever time Qt last heard of.
+    EXPECT_TRUE(waitUntil([&] {
+        return std::ranges::any_of(requests, [&](const Request& r) {
+            return r.window == panel().window && r.source == 2;
+        });
+    }));
 }
 
 TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnderACompositor) {

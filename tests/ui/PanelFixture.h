@@ -4,6 +4,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakePointerWatcher.h"
 #include "support/FillStore.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
@@ -46,7 +47,17 @@ protected:
         services.after = [this](double, std::function<void()> task) {
             pending.push_back(std::move(task));
         };
+        services.watchPointer = [this](bool watch) {
+            if (watch)
+                pointer.start();
+            else
+                pointer.stop();
+        };
+        services.activateWindow = [this](quintptr window) { activated.append(window); };
         panel = std::make_unique<PanelController>(*state, prefs, services);
+        pointer.onPress = [this](const PointerWatcher::Press& press) {
+            panel->pointerPressed(press);
+        };
     }
 
     void fill(const QStringList& pins, const QStringList& history) {
@@ -101,6 +112,7 @@ protected:
     MemorySettingsStore settings;
     Preferences prefs{settings};
     FakeClock clock;
+    FakePointerWatcher pointer;
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
     std::unique_ptr<AppState> state;
@@ -112,4 +124,5 @@ protected:
     QStringList written;
     std::vector<std::optional<FrontmostApp>> pastedInto;
     std::vector<std::function<void()>> pending;
+    QList<quintptr> activated; // windows the window manager was asked to activate
 };

@@ -3,6 +3,7 @@
 #include "platform/x11/X11HotKeyService.h"
 #include "platform/x11/X11KeySynth.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "platform/x11/X11PointerWatcher.h"
 #include "platform/x11/X11Workspace.h"
 #include "platform/x11/XcbConnection.h"
 #include "platform/x11/XcbKeyboard.h"
@@ -23,6 +24,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(bool withPasteboard) {
     desktop->m_keySynth = std::make_unique<X11KeySynth>(conn, *desktop->m_keyboard);
     desktop->m_workspace = std::make_unique<X11Workspace>(conn, desktop->m_keySynth->isAvailable());
     desktop->m_hotKeys = std::make_unique<X11HotKeyService>(conn, *desktop->m_keyboard);
+    desktop->m_pointer = std::make_unique<X11PointerWatcher>(conn);
     if (withPasteboard) {
         // QClipboard must be Qt's X11 one, or the change count means nothing.
         if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
@@ -47,4 +49,7 @@ KeySynth& X11Desktop::keySynth() const {
 }
 HotKeyService& X11Desktop::hotKeys() const {
     return *m_hotKeys;
+}
+PointerWatcher& X11Desktop::pointer() const {
+    return *m_pointer;
 }

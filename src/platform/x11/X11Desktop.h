@@ -5,12 +5,14 @@
 class HotKeyService;
 class KeySynth;
 class Pasteboard;
+class PointerWatcher;
 class Workspace;
 class XcbConnection;
 class XcbKeyboard;
 class X11HotKeyService;
 class X11KeySynth;
 class X11Pasteboard;
+class X11PointerWatcher;
 class X11Workspace;
 
 // The X11 implementations of the desktop interfaces, sharing one connection
@@ -29,6 +31,7 @@ public:
     Workspace& workspace() const;
     KeySynth& keySynth() const;
     HotKeyService& hotKeys() const;
+    PointerWatcher& pointer() const;
 
 private:
     X11Desktop();
@@ -39,5 +42,6 @@ private:
     std::unique_ptr<X11KeySynth> m_keySynth;
     std::unique_ptr<X11Workspace> m_workspace;
     std::unique_ptr<X11HotKeyService> m_hotKeys;
+    std::unique_ptr<X11PointerWatcher> m_pointer;
     std::unique_ptr<X11Pasteboard> m_pasteboard;
 };

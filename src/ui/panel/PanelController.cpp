@@ -156,6 +156,8 @@ void PanelController::show(std::optional<QRect> anchor) {
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+    if (m_services.activateWindow)
+        m_services.activateWindow(m_window->winId());
     removeMonitors();
     installMonitors();
 }
@@ -216,6 +218,9 @@ void PanelController::applyDragResize(QSizeF start, QSizeF translation) {
 
 void PanelController::installMonitors() {
     qApp->installEventFilter(this);
+    m_ownPressTime = 0;
+    if (m_services.watchPointer)
+        m_services.watchPointer(true);
     m_monitoring = true;
 }
 
@@ -223,10 +228,51 @@ void PanelController::removeMonitors() {
     if (!m_monitoring)
         return;
     qApp->removeEventFilter(this);
+    if (m_services.watchPointer)
+        m_services.watchPointer(false);
     m_monitoring = false;
 }
 
+void PanelController::pointerPressed(const PointerWatcher::Press& press) {
+    if (!isVisible()) {
+        removeMonitors(); // closed without hide(); nothing to watch for
+        return;
+    }
+    if (isOwnPress(press))
+        return;
+    // As on a loss of focus, close right after the event, not inside it; a
+    // close meant for this showing must not reach the next one.
+    QMetaObject::invokeMethod(
+        this,
+        [this, showing = m_showing] {
+            if (m_showing == showing)
+                hide();
+        },
+        Qt::QueuedConnection);
+}
+
+bool PanelController::isOwnPress(const PointerWatcher::Press& press) const {
+    // Qt may hand the same press to our window before or after the watcher
+    // reports it. After: the press lands on a window of ours that shows now.
+    // Before: the time stamps match (the window may be gone by now, as a
+    // menu closed by a click outside it).
+    if (press.time != 0 && press.time == m_ownPressTime)
+        return true;
+    // An open menu of ours takes any click, and a click outside only closes
+    // the menu.
+    if (QApplication::activePopupWidget())
+        return true;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::ranges::any_of(windows, [&press](const QWidget* window) {
+        return window->isVisible() && window->frameGeometry().contains(press.position);
+    });
+}
+
 bool PanelController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+        m_ownPressTime = static_cast<QInputEvent*>(event)->timestamp();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || !m_window)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);

@@ -2,6 +2,7 @@
 
 #include "core/util/Instant.h"
 #include "platform/FrontmostApp.h"
+#include "platform/PointerWatcher.h"
 
 #include <QObject>
 #include <QPointer>
@@ -45,6 +46,15 @@ public:
         // Marks the native panel window before each showing (keeps it out
         // of the taskbar).
         std::function<void(quintptr window)> prepareWindow;
+        // Starts (true) or stops (false) the reports of mouse presses
+        // anywhere on the screen, which come back through pointerPressed();
+        // on only while the panel is open.
+        std::function<void(bool watch)> watchPointer;
+        // Asks the window manager to activate the shown panel on the user's
+        // behalf. Qt's own request carries the time of the last event Qt saw;
+        // the global shortcut does not come through Qt, so focus-stealing
+        // prevention may find that time too old and refuse.
+        std::function<void(quintptr window)> activateWindow;
         // Runs `task` after `seconds` on the main thread.
         std::function<void(double seconds, std::function<void()> task)> after;
     };
@@ -67,6 +77,9 @@ public:
     ContentView* content() const { return m_content; }
     // The in-panel keys; true when the key was used up.
     bool handleKey(const QKeyEvent& event);
+    // A mouse press somewhere on the screen while watching: one outside our
+    // own windows closes the panel.
+    void pointerPressed(const PointerWatcher::Press& press);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,6 +96,7 @@ private:
     void setFrame(const QRectF& frame);
     void installMonitors();
     void removeMonitors();
+    bool isOwnPress(const PointerWatcher::Press& press) const;
 
     AppState& m_state;
     Preferences& m_prefs;
@@ -92,6 +106,7 @@ private:
     std::optional<FrontmostApp> m_previousApp;
     Instant m_lastHide = Instant::distantPast();
     bool m_monitoring = false;
-    quint64 m_showing = 0; // counts the showings
+    quint64 m_showing = 0;      // counts the showings
+    quint64 m_ownPressTime = 0; // of the last press Qt gave one of our windows
     bool m_growPending = false;
 };

@@ -6,9 +6,10 @@
 //   editor <file> [--class NAME]
 //       a text editor window that saves its text to <file> on every change,
 //       prints "ready <window id>" once it is shown.
-//   window [--class NAME] [--colour NAME]
+//   window [--class NAME] [--colour NAME] [--no-focus]
 //       a plain window, prints "ready <window id>". --colour: filled with
 //       that colour and maximised, a backdrop for looking through windows.
+//       --no-focus: never takes the keyboard, even when clicked (a dock).
 //   keylog <file> [--class NAME]
 //       a window that appends each non-modifier key press, as Qt names the
 //       combination ("Ctrl+Shift+V"), as one line to <file>.
@@ -93,7 +94,8 @@ private:
 void announce(QWidget& window) {
     window.resize(400, 300);
     window.show();
-    window.activateWindow();
+    if (!(window.windowFlags() & Qt::WindowDoesNotAcceptFocus))
+        window.activateWindow();
     QTimer::singleShot(0, &window, [&window] {
         say("ready " + QByteArray::number(static_cast<qulonglong>(window.winId())));
     });
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
     }
     if (role == QLatin1String("window")) {
         QWidget window;
+        if (args.contains(QLatin1String("--no-focus")))
+            window.setWindowFlag(Qt::WindowDoesNotAcceptFocus);
         if (const QString colour = option(args, QStringLiteral("--colour")); !colour.isEmpty()) {
             QPalette palette = window.palette();
             palette.setColor(QPalette::Window, QColor::fromString(colour));
