@@ -186,6 +186,13 @@ TEST_F(ClipboardMonitorTest, PollsAtTheIntervalAndFollowsItsChanges) {
         monitor.start(broken);
         EXPECT_EQ(monitor.pollPeriod(), 100ms);
     }
+    // One beyond their range is lowered to the largest, also where its
+    // milliseconds would not fit the timer's int.
+    for (double huge : {2.5, 1e7, 1e300, std::numeric_limits<double>::infinity()}) {
+        SCOPED_TRACE(huge);
+        monitor.start(huge);
+        EXPECT_EQ(monitor.pollPeriod(), 2000ms);
+    }
 }
 
 TEST_F(ClipboardMonitorTest, TheTimerPolls) {
