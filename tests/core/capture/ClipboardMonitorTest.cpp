@@ -107,6 +107,8 @@ TEST_F(ClipboardMonitorTest, AppliesTheTypeAndApplicationFilters) {
         caseBoard.copy(text, c.types);
         caseMonitor.poll();
         EXPECT_EQ(got, c.expected);
+        // A filtered copy's text is never even read: it may be a password.
+        EXPECT_EQ(caseBoard.textReads, c.expected ? 1 : 0);
     }
 }
 
@@ -140,6 +142,8 @@ TEST_F(ClipboardMonitorTest, APausedCopyIsConsumedForGood) {
     monitor.setPaused(true);
     board.copy(u"while paused"_s);
     monitor.poll();
+    // Nothing about a paused copy is looked at, its text least of all.
+    EXPECT_EQ(board.typeReads + board.textReads + workspace.frontQueries, 0);
     monitor.setPaused(false);
     monitor.poll();
     EXPECT_TRUE(captures.isEmpty());
