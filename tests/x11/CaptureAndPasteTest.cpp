@@ -108,6 +108,7 @@ TEST_F(CaptureAndPasteTest, IgnoresCopiesMarkedByAPasswordManager) {
         ASSERT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
         monitor->poll();
         EXPECT_EQ(captures.size(), c.captured ? 1 : 0);
+        ASSERT_TRUE(X11TestEnv::endOwner(owner, *desktop->pasteboard()));
     }
 }
 

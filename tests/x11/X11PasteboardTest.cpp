@@ -149,6 +149,7 @@ TEST(X11PasteboardText, OnlyARefusalMovesOnToTheNextTarget) {
             EXPECT_FALSE(asked.contains("STRING"));
             EXPECT_FALSE(asked.contains("text/plain;charset=utf-8"));
         }
+        ASSERT_TRUE(X11TestEnv::endOwner(owner, board));
     }
 }
 
@@ -176,6 +177,7 @@ TEST(XcbSelectionReader, StopsAtTheSizeBoundInBothTransferModes) {
         } else {
             EXPECT_EQ(data.error(), XcbSelectionReader::Failure::TooLarge);
         }
+        ASSERT_TRUE(X11TestEnv::endOwner(xclip, board));
     }
 }
 
