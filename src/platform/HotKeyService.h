@@ -10,8 +10,8 @@ public:
     virtual ~HotKeyService() = default;
 
     // Grabs the key under the caller's id; returns 0 on success, else the
-    // platform's error status (X error 10, BadAccess, when another client
-    // holds the same combination).
+    // platform's error status (X error 10, BadAccess, when another client or
+    // another of our own ids holds the same combination).
     virtual int registerHotKey(quint32 id, quint32 keyCode, quint32 modifiers) = 0;
     virtual void unregisterHotKey(quint32 id) = 0;
 

@@ -7,14 +7,16 @@
 #include <utility>
 
 // Key grabs in memory. Combos in `taken` are held by "another program" and
-// refused with BadAccess; press() plays the desktop delivering a key press.
+// refused with BadAccess, as is a combo another id holds already; press()
+// plays the desktop delivering a key press.
 class FakeHotKeyService final : public HotKeyService {
 public:
     using Combo = std::pair<quint32, quint32>; // keysym, modifiers
 
     int registerHotKey(quint32 id, quint32 keyCode, quint32 modifiers) override {
         attempts.append(id);
-        if (taken.contains({keyCode, modifiers}))
+        grabs.remove(id);
+        if (taken.contains({keyCode, modifiers}) || grabs.values().contains({keyCode, modifiers}))
             return 10;
         grabs.insert(id, {keyCode, modifiers});
         return 0;

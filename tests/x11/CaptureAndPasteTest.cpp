@@ -3,6 +3,7 @@
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
 #include "core/prefs/Preferences.h"
+#include "core/shortcuts/HotKeyManager.h"
 #include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
@@ -11,6 +12,7 @@
 #include "support/QtPrinters.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -106,6 +108,7 @@ TEST_F(CaptureAndPasteTest, IgnoresCopiesMarkedByAPasswordManager) {
         ASSERT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
         monitor->poll();
         EXPECT_EQ(captures.size(), c.captured ? 1 : 0);
+        ASSERT_TRUE(X11TestEnv::endOwner(owner, *desktop->pasteboard()));
     }
 }
 
@@ -145,6 +148,32 @@ TEST_F(CaptureAndPasteTest, WaitsForTheShortcutKeysToBeReleased) {
         << contents(saved).toStdString();
     EXPECT_TRUE(waitUntil([&] { return !release->isRunning(); }));
     EXPECT_FALSE(desktop->keySynth().modifiersHeld());
+}
+
+TEST_F(CaptureAndPasteTest, PastesAPinWhileTheDigitOfItsShortcutIsStillDown) {
+    ASSERT_TRUE(desktop);
+    const QString saved = dir.filePath(u"editor"_s);
+    auto editor = window({u"editor"_s, saved});
+    prefs.setPinnedModifier(PinnedShortcutModifier::controlOption);
+    HotKeyManager hotKeys(desktop->hotKeys());
+    bool fired = false;
+    hotKeys.onAction = [&](HotKeyManager::Action action) {
+        if (action != HotKeyManager::Action::pastePinned(0))
+            return;
+        fired = true;
+        paster->pastePinned(u"the first pin"_s);
+    };
+    hotKeys.reload(prefs);
+
+    // The user lets go of Alt+Super first. The digit still held keeps the
+    // keyboard grabbed by its shortcut: the paste chord must get through.
+    const auto releaseDigit = qScopeGuard([] { run(u"xdotool"_s, {u"keyup"_s, u"1"_s}); });
+    ASSERT_TRUE(run(u"xdotool"_s, {u"keydown"_s, u"alt+super+1"_s}));
+    ASSERT_TRUE(run(u"xdotool"_s, {u"keyup"_s, u"alt+super"_s}));
+    EXPECT_TRUE(waitUntil([&] { return fired; }));
+    EXPECT_TRUE(waitUntil([&] { return contents(saved) == "the first pin"; }))
+        << contents(saved).toStdString();
+    EXPECT_TRUE(captures.isEmpty());
 }
 
 TEST_F(CaptureAndPasteTest, PastesIntoXtermThroughThePrimarySelection) {

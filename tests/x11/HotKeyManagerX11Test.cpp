@@ -78,3 +78,42 @@ TEST_F(HotKeyManagerX11Test, ACombinationHeldByAnotherClientIsAConflict) {
     // The refusal leaves the other shortcuts working.
     EXPECT_TRUE(press(u"ctrl+alt+v"_s, Action::openPanel()));
 }
+
+TEST_F(HotKeyManagerX11Test, AShortcutGivenTwiceIsRegisteredOnce) {
+    ASSERT_TRUE(desktop);
+    const KeyCombo firstPin{KeyCombo::numberRow[0], KeyCombo::Option | KeyCombo::Control};
+    struct Case {
+        const char* name;
+        std::function<void(Preferences&)> tweak;
+        KeyCombo doubled;
+        QString keys;
+    };
+    const Case cases[] = {
+        {"pause as open panel",
+         [](Preferences& p) { p.setTogglePauseHotKey(KeyCombo::defaultOpenPanel()); },
+         KeyCombo::defaultOpenPanel(), u"ctrl+alt+v"_s},
+        {"open panel as a pin",
+         [&](Preferences& p) {
+             p.setOpenPanelHotKey(firstPin);
+             p.setPinnedModifier(PinnedShortcutModifier::controlOption);
+             p.setPinLimit(2);
+         },
+         firstPin, u"alt+super+1"_s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemorySettingsStore store;
+        Preferences casePrefs(store);
+        c.tweak(casePrefs);
+        LogCapture log;
+        manager->reload(casePrefs);
+        EXPECT_EQ(log.lines, QStringList{u"Tindrel: could not register "_s +
+                                         c.doubled.displayString() + u" (X error 10)"_s});
+        // The one registered first keeps the key, also after a reload.
+        manager->reload(casePrefs);
+        actions.clear();
+        EXPECT_TRUE(press(c.keys, Action::openPanel()));
+        X11TestEnv::settle();
+        EXPECT_EQ(actions, QList<Action>{Action::openPanel()});
+    }
+}

@@ -4,6 +4,7 @@
 #include "platform/x11/X11Desktop.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
@@ -105,6 +106,39 @@ TEST_F(X11HotKeyServiceTest, AComboHeldByAnotherClientIsAConflict) {
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 0);
 }
 
+TEST_F(X11HotKeyServiceTest, AComboWeAlreadyHoldIsRefused) {
+    ASSERT_TRUE(desktop);
+    struct Case {
+        const char* name;
+        quint32 keysym;
+        quint32 modifiers;
+        int status;
+    };
+    const Case cases[] = {
+        {"the same combination", XKB_KEY_n, kCtrl | kAlt, 10},
+        {"another keysym of the same key", XKB_KEY_N, kCtrl | kAlt, 10},
+        {"the same key with other modifiers", XKB_KEY_n, kCtrl | kShift, 0},
+    };
+    ASSERT_EQ(hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 0);
+    quint32 id = 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(hotKeys().registerHotKey(id, c.keysym, c.modifiers), c.status);
+        // Dropping it must not take the grab the first registration relies on.
+        hotKeys().unregisterHotKey(id);
+        ++id;
+    }
+    // Registering an id again replaces it; it does not clash with itself.
+    EXPECT_EQ(hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 0);
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+n")}));
+    EXPECT_TRUE(pressed(1));
+    auto other = X11Desktop::open(false);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 10) << "still ours";
+    X11TestEnv::settle();
+    EXPECT_EQ(presses, QList<quint32>{1});
+}
+
 TEST_F(X11HotKeyServiceTest, GrabsAgainWhenTheKeyMappingChanges) {
     ASSERT_TRUE(desktop);
     auto other = X11Desktop::open(false);
@@ -119,6 +153,30 @@ TEST_F(X11HotKeyServiceTest, GrabsAgainWhenTheKeyMappingChanges) {
         [&] { return other->hotKeys().registerHotKey(1, XKB_KEY_F20, kCtrl | kAlt) == 10; }));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+F20")}));
     EXPECT_TRUE(pressed(5));
+}
+
+TEST_F(X11HotKeyServiceTest, TwoKeysymsThatLandOnOneKeyKeepOneGrab) {
+    ASSERT_TRUE(desktop);
+    QList<std::pair<quint32, int>> lost;
+    hotKeys().onLost = [&](quint32 id, int status) { lost.append({id, status}); };
+    const auto forget = qScopeGuard([this] { hotKeys().onLost = nullptr; });
+    // On no key yet: both are kept.
+    ASSERT_EQ(hotKeys().registerHotKey(7, XKB_KEY_F21, kCtrl | kAlt), 0);
+    ASSERT_EQ(hotKeys().registerHotKey(8, XKB_KEY_F22, kCtrl | kAlt), 0);
+    ASSERT_TRUE(run(QStringLiteral("xmodmap"),
+                    {QStringLiteral("-e"),
+                     QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" = F21 F22")}));
+    ASSERT_TRUE(waitUntil([&] { return !lost.isEmpty(); }));
+    ASSERT_EQ(lost.size(), 1);
+    EXPECT_EQ(lost.first().second, 10);
+    const quint32 kept = lost.first().first == 7 ? 8 : 7;
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+F21")}));
+    EXPECT_TRUE(pressed(kept));
+    // Dropping the one lost takes nothing from the one kept.
+    hotKeys().unregisterHotKey(lost.first().first);
+    auto other = X11Desktop::open(false);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_F21, kCtrl | kAlt), 10);
 }
 
 TEST_F(X11HotKeyServiceTest, AnUnregisteredKeyIsReleased) {

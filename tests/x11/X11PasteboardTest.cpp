@@ -107,6 +107,52 @@ TEST_F(X11PasteboardTest, TextOverTheBoundIsNotTakenIn) {
     EXPECT_EQ(board.text(), std::nullopt);
 }
 
+// An owner that refuses one text target is asked for the next; one that
+// stalls or sends too much is not asked again, least of all for STRING.
+TEST(X11PasteboardText, OnlyARefusalMovesOnToTheNextTarget) {
+    const qsizetype bound = 64 * 1024;
+    X11Pasteboard board(
+        std::make_unique<XcbSelectionReader>(XcbSelectionReader::Limits{bound, 300ms, 600ms}));
+    struct Case {
+        const char* name;
+        QString text;
+        QStringList options;
+        std::optional<QString> expected;
+    };
+    const QString words = QStringLiteral("plain words");
+    const Case cases[] = {
+        {"refuses UTF8_STRING",
+         words,
+         {QStringLiteral("--refuse"), QStringLiteral("UTF8_STRING")},
+         words},
+        {"stalls on UTF8_STRING",
+         words,
+         {QStringLiteral("--stall"), QStringLiteral("UTF8_STRING")},
+         std::nullopt},
+        {"too large", QString(bound + 1, u'z'), {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryFile log;
+        ASSERT_TRUE(log.open());
+        const qint64 before = board.changeCount();
+        auto owner = TestClient::helper(
+            QStringList{QStringLiteral("offer"), c.text, QStringLiteral("--log"), log.fileName()} +
+            c.options);
+        ASSERT_TRUE(owner->isReady());
+        ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+        EXPECT_EQ(board.text(), c.expected);
+        X11TestEnv::settle();
+        const QList<QByteArray> asked = log.readAll().split('\n');
+        EXPECT_TRUE(asked.contains("UTF8_STRING")) << log.fileName().toStdString();
+        if (!c.expected) {
+            EXPECT_FALSE(asked.contains("STRING"));
+            EXPECT_FALSE(asked.contains("text/plain;charset=utf-8"));
+        }
+        ASSERT_TRUE(X11TestEnv::endOwner(owner, board));
+    }
+}
+
 // The reader's own bounds, with small limits so the cases stay quick.
 TEST(XcbSelectionReader, StopsAtTheSizeBoundInBothTransferModes) {
     X11Pasteboard board(std::make_unique<XcbSelectionReader>());
@@ -128,7 +174,10 @@ TEST(XcbSelectionReader, StopsAtTheSizeBoundInBothTransferModes) {
         EXPECT_EQ(data.has_value(), c.fits);
         if (data) {
             EXPECT_EQ(data->size(), c.size);
+        } else {
+            EXPECT_EQ(data.error(), XcbSelectionReader::Failure::TooLarge);
         }
+        ASSERT_TRUE(X11TestEnv::endOwner(xclip, board));
     }
 }
 
@@ -141,12 +190,15 @@ TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
     ASSERT_TRUE(stalled->isReady());
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
     EXPECT_EQ(reader.targets("CLIPBOARD"), std::nullopt);
-    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING"), std::nullopt);
+    const auto stalledRead = reader.read("CLIPBOARD", "UTF8_STRING");
+    ASSERT_FALSE(stalledRead.has_value());
+    EXPECT_EQ(stalledRead.error(), XcbSelectionReader::Failure::TimedOut);
 
     // The next owner is read normally, undisturbed by the one given up on.
     QTemporaryFile file;
     before = board.changeCount();
     auto xclip = copyWithXclip("after the stall", file);
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
-    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING"), QByteArray("after the stall"));
+    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING").value_or(QByteArray()),
+              QByteArray("after the stall"));
 }

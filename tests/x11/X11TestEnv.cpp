@@ -1,5 +1,7 @@
 #include "X11TestEnv.h"
 
+#include "platform/Pasteboard.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -82,4 +84,10 @@ TestClient::~TestClient() {
 QByteArray X11TestEnv::contents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool X11TestEnv::endOwner(std::unique_ptr<TestClient>& owner, const Pasteboard& board) {
+    const qint64 before = board.changeCount();
+    owner.reset();
+    return waitUntil([&] { return board.changeCount() > before; });
 }

@@ -44,3 +44,11 @@ private:
     bool m_ready = false;
     quint64 m_window = 0;
 };
+
+class Pasteboard;
+
+namespace X11TestEnv {
+// Ends a client that owns the clipboard and waits until the pasteboard has
+// counted its going, so that change is not taken for the next copy's.
+bool endOwner(std::unique_ptr<TestClient>& owner, const Pasteboard& board);
+} // namespace X11TestEnv

@@ -5,6 +5,7 @@
 #include "platform/Workspace.h"
 
 #include <QSet>
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -22,8 +23,6 @@ const QStringList ClipboardMonitor::passwordManagerTypes = {
 };
 
 namespace {
-constexpr double kMinimumInterval = 0.1;
-
 bool declaresAny(const QSet<QString>& declared, const QStringList& markers) {
     for (const QString& marker : markers)
         if (declared.contains(marker))
@@ -64,9 +63,11 @@ ClipboardMonitor::ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, W
 
 void ClipboardMonitor::start(std::optional<double> interval) {
     double seconds = interval.value_or(m_prefs.pollInterval());
-    // A zero, negative or broken period would spin the processor.
-    if (!std::isfinite(seconds) || seconds < kMinimumInterval)
-        seconds = kMinimumInterval;
+    // A zero, negative or broken period would spin the processor; a huge one
+    // would overflow the timer's int milliseconds. Kept to the settings' range.
+    if (std::isnan(seconds))
+        seconds = Preferences::minPollInterval;
+    seconds = std::clamp(seconds, Preferences::minPollInterval, Preferences::maxPollInterval);
     m_timer.start(std::chrono::milliseconds(std::llround(seconds * 1000.0)));
 }
 

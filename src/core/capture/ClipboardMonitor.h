@@ -30,7 +30,8 @@ public:
     ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, Workspace& workspace,
                      QObject* parent = nullptr);
 
-    // (Re)starts polling every `interval` seconds, or every pollInterval.
+    // (Re)starts polling every `interval` seconds, or every pollInterval,
+    // kept within the range the preferences allow.
     void start(std::optional<double> interval = std::nullopt);
     // One look at the clipboard; the timer calls it.
     void poll();

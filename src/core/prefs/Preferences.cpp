@@ -87,7 +87,7 @@ void Preferences::load() {
     m_ignoreDuplicates = readBool(u"ignoreDuplicates"_s);
     m_trimWhitespace = readBool(u"trimWhitespace"_s);
     m_maxClipLength = readInt(u"maxClipLength"_s, 0, 1000000);
-    m_pollInterval = readDouble(u"pollInterval"_s, 0.1, 2.0);
+    m_pollInterval = readDouble(u"pollInterval"_s, minPollInterval, maxPollInterval);
     m_skipShortClips = readBool(u"skipShortClips"_s);
     m_pasteOnClick = readBool(u"pasteOnClick"_s);
     m_moveToTopOnPaste = readBool(u"moveToTopOnPaste"_s);
@@ -415,7 +415,7 @@ void Preferences::resetToDefaults() {
     setIgnoreDuplicates(readBool(u"ignoreDuplicates"_s));
     setTrimWhitespace(readBool(u"trimWhitespace"_s));
     setMaxClipLength(readInt(u"maxClipLength"_s, 0, 1000000));
-    setPollInterval(readDouble(u"pollInterval"_s, 0.1, 2.0));
+    setPollInterval(readDouble(u"pollInterval"_s, minPollInterval, maxPollInterval));
     setSkipShortClips(readBool(u"skipShortClips"_s));
     setPasteOnClick(readBool(u"pasteOnClick"_s));
     setMoveToTopOnPaste(readBool(u"moveToTopOnPaste"_s));

@@ -77,6 +77,10 @@ public:
     // The store keys of all persistent settings, in table order.
     static QStringList persistentKeys();
 
+    // The range of pollInterval, in seconds.
+    static constexpr double minPollInterval = 0.1;
+    static constexpr double maxPollInterval = 2.0;
+
     int historyLimit() const { return m_historyLimit; }
     int displayLimit() const { return m_displayLimit; }
     int pinLimit() const { return m_pinLimit; }

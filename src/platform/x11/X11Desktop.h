@@ -16,8 +16,10 @@ class X11PointerWatcher;
 class X11Workspace;
 
 // The X11 implementations of the desktop interfaces, sharing one connection
-// of our own. open() gives none when there is no X server to talk to (for
-// example a Wayland session without XWayland).
+// of our own: the key synthesiser can only end the keyboard grab a held
+// shortcut key gives the hot-key service because it is the same client.
+// open() gives none when there is no X server to talk to (for example a
+// Wayland session without XWayland).
 class X11Desktop final {
 public:
     // The pasteboard needs a QGuiApplication on the xcb platform (open fails

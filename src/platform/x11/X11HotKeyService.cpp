@@ -3,6 +3,8 @@
 #include "platform/x11/XcbConnection.h"
 #include "platform/x11/XcbKeyboard.h"
 
+#include <utility>
+
 X11HotKeyService::X11HotKeyService(XcbConnection& connection, XcbKeyboard& keyboard,
                                    QObject* parent)
     : QObject(parent), m_conn(connection), m_keyboard(keyboard) {
@@ -30,6 +32,9 @@ int X11HotKeyService::registerHotKey(quint32 id, quint32 keyCode, quint32 modifi
     Registration r;
     r.keysym = keyCode;
     r.comboModifiers = modifiers;
+    resolve(r);
+    if (heldByAnother(r, id))
+        return XCB_ACCESS;
     const int status = grab(r);
     if (status != 0)
         return status;
@@ -46,11 +51,30 @@ void X11HotKeyService::unregisterHotKey(quint32 id) {
     m_conn.flush();
 }
 
-int X11HotKeyService::grab(Registration& r) {
+void X11HotKeyService::resolve(Registration& r) const {
     r.mask = m_keyboard.modifierMask(r.comboModifiers);
     // A keysym the current layout cannot type is kept without a grab: it
     // can't be pressed now, and a later layout may have it.
     r.keycodes = m_keyboard.keycodes(r.keysym);
+}
+
+bool X11HotKeyService::heldByAnother(const Registration& r, quint32 id) const {
+    // X grants a client a grab it already holds, so a second registration of
+    // one key would be accepted silently: a press would reach only one of
+    // them, and ungrabbing either would leave the other without its grab.
+    for (auto it = m_registrations.cbegin(); it != m_registrations.cend(); ++it) {
+        if (it.key() == id || it->mask != r.mask)
+            continue;
+        if (it->keysym == r.keysym)
+            return true;
+        for (xcb_keycode_t code : r.keycodes)
+            if (it->keycodes.contains(code))
+                return true;
+    }
+    return false;
+}
+
+int X11HotKeyService::grab(Registration& r) {
     QList<xcb_void_cookie_t> cookies;
     for (xcb_keycode_t code : std::as_const(r.keycodes))
         for (quint16 lock : lockVariants())
@@ -83,14 +107,19 @@ void X11HotKeyService::regrabAll() {
     // The old grabs were made for key codes and modifier bits that may no
     // longer mean the same keys; drop them all before grabbing anew.
     xcb_ungrab_key(m_conn.get(), XCB_GRAB_ANY, m_conn.root(), XCB_MOD_MASK_ANY);
+    // Each is checked against those already grabbed again: two keysyms may
+    // share a key in the new layout, and then the later one is lost.
+    const QHash<quint32, Registration> previous = std::exchange(m_registrations, {});
     QList<std::pair<quint32, int>> lost;
-    for (auto it = m_registrations.begin(); it != m_registrations.end(); ++it) {
-        it->keycodes.clear();
-        if (const int status = grab(*it); status != 0)
+    for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
+        Registration r = *it;
+        resolve(r);
+        const int status = heldByAnother(r, it.key()) ? int{XCB_ACCESS} : grab(r);
+        if (status == 0)
+            m_registrations.insert(it.key(), r);
+        else
             lost.append({it.key(), status});
     }
-    for (const auto& [id, status] : lost)
-        m_registrations.remove(id);
     m_conn.flush();
     for (const auto& [id, status] : lost)
         if (onLost)

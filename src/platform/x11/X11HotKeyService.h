@@ -31,6 +31,10 @@ private:
         QList<xcb_keycode_t> keycodes;
     };
 
+    // Finds the key codes and modifier mask for the current mapping.
+    void resolve(Registration& registration) const;
+    // Whether a registration under another id has the same key and modifiers.
+    bool heldByAnother(const Registration& registration, quint32 id) const;
     int grab(Registration& registration);
     void ungrab(const Registration& registration);
     QList<quint16> lockVariants() const;

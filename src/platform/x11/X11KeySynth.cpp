@@ -48,6 +48,12 @@ bool X11KeySynth::sendChord(PasteChord chord) {
         return false;
     codes.append(keyCodes.first());
 
+    // A shortcut key still held keeps the keyboard grabbed by our hot-key
+    // grab (it lasts until that key is released, whatever the modifiers do),
+    // and the fake keys would come back to us instead of the focused window.
+    // The hot keys grab on this same connection, so this ungrab releases it;
+    // the server takes it before the fake input that follows.
+    xcb_ungrab_keyboard(m_conn.get(), XCB_CURRENT_TIME);
     // Press in order, release in reverse, as a person would.
     for (xcb_keycode_t code : codes)
         xcb_test_fake_input(m_conn.get(), XCB_KEY_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);

@@ -6,7 +6,8 @@ class XcbConnection;
 class XcbKeyboard;
 
 // Key events through the XTEST extension, delivered like real key presses
-// to the window with the keyboard focus.
+// to the window with the keyboard focus. Give it the hot-key service's
+// connection: it releases that connection's keyboard grab before sending.
 class X11KeySynth final : public KeySynth {
 public:
     X11KeySynth(XcbConnection& connection, XcbKeyboard& keyboard);

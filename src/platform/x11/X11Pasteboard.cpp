@@ -8,8 +8,15 @@
 
 namespace {
 // Text targets in the order we prefer them; STRING is Latin-1.
-constexpr const char* kUtf8Targets[] = {"UTF8_STRING", "text/plain;charset=utf-8"};
-constexpr const char* kLatin1Target = "STRING";
+struct TextTarget {
+    const char* name;
+    bool latin1;
+};
+constexpr TextTarget kTextTargets[] = {
+    {"UTF8_STRING", false},
+    {"text/plain;charset=utf-8", false},
+    {"STRING", true},
+};
 } // namespace
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<XcbSelectionReader> reader, QObject* parent)
@@ -56,18 +63,17 @@ std::optional<QString> X11Pasteboard::text() {
     // Only what the owner lists is asked for: an owner that did not answer
     // for its targets is not waited for a second time.
     const QStringList targets = foreignTargets();
-    const auto offers = [&targets](const char* target) {
-        return targets.contains(QLatin1String(target));
-    };
-    for (const char* target : kUtf8Targets) {
-        if (!offers(target))
+    for (const TextTarget& target : kTextTargets) {
+        if (!targets.contains(QLatin1String(target.name)))
             continue;
-        if (const auto bytes = m_reader->read("CLIPBOARD", target))
-            return QString::fromUtf8(*bytes);
-    }
-    if (offers(kLatin1Target)) {
-        if (const auto bytes = m_reader->read("CLIPBOARD", kLatin1Target))
-            return QString::fromLatin1(*bytes);
+        const auto bytes = m_reader->read("CLIPBOARD", target.name);
+        if (bytes)
+            return target.latin1 ? QString::fromLatin1(*bytes) : QString::fromUtf8(*bytes);
+        // Only a refusal is worth another target: an owner that stalled
+        // would stall again, and a text too large is as large in any
+        // encoding; either would cost the wait or the transfer once more.
+        if (bytes.error() != XcbSelectionReader::Failure::Refused)
+            return std::nullopt;
     }
     return std::nullopt;
 }

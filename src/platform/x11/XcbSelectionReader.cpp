@@ -36,7 +36,7 @@ void XcbSelectionReader::createWindow() {
 }
 
 std::optional<QStringList> XcbSelectionReader::targets(const QByteArray& selection) {
-    const std::optional<QByteArray> data = read(selection, "TARGETS");
+    const auto data = read(selection, "TARGETS");
     if (!data)
         return std::nullopt;
     QList<xcb_atom_t> atoms;
@@ -53,10 +53,10 @@ std::optional<QStringList> XcbSelectionReader::targets(const QByteArray& selecti
     return names;
 }
 
-std::optional<QByteArray> XcbSelectionReader::read(const QByteArray& selection,
-                                                   const QByteArray& target) {
+std::expected<QByteArray, XcbSelectionReader::Failure>
+XcbSelectionReader::read(const QByteArray& selection, const QByteArray& target) {
     if (!isValid())
-        return std::nullopt;
+        return std::unexpected(Failure::TimedOut);
     const auto deadline = Clock::now() + m_limits.totalTimeout;
     const xcb_atom_t selectionAtom = m_conn.atom(selection);
     const xcb_atom_t targetAtom = m_conn.atom(target);
@@ -76,19 +76,21 @@ std::optional<QByteArray> XcbSelectionReader::read(const QByteArray& selection,
         deadline);
     if (!notify) {
         createWindow(); // the owner may still answer later; not to this window
-        return std::nullopt;
+        return std::unexpected(Failure::TimedOut);
     }
     if (reinterpret_cast<const xcb_selection_notify_event_t*>(notify.get())->property ==
         XCB_ATOM_NONE)
-        return std::nullopt; // no owner, or it cannot convert to this target
+        return std::unexpected(Failure::Refused); // no owner, or not to this target
 
     // One more long word than allowed tells an oversized value from a full one.
     const quint32 words = static_cast<quint32>(m_limits.maxBytes / 4 + 1);
     const auto cookie = xcb_get_property(m_conn.get(), 1, m_window, m_property,
                                          XCB_GET_PROPERTY_TYPE_ANY, 0, words);
     XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_conn.get(), cookie, nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE)
-        return std::nullopt;
+    if (!reply)
+        return std::unexpected(Failure::TimedOut); // the connection is gone
+    if (reply->type == XCB_ATOM_NONE)
+        return std::unexpected(Failure::Refused); // announced, but nothing was stored
     if (reply->type == m_conn.atom("INCR")) {
         // Deleting the property (done by the read above) starts the transfer.
         m_conn.flush();
@@ -98,13 +100,15 @@ std::optional<QByteArray> XcbSelectionReader::read(const QByteArray& selection,
     if (reply->bytes_after > 0 || length > m_limits.maxBytes) {
         xcb_delete_property(m_conn.get(), m_window, m_property);
         m_conn.flush();
-        return std::nullopt;
+        return std::unexpected(Failure::TooLarge);
     }
     return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
 }
 
-std::optional<QByteArray> XcbSelectionReader::readIncrementally(Clock::time_point deadline) {
+std::expected<QByteArray, XcbSelectionReader::Failure>
+XcbSelectionReader::readIncrementally(Clock::time_point deadline) {
     QByteArray data;
+    Failure failure = Failure::TimedOut;
     const xcb_window_t window = m_window;
     const xcb_atom_t property = m_property;
     for (;;) {
@@ -129,14 +133,16 @@ std::optional<QByteArray> XcbSelectionReader::readIncrementally(Clock::time_poin
         const int length = xcb_get_property_value_length(reply.get());
         if (length == 0)
             return data; // an empty piece ends the transfer
-        if (reply->bytes_after > 0 || data.size() + length > m_limits.maxBytes)
+        if (reply->bytes_after > 0 || data.size() + length > m_limits.maxBytes) {
+            failure = Failure::TooLarge;
             break;
+        }
         data.append(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
         m_conn.flush();
     }
     // Given up: stop listening on this window so the owner's further pieces go nowhere.
     createWindow();
-    return std::nullopt;
+    return std::unexpected(failure);
 }
 
 XcbPtr<xcb_generic_event_t>

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QStringList>
 #include <chrono>
+#include <expected>
 #include <optional>
 
 // Reads a selection's contents from its owner, including large ones sent in
@@ -23,6 +24,13 @@ public:
         std::chrono::milliseconds totalTimeout{3000};
     };
 
+    // Why a read gave nothing.
+    enum class Failure {
+        Refused,  // no owner, or it cannot convert to the target
+        TooLarge, // more than maxBytes
+        TimedOut, // no answer within the time-outs, or the connection is gone
+    };
+
     explicit XcbSelectionReader(Limits limits);
     XcbSelectionReader() : XcbSelectionReader(Limits{}) {}
     ~XcbSelectionReader();
@@ -32,13 +40,12 @@ public:
     bool isValid() const;
     // The atom names the owner lists for TARGETS; none when it does not answer.
     std::optional<QStringList> targets(const QByteArray& selection);
-    // The selection converted to the target; none when there is no owner, it
-    // refuses, does not answer in time, or the data is larger than maxBytes.
-    std::optional<QByteArray> read(const QByteArray& selection, const QByteArray& target);
+    // The selection converted to the target, or why there is none.
+    std::expected<QByteArray, Failure> read(const QByteArray& selection, const QByteArray& target);
 
 private:
     using Clock = std::chrono::steady_clock;
-    std::optional<QByteArray> readIncrementally(Clock::time_point deadline);
+    std::expected<QByteArray, Failure> readIncrementally(Clock::time_point deadline);
     XcbPtr<xcb_generic_event_t>
     waitFor(const std::function<bool(const xcb_generic_event_t&)>& match,
             Clock::time_point deadline);

@@ -107,6 +107,8 @@ TEST_F(ClipboardMonitorTest, AppliesTheTypeAndApplicationFilters) {
         caseBoard.copy(text, c.types);
         caseMonitor.poll();
         EXPECT_EQ(got, c.expected);
+        // A filtered copy's text is never even read: it may be a password.
+        EXPECT_EQ(caseBoard.textReads, c.expected ? 1 : 0);
     }
 }
 
@@ -140,6 +142,8 @@ TEST_F(ClipboardMonitorTest, APausedCopyIsConsumedForGood) {
     monitor.setPaused(true);
     board.copy(u"while paused"_s);
     monitor.poll();
+    // Nothing about a paused copy is looked at, its text least of all.
+    EXPECT_EQ(board.typeReads + board.textReads + workspace.frontQueries, 0);
     monitor.setPaused(false);
     monitor.poll();
     EXPECT_TRUE(captures.isEmpty());
@@ -185,6 +189,13 @@ TEST_F(ClipboardMonitorTest, PollsAtTheIntervalAndFollowsItsChanges) {
     for (double broken : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
         monitor.start(broken);
         EXPECT_EQ(monitor.pollPeriod(), 100ms);
+    }
+    // One beyond their range is lowered to the largest, also where its
+    // milliseconds would not fit the timer's int.
+    for (double huge : {2.5, 1e7, 1e300, std::numeric_limits<double>::infinity()}) {
+        SCOPED_TRACE(huge);
+        monitor.start(huge);
+        EXPECT_EQ(monitor.pollPeriod(), 2000ms);
     }
 }
 

@@ -1,8 +1,11 @@
 // A small X client for the x11 tests, in one of these roles:
-//   offer <text> [--type NAME=VALUE]... [--hang]
+//   offer <text> [--type NAME=VALUE]... [--hang] [--stall TARGET]
+//         [--refuse TARGET] [--log FILE]
 //       owns CLIPBOARD with the text and the extra targets, prints "ready",
 //       and exits when another client takes the clipboard. --hang: never
-//       answers a request (an owner that stalls).
+//       answers a request (an owner that stalls). --stall: never answers
+//       requests for that target; --refuse: refuses them. --log: appends
+//       the target of each request to FILE, one line each.
 //   editor <file> [--class NAME]
 //       a text editor window that saves its text to <file> on every change,
 //       prints "ready <window id>" once it is shown.
@@ -14,10 +17,12 @@
 //       a window that appends each non-modifier key press, as Qt names the
 //       combination ("Ctrl+Shift+V"), as one line to <file>.
 // --class sets the class part of the windows' WM_CLASS.
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QClipboard>
 #include <QColor>
 #include <QFile>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMimeData>
@@ -25,8 +30,11 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <QtGui/qguiapplication_platform.h>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
+#include <xcb/xcb.h>
 
 namespace {
 void say(const QByteArray& line) {
@@ -40,7 +48,68 @@ QString option(const QStringList& args, const QString& name) {
     return i >= 0 && i + 1 < args.size() ? args[i + 1] : QString();
 }
 
+// Sees each selection request before Qt answers it: logs its target, and
+// answers it otherwise (or not at all) when asked to.
+class RequestFilter final : public QAbstractNativeEventFilter {
+public:
+    explicit RequestFilter(const QStringList& args)
+        : m_stall(option(args, QStringLiteral("--stall"))),
+          m_refuse(option(args, QStringLiteral("--refuse"))),
+          m_log(option(args, QStringLiteral("--log"))),
+          m_conn(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()) {}
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
+            return false;
+        const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
+        const QString target = atomName(request->target);
+        if (!m_log.isEmpty()) {
+            QFile file(m_log);
+            if (file.open(QIODevice::Append))
+                file.write(target.toUtf8() + '\n');
+        }
+        if (target == m_stall)
+            return true;
+        if (target == m_refuse) {
+            xcb_selection_notify_event_t notify{};
+            notify.response_type = XCB_SELECTION_NOTIFY;
+            notify.time = request->time;
+            notify.requestor = request->requestor;
+            notify.selection = request->selection;
+            notify.target = request->target;
+            notify.property = XCB_NONE;
+            xcb_send_event(m_conn, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char*>(&notify));
+            xcb_flush(m_conn);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QString atomName(xcb_atom_t atom) const {
+        xcb_get_atom_name_reply_t* reply =
+            xcb_get_atom_name_reply(m_conn, xcb_get_atom_name(m_conn, atom), nullptr);
+        if (!reply)
+            return QString();
+        const QString name = QString::fromLatin1(xcb_get_atom_name_name(reply),
+                                                 xcb_get_atom_name_name_length(reply));
+        std::free(reply);
+        return name;
+    }
+
+    QString m_stall;
+    QString m_refuse;
+    QString m_log;
+    xcb_connection_t* m_conn;
+};
+
 int offer(QApplication& app, const QStringList& args) {
+    RequestFilter filter(args);
+    app.installNativeEventFilter(&filter);
     auto* data = new QMimeData;
     data->setText(args.value(2));
     for (qsizetype i = 3; i + 1 < args.size(); ++i) {
