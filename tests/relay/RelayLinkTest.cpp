@@ -95,7 +95,8 @@ TEST(RelayLinkThroughRelay, ReconnectsWithBackOffWhenTheRelayComesBack) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return log.contains(QStringLiteral("relay link to A reconnecting in 4s")); },
         kWaitMs));
-    EXPECT_TRUE(log.contains(QStringLiteral("relay closed for A (code ")));
+    // Killed, the relay sent no close frame: an abnormal closure, not a normal one.
+    EXPECT_TRUE(log.contains(QStringLiteral("relay closed for A (code 1006)")));
     EXPECT_TRUE(log.contains(QStringLiteral("relay link to A reconnecting in 2s")));
     EXPECT_FALSE(a->link->isConnected());
 
@@ -160,4 +161,18 @@ TEST(RelayLinkThroughRelay, StoppedLinkStaysSilent) {
     EXPECT_EQ(relay.logCount(QStringLiteral(" joined room")), 3);
     EXPECT_FALSE(log.contains(QStringLiteral("relay link to A")));
     EXPECT_FALSE(log.contains(QStringLiteral("relay closed for A")));
+}
+
+TEST(RelayLinkThroughRelay, LogsTheCodeOfACloseFromTheRelay) {
+    SyncLogCapture log;
+    // Anything the link sends is too large for this relay, which closes it with 1009.
+    RelayProcess relay({QStringLiteral("--max-message"), QStringLiteral("64")});
+    ASSERT_TRUE(relay.start());
+    auto a = open(relay, QStringLiteral("A"));
+    ASSERT_TRUE(a->waitConnected());
+
+    a->link->send(clip(QString(100, u'x')));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return log.contains(QStringLiteral("relay closed for A (code ")); }, kWaitMs));
+    EXPECT_TRUE(log.contains(QStringLiteral("relay closed for A (code 1009)")));
 }

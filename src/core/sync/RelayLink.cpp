@@ -17,6 +17,8 @@ constexpr int kMaxBackoffSeconds = 30;
 constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
 // A replaced socket gets this long to finish its close handshake.
 constexpr int kRetireGraceMs = 2000;
+// What RFC 6455 reports for a connection lost without a close frame.
+constexpr int kAbnormalClosure = 1006;
 } // namespace
 
 RelayLink::RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey,
@@ -86,6 +88,7 @@ void RelayLink::connect() {
     m_reconnectTimer.stop();
     m_opened = false;
     m_broken = false;
+    m_closing = false;
     m_awaitingPong = false;
     m_queued.clear();
     m_queuedBytes = 0;
@@ -97,6 +100,12 @@ void RelayLink::connect() {
     m_socket = socket;
     QObject::connect(socket, &QWebSocket::connected, this, [this, epoch] { onOpened(epoch); });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, epoch] { onBroken(epoch); });
+    // Only a close handshake announces itself; a dropped connection goes
+    // straight to "disconnected" with the close code still at its default.
+    QObject::connect(socket, &QWebSocket::aboutToClose, this, [this, epoch] {
+        if (isCurrent(epoch))
+            m_closing = true;
+    });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, epoch, socket] {
                          // Usually "disconnected" follows and carries the close code; wait for
@@ -142,9 +151,11 @@ void RelayLink::onBroken(quint64 epoch) {
         return;
     m_broken = true;
     setConnected(false);
-    if (m_opened)
-        SyncLog::write(u"relay closed for "_s + m_peerName + u" (code "_s +
-                       QString::number(m_socket->closeCode()) + u')');
+    if (m_opened) {
+        const int code = m_closing ? m_socket->closeCode() : kAbnormalClosure;
+        SyncLog::write(u"relay closed for "_s + m_peerName + u" (code "_s + QString::number(code) +
+                       u')');
+    }
     scheduleReconnect(epoch);
 }
 

@@ -85,6 +85,7 @@ private:
     quint64 m_generation = 0;
     bool m_opened = false;       // the current epoch's socket has opened
     bool m_broken = false;       // the current epoch's socket has failed
+    bool m_closing = false;      // a close frame was sent or received this epoch
     bool m_awaitingPong = false; // the last ping of this epoch is unanswered
     bool m_reconnectPending = false;
     quint64 m_reconnectEpoch = 0;
