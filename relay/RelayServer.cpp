@@ -1,7 +1,7 @@
 #include "RelayServer.h"
+#include "RelayListener.h"
 
-#include <QSslServer>
-#include <QTcpServer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QUrl>
 #include <QUrlQuery>
@@ -18,6 +18,8 @@ namespace {
 constexpr qint64 kMaxRequestHeadBytes = 16 * 1024;
 // A member we close politely gets this long to answer before it is cut off.
 constexpr int kCloseGraceMs = 2000;
+// After accept() fails for want of descriptors, accepting pauses this long.
+constexpr int kAcceptRetryMs = 1000;
 const auto kHandshakeTimerName = QStringLiteral("relayHandshakeTimer");
 
 // Connections are counted per IPv4 address, and per /64 for IPv6, since one
@@ -81,32 +83,31 @@ void RelayServer::setLogger(std::function<void(const QString&)> logger) {
 }
 
 bool RelayServer::listen(const QHostAddress& address, quint16 port) {
-    if (m_ssl) {
-        auto* server = new QSslServer(this);
-        server->setSslConfiguration(*m_ssl);
-        server->setHandshakeTimeout(m_limits.handshakeTimeoutMs);
-        m_tcp = server;
-    } else {
-        m_tcp = new QTcpServer(this);
-    }
+    m_listener = new RelayListener(m_ssl, this);
+    m_listener->setRetryInterval(kAcceptRetryMs);
     m_ws = new QWebSocketServer(
         QStringLiteral("tindrel-relay"),
         m_ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
-    connect(m_tcp, &QTcpServer::pendingConnectionAvailable, this, &RelayServer::acceptPending);
-    connect(m_tcp, &QTcpServer::newConnection, this, &RelayServer::acceptPending);
+    connect(m_listener, &RelayListener::accepted, this, &RelayServer::accept);
+    connect(m_listener, &RelayListener::acceptFailing, this, [this](const QString& why) {
+        log(u"cannot accept connections: "_s + why + u"; trying again every "_s +
+            QString::number(kAcceptRetryMs) + u" ms"_s);
+    });
+    connect(m_listener, &RelayListener::acceptRecovered, this,
+            [this] { log(u"accepting connections again"_s); });
     connect(m_ws, &QWebSocketServer::newConnection, this, &RelayServer::adoptUpgraded);
-    if (!m_tcp->listen(address, port))
+    if (!m_listener->listen(address, port))
         return false;
     m_sweepTimer.start();
     return true;
 }
 
 QString RelayServer::errorString() const {
-    return m_tcp ? m_tcp->errorString() : QString();
+    return m_listener ? m_listener->errorString() : QString();
 }
 
 quint16 RelayServer::serverPort() const {
-    return m_tcp ? m_tcp->serverPort() : 0;
+    return m_listener ? m_listener->serverPort() : 0;
 }
 
 std::optional<QString> RelayServer::roomFromTarget(const QByteArray& target) {
@@ -123,50 +124,54 @@ std::optional<QString> RelayServer::roomFromTarget(const QByteArray& target) {
     return room;
 }
 
-void RelayServer::acceptPending() {
-    while (m_tcp->hasPendingConnections()) {
-        QTcpSocket* socket = m_tcp->nextPendingConnection();
-        if (!socket)
-            break;
-        const QString key = addressKey(socket->peerAddress());
-        const QString label = endpointLabel(socket->peerAddress(), socket->peerPort());
-        QString refusal;
-        if (m_connections.size() >= m_limits.maxConnections)
-            refusal = QStringLiteral("server full");
-        else if (m_perAddress.value(key) >= m_limits.maxPerAddress)
-            refusal = QStringLiteral("too many connections from ") + key;
-        if (!refusal.isEmpty()) {
-            log(label + u" refused: "_s + refusal);
-            socket->abort();
+void RelayServer::accept(QTcpSocket* socket) {
+    const QString key = addressKey(socket->peerAddress());
+    const QString label = endpointLabel(socket->peerAddress(), socket->peerPort());
+    QString refusal;
+    if (m_connections.size() >= m_limits.maxConnections)
+        refusal = QStringLiteral("server full");
+    else if (m_perAddress.value(key) >= m_limits.maxPerAddress)
+        refusal = QStringLiteral("too many connections from ") + key;
+    if (!refusal.isEmpty()) {
+        log(label + u" refused: "_s + refusal);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+
+    m_connections.insert(socket, Connection{key, label, {}, false});
+    // Until the request is judged, buffer no more than a request head.
+    socket->setReadBufferSize(kMaxRequestHeadBytes);
+    ++m_perAddress[key];
+
+    auto* timer = new QTimer(socket);
+    timer->setObjectName(kHandshakeTimerName);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, socket, [this, socket] {
+        log(m_connections.value(socket).label + u" dropped: no upgrade in time"_s);
+        socket->abort();
+    });
+    timer->start(m_limits.handshakeTimeoutMs);
+
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectRequest(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        const bool handedOver = m_connections.value(socket).handedOver;
+        release(socket);
+        // Once handed over, the WebSocket side owns the socket.
+        if (!handedOver)
             socket->deleteLater();
-            continue;
-        }
-
-        m_connections.insert(socket, Connection{key, label, {}, false});
-        // Until the request is judged, buffer no more than a request head.
-        socket->setReadBufferSize(kMaxRequestHeadBytes);
-        ++m_perAddress[key];
-
-        auto* timer = new QTimer(socket);
-        timer->setObjectName(kHandshakeTimerName);
-        timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, socket, [this, socket] {
-            log(m_connections.value(socket).label + u" dropped: no upgrade in time"_s);
-            socket->abort();
-        });
-        timer->start(m_limits.handshakeTimeoutMs);
-
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectRequest(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            const bool handedOver = m_connections.value(socket).handedOver;
-            release(socket);
-            // Once handed over, the WebSocket side owns the socket.
-            if (!handedOver)
-                socket->deleteLater();
-        });
-        connect(socket, &QObject::destroyed, this, [this, socket] { release(socket); });
-        if (socket->bytesAvailable() > 0)
-            inspectRequest(socket);
+    });
+    connect(socket, &QObject::destroyed, this, [this, socket] { release(socket); });
+    if (auto* ssl = qobject_cast<QSslSocket*>(socket)) {
+        connect(ssl, &QSslSocket::errorOccurred, this,
+                [this, ssl](QAbstractSocket::SocketError error) {
+                    if (error != QAbstractSocket::SslHandshakeFailedError)
+                        return;
+                    log(m_connections.value(ssl).label + u" dropped: TLS handshake failed"_s);
+                    ssl->abort();
+                });
+        // The request can only be read once the handshake is done.
+        ssl->startServerEncryption();
     }
 }
 

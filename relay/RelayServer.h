@@ -11,10 +11,10 @@
 #include <functional>
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+class RelayListener;
 
 // A WebSocket relay that only forwards: clients name a room in the "room" query
 // item of the upgrade request, and every binary message is passed on to the
@@ -24,6 +24,8 @@ class QWebSocketServer;
 // server sees it, so a missing or malformed room, or a full room, is refused
 // with an HTTP status instead of being upgraded first and closed afterwards.
 // Only well-formed requests are handed to QWebSocketServer::handleConnection.
+// The connection limits and the handshake time-out start at TCP accept, before
+// any TLS handshake.
 class RelayServer : public QObject {
     Q_OBJECT
 public:
@@ -77,7 +79,7 @@ private:
         qint64 lastActivityMs = 0;
     };
 
-    void acceptPending();
+    void accept(QTcpSocket* socket);
     void inspectRequest(QTcpSocket* socket);
     void refuse(QTcpSocket* socket, const char* status, const QString& why);
     void release(QTcpSocket* socket);
@@ -91,7 +93,7 @@ private:
     Limits m_limits;
     std::optional<QSslConfiguration> m_ssl;
     std::function<void(const QString&)> m_logger;
-    QTcpServer* m_tcp = nullptr;
+    RelayListener* m_listener = nullptr;
     QWebSocketServer* m_ws = nullptr;
     QTimer m_sweepTimer;
     QElapsedTimer m_clock;

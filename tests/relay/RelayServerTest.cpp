@@ -18,6 +18,32 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
+// A self-signed certificate for 127.0.0.1 and its key, in a folder that
+// lasts as long as the object.
+struct TestCertificate {
+    TestCertificate() {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), cert});
+        ok = openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+        error = openssl.readAllStandardError();
+    }
+    QStringList relayOptions() const {
+        return {QStringLiteral("--cert"), cert, QStringLiteral("--key"), key};
+    }
+
+    QTemporaryDir dir;
+    QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    QString key = dir.filePath(QStringLiteral("key.pem"));
+    bool ok = false;
+    QByteArray error;
+};
+
 // A WebSocket client that records what reaches it.
 struct Client {
     Client() {
@@ -26,6 +52,9 @@ struct Client {
         QObject::connect(&ws, &QWebSocket::textMessageReceived,
                          [this](const QString& message) { text.append(message); });
         QObject::connect(&ws, &QWebSocket::disconnected, [this] { closed = true; });
+        // The test relays serve a self-signed certificate.
+        QObject::connect(&ws, &QWebSocket::sslErrors,
+                         [this](const QList<QSslError>&) { ws.ignoreSslErrors(); });
     }
     bool open(const QUrl& url) {
         closed = false;
@@ -45,11 +74,12 @@ struct Client {
 };
 
 std::vector<std::unique_ptr<Client>> openClients(RelayProcess& relay, const QString& room,
-                                                 int count) {
+                                                 int count,
+                                                 const QString& scheme = QStringLiteral("ws")) {
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < count; ++i) {
         clients.push_back(std::make_unique<Client>());
-        if (!clients.back()->open(relay.url(room, QString::number(i))))
+        if (!clients.back()->open(relay.url(room, QString::number(i), scheme)))
             ADD_FAILURE() << "client " << i << " could not join";
     }
     return clients;
@@ -307,39 +337,36 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
 }
 
 TEST(RelayServer, ServesWssWithTheGivenCertificate) {
-    QTemporaryDir dir;
-    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
-                   QStringLiteral("-out"), cert});
-    ASSERT_TRUE(openssl.waitForFinished(30000));
-    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().constData();
-
-    RelayProcess relay({QStringLiteral("--cert"), cert, QStringLiteral("--key"), key});
+    const TestCertificate tls;
+    ASSERT_TRUE(tls.ok) << tls.error.constData();
+    RelayProcess relay(tls.relayOptions());
     ASSERT_TRUE(relay.start());
-    std::vector<std::unique_ptr<Client>> room;
-    for (int i = 0; i < 2; ++i) {
-        room.push_back(std::make_unique<Client>());
-        // Self-signed for the test; the relay's own certificate is what matters.
-        QObject::connect(
-            &room.back()->ws, &QWebSocket::sslErrors,
-            [socket = &room.back()->ws](const QList<QSslError>&) { socket->ignoreSslErrors(); });
-        ASSERT_TRUE(room.back()->open(
-            relay.url(roomName("tls"), QString::number(i), QStringLiteral("wss"))));
-    }
+    auto room = openClients(relay, roomName("tls"), 2, QStringLiteral("wss"));
     expectRoomWorks(*room[0], *room[1], "tls");
 
     // The room check still applies behind TLS.
     Client bad;
-    QObject::connect(&bad.ws, &QWebSocket::sslErrors,
-                     [&bad](const QList<QSslError>&) { bad.ws.ignoreSslErrors(); });
     EXPECT_FALSE(
         bad.open(relay.url(QStringLiteral("short"), QStringLiteral("X"), QStringLiteral("wss"))));
     EXPECT_TRUE(relay.logContains(QStringLiteral("missing or malformed room")));
+}
+
+TEST(RelayServer, SilentConnectionsDoNotHoldUpWssJoins) {
+    const TestCertificate tls;
+    ASSERT_TRUE(tls.ok) << tls.error.constData();
+    // A handshake time-out far beyond the test: only the limits can help.
+    RelayProcess relay(tls.relayOptions()
+                       << QStringLiteral("--handshake-timeout") << QStringLiteral("600000"));
+    ASSERT_TRUE(relay.start());
+
+    // Connected, never a TLS byte; more than the per-address limit of 32.
+    auto silent = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 40);
+    auto room = openClients(relay, roomName("wss-flood"), 2, QStringLiteral("wss"));
+    ASSERT_EQ(room[1]->ws.state(), QAbstractSocket::ConnectedState);
+    expectRoomWorks(*room[0], *room[1], "during");
+    // The limit applied at TCP accept, without waiting for a handshake.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return relay.logCount(QStringLiteral("too many connections from 127.0.0.2")) == 8; },
+        kWaitMs));
+    EXPECT_EQ(stillOpen(silent), 32);
 }
