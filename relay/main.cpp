@@ -6,25 +6,51 @@
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
+#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr quint16 kDefaultPort = 8479;
+// Descriptors kept free of connections: the listening socket, the event loop,
+// standard streams and whatever Qt and OpenSSL open along the way.
+constexpr qint64 kReservedDescriptors = 64;
 
-void fail(const QString& message) {
+void say(const QString& message) {
     const QByteArray bytes = (u"tindrel-relay: "_s + message).toUtf8();
     std::fprintf(stderr, "%s\n", bytes.constData());
+    std::fflush(stderr);
+}
+
+// Raises the soft descriptor limit as far as the hard one allows and returns
+// it; nothing when it is unlimited or cannot be read.
+std::optional<qint64> raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return std::nullopt;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        // An unlimited hard limit is still capped by the kernel; keep what we have then.
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return static_cast<qint64>(
+        std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<qint64>::max()));
 }
 
 std::optional<qint64> positive(const QCommandLineParser& parser, const QString& name) {
     bool ok = false;
     const qint64 value = parser.value(name).toLongLong(&ok);
     if (!ok || value <= 0) {
-        fail(u"--"_s + name + u" needs a positive whole number"_s);
+        say(u"--"_s + name + u" needs a positive whole number"_s);
         return std::nullopt;
     }
     return value;
@@ -33,12 +59,12 @@ std::optional<qint64> positive(const QCommandLineParser& parser, const QString& 
 std::optional<QSslConfiguration> loadTls(const QString& certPath, const QString& keyPath) {
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(certPath, QSsl::Pem);
     if (chain.isEmpty()) {
-        fail(u"no PEM certificate in "_s + certPath);
+        say(u"no PEM certificate in "_s + certPath);
         return std::nullopt;
     }
     QFile keyFile(keyPath);
     if (!keyFile.open(QIODevice::ReadOnly)) {
-        fail(u"cannot read "_s + keyPath);
+        say(u"cannot read "_s + keyPath);
         return std::nullopt;
     }
     const QByteArray keyBytes = keyFile.readAll();
@@ -49,7 +75,7 @@ std::optional<QSslConfiguration> loadTls(const QString& certPath, const QString&
             break;
     }
     if (key.isNull()) {
-        fail(u"no unencrypted PEM RSA or EC private key in "_s + keyPath);
+        say(u"no unencrypted PEM RSA or EC private key in "_s + keyPath);
         return std::nullopt;
     }
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -118,15 +144,26 @@ int main(int argc, char** argv) {
     limits.handshakeTimeoutMs = static_cast<int>(std::min<qint64>(*handshake, 86'400'000));
     limits.maxBacklogBytes = *backlog;
 
+    // Every connection holds a descriptor; running out of them would fail
+    // accept() for everyone, so the connection limit has to fit under it.
+    if (const auto descriptors = raiseDescriptorLimit()) {
+        const qint64 fits = std::max<qint64>(*descriptors - kReservedDescriptors, 1);
+        if (limits.maxConnections > fits) {
+            limits.maxConnections = static_cast<int>(fits);
+            say(u"max connections lowered to "_s + QString::number(fits) +
+                u" to fit the descriptor limit of "_s + QString::number(*descriptors));
+        }
+    }
+
     const QHostAddress address(parser.value(QStringLiteral("listen")));
     if (address.isNull()) {
-        fail(u"--listen needs a numeric IPv4 or IPv6 address"_s);
+        say(u"--listen needs a numeric IPv4 or IPv6 address"_s);
         return 2;
     }
     bool portOk = false;
     const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
     if (!portOk || port > 65535) {
-        fail(QStringLiteral("--port needs a number from 0 to 65535"));
+        say(QStringLiteral("--port needs a number from 0 to 65535"));
         return 2;
     }
 
@@ -134,7 +171,7 @@ int main(int argc, char** argv) {
     const QString certPath = parser.value(QStringLiteral("cert"));
     const QString keyPath = parser.value(QStringLiteral("key"));
     if (certPath.isEmpty() != keyPath.isEmpty()) {
-        fail(QStringLiteral("--cert and --key go together"));
+        say(QStringLiteral("--cert and --key go together"));
         return 2;
     }
     if (!certPath.isEmpty()) {
@@ -144,16 +181,12 @@ int main(int argc, char** argv) {
         server.setSslConfiguration(*tls);
     }
     if (!server.listen(address, static_cast<quint16>(port))) {
-        fail(u"cannot listen on "_s + address.toString() + u':' + QString::number(port) + u": "_s +
-             server.errorString());
+        say(u"cannot listen on "_s + address.toString() + u':' + QString::number(port) + u": "_s +
+            server.errorString());
         return 1;
     }
     // Tests and scripts read the port from this line when they asked for port 0.
-    const QByteArray ready =
-        (u"tindrel-relay: listening on "_s + address.toString() + u':' +
-         QString::number(server.serverPort()) + (certPath.isEmpty() ? u" (ws)"_s : u" (wss)"_s))
-            .toUtf8();
-    std::fprintf(stderr, "%s\n", ready.constData());
-    std::fflush(stderr);
+    say(u"listening on "_s + address.toString() + u':' + QString::number(server.serverPort()) +
+        (certPath.isEmpty() ? u" (ws)"_s : u" (wss)"_s));
     return app.exec();
 }

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QTest>
 #include <QUrlQuery>
+#include <sys/resource.h>
 
 RelayProcess::RelayProcess(QStringList options) : m_options(std::move(options)) {
     m_process.setProgram(QStringLiteral(TINDREL_RELAY_BINARY));
@@ -32,6 +33,13 @@ bool RelayProcess::start(quint16 port) {
         }
     }
     return m_port != 0;
+}
+
+void RelayProcess::setDescriptorLimit(int limit) {
+    m_process.setChildProcessModifier([limit] {
+        const rlimit both{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        setrlimit(RLIMIT_NOFILE, &both);
+    });
 }
 
 void RelayProcess::kill() {

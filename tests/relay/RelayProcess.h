@@ -17,7 +17,11 @@ public:
     bool start(quint16 port = 0);
     // Ends the process abruptly, as a crash or power loss would.
     void kill();
+    // Before start(): the process runs with at most this many descriptors
+    // (soft and hard limit alike).
+    void setDescriptorLimit(int limit);
 
+    qint64 pid() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
     QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
              const QString& scheme = QStringLiteral("ws")) const;

@@ -8,6 +8,7 @@
 #include <QWebSocket>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 #include <vector>
 
 // The relay process under hostile and well-behaved clients, all on loopback.
@@ -369,4 +370,40 @@ TEST(RelayServer, SilentConnectionsDoNotHoldUpWssJoins) {
         [&] { return relay.logCount(QStringLiteral("too many connections from 127.0.0.2")) == 8; },
         kWaitMs));
     EXPECT_EQ(stillOpen(silent), 32);
+}
+
+TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
+    RelayProcess relay({QStringLiteral("--max-connections"), QStringLiteral("1000"),
+                        QStringLiteral("--per-address"), QStringLiteral("1000")});
+    relay.setDescriptorLimit(128);
+    ASSERT_TRUE(relay.start());
+    ASSERT_TRUE(relay.logContains(QStringLiteral("max connections lowered to 64")));
+    const QString room = roomName("descriptors");
+    auto pair = openClients(relay, room, 2);
+
+    // More connections than descriptors: the lowered limit turns the excess
+    // away, so the relay never runs dry.
+    auto sockets = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 140);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return relay.logCount(QStringLiteral("refused: server full")) == 140 + 2 - 64; },
+        kWaitMs));
+    expectRoomWorks(*pair[0], *pair[1], "flooded");
+    sockets.clear();
+    Client fresh;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fresh.open(relay.url(room)); }, kWaitMs));
+    expectRoomWorks(*pair[0], fresh, "after");
+
+    // Should it run dry all the same (here: a limit lowered under its feet),
+    // accept() fails; the relay pauses rather than spinning on the listening
+    // socket, and takes the waiting client once descriptors are back.
+    const rlimit dry{4, 128};
+    ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &dry, nullptr), 0);
+    Client late;
+    late.ws.open(relay.url(room));
+    ASSERT_TRUE(relay.waitForLog(QStringLiteral("cannot accept connections")));
+    const rlimit enough{128, 128};
+    ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &enough, nullptr), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return late.ws.state() == QAbstractSocket::ConnectedState; },
+                                kWaitMs));
+    expectRoomWorks(*pair[0], late, "resumed");
 }
