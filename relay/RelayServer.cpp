@@ -267,7 +267,8 @@ void RelayServer::adoptUpgraded() {
 
         QList<QWebSocket*>& room = m_rooms[conn->room];
         room.append(ws);
-        m_members.insert(ws, Member{conn->room, conn->label, m_clock.elapsed()});
+        auto* ssl = qobject_cast<QSslSocket*>(tcp);
+        m_members.insert(ws, Member{conn->room, conn->label, m_clock.elapsed(), tcp, ssl, 0});
         log(conn->label + u" joined room "_s + shortRoom(conn->room) + u" ("_s +
             QString::number(room.size()) + u'/' + QString::number(m_limits.maxPerRoom) + u')');
 
@@ -283,6 +284,13 @@ void RelayServer::adoptUpgraded() {
                 member->lastActivityMs = m_clock.elapsed();
         });
         connect(ws, &QWebSocket::disconnected, this, [this, ws] { dropMember(ws); });
+        const auto written = [this, ws] {
+            if (auto member = m_members.find(ws); member != m_members.end())
+                recount(*member);
+        };
+        connect(tcp, &QTcpSocket::bytesWritten, this, written);
+        if (ssl)
+            connect(ssl, &QSslSocket::encryptedBytesWritten, this, written);
     }
 }
 
@@ -294,15 +302,59 @@ void RelayServer::forward(QWebSocket* sender, const QByteArray& message) {
     // Copy: dropping a slow member below edits the room.
     const QList<QWebSocket*> others = m_rooms.value(member->room);
     for (QWebSocket* other : others) {
-        if (other == sender || !m_members.contains(other))
+        if (other == sender)
             continue;
-        if (other->bytesToWrite() + message.size() > m_limits.maxBacklogBytes) {
-            log(m_members.value(other).label + u" dropped: not reading (backlog over "_s +
-                QString::number(m_limits.maxBacklogBytes) + u" bytes)"_s);
-            other->abort();
+        auto it = m_members.find(other);
+        if (it == m_members.end())
+            continue;
+        recount(*it);
+        if (it->queued >= m_limits.maxBacklogBytes) {
+            evict(other, u"not reading (backlog of "_s + QString::number(it->queued) +
+                             u" bytes, limit "_s + QString::number(m_limits.maxBacklogBytes) +
+                             u')');
             continue;
         }
         other->sendBinaryMessage(message);
+        // Look it up again rather than trust the iterator across the send.
+        if (it = m_members.find(other); it != m_members.end())
+            recount(*it);
+        enforceQueueBudget();
+    }
+}
+
+void RelayServer::evict(QWebSocket* socket, const QString& why) {
+    const auto it = m_members.find(socket);
+    if (it == m_members.end())
+        return;
+    log(it->label + u" dropped: "_s + why);
+    // What it had queued goes with it; do not count it while the drop completes.
+    m_queuedBytes -= it->queued;
+    it->queued = 0;
+    socket->abort();
+}
+
+// Under TLS most of a member's backlog sits in the encrypted buffer, which
+// QSslSocket::bytesToWrite does not count.
+void RelayServer::recount(Member& member) {
+    qint64 now = member.tcp->bytesToWrite();
+    if (member.ssl)
+        now += member.ssl->encryptedBytesToWrite();
+    m_queuedBytes += now - member.queued;
+    member.queued = now;
+}
+
+void RelayServer::enforceQueueBudget() {
+    while (m_queuedBytes > m_limits.maxQueuedBytes) {
+        auto largest = m_members.end();
+        for (auto it = m_members.begin(); it != m_members.end(); ++it)
+            if (largest == m_members.end() || it->queued > largest->queued)
+                largest = it;
+        if (largest == m_members.end() || largest->queued <= 0)
+            return;
+        evict(largest.key(), u"largest backlog ("_s + QString::number(largest->queued) +
+                                 u" bytes) while the queue budget of "_s +
+                                 QString::number(m_limits.maxQueuedBytes) +
+                                 u" bytes is exceeded"_s);
     }
 }
 
@@ -317,6 +369,10 @@ void RelayServer::dropMember(QWebSocket* socket) {
         u" left)"_s);
     if (room.isEmpty())
         m_rooms.remove(it->room);
+    m_queuedBytes -= it->queued;
+    disconnect(it->tcp, &QTcpSocket::bytesWritten, this, nullptr);
+    if (it->ssl)
+        disconnect(it->ssl, &QSslSocket::encryptedBytesWritten, this, nullptr);
     m_members.erase(it);
     disconnect(socket, nullptr, this, nullptr);
     socket->deleteLater();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+class QSslSocket;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
@@ -41,9 +42,14 @@ public:
         int idleTimeoutMs = 90'000;
         // From accepting the TCP connection to a finished upgrade.
         int handshakeTimeoutMs = 10'000;
-        // Bytes queued towards one member that does not read; beyond it the
-        // member is dropped rather than letting the relay's memory grow.
-        qint64 maxBacklogBytes = 8 * 1'048'576;
+        // Bytes queued towards one member that does not read; once reached,
+        // the next message for it drops the member rather than letting the
+        // relay's memory grow. Two of the largest messages fit.
+        qint64 maxBacklogBytes = 2 * 1'048'576;
+        // Bytes queued towards all members together. Over it, the member with
+        // the largest backlog is dropped until the total fits again, so many
+        // stalled readers cannot add up to more memory than the host has.
+        qint64 maxQueuedBytes = 256 * 1'048'576;
     };
 
     explicit RelayServer(Limits limits, QObject* parent = nullptr);
@@ -77,6 +83,9 @@ private:
         QString room;
         QString label;
         qint64 lastActivityMs = 0;
+        QTcpSocket* tcp = nullptr; // the socket under the WebSocket
+        QSslSocket* ssl = nullptr; // the same socket under TLS, else null
+        qint64 queued = 0;         // its share of m_queuedBytes
     };
 
     void accept(QTcpSocket* socket);
@@ -86,6 +95,9 @@ private:
     void adoptUpgraded();
     void forward(QWebSocket* sender, const QByteArray& message);
     void dropMember(QWebSocket* socket);
+    void evict(QWebSocket* socket, const QString& why);
+    void recount(Member& member);
+    void enforceQueueBudget();
     void sweep();
     int roomLoad(const QString& room) const;
     void log(const QString& line) const;
@@ -104,4 +116,5 @@ private:
     QHash<QString, QTcpSocket*> m_upgrading; // by endpoint key, until adopted
     QHash<QWebSocket*, Member> m_members;
     QHash<QString, QList<QWebSocket*>> m_rooms; // members in joining order
+    qint64 m_queuedBytes = 0;                   // towards all members
 };

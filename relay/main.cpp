@@ -121,8 +121,13 @@ int main(int argc, char** argv) {
            QString::number(defaults.idleTimeoutMs));
     option("handshake-timeout", "Time allowed from connect to finished upgrade, in ms.", "ms",
            QString::number(defaults.handshakeTimeoutMs));
-    option("backlog", "Bytes queued towards a member that does not read before it is dropped.",
+    option("backlog",
+           "Bytes queued towards a member that does not read; once reached, the next message "
+           "for it drops the member.",
            "bytes", QString::number(defaults.maxBacklogBytes));
+    option("queue-budget",
+           "Bytes queued towards all members together; over it the largest backlog is dropped.",
+           "bytes", QString::number(defaults.maxQueuedBytes));
     parser.process(app);
 
     RelayServer::Limits limits;
@@ -133,8 +138,9 @@ int main(int argc, char** argv) {
     const auto idle = positive(parser, QStringLiteral("idle-timeout"));
     const auto handshake = positive(parser, QStringLiteral("handshake-timeout"));
     const auto backlog = positive(parser, QStringLiteral("backlog"));
+    const auto queueBudget = positive(parser, QStringLiteral("queue-budget"));
     if (!maxMessage || !roomSize || !perAddress || !maxConnections || !idle || !handshake ||
-        !backlog)
+        !backlog || !queueBudget)
         return 2;
     limits.maxMessageBytes = *maxMessage;
     limits.maxPerRoom = static_cast<int>(std::min<qint64>(*roomSize, 1'000'000));
@@ -143,6 +149,7 @@ int main(int argc, char** argv) {
     limits.idleTimeoutMs = static_cast<int>(std::min<qint64>(*idle, 86'400'000));
     limits.handshakeTimeoutMs = static_cast<int>(std::min<qint64>(*handshake, 86'400'000));
     limits.maxBacklogBytes = *backlog;
+    limits.maxQueuedBytes = *queueBudget;
 
     // Every connection holds a descriptor; running out of them would fail
     // accept() for everyone, so the connection limit has to fit under it.

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,6 +115,16 @@ std::unique_ptr<QTcpSocket> rawConnect(quint16 port, const QHostAddress& source)
     return socket;
 }
 
+// The same over TLS, once the handshake is done.
+std::unique_ptr<QTcpSocket> rawConnectTls(quint16 port, const QHostAddress& source) {
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket->bind(source);
+    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    socket->waitForEncrypted(kWaitMs);
+    return socket;
+}
+
 // The status code the relay answers an upgrade request with; 0 when it closes
 // without an answer.
 int upgradeStatus(QTcpSocket& socket, const QByteArray& request) {
@@ -131,6 +142,18 @@ int upgradeStatus(QTcpSocket& socket, const QByteArray& request) {
     if (end >= 0)
         socket.read(end + 4);
     return head.mid(9, 3).toInt();
+}
+
+// A client from `source` that joins `room`, then stops reading: what the relay
+// sends it piles up in the relay.
+std::unique_ptr<QTcpSocket> stalledMember(RelayProcess& relay, const QString& room, bool tls,
+                                          const QHostAddress& source) {
+    auto socket = tls ? rawConnectTls(relay.port(), source) : rawConnect(relay.port(), source);
+    socket->setReadBufferSize(4096);
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    EXPECT_EQ(upgradeStatus(*socket, upgradeRequest("/?room=" + room.toLatin1(), relay.port())),
+              101);
+    return socket;
 }
 
 std::vector<std::unique_ptr<QTcpSocket>> flood(quint16 port, const QHostAddress& source,
@@ -316,25 +339,32 @@ TEST(RelayServer, SilentConnectionsAreClosedWhilePongingOnesStay) {
 }
 
 TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
-    RelayProcess relay({QStringLiteral("--backlog"), QStringLiteral("2097152")});
-    ASSERT_TRUE(relay.start());
-    const QString room = roomName("slow");
-    auto pair = openClients(relay, room, 2);
+    const TestCertificate tls;
+    ASSERT_TRUE(tls.ok) << tls.error.constData();
+    // Under TLS most of the backlog waits already encrypted, where a count of
+    // the plain bytes alone does not see it.
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "wss" : "ws");
+        RelayProcess relay((secure ? tls.relayOptions() : QStringList())
+                           << QStringLiteral("--backlog") << QStringLiteral("2097152"));
+        ASSERT_TRUE(relay.start());
+        const QString room = roomName("slow");
+        auto pair =
+            openClients(relay, room, 2, secure ? QStringLiteral("wss") : QStringLiteral("ws"));
+        auto stuck = stalledMember(relay, room, secure, QHostAddress(QStringLiteral("127.0.0.2")));
 
-    auto stuck = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
-    stuck->setReadBufferSize(4096);
-    stuck->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    ASSERT_EQ(upgradeStatus(*stuck, upgradeRequest("/?room=" + room.toLatin1(), relay.port())),
-              101);
-
-    const int count = 40;
-    for (int i = 0; i < count; ++i) {
-        pair[0]->ws.sendBinaryMessage(QByteArray(1'048'576, char('a' + i % 26)));
-        (void)QTest::qWaitFor([&] { return pair[1]->binary.size() > i; }, kWaitMs);
+        const int count = 40;
+        for (int i = 0; i < count; ++i) {
+            pair[0]->ws.sendBinaryMessage(QByteArray(1'048'576, char('a' + i % 26)));
+            (void)QTest::qWaitFor([&] { return pair[1]->binary.size() > i; }, kWaitMs);
+        }
+        ASSERT_TRUE(pair[1]->waitForBinary(count));
+        ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
+        const QStringList drops = relay.log().filter(QStringLiteral("not reading"));
+        EXPECT_EQ(drops.filter(QStringLiteral("127.0.0.2:")).size(), drops.size())
+            << drops.join(u'\n').toStdString();
+        expectRoomWorks(*pair[0], *pair[1], "after");
     }
-    ASSERT_TRUE(pair[1]->waitForBinary(count));
-    EXPECT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
-    expectRoomWorks(*pair[0], *pair[1], "after");
 }
 
 TEST(RelayServer, ServesWssWithTheGivenCertificate) {
@@ -406,4 +436,52 @@ TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return late.ws.state() == QAbstractSocket::ConnectedState; },
                                 kWaitMs));
     expectRoomWorks(*pair[0], late, "resumed");
+}
+
+TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
+    const TestCertificate tls;
+    ASSERT_TRUE(tls.ok) << tls.error.constData();
+    const QHostAddress stalledSource(QStringLiteral("127.0.0.2"));
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "wss" : "ws");
+        // Each member may queue far more than the budget: only the budget drops.
+        RelayProcess relay((secure ? tls.relayOptions() : QStringList())
+                           << QStringLiteral("--backlog") << QStringLiteral("268435456")
+                           << QStringLiteral("--queue-budget") << QStringLiteral("4194304"));
+        ASSERT_TRUE(relay.start());
+        const QString scheme = secure ? QStringLiteral("wss") : QStringLiteral("ws");
+        const QString busy = roomName("busy");
+        auto readers = openClients(relay, busy, 2, scheme);
+        auto calm = openClients(relay, roomName("calm"), 2, scheme);
+        std::vector<std::unique_ptr<QTcpSocket>> stalled;
+        for (int i = 0; i < 3; ++i)
+            stalled.push_back(stalledMember(relay, busy, secure, stalledSource));
+
+        const QByteArray chunk(64 * 1024, 'm');
+        const auto drops = [&] { return relay.logCount(QStringLiteral("queue budget")); };
+        int sent = 0;
+        // 64 MiB at most; the kernel buffers take a few MiB per stalled reader first.
+        while (drops() < 3 && sent < 1024) {
+            readers[0]->ws.sendBinaryMessage(chunk);
+            ++sent;
+            ASSERT_TRUE(readers[1]->waitForBinary(sent));
+        }
+        ASSERT_EQ(drops(), 3) << "after " << sent << " messages";
+        // Only the stalled members: never the sender or the reader that keeps up.
+        const QStringList budgetDrops = relay.log().filter(QStringLiteral("queue budget"));
+        EXPECT_EQ(budgetDrops.filter(QStringLiteral("127.0.0.2:")).size(), 3)
+            << budgetDrops.join(u'\n').toStdString();
+        EXPECT_FALSE(relay.logContains(QStringLiteral("not reading")));
+        // The stalled clients do not read, so only the relay can tell they are gone.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return relay.log()
+                           .filter(QStringLiteral("127.0.0.2:"))
+                           .filter(QStringLiteral(" left room"))
+                           .size() == 3;
+            },
+            kWaitMs));
+        expectRoomWorks(*readers[0], *readers[1], "busy");
+        expectRoomWorks(*calm[0], *calm[1], "calm");
+    }
 }
