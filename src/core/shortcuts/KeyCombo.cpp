@@ -130,8 +130,15 @@ std::optional<KeyCombo> KeyCombo::fromKey(int qtKey, Qt::KeyboardModifiers modif
     return KeyCombo{keysym, mask};
 }
 
-std::optional<KeyCombo> KeyCombo::fromEvent(const QKeyEvent& event) {
-    return fromKey(event.key(), event.modifiers());
+std::optional<KeyCombo> KeyCombo::fromEvent(const QKeyEvent& event, const BaseKeysym& baseKeysym) {
+    std::optional<KeyCombo> combo = fromKey(event.key(), event.modifiers());
+    // Qt reports the shifted symbol ("!" for Shift+1); the grab and the
+    // pinned-clip shortcuts name the key itself.
+    if (combo && (combo->carbonModifiers & Shift) && baseKeysym) {
+        if (const quint32 base = baseKeysym(event.nativeScanCode()); base != 0)
+            combo->keyCode = base;
+    }
+    return combo;
 }
 
 QString KeyCombo::modifierSymbols(quint32 mask) {

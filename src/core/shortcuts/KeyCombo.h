@@ -46,7 +46,13 @@ struct KeyCombo {
     // A combo from a pressed key, or nothing when it needs Ctrl, Alt or Super
     // (Shift alone is not enough) and is not a function key F1 to F15.
     static std::optional<KeyCombo> fromKey(int qtKey, Qt::KeyboardModifiers modifiers);
-    static std::optional<KeyCombo> fromEvent(const QKeyEvent& event);
+    // The keysym printed on the key with a given native scan code, whatever
+    // Shift makes of it (the display's keyboard knows); 0 when unknown.
+    using BaseKeysym = std::function<quint32(quint32 nativeScanCode)>;
+    // As fromKey; with Shift held, the key is named by `baseKeysym` when it
+    // knows it, so Ctrl+Shift+1 is recorded as that and not as Ctrl+Shift+!.
+    static std::optional<KeyCombo> fromEvent(const QKeyEvent& event,
+                                             const BaseKeysym& baseKeysym = {});
 
     // "Ctrl+Alt+Shift+Super+" in that fixed order, for the bits present.
     static QString modifierSymbols(quint32 mask);

@@ -84,6 +84,10 @@ QList<xcb_keycode_t> XcbKeyboard::keycodes(quint32 keysym) const {
     return result;
 }
 
+quint32 XcbKeyboard::baseKeysym(xcb_keycode_t keycode) const {
+    return m_symbols ? xcb_key_symbols_get_keysym(m_symbols, keycode, 0) : 0;
+}
+
 quint16 XcbKeyboard::modifierMask(quint32 comboModifiers) const {
     quint16 mask = 0;
     if (comboModifiers & kCtrl)

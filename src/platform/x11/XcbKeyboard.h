@@ -18,6 +18,9 @@ public:
     ~XcbKeyboard() override;
 
     QList<xcb_keycode_t> keycodes(quint32 keysym) const;
+    // The keysym of a key without Shift or any other level (what is printed
+    // on it, "1" rather than "!"); 0 when the key has none.
+    quint32 baseKeysym(xcb_keycode_t keycode) const;
     // X modifier mask for the KeyCombo bits (Ctrl 256, Shift 512, Alt 2048, Super 4096).
     quint16 modifierMask(quint32 comboModifiers) const;
     quint16 numLockMask() const { return m_numLockMask; }

@@ -144,6 +144,22 @@ TEST(KeyCombo, KeyPressesNeedCtrlAltOrSuperUnlessAFunctionKey) {
 
     const QKeyEvent event(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(KeyCombo::fromEvent(event), KeyCombo::defaultOpenPanel());
+
+    // With Shift, the key is named as printed on it, as the keyboard says:
+    // Ctrl+Shift+1 is the pinned-clip combo, not Ctrl+Shift+!.
+    const auto keyboard = [](quint32 scanCode) -> quint32 { return scanCode == 10 ? 0x31 : 0; };
+    const auto shifted = [](int key, quint32 scanCode, Qt::KeyboardModifiers modifiers) {
+        return QKeyEvent(QEvent::KeyPress, key, modifiers, scanCode, 0, 0);
+    };
+    EXPECT_EQ(KeyCombo::fromEvent(
+                  shifted(Qt::Key_Exclam, 10, Qt::ControlModifier | Qt::ShiftModifier), keyboard),
+              (KeyCombo{KeyCombo::numberRow[0], Ctrl | Shift}));
+    // Unknown to the keyboard, or no Shift: the key Qt reports.
+    EXPECT_EQ(KeyCombo::fromEvent(
+                  shifted(Qt::Key_Exclam, 99, Qt::ControlModifier | Qt::ShiftModifier), keyboard),
+              (KeyCombo{0x21, Ctrl | Shift}));
+    EXPECT_EQ(KeyCombo::fromEvent(shifted(Qt::Key_1, 10, Qt::ControlModifier), keyboard),
+              (KeyCombo{KeyCombo::numberRow[0], Ctrl}));
 }
 
 TEST(KeyCombo, NumberRowRunsFromOneToZero) {
