@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -37,7 +38,7 @@ AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* p
 
 void AppState::sourceChanged() {
     invalidate();
-    m_lastNeedle.clear(); // earlier results say nothing about the new lists
+    m_recentSearches.clear(); // earlier results say nothing about the new lists
     Q_EMIT changed();
 }
 
@@ -68,12 +69,20 @@ void AppState::setCanAutoPaste(bool value) {
 namespace {
 // Case-insensitive in the user's language, and blind to how accented
 // letters are encoded (one precomposed character or a letter and a mark).
-QString fold(const QString& text) {
-    return QLocale().toLower(text).normalized(QString::NormalizationForm_C);
+// Kept as UTF-8: half the bytes to read per keystroke, and a match of the
+// bytes is a match of the characters, since no character's bytes can start
+// inside another's.
+QByteArray fold(const QString& text) {
+    return QLocale().toLower(text).normalized(QString::NormalizationForm_C).toUtf8();
+}
+
+bool contains(const QByteArray& haystack, const QByteArray& needle) {
+    return ::memmem(haystack.constData(), static_cast<size_t>(haystack.size()), needle.constData(),
+                    static_cast<size_t>(needle.size())) != nullptr;
 }
 } // namespace
 
-const QString& AppState::folded(const Clip& clip) const {
+const QByteArray& AppState::folded(const Clip& clip) const {
     Folded& entry = m_folded[clip.id()];
     const QString& text = clip.text();
     // Clip texts are shared, so the same buffer means the same text.
@@ -85,7 +94,7 @@ const QString& AppState::folded(const Clip& clip) const {
 }
 
 bool AppState::matches(const Clip& clip, const QString& query) const {
-    return folded(clip).contains(fold(query));
+    return contains(folded(clip), fold(query));
 }
 
 void AppState::recompute() const {
@@ -101,21 +110,29 @@ void AppState::recompute() const {
         m_filteredHistory = history.mid(0, std::max(0, m_prefs.displayLimit()));
         return;
     }
-    const QString needle = fold(m_query);
-    // Typing on narrows the last results: a text that contains the longer
-    // query contains the shorter one too.
-    const bool narrowing = !m_lastNeedle.isEmpty() && needle.contains(m_lastNeedle);
-    const QList<Clip> pinnedPool = narrowing ? m_lastPinned : pinned;
-    const QList<Clip> historyPool = narrowing ? m_lastHistory : history;
-    for (const Clip& clip : pinnedPool)
-        if (folded(clip).contains(needle))
+    const QByteArray needle = fold(m_query);
+    // A text that contains the longer query contains the shorter one too, so
+    // the longest earlier query inside this one gives the clips to look at.
+    const Found* base = nullptr;
+    for (const Found& earlier : m_recentSearches) {
+        if (earlier.needle == needle) {
+            m_filteredPinned = earlier.pinned;
+            m_filteredHistory = earlier.history;
+            return;
+        }
+        if (needle.contains(earlier.needle) &&
+            (!base || earlier.needle.size() > base->needle.size()))
+            base = &earlier;
+    }
+    for (const Clip& clip : base ? base->pinned : pinned)
+        if (contains(folded(clip), needle))
             m_filteredPinned.append(clip);
-    for (const Clip& clip : historyPool)
-        if (folded(clip).contains(needle))
+    for (const Clip& clip : base ? base->history : history)
+        if (contains(folded(clip), needle))
             m_filteredHistory.append(clip);
-    m_lastNeedle = needle;
-    m_lastPinned = m_filteredPinned;
-    m_lastHistory = m_filteredHistory;
+    if (m_recentSearches.size() == rememberedSearches)
+        m_recentSearches.removeFirst();
+    m_recentSearches.append({needle, m_filteredPinned, m_filteredHistory});
     // Forget texts of clips that are gone, so the cache cannot outgrow the store.
     if (m_folded.size() > 2 * (pinned.size() + history.size()) + 64) {
         QHash<QUuid, Folded> kept;

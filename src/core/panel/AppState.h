@@ -97,7 +97,7 @@ private Q_SLOTS:
 private:
     void invalidate();
     void recompute() const;
-    const QString& folded(const Clip& clip) const;
+    const QByteArray& folded(const Clip& clip) const;
 
     ClipStore& m_store;
     Preferences& m_prefs;
@@ -111,15 +111,20 @@ private:
     mutable bool m_dirty = true;
     mutable QList<Clip> m_filteredPinned;
     mutable QList<Clip> m_filteredHistory;
-    // The last search and what it found, while the store has not changed.
-    mutable QString m_lastNeedle;
-    mutable QList<Clip> m_lastPinned;
-    mutable QList<Clip> m_lastHistory;
+    // The last few searches and what they found, while the store has not
+    // changed: typing on narrows one of them, deleting a letter finds one.
+    struct Found {
+        QByteArray needle;
+        QList<Clip> pinned;
+        QList<Clip> history;
+    };
+    static constexpr qsizetype rememberedSearches = 8;
+    mutable QList<Found> m_recentSearches; // oldest first
     // Lower-cased texts for searching, by clip id; an entry is valid while it
     // was made from the very text the clip holds.
     struct Folded {
         QString source;
-        QString folded;
+        QByteArray folded;
     };
     mutable QHash<QUuid, Folded> m_folded;
 };

@@ -120,6 +120,13 @@ TEST_F(AppStateTest, ListsFollowStoreChangesAndEditedTexts) {
     EXPECT_EQ(texts(state->combined()), QStringList{u"alphabeta"_s});
     store.deleteClip(store.history().front());
     EXPECT_TRUE(state->combined().isEmpty());
+
+    // Going back to an earlier query after a change searches afresh.
+    state->setQuery(u"alp"_s);
+    state->setQuery(u"alph"_s);
+    store.record(u"alpine"_s);
+    state->setQuery(u"alp"_s);
+    EXPECT_EQ(texts(state->combined()), (QStringList{u"alpine"_s, u"alpha"_s}));
 }
 
 TEST_F(AppStateTest, ActivateSelectionHandsOverTheSelectedClipOnly) {
