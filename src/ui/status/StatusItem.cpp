@@ -74,6 +74,8 @@ void StatusItem::buildMenu() {
             onOpenSettings();
     });
     settings->setShortcut(QKeySequence(u"Ctrl+,"_s));
+    m_syncLine = m_menu->addAction(QString());
+    m_syncLine->setEnabled(false);
     m_menu->addAction(u"Clear History"_s, this, [this] {
         if (onClearHistory)
             onClearHistory();
@@ -87,7 +89,28 @@ void StatusItem::buildMenu() {
     // The actions stay put (a tray host may show a copy of the menu it was
     // sent); only the pause item's text follows the state.
     connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updatePauseText);
+    connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updateSyncLine);
     updatePauseText();
+    updateSyncLine();
+}
+
+QString StatusItem::syncLineText(int connectedDevices) {
+    if (connectedDevices <= 0)
+        return u"Sync: no devices connected"_s;
+    return u"Sync: "_s + QString::number(connectedDevices) +
+           (connectedDevices == 1 ? u" device connected"_s : u" devices connected"_s);
+}
+
+void StatusItem::setConnectedDevices(int count) {
+    m_connectedDevices = count;
+    updateSyncLine();
+}
+
+void StatusItem::updateSyncLine() {
+    if (!m_syncLine)
+        return;
+    m_syncLine->setVisible(m_prefs.syncEnabled());
+    m_syncLine->setText(syncLineText(m_connectedDevices));
 }
 
 void StatusItem::updatePauseText() {
