@@ -62,12 +62,12 @@ void StatusItem::buildMenu() {
     m_menu = new QMenu;
     m_pause = m_menu->addAction(QString(), this, &StatusItem::togglePauseRequested);
     m_menu->addSeparator();
-    QAction* settings = m_menu->addAction(u"Settings…"_s, this, &StatusItem::settingsRequested);
-    settings->setShortcut(QKeySequence(u"Ctrl+,"_s));
+    // No shortcut hints: a tray menu does not fire them while it is open,
+    // and nothing else would.
+    m_menu->addAction(u"Settings…"_s, this, &StatusItem::settingsRequested);
     m_menu->addAction(u"Clear History"_s, this, &StatusItem::clearHistoryRequested);
     m_menu->addSeparator();
-    QAction* quit = m_menu->addAction(u"Quit Tindrel"_s, this, &StatusItem::quitRequested);
-    quit->setShortcut(QKeySequence(u"Ctrl+Q"_s));
+    m_menu->addAction(u"Quit Tindrel"_s, this, &StatusItem::quitRequested);
     // The actions stay put (a tray host may show a copy of the menu it was
     // sent); only the pause item's text follows the state.
     connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updatePauseText);
