@@ -1,10 +1,5 @@
-#include "core/prefs/Preferences.h"
 #include "core/store/Clip.h"
-#include "core/sync/SyncIdentity.h"
-#include "core/sync/SyncService.h"
-#include "support/FakeClock.h"
-#include "support/FakeServiceDiscovery.h"
-#include "support/MemorySettingsStore.h"
+#include "support/SyncTestDevice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,27 +11,6 @@
 // open, dispatch), the two event loops sharing one thread.
 
 namespace {
-struct Device {
-    explicit Device(const QString& name) : prefs(settings), identity(settings, name) {}
-    void boot() {
-        SyncService::Options options;
-        options.listenAddress = QHostAddress::LocalHost;
-        options.port = 0;
-        service =
-            std::make_unique<SyncService>(prefs, settings, clock, identity, discovery, options);
-        QObject::connect(service.get(), &SyncService::remoteClipReceived, service.get(),
-                         [this] { ++received; });
-        prefs.setSyncEnabled(true);
-    }
-    MemorySettingsStore settings;
-    FakeClock clock;
-    Preferences prefs;
-    SyncIdentity identity;
-    FakeServiceDiscovery discovery;
-    std::unique_ptr<SyncService> service;
-    int received = 0;
-};
-
 void BM_ClipOverLoopbackTcp(benchmark::State& state) {
     Device a(QStringLiteral("Anna"));
     Device b(QStringLiteral("Bert"));
@@ -62,10 +36,10 @@ void BM_ClipOverLoopbackTcp(benchmark::State& state) {
     const QString text(state.range(0), QLatin1Char('t'));
     qint64 round = 0;
     for (auto _ : state) {
-        const int before = b.received;
+        const qsizetype before = b.received.size();
         // A new text each time: a recent one would not be sent again.
         a.service->broadcast(Clip::make(QString::number(++round) + text, Instant::fromUnix(1.7e9)));
-        while (b.received == before)
+        while (b.received.size() == before)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
 }

@@ -3,10 +3,8 @@
 #include "core/store/Clip.h"
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
-#include "support/FakeClock.h"
-#include "support/FakeServiceDiscovery.h"
-#include "support/MemorySettingsStore.h"
 #include "support/SyncLogCapture.h"
+#include "support/SyncTestDevice.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,71 +27,6 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
-struct Device {
-    explicit Device(const QString& name) : prefs(settings), identity(settings, name) {}
-
-    // Builds the service; paired devices must be in the settings by then.
-    SyncService& boot(SyncService::Options options = {}) {
-        options.listenAddress = QHostAddress::LocalHost;
-        if (options.port == SyncService::preferredPort)
-            options.port = 0;
-        service =
-            std::make_unique<SyncService>(prefs, settings, clock, identity, discovery, options);
-        service->pinsProvider = [this] { return pins; };
-        QObject::connect(service.get(), &SyncService::remoteClipReceived, service.get(),
-                         [this](const QString& text, const QString& sender) {
-                             received.append({text, sender});
-                         });
-        QObject::connect(service.get(), &SyncService::remotePinsReceived, service.get(),
-                         [this](const QList<SyncPinPayload>& p, const QList<SyncUnpinPayload>& u,
-                                const std::optional<QString>& from) {
-                             receivedPins.append({p, u, from});
-                         });
-        return *service;
-    }
-
-    SyncDevice record() const {
-        return SyncDevice{
-            identity.deviceId(), identity.deviceName(), identity.deviceKeyBase64(), {}, {}, {}};
-    }
-    QByteArray sessionKeyWith(const Device& other) const {
-        return SyncCrypto::sharedKey(identity.deviceKey(), other.identity.deviceKey());
-    }
-    // The browse result that would show this device.
-    ServiceDiscovery::Service advertised() const {
-        return {identity.deviceName(),
-                {{u"did"_s, identity.deviceId()}},
-                {QHostAddress::LocalHost},
-                quint16(service->listenerPort())};
-    }
-    void start() { prefs.setSyncEnabled(true); }
-    bool connectedTo(const Device& other) const {
-        return service->connectedPeerIds().contains(other.identity.deviceId());
-    }
-
-    struct Pins {
-        QList<SyncPinPayload> pins;
-        QList<SyncUnpinPayload> unpinned;
-        std::optional<QString> from;
-    };
-
-    MemorySettingsStore settings;
-    FakeClock clock;
-    Preferences prefs;
-    SyncIdentity identity;
-    FakeServiceDiscovery discovery;
-    std::unique_ptr<SyncService> service;
-    SyncService::PinsSnapshot pins;
-    QList<std::pair<QString, QString>> received;
-    QList<Pins> receivedPins;
-};
-
-// Each of the two knows the other, as after a pairing.
-void pair(Device& a, Device& b) {
-    SyncPeerStore(a.settings, a.clock).upsert(b.record());
-    SyncPeerStore(b.settings, b.clock).upsert(a.record());
-}
-
 QByteArray frameOf(const QByteArray& sealed) {
     QByteArray prefix(4, Qt::Uninitialized);
     qToBigEndian(quint32(sealed.size()), prefix.data());
@@ -102,7 +35,7 @@ QByteArray frameOf(const QByteArray& sealed) {
 
 // The test as the other end of one connection, byte by byte.
 struct RawPeer {
-    RawPeer(const Device& target, QByteArray sessionKey) : key(std::move(sessionKey)) {
+    RawPeer(const SyncTestDevice& target, QByteArray sessionKey) : key(std::move(sessionKey)) {
         socket.connectToHost(QHostAddress::LocalHost, quint16(target.service->listenerPort()));
         EXPECT_TRUE(socket.waitForConnected(kWaitMs));
     }
@@ -144,7 +77,7 @@ struct RawPeer {
     QList<SyncMessage> decoded;
 };
 
-SyncMessage helloFrom(const Device& device, std::optional<qint64> protocol) {
+SyncMessage helloFrom(const SyncTestDevice& device, std::optional<qint64> protocol) {
     SyncMessage hello =
         SyncMessage::hello(device.identity.deviceId(), device.identity.deviceName());
     hello.proto = protocol;
@@ -185,8 +118,8 @@ protected:
     }
 
     SyncLogCapture log;
-    Device a{u"Anna"_s};
-    Device b{u"Bert"_s};
+    SyncTestDevice a{u"Anna"_s};
+    SyncTestDevice b{u"Bert"_s};
 };
 
 } // namespace
@@ -321,7 +254,7 @@ TEST_F(SyncServiceTest, RecentHashesForgetTheOldestBeyondTheirLimit) {
 
 TEST_F(SyncServiceTest, HelloIsAnsweredWithWhatTheProtocolSpeaks) {
     // A knows B and C; B says hello with each protocol version.
-    Device cleo(u"Cleo"_s);
+    SyncTestDevice cleo(u"Cleo"_s);
     pair(a, b);
     SyncPeerStore(a.settings, a.clock).upsert(cleo.record());
     a.pins = {{{u"pinned"_s, 1'700'000'000.0}}, {}};
@@ -357,7 +290,7 @@ TEST_F(SyncServiceTest, HelloIsAnsweredWithWhatTheProtocolSpeaks) {
 }
 
 TEST_F(SyncServiceTest, PinSnapshotsGoOnlyToPeersThatSpeakThemAndNotBack) {
-    Device c(u"Cleo"_s);
+    SyncTestDevice c(u"Cleo"_s);
     pair(a, b);
     pair(a, c);
     a.pins = {{{u"pinned"_s, 1'700'000'000.0}}, {}};
@@ -415,7 +348,7 @@ TEST_F(SyncServiceTest, BadTimesInAPinSnapshotCostOnlyTheirEntries) {
                   R"({"text":"future","pinnedAt":1e300},{"text":"past","pinnedAt":-1}],)"
                   R"("unpinned":[{"hash":"h","at":1e12},{"hash":"g","at":1700000001}]})");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !a.receivedPins.isEmpty(); }, kWaitMs));
-    const Device::Pins& got = a.receivedPins.first();
+    const SyncTestDevice::Pins& got = a.receivedPins.first();
     EXPECT_EQ(got.pins, (QList<SyncPinPayload>{{u"good"_s, 1'700'000'000.0}}));
     EXPECT_EQ(got.unpinned, (QList<SyncUnpinPayload>{{u"g"_s, 1'700'000'001.0}}));
     EXPECT_EQ(got.from, b.identity.deviceId());
@@ -625,7 +558,7 @@ TEST_F(SyncServiceTest, PausingAndUnpairingEndTheFlowAndUnpairingSticks) {
     EXPECT_EQ(stored, QJsonArray{b.identity.deviceId()});
 
     // A third device's list does not bring B back.
-    Device c(u"Cleo"_s);
+    SyncTestDevice c(u"Cleo"_s);
     pair(a, c);
     a.service.reset();
     a.boot(fastOptions()).start();
