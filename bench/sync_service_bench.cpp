@@ -12,24 +12,14 @@
 
 namespace {
 void BM_ClipOverLoopbackTcp(benchmark::State& state) {
-    Device a(QStringLiteral("Anna"));
-    Device b(QStringLiteral("Bert"));
-    auto record = [](const Device& d) {
-        return SyncDevice{d.identity.deviceId(),
-                          d.identity.deviceName(),
-                          d.identity.deviceKeyBase64(),
-                          {},
-                          {},
-                          {}};
-    };
-    SyncPeerStore(a.settings, a.clock).upsert(record(b));
-    SyncPeerStore(b.settings, b.clock).upsert(record(a));
+    SyncTestDevice a(QStringLiteral("Anna"));
+    SyncTestDevice b(QStringLiteral("Bert"));
+    pair(a, b);
     a.boot();
     b.boot();
-    b.discovery.announce({{QStringLiteral("Anna"),
-                           {{QStringLiteral("did"), a.identity.deviceId()}},
-                           {QHostAddress::LocalHost},
-                           quint16(a.service->listenerPort())}});
+    a.start();
+    b.start();
+    b.discovery.announce({a.advertised()});
     while (a.service->connectedPeerIds().isEmpty() || b.service->connectedPeerIds().isEmpty())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 
