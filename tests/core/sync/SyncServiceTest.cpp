@@ -444,6 +444,10 @@ TEST_F(SyncServiceTest, AHugeDeviceListIsReadOnlyAsFarAsAnyRealOne) {
     roster.devices = QList<SyncDevicePayload>{};
     for (int i = 0; i < 10'000; ++i)
         roster.devices->append({u"D"_s + QString::number(i), u"d"_s, keyText('k'), {}, {}});
+    // Far down the list, a rename of a device we know: never looked at.
+    SyncDevicePayload renamed = b.record().payload();
+    renamed.name = u"Renamed"_s;
+    roster.devices->append(renamed);
     ASSERT_LT(roster.encode().size(), SyncCrypto::maxSealedSize);
     peer.send(roster);
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.service->peers().size() > 1; }, kWaitMs));
@@ -451,6 +455,7 @@ TEST_F(SyncServiceTest, AHugeDeviceListIsReadOnlyAsFarAsAnyRealOne) {
     // B plus the first entries, up to the store's own bound.
     EXPECT_EQ(a.service->peers().size(), SyncPeerStore::maxDevices);
     EXPECT_EQ(a.service->peers().last().id, u"D62"_s);
+    EXPECT_EQ(a.service->peers().first().name, u"Bert"_s);
     EXPECT_FALSE(peer.isClosed());
 }
 
