@@ -577,3 +577,26 @@ TEST_F(SyncServiceTest, PausingAndUnpairingEndTheFlowAndUnpairingSticks) {
     QTest::qWait(100);
     EXPECT_EQ(a.service->peers().size(), 1);
 }
+
+TEST_F(SyncServiceTest, AHelloSpeaksOnlyForTheKeyItCameWithAndIsKeptAlive) {
+    SyncTestDevice c(u"Cleo"_s);
+    pair(a, b);
+    pair(a, c);
+    SyncService::Options options = fastOptions();
+    options.keepAlive = 50ms;
+    a.boot(options);
+    a.start();
+    RawPeer peer(a, b.sessionKeyWith(a));
+    // B's key, Cleo's name: whoever holds B's key cannot speak for Cleo.
+    peer.send(helloFrom(c, 3));
+    QTest::qWait(100);
+    EXPECT_TRUE(a.service->connectedPeerIds().isEmpty());
+    EXPECT_FALSE(peer.types().contains(SyncMessageType::hello));
+
+    peer.send(helloFrom(b, 3));
+    ASSERT_TRUE(peer.waitForType(SyncMessageType::hello));
+    const qsizetype pings = peer.types().count(SyncMessageType::ping);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return peer.types().count(SyncMessageType::ping) > pings; },
+                                kWaitMs));
+    EXPECT_EQ(a.service->connectedPeerIds(), QStringList{b.identity.deviceId()});
+}
