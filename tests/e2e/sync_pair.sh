@@ -1,10 +1,11 @@
 # Two tindrel processes paired through their settings, each on a headless
 # desktop of its own with its own folders, and a tindrel-relay between them.
-# Sourced by the e2e test and the sync benchmark; needs $repo, $bin, $work.
+# Sourced by the e2e test and the sync benchmarks; needs $repo, $bin, $work
+# (and takes $poll_interval, 0.1 s unless set).
 #
 #   relay_up                 starts tindrel-relay on a free loopback port
 #   device_up NAME PEERNAME  starts tindrel NAME paired with PEERNAME; the
-#                            device's DISPLAY and folders are in dev_NAME_*
+#                            device's DISPLAY, folder and PID are in dev_NAME_*
 #   pair_down                stops everything started here
 
 pids=()
@@ -45,7 +46,7 @@ device_up() {
     local peers="[{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"}]"
     {
         echo '[General]'
-        echo 'pollInterval=0.1'
+        echo "pollInterval=${poll_interval:-0.1}"
         echo 'syncEnabled=true'
         echo 'relayEnabled=true'
         echo "relayURL=ws://127.0.0.1:$relay_port"
@@ -66,6 +67,7 @@ device_up() {
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
         "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
     pids+=($!)
+    eval "dev_${name}_pid=$!"
 }
 
 # relay_linked NAME PEERNAME: NAME's relay link to PEERNAME is up
