@@ -46,7 +46,12 @@ TEST_F(SyncServiceRelayTest, ALinkThatComesUpBringsPinsAndClipsFollow) {
     a.pins = {{{u"pinned on Anna"_s, 1'700'000'000.0}}, {}};
     a.boot();
     b.boot();
+    // Anna is in the room well before Bert: what she sent on joining found
+    // nobody there, and Bert must still get her pins.
     a.start();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !a.service->relayConnectedPeerIds().isEmpty(); }, kWaitMs));
+    QTest::qWait(200);
     b.start();
     ASSERT_TRUE(relayUp());
     EXPECT_TRUE(log.contains(u"Relay enabled for 1 device(s)"_s));

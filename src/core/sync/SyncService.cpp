@@ -533,6 +533,15 @@ void SyncService::relayConnectedChanged(RelayLink* link, bool connected) {
     setRelayConnected(std::move(ids));
     if (!connected)
         return;
+    // The relay keeps nothing for a member that joins later, so what goes
+    // out now is lost when the peer is not in the room yet. The ping tells
+    // a peer that is there to send its side again; one that is not will send
+    // its own when it comes.
+    link->send(SyncMessage::ping());
+    sendRelayState(link);
+}
+
+void SyncService::sendRelayState(RelayLink* link) {
     if (const std::optional<SyncMessage> roster = rosterMessage(link->peerId()))
         link->send(*roster);
     if (const std::optional<SyncMessage> pins = pinsMessage())
@@ -567,10 +576,13 @@ void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
         setLastEvent(u"Received a clip via relay from "_s + sender);
         break;
     }
+    case SyncMessageType::ping:
+        // The peer has just joined the room and missed what we sent.
+        sendRelayState(link);
+        break;
     case SyncMessageType::hello:
     case SyncMessageType::pair:
     case SyncMessageType::ack:
-    case SyncMessageType::ping:
         break;
     }
 }

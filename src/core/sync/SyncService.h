@@ -156,6 +156,7 @@ private:
     void stopRelayLinks();
     void handleRelay(const SyncMessage& message, RelayLink* link);
     void relayConnectedChanged(RelayLink* link, bool connected);
+    void sendRelayState(RelayLink* link);
     void closePeer(const QString& id);
     void broadcastRaw(const SyncMessage& message);
     QList<SyncDevicePayload> rosterEntries(const std::optional<QString>& excluding) const;
