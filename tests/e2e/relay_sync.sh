@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end through the relay: a copy made with xclip on Anna's desktop
 # becomes the clipboard of Bert's, recorded once there with its sync:
-# source, and the other way round.
+# source, and the other way round; Anna's pin is merged into Bert's store;
+# Cleo, paired only with Anna, reaches Bert once the device lists have
+# gone round.
 # Usage: relay_sync.sh REPO BIN_DIR
 set -euo pipefail
 repo=$1 bin=$2
@@ -19,7 +21,25 @@ trap 'pair_down; rm -rf "$work"' EXIT
 relay_up || fail "the relay did not start"
 identity Anna
 identity Bert
-device_up Anna Bert || fail "Anna's desktop did not start"
+identity Cleo
+# Anna starts with a pin in her store.
+mkdir -p -m 700 "$work/Anna/data/Tindrel"
+cat >"$work/Anna/data/Tindrel/store.json" <<JSON
+{
+    "history": [],
+    "pinned": [
+        {
+            "createdAt": 786000000,
+            "id": "0B6B2F4A-9C1D-4E8A-8F53-3D2C1B0A9F81",
+            "pinnedAt": 786000000.5,
+            "text": "Pinned on Anna"
+        }
+    ],
+    "unpinned": {}
+}
+JSON
+chmod 600 "$work/Anna/data/Tindrel/store.json"
+device_up Anna Bert Cleo || fail "Anna's desktop did not start"
 device_up Bert Anna || fail "Bert's desktop did not start"
 until_ok 20 relay_linked Anna Bert || fail "Anna's relay link did not come up"
 until_ok 20 relay_linked Bert Anna || fail "Bert's relay link did not come up"
@@ -48,4 +68,21 @@ until_ok 10 grep -q "sync:Bert" "$work/Anna/data/Tindrel/store.json" ||
     fail "Anna did not record Bert's clip"
 grep -q "\"sourceApp\": \"sync:Bert\"" "$work/Anna/data/Tindrel/store.json"
 ! grep -q "sync:Anna" "$work/Anna/data/Tindrel/store.json" || fail "Anna's clip came back to her"
-echo "relay sync: both ways OK"
+
+# The pin Anna's link brought is in Bert's store, pinned.
+until_ok 10 grep -q '"text": "Pinned on Anna"' "$store" || fail "Anna's pin did not reach Bert"
+python3 - "$store" <<'PY' || fail "Anna's pin is not pinned in Bert's store"
+import json, sys
+store = json.load(open(sys.argv[1]))
+sys.exit(0 if any(p["text"] == "Pinned on Anna" for p in store["pinned"]) else 1)
+PY
+
+# Cleo is paired with Anna only; Anna's device list tells Bert and Cleo of
+# each other, and Cleo's copies then reach Bert.
+device_up Cleo Anna || fail "Cleo's desktop did not start"
+until_ok 20 grep -q "$id_Cleo" "$work/Bert/config/Tindrel/Tindrel.conf" ||
+    fail "Bert did not learn of Cleo"
+until_ok 20 relay_linked Bert Cleo && until_ok 20 relay_linked Cleo Bert ||
+    fail "the relay links between Bert and Cleo did not come up"
+copy_and_expect Cleo Bert "Cleo says hi $(date +%s%N)"
+echo "relay sync: clips both ways, pins and device lists OK"

@@ -4,7 +4,7 @@
 # (and takes $poll_interval, 0.1 s unless set).
 #
 #   relay_up                 starts tindrel-relay on a free loopback port
-#   device_up NAME PEERNAME  starts tindrel NAME paired with PEERNAME; the
+#   device_up NAME PEER...   starts tindrel NAME paired with each PEER; the
 #                            device's DISPLAY, folder and PID are in dev_NAME_*
 #   pair_down                stops everything started here
 
@@ -37,13 +37,18 @@ identity() {
 }
 
 device_up() {
-    local name=$1 peer=$2 home="$work/$1"
+    local name=$1 home="$work/$1" peers="" peer
     local id key peer_id peer_key line
-    eval "id=\$id_$name key=\$key_$name peer_id=\$id_$peer peer_key=\$key_$peer"
-    mkdir -p -m 700 "$home/config/Tindrel" "$home/data" "$home/state" "$home/run"
+    eval "id=\$id_$name key=\$key_$name"
+    shift
+    for peer in "$@"; do
+        eval "peer_id=\$id_$peer peer_key=\$key_$peer"
+        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"}"
+    done
+    peers="[$peers]"
+    mkdir -p -m 700 "$home/config/Tindrel" "$home/data/Tindrel" "$home/state" "$home/run"
     # The stored forms of identity and paired devices; the JSON goes in one
     # quoted INI string so that its commas do not make it a list.
-    local peers="[{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"}]"
     {
         echo '[General]'
         echo "pollInterval=${poll_interval:-0.1}"
