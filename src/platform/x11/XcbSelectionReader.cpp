@@ -38,6 +38,11 @@ void XcbSelectionReader::createWindow() {
     xcb_create_window(m_conn.get(), XCB_COPY_FROM_PARENT, m_window, m_conn.root(), -10, -10, 1, 1,
                       0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
                       &events);
+    // Named so that a look at the window tree (or a clipboard owner) can
+    // tell whose requests these are.
+    static constexpr char name[] = "tindrel selection reader";
+    xcb_change_property(m_conn.get(), XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, sizeof name - 1, name);
     m_conn.flush();
 }
 
