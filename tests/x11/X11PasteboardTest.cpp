@@ -86,6 +86,15 @@ TEST_F(X11PasteboardTest, DeclaresEveryTargetOfTheOwner) {
     EXPECT_EQ(textOf(board), QStringLiteral("pass word ü"));
 }
 
+TEST_F(X11PasteboardTest, TakesTheTextByteForByteWithALeadingByteOrderMark) {
+    const QByteArray text = "\xEF\xBB\xBFstarts with U+FEFF";
+    QTemporaryFile file;
+    const qint64 start = board.changeCount();
+    auto xclip = copyWithXclip(text, file);
+    ASSERT_TRUE(waitForChange(start));
+    EXPECT_EQ(textOf(board).value_or(QString()).toUtf8(), text);
+}
+
 TEST_F(X11PasteboardTest, OwnerGoneLeavesNoText) {
     QTemporaryFile file;
     qint64 count = board.changeCount();

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
+#include <QStringDecoder>
 #include <iterator>
 
 namespace {
@@ -20,6 +21,12 @@ constexpr TextTarget kTextTargets[] = {
     {"STRING", true},
 };
 constexpr qsizetype kTextTargetCount = qsizetype{std::size(kTextTargets)};
+
+// QString::fromUtf8 drops a leading U+FEFF; a copied text must arrive whole.
+QString decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
 } // namespace
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<XcbSelectionReader> reader, QObject* parent)
@@ -111,8 +118,7 @@ void X11Pasteboard::readText(QObject* context, QStringList targets, qsizetype ne
                    [this, guard, target, targets = std::move(targets), next,
                     done = std::move(done)](XcbSelectionReader::Result bytes) mutable {
                        if (bytes) {
-                           done(target.latin1 ? QString::fromLatin1(*bytes)
-                                              : QString::fromUtf8(*bytes));
+                           done(target.latin1 ? QString::fromLatin1(*bytes) : decodeUtf8(*bytes));
                            return;
                        }
                        // Only a refusal is worth another target: an owner that stalled
