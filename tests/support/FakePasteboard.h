@@ -30,6 +30,7 @@ public:
         ours = true;
         ++count;
         ++writes;
+        written.append(value);
     }
     void writePrimaryText(const QString& value) override { primary = value; }
 
@@ -66,6 +67,7 @@ public:
     int typeReads = 0;
     int textReads = 0;
     int writes = 0;
+    QStringList written; // our writes, in order
     bool answerAtOnce = true;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> watchers;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;

@@ -123,8 +123,8 @@ void ClipboardMonitor::textArrived(qint64 count, const std::optional<QString>& s
     // Larger copies cost memory and time a history should not spend on them.
     const bool accepted = current && text && utf8Size(*text) <= Pasteboard::maxTextBytes;
     readDone();
-    if (accepted && onCopy)
-        onCopy(*text, source);
+    if (accepted)
+        Q_EMIT copied(*text, source);
 }
 
 void ClipboardMonitor::readDone() {
