@@ -267,13 +267,16 @@ int panel(int rounds, const char* outPath) {
         const auto t0 = Clock::now();
         keys({ctrl, alt, v});
         double mapped = -1;
+        xcb_window_t panelWindow = XCB_NONE;
         pump(owner, {}, c,
              [&](xcb_generic_event_t& e) {
                  if ((e.response_type & 0x7f) != XCB_MAP_NOTIFY)
                      return false;
                  const double ms = msSince(t0);
-                 if (!isPanel(c, reinterpret_cast<xcb_map_notify_event_t&>(e).window, wmClass))
+                 const xcb_window_t w = reinterpret_cast<xcb_map_notify_event_t&>(e).window;
+                 if (!isPanel(c, w, wmClass))
                      return false;
+                 panelWindow = w;
                  mapped = ms;
                  return true;
              },
@@ -284,8 +287,22 @@ int panel(int rounds, const char* outPath) {
         }
         if (i > 0)
             out << (hung ? "hung " : "answering ") << mapped << std::endl;
-        keys({esc});
-        pump(owner, {}, c, {}, 1500, {});
+        // Escape only once the panel has the keyboard, until it is gone:
+        // a panel left open would turn the next hot key into a close.
+        bool unmapped = false;
+        for (int attempt = 0; attempt < 5 && !unmapped; ++attempt) {
+            pump(owner, {}, c, {}, 300, {});
+            keys({esc});
+            pump(owner, {}, c,
+                 [&](xcb_generic_event_t& e) {
+                     unmapped =
+                         (e.response_type & 0x7f) == XCB_UNMAP_NOTIFY &&
+                         reinterpret_cast<xcb_unmap_notify_event_t&>(e).window == panelWindow;
+                     return unmapped;
+                 },
+                 1000, {});
+        }
+        pump(owner, {}, c, {}, 1500, {}); // past the read's time-out and the toggle debounce
     }
     xcb_key_symbols_free(symbols);
     xcb_disconnect(c);
