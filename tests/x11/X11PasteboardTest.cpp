@@ -224,3 +224,30 @@ TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
     EXPECT_EQ(readNow(reader, "UTF8_STRING").value_or(QByteArray()), QByteArray("after the stall"));
 }
+
+// Reads are answered later, never inside the call, one after the other, and
+// not at all to an asker that has gone meanwhile.
+TEST(XcbSelectionReader, AnswersLaterInTurnAndNeverToAGoneAsker) {
+    X11Pasteboard board(std::make_unique<XcbSelectionReader>());
+    XcbSelectionReader reader(XcbSelectionReader::Limits{1024, 200ms, 400ms});
+    const qint64 before = board.changeCount();
+    auto stalled = TestClient::helper(
+        {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
+    ASSERT_TRUE(stalled->isReady());
+    ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+
+    QObject asker;
+    auto gone = std::make_unique<QObject>();
+    QStringList answered;
+    reader.read("CLIPBOARD", "TARGETS", &asker,
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("first")); });
+    reader.read("CLIPBOARD", "UTF8_STRING", gone.get(),
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("gone")); });
+    reader.read("CLIPBOARD", "STRING", &asker,
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("last")); });
+    EXPECT_TRUE(answered.isEmpty());
+    EXPECT_TRUE(reader.isBusy());
+    gone.reset();
+    EXPECT_TRUE(waitUntil([&] { return !reader.isBusy(); }));
+    EXPECT_EQ(answered, (QStringList{QStringLiteral("first"), QStringLiteral("last")}));
+}
