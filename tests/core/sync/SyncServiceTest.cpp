@@ -600,3 +600,14 @@ TEST_F(SyncServiceTest, AHelloSpeaksOnlyForTheKeyItCameWithAndIsKeptAlive) {
                                 kWaitMs));
     EXPECT_EQ(a.service->connectedPeerIds(), QStringList{b.identity.deviceId()});
 }
+
+TEST_F(SyncServiceTest, TheServiceNameFitsADnsLabelInWholeCharacters) {
+    // 2 bytes each in UTF-8; a label holds 63 bytes.
+    SyncTestDevice longName(QString(70, QChar(0xe9)));
+    longName.boot();
+    longName.start();
+    ASSERT_TRUE(longName.discovery.published);
+    EXPECT_EQ(longName.discovery.published->name, QString(31, QChar(0xe9)));
+    // The TXT record still carries the whole name.
+    EXPECT_EQ(longName.discovery.published->txt.value(u"dn"_s), QString(70, QChar(0xe9)));
+}
