@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD build=${1:-build} count=${2:-10}
 bin=$build/bin
-[ -x "$bin/tindrel" ] && [ -x "$build/bench/sync_peers" ] || { echo "build the benchmarks first" >&2; exit 1; }
+[ -x "$bin/tindrel" ] && [ -x "$bin/tindrel-sync-peers" ] || { echo "build first" >&2; exit 1; }
 bin=$(cd "$bin" && pwd)
 poll_interval=0.4
 work=$(mktemp -d /tmp/tindrel-bench.XXXXXX)
@@ -16,7 +16,7 @@ trap 'pair_down; rm -rf "$work"' EXIT
 
 relay_up
 identity Anna
-"$build/bench/sync_peers" "ws://127.0.0.1:$relay_port" "$id_Anna" "$key_Anna" "$count" \
+"$bin/tindrel-sync-peers" "ws://127.0.0.1:$relay_port" "$id_Anna" "$key_Anna" "$count" \
     >"$work/peers" 2>/dev/null &
 pids+=($!)
 all_printed() { [ "$(wc -l <"$work/peers")" -ge "$count" ]; }

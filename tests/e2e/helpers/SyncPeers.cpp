@@ -7,12 +7,12 @@
 // Stand-ins for many paired devices, all in this one process: each is a sync
 // service paired with the given device and linked to it through the relay.
 // Prints "id key" for each, so that a script can pair the device back.
-// Usage: sync_peers RELAY_URL DEVICE_ID DEVICE_KEY COUNT
+// Usage: tindrel-sync-peers RELAY_URL DEVICE_ID DEVICE_KEY COUNT
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 5) {
-        std::fputs("usage: sync_peers RELAY_URL DEVICE_ID DEVICE_KEY COUNT\n", stderr);
+        std::fputs("usage: tindrel-sync-peers RELAY_URL DEVICE_ID DEVICE_KEY COUNT\n", stderr);
         return 2;
     }
     const SyncDevice target{args.at(2), QStringLiteral("Anna"), args.at(3), {}, {}, {}};
