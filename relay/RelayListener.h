@@ -32,6 +32,8 @@ public:
     // How long accepting pauses when the process or system runs out of
     // descriptors or memory; the waiting connections stay queued meanwhile.
     void setRetryInterval(int ms) { m_retryMs = ms; }
+    // Used for connections accepted from now on.
+    void setSslConfiguration(const QSslConfiguration& config) { m_ssl = config; }
 
 Q_SIGNALS:
     // A new connection, parented to the listener; the receiver takes it on.
