@@ -27,6 +27,9 @@ public:
     ~RelayListener() override;
 
     bool listen(const QHostAddress& address, quint16 port);
+    // Stops accepting; connections already handed over are not touched (they
+    // stay children of the listener until their owners take them).
+    void close();
     QString errorString() const { return m_error; }
     quint16 serverPort() const { return m_port; }
     // How long accepting pauses when the process or system runs out of

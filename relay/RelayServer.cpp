@@ -605,8 +605,7 @@ void RelayServer::stop(int graceMs) {
         return;
     m_stopping = true;
     log(u"stopping: closing "_s + QString::number(m_members.size()) + u" members"_s);
-    delete m_listener;
-    m_listener = nullptr;
+    m_listener->close();
     m_sweepTimer.stop();
     // Not yet members: nothing to say goodbye to.
     const QList<QTcpSocket*> pending = m_connections.keys();
