@@ -29,32 +29,39 @@ bool deliver(QTcpSocket& socket, const QByteArray& bytes) {
 } // namespace
 
 TEST(RelayMemory, PingsFromAMemberThatNeverReadsAreBoundedByItsBacklog) {
-    RelayProcess relay;
-    ASSERT_TRUE(relay.start());
-    auto pair = openClients(relay, roomName("honest"), 2);
-    // Alone in its room: no message for it ever comes through forwarding.
-    auto attacker =
-        stalledMember(relay, roomName("pings"), false, QHostAddress(QStringLiteral("127.0.0.2")));
-    const qint64 before = relay.residentKib();
+    const TestCertificate tls;
+    ASSERT_TRUE(tls.ok) << tls.error.constData();
+    // Under TLS the pongs wait encrypted, in a buffer of their own.
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "wss" : "ws");
+        RelayProcess relay(secure ? tls.relayOptions() : QStringList());
+        ASSERT_TRUE(relay.start());
+        auto pair = openClients(relay, roomName("honest"), 2, secure ? u"wss"_s : u"ws"_s);
+        // Alone in its room: no message for it ever comes through forwarding.
+        auto attacker = stalledMember(relay, roomName("pings"), secure,
+                                      QHostAddress(QStringLiteral("127.0.0.2")));
+        const qint64 before = relay.residentKib();
 
-    // 1 MiB of the largest pings at a time; each comes back as a pong the
-    // attacker never reads. Up to 64 MiB of them.
-    QByteArray pings;
-    while (pings.size() < kMiB)
-        pings += clientFrame(kPing, QByteArray(125, 'p'));
-    qint64 peak = 0;
-    for (int round = 0; round < 64 && attacker->state() == QAbstractSocket::ConnectedState;
-         ++round) {
-        (void)deliver(*attacker, pings);
-        peak = std::max(peak, relay.residentKib() - before);
-        if (round % 8 == 0)
-            expectRoomWorks(*pair[0], *pair[1], "round " + QByteArray::number(round));
+        // 1 MiB of the largest pings at a time; each comes back as a pong the
+        // attacker never reads. Up to 64 MiB of them.
+        QByteArray pings;
+        while (pings.size() < kMiB)
+            pings += clientFrame(kPing, QByteArray(125, 'p'));
+        qint64 peak = 0;
+        for (int round = 0; round < 64 && attacker->state() == QAbstractSocket::ConnectedState;
+             ++round) {
+            (void)deliver(*attacker, pings);
+            peak = std::max(peak, relay.residentKib() - before);
+            if (round % 8 == 0)
+                expectRoomWorks(*pair[0], *pair[1], "round " + QByteArray::number(round));
+        }
+        ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
+        EXPECT_EQ(relay.log().filter(QStringLiteral("not reading")).filter(u"127.0.0.2:"_s).size(),
+                  1);
+        // The backlog limit is 2 MiB; the rest is allocator slack.
+        EXPECT_LT(peak, 16 * 1024) << "KiB grown while answering pings";
+        expectRoomWorks(*pair[0], *pair[1], "after");
     }
-    ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
-    EXPECT_EQ(relay.log().filter(QStringLiteral("not reading")).filter(u"127.0.0.2:"_s).size(), 1);
-    // The backlog limit is 2 MiB; the rest is allocator slack.
-    EXPECT_LT(peak, 16 * 1024) << "KiB grown while answering pings";
-    expectRoomWorks(*pair[0], *pair[1], "after");
 }
 
 TEST(RelayMemory, HalfSentMessagesCountAgainstTheQueueBudget) {
