@@ -10,7 +10,8 @@
 #     idle connections
 #   - resident memory per idle connection (RSS delta / connections)
 #   - with haproxy installed, the forwarding rate through HAProxy to three of
-#     our relays beside one relay alone, again in interleaved pairs
+#     our relays beside one relay alone, and the messages per CPU-second of
+#     HAProxy and the relays together, again in interleaved pairs
 # The ws package is installed from the npm registry into a temporary folder
 # for this run only; it is never part of the project.
 # Usage: bench/relay_bench.sh [build-dir]
@@ -170,15 +171,15 @@ through_haproxy() {
     local balancer=$!
     pids+=("$balancer")
     sleep 1
-    read -r rate _ < <(forward "$front" "")
-    echo "$rate"
+    local all
+    all=$(IFS=,; echo "${relays[*]},$balancer")
+    forward "$front" "$all"
     stop_pid "$balancer"
     for pid in "${relays[@]}"; do stop_pid "$pid"; done
 }
 single() {
     start_relay "$tmp/single.log" "${ours[@]}"
-    read -r rate _ < <(forward "$relay_port" "$relay_pid")
-    echo "$rate"
+    forward "$relay_port" "$relay_pid"
     stop_pid "$relay_pid"
 }
 : >"$tmp/scale"
@@ -189,4 +190,4 @@ for i in $(seq "$pairs"); do
 done
 echo
 echo "HAProxy in front of three relays (ours) against one relay alone (theirs), $pairs pairs"
-summary "$tmp/scale" "msgs/s"
+summary "$tmp/scale" "msgs/s" "msgs per CPU-s (relays + HAProxy)"
