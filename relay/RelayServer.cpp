@@ -10,6 +10,7 @@
 #include <QWebSocketServer>
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,6 +20,10 @@ namespace {
 constexpr qint64 kMaxRequestHeadBytes = 16 * 1024;
 // A member we close politely gets this long to answer before it is cut off.
 constexpr int kCloseGraceMs = 2000;
+// A member that leaves holding at least this much has its memory handed back
+// to the system, not kept by the allocator for later.
+constexpr qint64 kTrimAfterBytes = 256 * 1024;
+constexpr int kTrimDelayMs = 1000;
 // After accept() fails for want of descriptors, accepting pauses this long.
 constexpr int kAcceptRetryMs = 1000;
 const auto kHandshakeTimerName = QStringLiteral("relayHandshakeTimer");
@@ -64,6 +69,10 @@ RelayServer::RelayServer(Limits limits, QObject* parent) : QObject(parent), m_li
     m_clock.start();
     m_sweepTimer.setInterval(std::max(m_limits.idleTimeoutMs / 3, 10));
     connect(&m_sweepTimer, &QTimer::timeout, this, &RelayServer::sweep);
+    // Once the sockets are deleted; many leaving at once cost one trim.
+    m_trimTimer.setSingleShot(true);
+    m_trimTimer.setInterval(kTrimDelayMs);
+    connect(&m_trimTimer, &QTimer::timeout, this, [] { malloc_trim(0); });
 }
 
 RelayServer::~RelayServer() {
@@ -522,6 +531,7 @@ void RelayServer::evict(QWebSocket* socket, const QString& why) {
     if (it == m_members.end())
         return;
     log(it->label + u" dropped: "_s + why);
+    trimLater(*it);
     // What it held goes with it; do not count it while the drop completes.
     m_heldBytes -= it->queued + it->inbound;
     it->queued = 0;
@@ -568,6 +578,7 @@ void RelayServer::dropMember(QWebSocket* socket) {
         u" left)"_s);
     if (room.isEmpty())
         m_rooms.remove(it->room);
+    trimLater(*it);
     m_heldBytes -= it->queued + it->inbound;
     disconnect(it->tcp, &QTcpSocket::bytesWritten, this, nullptr);
     disconnect(it->tcp, &QTcpSocket::readyRead, this, nullptr);
@@ -634,6 +645,11 @@ void RelayServer::checkStopped() {
     m_stopTimer.stop();
     // Let the close frames and FINs go out before the caller ends the process.
     QTimer::singleShot(0, this, &RelayServer::stopped);
+}
+
+void RelayServer::trimLater(const Member& member) {
+    if (member.queued + member.inbound >= kTrimAfterBytes && !m_trimTimer.isActive())
+        m_trimTimer.start();
 }
 
 int RelayServer::roomLoad(const QString& room) const {

@@ -140,6 +140,8 @@ private:
         m_stats.dropped[QString::fromLatin1(reason)] += count;
     }
     void checkStopped();
+    // Hands the memory of a member that held much back to the system soon.
+    void trimLater(const Member& member);
     void sweep();
     int roomLoad(const QString& room) const;
     void log(const QString& line) const;
@@ -163,4 +165,5 @@ private:
     Stats m_stats;
     bool m_stopping = false;
     QTimer m_stopTimer;
+    QTimer m_trimTimer; // hands freed memory back after a large member left
 };
