@@ -175,6 +175,67 @@ void AppState::activateSelection() {
         onActivate(all[m_selection]);
 }
 
+std::optional<Clip> AppState::selectedClip() const {
+    recompute();
+    const qsizetype pinned = m_filteredPinned.size();
+    if (m_selection < 0 || m_selection >= pinned + m_filteredHistory.size())
+        return std::nullopt;
+    return m_selection < pinned ? m_filteredPinned[m_selection]
+                                : m_filteredHistory[m_selection - pinned];
+}
+
+void AppState::selectClip(const QUuid& id, int fallback) {
+    const QList<Clip> all = combined();
+    const auto it = std::ranges::find_if(all, [&id](const Clip& clip) { return clip.id() == id; });
+    const int index = it != all.end() ? static_cast<int>(it - all.begin()) : fallback;
+    setSelection(std::clamp(index, 0, std::max(0, static_cast<int>(all.size()) - 1)));
+}
+
+void AppState::togglePinSelection() {
+    const std::optional<Clip> clip = selectedClip();
+    if (!clip)
+        return;
+    togglePin(*clip);
+    selectClip(clip->id(), m_selection);
+}
+
+void AppState::deleteSelection() {
+    const std::optional<Clip> clip = selectedClip();
+    if (!clip)
+        return;
+    const int at = m_selection;
+    m_store.deleteClip(*clip);
+    selectClip(QUuid(), at);
+}
+
+bool AppState::canReorderPins() const {
+    return m_query.isEmpty() && m_store.pinned().size() > 1;
+}
+
+void AppState::movePin(const Clip& pin, int delta) {
+    if (!canReorderPins())
+        return;
+    const QList<Clip>& pins = m_store.pinned();
+    const auto it =
+        std::ranges::find_if(pins, [&pin](const Clip& clip) { return clip.id() == pin.id(); });
+    if (it == pins.end())
+        return;
+    const qsizetype from = it - pins.begin();
+    const qsizetype to = from + delta;
+    if (delta == 0 || to < 0 || to >= pins.size())
+        return;
+    const std::optional<Clip> selected = selectedClip();
+    m_store.movePinned(from, to);
+    if (selected)
+        selectClip(selected->id(), m_selection);
+}
+
+void AppState::moveSelectedPin(int delta) {
+    const std::optional<Clip> clip = selectedClip();
+    if (clip && m_selection < filteredPinned().size())
+        movePin(*clip, delta);
+}
+
 void AppState::togglePin(const Clip& clip) {
     const QList<Clip>& pinned = m_store.pinned();
     const bool isPinned = std::any_of(pinned.begin(), pinned.end(),

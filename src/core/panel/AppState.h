@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUuid>
 #include <functional>
+#include <optional>
 
 class ClipStore;
 class Preferences;
@@ -63,7 +64,21 @@ public:
 
     void moveSelection(int delta);
     void activateSelection();
+    // The clip the selection is on, if it is on one.
+    std::optional<Clip> selectedClip() const;
     void togglePin(const Clip& clip);
+    // Whether the pins can be put in another order now: no query hides
+    // any of them, and there are at least two.
+    bool canReorderPins() const;
+    // Moves a pin `delta` places up (negative) or down among the pins when
+    // they can be reordered; a selection on it goes with it.
+    void movePin(const Clip& pin, int delta);
+    // The keyboard's actions on the selected clip. Pinning and unpinning
+    // keep the selection on the clip wherever it goes; after a delete it
+    // stays in place, on the next clip.
+    void togglePinSelection();
+    void deleteSelection();
+    void moveSelectedPin(int delta);
     void flashPinLimit();
     // Prepares a fresh showing of the panel.
     void reset();
@@ -96,6 +111,9 @@ private Q_SLOTS:
 
 private:
     void invalidate();
+    // Puts the selection on the clip with this id, or on `fallback` when it
+    // is not shown; clamped to the list.
+    void selectClip(const QUuid& id, int fallback);
     void recompute() const;
     const QByteArray& folded(const Clip& clip) const;
 

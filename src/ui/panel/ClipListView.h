@@ -39,6 +39,8 @@ public:
     std::function<void(int row)> onActivate;
     std::function<void(int row)> onTogglePin;
     std::function<void(int row)> onDelete;
+    // A pin moved by one place from its context menu: -1 up, +1 down.
+    std::function<void(int row, int delta)> onMovePin;
     std::function<void(int row)> onReorderHeld;
     std::function<void(int row, double translation)> onReorderChanged;
     std::function<void(int row)> onReorderEnded;
