@@ -5,12 +5,27 @@
 
 #include <QLocale>
 #include <QMetaMethod>
+#include <QMutex>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
+
+// Where background folding hands its results back: the worker posts them to
+// the state under the lock, and the state's destructor clears the target
+// under the same lock, so a result never goes to a state that is gone.
+struct AppState::FoldInbox {
+    struct Result {
+        QUuid id;
+        QString source;
+        QByteArray folded;
+    };
+    QMutex lock;
+    AppState* target = nullptr;
+};
 
 AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* parent)
     : QObject(parent), m_store(store), m_prefs(prefs), m_hooks(std::move(hooks)) {
@@ -22,8 +37,14 @@ AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* p
         m_hooks.after = [this](double seconds, std::function<void()> task) {
             QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
         };
+    m_background = [](std::function<void()> work) {
+        QThreadPool::globalInstance()->start(std::move(work));
+    };
     m_canAutoPaste = m_hooks.canPaste();
+    m_foldInbox = std::make_shared<FoldInbox>();
+    m_foldInbox->target = this;
 
+    scheduleFolding(); // what the store holds already
     connect(&m_store, &ClipStore::historyChanged, this, &AppState::sourceChanged);
     connect(&m_store, &ClipStore::pinnedChanged, this, &AppState::sourceChanged);
     // Every setting, so views redraw whatever they read from the preferences.
@@ -36,7 +57,13 @@ AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* p
     }
 }
 
+AppState::~AppState() {
+    QMutexLocker locker(&m_foldInbox->lock);
+    m_foldInbox->target = nullptr;
+}
+
 void AppState::sourceChanged() {
+    scheduleFolding();
     invalidate();
     m_recentSearches.clear(); // earlier results say nothing about the new lists
     Q_EMIT changed();
@@ -91,6 +118,82 @@ const QByteArray& AppState::folded(const Clip& clip) const {
         entry.folded = fold(text);
     }
     return entry.folded;
+}
+
+qsizetype AppState::unpreparedTexts() const {
+    qsizetype missing = 0;
+    for (const QList<Clip>* list : {&m_store.pinned(), &m_store.history()})
+        for (const Clip& clip : *list) {
+            const auto it = m_folded.constFind(clip.id());
+            if (it == m_folded.cend() || it->source.constData() != clip.text().constData())
+                ++missing;
+        }
+    return missing;
+}
+
+void AppState::scheduleFolding() {
+    // Copies come in bursts; one look after the burst is enough.
+    if (m_foldQueued)
+        return;
+    m_foldQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_foldQueued = false;
+            startFolding();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppState::startFolding() {
+    if (m_folding) {
+        m_foldAgain = true;
+        return;
+    }
+    QList<std::pair<QUuid, QString>> texts;
+    for (const QList<Clip>* list : {&m_store.pinned(), &m_store.history()})
+        for (const Clip& clip : *list) {
+            const auto it = m_folded.constFind(clip.id());
+            if (it == m_folded.cend() || it->source.constData() != clip.text().constData())
+                texts.append({clip.id(), clip.text()});
+        }
+    if (texts.isEmpty())
+        return;
+    m_folding = true;
+    // The texts are shared, not copied: reading them on another thread is safe.
+    m_background([inbox = m_foldInbox, texts = std::move(texts)] {
+        QList<FoldInbox::Result> results;
+        results.reserve(texts.size());
+        for (const auto& [id, text] : texts)
+            results.append({id, text, fold(text)});
+        QMutexLocker locker(&inbox->lock);
+        if (!inbox->target)
+            return;
+        QMetaObject::invokeMethod(
+            inbox->target,
+            [target = inbox->target, results = std::move(results)] {
+                target->m_folding = false;
+                // Only results for texts the clips still hold: a clip deleted
+                // or given another text meanwhile is folded again when needed.
+                QHash<QUuid, const QChar*> current;
+                for (const QList<Clip>* list :
+                     {&target->m_store.pinned(), &target->m_store.history()})
+                    for (const Clip& clip : *list)
+                        current.insert(clip.id(), clip.text().constData());
+                for (const FoldInbox::Result& result : results) {
+                    if (current.value(result.id) != result.source.constData())
+                        continue;
+                    Folded& entry = target->m_folded[result.id];
+                    entry.source = result.source;
+                    entry.folded = result.folded;
+                }
+                if (target->m_foldAgain) {
+                    target->m_foldAgain = false;
+                    target->startFolding();
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool AppState::matches(const Clip& clip, const QString& query) const {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUuid>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ClipStore;
@@ -39,6 +40,7 @@ public:
     static constexpr double pinLimitFlashSeconds = 1.2;
 
     AppState(ClipStore& store, Preferences& prefs, Hooks hooks = {}, QObject* parent = nullptr);
+    ~AppState() override;
 
     ClipStore& store() const { return m_store; }
     Preferences& prefs() const { return m_prefs; }
@@ -59,8 +61,18 @@ public:
     QList<Clip> filteredHistory() const;
     // filteredPinned followed by filteredHistory: what selection indexes.
     QList<Clip> combined() const;
+    // Runs `work` on a thread other than the main one (a pooled thread by
+    // default); tests run it themselves. Set before the event loop runs.
+    void setBackground(std::function<void(std::function<void()> work)> background) {
+        m_background = std::move(background);
+    }
+
     // Locale-aware, case-insensitive containment.
     bool matches(const Clip& clip, const QString& query) const;
+    // Clips whose texts are not yet prepared for searching. They are
+    // prepared off the main thread whenever the store changes, so a
+    // keystroke only reads them; one that comes first prepares what it needs.
+    qsizetype unpreparedTexts() const;
 
     void moveSelection(int delta);
     void activateSelection();
@@ -111,6 +123,8 @@ private Q_SLOTS:
 
 private:
     void invalidate();
+    void scheduleFolding();
+    void startFolding();
     // Puts the selection on the clip with this id, or on `fallback` when it
     // is not shown; clamped to the list.
     void selectClip(const QUuid& id, int fallback);
@@ -120,6 +134,7 @@ private:
     ClipStore& m_store;
     Preferences& m_prefs;
     Hooks m_hooks;
+    std::function<void(std::function<void()> work)> m_background;
     QString m_query;
     int m_selection = 0;
     bool m_pinLimitFlash = false;
@@ -145,4 +160,11 @@ private:
         QByteArray folded;
     };
     mutable QHash<QUuid, Folded> m_folded;
+    // Folding in the background: one batch at a time; a change meanwhile
+    // asks for another when it is done.
+    struct FoldInbox;
+    std::shared_ptr<FoldInbox> m_foldInbox;
+    bool m_foldQueued = false;
+    bool m_folding = false;
+    bool m_foldAgain = false;
 };

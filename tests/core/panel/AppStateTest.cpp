@@ -6,8 +6,10 @@
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -248,4 +250,51 @@ TEST_F(AppStateTest, StoreAndPreferenceChangesAreForwarded) {
     const int afterStore = changes;
     prefs.setRowDensity(RowDensity::roomy);
     EXPECT_GT(changes, afterStore);
+}
+
+TEST_F(AppStateTest, TextsArePreparedForSearchOffTheMainThreadAheadOfTheFirstKeystroke) {
+    fill({u"Pinned Alpha"_s}, {u"beta"_s, u"ALPHA beta"_s});
+    makeState();
+    std::vector<std::function<void()>> batches;
+    state->setBackground([&](std::function<void()> work) { batches.push_back(std::move(work)); });
+    auto runBatch = [&](size_t i) {
+        std::thread(batches.at(i)).join(); // another thread, as in the program
+        QCoreApplication::processEvents(); // its results arrive on this one
+    };
+    QCoreApplication::processEvents();
+    ASSERT_EQ(batches.size(), 1u); // one batch for what the store held
+    EXPECT_EQ(state->unpreparedTexts(), 3);
+
+    // Copies while a batch runs ask for one more batch, after it.
+    store.record(u"gamma alpha"_s);
+    store.record(u"delta"_s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(batches.size(), 1u);
+    runBatch(0);
+    EXPECT_EQ(state->unpreparedTexts(), 2);
+    ASSERT_EQ(batches.size(), 2u);
+
+    // A clip given another text while its batch runs does not take the
+    // result made from the old one.
+    QList<Clip> history = store.history();
+    ASSERT_EQ(history.front().text(), u"delta"_s);
+    history.front() = Clip(history.front().id(), u"omega"_s, history.front().createdAt());
+    store.setHistory(history);
+    QCoreApplication::processEvents();
+    runBatch(1);
+    EXPECT_EQ(state->unpreparedTexts(), 1);
+    ASSERT_EQ(batches.size(), 3u);
+    runBatch(2);
+    EXPECT_EQ(state->unpreparedTexts(), 0);
+
+    state->setQuery(u"ALP"_s);
+    EXPECT_EQ(texts(state->filteredPinned()), QStringList{u"Pinned Alpha"_s});
+    EXPECT_EQ(texts(state->filteredHistory()), (QStringList{u"gamma alpha"_s, u"ALPHA beta"_s}));
+    state->setQuery(u"delta"_s);
+    EXPECT_TRUE(state->filteredHistory().isEmpty());
+
+    // A keystroke before a batch is done still finds everything.
+    store.record(u"epsilon"_s);
+    state->setQuery(u"EPS"_s);
+    EXPECT_EQ(texts(state->filteredHistory()), QStringList{u"epsilon"_s});
 }
