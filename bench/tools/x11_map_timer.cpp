@@ -7,12 +7,13 @@
 //                 [--timeout MS] -- COMMAND [ARG]...
 //       starts COMMAND and prints "PID MS": its process id and the
 //       milliseconds from the start to the first matching window mapped.
-//       COMMAND keeps running.
+//       COMMAND keeps running, its output going to our standard error.
 //   x11_map_timer hotkey --class NAME --keys ctrl+alt+v [--close Escape]
 //                 [--min-width N] [--max-width N] [--count N] [--timeout MS]
-//       N times: sends the key chord through XTest, prints the milliseconds
-//       until a matching window is mapped, then sends the close key and waits
-//       for that window to be unmapped.
+//       N times: sends the key chord through XTest and waits for a matching
+//       window to be mapped; then sends the close key and waits for that
+//       window to be unmapped. Prints "OPEN_MS CLOSE_MS" per opening ("OPEN_MS"
+//       alone without --close, "OPEN_MS timeout" when it did not close).
 // Exit status 1 when a window did not come (or go) within the time-out.
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -275,6 +276,9 @@ int launch(const Options& o) {
     if (pid < 0)
         return 1;
     if (pid == 0) {
+        // The command outlives us; our output is the caller's answer, which it
+        // reads to the end, so the command must not hold it open.
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         execvp(o.command[0], o.command.data());
         std::perror("x11_map_timer: exec");
         _exit(127);
@@ -299,19 +303,23 @@ int hotkey(const Options& o) {
             std::puts("timeout");
             return 1;
         }
-        std::printf("%.2f\n", millisecondsSince(start));
-        std::fflush(stdout);
-        if (o.closeKey.empty())
+        const double opened = millisecondsSince(start);
+        if (o.closeKey.empty()) {
+            std::printf("%.2f\n", opened);
             break;
+        }
         // Let the panel take the keyboard before closing it; then stay past
         // its guard against reopening at once.
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const Clock::time_point closing = Clock::now();
         if (!watcher.sendChord(o.closeKey))
             return 2;
-        if (!watcher.wait(Clock::now() + std::chrono::milliseconds(o.timeoutMs), true, *window)) {
-            std::puts("timeout closing");
+        if (!watcher.wait(closing + std::chrono::milliseconds(o.timeoutMs), true, *window)) {
+            std::printf("%.2f timeout\n", opened);
             return 1;
         }
+        std::printf("%.2f %.2f\n", opened, millisecondsSince(closing));
+        std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::milliseconds(350));
     }
     return 0;
