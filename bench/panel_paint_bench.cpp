@@ -6,6 +6,8 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakeWorkspace.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 #include "ui/panel/ClipListView.h"
 #include "ui/panel/ContentView.h"
@@ -36,7 +38,9 @@ struct Panel {
     FakeClock clock;
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
-    AppState state{store, prefs};
+    FakeWorkspace workspace;
+    ManualScheduler scheduler;
+    AppState state{store, prefs, workspace, scheduler};
     ContentView content{state, prefs};
     QImage image;
 };

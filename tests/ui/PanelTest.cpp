@@ -45,10 +45,10 @@ TEST_F(PanelFixture, ArrowsAndReturnChooseTheSelectedClipAndPasteIntoThePrevious
     frontmost = editor();
     open();
     int promises = 0;
-    panel->willWriteToPasteboard = [&] {
+    QObject::connect(panel.get(), &PanelController::willWriteToPasteboard, [&] {
         ++promises;
         EXPECT_TRUE(written.isEmpty()); // announced before the write
-    };
+    });
     key(Qt::Key_Down);
     key(Qt::Key_Down);
     key(Qt::Key_Down);
@@ -306,18 +306,20 @@ TEST_F(PanelFixture, ResizeGripStoresTheSizeAndNextDragStartsFromIt) {
     fill({}, {u"one"_s});
     open();
     const QSize opened = panel->window()->size();
-    ASSERT_TRUE(state->beginPanelResize);
-    const QSizeF start = state->beginPanelResize();
-    state->updatePanelResize(start, QSizeF(-500, 40));
-    state->endPanelResize();
+    auto* grip = content().resizeGrip();
+    const auto drag = [grip](QSizeF translation) {
+        Q_EMIT grip->resizeStarted();
+        Q_EMIT grip->resizeDragged(translation);
+        Q_EMIT grip->resizeFinished();
+    };
+    drag(QSizeF(-500, 40));
     EXPECT_EQ(panel->window()->size(), QSize(280, opened.height() + 40));
     EXPECT_EQ(prefs.panelCustomWidth(), 280);
     EXPECT_EQ(prefs.panelCustomHeight(), opened.height() + 40);
 
-    const QSizeF second = state->beginPanelResize();
-    EXPECT_EQ(second, QSizeF(280, opened.height() + 40));
-    state->updatePanelResize(second, QSizeF(2000, 0));
-    state->endPanelResize();
+    drag(QSizeF(20, 0)); // from the size the last drag left
+    EXPECT_EQ(panel->window()->size(), QSize(300, opened.height() + 40));
+    drag(QSizeF(2000, 0));
     EXPECT_EQ(prefs.panelCustomWidth(), 900);
 }
 
@@ -432,9 +434,9 @@ TEST_F(PanelFixture, ManyPinsKeepThePanelOnScreenAndTheirBlockScrolls) {
 
     // The footer is inside the panel, the recent block keeps two rows, and the
     // pinned block scrolls within the rest.
-    auto* grip = content().findChild<PanelResizeGrip*>();
-    ASSERT_TRUE(grip);
-    EXPECT_LE(grip->mapTo(&content(), grip->rect().bottomRight()).y(), content().height());
+    auto* footerGrip = content().resizeGrip();
+    EXPECT_LE(footerGrip->mapTo(&content(), footerGrip->rect().bottomRight()).y(),
+              content().height());
     EXPECT_GE(content().recentScroll()->height(), 24 + 2 * 34);
     QScrollBar* pinBar = content().pinnedScroll()->verticalScrollBar();
     EXPECT_GT(pinBar->maximum(), 0);
@@ -448,8 +450,10 @@ TEST_F(PanelFixture, ManyPinsKeepThePanelOnScreenAndTheirBlockScrolls) {
     EXPECT_LE(last.bottom(), pinBar->value() + viewport);
 
     // Neither dragging the grip nor new content takes the panel past the screen.
-    const QSizeF start = state->beginPanelResize();
-    state->updatePanelResize(start, QSizeF(0, 2000));
+    auto* grip = content().resizeGrip();
+    Q_EMIT grip->resizeStarted();
+    Q_EMIT grip->resizeDragged(QSizeF(0, 2000));
+    Q_EMIT grip->resizeFinished();
     EXPECT_LE(panel->window()->height(), usable.height() - 40);
     store.record(u"four"_s);
     QCoreApplication::processEvents();
@@ -551,7 +555,7 @@ TEST_F(PanelFixture, KeysPinDeleteAndMoveTheSelectedClip) {
     key(Qt::Key_Down);
     key(Qt::Key_P, Qt::ControlModifier);
     EXPECT_EQ(texts(store.pinned()), QStringList{u"A"_s});
-    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(workspace.beeps, 1);
 }
 
 TEST_F(PanelFixture, TheContextMenuNamesEachActionsKeyAndMovesPins) {

@@ -173,8 +173,7 @@ void ClipListView::held() {
     if (m_pressRow < 0)
         return;
     m_held = true;
-    if (onReorderHeld)
-        onReorderHeld(m_pressRow);
+    Q_EMIT reorderHeld(m_pressRow);
 }
 
 void ClipListView::mouseMoveEvent(QMouseEvent* event) {
@@ -182,8 +181,7 @@ void ClipListView::mouseMoveEvent(QMouseEvent* event) {
     if (m_pressRow >= 0 && (event->buttons() & Qt::LeftButton)) {
         const QPointF travel = event->globalPosition() - m_pressGlobal;
         if (m_held) {
-            if (onReorderChanged)
-                onReorderChanged(m_pressRow, travel.y());
+            Q_EMIT reorderChanged(m_pressRow, travel.y());
             return;
         }
         // Moving before the hold completes makes it an ordinary press.
@@ -203,20 +201,18 @@ void ClipListView::mouseReleaseEvent(QMouseEvent* event) {
     if (pressed < 0)
         return;
     if (wasHeld) {
-        if (onReorderEnded)
-            onReorderEnded(pressed);
+        Q_EMIT reorderEnded(pressed);
         return;
     }
     const QPoint pos = event->position().toPoint();
     if (rowAt(pos) != pressed)
         return;
     if (ClipRow::pinButtonRect(rowRect(pressed)).contains(pos)) {
-        if (m_rows[pressed].pinButtonEnabled() && onTogglePin)
-            onTogglePin(pressed);
+        if (m_rows[pressed].pinButtonEnabled())
+            Q_EMIT togglePinRequested(pressed);
         return;
     }
-    if (onActivate)
-        onActivate(pressed);
+    Q_EMIT activated(pressed);
 }
 
 void ClipListView::resetPress() {
@@ -261,12 +257,12 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
     if (now == m_rows.end())
         return;
     const int current = static_cast<int>(now - m_rows.begin());
-    if (chosen == pin && onTogglePin)
-        onTogglePin(current);
-    else if (chosen == remove && onDelete)
-        onDelete(current);
-    else if (chosen && (chosen == up || chosen == down) && onMovePin)
-        onMovePin(current, chosen == up ? -1 : 1);
+    if (chosen == pin)
+        Q_EMIT togglePinRequested(current);
+    else if (chosen == remove)
+        Q_EMIT deleteRequested(current);
+    else if (chosen && (chosen == up || chosen == down))
+        Q_EMIT movePinRequested(current, chosen == up ? -1 : 1);
 }
 
 bool ClipListView::event(QEvent* event) {
