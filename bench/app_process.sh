@@ -52,8 +52,10 @@ pid=""
 stop_app() {
     if [ -n "$pid" ]; then
         kill "$pid" 2>/dev/null || true
-        # Not our child (the timer started it): wait for it to go.
-        for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+        # Not our child (the timer started it): wait for it to go, and make
+        # sure it has, or the next run finds it still holding the instance lock.
+        for _ in $(seq 500); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+        kill -9 "$pid" 2>/dev/null || true
         pid=""
     fi
 }
