@@ -418,7 +418,7 @@ void ContentView::followSelection() {
 }
 
 bool ContentView::canReorderPins() const {
-    return m_state.query().isEmpty() && m_state.filteredPinned().size() > 1;
+    return m_state.canReorderPins();
 }
 
 void ContentView::applyPinDrag(const Clip& clip, int index, double translation) {
