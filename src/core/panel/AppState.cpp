@@ -10,7 +10,11 @@
 #include <QMutex>
 #include <QThreadPool>
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -98,8 +102,35 @@ QByteArray fold(const QString& text) {
 }
 
 bool contains(const QByteArray& haystack, const QByteArray& needle) {
-    return ::memmem(haystack.constData(), static_cast<size_t>(haystack.size()), needle.constData(),
-                    static_cast<size_t>(needle.size())) != nullptr;
+    const char* h = haystack.constData();
+    const char* n = needle.constData();
+    const size_t size = static_cast<size_t>(haystack.size());
+    const size_t length = static_cast<size_t>(needle.size());
+    size_t at = 0;
+#if defined(__SSE2__)
+    // A query that no clip contains reads every text to its end, on each
+    // keystroke. Sixteen places at a time, only those where both the first
+    // and the last byte of the needle match are compared in full: several
+    // times faster than memmem on texts of ordinary letters.
+    if (length >= 2) {
+        const __m128i first = _mm_set1_epi8(n[0]);
+        const __m128i last = _mm_set1_epi8(n[length - 1]);
+        for (; at + length - 1 + 16 <= size; at += 16) {
+            const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at));
+            const __m128i ends =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at + length - 1));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(first, starts), _mm_cmpeq_epi8(last, ends))));
+            while (mask) {
+                const size_t candidate = at + static_cast<size_t>(std::countr_zero(mask));
+                if (std::memcmp(h + candidate + 1, n + 1, length - 2) == 0)
+                    return true;
+                mask &= mask - 1;
+            }
+        }
+    }
+#endif
+    return ::memmem(h + at, size - at, n, length) != nullptr;
 }
 } // namespace
 

@@ -292,3 +292,31 @@ TEST_F(AppStateTest, TextsArePreparedForSearchOffTheMainThreadAheadOfTheFirstKey
     state->setQuery(u"EPS"_s);
     EXPECT_EQ(texts(state->filteredHistory()), QStringList{u"epsilon"_s});
 }
+
+TEST_F(AppStateTest, SearchFindsAQueryWhereverItLiesInTheText) {
+    makeState();
+    auto clip = [](const QString& text) { return Clip::make(text, Instant{}); };
+    // Every place in texts of several lengths, around the blocks the search
+    // reads at once and in the tail after them, for queries of one to
+    // seventeen characters.
+    const QStringList queries = {u"q"_s, u"qz"_s, u"qöz"_s, u"qzqzqzqzqzqzqzqzq"_s};
+    for (const QString& query : queries) {
+        for (int length : {17, 33, 48, 70}) {
+            for (int at = 0; at + query.size() <= length; ++at) {
+                QString text(length, u'x');
+                text.replace(at, query.size(), query);
+                SCOPED_TRACE(text.toStdString());
+                EXPECT_TRUE(state->matches(clip(text), query));
+                EXPECT_TRUE(state->matches(clip(text), query.toUpper()));
+                // First and last letters in place, one in between wrong.
+                if (query.size() >= 3) {
+                    QString nearMiss = text;
+                    nearMiss[at + 1] = u'y';
+                    EXPECT_FALSE(state->matches(clip(nearMiss), query));
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(state->matches(clip(u"short"_s), u"longer than the text"_s));
+    EXPECT_TRUE(state->matches(clip(u"anything"_s), QString()));
+}
