@@ -8,7 +8,7 @@
 #     queued, such as painting, which the map does not wait for)
 #   - resident memory after start (MiB)
 # Windows are timed by the X server's own MapNotify events
-# (bench/tools/x11_map_timer), not by polling tools whose round trips cost
+# (bench/probes/x11_map_timer), not by polling tools whose round trips cost
 # more than what they measure. Per figure it prints each side's median over
 # the runs and the median of the per-pair ratios A/B with min and max.
 #
@@ -38,8 +38,8 @@ a_build=${builds[0]:-build}
 b_build=${builds[1]:-$a_build}
 a_bin="$a_build/bin/tindrel"
 b_bin="$b_build/bin/tindrel"
-timer="$a_build/bench/tools/x11_map_timer"
-[ -x "$timer" ] || timer="build/bench/tools/x11_map_timer"
+timer="$a_build/bench/probes/x11_map_timer"
+[ -x "$timer" ] || timer="build/bench/probes/x11_map_timer"
 for f in "$a_bin" "$b_bin" "$timer"; do
     [ -x "$f" ] || { echo "build first: $f is missing" >&2; exit 1; }
 done
