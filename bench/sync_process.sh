@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Copy on one device -> the text on the other device's clipboard, through a
 # tindrel-relay process: two tindrel processes on headless desktops of their
-# own, paired through their settings (polling every 0.1 s). Each window is
+# own, paired through their settings. Each window is
 # timed by the X servers' own events: from the CLIPBOARD owner change that
 # xclip makes on A to the one tindrel makes on B. Prints every copy, then
 # the median and the worst of them.
@@ -58,4 +58,4 @@ done
 printf '%s\n' "${results[@]}" | sort -n | awk '
     { v[NR] = $1 }
     END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-          printf "relay, %d copies: median %.1f ms, worst %.1f ms (polling every 100 ms)\n", NR, m, v[NR] }'
+          printf "relay, %d copies: median %.1f ms, worst %.1f ms\n", NR, m, v[NR] }'
