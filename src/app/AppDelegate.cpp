@@ -6,7 +6,6 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "core/sync/SyncLog.h"
-#include "core/util/Log.h"
 #include "core/util/SystemClock.h"
 #include "platform/Pasteboard.h"
 #include "platform/PointerWatcher.h"
@@ -14,6 +13,7 @@
 #include "platform/x11/X11Compositing.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
+#include "platform/xdg/FreedesktopFileManager.h"
 #include "platform/xdg/IniSettingsStore.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
@@ -21,6 +21,7 @@
 #include "ui/Theme.h"
 #include "ui/panel/ContentView.h"
 #include "ui/panel/PanelController.h"
+#include "ui/settings/SettingsWindow.h"
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
@@ -149,8 +150,12 @@ void AppDelegate::observePreferences() {
     connect(m_prefs.get(), &Preferences::openPanelHotKeyChanged, this,
             [this] { m_statusItem->update(); });
     connect(m_prefs.get(), &Preferences::themeChanged, this, &AppDelegate::applyTheme);
-    connect(m_prefs.get(), &Preferences::pinLimitChanged, this,
-            [this] { m_hotKeys->reload(*m_prefs); });
+    // While a shortcut is being recorded the manager is suspended and these
+    // register nothing; the end of the recording registers them again.
+    for (const auto changed :
+         {&Preferences::pinLimitChanged, &Preferences::openPanelHotKeyChanged,
+          &Preferences::togglePauseHotKeyChanged, &Preferences::pinnedModifierChanged})
+        connect(m_prefs.get(), changed, this, [this] { m_hotKeys->reload(*m_prefs); });
     connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
             [this] { m_statusItem->update(); });
 }
@@ -186,7 +191,26 @@ void AppDelegate::togglePause() {
 }
 
 void AppDelegate::openSettings() {
-    Log::write(u"Tindrel: the settings window is not part of this build yet"_s);
+    showSettings();
+}
+
+void AppDelegate::showSettings() {
+    if (!m_settingsWindow) {
+        m_files = std::make_unique<FreedesktopFileManager>();
+        X11Desktop* desktop = m_desktop.get();
+        m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
+            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings,
+            [desktop](quint32 code) { return desktop->baseKeysym(code); }});
+        // As for the panel: the window manager may refuse Qt's own request
+        // when the last event Qt saw is old (a tray click, a second start).
+        m_settingsWindow->requestActivation = [desktop](quintptr window) {
+            FrontmostApp ours;
+            ours.window = window;
+            ours.isOwnProcess = true;
+            desktop->workspace().activate(ours);
+        };
+    }
+    m_settingsWindow->showInFront();
 }
 
 void AppDelegate::clearHistory() {

@@ -11,11 +11,13 @@ class AppState;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
+class FreedesktopFileManager;
 class LoginItem;
 class PanelController;
 class Paster;
 class Preferences;
 class SettingsStore;
+class SettingsWindow;
 class StatusItem;
 class X11Desktop;
 
@@ -39,6 +41,8 @@ public:
     void applyTheme();
     // Opens the panel without toggling it shut (a second start asked for it).
     void showPanel();
+    // Opens the settings window in front, building it the first time.
+    void showSettings();
     // Saves the store now: at quit, on a signal, at session end.
     void saveNow();
 
@@ -61,6 +65,8 @@ private:
     std::unique_ptr<ClipboardMonitor> m_monitor;
     std::unique_ptr<Paster> m_paster;
     std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<FreedesktopFileManager> m_files;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
 
     // The look the desktop gave us, for the "system" theme to return to.
     Theme::SystemLook m_systemLook;

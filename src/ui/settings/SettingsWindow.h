@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/shortcuts/KeyCombo.h"
+#include "ui/settings/SettingsTab.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <functional>
+
+class ClipStore;
+class FileManager;
+class HotKeyManager;
+class Preferences;
+class QActionGroup;
+class QStackedWidget;
+class QToolBar;
+class SettingsStore;
+class Workspace;
+
+// The settings window: a toolbar of tabs over one pane each. Built once and
+// hidden, not destroyed, on close; each tab has its own content size, and
+// switching keeps the window's top edge where it is. The last tab shown is
+// remembered across starts.
+class SettingsWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Services {
+        Preferences& prefs;
+        ClipStore& store;
+        HotKeyManager& hotKeys;
+        Workspace& workspace;
+        FileManager& files;
+        SettingsStore& settings; // for "lastSettingsTab"
+        KeyCombo::BaseKeysym baseKeysym;
+    };
+
+    explicit SettingsWindow(Services services, QWidget* parent = nullptr);
+
+    // Shows the window in front of whatever has the focus.
+    void showInFront();
+    void select(SettingsTab tab);
+    SettingsTab current() const { return m_current; }
+    // The pane of a tab, built on first use.
+    QWidget* pane(SettingsTab tab);
+
+    // Asks the window manager to activate a window of ours on the user's
+    // behalf; the same request the panel makes. Unset, Qt's own is used.
+    std::function<void(quintptr window)> requestActivation;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* buildPane(SettingsTab tab);
+    void paintToolbarIcons();
+
+    Services m_services;
+    QStackedWidget* m_stack;
+    QToolBar* m_toolbar = nullptr;
+    QActionGroup* m_tabs;
+    QHash<int, QWidget*> m_panes;
+    SettingsTab m_current = SettingsTab::general;
+};
