@@ -4,6 +4,8 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakeWorkspace.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 
 #include <QCoreApplication>
@@ -33,7 +35,9 @@ struct Panel {
     FakeClock clock;
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
-    AppState state{store, prefs};
+    FakeWorkspace workspace;
+    ManualScheduler scheduler;
+    AppState state{store, prefs, workspace, scheduler};
 };
 
 // Queries the panel has not seen since the store changed and that hardly any

@@ -20,6 +20,7 @@ public:
         declared = {QStringLiteral("text/plain")};
         ++count;
         ++writes;
+        written.append(value);
     }
     void writePrimaryText(const QString& value) override { primary = value; }
 
@@ -37,4 +38,5 @@ public:
     int typeReads = 0;
     int textReads = 0;
     int writes = 0;
+    QStringList written; // our writes, in order
 };

@@ -44,10 +44,10 @@ TEST_F(PanelFixture, ArrowsAndReturnChooseTheSelectedClipAndPasteIntoThePrevious
     frontmost = editor();
     open();
     int promises = 0;
-    panel->willWriteToPasteboard = [&] {
+    QObject::connect(panel.get(), &PanelController::willWriteToPasteboard, [&] {
         ++promises;
         EXPECT_TRUE(written.isEmpty()); // announced before the write
-    };
+    });
     key(Qt::Key_Down);
     key(Qt::Key_Down);
     key(Qt::Key_Down);
@@ -305,18 +305,20 @@ TEST_F(PanelFixture, ResizeGripStoresTheSizeAndNextDragStartsFromIt) {
     fill({}, {u"one"_s});
     open();
     const QSize opened = panel->window()->size();
-    ASSERT_TRUE(state->beginPanelResize);
-    const QSizeF start = state->beginPanelResize();
-    state->updatePanelResize(start, QSizeF(-500, 40));
-    state->endPanelResize();
+    auto* grip = content().resizeGrip();
+    const auto drag = [grip](QSizeF translation) {
+        Q_EMIT grip->resizeStarted();
+        Q_EMIT grip->resizeDragged(translation);
+        Q_EMIT grip->resizeFinished();
+    };
+    drag(QSizeF(-500, 40));
     EXPECT_EQ(panel->window()->size(), QSize(280, opened.height() + 40));
     EXPECT_EQ(prefs.panelCustomWidth(), 280);
     EXPECT_EQ(prefs.panelCustomHeight(), opened.height() + 40);
 
-    const QSizeF second = state->beginPanelResize();
-    EXPECT_EQ(second, QSizeF(280, opened.height() + 40));
-    state->updatePanelResize(second, QSizeF(2000, 0));
-    state->endPanelResize();
+    drag(QSizeF(20, 0)); // from the size the last drag left
+    EXPECT_EQ(panel->window()->size(), QSize(300, opened.height() + 40));
+    drag(QSizeF(2000, 0));
     EXPECT_EQ(prefs.panelCustomWidth(), 900);
 }
 

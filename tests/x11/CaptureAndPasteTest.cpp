@@ -4,6 +4,7 @@
 #include "core/capture/Paster.h"
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
+#include "core/util/TimerScheduler.h"
 #include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
@@ -29,11 +30,12 @@ protected:
             return;
         monitor =
             std::make_unique<ClipboardMonitor>(prefs, *desktop->pasteboard(), desktop->workspace());
-        monitor->onCopy = [this](const QString& text, const std::optional<QString>& source) {
-            captures.append({text, source.value_or(u"<none>"_s)});
-        };
+        QObject::connect(monitor.get(), &ClipboardMonitor::copied,
+                         [this](const QString& text, const std::optional<QString>& source) {
+                             captures.append({text, source.value_or(u"<none>"_s)});
+                         });
         paster = std::make_unique<Paster>(prefs, *monitor, *desktop->pasteboard(),
-                                          desktop->workspace(), desktop->keySynth());
+                                          desktop->workspace(), desktop->keySynth(), scheduler);
     }
 
     std::optional<FrontmostApp> front() { return desktop->workspace().frontmost(); }
@@ -65,6 +67,7 @@ protected:
     QTemporaryDir dir;
     MemorySettingsStore settings;
     Preferences prefs{settings};
+    TimerScheduler scheduler;
     std::unique_ptr<X11Desktop> desktop;
     std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<Paster> paster;
@@ -157,12 +160,12 @@ TEST_F(CaptureAndPasteTest, PastesAPinWhileTheDigitOfItsShortcutIsStillDown) {
     prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     HotKeyManager hotKeys(desktop->hotKeys());
     bool fired = false;
-    hotKeys.onAction = [&](HotKeyManager::Action action) {
+    QObject::connect(&hotKeys, &HotKeyManager::triggered, [&](HotKeyManager::Action action) {
         if (action != HotKeyManager::Action::pastePinned(0))
             return;
         fired = true;
         paster->pastePinned(u"the first pin"_s);
-    };
+    });
     hotKeys.reload(prefs);
 
     // The user lets go of Alt+Super first. The digit still held keeps the

@@ -99,8 +99,7 @@ void ClipboardMonitor::poll() {
     // Larger copies cost memory and time a history should not spend on them.
     if (utf8Size(*text) > Pasteboard::maxTextBytes)
         return;
-    if (onCopy)
-        onCopy(*text, source);
+    Q_EMIT copied(*text, source);
 }
 
 void ClipboardMonitor::setPaused(bool paused) {

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
-#include <functional>
 #include <optional>
 
 class Pasteboard;
@@ -14,7 +13,7 @@ class Workspace;
 
 // Watches the clipboard by polling its change counter and hands every plain
 // text the user copies, with the identifier of the application in front, to
-// onCopy, unless a privacy rule says it must not be recorded: a concealed or
+// copied(), unless a privacy rule says it must not be recorded: a concealed or
 // password-manager marker among the declared types, an ignored application
 // in front, or the user's pause. Rules about the text itself are the store's.
 class ClipboardMonitor : public QObject {
@@ -46,16 +45,15 @@ public:
     // Writes a text of our own to the clipboard without recording it.
     void writeOwnText(const QString& text);
 
-    // Receives each accepted copy: the text as read, and the identifier of
-    // the application in front (none when unknown).
-    std::function<void(const QString& text, const std::optional<QString>& sourceApp)> onCopy;
-
     // The polling period now in use, and whether polling runs.
     std::chrono::milliseconds pollPeriod() const { return m_timer.intervalAsDuration(); }
     bool isPolling() const { return m_timer.isActive(); }
 
 Q_SIGNALS:
     void isPausedChanged();
+    // Each accepted copy: the text as read, and the identifier of the
+    // application in front (none when unknown).
+    void copied(const QString& text, const std::optional<QString>& sourceApp);
 
 private:
     Preferences& m_prefs;

@@ -2,27 +2,21 @@
 
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "platform/Scheduler.h"
+#include "platform/Workspace.h"
 
 #include <QLocale>
 #include <QMetaMethod>
-#include <QPointer>
-#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
 
-AppState::AppState(ClipStore& store, Preferences& prefs, Hooks hooks, QObject* parent)
-    : QObject(parent), m_store(store), m_prefs(prefs), m_hooks(std::move(hooks)) {
-    if (!m_hooks.canPaste)
-        m_hooks.canPaste = [] { return true; };
-    if (!m_hooks.beep)
-        m_hooks.beep = [] {};
-    if (!m_hooks.after)
-        m_hooks.after = [this](double seconds, std::function<void()> task) {
-            QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
-        };
-    m_canAutoPaste = m_hooks.canPaste();
+AppState::AppState(ClipStore& store, Preferences& prefs, Workspace& workspace, Scheduler& scheduler,
+                   QObject* parent)
+    : QObject(parent), m_store(store), m_prefs(prefs), m_workspace(workspace),
+      m_scheduler(scheduler) {
+    m_canAutoPaste = m_workspace.isTrusted();
 
     connect(&m_store, &ClipStore::historyChanged, this, &AppState::sourceChanged);
     connect(&m_store, &ClipStore::pinnedChanged, this, &AppState::sourceChanged);
@@ -171,8 +165,20 @@ void AppState::activateSelection() {
     const QList<Clip> all = combined();
     if (m_selection < 0 || m_selection >= all.size())
         return;
-    if (onActivate)
-        onActivate(all[m_selection]);
+    activate(all[m_selection]);
+}
+
+void AppState::activate(const Clip& clip) {
+    Q_EMIT activated(clip);
+}
+
+void AppState::requestClose() {
+    Q_EMIT closeRequested();
+}
+
+void AppState::requestSettings() {
+    Q_EMIT closeRequested();
+    Q_EMIT settingsRequested();
 }
 
 void AppState::togglePin(const Clip& clip) {
@@ -189,14 +195,12 @@ void AppState::flashPinLimit() {
     m_pinLimitFlash = true;
     Q_EMIT pinLimitFlashChanged();
     Q_EMIT changed();
-    m_hooks.beep();
+    m_workspace.beep();
     // A second refusal schedules a second reset; the first to run ends it.
-    m_hooks.after(pinLimitFlashSeconds, [self = QPointer<AppState>(this)] {
-        if (!self)
-            return;
-        self->m_pinLimitFlash = false;
-        Q_EMIT self->pinLimitFlashChanged();
-        Q_EMIT self->changed();
+    m_scheduler.after(pinLimitFlashDuration, this, [this] {
+        m_pinLimitFlash = false;
+        Q_EMIT pinLimitFlashChanged();
+        Q_EMIT changed();
     });
 }
 
@@ -206,7 +210,7 @@ void AppState::reset() {
     ++m_focusToken;
     Q_EMIT focusTokenChanged();
     Q_EMIT changed();
-    setCanAutoPaste(m_hooks.canPaste());
+    setCanAutoPaste(m_workspace.isTrusted());
 }
 
 QString AppState::clearHistoryDetail(qsizetype historyCount, qsizetype pinCount) {
@@ -222,8 +226,7 @@ void AppState::requestClearHistory() {
         return;
     }
     const QString detail = clearHistoryDetail(m_store.history().size(), m_store.pinned().size());
-    if (onClose)
-        onClose();
+    Q_EMIT closeRequested();
     // Without anyone to ask, nothing is cleared.
     if (!confirmClearHistory || !confirmClearHistory(u"Clear clipboard history?"_s, detail))
         return;

@@ -5,17 +5,19 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSizeF>
 #include <QString>
 #include <QUuid>
+#include <chrono>
 #include <functional>
 
 class ClipStore;
 class Preferences;
+class Scheduler;
+class Workspace;
 
 // What the clip panel shows and where its keyboard selection is: the search
 // query, the filtered pinned and recent lists, the pin-limit signal, and the
-// panel's outgoing callbacks. Any change of the store or the preferences is
+// panel's outgoing requests. Any change of the store or the preferences is
 // passed on as changed(), so views need to watch this object only.
 class AppState : public QObject {
     Q_OBJECT
@@ -26,18 +28,12 @@ class AppState : public QObject {
     Q_PROPERTY(bool canAutoPaste READ canAutoPaste WRITE setCanAutoPaste NOTIFY canAutoPasteChanged)
 
 public:
-    // The desktop services AppState needs; tests replace them.
-    struct Hooks {
-        // Whether pasting into other applications is possible now.
-        std::function<bool()> canPaste;
-        std::function<void()> beep;
-        // Runs `task` after `seconds` on the main thread (never before).
-        std::function<void(double seconds, std::function<void()> task)> after;
-    };
+    static constexpr std::chrono::milliseconds pinLimitFlashDuration{1200};
 
-    static constexpr double pinLimitFlashSeconds = 1.2;
-
-    AppState(ClipStore& store, Preferences& prefs, Hooks hooks = {}, QObject* parent = nullptr);
+    // The workspace answers whether pasting into other applications is
+    // possible and beeps; the scheduler ends the pin-limit flash.
+    AppState(ClipStore& store, Preferences& prefs, Workspace& workspace, Scheduler& scheduler,
+             QObject* parent = nullptr);
 
     ClipStore& store() const { return m_store; }
     Preferences& prefs() const { return m_prefs; }
@@ -63,6 +59,11 @@ public:
 
     void moveSelection(int delta);
     void activateSelection();
+    // Hands `clip` over to be pasted (activated()).
+    void activate(const Clip& clip);
+    // The panel's own buttons: close it, or close it and open the settings.
+    void requestClose();
+    void requestSettings();
     void togglePin(const Clip& clip);
     void flashPinLimit();
     // Prepares a fresh showing of the panel.
@@ -73,12 +74,6 @@ public:
     // pinned clips will be kept."
     static QString clearHistoryDetail(qsizetype historyCount, qsizetype pinCount);
 
-    std::function<void(const Clip&)> onActivate;
-    std::function<void()> onClose;
-    std::function<void()> onOpenSettings;
-    std::function<QSizeF()> beginPanelResize;
-    std::function<void(QSizeF start, QSizeF translation)> updatePanelResize;
-    std::function<void()> endPanelResize;
     // Shows the warning and answers whether the user chose "Clear".
     std::function<bool(const QString& message, const QString& detail)> confirmClearHistory;
 
@@ -90,6 +85,11 @@ Q_SIGNALS:
     void canAutoPasteChanged();
     // Anything the panel shows may have changed.
     void changed();
+    // A clip was chosen: write it to the clipboard (and paste it).
+    void activated(const Clip& clip);
+    // The panel should close.
+    void closeRequested();
+    void settingsRequested();
 
 private Q_SLOTS:
     void sourceChanged();
@@ -101,7 +101,8 @@ private:
 
     ClipStore& m_store;
     Preferences& m_prefs;
-    Hooks m_hooks;
+    Workspace& m_workspace;
+    Scheduler& m_scheduler;
     QString m_query;
     int m_selection = 0;
     bool m_pinLimitFlash = false;

@@ -4,6 +4,7 @@
 
 #include <QRectF>
 #include <QSizeF>
+#include <chrono>
 #include <optional>
 
 // What the panel's height depends on.
@@ -26,8 +27,8 @@ inline constexpr double edgeInset = 8.0;
 inline constexpr double anchorGap = 6.0;
 inline constexpr double initialHeight = 200.0;
 inline constexpr double tolerance = 0.5;
-inline constexpr double toggleDebounce = 0.25; // seconds
-inline constexpr double pasteDelay = 0.05;     // seconds
+inline constexpr std::chrono::milliseconds toggleDebounce{250};
+inline constexpr std::chrono::milliseconds pasteDelay{50};
 
 // Fixed parts of the panel: section header, pinned separator, list padding,
 // footer divider, footer, search bar and banner (each with its divider). The

@@ -172,8 +172,7 @@ void ClipListView::held() {
     if (m_pressRow < 0)
         return;
     m_held = true;
-    if (onReorderHeld)
-        onReorderHeld(m_pressRow);
+    Q_EMIT reorderHeld(m_pressRow);
 }
 
 void ClipListView::mouseMoveEvent(QMouseEvent* event) {
@@ -181,8 +180,7 @@ void ClipListView::mouseMoveEvent(QMouseEvent* event) {
     if (m_pressRow >= 0 && (event->buttons() & Qt::LeftButton)) {
         const QPointF travel = event->globalPosition() - m_pressGlobal;
         if (m_held) {
-            if (onReorderChanged)
-                onReorderChanged(m_pressRow, travel.y());
+            Q_EMIT reorderChanged(m_pressRow, travel.y());
             return;
         }
         // Moving before the hold completes makes it an ordinary press.
@@ -202,20 +200,18 @@ void ClipListView::mouseReleaseEvent(QMouseEvent* event) {
     if (pressed < 0)
         return;
     if (wasHeld) {
-        if (onReorderEnded)
-            onReorderEnded(pressed);
+        Q_EMIT reorderEnded(pressed);
         return;
     }
     const QPoint pos = event->position().toPoint();
     if (rowAt(pos) != pressed)
         return;
     if (ClipRow::pinButtonRect(rowRect(pressed)).contains(pos)) {
-        if (m_rows[pressed].pinButtonEnabled() && onTogglePin)
-            onTogglePin(pressed);
+        if (m_rows[pressed].pinButtonEnabled())
+            Q_EMIT togglePinRequested(pressed);
         return;
     }
-    if (onActivate)
-        onActivate(pressed);
+    Q_EMIT activated(pressed);
 }
 
 void ClipListView::resetPress() {
@@ -247,10 +243,10 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
     if (now == m_rows.end())
         return;
     const int current = static_cast<int>(now - m_rows.begin());
-    if (chosen == pin && onTogglePin)
-        onTogglePin(current);
-    else if (chosen == remove && onDelete)
-        onDelete(current);
+    if (chosen == pin)
+        Q_EMIT togglePinRequested(current);
+    else if (chosen == remove)
+        Q_EMIT deleteRequested(current);
 }
 
 bool ClipListView::event(QEvent* event) {

@@ -77,8 +77,6 @@ void ContentView::changeEvent(QEvent* event) {
 
 ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     : QWidget(parent), m_state(state), m_prefs(prefs) {
-    onQuit = [] { QCoreApplication::quit(); };
-    onExplainPasting = [] { Alerts::explainPasting(); };
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -159,10 +157,8 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     column->addWidget(bannerDivider);
     connect(enable, &QToolButton::clicked, this, [this] {
         // The panel goes first: a dialog over it would take its focus anyway.
-        if (m_state.onClose)
-            m_state.onClose();
-        if (onExplainPasting)
-            onExplainPasting();
+        m_state.requestClose();
+        Alerts::explainPasting();
     });
 
     // Empty state
@@ -235,45 +231,26 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     footerRow->addWidget(m_grip);
     column->addWidget(footer);
     connect(clearHistory, &QToolButton::clicked, this, [this] { m_state.requestClearHistory(); });
-    connect(settings, &QToolButton::clicked, this, [this] {
-        if (m_state.onClose)
-            m_state.onClose();
-        if (m_state.onOpenSettings)
-            m_state.onOpenSettings();
-    });
-    connect(quit, &QToolButton::clicked, this, [this] {
-        if (onQuit)
-            onQuit();
-    });
-    m_grip->begin = [this] {
-        return m_state.beginPanelResize ? m_state.beginPanelResize() : QSizeF();
-    };
-    m_grip->update = [this](QSizeF start, QSizeF translation) {
-        if (m_state.updatePanelResize)
-            m_state.updatePanelResize(start, translation);
-    };
-    m_grip->end = [this] {
-        if (m_state.endPanelResize)
-            m_state.endPanelResize();
-    };
+    connect(settings, &QToolButton::clicked, &m_state, &AppState::requestSettings);
+    connect(quit, &QToolButton::clicked, qApp, &QCoreApplication::quit);
 
     // Rows report by index; both blocks map the index back to their clip.
     for (ClipListView* view : {m_pinned, m_recent}) {
         auto clipAt = [view](int row) { return view->rows().at(row).clip; };
-        view->onActivate = [this, clipAt](int row) {
-            if (m_state.onActivate)
-                m_state.onActivate(clipAt(row));
-        };
-        view->onTogglePin = [this, clipAt](int row) { m_state.togglePin(clipAt(row)); };
-        view->onDelete = [this, clipAt](int row) { m_state.store().deleteClip(clipAt(row)); };
+        connect(view, &ClipListView::activated, this,
+                [this, clipAt](int row) { m_state.activate(clipAt(row)); });
+        connect(view, &ClipListView::togglePinRequested, this,
+                [this, clipAt](int row) { m_state.togglePin(clipAt(row)); });
+        connect(view, &ClipListView::deleteRequested, this,
+                [this, clipAt](int row) { m_state.store().deleteClip(clipAt(row)); });
     }
-    m_pinned->onReorderHeld = [this](int row) {
-        applyPinDrag(m_pinned->rows().at(row).clip, row, 0);
-    };
-    m_pinned->onReorderChanged = [this](int row, double translation) {
+    connect(m_pinned, &ClipListView::reorderHeld, this,
+            [this](int row) { applyPinDrag(m_pinned->rows().at(row).clip, row, 0); });
+    connect(m_pinned, &ClipListView::reorderChanged, this, [this](int row, double translation) {
         applyPinDrag(m_pinned->rows().at(row).clip, row, translation);
-    };
-    m_pinned->onReorderEnded = [this](int row) { reorderEnded(m_pinned->rows().at(row).clip); };
+    });
+    connect(m_pinned, &ClipListView::reorderEnded, this,
+            [this](int row) { reorderEnded(m_pinned->rows().at(row).clip); });
 
     m_scrollAnimation = new QVariantAnimation(this);
     m_scrollAnimation->setDuration(120);

@@ -29,18 +29,13 @@ public:
     ContentView(AppState& state, Preferences& prefs, QWidget* parent = nullptr);
     ~ContentView() override;
 
-    // Called by the footer's "Quit" button; quits the application by default.
-    std::function<void()> onQuit;
-    // Called by the banner's "Enable…" button after the panel closed; explains
-    // by default why pasting is not possible here.
-    std::function<void()> onExplainPasting;
-
     QLineEdit* searchField() const { return m_search; }
     ClipListView* pinnedList() const { return m_pinned; }
     ClipListView* recentList() const { return m_recent; }
     QScrollArea* recentScroll() const { return m_scroll; }
     QWidget* banner() const { return m_banner; }
     QWidget* emptyState() const { return m_empty; }
+    PanelResizeGrip* resizeGrip() const { return m_grip; }
     QString emptyText() const;
     const std::optional<PinDrag>& pinDrag() const { return m_pinDrag; }
 

@@ -28,9 +28,10 @@ void PrintTo(const Capture& c, std::ostream* out) {
 class ClipboardMonitorTest : public ::testing::Test {
 protected:
     ClipboardMonitorTest() {
-        monitor.onCopy = [this](const QString& text, const std::optional<QString>& source) {
-            captures.append({text, source});
-        };
+        QObject::connect(&monitor, &ClipboardMonitor::copied,
+                         [this](const QString& text, const std::optional<QString>& source) {
+                             captures.append({text, source});
+                         });
         workspace.front = FakeWorkspace::app(u"org.example.Editor"_s);
     }
 
@@ -101,9 +102,10 @@ TEST_F(ClipboardMonitorTest, AppliesTheTypeAndApplicationFilters) {
             caseWorkspace.front = FakeWorkspace::app(*c.frontApp);
         ClipboardMonitor caseMonitor(casePrefs, caseBoard, caseWorkspace);
         std::optional<Capture> got;
-        caseMonitor.onCopy = [&](const QString& t, const std::optional<QString>& s) {
-            got = Capture{t, s};
-        };
+        QObject::connect(&caseMonitor, &ClipboardMonitor::copied,
+                         [&](const QString& t, const std::optional<QString>& s) {
+                             got = Capture{t, s};
+                         });
         caseBoard.copy(text, c.types);
         caseMonitor.poll();
         EXPECT_EQ(got, c.expected);
@@ -203,7 +205,7 @@ TEST_F(ClipboardMonitorTest, TheTimerPolls) {
     monitor.start(0.1);
     board.copy(u"picked up by the timer"_s);
     QEventLoop loop;
-    monitor.onCopy = [&](const QString&, const std::optional<QString>&) { loop.quit(); };
+    QObject::connect(&monitor, &ClipboardMonitor::copied, &loop, &QEventLoop::quit);
     QTimer::singleShot(5000, &loop, &QEventLoop::quit); // bound for a broken timer
     loop.exec();
     EXPECT_EQ(monitor.lastChangeCount(), board.changeCount());

@@ -2,7 +2,9 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakeWorkspace.h"
 #include "support/FillStore.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 // A store with pins and history on a fake clock, and an AppState whose timer,
@@ -18,15 +21,7 @@ class AppStateTest : public testing::Test {
 protected:
     AppStateTest() { prefs.setConfirmClear(false); }
 
-    void makeState() {
-        state = std::make_unique<AppState>(
-            store, prefs,
-            AppState::Hooks{[this] { return trusted; }, [this] { ++beeps; },
-                            [this](double seconds, std::function<void()> task) {
-                                delays.push_back(seconds);
-                                pending.push_back(std::move(task));
-                            }});
-    }
+    void makeState() { state = std::make_unique<AppState>(store, prefs, workspace, scheduler); }
 
     void fill(const QStringList& pins, const QStringList& history) {
         fillStore(store, pins, history);
@@ -45,10 +40,8 @@ protected:
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     std::unique_ptr<AppState> state;
-    bool trusted = true;
-    int beeps = 0;
-    std::vector<double> delays;
-    std::vector<std::function<void()>> pending;
+    FakeWorkspace workspace;
+    ManualScheduler scheduler;
 };
 } // namespace
 
@@ -133,7 +126,8 @@ TEST_F(AppStateTest, ActivateSelectionHandsOverTheSelectedClipOnly) {
     fill({u"pin"_s}, {u"one"_s, u"two"_s});
     makeState();
     QStringList activated;
-    state->onActivate = [&](const Clip& clip) { activated << clip.text(); };
+    QObject::connect(state.get(), &AppState::activated,
+                     [&](const Clip& clip) { activated << clip.text(); });
 
     state->activateSelection();
     state->moveSelection(2);
@@ -154,23 +148,23 @@ TEST_F(AppStateTest, RefusedPinBeepsAndFlashesUntilTheFirstTimerRuns) {
     state->togglePin(store.history().front());
     EXPECT_EQ(store.pinned(), pinsBefore);
     EXPECT_EQ(texts(store.history()), QStringList{u"C"_s});
-    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(workspace.beeps, 1);
     EXPECT_TRUE(state->pinLimitFlash());
-    EXPECT_EQ(delays, std::vector<double>{1.2});
+    EXPECT_EQ(scheduler.delays, QList<std::chrono::milliseconds>{1200ms});
 
     state->togglePin(store.history().front()); // a second refusal within the flash
-    EXPECT_EQ(beeps, 2);
-    ASSERT_EQ(pending.size(), 2u);
-    pending[0]();
+    EXPECT_EQ(workspace.beeps, 2);
+    ASSERT_EQ(scheduler.pending(), 2);
+    scheduler.runNext();
     EXPECT_FALSE(state->pinLimitFlash());
-    pending[1]();
+    scheduler.runNext();
     EXPECT_FALSE(state->pinLimitFlash());
 
     // Unpinning always works and frees room for the next pin.
     state->togglePin(store.pinned().front());
     state->togglePin(store.history().back());
     EXPECT_EQ(texts(store.pinned()), (QStringList{u"C"_s, u"B"_s}));
-    EXPECT_EQ(beeps, 2);
+    EXPECT_EQ(workspace.beeps, 2);
 }
 
 TEST_F(AppStateTest, ResetClearsQueryBumpsFocusAndRereadsPastePermission) {
@@ -178,7 +172,7 @@ TEST_F(AppStateTest, ResetClearsQueryBumpsFocusAndRereadsPastePermission) {
     makeState();
     state->setQuery(u"o"_s);
     state->setSelection(1);
-    trusted = false;
+    workspace.trusted = false;
     const int token = state->focusToken();
     state->reset();
     EXPECT_EQ(state->query(), QString());
@@ -210,7 +204,7 @@ TEST_F(AppStateTest, ClearingHistoryKeepsPinsAndAsksWhenConfirmationIsOn) {
         prefs.setConfirmClear(c.confirm);
         bool closed = false;
         QString asked;
-        state->onClose = [&] { closed = true; };
+        QObject::connect(state.get(), &AppState::closeRequested, [&] { closed = true; });
         if (c.answer)
             state->confirmClearHistory = [&](const QString& message, const QString& detail) {
                 asked = message + u" "_s + detail;
