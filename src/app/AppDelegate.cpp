@@ -77,11 +77,11 @@ void AppDelegate::connectParts() {
             [this] { m_monitor->setLastChangeCount(m_desktop->pasteboard()->changeCount() + 1); });
     connect(m_panel.get(), &PanelController::pasteRequested, m_paster.get(),
             &Paster::activateAndPaste);
-    connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::showSettings);
     connect(m_hotKeys.get(), &HotKeyManager::triggered, this, &AppDelegate::perform);
     connect(m_statusItem.get(), &StatusItem::clicked, m_panel.get(), &PanelController::toggle);
     connect(m_statusItem.get(), &StatusItem::togglePauseRequested, this, &AppDelegate::togglePause);
-    connect(m_statusItem.get(), &StatusItem::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_statusItem.get(), &StatusItem::settingsRequested, this, &AppDelegate::showSettings);
     connect(m_statusItem.get(), &StatusItem::clearHistoryRequested, this,
             &AppDelegate::clearHistory);
     connect(m_statusItem.get(), &StatusItem::quitRequested, qApp, &QCoreApplication::quit);
@@ -136,10 +136,6 @@ void AppDelegate::togglePause() {
     m_statusItem->update();
 }
 
-void AppDelegate::openSettings() {
-    showSettings();
-}
-
 void AppDelegate::showSettings() {
     if (!m_settingsWindow) {
         m_files = std::make_unique<FreedesktopFileManager>();
@@ -147,14 +143,6 @@ void AppDelegate::showSettings() {
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
             *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings,
             [desktop](quint32 code) { return desktop->baseKeysym(code); }});
-        // As for the panel: the window manager may refuse Qt's own request
-        // when the last event Qt saw is old (a tray click, a second start).
-        m_settingsWindow->requestActivation = [desktop](quintptr window) {
-            FrontmostApp ours;
-            ours.window = window;
-            ours.isOwnProcess = true;
-            desktop->workspace().activate(ours);
-        };
     }
     m_settingsWindow->showInFront();
 }

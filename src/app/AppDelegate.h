@@ -51,7 +51,6 @@ private:
     void connectParts();
     void observePreferences();
     void togglePause();
-    void openSettings();
     void clearHistory();
     std::optional<QRect> panelAnchor() const;
 

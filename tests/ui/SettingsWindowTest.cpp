@@ -87,6 +87,8 @@ TEST_F(SettingsFixture, SwitchingTabsKeepsTheTopEdgeAndClosingOnlyHides) {
     EXPECT_FALSE(w.isVisible());
     w.showInFront();
     EXPECT_TRUE(w.isVisible());
+    ASSERT_FALSE(workspace.activated.isEmpty());
+    EXPECT_EQ(workspace.activated.last().window, w.winId()) << "not brought to the front";
     EXPECT_EQ(w.current(), SettingsTab::about);
     EXPECT_EQ(w.pane(SettingsTab::about), about) << "the pane was built again";
 }

@@ -13,13 +13,16 @@
 using namespace Qt::StringLiterals;
 
 FreedesktopFileManager::FreedesktopFileManager(QObject* parent)
+    : FreedesktopFileManager(QDBusConnection::sessionBus(), parent) {}
+
+FreedesktopFileManager::FreedesktopFileManager(const QDBusConnection& bus, QObject* parent)
     : QObject(parent), startDetached([](const QString& program, const QStringList& arguments) {
           QProcess::startDetached(program, arguments);
-      }) {}
+      }),
+      m_bus(bus) {}
 
 void FreedesktopFileManager::reveal(const QString& path) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!m_bus.isConnected()) {
         openFolder(path);
         return;
     }
@@ -29,7 +32,7 @@ void FreedesktopFileManager::reveal(const QString& path) {
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     // Asynchronous: starting a file manager by bus activation takes seconds,
     // and the caller is the GUI thread.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), this);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, 10000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, path](QDBusPendingCallWatcher* done) {
                 done->deleteLater();

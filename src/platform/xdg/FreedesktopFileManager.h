@@ -2,6 +2,7 @@
 
 #include "platform/FileManager.h"
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -12,7 +13,9 @@
 class FreedesktopFileManager : public QObject, public FileManager {
     Q_OBJECT
 public:
+    // On the session bus unless given another.
     explicit FreedesktopFileManager(QObject* parent = nullptr);
+    explicit FreedesktopFileManager(const QDBusConnection& bus, QObject* parent = nullptr);
 
     void reveal(const QString& path) override;
 
@@ -21,4 +24,6 @@ public:
 
 private:
     void openFolder(const QString& path);
+
+    QDBusConnection m_bus;
 };

@@ -2,6 +2,7 @@
 
 #include "core/util/SettingValue.h"
 #include "platform/SettingsStore.h"
+#include "platform/Workspace.h"
 #include "ui/Symbols.h"
 #include "ui/settings/AboutPane.h"
 #include "ui/settings/AppearancePane.h"
@@ -160,9 +161,13 @@ void SettingsWindow::showInFront() {
     else
         show();
     raise();
-    QWidget::activateWindow();
-    if (requestActivation)
-        requestActivation(winId());
+    activateWindow();
+    // As the panel does: the window manager may refuse Qt's own request when
+    // the last event Qt saw is old (a tray click, a second start).
+    FrontmostApp ours;
+    ours.window = winId();
+    ours.isOwnProcess = true;
+    m_services.workspace.activate(ours);
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {

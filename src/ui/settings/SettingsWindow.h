@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QMainWindow>
-#include <functional>
 
 class ClipStore;
 class FileManager;
@@ -42,10 +41,6 @@ public:
     SettingsTab current() const { return m_current; }
     // The pane of a tab, built on first use.
     QWidget* pane(SettingsTab tab);
-
-    // Asks the window manager to activate a window of ours on the user's
-    // behalf; the same request the panel makes. Unset, Qt's own is used.
-    std::function<void(quintptr window)> requestActivation;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
