@@ -15,7 +15,7 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QCloseEvent>
+#include <QEvent>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolBar>
@@ -168,10 +168,4 @@ void SettingsWindow::showInFront() {
     ours.window = winId();
     ours.isOwnProcess = true;
     m_services.workspace.activate(ours);
-}
-
-void SettingsWindow::closeEvent(QCloseEvent* event) {
-    // Kept for the next opening, with its tab and place.
-    event->ignore();
-    hide();
 }

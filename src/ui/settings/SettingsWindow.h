@@ -16,10 +16,10 @@ class QToolBar;
 class SettingsStore;
 class Workspace;
 
-// The settings window: a toolbar of tabs over one pane each. Built once and
-// hidden, not destroyed, on close; each tab has its own content size, and
-// switching keeps the window's top edge where it is. The last tab shown is
-// remembered across starts.
+// The settings window: a toolbar of tabs over one pane each. Built once;
+// closing only hides it. It never refuses to close: a refusal would also
+// refuse the application's quit. Each tab has its own content size, and
+// switching keeps the window's top edge. The last tab shown is remembered.
 class SettingsWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -43,7 +43,6 @@ public:
     QWidget* pane(SettingsTab tab);
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
