@@ -8,58 +8,55 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-QString iconName(MenuBarIconStyle style) {
-    switch (style) {
-    case MenuBarIconStyle::clipboard:
-        return u"Clipboard"_s;
-    case MenuBarIconStyle::pin:
-        return u"Pin"_s;
-    case MenuBarIconStyle::scissors:
-        return u"Scissors"_s;
-    case MenuBarIconStyle::tray:
-        return u"Tray"_s;
+template <typename E> struct Named {
+    E value;
+    QString name;
+};
+
+template <typename E, std::size_t N> QString nameIn(const Named<E> (&names)[N], E value) {
+    for (const Named<E>& n : names) {
+        if (n.value == value)
+            return n.name;
     }
     return {};
+}
+
+QString iconName(MenuBarIconStyle style) {
+    static const Named<MenuBarIconStyle> names[] = {
+        {MenuBarIconStyle::clipboard, u"Clipboard"_s},
+        {MenuBarIconStyle::pin, u"Pin"_s},
+        {MenuBarIconStyle::scissors, u"Scissors"_s},
+        {MenuBarIconStyle::tray, u"Tray"_s},
+    };
+    return nameIn(names, style);
 }
 
 QString themeName(AppTheme theme) {
-    switch (theme) {
-    case AppTheme::system:
-        return u"Match System"_s;
-    case AppTheme::light:
-        return u"Light"_s;
-    case AppTheme::dark:
-        return u"Dark"_s;
-    }
-    return {};
+    static const Named<AppTheme> names[] = {
+        {AppTheme::system, u"Match System"_s},
+        {AppTheme::light, u"Light"_s},
+        {AppTheme::dark, u"Dark"_s},
+    };
+    return nameIn(names, theme);
 }
 
+// "Narrow (320pt)": the name and the width it gives.
 QString widthName(PanelWidthOption option) {
-    QString name;
-    switch (option) {
-    case PanelWidthOption::narrow:
-        name = u"Narrow"_s;
-        break;
-    case PanelWidthOption::standard:
-        name = u"Standard"_s;
-        break;
-    case PanelWidthOption::wide:
-        name = u"Wide"_s;
-        break;
-    }
-    return name + u" ("_s + QString::number(presetWidth(option)) + u"pt)"_s;
+    static const Named<PanelWidthOption> names[] = {
+        {PanelWidthOption::narrow, u"Narrow"_s},
+        {PanelWidthOption::standard, u"Standard"_s},
+        {PanelWidthOption::wide, u"Wide"_s},
+    };
+    return nameIn(names, option) + u" ("_s + QString::number(presetWidth(option)) + u"pt)"_s;
 }
 
 QString densityName(RowDensity density) {
-    switch (density) {
-    case RowDensity::compact:
-        return u"Compact"_s;
-    case RowDensity::standard:
-        return u"Standard"_s;
-    case RowDensity::roomy:
-        return u"Roomy"_s;
-    }
-    return {};
+    static const Named<RowDensity> names[] = {
+        {RowDensity::compact, u"Compact"_s},
+        {RowDensity::standard, u"Standard"_s},
+        {RowDensity::roomy, u"Roomy"_s},
+    };
+    return nameIn(names, density);
 }
 } // namespace
 
