@@ -57,8 +57,7 @@ TEST_F(HotKeyManagerTest, RegistersWhatThePreferencesAskFor) {
     };
     const Case cases[] = {
         {"five pins", PinnedShortcutModifier::altSuper, 5, pinnedCombos(5, kAltSuper)},
-        {"more pins than keys", PinnedShortcutModifier::altSuper, 12,
-         pinnedCombos(10, kAltSuper)},
+        {"more pins than keys", PinnedShortcutModifier::altSuper, 12, pinnedCombos(10, kAltSuper)},
         {"other modifier", PinnedShortcutModifier::ctrlShift, 3,
          pinnedCombos(3, KeyCombo::Command | KeyCombo::Shift)},
         {"disabled", PinnedShortcutModifier::disabled, 10, {}},
