@@ -29,9 +29,11 @@ int main(int argc, char** argv) {
     const QString storePath = XdgPaths::storeFile();
     SingleInstance instance(SingleInstance::lockPathFor(storePath),
                             SingleInstance::socketPathFor(storePath));
+    const bool settingsAsked = QCoreApplication::arguments().contains(u"--settings"_s);
     if (!instance.claim()) {
-        if (instance.sendToRunning("show")) {
-            std::puts("Tindrel is already running; its panel is opening.");
+        if (instance.sendToRunning(settingsAsked ? "settings" : "show")) {
+            std::puts(settingsAsked ? "Tindrel is already running; its settings are opening."
+                                    : "Tindrel is already running; its panel is opening.");
             return 0;
         }
         std::fputs("Tindrel is already running but does not answer.\n", stderr);
@@ -47,7 +49,11 @@ int main(int argc, char** argv) {
     instance.onMessage = [&delegate](const QByteArray& message) {
         if (message == "show")
             delegate.showPanel();
+        else if (message == "settings")
+            delegate.showSettings();
     };
+    if (settingsAsked)
+        delegate.showSettings();
 
     // Every way out saves the clips at once: quitting from the menu, a
     // signal, or the session ending.

@@ -244,6 +244,31 @@ TEST_F(TindrelProcess, ASecondStartOpensThePanelOfTheFirstAndLeaves) {
     EXPECT_EQ(tindrel.state(), QProcess::Running);
 }
 
+// The window is named after its tab; General on a first start.
+TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStillWorks) {
+    start();
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.start(QStringLiteral(TINDREL_BINARY), {u"--settings"_s});
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().contains("settings are opening"));
+
+    const auto activeName = [] {
+        QProcess query;
+        query.start(u"xdotool"_s, {u"getactivewindow"_s, u"getwindowname"_s});
+        query.waitForFinished(5000);
+        return QString::fromUtf8(query.readAllStandardOutput().trimmed());
+    };
+    EXPECT_TRUE(waitUntil([&] { return activeName() == u"General"_s; }, 10000))
+        << "active: " << activeName().toStdString();
+
+    // An open settings window must not hold the application back.
+    ::kill(static_cast<pid_t>(tindrel.processId()), SIGTERM);
+    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(tindrel.exitCode(), 0);
+}
+
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {
     start();
     ASSERT_TRUE(copy(u"first"_s));
