@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/BusService.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
 #include "core/panel/AppState.h"
@@ -63,6 +64,7 @@ void AppDelegate::launch() {
     applyTheme();
     m_statusItem->rebuild();
     observePreferences();
+    publishOnBus();
 
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
@@ -84,6 +86,20 @@ void AppDelegate::connectParts() {
     connect(m_statusItem.get(), &StatusItem::clearHistoryRequested, this,
             &AppDelegate::clearHistory);
     connect(m_statusItem.get(), &StatusItem::quitRequested, qApp, &QCoreApplication::quit);
+}
+
+void AppDelegate::publishOnBus() {
+    m_bus = std::make_unique<BusService>(
+        *m_store, *m_prefs, *m_monitor,
+        BusService::Actions{
+            .showPanel = [this] { showPanel(); },
+            .hidePanel = [this] { m_panel->hide(); },
+            .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
+            .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
+        });
+    // Without the bus Tindrel still runs; only scripts and later starts cannot reach it.
+    if (QString error; !m_bus->publish(&error))
+        Log::write(u"Tindrel: not reachable on the session bus — "_s + error);
 }
 
 void AppDelegate::observePreferences() {
@@ -133,6 +149,11 @@ void AppDelegate::togglePause() {
 
 void AppDelegate::openSettings() {
     Log::write(u"Tindrel: the settings window is not part of this build yet"_s);
+}
+
+void AppDelegate::openSettingsOn(const QString& tab) {
+    Q_UNUSED(tab); // every tab opens the same way until the window has tabs
+    openSettings();
 }
 
 void AppDelegate::clearHistory() {

@@ -7,6 +7,7 @@
 #include <memory>
 
 class AppState;
+class BusService;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
@@ -42,9 +43,12 @@ public:
     void showPanel();
     // Saves the store now: at quit, on a signal, at session end.
     void saveNow();
+    // Opens the settings window, on the named tab when there is one.
+    void openSettingsOn(const QString& tab);
 
 private:
     void connectParts();
+    void publishOnBus();
     void observePreferences();
     void togglePause();
     void openSettings();
@@ -65,6 +69,7 @@ private:
     std::unique_ptr<ClipboardMonitor> m_monitor;
     std::unique_ptr<Paster> m_paster;
     std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<BusService> m_bus;
 
     // The look the desktop gave us, for the "system" theme to return to.
     Theme::SystemLook m_systemLook;
