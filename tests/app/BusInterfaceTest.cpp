@@ -2,13 +2,16 @@
 
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSet>
 #include <QUuid>
 #include <QXmlStreamReader>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -273,6 +276,45 @@ TEST_F(BusInterface, TheInterfaceIsTheOneItsDescriptionInTheTreeGives) {
     const QSet<QString> offered = members(reply.arguments().value(0).toString(), service);
     EXPECT_GT(described.size(), 10);
     EXPECT_EQ(offered, described);
+}
+
+TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
+    const QString prefix = xdg.path(u"prefix"_s);
+    QProcess install;
+    install.start(QStringLiteral(TINDREL_CMAKE),
+                  {u"--install"_s, QStringLiteral(TINDREL_BUILD_DIR), u"--prefix"_s, prefix,
+                   u"--component"_s, u"tindrel"_s});
+    ASSERT_TRUE(install.waitForFinished(60000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+
+    const QString services = xdg.path(u"services"_s);
+    ASSERT_TRUE(QDir().mkpath(services));
+    ASSERT_TRUE(QFile::copy(prefix + u"/share/dbus-1/services/io.tindrel.Tindrel.service"_s,
+                            services + u"/io.tindrel.Tindrel.service"_s));
+    QProcessEnvironment env = environment();
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    PrivateBus activating(services, env);
+    ASSERT_FALSE(activating.address().isEmpty());
+
+    // Nothing runs yet: the call itself starts the installed program.
+    QDBusConnection connection = activating.connection();
+    const QDBusMessage reply =
+        connection.call(QDBusMessage::createMethodCall(service, path, service, u"ShowPanel"_s),
+                        QDBus::Block, 30000);
+    const QDBusMessage owner = connection.call(
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"GetConnectionUnixProcessID"_s)
+        << service);
+    const pid_t pid = pid_t(owner.arguments().value(0).toUInt());
+    const auto end = qScopeGuard([pid] {
+        // The bus started it, so it is ours to end.
+        if (pid > 0 && ::kill(pid, SIGTERM) == 0)
+            waitUntil([pid] { return ::kill(pid, 0) != 0; }, 10000);
+    });
+    ASSERT_NE(reply.type(), QDBusMessage::ErrorMessage) << reply.errorMessage().toStdString();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }, 10000));
+    EXPECT_EQ(QFile::symLinkTarget(u"/proc/%1/exe"_s.arg(pid)), prefix + u"/bin/tindrel"_s);
 }
 
 #include "BusInterfaceTest.moc"

@@ -9,6 +9,9 @@
 class PrivateBus {
 public:
     PrivateBus();
+    // A bus that starts the services described in `serviceDir`, in the
+    // environment given.
+    PrivateBus(const QString& serviceDir, const QProcessEnvironment& environment);
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -19,6 +22,8 @@ public:
     QDBusConnection connection() const;
 
 private:
+    void start(const QStringList& arguments);
+
     QProcess m_daemon;
     QString m_address;
     QString m_connectionName;
