@@ -97,9 +97,7 @@ void AppDelegate::publishOnBus() {
             .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
             .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
         });
-    // Without the bus Tindrel still runs; only scripts and later starts cannot reach it.
-    if (QString error; !m_bus->publish(&error))
-        Log::write(u"Tindrel: not reachable on the session bus — "_s + error);
+    m_bus->publish();
 }
 
 void AppDelegate::observePreferences() {

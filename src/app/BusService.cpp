@@ -4,11 +4,13 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "core/util/Graphemes.h"
+#include "core/util/Log.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QUuid>
 #include <cmath>
 
@@ -56,30 +58,40 @@ BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& m
     connect(&m_store, &ClipStore::pinnedChanged, this, countChanged);
 }
 
-bool BusService::publish(QString* error) {
+void BusService::publish() {
+    const auto unreachable = [](const QString& why) {
+        // Tindrel still runs; only scripts and later starts cannot reach it.
+        Log::write(u"Tindrel: not reachable on the session bus — "_s + why);
+    };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        *error = u"no session bus ("_s + bus.lastError().message() + u')';
-        return false;
+        unreachable(u"no session bus ("_s + bus.lastError().message() + u')');
+        return;
     }
     qDBusRegisterMetaType<QList<QVariantMap>>();
     // The object first, so that a call right after the name appears finds it.
     if (!bus.registerObject(
             QString::fromLatin1(objectPath), QString::fromLatin1(interfaceName), this,
             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
-        *error = u"the object path is taken"_s;
-        return false;
+        unreachable(u"the object path is taken"_s);
+        return;
     }
-    const auto reply = bus.interface()->registerService(
-        QString::fromLatin1(serviceName), QDBusConnectionInterface::DontQueueService,
-        QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        bus.unregisterObject(QString::fromLatin1(objectPath));
-        *error = reply.isValid() ? u"another process owns "_s + QString::fromLatin1(serviceName)
-                                 : reply.error().message();
-        return false;
-    }
-    return true;
+    // Asked without waiting: the answer comes through the event loop.
+    constexpr uint doNotQueue = 4, primaryOwner = 1;
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"RequestName"_s);
+    request << QString::fromLatin1(serviceName) << doNotQueue;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [unreachable](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<uint> reply = *call;
+                if (reply.isError())
+                    unreachable(reply.error().message());
+                else if (reply.value() != primaryOwner)
+                    unreachable(u"another process owns "_s + QString::fromLatin1(serviceName));
+            });
 }
 
 bool BusService::paused() const {

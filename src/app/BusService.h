@@ -37,9 +37,9 @@ public:
     BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor, Actions actions,
                QObject* parent = nullptr);
 
-    // Exports the object and takes the bus name on the session bus. False,
-    // with the reason in `error`, when there is no bus or the name is taken.
-    bool publish(QString* error);
+    // Exports the object and asks for the bus name on the session bus; logs
+    // why when there is no bus or another process has the name.
+    void publish();
 
     bool paused() const;
     void setPaused(bool paused);

@@ -1,5 +1,6 @@
 #include "TindrelProcess.h"
 
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
 
@@ -86,6 +87,13 @@ void TindrelProcess::start(const QByteArray& settings) {
     ASSERT_TRUE(tindrel.waitForStarted());
     ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000))
         << "no tray icon appeared";
+    // Commands reach it once it holds its name on the bus.
+    ASSERT_TRUE(waitUntil(
+        [this] {
+            return bus.connection().interface()->isServiceRegistered(u"io.tindrel.Tindrel"_s);
+        },
+        15000))
+        << "it never took its bus name";
 }
 
 TindrelProcess::Command TindrelProcess::tindrelCommand(const QStringList& arguments,
