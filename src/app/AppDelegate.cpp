@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/BusService.h"
 #include "app/NoServiceDiscovery.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
@@ -25,6 +26,7 @@
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
 #include "ui/panel/PanelController.h"
+#include "ui/settings/SettingsTab.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/status/StatusItem.h"
 
@@ -76,6 +78,7 @@ void AppDelegate::launch() {
     m_statusItem->rebuild();
     observePreferences();
     wireSync(pasteboard);
+    publishOnBus();
 
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
@@ -136,6 +139,18 @@ void AppDelegate::connectParts() {
     connect(m_statusItem.get(), &StatusItem::quitRequested, qApp, &QCoreApplication::quit);
 }
 
+void AppDelegate::publishOnBus() {
+    m_bus = std::make_unique<BusService>(
+        *m_store, *m_prefs, *m_monitor,
+        BusService::Actions{
+            .showPanel = [this] { showPanel(); },
+            .hidePanel = [this] { m_panel->hide(); },
+            .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
+            .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
+        });
+    m_bus->publish();
+}
+
 void AppDelegate::observePreferences() {
     connect(m_prefs.get(), &Preferences::showMenuBarIconChanged, this,
             [this] { m_statusItem->rebuild(); });
@@ -194,6 +209,12 @@ void AppDelegate::showSettings() {
             [desktop](quint32 code) { return desktop->baseKeysym(code); }});
     }
     m_settingsWindow->showInFront();
+}
+
+void AppDelegate::openSettingsOn(const QString& tab) {
+    showSettings();
+    if (const auto chosen = fromRawValue<SettingsTab>(tab))
+        m_settingsWindow->select(*chosen);
 }
 
 void AppDelegate::clearHistory() {

@@ -7,6 +7,7 @@
 #include <memory>
 
 class AppState;
+class BusService;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
@@ -50,9 +51,12 @@ public:
     void showSettings();
     // Saves the store now: at quit, on a signal, at session end.
     void saveNow();
+    // Opens the settings window, on the named tab when there is one.
+    void openSettingsOn(const QString& tab);
 
 private:
     void connectParts();
+    void publishOnBus();
     void observePreferences();
     void wireSync(Pasteboard& pasteboard);
     void togglePause();
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<FreedesktopFileManager> m_files;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
+    std::unique_ptr<BusService> m_bus;
     std::unique_ptr<SyncIdentity> m_identity;
     std::unique_ptr<ServiceDiscovery> m_discovery;
     // Last, so it goes first: its callbacks reach into everything above.
