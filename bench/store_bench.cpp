@@ -2,6 +2,7 @@
 // loading a full store, and merging a pin state from another device.
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "core/store/PinsState.h"
 #include "core/sync/SyncCrypto.h"
 #include "support/FakeClock.h"
 #include "support/MemorySettingsStore.h"
@@ -105,17 +106,12 @@ void BM_Load1000(benchmark::State& state) {
 }
 BENCHMARK(BM_Load1000)->Unit(benchmark::kMillisecond);
 
-struct PinState {
-    QList<SyncPinPayload> pins;
-    QList<SyncUnpinPayload> unpins;
-};
-
-PinState remoteState(const Instant now) {
-    PinState state;
+PinsState remoteState(const Instant now) {
+    PinsState state;
     for (int i = 0; i < 20; ++i)
         state.pins.append({kilobyteText(i).left(200), now.plus(-i).unix()});
     for (int i = 0; i < 200; ++i)
-        state.unpins.append(
+        state.unpinned.append(
             {SyncCrypto::hash(QStringLiteral("unpinned %1").arg(i)), now.plus(-1000 - i).unix()});
     return state;
 }
@@ -124,12 +120,12 @@ PinState remoteState(const Instant now) {
 void BM_MergePinsFresh(benchmark::State& state) {
     Bench bench(false);
     bench.prefs.setPinLimit(20);
-    const PinState remote = remoteState(bench.clock.now());
+    const PinsState remote = remoteState(bench.clock.now());
     for (auto _ : state) {
         state.PauseTiming();
         bench.store = std::make_unique<ClipStore>(bench.prefs, bench.clock, bench.path());
         state.ResumeTiming();
-        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpinned));
     }
 }
 BENCHMARK(BM_MergePinsFresh)->Unit(benchmark::kMicrosecond);
@@ -138,10 +134,10 @@ BENCHMARK(BM_MergePinsFresh)->Unit(benchmark::kMicrosecond);
 void BM_MergePinsUnchanged(benchmark::State& state) {
     Bench bench(false);
     bench.prefs.setPinLimit(20);
-    const PinState remote = remoteState(bench.clock.now());
-    bench.store->mergePins(remote.pins, remote.unpins);
+    const PinsState remote = remoteState(bench.clock.now());
+    bench.store->mergePins(remote.pins, remote.unpinned);
     for (auto _ : state)
-        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpinned));
 }
 BENCHMARK(BM_MergePinsUnchanged)->Unit(benchmark::kMicrosecond);
 } // namespace

@@ -10,11 +10,12 @@ protected:
 
     QString backupPath = xdg.path(QStringLiteral("Tindrel-backup.json"));
 
+    // How many clips the import added.
     qsizetype importFile(const QByteArray& bytes) {
         writeFile(backupPath, bytes);
-        const auto added = store->importClips(backupPath);
-        EXPECT_TRUE(added) << (added ? std::string() : added.error().description.toStdString());
-        return added.value_or(-1);
+        const auto result = store->importClips(backupPath);
+        EXPECT_TRUE(result) << (result ? std::string() : result.error().description.toStdString());
+        return result ? result->added : -1;
     }
 };
 
@@ -28,9 +29,10 @@ TEST_F(ClipStoreBackupTest, ExportThenImportIntoTheSameStoreAddsNothing) {
 
     const QByteArray before = store->encoded();
     const int calls = pinsChangedCalls;
-    const auto added = store->importClips(backupPath);
-    ASSERT_TRUE(added);
-    EXPECT_EQ(*added, 0);
+    const auto result = store->importClips(backupPath);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->added, 0);
+    EXPECT_EQ(result->pushedOut, 0);
     EXPECT_EQ(store->encoded(), before);
     EXPECT_EQ(pinsChangedCalls, calls);
 }
@@ -42,6 +44,7 @@ TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
     addPin(QStringLiteral("Q"));
     const int calls = pinsChangedCalls;
     clock.advance(1);
+    QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     EXPECT_EQ(importFile(fileWith({}, backupPins)), 3);
     EXPECT_EQ(texts(store->pinned()), (Texts{"P1", "P2", "P3", "Q"}));
     for (qsizetype i = 0; i < 3; ++i)
@@ -49,6 +52,7 @@ TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
     EXPECT_EQ(pinsChangedCalls, calls + 1);
     // Saved at once, not after the lull.
     EXPECT_FALSE(store->isSavePending());
+    ASSERT_TRUE(saves.wait(5000));
     EXPECT_EQ(readFile(storePath), store->encoded());
 }
 
