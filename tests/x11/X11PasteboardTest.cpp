@@ -99,6 +99,17 @@ TEST_F(X11PasteboardTest, ReadsLargeTextsSentInPieces) {
     EXPECT_EQ(read->toLatin1(), text);
 }
 
+// A U+FEFF at the start is part of the copied text, not a byte-order mark.
+TEST_F(X11PasteboardTest, ATextStartingWithFeffKeepsIt) {
+    QTemporaryFile file;
+    const qint64 start = board.changeCount();
+    auto xclip = copyWithXclip("\xEF\xBB\xBF"
+                               "after the mark",
+                               file);
+    ASSERT_TRUE(waitForChange(start));
+    EXPECT_EQ(board.text(), QStringView(u"\uFEFFafter the mark").toString());
+}
+
 TEST_F(X11PasteboardTest, TextOverTheBoundIsNotTakenIn) {
     QTemporaryFile file;
     const qint64 start = board.changeCount();

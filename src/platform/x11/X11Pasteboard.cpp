@@ -1,5 +1,6 @@
 #include "platform/x11/X11Pasteboard.h"
 
+#include "core/util/Utf8.h"
 #include "platform/x11/XcbSelectionReader.h"
 
 #include <QClipboard>
@@ -68,7 +69,7 @@ std::optional<QString> X11Pasteboard::text() {
             continue;
         const auto bytes = m_reader->read("CLIPBOARD", target.name);
         if (bytes)
-            return target.latin1 ? QString::fromLatin1(*bytes) : QString::fromUtf8(*bytes);
+            return target.latin1 ? QString::fromLatin1(*bytes) : Utf8::decode(*bytes);
         // Only a refusal is worth another target: an owner that stalled
         // would stall again, and a text too large is as large in any
         // encoding; either would cost the wait or the transfer once more.
