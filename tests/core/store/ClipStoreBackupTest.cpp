@@ -84,10 +84,26 @@ TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
         clipJson(QStringLiteral("backup middle"), 700),
         clipJson(QStringLiteral("backup oldest"), 100), // falls off at once
     };
-    EXPECT_EQ(importFile(fileWith(backupHistory, {})), 2);
+    writeFile(backupPath, fileWith(backupHistory, {}));
+    const auto result = store->importClips(backupPath);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->added, 2);
+    EXPECT_EQ(result->pushedOut, 1);
     EXPECT_EQ(texts(store->history()),
               (Texts{"backup newest", composed.toStdString(), "backup middle", "local old"}));
     EXPECT_EQ(texts(store->pinned()), Texts{"pinned here"});
+
+    // Newer clips into a full history: each pushes an older one out, so the
+    // store holds no more clips than before, yet two came in.
+    writeFile(backupPath, fileWith({clipJson(QStringLiteral("newer 1"), 1900),
+                                    clipJson(QStringLiteral("newer 2"), 1800)},
+                                   {}));
+    const auto full = store->importClips(backupPath);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->added, 2);
+    EXPECT_EQ(full->pushedOut, 2);
+    EXPECT_EQ(texts(store->history()),
+              (Texts{"newer 1", "newer 2", "backup newest", composed.toStdString()}));
 }
 
 TEST_F(ClipStoreBackupTest, ATextImportedAsAPinStaysInLocalHistoryToo) {
