@@ -153,6 +153,10 @@ void AppDelegate::observePreferences() {
             [this] { m_hotKeys->reload(*m_prefs); });
     connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
             [this] { m_statusItem->update(); });
+    // A failed save is only a log line otherwise, and the user may lose the
+    // clips it holds.
+    connect(m_store.get(), &ClipStore::saveErrorChanged, this,
+            [this] { m_statusItem->setSaveProblem(m_store->saveError()); });
 }
 
 std::optional<QRect> AppDelegate::panelAnchor() const {
@@ -195,6 +199,12 @@ void AppDelegate::clearHistory() {
 
 void AppDelegate::applyTheme() {
     Theme::apply(m_prefs->theme(), m_systemLook);
+}
+
+void AppDelegate::showNotice(const QString& message) {
+    Log::write(u"Tindrel: "_s + message);
+    if (m_statusItem && !message.isEmpty())
+        m_statusItem->notify(message.at(0).toUpper() + message.sliced(1));
 }
 
 void AppDelegate::saveNow() {

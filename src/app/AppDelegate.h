@@ -41,6 +41,9 @@ public:
     void showPanel();
     // Saves the store now: at quit, on a signal, at session end.
     void saveNow();
+    // Tells the user once about a problem found at start (and logs it);
+    // the message reads on after "Tindrel: ".
+    void showNotice(const QString& message);
 
 private:
     void observePreferences();

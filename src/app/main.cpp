@@ -29,13 +29,30 @@ int main(int argc, char** argv) {
     const QString storePath = XdgPaths::storeFile();
     SingleInstance instance(SingleInstance::lockPathFor(storePath),
                             SingleInstance::socketPathFor(storePath));
-    if (!instance.claim()) {
-        if (instance.sendToRunning("show")) {
-            std::puts("Tindrel is already running; its panel is opening.");
+    const SingleInstance::Claim claim = instance.claim();
+    const auto handOver = [&instance] {
+        if (!instance.sendToRunning("show"))
+            return false;
+        std::puts("Tindrel is already running; its panel is opening.");
+        return true;
+    };
+    if (claim == SingleInstance::Claim::HeldByAnother) {
+        if (handOver())
             return 0;
-        }
         std::fputs("Tindrel is already running but does not answer.\n", stderr);
         return 1;
+    }
+    // Without the lock we cannot tell whether another Tindrel runs, except
+    // by asking; if none answers we run, rather than leave the user without
+    // a clipboard history because the disk is full or read-only.
+    QString startNotice;
+    if (claim == SingleInstance::Claim::Unavailable) {
+        if (handOver())
+            return 0;
+        instance.listen();
+        startNotice = u"could not take the single-instance lock ("_s + instance.problem() +
+                      u"). Tindrel runs anyway; clips it cannot save stay in memory and "
+                      u"saving is tried again with every change."_s;
     }
 
     AppDelegate delegate;
@@ -44,6 +61,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     delegate.launch();
+    if (!startNotice.isEmpty())
+        delegate.showNotice(startNotice);
     instance.onMessage = [&delegate](const QByteArray& message) {
         if (message == "show")
             delegate.showPanel();

@@ -97,9 +97,9 @@ protected:
         return env;
     }
 
-    void start() {
+    void start(QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         tindrel.setProcessEnvironment(environment());
-        tindrel.setProcessChannelMode(QProcess::ForwardedChannels);
+        tindrel.setProcessChannelMode(channels);
         tindrel.start(QStringLiteral(TINDREL_BINARY), {});
         ASSERT_TRUE(tindrel.waitForStarted());
         ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000))
@@ -220,6 +220,39 @@ TEST_F(TindrelProcess, ASecondStartOpensThePanelOfTheFirstAndLeaves) {
     EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
     EXPECT_EQ(tindrel.state(), QProcess::Running);
+}
+
+// A data folder that cannot be written is not another instance: Tindrel
+// starts, says why once, keeps the clips in memory and keeps trying.
+TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
+    QFile blocker(xdg.path(u"data/Tindrel"_s));
+    ASSERT_TRUE(QDir().mkpath(xdg.path(u"data"_s)));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    start(QProcess::SeparateChannels);
+    QByteArray err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += tindrel.readAllStandardError();
+        return err.contains("single-instance lock");
+    })) << err.toStdString();
+
+    ASSERT_TRUE(copy(u"not saved, but kept"_s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            err += tindrel.readAllStandardError();
+            return err.contains("Tindrel: save failed");
+        },
+        10000))
+        << err.toStdString();
+    EXPECT_EQ(tindrel.state(), QProcess::Running);
+
+    // A second start still finds it.
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.start(QStringLiteral(TINDREL_BINARY), {});
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
+    EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
 }
 
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -41,16 +42,43 @@ QString SingleInstance::socketPathFor(const QString& storePath) {
            QStringLiteral(".sock");
 }
 
-bool SingleInstance::claim() {
-    QDir().mkpath(QFileInfo(m_lock.fileName()).absolutePath());
-    if (!m_lock.tryLock(0))
-        return false;
+SingleInstance::Claim SingleInstance::claim() {
+    const QString dir = QFileInfo(m_lock.fileName()).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        m_problem = QStringLiteral("the folder %1 cannot be created").arg(dir);
+        return Claim::Unavailable;
+    }
+    if (!m_lock.tryLock(0)) {
+        switch (m_lock.error()) {
+        case QLockFile::LockFailedError:
+            return Claim::HeldByAnother;
+        case QLockFile::PermissionError:
+            m_problem = QStringLiteral("no permission to create %1").arg(m_lock.fileName());
+            return Claim::Unavailable;
+        case QLockFile::NoError:
+        case QLockFile::UnknownError:
+            break;
+        }
+        m_problem =
+            QStringLiteral("%1 cannot be created (is the disk full?)").arg(m_lock.fileName());
+        return Claim::Unavailable;
+    }
+    // It names this process and machine; private like every file of ours.
+    QFile::setPermissions(m_lock.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    listen();
+    return Claim::Won;
+}
+
+void SingleInstance::listen() {
+    if (m_server)
+        return;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    // We hold the lock, so a socket file still there is a crashed run's.
+    // Only called when no instance holds the lock or answers, so a socket
+    // file still there is a crashed run's.
     QLocalServer::removeServer(m_socketPath);
     if (!m_server->listen(m_socketPath))
-        return true; // still the one instance; later starts just cannot reach us
+        return; // still the one instance; later starts just cannot reach us
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -67,7 +95,6 @@ bool SingleInstance::claim() {
             });
         }
     });
-    return true;
 }
 
 bool SingleInstance::sendToRunning(const QByteArray& message, int timeoutMs) {

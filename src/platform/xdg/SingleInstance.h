@@ -23,9 +23,20 @@ public:
     static QString lockPathFor(const QString& storePath);
     static QString socketPathFor(const QString& storePath);
 
-    // Takes the lock and starts listening; false when another process holds
-    // the lock (or it cannot be taken at all).
-    bool claim();
+    enum class Claim {
+        Won,           // the lock is ours, and we listen for later starts
+        HeldByAnother, // a running process holds it
+        // The lock file cannot be created (a read-only or full disk): that
+        // says nothing about another instance. Nothing listens yet.
+        Unavailable,
+    };
+    // Takes the lock and, when won, starts listening.
+    Claim claim();
+    // Why the lock could not be created, after Claim::Unavailable.
+    const QString& problem() const { return m_problem; }
+    // Listens for later starts without the lock (after Claim::Unavailable,
+    // once no running instance answered).
+    void listen();
     // From a process that could not claim: passes one message to the running
     // instance. False when none answers.
     bool sendToRunning(const QByteArray& message, int timeoutMs = 2000);
@@ -35,6 +46,7 @@ public:
 
 private:
     QString m_socketPath;
+    QString m_problem;
     QLockFile m_lock;
     QLocalServer* m_server = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "core/prefs/Preferences.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
+#include "ui/panel/SaveProblemLine.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -96,11 +97,27 @@ void StatusItem::updatePauseText() {
 }
 
 QString StatusItem::toolTip() const {
-    if (isPaused && isPaused())
-        return u"Tindrel — tracking paused"_s;
-    const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
-    return u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
-           u" · right-click for menu"_s;
+    QString tip;
+    if (isPaused && isPaused()) {
+        tip = u"Tindrel — tracking paused"_s;
+    } else {
+        const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
+        tip = u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
+              u" · right-click for menu"_s;
+    }
+    if (m_saveProblem)
+        tip += u"\n"_s + SaveProblemLine::describe(*m_saveProblem);
+    return tip;
+}
+
+void StatusItem::setSaveProblem(std::optional<QString> problem) {
+    m_saveProblem = std::move(problem);
+    update();
+}
+
+void StatusItem::notify(const QString& message) {
+    if (m_tray)
+        m_tray->showMessage(u"Tindrel"_s, message, QSystemTrayIcon::Warning);
 }
 
 void StatusItem::show(const QString& symbol, bool dimmed) {
@@ -118,7 +135,7 @@ void StatusItem::update() {
     const QString plain = ::symbolName(m_prefs.menuBarIcon());
     const QString filled = plain + u".fill"_s;
     show(paused && Symbols::exists(filled) ? filled : plain, paused);
-    m_tray->setToolTip(toolTip());
+    m_tray->setToolTip(PlainText::tooltip(toolTip()));
 }
 
 void StatusItem::notifyRemoteClip(const QString& deviceName) {

@@ -39,6 +39,10 @@ public:
     void update();
     // The arrival signal; nothing while the icon is hidden.
     void notifyRemoteClip(const QString& deviceName);
+    // Why the clips could not be saved, shown in the tooltip until cleared.
+    void setSaveProblem(std::optional<QString> problem);
+    // A message the user should see once, as a tray notification.
+    void notify(const QString& message);
 
     bool exists() const { return m_tray != nullptr; }
     // Where the panel opens: the icon's rectangle, or the pointer when the
@@ -63,4 +67,5 @@ private:
     QAction* m_pause = nullptr;
     QString m_symbol;
     bool m_dimmed = false;
+    std::optional<QString> m_saveProblem;
 };

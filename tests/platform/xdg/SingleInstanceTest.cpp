@@ -1,6 +1,8 @@
 #include "platform/xdg/SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -18,10 +20,14 @@ TEST(SingleInstance, ASecondStartHandsItsRequestToTheFirst) {
     SingleInstance first(SingleInstance::lockPathFor(store), socket);
     QList<QByteArray> received;
     first.onMessage = [&](const QByteArray& message) { received << message; };
-    ASSERT_TRUE(first.claim());
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::Won);
+    // Private: it names this process and machine.
+    EXPECT_EQ(QFileInfo(SingleInstance::lockPathFor(store)).permissions() &
+                  ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              0);
 
     SingleInstance second(SingleInstance::lockPathFor(store), socket);
-    EXPECT_FALSE(second.claim());
+    EXPECT_EQ(second.claim(), SingleInstance::Claim::HeldByAnother);
     // The sender blocks, as a starting process may; the first instance
     // answers from its event loop meanwhile.
     std::atomic<bool> sent = false;
@@ -55,9 +61,32 @@ TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOver) {
         ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     }
     SingleInstance next(lock, socket);
-    EXPECT_TRUE(next.claim());
+    EXPECT_EQ(next.claim(), SingleInstance::Claim::Won);
     SingleInstance other(lock, socket);
-    EXPECT_FALSE(other.claim());
+    EXPECT_EQ(other.claim(), SingleInstance::Claim::HeldByAnother);
+}
+
+// A read-only or full disk is not another instance: the caller runs anyway
+// and can still be reached by later starts.
+TEST(SingleInstance, ALockThatCannotBeCreatedIsNotAnotherInstance) {
+    QTemporaryDir dir;
+    // A file where the lock's folder should be: no lock, whoever runs this.
+    QFile blocker(dir.filePath(u"data"_s));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString lock = dir.filePath(u"data/Tindrel/store.json.lock"_s);
+    const QString socket = dir.filePath(u"t.sock"_s);
+    SingleInstance first(lock, socket);
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::Unavailable);
+    EXPECT_TRUE(first.problem().contains(dir.filePath(u"data"_s))) << first.problem().toStdString();
+    EXPECT_FALSE(first.sendToRunning("show", 200)) << "nobody listens yet";
+
+    QList<QByteArray> received;
+    first.onMessage = [&](const QByteArray& message) { received << message; };
+    first.listen();
+    std::thread sender([&] { SingleInstance(lock, socket).sendToRunning("show"); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 5000));
+    sender.join();
 }
 
 TEST(SingleInstance, NobodyAnswersWhenNoInstanceRuns) {
