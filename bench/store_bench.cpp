@@ -81,6 +81,69 @@ void BM_RecordHugeText(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordHugeText)->Unit(benchmark::kMillisecond)->Iterations(10);
 
+// 1 KB of text mixing scripts, as real clips do: UTF-8 of 1 to 4 bytes.
+QString mixedText(int n) {
+    QString text = QStringLiteral("clip %1 ").arg(n);
+    const QString parts[] = {QStringLiteral("plain words, "),
+                             QStringLiteral("caf\u00e9 cr\u00e8me "),
+                             QStringLiteral("\u6f22\u5b57\u304b\u306a "),
+                             QStringLiteral("\U0001F600 "), QStringLiteral("\"quoted\"\tand\n")};
+    for (int i = 0; text.size() < 1024; ++i)
+        text += parts[(n + i) % 5];
+    text.truncate(1024);
+    return text;
+}
+
+void fillMixed(Bench& bench) {
+    QList<Clip> clips;
+    for (int i = 0; i < kClips; ++i)
+        clips.append(Clip::make(mixedText(i), bench.clock.now().plus(-i)));
+    bench.store->setHistory(clips);
+}
+
+// What a save costs the GUI thread: handing the snapshot to the writer, and
+// (with state.range(0) = 1) the first change after it, which copies the list
+// the writer still reads; 0 times that change without a save before it. The
+// encoding and the write run on the writer's thread.
+void BM_SaveGuiThreadCost1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    const bool timeChange = state.range(0) == 1;
+    for (auto _ : state) {
+        if (timeChange)
+            state.PauseTiming();
+        bench.store->saveSoon();
+        if (timeChange)
+            state.ResumeTiming();
+        bench.store->promote(bench.store->history().last());
+        state.PauseTiming();
+        bench.store->save(); // lets the writer finish outside the measurement
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_SaveGuiThreadCost1000Mixed)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(100) // each waits for a whole write, untimed
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_ChangeWithoutSave1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    for (auto _ : state)
+        bench.store->promote(bench.store->history().last());
+}
+BENCHMARK(BM_ChangeWithoutSave1000Mixed)->Unit(benchmark::kMicrosecond);
+
+// The whole save, encoding and atomic write, as save() at quit waits for it.
+void BM_SaveAndWait1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.store->save());
+}
+BENCHMARK(BM_SaveAndWait1000Mixed)->Unit(benchmark::kMillisecond);
+
 void BM_Save1000(benchmark::State& state) {
     Bench bench(true);
     for (auto _ : state)
