@@ -4,7 +4,6 @@
 #include "ui/Theme.h"
 
 #include <QObject>
-#include <QPointer>
 #include <memory>
 
 class AppState;
@@ -13,10 +12,16 @@ class ClipboardMonitor;
 class Clock;
 class LoginItem;
 class PanelController;
+class Pasteboard;
 class Paster;
 class Preferences;
+class Scheduler;
+class ServiceDiscovery;
 class SettingsStore;
 class StatusItem;
+class SyncIdentity;
+class SyncService;
+class WindowHints;
 class X11Desktop;
 
 // Builds every long-lived part of the program in a fixed order, connects
@@ -31,8 +36,8 @@ public:
     ~AppDelegate() override;
 
     bool isReady() const { return m_desktop != nullptr; }
-    // The rest, in order: store, panel state, panel, clipboard monitor; then
-    // polling, shortcuts, theme and tray icon.
+    // The rest, in order: store, panel state, panel, clipboard monitor,
+    // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
     void launch();
 
     void perform(HotKeyManager::Action action);
@@ -46,7 +51,9 @@ public:
     void showNotice(const QString& message);
 
 private:
+    void connectParts();
     void observePreferences();
+    void wireSync(Pasteboard& pasteboard);
     void togglePause();
     void openSettings();
     void clearHistory();
@@ -54,6 +61,8 @@ private:
 
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Clock> m_clock;
+    std::unique_ptr<Scheduler> m_scheduler;
+    std::unique_ptr<WindowHints> m_windowHints;
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
@@ -64,6 +73,10 @@ private:
     std::unique_ptr<ClipboardMonitor> m_monitor;
     std::unique_ptr<Paster> m_paster;
     std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<SyncIdentity> m_identity;
+    std::unique_ptr<ServiceDiscovery> m_discovery;
+    // Last, so it goes first: its callbacks reach into everything above.
+    std::unique_ptr<SyncService> m_sync;
 
     // The look the desktop gave us, for the "system" theme to return to.
     Theme::SystemLook m_systemLook;

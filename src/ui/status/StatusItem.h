@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -11,6 +11,7 @@ class Preferences;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class Scheduler;
 
 // The tray icon: the program's one permanent presence on screen. A left click
 // toggles the clip panel, a middle click pauses or resumes tracking, a right
@@ -19,19 +20,14 @@ class QSystemTrayIcon;
 class StatusItem : public QObject {
     Q_OBJECT
 public:
-    static constexpr double arrivalSeconds = 1.1;
+    static constexpr std::chrono::milliseconds arrivalDuration{1100};
 
-    explicit StatusItem(Preferences& prefs, QObject* parent = nullptr);
+    // The scheduler ends the arrival signal.
+    StatusItem(Preferences& prefs, Scheduler& scheduler, QObject* parent = nullptr);
     ~StatusItem() override;
 
+    // Whether tracking is paused now, for the symbol, tooltip and menu.
     std::function<bool()> isPaused;
-    std::function<void(std::optional<QRect> anchor)> onClick;
-    std::function<void()> onTogglePause;
-    std::function<void()> onOpenSettings;
-    std::function<void()> onClearHistory;
-    std::function<void()> onQuit;
-    // Runs `task` after `seconds` on the main thread; tests replace it.
-    std::function<void(double seconds, std::function<void()> task)> after;
 
     // Creates or removes the tray icon as showMenuBarIcon says.
     void rebuild();
@@ -43,6 +39,10 @@ public:
     void setSaveProblem(std::optional<QString> problem);
     // A message the user should see once, as a tray notification.
     void notify(const QString& message);
+    // How many devices sync reaches now, for the menu's sync line (shown
+    // while sync is on).
+    void setConnectedDevices(int count);
+    static QString syncLineText(int connectedDevices);
 
     bool exists() const { return m_tray != nullptr; }
     // Where the panel opens: the icon's rectangle, or the pointer when the
@@ -56,15 +56,29 @@ public:
     bool dimmed() const { return m_dimmed; }
     QString toolTip() const;
 
+Q_SIGNALS:
+    // A plain click: toggle the panel at `anchor`.
+    void clicked(std::optional<QRect> anchor);
+    void togglePauseRequested();
+    void settingsRequested();
+    void clearHistoryRequested();
+    void quitRequested();
+
 private:
     void buildMenu();
     void updatePauseText();
+    void updateSyncLine();
     void show(const QString& symbol, bool dimmed);
 
+    bool paused() const { return isPaused && isPaused(); }
+
     Preferences& m_prefs;
+    Scheduler& m_scheduler;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_pause = nullptr;
+    QAction* m_syncLine = nullptr;
+    int m_connectedDevices = 0;
     QString m_symbol;
     bool m_dimmed = false;
     std::optional<QString> m_saveProblem;
