@@ -72,7 +72,7 @@ QProcessEnvironment TindrelProcess::environment() const {
     return env;
 }
 
-void TindrelProcess::start(const QByteArray& settings) {
+void TindrelProcess::start(const QByteArray& settings, QProcess::ProcessChannelMode channels) {
     ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
     // Fast polling: the cases wait for captures.
     QDir().mkpath(xdg.path(u"config/Tindrel"_s));
@@ -82,7 +82,7 @@ void TindrelProcess::start(const QByteArray& settings) {
     file.close();
 
     tindrel.setProcessEnvironment(environment());
-    tindrel.setProcessChannelMode(QProcess::ForwardedChannels);
+    tindrel.setProcessChannelMode(channels);
     tindrel.start(QStringLiteral(TINDREL_BINARY), {});
     ASSERT_TRUE(tindrel.waitForStarted());
     ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000))

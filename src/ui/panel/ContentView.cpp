@@ -10,6 +10,7 @@
 #include "ui/panel/ClipListView.h"
 #include "ui/panel/PanelColors.h"
 #include "ui/panel/PanelResizeGrip.h"
+#include "ui/panel/SaveProblemLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -217,6 +218,8 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     m_recentFiller = new QWidget(m_list);
     listColumn->addWidget(m_recentFiller, 1);
     column->addWidget(m_list, 1);
+
+    column->addWidget(new SaveProblemLine(m_state.store(), this));
 
     // Footer
     column->addWidget(divider());
