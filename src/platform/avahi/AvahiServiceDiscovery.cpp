@@ -13,6 +13,7 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/strlst.h>
 #include <net/if.h>
+#include <utility>
 
 namespace {
 
@@ -188,8 +189,16 @@ AvahiServiceDiscovery::AvahiServiceDiscovery(QObject* parent)
 AvahiServiceDiscovery::~AvahiServiceDiscovery() {
     // Freeing a client frees its groups, browsers and resolvers with it.
     freeDeadClient();
-    if (m_client)
-        avahi_client_free(m_client);
+    // Forgotten first, so that nothing Avahi reports while it goes is taken
+    // for news.
+    m_publication.reset();
+    m_browseType.reset();
+    m_group = nullptr;
+    m_browser = nullptr;
+    m_resolverKeys.clear();
+    m_sightings.clear();
+    if (AvahiClient* client = std::exchange(m_client, nullptr))
+        avahi_client_free(client);
 }
 
 // ---- the daemon ----
@@ -266,9 +275,8 @@ void AvahiServiceDiscovery::clientFailed(AvahiClient* client) {
 }
 
 void AvahiServiceDiscovery::freeDeadClient() {
-    if (m_deadClient)
-        avahi_client_free(m_deadClient);
-    m_deadClient = nullptr;
+    if (AvahiClient* client = std::exchange(m_deadClient, nullptr))
+        avahi_client_free(client);
 }
 
 bool AvahiServiceDiscovery::clientAnswers() const {
