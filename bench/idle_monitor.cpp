@@ -41,7 +41,7 @@ int idleRun(int argc, char** argv, int seconds) {
     Preferences prefs(settings);
     ClipboardMonitor monitor(prefs, *desktop->pasteboard(), desktop->workspace());
     int captures = 0;
-    monitor.onCopy = [&](const QString&, const std::optional<QString>&) { ++captures; };
+    QObject::connect(&monitor, &ClipboardMonitor::copied, [&] { ++captures; });
     monitor.start(0.4);
     QTimer::singleShot(std::chrono::seconds(seconds), &app, &QCoreApplication::quit);
     std::puts("ready");

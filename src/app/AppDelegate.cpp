@@ -8,10 +8,9 @@
 #include "core/sync/SyncLog.h"
 #include "core/util/Log.h"
 #include "core/util/SystemClock.h"
+#include "core/util/TimerScheduler.h"
 #include "platform/Pasteboard.h"
-#include "platform/PointerWatcher.h"
 #include "platform/Workspace.h"
-#include "platform/x11/X11Compositing.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/IniSettingsStore.h"
@@ -19,7 +18,6 @@
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
-#include "ui/panel/ContentView.h"
 #include "ui/panel/PanelController.h"
 #include "ui/status/StatusItem.h"
 
@@ -32,6 +30,8 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_clock = std::make_unique<SystemClock>();
     m_loginItem = std::make_unique<XdgAutostart>();
     m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
+    m_scheduler = std::make_unique<TimerScheduler>();
+    m_windowHints = std::make_unique<X11WindowHints>();
     m_desktop = X11Desktop::open();
     if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
@@ -45,92 +45,21 @@ void AppDelegate::launch() {
     Pasteboard& pasteboard = *m_desktop->pasteboard();
 
     m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile());
-    m_state =
-        std::make_unique<AppState>(*m_store, *m_prefs,
-                                   AppState::Hooks{[&workspace] { return workspace.isTrusted(); },
-                                                   [&workspace] { workspace.beep(); },
-                                                   {}});
-
-    PanelController::Services services;
-    services.clock = m_clock.get();
-    services.frontmost = [&workspace] { return workspace.frontmost(); };
-    services.writeText = [&pasteboard](const QString& text) { pasteboard.writeText(text); };
-    services.canPaste = [&workspace] { return workspace.isTrusted(); };
-    services.activateAndPaste = [this](std::optional<FrontmostApp> app) {
-        m_paster->activateAndPaste(app);
-    };
-    services.compositing = [] { return X11Compositing::isActive(); };
-    services.prepareWindow = [](quintptr window) { X11WindowHints::keepOutOfTaskbar(window); };
-    PointerWatcher& pointer = m_desktop->pointer();
-    services.watchPointer = [&pointer](bool watch) {
-        if (watch)
-            pointer.start();
-        else
-            pointer.stop();
-    };
-    // Sent on our own connection; Qt's show() has already waited for the
-    // server to take the map, so the window manager knows the window by now.
-    services.activateWindow = [&workspace](quintptr window) {
-        FrontmostApp panel;
-        panel.window = window;
-        panel.isOwnProcess = true;
-        workspace.activate(panel);
-    };
-    m_panel = std::make_unique<PanelController>(*m_state, *m_prefs, services);
-
+    m_state = std::make_unique<AppState>(*m_store, *m_prefs, workspace, *m_scheduler);
+    m_state->confirmClearHistory = &Alerts::confirmClearHistory;
+    m_panel = std::make_unique<PanelController>(
+        *m_state, *m_prefs,
+        PanelController::Desktop{*m_clock, workspace, pasteboard, m_desktop->pointer(),
+                                 *m_windowHints, *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
     m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
-                                        m_desktop->keySynth());
-
-    // Callbacks, holding the delegate weakly.
-    const QPointer<AppDelegate> self(this);
-    m_monitor->onCopy = [self](const QString& text, const std::optional<QString>& source) {
-        if (self)
-            self->m_store->record(text, source);
-    };
-    pointer.onPress = [self](const PointerWatcher::Press& press) {
-        if (self)
-            self->m_panel->pointerPressed(press);
-    };
-    m_panel->willWriteToPasteboard = [self, &pasteboard] {
-        if (self)
-            self->m_monitor->setLastChangeCount(pasteboard.changeCount() + 1);
-    };
-    m_state->onOpenSettings = [self] {
-        if (self)
-            self->openSettings();
-    };
-    m_state->confirmClearHistory = [](const QString& message, const QString& detail) {
-        return Alerts::confirmClearHistory(message, detail);
-    };
+                                        m_desktop->keySynth(), *m_scheduler);
+    m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
+    m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
+    connectParts();
 
     m_monitor->start();
-    m_hotKeys->onAction = [self](HotKeyManager::Action action) {
-        if (self)
-            self->perform(action);
-    };
     m_hotKeys->reload(*m_prefs);
-
-    m_statusItem = std::make_unique<StatusItem>(*m_prefs);
-    m_statusItem->isPaused = [self] { return self && self->m_monitor->isPaused(); };
-    m_statusItem->onClick = [self](std::optional<QRect> anchor) {
-        if (self)
-            self->m_panel->toggle(anchor);
-    };
-    m_statusItem->onTogglePause = [self] {
-        if (self)
-            self->togglePause();
-    };
-    m_statusItem->onOpenSettings = [self] {
-        if (self)
-            self->openSettings();
-    };
-    m_statusItem->onClearHistory = [self] {
-        if (self)
-            self->clearHistory();
-    };
-    m_statusItem->onQuit = [] { QCoreApplication::quit(); };
-
     applyTheme();
     m_statusItem->rebuild();
     observePreferences();
@@ -138,6 +67,23 @@ void AppDelegate::launch() {
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
                    (m_prefs->syncEnabled() ? u"true"_s : u"false"_s));
+}
+
+void AppDelegate::connectParts() {
+    connect(m_monitor.get(), &ClipboardMonitor::copied, m_store.get(), &ClipStore::record);
+    // The panel's own write must not come back as a copy.
+    connect(m_panel.get(), &PanelController::willWriteToPasteboard, this,
+            [this] { m_monitor->setLastChangeCount(m_desktop->pasteboard()->changeCount() + 1); });
+    connect(m_panel.get(), &PanelController::pasteRequested, m_paster.get(),
+            &Paster::activateAndPaste);
+    connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_hotKeys.get(), &HotKeyManager::triggered, this, &AppDelegate::perform);
+    connect(m_statusItem.get(), &StatusItem::clicked, m_panel.get(), &PanelController::toggle);
+    connect(m_statusItem.get(), &StatusItem::togglePauseRequested, this, &AppDelegate::togglePause);
+    connect(m_statusItem.get(), &StatusItem::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_statusItem.get(), &StatusItem::clearHistoryRequested, this,
+            &AppDelegate::clearHistory);
+    connect(m_statusItem.get(), &StatusItem::quitRequested, qApp, &QCoreApplication::quit);
 }
 
 void AppDelegate::observePreferences() {

@@ -4,7 +4,6 @@
 #include "ui/Theme.h"
 
 #include <QObject>
-#include <QPointer>
 #include <memory>
 
 class AppState;
@@ -15,8 +14,10 @@ class LoginItem;
 class PanelController;
 class Paster;
 class Preferences;
+class Scheduler;
 class SettingsStore;
 class StatusItem;
+class WindowHints;
 class X11Desktop;
 
 // Builds every long-lived part of the program in a fixed order, connects
@@ -43,6 +44,7 @@ public:
     void saveNow();
 
 private:
+    void connectParts();
     void observePreferences();
     void togglePause();
     void openSettings();
@@ -51,6 +53,8 @@ private:
 
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Clock> m_clock;
+    std::unique_ptr<Scheduler> m_scheduler;
+    std::unique_ptr<WindowHints> m_windowHints;
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;

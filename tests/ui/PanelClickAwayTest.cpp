@@ -19,14 +19,16 @@ TEST_F(PanelFixture, WatchesPressesOnlyWhileOpenAndAsksForTheKeyboardOnEveryShow
     EXPECT_FALSE(pointer.watching);
     open();
     EXPECT_TRUE(pointer.watching);
-    EXPECT_EQ(activated, QList<quintptr>{panel->window()->winId()});
+    ASSERT_EQ(workspace.activated.size(), 1);
+    EXPECT_EQ(workspace.activated.front().window, panel->window()->winId());
+    EXPECT_TRUE(workspace.activated.front().isOwnProcess);
     key(Qt::Key_Escape);
     EXPECT_FALSE(pointer.watching);
     QCoreApplication::processEvents();
 
     open();
     EXPECT_TRUE(pointer.watching);
-    EXPECT_EQ(activated.size(), 2);
+    EXPECT_EQ(workspace.activated.size(), 2);
     close();
     EXPECT_FALSE(pointer.watching);
 

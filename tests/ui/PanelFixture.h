@@ -4,8 +4,12 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakePasteboard.h"
 #include "support/FakePointerWatcher.h"
+#include "support/FakeWindowHints.h"
+#include "support/FakeWorkspace.h"
 #include "support/FillStore.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 #include "ui/panel/ClipListView.h"
@@ -29,35 +33,10 @@ class PanelFixture : public ::testing::Test {
 protected:
     PanelFixture() {
         prefs.setConfirmClear(false);
-        state = std::make_unique<AppState>(
-            store, prefs,
-            AppState::Hooks{[this] { return canPaste; }, [this] { ++beeps; },
-                            [this](double, std::function<void()> task) {
-                                pending.push_back(std::move(task));
-                            }});
-        PanelController::Services services;
-        services.clock = &clock;
-        services.frontmost = [this] { return frontmost; };
-        services.writeText = [this](const QString& text) { written.append(text); };
-        services.canPaste = [this] { return canPaste; };
-        services.activateAndPaste = [this](std::optional<FrontmostApp> app) {
-            pastedInto.push_back(app);
-        };
-        services.compositing = [] { return false; };
-        services.after = [this](double, std::function<void()> task) {
-            pending.push_back(std::move(task));
-        };
-        services.watchPointer = [this](bool watch) {
-            if (watch)
-                pointer.start();
-            else
-                pointer.stop();
-        };
-        services.activateWindow = [this](quintptr window) { activated.append(window); };
-        panel = std::make_unique<PanelController>(*state, prefs, services);
-        pointer.onPress = [this](const PointerWatcher::Press& press) {
-            panel->pointerPressed(press);
-        };
+        workspace.activationBringsToFront = false;
+        QObject::connect(
+            panel.get(), &PanelController::pasteRequested,
+            [this](const std::optional<FrontmostApp>& app) { pastedInto.push_back(app); });
     }
 
     void fill(const QStringList& pins, const QStringList& history) {
@@ -75,12 +54,7 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    void runPending() {
-        auto tasks = std::move(pending);
-        pending.clear();
-        for (auto& task : tasks)
-            task();
-    }
+    void runPending() { scheduler.runFor(); }
 
     ContentView& content() { return *panel->content(); }
     QLineEdit& search() { return *content().searchField(); }
@@ -112,17 +86,22 @@ protected:
     MemorySettingsStore settings;
     Preferences prefs{settings};
     FakeClock clock;
+    FakeWorkspace workspace;
+    FakePasteboard board;
     FakePointerWatcher pointer;
+    FakeWindowHints windowHints;
+    ManualScheduler scheduler;
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
-    std::unique_ptr<AppState> state;
-    std::unique_ptr<PanelController> panel;
+    std::unique_ptr<AppState> state =
+        std::make_unique<AppState>(store, prefs, workspace, scheduler);
+    std::unique_ptr<PanelController> panel = std::make_unique<PanelController>(
+        *state, prefs,
+        PanelController::Desktop{clock, workspace, board, pointer, windowHints, scheduler});
 
-    bool canPaste = true;
-    int beeps = 0;
-    std::optional<FrontmostApp> frontmost;
-    QStringList written;
+    // What the tests set and read, on the fakes.
+    bool& canPaste = workspace.trusted;
+    std::optional<FrontmostApp>& frontmost = workspace.front;
+    QStringList& written = board.written;
     std::vector<std::optional<FrontmostApp>> pastedInto;
-    std::vector<std::function<void()>> pending;
-    QList<quintptr> activated; // windows the window manager was asked to activate
 };

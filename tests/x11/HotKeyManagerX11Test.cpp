@@ -23,7 +23,8 @@ protected:
         if (!desktop)
             return;
         manager = std::make_unique<HotKeyManager>(desktop->hotKeys());
-        manager->onAction = [this](Action a) { actions.append(a); };
+        QObject::connect(manager.get(), &HotKeyManager::triggered,
+                         [this](Action a) { actions.append(a); });
     }
     ~HotKeyManagerX11Test() override {
         if (numLockOn)

@@ -4,10 +4,9 @@
 #include "core/prefs/Preferences.h"
 #include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
+#include "platform/Scheduler.h"
 #include "platform/Workspace.h"
 
-#include <QPointer>
-#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -60,15 +59,9 @@ template <size_t N> bool names(const FrontmostApp& app, const QLatin1StringView 
 } // namespace
 
 Paster::Paster(Preferences& prefs, ClipboardMonitor& monitor, Pasteboard& pasteboard,
-               Workspace& workspace, KeySynth& keySynth, After after, QObject* parent)
+               Workspace& workspace, KeySynth& keySynth, Scheduler& scheduler, QObject* parent)
     : QObject(parent), m_prefs(prefs), m_monitor(monitor), m_pasteboard(pasteboard),
-      m_workspace(workspace), m_keySynth(keySynth), m_after(std::move(after)) {
-    if (!m_after)
-        m_after = [this](double seconds, std::function<void()> task) {
-            QTimer::singleShot(std::chrono::milliseconds(std::llround(seconds * 1000.0)),
-                               Qt::PreciseTimer, this, std::move(task));
-        };
-}
+      m_workspace(workspace), m_keySynth(keySynth), m_scheduler(scheduler) {}
 
 PasteChord Paster::chordFor(const FrontmostApp& app) {
     if (names(app, kPrimaryPasteTerminals))
@@ -76,14 +69,6 @@ PasteChord Paster::chordFor(const FrontmostApp& app) {
     if (names(app, kTerminals))
         return PasteChord::CtrlShiftV;
     return PasteChord::CtrlV;
-}
-
-void Paster::later(double seconds, std::function<void()> task) {
-    // Each step holds the paster weakly: a chain outliving it stops.
-    m_after(seconds, [self = QPointer<Paster>(this), task = std::move(task)] {
-        if (self)
-            task();
-    });
 }
 
 void Paster::activateAndPaste(const std::optional<FrontmostApp>& app) {
@@ -100,10 +85,11 @@ void Paster::activateAndPaste(const std::optional<FrontmostApp>& app) {
 void Paster::waitForFront(int attempt, FrontmostApp target) {
     const std::optional<FrontmostApp> front = m_workspace.frontmost();
     if ((front && front->window == target.window) || attempt >= frontChecks) {
-        later(keystrokeDelay, [this] { pasteKeystroke(); });
+        m_scheduler.after(keystrokeDelay, this, [this] { pasteKeystroke(); });
         return;
     }
-    later(frontCheckInterval, [this, attempt, target] { waitForFront(attempt + 1, target); });
+    m_scheduler.after(frontCheckInterval, this,
+                      [this, attempt, target] { waitForFront(attempt + 1, target); });
 }
 
 void Paster::pasteKeystroke() {
@@ -114,7 +100,8 @@ void Paster::pasteKeystroke() {
 
 void Paster::waitForModifiers(int attempt) {
     if (attempt < modifierChecks && m_keySynth.modifiersHeld()) {
-        later(modifierCheckInterval, [this, attempt] { waitForModifiers(attempt + 1); });
+        m_scheduler.after(modifierCheckInterval, this,
+                          [this, attempt] { waitForModifiers(attempt + 1); });
         return;
     }
     sendChord();
@@ -125,7 +112,7 @@ void Paster::sendChord() {
     const PasteChord chord = front ? chordFor(*front) : PasteChord::CtrlV;
     if (chord == PasteChord::ShiftInsert) {
         // These terminals paste the primary selection: offer the clip there too.
-        if (const std::optional<QString> text = m_pasteboard.text())
+        if (const std::optional<QString> text = m_pasteboard.ownText())
             m_pasteboard.writePrimaryText(*text);
     }
     m_keySynth.sendChord(chord);
@@ -138,5 +125,5 @@ void Paster::pastePinned(const std::optional<QString>& pinText) {
     }
     m_monitor.writeOwnText(*pinText);
     if (m_prefs.pasteOnClick())
-        later(pinnedKeystrokeDelay, [this] { pasteKeystroke(); });
+        m_scheduler.after(pinnedKeystrokeDelay, this, [this] { pasteKeystroke(); });
 }

@@ -5,13 +5,14 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
+#include <chrono>
 #include <optional>
 
 class ClipboardMonitor;
 class KeySynth;
 class Pasteboard;
 class Preferences;
+class Scheduler;
 class Workspace;
 
 // Pastes what is on the clipboard into another application: brings that
@@ -21,19 +22,16 @@ class Workspace;
 class Paster : public QObject {
     Q_OBJECT
 public:
-    // Runs a task after a delay in seconds on the main thread; tests pass a
-    // manual clock.
-    using After = std::function<void(double seconds, std::function<void()> task)>;
-
-    static constexpr double frontCheckInterval = 0.05;
+    static constexpr std::chrono::milliseconds frontCheckInterval{50};
     static constexpr int frontChecks = 12; // then paste whatever is in front
-    static constexpr double keystrokeDelay = 0.04;
-    static constexpr double pinnedKeystrokeDelay = 0.03;
-    static constexpr double modifierCheckInterval = 0.02;
+    static constexpr std::chrono::milliseconds keystrokeDelay{40};
+    static constexpr std::chrono::milliseconds pinnedKeystrokeDelay{30};
+    static constexpr std::chrono::milliseconds modifierCheckInterval{20};
     static constexpr int modifierChecks = 50; // at most one second, then paste anyway
 
     Paster(Preferences& prefs, ClipboardMonitor& monitor, Pasteboard& pasteboard,
-           Workspace& workspace, KeySynth& keySynth, After after = {}, QObject* parent = nullptr);
+           Workspace& workspace, KeySynth& keySynth, Scheduler& scheduler,
+           QObject* parent = nullptr);
 
     // Activates `app` and pastes into it once it is in front; with no app,
     // or one of our own windows, pastes into whatever is in front now.
@@ -51,12 +49,11 @@ private:
     void waitForFront(int attempt, FrontmostApp target);
     void waitForModifiers(int attempt);
     void sendChord();
-    void later(double seconds, std::function<void()> task);
 
     Preferences& m_prefs;
     ClipboardMonitor& m_monitor;
     Pasteboard& m_pasteboard;
     Workspace& m_workspace;
     KeySynth& m_keySynth;
-    After m_after;
+    Scheduler& m_scheduler;
 };

@@ -78,9 +78,9 @@ void HotKeyManager::unregisterAll() {
 void HotKeyManager::dispatch(quint32 id) {
     // Unregistered between the press and now: nothing to do.
     const auto it = m_registrations.constFind(id);
-    if (it == m_registrations.constEnd() || !onAction)
+    if (it == m_registrations.constEnd())
         return;
-    onAction(it->action);
+    Q_EMIT triggered(it->action);
 }
 
 void HotKeyManager::beginRecording() {

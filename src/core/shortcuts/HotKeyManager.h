@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <functional>
 #include <optional>
 
 class HotKeyService;
@@ -52,7 +51,9 @@ public:
     // The ids of the live registrations, in no particular order.
     QList<quint32> registeredIds() const { return m_registrations.keys(); }
 
-    std::function<void(Action)> onAction;
+Q_SIGNALS:
+    // A registered shortcut was pressed.
+    void triggered(HotKeyManager::Action action);
 
 private:
     struct Registration {

@@ -1,5 +1,7 @@
 #include "platform/x11/X11WindowHints.h"
 
+#include "platform/x11/X11Compositing.h"
+
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QList>
@@ -20,6 +22,10 @@ xcb_atom_t atom(xcb_connection_t* connection, const QByteArray& name) {
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 } // namespace
+
+bool X11WindowHints::isCompositing() const {
+    return X11Compositing::isActive();
+}
 
 void X11WindowHints::keepOutOfTaskbar(quintptr window) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

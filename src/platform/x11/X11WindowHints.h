@@ -1,11 +1,14 @@
 #pragma once
 
-#include <QtGlobal>
+#include "platform/WindowHints.h"
 
-// Window-manager hints Qt has no API for, on Qt's own X connection.
-namespace X11WindowHints {
-// Keeps an unmapped window out of taskbars and pagers (_NET_WM_STATE
-// SKIP_TASKBAR and SKIP_PAGER). Qt keeps these states when it maps the
-// window later. Does nothing without X11.
-void keepOutOfTaskbar(quintptr window);
-} // namespace X11WindowHints
+// The hints on Qt's own X connection; without X11 there is no compositor to
+// report and no state to set.
+class X11WindowHints final : public WindowHints {
+public:
+    // Asks for the _NET_WM_CM_S<screen> selection's owner.
+    bool isCompositing() const override;
+    // _NET_WM_STATE SKIP_TASKBAR and SKIP_PAGER on the unmapped window; Qt
+    // keeps them when it maps the window.
+    void keepOutOfTaskbar(quintptr window) override;
+};

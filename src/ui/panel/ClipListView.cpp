@@ -1,5 +1,6 @@
 #include "ui/panel/ClipListView.h"
 
+#include "core/panel/PanelKeys.h"
 #include "ui/PlainText.h"
 #include "ui/panel/PanelColors.h"
 
@@ -172,8 +173,7 @@ void ClipListView::held() {
     if (m_pressRow < 0)
         return;
     m_held = true;
-    if (onReorderHeld)
-        onReorderHeld(m_pressRow);
+    Q_EMIT reorderHeld(m_pressRow);
 }
 
 void ClipListView::mouseMoveEvent(QMouseEvent* event) {
@@ -181,8 +181,7 @@ void ClipListView::mouseMoveEvent(QMouseEvent* event) {
     if (m_pressRow >= 0 && (event->buttons() & Qt::LeftButton)) {
         const QPointF travel = event->globalPosition() - m_pressGlobal;
         if (m_held) {
-            if (onReorderChanged)
-                onReorderChanged(m_pressRow, travel.y());
+            Q_EMIT reorderChanged(m_pressRow, travel.y());
             return;
         }
         // Moving before the hold completes makes it an ordinary press.
@@ -202,20 +201,18 @@ void ClipListView::mouseReleaseEvent(QMouseEvent* event) {
     if (pressed < 0)
         return;
     if (wasHeld) {
-        if (onReorderEnded)
-            onReorderEnded(pressed);
+        Q_EMIT reorderEnded(pressed);
         return;
     }
     const QPoint pos = event->position().toPoint();
     if (rowAt(pos) != pressed)
         return;
     if (ClipRow::pinButtonRect(rowRect(pressed)).contains(pos)) {
-        if (m_rows[pressed].pinButtonEnabled() && onTogglePin)
-            onTogglePin(pressed);
+        if (m_rows[pressed].pinButtonEnabled())
+            Q_EMIT togglePinRequested(pressed);
         return;
     }
-    if (onActivate)
-        onActivate(pressed);
+    Q_EMIT activated(pressed);
 }
 
 void ClipListView::resetPress() {
@@ -234,10 +231,23 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     const ClipRow& clipRow = m_rows[row];
     QMenu menu(this);
-    QAction* pin =
-        menu.addAction(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"));
+    // Each item names its key in the panel; the text after the tab is shown
+    // as the shortcut column.
+    auto item = [&menu](const QString& text, PanelKeys::Action key) {
+        return menu.addAction(text + u'\t' + PanelKeys::label(key));
+    };
+    QAction* pin = item(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"),
+                        PanelKeys::Action::togglePin);
     pin->setEnabled(clipRow.pinButtonEnabled());
-    QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    QAction* up = nullptr;
+    QAction* down = nullptr;
+    if (clipRow.reorderable) {
+        up = item(QStringLiteral("Move Up"), PanelKeys::Action::movePinUp);
+        up->setEnabled(row > 0);
+        down = item(QStringLiteral("Move Down"), PanelKeys::Action::movePinDown);
+        down->setEnabled(row + 1 < m_rows.size());
+    }
+    QAction* remove = item(QStringLiteral("Delete"), PanelKeys::Action::deleteClip);
     const QUuid clicked = clipRow.clip.id();
     QAction* chosen = menu.exec(event->globalPos());
     // Captures keep arriving while the menu is open and may move or remove
@@ -247,10 +257,12 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
     if (now == m_rows.end())
         return;
     const int current = static_cast<int>(now - m_rows.begin());
-    if (chosen == pin && onTogglePin)
-        onTogglePin(current);
-    else if (chosen == remove && onDelete)
-        onDelete(current);
+    if (chosen == pin)
+        Q_EMIT togglePinRequested(current);
+    else if (chosen == remove)
+        Q_EMIT deleteRequested(current);
+    else if (chosen && (chosen == up || chosen == down))
+        Q_EMIT movePinRequested(current, chosen == up ? -1 : 1);
 }
 
 bool ClipListView::event(QEvent* event) {

@@ -6,13 +6,12 @@
 #include <QList>
 #include <QTimer>
 #include <QWidget>
-#include <functional>
 
 // One block of the panel's list: a section header over clip rows, painted
 // here rather than built from a widget per row, so a search that matches a
 // thousand clips stays cheap. Handles hover, click, the pin button, the
 // context menu, tooltips and the hold-then-drag gesture, and reports each by
-// row index through the callbacks.
+// row index through its signals.
 class ClipListView : public QWidget {
     Q_OBJECT
 public:
@@ -36,15 +35,20 @@ public:
     // How long a press must last before a reorderable row lifts (ms).
     void setHoldInterval(int milliseconds) { m_holdTimer.setInterval(milliseconds); }
 
-    std::function<void(int row)> onActivate;
-    std::function<void(int row)> onTogglePin;
-    std::function<void(int row)> onDelete;
-    std::function<void(int row)> onReorderHeld;
-    std::function<void(int row, double translation)> onReorderChanged;
-    std::function<void(int row)> onReorderEnded;
-
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+
+Q_SIGNALS:
+    void activated(int row);
+    void togglePinRequested(int row);
+    void deleteRequested(int row);
+    // A pin moved by one place from its context menu: -1 up, +1 down.
+    void movePinRequested(int row, int delta);
+    // The hold-then-drag gesture of a reorderable row: lifted, moved by
+    // `translation` pixels from where the press began, let go.
+    void reorderHeld(int row);
+    void reorderChanged(int row, double translation);
+    void reorderEnded(int row);
 
 protected:
     bool event(QEvent* event) override;

@@ -29,18 +29,14 @@ public:
     ContentView(AppState& state, Preferences& prefs, QWidget* parent = nullptr);
     ~ContentView() override;
 
-    // Called by the footer's "Quit" button; quits the application by default.
-    std::function<void()> onQuit;
-    // Called by the banner's "Enable…" button after the panel closed; explains
-    // by default why pasting is not possible here.
-    std::function<void()> onExplainPasting;
-
     QLineEdit* searchField() const { return m_search; }
     ClipListView* pinnedList() const { return m_pinned; }
     ClipListView* recentList() const { return m_recent; }
     QScrollArea* recentScroll() const { return m_scroll; }
+    QScrollArea* pinnedScroll() const { return m_pinnedScroll; }
     QWidget* banner() const { return m_banner; }
     QWidget* emptyState() const { return m_empty; }
+    PanelResizeGrip* resizeGrip() const { return m_grip; }
     QString emptyText() const;
     const std::optional<PinDrag>& pinDrag() const { return m_pinDrag; }
 
@@ -51,6 +47,7 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -60,6 +57,7 @@ private:
     void rebuild();
     void updateDragCursor();
     void followSelection();
+    void fitPinnedBlock();
     void endDrag();
 
     AppState& m_state;
@@ -73,6 +71,7 @@ private:
     QLabel* m_emptyIcon = nullptr;
     QLabel* m_emptyLabel = nullptr;
     QWidget* m_list = nullptr;
+    QScrollArea* m_pinnedScroll = nullptr;
     ClipListView* m_pinned = nullptr;
     QScrollArea* m_scroll = nullptr;
     ClipListView* m_recent = nullptr;

@@ -2,18 +2,24 @@
 
 #include "core/panel/AppState.h"
 #include "core/panel/PanelGeometry.h"
+#include "core/panel/PanelKeys.h"
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/KeyCombo.h"
 #include "core/store/ClipStore.h"
 #include "platform/Clock.h"
+#include "platform/Pasteboard.h"
+#include "platform/Scheduler.h"
+#include "platform/WindowHints.h"
+#include "platform/Workspace.h"
 #include "ui/panel/ContentView.h"
+#include "ui/panel/PanelResizeGrip.h"
 #include "ui/panel/PanelWindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
-#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -41,33 +47,13 @@ std::optional<int> pinnedShortcutIndex(const QKeyEvent& event) {
 }
 } // namespace
 
-PanelController::PanelController(AppState& state, Preferences& prefs, Services services,
+PanelController::PanelController(AppState& state, Preferences& prefs, const Desktop& desktop,
                                  QObject* parent)
-    : QObject(parent), m_state(state), m_prefs(prefs), m_services(std::move(services)) {
-    if (!m_services.after)
-        m_services.after = [this](double seconds, std::function<void()> task) {
-            QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
-        };
-    m_state.onClose = [self = QPointer(this)] {
-        if (self)
-            self->hide();
-    };
-    m_state.onActivate = [self = QPointer(this)](const Clip& clip) {
-        if (self)
-            self->paste(clip);
-    };
-    m_state.beginPanelResize = [self = QPointer(this)] {
-        return self && self->m_window ? QSizeF(self->m_window->size()) : QSizeF(0, 0);
-    };
-    m_state.updatePanelResize = [self = QPointer(this)](QSizeF start, QSizeF translation) {
-        if (self)
-            self->applyDragResize(start, translation);
-    };
-    m_state.endPanelResize = [self = QPointer(this)] {
-        if (!self || !self->m_window)
-            return;
-        self->m_prefs.setPanelCustomWidth(self->m_window->width());
-        self->m_prefs.setPanelCustomHeight(self->m_window->height());
+    : QObject(parent), m_state(state), m_prefs(prefs), m_desktop(desktop) {
+    connect(&m_state, &AppState::closeRequested, this, &PanelController::hide);
+    connect(&m_state, &AppState::activated, this, &PanelController::paste);
+    m_desktop.pointer.onPress = [this](const PointerWatcher::Press& press) {
+        pointerPressed(press);
     };
     // Content changes arrive in bursts; one check after the burst is enough.
     connect(&m_state, &AppState::changed, this, [this] {
@@ -86,6 +72,7 @@ PanelController::PanelController(AppState& state, Preferences& prefs, Services s
 
 PanelController::~PanelController() {
     removeMonitors();
+    m_desktop.pointer.onPress = nullptr;
     delete m_window; // a top-level window without a parent
 }
 
@@ -99,8 +86,9 @@ void PanelController::toggle(std::optional<QRect> anchor) {
         return;
     }
     // The click that made the panel lose focus and close must not reopen it.
-    const Instant now = m_services.clock->now();
-    if (now.sinceReference - m_lastHide.sinceReference < PanelGeometry::toggleDebounce)
+    const Instant now = m_desktop.clock.now();
+    const std::chrono::duration<double> sinceHide(now.sinceReference - m_lastHide.sinceReference);
+    if (sinceHide < PanelGeometry::toggleDebounce)
         return;
     show(anchor);
 }
@@ -108,7 +96,7 @@ void PanelController::toggle(std::optional<QRect> anchor) {
 void PanelController::hide() {
     if (!isVisible())
         return;
-    m_lastHide = m_services.clock->now();
+    m_lastHide = m_desktop.clock.now();
     removeMonitors();
     m_window->hide();
 }
@@ -117,12 +105,15 @@ void PanelController::makePanel() {
     m_window = new PanelWindow;
     m_content = new ContentView(m_state, m_prefs);
     m_window->setContent(m_content);
-    m_window->onDeactivated = [this] {
-        // Hiding from inside the activation change confuses some window
-        // managers; close right after it instead.
-        QMetaObject::invokeMethod(
-            this, [this] { hide(); }, Qt::QueuedConnection);
-    };
+    // Hiding from inside the activation change confuses some window
+    // managers; close right after it instead.
+    connect(m_window, &PanelWindow::deactivated, this, &PanelController::hide,
+            Qt::QueuedConnection);
+    const PanelResizeGrip* grip = m_content->resizeGrip();
+    connect(grip, &PanelResizeGrip::resizeStarted, this,
+            [this] { m_resizeStart = QSizeF(m_window->size()); });
+    connect(grip, &PanelResizeGrip::resizeDragged, this, &PanelController::applyDragResize);
+    connect(grip, &PanelResizeGrip::resizeFinished, this, &PanelController::saveDragResize);
     // Clamped before the cast: a hand-edited width can be any number.
     const double width =
         std::clamp(m_prefs.resolvedPanelWidth(), PanelGeometry::minWidth, PanelGeometry::maxWidth);
@@ -131,11 +122,11 @@ void PanelController::makePanel() {
 }
 
 void PanelController::show(std::optional<QRect> anchor) {
-    m_previousApp = m_services.frontmost ? m_services.frontmost() : std::nullopt;
+    m_previousApp = m_desktop.workspace.frontmost();
     ++m_showing;
     if (!m_window)
         makePanel();
-    m_window->setTranslucent(m_services.compositing && m_services.compositing());
+    m_window->setTranslucent(m_desktop.windowHints.isCompositing());
     m_state.reset();
 
     QScreen* screen = anchor ? QGuiApplication::screenAt(anchor->center()) : nullptr;
@@ -149,15 +140,16 @@ void PanelController::show(std::optional<QRect> anchor) {
                     : PanelGeometry::placeTopCentre(size, usable));
 
     m_window->forgetActivation();
-    // Window managers drop these states when a window is hidden; each
-    // showing sets them again.
-    if (m_services.prepareWindow)
-        m_services.prepareWindow(m_window->winId());
+    m_desktop.windowHints.keepOutOfTaskbar(m_window->winId());
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
-    if (m_services.activateWindow)
-        m_services.activateWindow(m_window->winId());
+    // Sent on the workspace's own connection; show() has already waited for
+    // the server to take the map, so the window manager knows the window.
+    FrontmostApp panel;
+    panel.window = m_window->winId();
+    panel.isOwnProcess = true;
+    m_desktop.workspace.activate(panel);
     removeMonitors();
     installMonitors();
 }
@@ -187,9 +179,9 @@ void PanelController::applySizeLimits() {
     if (!m_window)
         return;
     const PanelContent content = currentContent();
-    m_window->setMinimumSize(PanelGeometry::minimumSize(content).toSize());
-    m_window->setMaximumSize(
-        PanelGeometry::maximumSize(content, usableArea(panelScreen())).toSize());
+    const std::optional<QRectF> usable = usableArea(panelScreen());
+    m_window->setMinimumSize(PanelGeometry::minimumSize(content, usable).toSize());
+    m_window->setMaximumSize(PanelGeometry::maximumSize(content, usable).toSize());
 }
 
 void PanelController::setFrame(const QRectF& frame) {
@@ -207,20 +199,22 @@ void PanelController::syncLimitsAndGrowIfNeeded() {
         setFrame(*grown);
 }
 
-void PanelController::applyDragResize(QSizeF start, QSizeF translation) {
-    if (!m_window)
-        return;
+void PanelController::applyDragResize(QSizeF translation) {
     applySizeLimits();
-    const QSizeF size =
-        PanelGeometry::dragResize(start, translation, currentContent(), usableArea(panelScreen()));
+    const QSizeF size = PanelGeometry::dragResize(m_resizeStart, translation, currentContent(),
+                                                  usableArea(panelScreen()));
     setFrame(QRectF(m_window->geometry().topLeft(), size));
+}
+
+void PanelController::saveDragResize() {
+    m_prefs.setPanelCustomWidth(m_window->width());
+    m_prefs.setPanelCustomHeight(m_window->height());
 }
 
 void PanelController::installMonitors() {
     qApp->installEventFilter(this);
     m_ownPressTime = 0;
-    if (m_services.watchPointer)
-        m_services.watchPointer(true);
+    m_desktop.pointer.start();
     m_monitoring = true;
 }
 
@@ -228,8 +222,7 @@ void PanelController::removeMonitors() {
     if (!m_monitoring)
         return;
     qApp->removeEventFilter(this);
-    if (m_services.watchPointer)
-        m_services.watchPointer(false);
+    m_desktop.pointer.stop();
     m_monitoring = false;
 }
 
@@ -285,9 +278,29 @@ bool PanelController::handleKey(const QKeyEvent& event) {
     if (m_prefs.inPanelNumberKeys() && (event.modifiers() & Qt::ControlModifier)) {
         if (const std::optional<int> index = pinnedShortcutIndex(event)) {
             // Position in the whole pin list, whatever the search shows.
-            if (const std::optional<Clip> clip = m_state.store().pinnedClip(*index);
-                clip && m_state.onActivate)
-                m_state.onActivate(*clip);
+            if (const std::optional<Clip> clip = m_state.store().pinnedClip(*index))
+                m_state.activate(*clip);
+            return true;
+        }
+    }
+    if (const std::optional<PanelKeys::Action> action =
+            PanelKeys::actionFor(event.key(), event.modifiers())) {
+        switch (*action) {
+        case PanelKeys::Action::togglePin:
+            m_state.togglePinSelection();
+            return true;
+        case PanelKeys::Action::deleteClip:
+            // With text selected in the search field the key cuts it, as
+            // everywhere else.
+            if (m_content && m_content->searchField()->hasSelectedText())
+                return false;
+            m_state.deleteSelection();
+            return true;
+        case PanelKeys::Action::movePinUp:
+            m_state.moveSelectedPin(-1);
+            return true;
+        case PanelKeys::Action::movePinDown:
+            m_state.moveSelectedPin(1);
             return true;
         }
     }
@@ -311,10 +324,8 @@ bool PanelController::handleKey(const QKeyEvent& event) {
 }
 
 void PanelController::paste(const Clip& clip) {
-    if (willWriteToPasteboard)
-        willWriteToPasteboard();
-    if (m_services.writeText)
-        m_services.writeText(clip.text());
+    Q_EMIT willWriteToPasteboard();
+    m_desktop.pasteboard.writeText(clip.text());
     if (m_prefs.moveToTopOnPaste())
         m_state.store().promote(clip);
     if (!m_prefs.closeAfterPaste())
@@ -322,13 +333,9 @@ void PanelController::paste(const Clip& clip) {
     hide();
     if (!m_prefs.pasteOnClick())
         return;
-    m_services.after(PanelGeometry::pasteDelay, [self = QPointer(this), previous = m_previousApp] {
-        if (!self || !self->m_services.canPaste || !self->m_services.canPaste() ||
-            !self->m_services.activateAndPaste)
+    m_desktop.scheduler.after(PanelGeometry::pasteDelay, this, [this, previous = m_previousApp] {
+        if (!m_desktop.workspace.isTrusted())
             return;
-        if (previous && !previous->isOwnProcess)
-            self->m_services.activateAndPaste(previous);
-        else
-            self->m_services.activateAndPaste(std::nullopt);
+        Q_EMIT pasteRequested(previous && !previous->isOwnProcess ? previous : std::nullopt);
     });
 }

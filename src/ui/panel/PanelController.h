@@ -5,10 +5,8 @@
 #include "platform/PointerWatcher.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QRect>
 #include <QSizeF>
-#include <functional>
 #include <optional>
 
 class AppState;
@@ -16,9 +14,13 @@ class Clip;
 class Clock;
 class ContentView;
 class PanelWindow;
+class Pasteboard;
 class Preferences;
 class QKeyEvent;
 class QScreen;
+class Scheduler;
+class WindowHints;
+class Workspace;
 struct PanelContent;
 
 // Owns the floating clip panel: opens it under the tray icon (or at the top
@@ -29,37 +31,24 @@ struct PanelContent;
 class PanelController : public QObject {
     Q_OBJECT
 public:
-    // The desktop services the panel needs; tests replace them.
-    struct Services {
-        Clock* clock = nullptr;
-        // The application in front right now.
-        std::function<std::optional<FrontmostApp>()> frontmost;
-        // Replaces the clipboard with a plain text.
-        std::function<void(const QString& text)> writeText;
-        // Whether synthesised keys reach other applications.
-        std::function<bool()> canPaste;
-        // Brings `app` back and pastes into it; with none, pastes into
-        // whatever is in front.
-        std::function<void(std::optional<FrontmostApp> app)> activateAndPaste;
-        // Whether a compositor draws translucent windows.
-        std::function<bool()> compositing;
-        // Marks the native panel window before each showing (keeps it out
-        // of the taskbar).
-        std::function<void(quintptr window)> prepareWindow;
-        // Starts (true) or stops (false) the reports of mouse presses
-        // anywhere on the screen, which come back through pointerPressed();
-        // on only while the panel is open.
-        std::function<void(bool watch)> watchPointer;
-        // Asks the window manager to activate the shown panel on the user's
-        // behalf. Qt's own request carries the time of the last event Qt saw;
-        // the global shortcut does not come through Qt, so focus-stealing
-        // prevention may find that time too old and refuse.
-        std::function<void(quintptr window)> activateWindow;
-        // Runs `task` after `seconds` on the main thread.
-        std::function<void(double seconds, std::function<void()> task)> after;
+    // The desktop services the panel uses; each must outlive it.
+    struct Desktop {
+        Clock& clock;
+        // The application in front before the panel opens; activating the
+        // panel on the user's behalf (Qt's own request carries the time of
+        // the last event Qt saw, and the global shortcut does not come
+        // through Qt, so focus-stealing prevention may refuse it); whether
+        // pasting into other applications is possible.
+        Workspace& workspace;
+        Pasteboard& pasteboard;
+        // Mouse presses anywhere on the screen, watched while the panel is
+        // open: one outside our own windows closes it.
+        PointerWatcher& pointer;
+        WindowHints& windowHints;
+        Scheduler& scheduler;
     };
 
-    PanelController(AppState& state, Preferences& prefs, Services services,
+    PanelController(AppState& state, Preferences& prefs, const Desktop& desktop,
                     QObject* parent = nullptr);
     ~PanelController() override;
 
@@ -70,9 +59,6 @@ public:
     void hide();
     bool isVisible() const;
 
-    // Called right before the panel writes the clipboard.
-    std::function<void()> willWriteToPasteboard;
-
     PanelWindow* window() const { return m_window; }
     ContentView* content() const { return m_content; }
     // The in-panel keys; true when the key was used up.
@@ -80,6 +66,13 @@ public:
     // A mouse press somewhere on the screen while watching: one outside our
     // own windows closes the panel.
     void pointerPressed(const PointerWatcher::Press& press);
+
+Q_SIGNALS:
+    // Right before the panel writes the clipboard.
+    void willWriteToPasteboard();
+    // A chosen clip is on the clipboard: bring `target` back and paste into
+    // it; with none, paste into whatever is in front.
+    void pasteRequested(const std::optional<FrontmostApp>& target);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -91,7 +84,8 @@ private:
     QScreen* panelScreen() const;
     void applySizeLimits();
     void syncLimitsAndGrowIfNeeded();
-    void applyDragResize(QSizeF start, QSizeF translation);
+    void applyDragResize(QSizeF translation);
+    void saveDragResize();
     void paste(const Clip& clip);
     void setFrame(const QRectF& frame);
     void installMonitors();
@@ -100,7 +94,7 @@ private:
 
     AppState& m_state;
     Preferences& m_prefs;
-    Services m_services;
+    Desktop m_desktop;
     PanelWindow* m_window = nullptr; // made on first show, then kept
     ContentView* m_content = nullptr;
     std::optional<FrontmostApp> m_previousApp;
@@ -109,4 +103,5 @@ private:
     quint64 m_showing = 0;      // counts the showings
     quint64 m_ownPressTime = 0; // of the last press Qt gave one of our windows
     bool m_growPending = false;
+    QSizeF m_resizeStart; // the panel's size when the running drag began
 };

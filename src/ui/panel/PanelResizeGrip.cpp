@@ -5,10 +5,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+using namespace Qt::StringLiterals;
+
 PanelResizeGrip::PanelResizeGrip(QWidget* parent) : QWidget(parent) {
     setFixedSize(36, 36);
-    setToolTip(QStringLiteral("Drag to resize"));
-    setAccessibleName(QStringLiteral("Resize panel"));
+    setToolTip(u"Drag to resize"_s);
+    setAccessibleName(u"Resize panel"_s);
     setCursor(Qt::SizeFDiagCursor);
 }
 
@@ -39,7 +41,7 @@ void PanelResizeGrip::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     m_pressed = true;
-    m_start = QSizeF();
+    m_dragging = false;
     m_pressGlobal = event->globalPosition();
 }
 
@@ -47,13 +49,13 @@ void PanelResizeGrip::mouseMoveEvent(QMouseEvent* event) {
     if (!m_pressed)
         return;
     const QPointF travel = event->globalPosition() - m_pressGlobal;
-    if (m_start.isEmpty() && travel.manhattanLength() < 1)
+    if (!m_dragging && travel.manhattanLength() < 1)
         return;
-    // Each drag starts from the panel's size at that moment.
-    if (m_start.isEmpty())
-        m_start = begin ? begin() : QSizeF();
-    if (update)
-        update(m_start, QSizeF(travel.x(), travel.y()));
+    if (!m_dragging) {
+        m_dragging = true;
+        Q_EMIT resizeStarted();
+    }
+    Q_EMIT resizeDragged(QSizeF(travel.x(), travel.y()));
 }
 
 void PanelResizeGrip::mouseReleaseEvent(QMouseEvent* event) {
@@ -72,9 +74,8 @@ void PanelResizeGrip::hideEvent(QHideEvent* event) {
 
 void PanelResizeGrip::finishDrag() {
     m_pressed = false;
-    if (m_start.isEmpty())
+    if (!m_dragging)
         return;
-    m_start = QSizeF();
-    if (end)
-        end();
+    m_dragging = false;
+    Q_EMIT resizeFinished();
 }

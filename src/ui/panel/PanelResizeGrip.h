@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QPoint>
+#include <QPointF>
 #include <QSizeF>
 #include <QWidget>
-#include <functional>
 
 // The handle at the end of the footer that resizes the panel. It only tracks
 // the pointer and reports; the panel controller does the arithmetic.
@@ -12,11 +11,14 @@ class PanelResizeGrip : public QWidget {
 public:
     explicit PanelResizeGrip(QWidget* parent = nullptr);
 
-    std::function<QSizeF()> begin;
-    std::function<void(QSizeF start, QSizeF translation)> update;
-    std::function<void()> end;
-
     QSize sizeHint() const override { return {36, 36}; }
+
+Q_SIGNALS:
+    // A drag: it began, the pointer is `translation` away from where it was
+    // pressed, it ended (released, or the panel closed under it).
+    void resizeStarted();
+    void resizeDragged(QSizeF translation);
+    void resizeFinished();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -29,8 +31,8 @@ protected:
 
 private:
     void finishDrag();
-    QSizeF m_start; // empty while no drag runs
     QPointF m_pressGlobal;
     bool m_pressed = false;
+    bool m_dragging = false;
     bool m_hovering = false;
 };

@@ -73,8 +73,8 @@ void PanelWindow::changeEvent(QEvent* event) {
         // deactivation from the previous showing must not close this one.
         if (isActiveWindow())
             m_wasActive = true;
-        else if (m_wasActive && isVisible() && onDeactivated)
-            onDeactivated();
+        else if (m_wasActive && isVisible())
+            Q_EMIT deactivated();
     }
     QWidget::changeEvent(event);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 
 // The clip panel's top-level window: frameless, above other windows, out of
 // the taskbar, drawn as a rounded card. With a compositor the card is
@@ -15,12 +14,14 @@ public:
     void setTranslucent(bool translucent);
     bool isTranslucent() const { return m_translucent; }
 
-    // Called when the window stops being the active one (a click elsewhere),
-    // once it had been active since the last forgetActivation().
-    std::function<void()> onDeactivated;
     void forgetActivation() { m_wasActive = false; }
 
     static constexpr qreal cornerRadius = 10.0;
+
+Q_SIGNALS:
+    // The window stopped being the active one (a click elsewhere), once it
+    // had been active since the last forgetActivation().
+    void deactivated();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,7 @@
 #include "ui/status/StatusItem.h"
 
 #include "core/prefs/Preferences.h"
+#include "platform/Scheduler.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 
@@ -8,15 +9,11 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
-StatusItem::StatusItem(Preferences& prefs, QObject* parent) : QObject(parent), m_prefs(prefs) {
-    after = [this](double seconds, std::function<void()> task) {
-        QTimer::singleShot(static_cast<int>(seconds * 1000), this, std::move(task));
-    };
-}
+StatusItem::StatusItem(Preferences& prefs, Scheduler& scheduler, QObject* parent)
+    : QObject(parent), m_prefs(prefs), m_scheduler(scheduler) {}
 
 StatusItem::~StatusItem() {
     delete m_menu; // the tray does not own its menu
@@ -44,15 +41,14 @@ void StatusItem::rebuild() {
                     const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
                     if (held & Qt::ControlModifier)
                         m_menu->popup(QCursor::pos());
-                    else if ((held & Qt::AltModifier) && onTogglePause)
-                        onTogglePause();
-                    else if (onClick)
-                        onClick(anchor());
+                    else if (held & Qt::AltModifier)
+                        Q_EMIT togglePauseRequested();
+                    else
+                        Q_EMIT clicked(anchor());
                     break;
                 }
                 case QSystemTrayIcon::MiddleClick:
-                    if (onTogglePause)
-                        onTogglePause();
+                    Q_EMIT togglePauseRequested();
                     break;
                 default:
                     break; // the context menu opens by itself
@@ -64,26 +60,14 @@ void StatusItem::rebuild() {
 
 void StatusItem::buildMenu() {
     m_menu = new QMenu;
-    m_pause = m_menu->addAction(QString(), this, [this] {
-        if (onTogglePause)
-            onTogglePause();
-    });
+    m_pause = m_menu->addAction(QString(), this, &StatusItem::togglePauseRequested);
     m_menu->addSeparator();
-    QAction* settings = m_menu->addAction(u"Settings…"_s, this, [this] {
-        if (onOpenSettings)
-            onOpenSettings();
-    });
-    settings->setShortcut(QKeySequence(u"Ctrl+,"_s));
-    m_menu->addAction(u"Clear History"_s, this, [this] {
-        if (onClearHistory)
-            onClearHistory();
-    });
+    // No shortcut hints: a tray menu does not fire them while it is open,
+    // and nothing else would.
+    m_menu->addAction(u"Settings…"_s, this, &StatusItem::settingsRequested);
+    m_menu->addAction(u"Clear History"_s, this, &StatusItem::clearHistoryRequested);
     m_menu->addSeparator();
-    QAction* quit = m_menu->addAction(u"Quit Tindrel"_s, this, [this] {
-        if (onQuit)
-            onQuit();
-    });
-    quit->setShortcut(QKeySequence(u"Ctrl+Q"_s));
+    m_menu->addAction(u"Quit Tindrel"_s, this, &StatusItem::quitRequested);
     // The actions stay put (a tray host may show a copy of the menu it was
     // sent); only the pause item's text follows the state.
     connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updatePauseText);
@@ -92,11 +76,11 @@ void StatusItem::buildMenu() {
 
 void StatusItem::updatePauseText() {
     if (m_pause)
-        m_pause->setText(isPaused && isPaused() ? u"Resume Tracking"_s : u"Pause Tracking"_s);
+        m_pause->setText(paused() ? u"Resume Tracking"_s : u"Pause Tracking"_s);
 }
 
 QString StatusItem::toolTip() const {
-    if (isPaused && isPaused())
+    if (paused())
         return u"Tindrel — tracking paused"_s;
     const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
     return u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
@@ -114,10 +98,10 @@ void StatusItem::update() {
     updatePauseText();
     if (!m_tray)
         return;
-    const bool paused = isPaused && isPaused();
+    const bool dimmed = paused();
     const QString plain = ::symbolName(m_prefs.menuBarIcon());
     const QString filled = plain + u".fill"_s;
-    show(paused && Symbols::exists(filled) ? filled : plain, paused);
+    show(dimmed && Symbols::exists(filled) ? filled : plain, dimmed);
     m_tray->setToolTip(toolTip());
 }
 
@@ -128,10 +112,7 @@ void StatusItem::notifyRemoteClip(const QString& deviceName) {
     show(u"arrow.down.circle.fill"_s, false);
     // Each arrival restores the normal look when its time is up; the last
     // one to finish leaves the icon as the state says.
-    after(arrivalSeconds, [self = QPointer(this)] {
-        if (self)
-            self->update();
-    });
+    m_scheduler.after(arrivalDuration, this, [this] { update(); });
 }
 
 std::optional<QRect> StatusItem::anchor() const {

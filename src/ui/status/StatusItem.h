@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -11,6 +11,7 @@ class Preferences;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class Scheduler;
 
 // The tray icon: the program's one permanent presence on screen. A left click
 // toggles the clip panel, a middle click pauses or resumes tracking, a right
@@ -19,19 +20,14 @@ class QSystemTrayIcon;
 class StatusItem : public QObject {
     Q_OBJECT
 public:
-    static constexpr double arrivalSeconds = 1.1;
+    static constexpr std::chrono::milliseconds arrivalDuration{1100};
 
-    explicit StatusItem(Preferences& prefs, QObject* parent = nullptr);
+    // The scheduler ends the arrival signal.
+    StatusItem(Preferences& prefs, Scheduler& scheduler, QObject* parent = nullptr);
     ~StatusItem() override;
 
+    // Whether tracking is paused now, for the symbol, tooltip and menu.
     std::function<bool()> isPaused;
-    std::function<void(std::optional<QRect> anchor)> onClick;
-    std::function<void()> onTogglePause;
-    std::function<void()> onOpenSettings;
-    std::function<void()> onClearHistory;
-    std::function<void()> onQuit;
-    // Runs `task` after `seconds` on the main thread; tests replace it.
-    std::function<void(double seconds, std::function<void()> task)> after;
 
     // Creates or removes the tray icon as showMenuBarIcon says.
     void rebuild();
@@ -52,12 +48,23 @@ public:
     bool dimmed() const { return m_dimmed; }
     QString toolTip() const;
 
+Q_SIGNALS:
+    // A plain click: toggle the panel at `anchor`.
+    void clicked(std::optional<QRect> anchor);
+    void togglePauseRequested();
+    void settingsRequested();
+    void clearHistoryRequested();
+    void quitRequested();
+
 private:
     void buildMenu();
     void updatePauseText();
     void show(const QString& symbol, bool dimmed);
 
+    bool paused() const { return isPaused && isPaused(); }
+
     Preferences& m_prefs;
+    Scheduler& m_scheduler;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_pause = nullptr;

@@ -28,9 +28,10 @@ void PrintTo(const Capture& c, std::ostream* out) {
 class ClipboardMonitorTest : public ::testing::Test {
 protected:
     ClipboardMonitorTest() {
-        monitor.onCopy = [this](const QString& text, const std::optional<QString>& source) {
-            captures.append({text, source});
-        };
+        QObject::connect(&monitor, &ClipboardMonitor::copied,
+                         [this](const QString& text, const std::optional<QString>& source) {
+                             captures.append({text, source});
+                         });
         workspace.front = FakeWorkspace::app(u"org.example.Editor"_s);
     }
 
@@ -101,9 +102,10 @@ TEST_F(ClipboardMonitorTest, AppliesTheTypeAndApplicationFilters) {
             caseWorkspace.front = FakeWorkspace::app(*c.frontApp);
         ClipboardMonitor caseMonitor(casePrefs, caseBoard, caseWorkspace);
         std::optional<Capture> got;
-        caseMonitor.onCopy = [&](const QString& t, const std::optional<QString>& s) {
-            got = Capture{t, s};
-        };
+        QObject::connect(&caseMonitor, &ClipboardMonitor::copied,
+                         [&](const QString& t, const std::optional<QString>& s) {
+                             got = Capture{t, s};
+                         });
         caseBoard.copy(text, c.types);
         caseMonitor.poll();
         EXPECT_EQ(got, c.expected);
@@ -203,8 +205,70 @@ TEST_F(ClipboardMonitorTest, TheTimerPolls) {
     monitor.start(0.1);
     board.copy(u"picked up by the timer"_s);
     QEventLoop loop;
-    monitor.onCopy = [&](const QString&, const std::optional<QString>&) { loop.quit(); };
+    QObject::connect(&monitor, &ClipboardMonitor::copied, &loop, &QEventLoop::quit);
     QTimer::singleShot(5000, &loop, &QEventLoop::quit); // bound for a broken timer
     loop.exec();
     EXPECT_EQ(monitor.lastChangeCount(), board.changeCount());
+}
+
+TEST_F(ClipboardMonitorTest, ALookStartsAtTheChangeReport) {
+    board.copy(u"reported"_s);
+    board.announce();
+    EXPECT_EQ(captures, (QList<Capture>{{u"reported"_s, u"org.example.Editor"_s}}));
+    // The timer's next tick finds nothing new.
+    monitor.poll();
+    EXPECT_EQ(captures.size(), 1);
+    EXPECT_EQ(board.typeReads, 1);
+}
+
+// The owner answers when it likes; meanwhile ticks and reports keep coming.
+TEST_F(ClipboardMonitorTest, OneReadAtATimeAndOnlyForTheChangeItWasAskedFor) {
+    board.answerAtOnce = false;
+    board.copy(u"first"_s);
+    monitor.poll();
+    EXPECT_TRUE(monitor.isReading());
+    monitor.poll();
+    board.announce();
+    EXPECT_EQ(board.typeReads, 1) << "no second read of the same change";
+    ASSERT_TRUE(board.answer());
+    EXPECT_EQ(board.textReads, 1);
+
+    // Copied again before the text came: the text that arrives belongs to
+    // the new copy, which has not been through the filters.
+    board.copy(u"second"_s, {u"UTF8_STRING"_s, u"x-kde-passwordManagerHint"_s});
+    board.announce();
+    ASSERT_TRUE(board.answer());
+    EXPECT_TRUE(captures.isEmpty()) << "a text is only taken for the types it was filtered by";
+    // The new change was looked at as soon as the read ended, and filtered.
+    EXPECT_EQ(board.typeReads, 2);
+    ASSERT_TRUE(board.answer());
+    EXPECT_FALSE(monitor.isReading());
+    EXPECT_EQ(board.textReads, 1);
+
+    board.copy(u"third"_s);
+    monitor.poll();
+    while (board.answer()) {
+    }
+    EXPECT_EQ(captures, (QList<Capture>{{u"third"_s, u"org.example.Editor"_s}}));
+}
+
+TEST_F(ClipboardMonitorTest, AnAnswerAfterOurOwnWriteOrAfterTheMonitorIsGoneIsDropped) {
+    board.answerAtOnce = false;
+    board.copy(u"the user's"_s);
+    monitor.poll();
+    monitor.writeOwnText(u"chosen in the panel"_s);
+    while (board.answer()) {
+    }
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+    EXPECT_FALSE(monitor.isReading());
+
+    auto gone = std::make_unique<ClipboardMonitor>(prefs, board, workspace);
+    bool called = false;
+    QObject::connect(gone.get(), &ClipboardMonitor::copied, [&] { called = true; });
+    board.copy(u"late"_s);
+    gone->poll();
+    gone.reset();
+    EXPECT_TRUE(board.answer());
+    EXPECT_FALSE(called);
 }

@@ -2,14 +2,19 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "support/FakeClock.h"
+#include "support/FakeWorkspace.h"
 #include "support/FillStore.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 // A store with pins and history on a fake clock, and an AppState whose timer,
@@ -18,15 +23,7 @@ class AppStateTest : public testing::Test {
 protected:
     AppStateTest() { prefs.setConfirmClear(false); }
 
-    void makeState() {
-        state = std::make_unique<AppState>(
-            store, prefs,
-            AppState::Hooks{[this] { return trusted; }, [this] { ++beeps; },
-                            [this](double seconds, std::function<void()> task) {
-                                delays.push_back(seconds);
-                                pending.push_back(std::move(task));
-                            }});
-    }
+    void makeState() { state = std::make_unique<AppState>(store, prefs, workspace, scheduler); }
 
     void fill(const QStringList& pins, const QStringList& history) {
         fillStore(store, pins, history);
@@ -45,10 +42,8 @@ protected:
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     std::unique_ptr<AppState> state;
-    bool trusted = true;
-    int beeps = 0;
-    std::vector<double> delays;
-    std::vector<std::function<void()>> pending;
+    FakeWorkspace workspace;
+    ManualScheduler scheduler;
 };
 } // namespace
 
@@ -133,7 +128,8 @@ TEST_F(AppStateTest, ActivateSelectionHandsOverTheSelectedClipOnly) {
     fill({u"pin"_s}, {u"one"_s, u"two"_s});
     makeState();
     QStringList activated;
-    state->onActivate = [&](const Clip& clip) { activated << clip.text(); };
+    QObject::connect(state.get(), &AppState::activated,
+                     [&](const Clip& clip) { activated << clip.text(); });
 
     state->activateSelection();
     state->moveSelection(2);
@@ -154,23 +150,23 @@ TEST_F(AppStateTest, RefusedPinBeepsAndFlashesUntilTheFirstTimerRuns) {
     state->togglePin(store.history().front());
     EXPECT_EQ(store.pinned(), pinsBefore);
     EXPECT_EQ(texts(store.history()), QStringList{u"C"_s});
-    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(workspace.beeps, 1);
     EXPECT_TRUE(state->pinLimitFlash());
-    EXPECT_EQ(delays, std::vector<double>{1.2});
+    EXPECT_EQ(scheduler.delays, QList<std::chrono::milliseconds>{1200ms});
 
     state->togglePin(store.history().front()); // a second refusal within the flash
-    EXPECT_EQ(beeps, 2);
-    ASSERT_EQ(pending.size(), 2u);
-    pending[0]();
+    EXPECT_EQ(workspace.beeps, 2);
+    ASSERT_EQ(scheduler.pending(), 2);
+    scheduler.runNext();
     EXPECT_FALSE(state->pinLimitFlash());
-    pending[1]();
+    scheduler.runNext();
     EXPECT_FALSE(state->pinLimitFlash());
 
     // Unpinning always works and frees room for the next pin.
     state->togglePin(store.pinned().front());
     state->togglePin(store.history().back());
     EXPECT_EQ(texts(store.pinned()), (QStringList{u"C"_s, u"B"_s}));
-    EXPECT_EQ(beeps, 2);
+    EXPECT_EQ(workspace.beeps, 2);
 }
 
 TEST_F(AppStateTest, ResetClearsQueryBumpsFocusAndRereadsPastePermission) {
@@ -178,7 +174,7 @@ TEST_F(AppStateTest, ResetClearsQueryBumpsFocusAndRereadsPastePermission) {
     makeState();
     state->setQuery(u"o"_s);
     state->setSelection(1);
-    trusted = false;
+    workspace.trusted = false;
     const int token = state->focusToken();
     state->reset();
     EXPECT_EQ(state->query(), QString());
@@ -210,7 +206,7 @@ TEST_F(AppStateTest, ClearingHistoryKeepsPinsAndAsksWhenConfirmationIsOn) {
         prefs.setConfirmClear(c.confirm);
         bool closed = false;
         QString asked;
-        state->onClose = [&] { closed = true; };
+        QObject::connect(state.get(), &AppState::closeRequested, [&] { closed = true; });
         if (c.answer)
             state->confirmClearHistory = [&](const QString& message, const QString& detail) {
                 asked = message + u" "_s + detail;
@@ -248,4 +244,79 @@ TEST_F(AppStateTest, StoreAndPreferenceChangesAreForwarded) {
     const int afterStore = changes;
     prefs.setRowDensity(RowDensity::roomy);
     EXPECT_GT(changes, afterStore);
+}
+
+TEST_F(AppStateTest, TextsArePreparedForSearchOffTheMainThreadAheadOfTheFirstKeystroke) {
+    fill({u"Pinned Alpha"_s}, {u"beta"_s, u"ALPHA beta"_s});
+    makeState();
+    std::vector<std::function<void()>> batches;
+    state->setBackground([&](std::function<void()> work) { batches.push_back(std::move(work)); });
+    auto runBatch = [&](size_t i) {
+        std::thread(batches.at(i)).join(); // another thread, as in the program
+        QCoreApplication::processEvents(); // its results arrive on this one
+    };
+    QCoreApplication::processEvents();
+    ASSERT_EQ(batches.size(), 1u); // one batch for what the store held
+    EXPECT_EQ(state->unpreparedTexts(), 3);
+
+    // Copies while a batch runs ask for one more batch, after it.
+    store.record(u"gamma alpha"_s);
+    store.record(u"delta"_s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(batches.size(), 1u);
+    runBatch(0);
+    EXPECT_EQ(state->unpreparedTexts(), 2);
+    ASSERT_EQ(batches.size(), 2u);
+
+    // A clip given another text while its batch runs does not take the
+    // result made from the old one.
+    QList<Clip> history = store.history();
+    ASSERT_EQ(history.front().text(), u"delta"_s);
+    history.front() = Clip(history.front().id(), u"omega"_s, history.front().createdAt());
+    store.setHistory(history);
+    QCoreApplication::processEvents();
+    runBatch(1);
+    EXPECT_EQ(state->unpreparedTexts(), 1);
+    ASSERT_EQ(batches.size(), 3u);
+    runBatch(2);
+    EXPECT_EQ(state->unpreparedTexts(), 0);
+
+    state->setQuery(u"ALP"_s);
+    EXPECT_EQ(texts(state->filteredPinned()), QStringList{u"Pinned Alpha"_s});
+    EXPECT_EQ(texts(state->filteredHistory()), (QStringList{u"gamma alpha"_s, u"ALPHA beta"_s}));
+    state->setQuery(u"delta"_s);
+    EXPECT_TRUE(state->filteredHistory().isEmpty());
+
+    // A keystroke before a batch is done still finds everything.
+    store.record(u"epsilon"_s);
+    state->setQuery(u"EPS"_s);
+    EXPECT_EQ(texts(state->filteredHistory()), QStringList{u"epsilon"_s});
+}
+
+TEST_F(AppStateTest, SearchFindsAQueryWhereverItLiesInTheText) {
+    makeState();
+    auto clip = [](const QString& text) { return Clip::make(text, Instant{}); };
+    // Every place in texts of several lengths, around the blocks the search
+    // reads at once and in the tail after them, for queries of one to
+    // seventeen characters.
+    const QStringList queries = {u"q"_s, u"qz"_s, u"qöz"_s, u"qzqzqzqzqzqzqzqzq"_s};
+    for (const QString& query : queries) {
+        for (int length : {17, 33, 48, 70}) {
+            for (int at = 0; at + query.size() <= length; ++at) {
+                QString text(length, u'x');
+                text.replace(at, query.size(), query);
+                SCOPED_TRACE(text.toStdString());
+                EXPECT_TRUE(state->matches(clip(text), query));
+                EXPECT_TRUE(state->matches(clip(text), query.toUpper()));
+                // First and last letters in place, one in between wrong.
+                if (query.size() >= 3) {
+                    QString nearMiss = text;
+                    nearMiss[at + 1] = u'y';
+                    EXPECT_FALSE(state->matches(clip(nearMiss), query));
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(state->matches(clip(u"short"_s), u"longer than the text"_s));
+    EXPECT_TRUE(state->matches(clip(u"anything"_s), QString()));
 }

@@ -29,7 +29,8 @@ class HotKeyManagerTest : public ::testing::Test {
 protected:
     HotKeyManagerTest() {
         prefs.setTogglePauseHotKey(KeyCombo{kPause.first, kPause.second});
-        manager.onAction = [this](Action a) { actions.append(a); };
+        QObject::connect(&manager, &HotKeyManager::triggered,
+                         [this](Action a) { actions.append(a); });
     }
 
     QList<Combo> grabbed() const { return service.grabs.values(); }
@@ -129,7 +130,7 @@ TEST_F(HotKeyManagerTest, APressAfterTheManagerIsGoneDoesNothing) {
     bool called = false;
     {
         HotKeyManager transient(other);
-        transient.onAction = [&](Action) { called = true; };
+        QObject::connect(&transient, &HotKeyManager::triggered, [&](Action) { called = true; });
         transient.reload(prefs);
         other.onPressed(1); // delivered while it still exists, dispatched later
     }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QtGlobal>
+
+// What our own top-level windows need from the window system beyond what Qt
+// offers.
+class WindowHints {
+public:
+    virtual ~WindowHints() = default;
+
+    // Whether a compositor draws translucent windows translucent.
+    virtual bool isCompositing() const = 0;
+    // Keeps a native window out of taskbars and pagers. Window managers drop
+    // the state when a window is hidden, so it is asked for before each showing.
+    virtual void keepOutOfTaskbar(quintptr window) = 0;
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/WindowHints.h"
+
+#include <QList>
+
+// A window system whose compositor tests switch; records the windows kept
+// out of the taskbar.
+class FakeWindowHints final : public WindowHints {
+public:
+    bool isCompositing() const override { return compositing; }
+    void keepOutOfTaskbar(quintptr window) override { keptOut.append(window); }
+
+    bool compositing = false;
+    QList<quintptr> keptOut;
+};
