@@ -1,7 +1,6 @@
 #include "app/AppDelegate.h"
 
 #include "app/BusService.h"
-#include "app/NoServiceDiscovery.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
 #include "core/panel/AppState.h"
@@ -17,6 +16,7 @@
 #include "core/util/TimerScheduler.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
+#include "platform/avahi/AvahiServiceDiscovery.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/ComputerName.h"
@@ -67,8 +67,9 @@ void AppDelegate::launch() {
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
-    // DNS-SD plugs in here: without it sync runs on its listener and the relay.
-    m_discovery = std::make_unique<NoServiceDiscovery>();
+    // Without avahi-daemon sync says so once and runs on its listener and
+    // the relay; discovery resumes when the daemon comes back.
+    m_discovery = std::make_unique<AvahiServiceDiscovery>();
     m_sync =
         std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity, *m_discovery);
     connectParts();

@@ -68,6 +68,8 @@ QProcessEnvironment TindrelProcess::environment() const {
     env.insert(u"DISPLAY"_s, QString::fromLocal8Bit(X11TestEnv::fixtureDisplay()));
     env.insert(u"XDG_RUNTIME_DIR"_s, xdg.path(u"run"_s));
     env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+    // Never the host's avahi-daemon: nothing here may publish on a real LAN.
+    env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent/tindrel-test"_s);
     env.remove(u"QT_QPA_PLATFORM"_s);
     return env;
 }
