@@ -3,6 +3,7 @@
 #include "core/sync/PairingLink.h"
 #include "core/sync/SyncService.h"
 #include "support/SyncLogCapture.h"
+#include "support/SyncRawPeer.h"
 #include "support/SyncTestDevice.h"
 
 #include <QJsonArray>
@@ -195,4 +196,47 @@ TEST_F(SyncPairingTest, ALinkThatDoesNotParseSaysSoAndSendsNothing) {
     QTest::qWait(200);
     EXPECT_FALSE(log.contains(u"inbound connection"_s));
     EXPECT_TRUE(a.service->peers().isEmpty());
+}
+
+TEST_F(SyncPairingTest, OnlyAWellFormedPairFromAnotherDeviceOnAPairingConnectionIsStored) {
+    // Bert is paired already; his connection is not a pairing one.
+    pair(a, b);
+    bootAll({&a});
+    a.service->startPairing(180s);
+    const QByteArray pairingKey = SyncCrypto::pairingKey(a.service->pairingCode()).value();
+    const QString cleoKey = c.identity.deviceKeyBase64();
+    const QString shortKey = QString::fromLatin1(QByteArray(16, 'k').toBase64());
+
+    struct Case {
+        const char* what;
+        QByteArray key;
+        SyncMessage message;
+    };
+    const Case refused[] = {
+        {"our own id", pairingKey, SyncMessage::pair(a.identity.deviceId(), u"Me"_s, cleoKey)},
+        {"a key of 16 bytes", pairingKey, SyncMessage::pair(u"C1"_s, u"Cleo"_s, shortKey)},
+        {"a key that is not Base64", pairingKey, SyncMessage::pair(u"C1"_s, u"Cleo"_s, u"%%"_s)},
+        {"an id of 65 characters", pairingKey,
+         SyncMessage::pair(QString(65, u'x'), u"Cleo"_s, cleoKey)},
+        {"a paired connection", b.sessionKeyWith(a),
+         SyncMessage::pair(u"C1"_s, u"Cleo"_s, cleoKey)},
+    };
+    for (const Case& bad : refused) {
+        RawPeer peer(a, bad.key);
+        peer.send(bad.message);
+        QTest::qWait(150);
+        EXPECT_EQ(a.service->peers().size(), 1) << bad.what;
+        EXPECT_FALSE(a.service->pairingCode().isEmpty()) << bad.what;
+    }
+
+    RawPeer cleo(a, pairingKey);
+    cleo.send(SyncMessage::pair(c.identity.deviceId(), u"Cleo\u0007 the second"_s, cleoKey));
+    ASSERT_TRUE(cleo.waitForType(SyncMessageType::pair));
+    const SyncMessage answer = cleo.messages().first();
+    EXPECT_EQ(answer.deviceId, a.identity.deviceId());
+    EXPECT_EQ(answer.deviceKey, a.identity.deviceKeyBase64());
+    EXPECT_EQ(a.service->peers().size(), 2);
+    EXPECT_EQ(a.service->peers().last().name, u"Cleo the second"_s);
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cleo.isClosed(); }, kWaitMs));
 }
