@@ -60,7 +60,7 @@ const std::vector<Setting>& settings() {
          QVariant::fromValue(
              OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Command | KeyCombo::Option}))},
         {"pinnedModifier", QVariant::fromValue(PinnedShortcutModifier::disabled),
-         QVariant::fromValue(PinnedShortcutModifier::commandControl)},
+         QVariant::fromValue(PinnedShortcutModifier::ctrlSuper)},
         {"inPanelNumberKeys", true, false},
         {"syncEnabled", false, true},
         {"syncSend", true, false},
@@ -191,7 +191,7 @@ TEST(Preferences, StoresEnumerationsByNameAndShortcutsAsJson) {
     MemorySettingsStore store;
     Preferences prefs(store);
     prefs.setRowDensity(RowDensity::roomy);
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlShift);
+    prefs.setPinnedModifier(PinnedShortcutModifier::shiftSuper);
     prefs.setOpenPanelHotKey(KeyCombo{0x76, 2304});
     EXPECT_EQ(store.values.value(u"rowDensity"_s), QVariant(u"roomy"_s));
     EXPECT_EQ(store.values.value(u"pinnedModifier"_s), QVariant(u"controlShift"_s));
@@ -276,7 +276,7 @@ TEST(Preferences, UnknownEnumerationNamesFallBackAndStayInTheStore) {
         {"panelWidth", u"huge"_s, QVariant::fromValue(PanelWidthOption::standard)},
         {"pinnedModifier", u"hyper"_s, QVariant::fromValue(PinnedShortcutModifier::disabled)},
         {"pinnedModifier", u"controlOption"_s,
-         QVariant::fromValue(PinnedShortcutModifier::controlOption)},
+         QVariant::fromValue(PinnedShortcutModifier::altSuper)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " = " + show(c.stored));
