@@ -624,6 +624,9 @@ void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<
     connection->start();
     connection->send(SyncMessage::pair(m_identity.deviceId(), m_identity.deviceName(),
                                        m_identity.deviceKeyBase64()));
+    // A device that holds the window answers at once; one that cannot open
+    // our frame may still keep the socket open.
+    QTimer::singleShot(m_options.helloTimeout, connection, [connection] { connection->close(); });
 }
 
 void SyncService::joinOverRelay(const QString& relayURL, const QByteArray& key) {
