@@ -13,11 +13,13 @@ class Clock;
 class LoginItem;
 class PanelController;
 class Paster;
+class Pasteboard;
 class Preferences;
 class Scheduler;
 class SettingsStore;
 class StatusItem;
 class WindowHints;
+class Workspace;
 class X11Desktop;
 
 // Builds every long-lived part of the program in a fixed order, connects
@@ -44,6 +46,9 @@ public:
     void saveNow();
 
 private:
+    // The clipboard from Wayland where the session offers data-control,
+    // everything else (and otherwise the clipboard too) from X11; logs which.
+    void choosePlatform();
     void connectParts();
     void observePreferences();
     void togglePause();
@@ -58,6 +63,12 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
+    // Under Wayland with data-control, the clipboard is followed there and
+    // the rest goes through XWayland; otherwise both are X11.
+    std::unique_ptr<Pasteboard> m_waylandPasteboard;
+    std::unique_ptr<Workspace> m_waylandWorkspace;
+    Pasteboard* m_pasteboard = nullptr;
+    Workspace* m_workspace = nullptr;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;
