@@ -2,7 +2,6 @@
 # description, made by wayland-scanner at build time. The headers land in
 # <binary dir>/wayland-protocols as <name>-client-protocol.h; <var> gets the
 # generated sources to compile.
-enable_language(C)
 find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
 
 function(tindrel_wayland_protocols out)
