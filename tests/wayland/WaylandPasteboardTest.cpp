@@ -95,6 +95,13 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return board->changeCount() > before; }));
     }
 
+    // Sets the clipboard with our multi-type source and waits until it is seen.
+    void offer(const QStringList& args) {
+        const qint64 before = board->changeCount();
+        start(QStringLiteral(TINDREL_WAYLAND_OFFER), args);
+        ASSERT_TRUE(waitUntil([&] { return board->changeCount() > before; }));
+    }
+
     std::optional<QString> text() {
         std::optional<std::optional<QString>> answer;
         QObject context;
@@ -163,6 +170,26 @@ TEST_F(WaylandPasteboardTest, OurWriteIsWhatOthersPasteAndIsCountedOnce) {
     EXPECT_EQ(text(), u"someone else"_s);
 }
 
+TEST_F(WaylandPasteboardTest, OwnerThatStallsOrSendsTooMuchGivesNoneAndNoHarm) {
+    struct Case {
+        const char* name;
+        QStringList flags;
+    };
+    // 33 MiB: just over what we take in.
+    const Case cases[] = {
+        {"never answers", {u"--stall"_s}},
+        {"sends too much", {u"--repeat"_s, QString::number(33 * 1024)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        offer(c.flags + QStringList{QString(1024, u'x'), u"text/plain;charset=utf-8"_s});
+        EXPECT_EQ(text(), std::nullopt);
+        // The connection still works afterwards.
+        copy(u"after"_s);
+        EXPECT_EQ(text(), u"after"_s);
+    }
+}
+
 TEST_F(WaylandPasteboardTest, MonitorSkipsPasswordManagerCopies) {
     MemorySettingsStore settings;
     Preferences prefs{settings};
@@ -175,11 +202,8 @@ TEST_F(WaylandPasteboardTest, MonitorSkipsPasswordManagerCopies) {
     monitor.start();
 
     // The text is offered as text too: only the marker keeps it out.
-    QProcess& marked =
-        start(QStringLiteral(TINDREL_WAYLAND_OFFER),
-              {u"hunter2"_s, u"text/plain;charset=utf-8"_s, u"x-kde-passwordManagerHint"_s});
-    ASSERT_TRUE(marked.waitForReadyRead(10000));
-    ASSERT_TRUE(waitUntil([&] { return types().contains(u"x-kde-passwordManagerHint"_s); }));
+    offer({u"hunter2"_s, u"text/plain;charset=utf-8"_s, u"x-kde-passwordManagerHint"_s});
+    ASSERT_TRUE(types().contains(u"x-kde-passwordManagerHint"_s));
     EXPECT_EQ(text(), u"hunter2"_s);
     ASSERT_TRUE(waitUntil([&] { return !monitor.isReading(); }));
 

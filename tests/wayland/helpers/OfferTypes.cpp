@@ -1,14 +1,19 @@
 // Sets the clipboard to one text offered under several types, the way a
 // password manager adds its marker type beside the text; wl-copy offers only
 // one type. Serves pastes until another client takes the clipboard.
-//   tindrel_wayland_offer <text> <type>...
+//   tindrel_wayland_offer [--stall | --repeat N] <text> <type>...
+// --stall never answers a paste (keeps the pipe open, writes nothing);
+// --repeat sends the text N times over, for a paste larger than a reader takes.
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 #include <wayland-client.h>
 
 namespace {
@@ -16,6 +21,9 @@ struct State {
     wl_seat* seat = nullptr;
     zwlr_data_control_manager_v1* manager = nullptr;
     std::string text;
+    long repeat = 1;
+    bool stall = false;
+    std::vector<int> stalled;
     bool cancelled = false;
 };
 
@@ -31,9 +39,15 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
 void globalRemove(void*, wl_registry*, uint32_t) {}
 
 void send(void* data, zwlr_data_control_source_v1*, const char*, int32_t fd) {
-    const std::string& text = static_cast<State*>(data)->text;
-    if (::write(fd, text.data(), text.size()) < 0)
-        std::perror("write");
+    auto* state = static_cast<State*>(data);
+    if (state->stall) {
+        state->stalled.push_back(fd);
+        return;
+    }
+    // A reader that stops early closes the pipe; that ends the loop, not us.
+    for (long i = 0; i < state->repeat; ++i)
+        if (::write(fd, state->text.data(), state->text.size()) < 0)
+            break;
     ::close(fd);
 }
 void cancelled(void* data, zwlr_data_control_source_v1*) {
@@ -42,7 +56,17 @@ void cancelled(void* data, zwlr_data_control_source_v1*) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
+    std::signal(SIGPIPE, SIG_IGN);
+    State state;
+    int first = 1;
+    if (argc > 1 && std::string_view(argv[1]) == "--stall") {
+        state.stall = true;
+        first = 2;
+    } else if (argc > 2 && std::string_view(argv[1]) == "--repeat") {
+        state.repeat = std::atol(argv[2]);
+        first = 3;
+    }
+    if (argc < first + 2) {
         std::fputs("usage: tindrel_wayland_offer <text> <type>...\n", stderr);
         return 2;
     }
@@ -51,8 +75,7 @@ int main(int argc, char** argv) {
         std::fputs("no Wayland display\n", stderr);
         return 1;
     }
-    State state;
-    state.text = argv[1];
+    state.text = argv[first];
     static const wl_registry_listener registryListener{&global, &globalRemove};
     wl_registry_add_listener(wl_display_get_registry(display), &registryListener, &state);
     wl_display_roundtrip(display);
@@ -66,7 +89,7 @@ int main(int argc, char** argv) {
         zwlr_data_control_manager_v1_create_data_source(state.manager);
     static const zwlr_data_control_source_v1_listener sourceListener{&send, &cancelled};
     zwlr_data_control_source_v1_add_listener(source, &sourceListener, &state);
-    for (int i = 2; i < argc; ++i)
+    for (int i = first + 1; i < argc; ++i)
         zwlr_data_control_source_v1_offer(source, argv[i]);
     zwlr_data_control_device_v1_set_selection(device, source);
     wl_display_roundtrip(display);
