@@ -17,6 +17,8 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/WaylandPasteboard.h"
+#include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/ComputerName.h"
@@ -42,7 +44,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
     m_scheduler = std::make_unique<TimerScheduler>();
     m_windowHints = std::make_unique<X11WindowHints>();
-    m_desktop = X11Desktop::open();
+    choosePlatform();
     if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
     m_systemLook = Theme::capture();
@@ -50,9 +52,29 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
 
 AppDelegate::~AppDelegate() = default;
 
+void AppDelegate::choosePlatform() {
+    QString why;
+    auto wayland = WaylandPasteboard::connect(QString(), &why);
+    m_desktop = X11Desktop::open(/*withPasteboard=*/!wayland);
+    if (!m_desktop)
+        return;
+    if (wayland) {
+        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
+                   u"); shortcuts and windows through XWayland"_s);
+        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(m_desktop->workspace());
+        m_waylandPasteboard = std::move(wayland);
+        m_pasteboard = m_waylandPasteboard.get();
+        m_workspace = m_waylandWorkspace.get();
+        return;
+    }
+    Log::write(u"Tindrel: clipboard through X11 ("_s + why + u")"_s);
+    m_pasteboard = m_desktop->pasteboard();
+    m_workspace = &m_desktop->workspace();
+}
+
 void AppDelegate::launch() {
-    Workspace& workspace = m_desktop->workspace();
-    Pasteboard& pasteboard = *m_desktop->pasteboard();
+    Workspace& workspace = *m_workspace;
+    Pasteboard& pasteboard = *m_pasteboard;
 
     m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile());
     m_state = std::make_unique<AppState>(*m_store, *m_prefs, workspace, *m_scheduler);
@@ -134,7 +156,7 @@ void AppDelegate::connectParts() {
     connect(m_monitor.get(), &ClipboardMonitor::copied, m_store.get(), &ClipStore::record);
     // The panel's own write must not come back as a copy.
     connect(m_panel.get(), &PanelController::willWriteToPasteboard, this,
-            [this] { m_monitor->setLastChangeCount(m_desktop->pasteboard()->changeCount() + 1); });
+            [this] { m_monitor->setLastChangeCount(m_pasteboard->changeCount() + 1); });
     connect(m_panel.get(), &PanelController::pasteRequested, m_paster.get(),
             &Paster::activateAndPaste);
     connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::showSettings);
@@ -217,7 +239,7 @@ void AppDelegate::showSettings() {
         m_files = std::make_unique<FreedesktopFileManager>();
         X11Desktop* desktop = m_desktop.get();
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
-            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings,
+            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings,
             [desktop](quint32 code) { return desktop->baseKeysym(code); }});
     }
     m_settingsWindow->showInFront();

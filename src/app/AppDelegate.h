@@ -16,6 +16,7 @@ class LoginItem;
 class PanelController;
 class Pasteboard;
 class Paster;
+class Pasteboard;
 class Preferences;
 class Scheduler;
 class ServiceDiscovery;
@@ -25,6 +26,7 @@ class StatusItem;
 class SyncIdentity;
 class SyncService;
 class WindowHints;
+class Workspace;
 class X11Desktop;
 
 // Builds every long-lived part of the program in a fixed order, connects
@@ -58,6 +60,9 @@ public:
     void showNotice(const QString& message);
 
 private:
+    // The clipboard from Wayland where the session offers data-control,
+    // everything else (and otherwise the clipboard too) from X11; logs which.
+    void choosePlatform();
     void connectParts();
     void publishOnBus();
     void observePreferences();
@@ -73,6 +78,12 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
+    // Under Wayland with data-control, the clipboard is followed there and
+    // the rest goes through XWayland; otherwise both are X11.
+    std::unique_ptr<Pasteboard> m_waylandPasteboard;
+    std::unique_ptr<Workspace> m_waylandWorkspace;
+    Pasteboard* m_pasteboard = nullptr;
+    Workspace* m_workspace = nullptr;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;
