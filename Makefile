@@ -4,8 +4,8 @@ SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 10
 JOBS ?= $(shell nproc)
-# The sanitizer and fuzzer builds compile everything a second and third time:
-# through ccache when there is one.
+# Every build goes through ccache when there is one: the sanitizer and fuzzer
+# builds compile everything a second and third time.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all bootstrap configure build run test sanitize fuzz bench package format clean
@@ -16,7 +16,7 @@ bootstrap:
 	@scripts/bootstrap
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
