@@ -42,7 +42,7 @@ TEST(XcbKeyboard, AShiftedKeyIsNamedAsPrintedOnIt) {
     window.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return window.isActiveWindow(); }));
 
-    constexpr quint32 ctrlShift = KeyCombo::Command | KeyCombo::Shift;
+    constexpr quint32 ctrlShift = KeyCombo::Ctrl | KeyCombo::Shift;
     const struct {
         const char* keys;
         KeyCombo expected;

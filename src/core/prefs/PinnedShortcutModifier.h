@@ -28,13 +28,13 @@ constexpr quint32 modifierMask(PinnedShortcutModifier modifier) {
     case PinnedShortcutModifier::disabled:
         return 0;
     case PinnedShortcutModifier::controlOption:
-        return KeyCombo::Control | KeyCombo::Option;
+        return KeyCombo::Super | KeyCombo::Alt;
     case PinnedShortcutModifier::commandShift:
-        return KeyCombo::Command | KeyCombo::Shift;
+        return KeyCombo::Ctrl | KeyCombo::Shift;
     case PinnedShortcutModifier::commandControl:
-        return KeyCombo::Command | KeyCombo::Control;
+        return KeyCombo::Ctrl | KeyCombo::Super;
     case PinnedShortcutModifier::controlShift:
-        return KeyCombo::Control | KeyCombo::Shift;
+        return KeyCombo::Super | KeyCombo::Shift;
     }
     return 0;
 }
