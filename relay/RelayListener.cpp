@@ -116,7 +116,7 @@ void RelayListener::acceptAll() {
         // Out of descriptors or memory, most likely. The socket stays
         // readable, so retrying at once would spin; wait for some to free up.
         m_notifier->setEnabled(false);
-        QTimer::singleShot(m_retryMs, this, [this] { m_notifier->setEnabled(true); });
+        QTimer::singleShot(m_retryInterval, this, [this] { m_notifier->setEnabled(true); });
         if (!std::exchange(m_failing, true))
             Q_EMIT acceptFailing(systemError(error));
         return;

@@ -17,10 +17,10 @@ namespace {
 // Longest upgrade request we are willing to buffer before deciding.
 constexpr qint64 kMaxRequestHeadBytes = 16 * 1024;
 // A member we close politely gets this long to answer before it is cut off.
-constexpr int kCloseGraceMs = 2000;
+constexpr std::chrono::milliseconds kCloseGrace{2000};
 // After accept() fails for want of descriptors, accepting pauses this long.
-constexpr int kAcceptRetryMs = 1000;
-const auto kHandshakeTimerName = QStringLiteral("relayHandshakeTimer");
+constexpr std::chrono::milliseconds kAcceptRetry{1000};
+const auto kHandshakeTimerName = u"relayHandshakeTimer"_s;
 
 // Connections are counted per IPv4 address, and per /64 for IPv6, since one
 // IPv6 host usually holds a whole /64.
@@ -61,7 +61,7 @@ bool isLowerHex(const QString& text) {
 
 RelayServer::RelayServer(Limits limits, QObject* parent) : QObject(parent), m_limits(limits) {
     m_clock.start();
-    m_sweepTimer.setInterval(std::max(m_limits.idleTimeoutMs / 3, 10));
+    m_sweepTimer.setInterval(std::max(m_limits.idleTimeout / 3, std::chrono::milliseconds(10)));
     connect(&m_sweepTimer, &QTimer::timeout, this, &RelayServer::sweep);
 }
 
@@ -84,14 +84,14 @@ void RelayServer::setLogger(std::function<void(const QString&)> logger) {
 
 bool RelayServer::listen(const QHostAddress& address, quint16 port) {
     m_listener = new RelayListener(m_ssl, this);
-    m_listener->setRetryInterval(kAcceptRetryMs);
+    m_listener->setRetryInterval(kAcceptRetry);
     m_ws = new QWebSocketServer(
-        QStringLiteral("tindrel-relay"),
-        m_ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
+        u"tindrel-relay"_s, m_ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode,
+        this);
     connect(m_listener, &RelayListener::accepted, this, &RelayServer::accept);
     connect(m_listener, &RelayListener::acceptFailing, this, [this](const QString& why) {
         log(u"cannot accept connections: "_s + why + u"; trying again every "_s +
-            QString::number(kAcceptRetryMs) + u" ms"_s);
+            QString::number(kAcceptRetry.count()) + u" ms"_s);
     });
     connect(m_listener, &RelayListener::acceptRecovered, this,
             [this] { log(u"accepting connections again"_s); });
@@ -115,7 +115,7 @@ std::optional<QString> RelayServer::roomFromTarget(const QByteArray& target) {
     if (!url.isValid())
         return std::nullopt;
     const QStringList rooms =
-        QUrlQuery(url.query(QUrl::FullyEncoded)).allQueryItemValues(QStringLiteral("room"));
+        QUrlQuery(url.query(QUrl::FullyEncoded)).allQueryItemValues(u"room"_s);
     if (rooms.size() != 1)
         return std::nullopt;
     const QString& room = rooms.front();
@@ -129,9 +129,9 @@ void RelayServer::accept(QTcpSocket* socket) {
     const QString label = endpointLabel(socket->peerAddress(), socket->peerPort());
     QString refusal;
     if (m_connections.size() >= m_limits.maxConnections)
-        refusal = QStringLiteral("server full");
+        refusal = u"server full"_s;
     else if (m_perAddress.value(key) >= m_limits.maxPerAddress)
-        refusal = QStringLiteral("too many connections from ") + key;
+        refusal = u"too many connections from "_s + key;
     if (!refusal.isEmpty()) {
         log(label + u" refused: "_s + refusal);
         socket->abort();
@@ -151,7 +151,7 @@ void RelayServer::accept(QTcpSocket* socket) {
         log(m_connections.value(socket).label + u" dropped: no upgrade in time"_s);
         socket->abort();
     });
-    timer->start(m_limits.handshakeTimeoutMs);
+    timer->start(m_limits.handshakeTimeout);
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectRequest(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -183,23 +183,21 @@ void RelayServer::inspectRequest(QTcpSocket* socket) {
     const qsizetype end = head.indexOf("\r\n\r\n");
     if (end < 0) {
         if (head.size() >= kMaxRequestHeadBytes)
-            refuse(socket, "431 Request Header Fields Too Large",
-                   QStringLiteral("request too long"));
+            refuse(socket, "431 Request Header Fields Too Large", u"request too long"_s);
         return;
     }
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     if (requestLine.size() != 3 || requestLine[0] != "GET") {
-        refuse(socket, "400 Bad Request", QStringLiteral("not an upgrade request"));
+        refuse(socket, "400 Bad Request", u"not an upgrade request"_s);
         return;
     }
     const std::optional<QString> room = roomFromTarget(requestLine[1]);
     if (!room) {
-        refuse(socket, "400 Bad Request", QStringLiteral("missing or malformed room"));
+        refuse(socket, "400 Bad Request", u"missing or malformed room"_s);
         return;
     }
     if (roomLoad(*room) >= m_limits.maxPerRoom) {
-        refuse(socket, "503 Service Unavailable",
-               QStringLiteral("room ") + shortRoom(*room) + u" is full"_s);
+        refuse(socket, "503 Service Unavailable", u"room "_s + shortRoom(*room) + u" is full"_s);
         return;
     }
 
@@ -221,7 +219,7 @@ void RelayServer::refuse(QTcpSocket* socket, const char* status, const QString& 
     socket->write(QByteArray("HTTP/1.1 ") + status +
                   "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
     socket->disconnectFromHost();
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kCloseGrace, socket, [socket] { socket->abort(); });
 }
 
 void RelayServer::release(QTcpSocket* socket) {
@@ -382,16 +380,16 @@ void RelayServer::sweep() {
     const qint64 now = m_clock.elapsed();
     QList<QWebSocket*> idle;
     for (auto it = m_members.begin(); it != m_members.end(); ++it) {
-        if (now - it->lastActivityMs > m_limits.idleTimeoutMs)
+        if (now - it->lastActivityMs > m_limits.idleTimeout.count())
             idle.append(it.key());
         else
             it.key()->ping();
     }
     for (QWebSocket* ws : idle) {
         log(m_members.value(ws).label + u" idle: closing"_s);
-        ws->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("idle"));
+        ws->close(QWebSocketProtocol::CloseCodeGoingAway, u"idle"_s);
         // A peer that is gone will not answer the close; cut it off then.
-        QTimer::singleShot(kCloseGraceMs, ws, [ws] { ws->abort(); });
+        QTimer::singleShot(kCloseGrace, ws, [ws] { ws->abort(); });
     }
 }
 

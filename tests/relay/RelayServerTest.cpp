@@ -12,6 +12,8 @@
 #include <sys/resource.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 // The relay process under hostile and well-behaved clients, all on loopback.
 // Hostile clients connect from other 127/8 addresses so the per-address bound
 // does not hit the well-behaved ones.
@@ -25,23 +27,18 @@ constexpr int kWaitMs = 5000;
 struct TestCertificate {
     TestCertificate() {
         QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), cert});
+        openssl.start(u"openssl"_s,
+                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                       u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"1"_s,
+                       u"-subj"_s, u"/CN=127.0.0.1"_s, u"-keyout"_s, key, u"-out"_s, cert});
         ok = openssl.waitForFinished(30000) && openssl.exitCode() == 0;
         error = openssl.readAllStandardError();
     }
-    QStringList relayOptions() const {
-        return {QStringLiteral("--cert"), cert, QStringLiteral("--key"), key};
-    }
+    QStringList relayOptions() const { return {u"--cert"_s, cert, u"--key"_s, key}; }
 
     QTemporaryDir dir;
-    QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    QString key = dir.filePath(QStringLiteral("key.pem"));
+    QString cert = dir.filePath(u"cert.pem"_s);
+    QString key = dir.filePath(u"key.pem"_s);
     bool ok = false;
     QByteArray error;
 };
@@ -76,8 +73,7 @@ struct Client {
 };
 
 std::vector<std::unique_ptr<Client>> openClients(RelayProcess& relay, const QString& room,
-                                                 int count,
-                                                 const QString& scheme = QStringLiteral("ws")) {
+                                                 int count, const QString& scheme = u"ws"_s) {
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < count; ++i) {
         clients.push_back(std::make_unique<Client>());
@@ -120,7 +116,7 @@ std::unique_ptr<QTcpSocket> rawConnectTls(quint16 port, const QHostAddress& sour
     auto socket = std::make_unique<QSslSocket>();
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
     socket->bind(source);
-    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    socket->connectToHostEncrypted(u"127.0.0.1"_s, port);
     socket->waitForEncrypted(kWaitMs);
     return socket;
 }
@@ -180,7 +176,7 @@ TEST(RelayServer, ForwardsBinaryToTheOtherMembersOfTheRoomOnly) {
     auto roomA = openClients(relay, roomName("a"), 3);
     auto roomB = openClients(relay, roomName("b"), 1);
 
-    roomA[0]->ws.sendTextMessage(QStringLiteral("not part of the protocol"));
+    roomA[0]->ws.sendTextMessage(u"not part of the protocol"_s);
     roomA[0]->ws.sendBinaryMessage("first");
     roomA[0]->ws.sendBinaryMessage("second");
     ASSERT_TRUE(roomA[1]->waitForBinary(2));
@@ -220,11 +216,11 @@ TEST(RelayServer, RefusesAMissingOrMalformedRoomAtTheUpgrade) {
         {"valid under a path", "/relay/v1?device=D&room=" + room, 101},
     };
     for (const auto& c : cases) {
-        auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        auto socket = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
         EXPECT_EQ(upgradeStatus(*socket, upgradeRequest(c.target, relay.port())), c.status)
             << c.name;
     }
-    auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    auto socket = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
     EXPECT_EQ(upgradeStatus(*socket, "POST /?room=" + room + " HTTP/1.1\r\n\r\n"), 400);
 }
 
@@ -255,7 +251,7 @@ TEST(RelayServer, SeventeenthMemberOfARoomIsRefusedUntilOneLeaves) {
 
     Client extra;
     EXPECT_FALSE(extra.open(relay.url(roomName("full"))));
-    EXPECT_TRUE(relay.logContains(QStringLiteral("is full")));
+    EXPECT_TRUE(relay.logContains(u"is full"_s));
     expectRoomWorks(*full[0], *full[15], "full");
 
     auto other = openClients(relay, roomName("other"), 2);
@@ -267,24 +263,16 @@ TEST(RelayServer, SeventeenthMemberOfARoomIsRefusedUntilOneLeaves) {
 }
 
 TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
-    const QHostAddress floodSource(QStringLiteral("127.0.0.2"));
+    const QHostAddress floodSource(u"127.0.0.2"_s);
     const struct {
         const char* name;
         QStringList options;
         int floodSize;
         int expectOpen;
     } cases[] = {
-        {"per address",
-         {QStringLiteral("--per-address"), QStringLiteral("4"), QStringLiteral("--max-connections"),
-          QStringLiteral("100")},
-         10,
-         4},
+        {"per address", {u"--per-address"_s, u"4"_s, u"--max-connections"_s, u"100"_s}, 10, 4},
         // Two connections belong to the well-behaved pair.
-        {"in total",
-         {QStringLiteral("--per-address"), QStringLiteral("100"),
-          QStringLiteral("--max-connections"), QStringLiteral("6")},
-         10,
-         4},
+        {"in total", {u"--per-address"_s, u"100"_s, u"--max-connections"_s, u"6"_s}, 10, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,8 +282,7 @@ TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
 
         auto sockets = flood(relay.port(), floodSource, c.floodSize);
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return relay.logCount(QStringLiteral("refused")) >= c.floodSize - c.expectOpen; },
-            kWaitMs));
+            [&] { return relay.logCount(u"refused"_s) >= c.floodSize - c.expectOpen; }, kWaitMs));
         (void)QTest::qWaitFor([&] { return stillOpen(sockets) == c.expectOpen; }, kWaitMs);
         EXPECT_EQ(stillOpen(sockets), c.expectOpen);
         expectRoomWorks(*pair[0], *pair[1], "during");
@@ -313,18 +300,17 @@ TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
 }
 
 TEST(RelayServer, SilentConnectionsAreClosedWhilePongingOnesStay) {
-    RelayProcess relay({QStringLiteral("--idle-timeout"), QStringLiteral("300"),
-                        QStringLiteral("--handshake-timeout"), QStringLiteral("300")});
+    RelayProcess relay({u"--idle-timeout"_s, u"300"_s, u"--handshake-timeout"_s, u"300"_s});
     ASSERT_TRUE(relay.start());
     auto pair = openClients(relay, roomName("alive"), 2);
 
     // Upgraded, but never answers a ping.
-    auto mute = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    auto mute = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
     ASSERT_EQ(upgradeStatus(*mute,
                             upgradeRequest("/?room=" + roomName("alive").toLatin1(), relay.port())),
               101);
     // Connected, but never asks for the upgrade.
-    auto dumb = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    auto dumb = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
 
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -346,12 +332,11 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "wss" : "ws");
         RelayProcess relay((secure ? tls.relayOptions() : QStringList())
-                           << QStringLiteral("--backlog") << QStringLiteral("2097152"));
+                           << u"--backlog"_s << u"2097152"_s);
         ASSERT_TRUE(relay.start());
         const QString room = roomName("slow");
-        auto pair =
-            openClients(relay, room, 2, secure ? QStringLiteral("wss") : QStringLiteral("ws"));
-        auto stuck = stalledMember(relay, room, secure, QHostAddress(QStringLiteral("127.0.0.2")));
+        auto pair = openClients(relay, room, 2, secure ? u"wss"_s : u"ws"_s);
+        auto stuck = stalledMember(relay, room, secure, QHostAddress(u"127.0.0.2"_s));
 
         const int count = 40;
         for (int i = 0; i < count; ++i) {
@@ -359,9 +344,9 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
             (void)QTest::qWaitFor([&] { return pair[1]->binary.size() > i; }, kWaitMs);
         }
         ASSERT_TRUE(pair[1]->waitForBinary(count));
-        ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
-        const QStringList drops = relay.log().filter(QStringLiteral("not reading"));
-        EXPECT_EQ(drops.filter(QStringLiteral("127.0.0.2:")).size(), drops.size())
+        ASSERT_TRUE(relay.waitForLog(u"not reading"_s));
+        const QStringList drops = relay.log().filter(u"not reading"_s);
+        EXPECT_EQ(drops.filter(u"127.0.0.2:"_s).size(), drops.size())
             << drops.join(u'\n').toStdString();
         expectRoomWorks(*pair[0], *pair[1], "after");
     }
@@ -372,51 +357,46 @@ TEST(RelayServer, ServesWssWithTheGivenCertificate) {
     ASSERT_TRUE(tls.ok) << tls.error.constData();
     RelayProcess relay(tls.relayOptions());
     ASSERT_TRUE(relay.start());
-    auto room = openClients(relay, roomName("tls"), 2, QStringLiteral("wss"));
+    auto room = openClients(relay, roomName("tls"), 2, u"wss"_s);
     expectRoomWorks(*room[0], *room[1], "tls");
 
     // The room check still applies behind TLS.
     Client bad;
-    EXPECT_FALSE(
-        bad.open(relay.url(QStringLiteral("short"), QStringLiteral("X"), QStringLiteral("wss"))));
-    EXPECT_TRUE(relay.logContains(QStringLiteral("missing or malformed room")));
+    EXPECT_FALSE(bad.open(relay.url(u"short"_s, u"X"_s, u"wss"_s)));
+    EXPECT_TRUE(relay.logContains(u"missing or malformed room"_s));
 }
 
 TEST(RelayServer, SilentConnectionsDoNotHoldUpWssJoins) {
     const TestCertificate tls;
     ASSERT_TRUE(tls.ok) << tls.error.constData();
     // A handshake time-out far beyond the test: only the limits can help.
-    RelayProcess relay(tls.relayOptions()
-                       << QStringLiteral("--handshake-timeout") << QStringLiteral("600000"));
+    RelayProcess relay(tls.relayOptions() << u"--handshake-timeout"_s << u"600000"_s);
     ASSERT_TRUE(relay.start());
 
     // Connected, never a TLS byte; more than the per-address limit of 32.
-    auto silent = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 40);
-    auto room = openClients(relay, roomName("wss-flood"), 2, QStringLiteral("wss"));
+    auto silent = flood(relay.port(), QHostAddress(u"127.0.0.2"_s), 40);
+    auto room = openClients(relay, roomName("wss-flood"), 2, u"wss"_s);
     ASSERT_EQ(room[1]->ws.state(), QAbstractSocket::ConnectedState);
     expectRoomWorks(*room[0], *room[1], "during");
     // The limit applied at TCP accept, without waiting for a handshake.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return relay.logCount(QStringLiteral("too many connections from 127.0.0.2")) == 8; },
-        kWaitMs));
+        [&] { return relay.logCount(u"too many connections from 127.0.0.2"_s) == 8; }, kWaitMs));
     EXPECT_EQ(stillOpen(silent), 32);
 }
 
 TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
-    RelayProcess relay({QStringLiteral("--max-connections"), QStringLiteral("1000"),
-                        QStringLiteral("--per-address"), QStringLiteral("1000")});
+    RelayProcess relay({u"--max-connections"_s, u"1000"_s, u"--per-address"_s, u"1000"_s});
     relay.setDescriptorLimit(128);
     ASSERT_TRUE(relay.start());
-    ASSERT_TRUE(relay.logContains(QStringLiteral("max connections lowered to 64")));
+    ASSERT_TRUE(relay.logContains(u"max connections lowered to 64"_s));
     const QString room = roomName("descriptors");
     auto pair = openClients(relay, room, 2);
 
     // More connections than descriptors: the lowered limit turns the excess
     // away, so the relay never runs dry.
-    auto sockets = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 140);
+    auto sockets = flood(relay.port(), QHostAddress(u"127.0.0.2"_s), 140);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return relay.logCount(QStringLiteral("refused: server full")) == 140 + 2 - 64; },
-        kWaitMs));
+        [&] { return relay.logCount(u"refused: server full"_s) == 140 + 2 - 64; }, kWaitMs));
     expectRoomWorks(*pair[0], *pair[1], "flooded");
     sockets.clear();
     Client fresh;
@@ -430,7 +410,7 @@ TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
     ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &dry, nullptr), 0);
     Client late;
     late.ws.open(relay.url(room));
-    ASSERT_TRUE(relay.waitForLog(QStringLiteral("cannot accept connections")));
+    ASSERT_TRUE(relay.waitForLog(u"cannot accept connections"_s));
     const rlimit enough{128, 128};
     ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &enough, nullptr), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return late.ws.state() == QAbstractSocket::ConnectedState; },
@@ -441,15 +421,15 @@ TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
 TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
     const TestCertificate tls;
     ASSERT_TRUE(tls.ok) << tls.error.constData();
-    const QHostAddress stalledSource(QStringLiteral("127.0.0.2"));
+    const QHostAddress stalledSource(u"127.0.0.2"_s);
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "wss" : "ws");
         // Each member may queue far more than the budget: only the budget drops.
         RelayProcess relay((secure ? tls.relayOptions() : QStringList())
-                           << QStringLiteral("--backlog") << QStringLiteral("268435456")
-                           << QStringLiteral("--queue-budget") << QStringLiteral("4194304"));
+                           << u"--backlog"_s << u"268435456"_s << u"--queue-budget"_s
+                           << u"4194304"_s);
         ASSERT_TRUE(relay.start());
-        const QString scheme = secure ? QStringLiteral("wss") : QStringLiteral("ws");
+        const QString scheme = secure ? u"wss"_s : u"ws"_s;
         const QString busy = roomName("busy");
         auto readers = openClients(relay, busy, 2, scheme);
         auto calm = openClients(relay, roomName("calm"), 2, scheme);
@@ -458,7 +438,7 @@ TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
             stalled.push_back(stalledMember(relay, busy, secure, stalledSource));
 
         const QByteArray chunk(64 * 1024, 'm');
-        const auto drops = [&] { return relay.logCount(QStringLiteral("queue budget")); };
+        const auto drops = [&] { return relay.logCount(u"queue budget"_s); };
         int sent = 0;
         // 64 MiB at most; the kernel buffers take a few MiB per stalled reader first.
         while (drops() < 3 && sent < 1024) {
@@ -468,18 +448,13 @@ TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
         }
         ASSERT_EQ(drops(), 3) << "after " << sent << " messages";
         // Only the stalled members: never the sender or the reader that keeps up.
-        const QStringList budgetDrops = relay.log().filter(QStringLiteral("queue budget"));
-        EXPECT_EQ(budgetDrops.filter(QStringLiteral("127.0.0.2:")).size(), 3)
+        const QStringList budgetDrops = relay.log().filter(u"queue budget"_s);
+        EXPECT_EQ(budgetDrops.filter(u"127.0.0.2:"_s).size(), 3)
             << budgetDrops.join(u'\n').toStdString();
-        EXPECT_FALSE(relay.logContains(QStringLiteral("not reading")));
+        EXPECT_FALSE(relay.logContains(u"not reading"_s));
         // The stalled clients do not read, so only the relay can tell they are gone.
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                return relay.log()
-                           .filter(QStringLiteral("127.0.0.2:"))
-                           .filter(QStringLiteral(" left room"))
-                           .size() == 3;
-            },
+            [&] { return relay.log().filter(u"127.0.0.2:"_s).filter(u" left room"_s).size() == 3; },
             kWaitMs));
         expectRoomWorks(*readers[0], *readers[1], "busy");
         expectRoomWorks(*calm[0], *calm[1], "calm");

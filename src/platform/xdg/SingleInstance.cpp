@@ -7,6 +7,8 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr qint64 maxMessageBytes = 1024; // requests are single words
 }
@@ -24,7 +26,7 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::lockPathFor(const QString& storePath) {
-    return storePath + QStringLiteral(".lock");
+    return storePath + u".lock"_s;
 }
 
 QString SingleInstance::socketPathFor(const QString& storePath) {
@@ -37,8 +39,7 @@ QString SingleInstance::socketPathFor(const QString& storePath) {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    return dir + QStringLiteral("/tindrel-") + QString::fromLatin1(digest) +
-           QStringLiteral(".sock");
+    return dir + u"/tindrel-"_s + QString::fromLatin1(digest) + u".sock"_s;
 }
 
 bool SingleInstance::claim() {
