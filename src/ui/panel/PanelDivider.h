@@ -9,6 +9,9 @@ class PanelDivider : public QWidget {
 public:
     explicit PanelDivider(QWidget* parent = nullptr);
 
+    // Lays `bar` out as all of `owner`, with a divider below it (or above).
+    static void stack(QWidget* owner, QWidget* bar, Qt::Edge divider);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 };

@@ -8,7 +8,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -31,11 +30,7 @@ PanelFooter::PanelFooter(QWidget* parent) : QWidget(parent) {
     row->addWidget(m_settings);
     row->addWidget(quit);
     row->addWidget(m_grip);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(new PanelDivider(this));
-    column->addWidget(m_bar);
+    PanelDivider::stack(this, m_bar, Qt::TopEdge);
 
     connect(clearHistory, &QToolButton::clicked, this, &PanelFooter::clearHistoryClicked);
     connect(m_settings, &QToolButton::clicked, this, &PanelFooter::settingsClicked);

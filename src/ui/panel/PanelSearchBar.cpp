@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -38,11 +37,7 @@ PanelSearchBar::PanelSearchBar(QWidget* parent) : QWidget(parent) {
     row->addWidget(m_glass);
     row->addWidget(m_field, 1);
     row->addWidget(m_clear);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(bar);
-    column->addWidget(new PanelDivider(this));
+    PanelDivider::stack(this, bar, Qt::BottomEdge);
 
     connect(m_field, &QLineEdit::textEdited, this, &PanelSearchBar::queryEdited);
     connect(m_clear, &QToolButton::clicked, this, [this] {

@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -42,11 +41,7 @@ PastingBanner::PastingBanner(QWidget* parent) : QWidget(parent) {
     row->addWidget(text);
     row->addStretch(1);
     row->addWidget(enable);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(bar);
-    column->addWidget(new PanelDivider(this));
+    PanelDivider::stack(this, bar, Qt::BottomEdge);
 
     connect(enable, &QToolButton::clicked, this, &PastingBanner::explainRequested);
 }
