@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -209,6 +210,27 @@ TEST_F(TindrelProcess, AClipChosenWithTheKeyboardLandsInTheOtherApplication) {
         },
         10000ms));
     EXPECT_EQ(panel().window, XCB_NONE);
+}
+
+// The owner takes the clipboard and never answers; Tindrel's read of it
+// waits up to its time-out. The panel must open meanwhile, not after.
+TEST_F(TindrelProcess, ThePanelOpensWhileTheClipboardOwnerKeepsItWaiting) {
+    start();
+    QTemporaryFile requestors;
+    ASSERT_TRUE(requestors.open());
+    offer = TestClient::helper({u"offer"_s, u"never sent"_s, u"--stall"_s, u"*"_s,
+                                u"--requestors"_s, requestors.fileName()});
+    ASSERT_TRUE(offer->isReady());
+    ASSERT_TRUE(waitUntil([&] { return requestors.size() > 0; })) << "Tindrel never asked";
+    const xcb_window_t reader = requestors.readLine().trimmed().toUInt();
+
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
+    ASSERT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
+    // The reader's window goes when it gives up on the owner: still there,
+    // the read was still waiting when the panel came up.
+    XcbPtr<xcb_get_window_attributes_reply_t> stillWaiting(xcb_get_window_attributes_reply(
+        x.get(), xcb_get_window_attributes(x.get(), reader), nullptr));
+    EXPECT_TRUE(stillWaiting) << "the panel came up only after the read gave up";
 }
 
 TEST_F(TindrelProcess, ASecondStartOpensThePanelOfTheFirstAndLeaves) {

@@ -2,22 +2,32 @@
 
 #include "platform/Pasteboard.h"
 
+#include <QList>
+#include <QPointer>
+
 // A clipboard in memory. copy() stands for another application's copy;
-// the counters show what the code under test read.
+// the counters show what the code under test asked for. Requests are
+// answered at once, or, with answerAtOnce off, when the test calls answer():
+// an owner that takes its time.
 class FakePasteboard final : public Pasteboard {
 public:
     qint64 changeCount() const override { return count; }
-    QStringList types() override {
+    void watchChanges(QObject* context, std::function<void()> changed) override {
+        watchers.append({context, std::move(changed)});
+    }
+    void requestTypes(QObject* context, std::function<void(QStringList)> done) override {
         ++typeReads;
-        return declared;
+        reply(context, [this, done = std::move(done)] { done(declared); });
     }
-    std::optional<QString> text() override {
+    void requestText(QObject* context, std::function<void(std::optional<QString>)> done) override {
         ++textReads;
-        return contents;
+        reply(context, [this, done = std::move(done)] { done(contents); });
     }
+    std::optional<QString> ownText() const override { return ours ? contents : std::nullopt; }
     void writeText(const QString& value) override {
         contents = value;
         declared = {QStringLiteral("text/plain")};
+        ours = true;
         ++count;
         ++writes;
         written.append(value);
@@ -25,18 +35,48 @@ public:
     void writePrimaryText(const QString& value) override { primary = value; }
 
     // Another application copies; none for contents without text (an image).
+    // The change is counted but, like a lost event, not reported.
     void copy(std::optional<QString> value, QStringList types = {QStringLiteral("UTF8_STRING")}) {
         contents = std::move(value);
         declared = std::move(types);
+        ours = false;
         ++count;
+    }
+    // Reports a change to the watchers, as the system does after a copy.
+    void announce() {
+        for (const auto& [context, changed] : QList(watchers))
+            if (context)
+                changed();
+    }
+    // Answers the oldest waiting request with the contents as they are now;
+    // false when none waits.
+    bool answer() {
+        if (waiting.isEmpty())
+            return false;
+        const auto [context, send] = waiting.takeFirst();
+        if (context)
+            send();
+        return true;
     }
 
     qint64 count = 0;
     std::optional<QString> contents;
     QStringList declared;
+    bool ours = false;
     std::optional<QString> primary;
     int typeReads = 0;
     int textReads = 0;
     int writes = 0;
     QStringList written; // our writes, in order
+    bool answerAtOnce = true;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> watchers;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+
+private:
+    void reply(QObject* context, std::function<void()> send) {
+        if (answerAtOnce)
+            send();
+        else
+            waiting.append({context, std::move(send)});
+    }
 };

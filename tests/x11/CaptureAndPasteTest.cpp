@@ -12,9 +12,13 @@
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QSignalBlocker>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -50,7 +54,8 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return frontIs(client->window()); }));
         return client;
     }
-    // Copies with xclip and lets the monitor look once the copy is seen.
+    // Copies with xclip and waits until the monitor has looked at the copy:
+    // it starts on the change report and ends when xclip has answered.
     std::unique_ptr<TestClient> copy(const QString& text) {
         const qint64 before = desktop->pasteboard()->changeCount();
         QFile file(dir.filePath(u"copy"_s));
@@ -60,7 +65,7 @@ protected:
         auto xclip = TestClient::start(
             u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, file.fileName()});
         EXPECT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
-        monitor->poll();
+        EXPECT_TRUE(waitUntil([&] { return !monitor->isReading(); }));
         return xclip;
     }
 
@@ -109,10 +114,75 @@ TEST_F(CaptureAndPasteTest, IgnoresCopiesMarkedByAPasswordManager) {
         auto owner = TestClient::helper(QStringList{u"offer"_s, u"hunter2"_s} + c.extra);
         ASSERT_TRUE(owner->isReady());
         ASSERT_TRUE(waitUntil([&] { return desktop->pasteboard()->changeCount() > before; }));
-        monitor->poll();
+        ASSERT_TRUE(waitUntil([&] { return !monitor->isReading(); }));
         EXPECT_EQ(captures.size(), c.captured ? 1 : 0);
         ASSERT_TRUE(X11TestEnv::endOwner(owner, *desktop->pasteboard()));
     }
+}
+
+TEST_F(CaptureAndPasteTest, ACopyIsRecordedWhenItHappensNotAtTheNextPoll) {
+    ASSERT_TRUE(desktop);
+    prefs.setPollInterval(Preferences::maxPollInterval); // also (re)starts the timer
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    auto xclip = copy(u"seen at once"_s);
+    EXPECT_EQ(captures, (QList<std::pair<QString, QString>>{{u"seen at once"_s, u"<none>"_s}}));
+    // No tick of the timer could have run yet: the change report did it.
+    EXPECT_LT(sinceStart.elapsed(), monitor->pollPeriod().count());
+}
+
+TEST_F(CaptureAndPasteTest, ACopyWhoseReportIsLostIsCaughtByTheTimer) {
+    ASSERT_TRUE(desktop);
+    auto* board = dynamic_cast<QObject*>(desktop->pasteboard());
+    ASSERT_TRUE(board);
+    std::unique_ptr<TestClient> xclip;
+    {
+        // The change is counted, but the monitor is not told of it.
+        const QSignalBlocker lost(board);
+        xclip = copy(u"reported to nobody"_s);
+        X11TestEnv::settle();
+        EXPECT_TRUE(captures.isEmpty());
+    }
+    monitor->start(Preferences::minPollInterval);
+    EXPECT_TRUE(waitUntil([&] { return !captures.isEmpty(); }));
+    EXPECT_EQ(captures.value(0).first, u"reported to nobody"_s);
+}
+
+// An owner that takes the clipboard and never answers: the monitor's look
+// waits for it without holding up anything else, gives up after its
+// time-out, and does not ask again for the same change.
+TEST_F(CaptureAndPasteTest, AHungOwnerKeepsNothingElseWaiting) {
+    ASSERT_TRUE(desktop);
+    QTemporaryFile asked;
+    ASSERT_TRUE(asked.open());
+    Pasteboard& board = *desktop->pasteboard();
+    const qint64 before = board.changeCount();
+    auto hung = TestClient::helper(
+        {u"offer"_s, u"never sent"_s, u"--stall"_s, u"*"_s, u"--log"_s, asked.fileName()});
+    ASSERT_TRUE(hung->isReady());
+    ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+    EXPECT_TRUE(monitor->isReading()) << "the change report starts the look";
+
+    // The event loop keeps turning while the owner is waited for: timers
+    // fire, and the monitor's own ticks come and go without a second read.
+    monitor->start(Preferences::minPollInterval);
+    int turns = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++turns; });
+    ticker.start(10);
+    EXPECT_TRUE(waitUntil([&] { return turns >= 5 && monitor->isReading(); }))
+        << "the look ended before the event loop turned";
+    EXPECT_TRUE(waitUntil([&] { return !monitor->isReading(); }));
+    X11TestEnv::settle(std::chrono::duration_cast<std::chrono::milliseconds>(
+        3 * std::chrono::duration<double>(Preferences::minPollInterval)));
+    EXPECT_FALSE(monitor->isReading());
+    EXPECT_EQ(asked.readAll(), QByteArray("TARGETS\n")) << "asked once, for the targets";
+    EXPECT_TRUE(captures.isEmpty());
+
+    // The next owner is read as usual.
+    ASSERT_TRUE(X11TestEnv::endOwner(hung, board));
+    auto xclip = copy(u"after the hung owner"_s);
+    EXPECT_EQ(captures.value(0).first, u"after the hung owner"_s);
 }
 
 TEST_F(CaptureAndPasteTest, OurOwnWriteIsNotCaptured) {

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using X11TestEnv::textOf;
+using X11TestEnv::typesOf;
 using X11TestEnv::waitUntil;
 
 namespace {
@@ -18,6 +20,16 @@ std::unique_ptr<TestClient> copyWithXclip(const QByteArray& text, QTemporaryFile
     return TestClient::start(QStringLiteral("xclip"),
                              {QStringLiteral("-quiet"), QStringLiteral("-selection"),
                               QStringLiteral("clipboard"), file.fileName()});
+}
+
+// Reads and runs the event loop until the reader answers.
+XcbSelectionReader::Result readNow(XcbSelectionReader& reader, const QByteArray& target) {
+    QObject context;
+    std::optional<XcbSelectionReader::Result> answer;
+    reader.read("CLIPBOARD", target, &context,
+                [&](XcbSelectionReader::Result result) { answer = std::move(result); });
+    waitUntil([&] { return answer.has_value(); });
+    return answer.value_or(std::unexpected(XcbSelectionReader::Failure::TimedOut));
 }
 } // namespace
 
@@ -37,8 +49,8 @@ TEST_F(X11PasteboardTest, CountsEveryChangeOnceAndAnswersOwnWritesFromMemory) {
     auto xclip = copyWithXclip("from xclip", file);
     ASSERT_TRUE(waitForChange(start));
     EXPECT_EQ(board.changeCount(), start + 1);
-    EXPECT_EQ(board.text(), QStringLiteral("from xclip"));
-    EXPECT_TRUE(board.types().contains(QStringLiteral("UTF8_STRING")));
+    EXPECT_EQ(textOf(board), QStringLiteral("from xclip"));
+    EXPECT_TRUE(typesOf(board).contains(QStringLiteral("UTF8_STRING")));
 
     // Our own write raises the count by exactly one, at once and for good.
     board.writeText(QStringLiteral("ours"));
@@ -47,8 +59,8 @@ TEST_F(X11PasteboardTest, CountsEveryChangeOnceAndAnswersOwnWritesFromMemory) {
     EXPECT_EQ(board.changeCount(), start + 2);
     // Reading our own selection through X would wait for ourselves and time
     // out; the answer comes from memory.
-    EXPECT_EQ(board.text(), QStringLiteral("ours"));
-    EXPECT_TRUE(board.types().contains(QStringLiteral("text/plain")));
+    EXPECT_EQ(textOf(board), QStringLiteral("ours"));
+    EXPECT_TRUE(typesOf(board).contains(QStringLiteral("text/plain")));
     EXPECT_TRUE(waitUntil([&] { return !xclip->isRunning(); })) << "xclip lost the selection";
 
     // Another client sees what we wrote.
@@ -67,11 +79,20 @@ TEST_F(X11PasteboardTest, DeclaresEveryTargetOfTheOwner) {
          QStringLiteral("application/x-nspasteboard-concealed-type=1")});
     ASSERT_TRUE(owner->isReady());
     ASSERT_TRUE(waitForChange(start));
-    const QStringList types = board.types();
+    const QStringList types = typesOf(board);
     EXPECT_TRUE(types.contains(QStringLiteral("x-kde-passwordManagerHint")))
         << types.join(u' ').toStdString();
     EXPECT_TRUE(types.contains(QStringLiteral("application/x-nspasteboard-concealed-type")));
-    EXPECT_EQ(board.text(), QStringLiteral("pass word ü"));
+    EXPECT_EQ(textOf(board), QStringLiteral("pass word ü"));
+}
+
+TEST_F(X11PasteboardTest, TakesTheTextByteForByteWithALeadingByteOrderMark) {
+    const QByteArray text = "\xEF\xBB\xBFstarts with U+FEFF";
+    QTemporaryFile file;
+    const qint64 start = board.changeCount();
+    auto xclip = copyWithXclip(text, file);
+    ASSERT_TRUE(waitForChange(start));
+    EXPECT_EQ(textOf(board).value_or(QString()).toUtf8(), text);
 }
 
 TEST_F(X11PasteboardTest, OwnerGoneLeavesNoText) {
@@ -82,8 +103,8 @@ TEST_F(X11PasteboardTest, OwnerGoneLeavesNoText) {
     count = board.changeCount();
     xclip.reset();
     ASSERT_TRUE(waitForChange(count));
-    EXPECT_EQ(board.text(), std::nullopt);
-    EXPECT_TRUE(board.types().isEmpty());
+    EXPECT_EQ(textOf(board), std::nullopt);
+    EXPECT_TRUE(typesOf(board).isEmpty());
 }
 
 TEST_F(X11PasteboardTest, ReadsLargeTextsSentInPieces) {
@@ -94,7 +115,7 @@ TEST_F(X11PasteboardTest, ReadsLargeTextsSentInPieces) {
     const qint64 start = board.changeCount();
     auto xclip = copyWithXclip(text, file);
     ASSERT_TRUE(waitForChange(start));
-    const std::optional<QString> read = board.text();
+    const std::optional<QString> read = textOf(board);
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->toLatin1(), text);
 }
@@ -104,7 +125,7 @@ TEST_F(X11PasteboardTest, TextOverTheBoundIsNotTakenIn) {
     const qint64 start = board.changeCount();
     auto xclip = copyWithXclip(QByteArray(Pasteboard::maxTextBytes + 1, 'x'), file);
     ASSERT_TRUE(waitForChange(start));
-    EXPECT_EQ(board.text(), std::nullopt);
+    EXPECT_EQ(textOf(board), std::nullopt);
 }
 
 // An owner that refuses one text target is asked for the next; one that
@@ -141,7 +162,7 @@ TEST(X11PasteboardText, OnlyARefusalMovesOnToTheNextTarget) {
             c.options);
         ASSERT_TRUE(owner->isReady());
         ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
-        EXPECT_EQ(board.text(), c.expected);
+        EXPECT_EQ(textOf(board), c.expected);
         X11TestEnv::settle();
         const QList<QByteArray> asked = log.readAll().split('\n');
         EXPECT_TRUE(asked.contains("UTF8_STRING")) << log.fileName().toStdString();
@@ -170,7 +191,7 @@ TEST(XcbSelectionReader, StopsAtTheSizeBoundInBothTransferModes) {
         const qint64 before = board.changeCount();
         auto xclip = copyWithXclip(QByteArray(c.size, 'y'), file);
         ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
-        const auto data = reader.read("CLIPBOARD", "UTF8_STRING");
+        const auto data = readNow(reader, "UTF8_STRING");
         EXPECT_EQ(data.has_value(), c.fits);
         if (data) {
             EXPECT_EQ(data->size(), c.size);
@@ -189,8 +210,10 @@ TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
         {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
     ASSERT_TRUE(stalled->isReady());
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
-    EXPECT_EQ(reader.targets("CLIPBOARD"), std::nullopt);
-    const auto stalledRead = reader.read("CLIPBOARD", "UTF8_STRING");
+    const auto stalledTargets = readNow(reader, "TARGETS");
+    ASSERT_FALSE(stalledTargets.has_value());
+    EXPECT_EQ(stalledTargets.error(), XcbSelectionReader::Failure::TimedOut);
+    const auto stalledRead = readNow(reader, "UTF8_STRING");
     ASSERT_FALSE(stalledRead.has_value());
     EXPECT_EQ(stalledRead.error(), XcbSelectionReader::Failure::TimedOut);
 
@@ -199,6 +222,32 @@ TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
     before = board.changeCount();
     auto xclip = copyWithXclip("after the stall", file);
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
-    EXPECT_EQ(reader.read("CLIPBOARD", "UTF8_STRING").value_or(QByteArray()),
-              QByteArray("after the stall"));
+    EXPECT_EQ(readNow(reader, "UTF8_STRING").value_or(QByteArray()), QByteArray("after the stall"));
+}
+
+// Reads are answered later, never inside the call, one after the other, and
+// not at all to an asker that has gone meanwhile.
+TEST(XcbSelectionReader, AnswersLaterInTurnAndNeverToAGoneAsker) {
+    X11Pasteboard board(std::make_unique<XcbSelectionReader>());
+    XcbSelectionReader reader(XcbSelectionReader::Limits{1024, 200ms, 400ms});
+    const qint64 before = board.changeCount();
+    auto stalled = TestClient::helper(
+        {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
+    ASSERT_TRUE(stalled->isReady());
+    ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
+
+    QObject asker;
+    auto gone = std::make_unique<QObject>();
+    QStringList answered;
+    reader.read("CLIPBOARD", "TARGETS", &asker,
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("first")); });
+    reader.read("CLIPBOARD", "UTF8_STRING", gone.get(),
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("gone")); });
+    reader.read("CLIPBOARD", "STRING", &asker,
+                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("last")); });
+    EXPECT_TRUE(answered.isEmpty());
+    EXPECT_TRUE(reader.isBusy());
+    gone.reset();
+    EXPECT_TRUE(waitUntil([&] { return !reader.isBusy(); }));
+    EXPECT_EQ(answered, (QStringList{QStringLiteral("first"), QStringLiteral("last")}));
 }

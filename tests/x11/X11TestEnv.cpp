@@ -94,3 +94,19 @@ bool X11TestEnv::endOwner(std::unique_ptr<TestClient>& owner, const Pasteboard& 
     owner.reset();
     return waitUntil([&] { return board.changeCount() > before; });
 }
+
+std::optional<QString> X11TestEnv::textOf(Pasteboard& board) {
+    QObject context;
+    std::optional<std::optional<QString>> answer;
+    board.requestText(&context, [&](std::optional<QString> text) { answer = std::move(text); });
+    waitUntil([&] { return answer.has_value(); });
+    return answer.value_or(std::nullopt);
+}
+
+QStringList X11TestEnv::typesOf(Pasteboard& board) {
+    QObject context;
+    std::optional<QStringList> answer;
+    board.requestTypes(&context, [&](QStringList types) { answer = std::move(types); });
+    waitUntil([&] { return answer.has_value(); });
+    return answer.value_or(QStringList());
+}

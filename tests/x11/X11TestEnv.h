@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // What the x11 tests share: the fixture's display, real clients started as
 // child processes, and waiting while the event loop runs.
@@ -53,4 +54,7 @@ namespace X11TestEnv {
 // Ends a client that owns the clipboard and waits until the pasteboard has
 // counted its going, so that change is not taken for the next copy's.
 bool endOwner(std::unique_ptr<TestClient>& owner, const Pasteboard& board);
+// Asks the pasteboard and runs the event loop until it answers.
+std::optional<QString> textOf(Pasteboard& board);
+QStringList typesOf(Pasteboard& board);
 } // namespace X11TestEnv

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -57,6 +58,7 @@ ClipboardMonitor::ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, W
     : QObject(parent), m_prefs(prefs), m_pasteboard(pasteboard), m_workspace(workspace),
       m_lastChangeCount(pasteboard.changeCount()) {
     connect(&m_timer, &QTimer::timeout, this, &ClipboardMonitor::poll);
+    m_pasteboard.watchChanges(this, [this] { poll(); });
     connect(&m_prefs, &Preferences::pollIntervalChanged, this,
             [this] { start(m_prefs.pollInterval()); });
 }
@@ -72,34 +74,63 @@ void ClipboardMonitor::start(std::optional<double> interval) {
 }
 
 void ClipboardMonitor::poll() {
+    // One read at a time: the owner of the change being read may be slow,
+    // and asking it again would only queue behind the first question.
+    if (m_reading) {
+        m_pollAgain = true;
+        return;
+    }
     if (m_pasteboard.changeCount() == m_lastChangeCount)
         return;
-    m_lastChangeCount = m_pasteboard.changeCount();
+    const qint64 count = m_pasteboard.changeCount();
+    m_lastChangeCount = count;
     if (m_paused)
         return;
 
-    const QStringList typeList = m_pasteboard.types();
+    m_reading = true;
+    m_pasteboard.requestTypes(
+        this, [this, count](const QStringList& types) { typesArrived(count, types); });
+}
+
+void ClipboardMonitor::typesArrived(qint64 count, const QStringList& typeList) {
+    // The clipboard changed while its owner answered: these types may not be
+    // the new contents', and the new change gets a look of its own.
+    if (m_pasteboard.changeCount() != count)
+        return readDone();
     const QSet<QString> declared(typeList.cbegin(), typeList.cend());
     if (m_prefs.skipConcealedTypes() && declaresAny(declared, concealedTypes))
-        return;
+        return readDone();
     if (m_prefs.skipPasswordManagers() && declaresAny(declared, passwordManagerTypes))
-        return;
+        return readDone();
 
     std::optional<QString> source;
     if (const std::optional<FrontmostApp> front = m_workspace.frontmost();
         front && !front->appId.isEmpty()) {
         if (m_prefs.ignoredApps().contains(front->appId))
-            return;
+            return readDone();
         source = front->appId;
     }
 
-    const std::optional<QString> text = m_pasteboard.text();
-    if (!text)
-        return;
+    m_pasteboard.requestText(this, [this, count, source](const std::optional<QString>& text) {
+        textArrived(count, source, text);
+    });
+}
+
+void ClipboardMonitor::textArrived(qint64 count, const std::optional<QString>& source,
+                                   const std::optional<QString>& text) {
+    // A text from after a change would pass filters it was never put through.
+    const bool current = m_pasteboard.changeCount() == count;
     // Larger copies cost memory and time a history should not spend on them.
-    if (utf8Size(*text) > Pasteboard::maxTextBytes)
-        return;
-    Q_EMIT copied(*text, source);
+    const bool accepted = current && text && utf8Size(*text) <= Pasteboard::maxTextBytes;
+    readDone();
+    if (accepted)
+        Q_EMIT copied(*text, source);
+}
+
+void ClipboardMonitor::readDone() {
+    m_reading = false;
+    if (std::exchange(m_pollAgain, false))
+        poll();
 }
 
 void ClipboardMonitor::setPaused(bool paused) {

@@ -11,11 +11,15 @@ class Pasteboard;
 class Preferences;
 class Workspace;
 
-// Watches the clipboard by polling its change counter and hands every plain
-// text the user copies, with the identifier of the application in front, to
-// copied(), unless a privacy rule says it must not be recorded: a concealed or
-// password-manager marker among the declared types, an ignored application
-// in front, or the user's pause. Rules about the text itself are the store's.
+// Watches the clipboard's change counter and hands every plain text the user
+// copies, with the identifier of the application in front, to copied(), unless
+// a privacy rule says it must not be recorded: a concealed or password-manager
+// marker among the declared types, an ignored application in front, or the
+// user's pause. Rules about the text itself are the store's.
+//
+// It looks as soon as the clipboard reports a change, and on a timer as well,
+// which catches a change whose report was lost. The owner's answers arrive
+// later; the look is finished when they do, and no second look starts before.
 class ClipboardMonitor : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isPaused READ isPaused WRITE setPaused NOTIFY isPausedChanged)
@@ -32,8 +36,10 @@ public:
     // (Re)starts polling every `interval` seconds, or every pollInterval,
     // kept within the range the preferences allow.
     void start(std::optional<double> interval = std::nullopt);
-    // One look at the clipboard; the timer calls it.
+    // One look at the clipboard; the timer and every change report call it.
     void poll();
+    // Whether a look waits for the clipboard owner's answer.
+    bool isReading() const { return m_reading; }
 
     bool isPaused() const { return m_paused; }
     // While paused, changes are consumed without being recorded.
@@ -56,10 +62,18 @@ Q_SIGNALS:
     void copied(const QString& text, const std::optional<QString>& sourceApp);
 
 private:
+    void typesArrived(qint64 count, const QStringList& types);
+    void textArrived(qint64 count, const std::optional<QString>& source,
+                     const std::optional<QString>& text);
+    void readDone();
+
     Preferences& m_prefs;
     Pasteboard& m_pasteboard;
     Workspace& m_workspace;
     QTimer m_timer;
     qint64 m_lastChangeCount = 0;
     bool m_paused = false;
+    bool m_reading = false;
+    // A tick came while reading: look again once the read is over.
+    bool m_pollAgain = false;
 };

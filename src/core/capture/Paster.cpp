@@ -112,7 +112,7 @@ void Paster::sendChord() {
     const PasteChord chord = front ? chordFor(*front) : PasteChord::CtrlV;
     if (chord == PasteChord::ShiftInsert) {
         // These terminals paste the primary selection: offer the clip there too.
-        if (const std::optional<QString> text = m_pasteboard.text())
+        if (const std::optional<QString> text = m_pasteboard.ownText())
             m_pasteboard.writePrimaryText(*text);
     }
     m_keySynth.sendChord(chord);

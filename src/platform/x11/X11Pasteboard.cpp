@@ -5,6 +5,9 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QPointer>
+#include <QStringDecoder>
+#include <iterator>
 
 namespace {
 // Text targets in the order we prefer them; STRING is Latin-1.
@@ -17,65 +20,116 @@ constexpr TextTarget kTextTargets[] = {
     {"text/plain;charset=utf-8", false},
     {"STRING", true},
 };
+constexpr qsizetype kTextTargetCount = qsizetype{std::size(kTextTargets)};
+
+// QString::fromUtf8 drops a leading U+FEFF; a copied text must arrive whole.
+QString decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
 } // namespace
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<XcbSelectionReader> reader, QObject* parent)
     : QObject(parent), m_reader(std::move(reader)) {
     connect(QGuiApplication::clipboard(), &QClipboard::changed, this,
             [this](QClipboard::Mode mode) {
-                if (mode == QClipboard::Clipboard)
-                    ++m_changeCount;
+                if (mode != QClipboard::Clipboard)
+                    return;
+                ++m_changeCount;
+                Q_EMIT counted();
             });
 }
 
 X11Pasteboard::~X11Pasteboard() = default;
 
+void X11Pasteboard::watchChanges(QObject* context, std::function<void()> changed) {
+    connect(this, &X11Pasteboard::counted, context, std::move(changed));
+}
+
 bool X11Pasteboard::weOwnIt() const {
     return QGuiApplication::clipboard()->ownsClipboard();
 }
 
-QStringList X11Pasteboard::types() {
+void X11Pasteboard::requestTypes(QObject* context, std::function<void(QStringList)> done) {
     // Our own selection is answered from memory: asking the X server would
     // make us wait for ourselves.
     if (weOwnIt()) {
         const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        return data ? data->formats() : QStringList();
+        done(data ? data->formats() : QStringList());
+        return;
     }
-    return foreignTargets();
+    foreignTargets(context,
+                   [done = std::move(done)](const QStringList& targets) { done(targets); });
 }
 
-QStringList X11Pasteboard::foreignTargets() {
-    // types() and text() follow each other after every change: ask once.
-    if (m_targetsCount != m_changeCount) {
-        m_targets = m_reader->targets("CLIPBOARD").value_or(QStringList());
-        m_targetsCount = m_changeCount;
+void X11Pasteboard::foreignTargets(QObject* context, std::function<void(const QStringList&)> done) {
+    // Types and text are asked for one after the other after every change:
+    // the owner is asked for its targets once.
+    if (m_targetsCount == m_changeCount) {
+        done(m_targets);
+        return;
     }
-    return m_targets;
+    const qint64 count = m_changeCount;
+    m_reader->targets("CLIPBOARD", context,
+                      [this, count, done = std::move(done)](std::optional<QStringList> targets) {
+                          if (count == m_changeCount) {
+                              m_targets = targets.value_or(QStringList());
+                              m_targetsCount = count;
+                          }
+                          done(targets.value_or(QStringList()));
+                      });
 }
 
-std::optional<QString> X11Pasteboard::text() {
+std::optional<QString> X11Pasteboard::ownText() const {
+    if (!weOwnIt())
+        return std::nullopt;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data || !data->hasText())
+        return std::nullopt;
+    return data->text();
+}
+
+void X11Pasteboard::requestText(QObject* context,
+                                std::function<void(std::optional<QString>)> done) {
     if (weOwnIt()) {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        if (!data || !data->hasText())
-            return std::nullopt;
-        return data->text();
+        done(ownText());
+        return;
     }
     // Only what the owner lists is asked for: an owner that did not answer
     // for its targets is not waited for a second time.
-    const QStringList targets = foreignTargets();
-    for (const TextTarget& target : kTextTargets) {
-        if (!targets.contains(QLatin1String(target.name)))
-            continue;
-        const auto bytes = m_reader->read("CLIPBOARD", target.name);
-        if (bytes)
-            return target.latin1 ? QString::fromLatin1(*bytes) : QString::fromUtf8(*bytes);
-        // Only a refusal is worth another target: an owner that stalled
-        // would stall again, and a text too large is as large in any
-        // encoding; either would cost the wait or the transfer once more.
-        if (bytes.error() != XcbSelectionReader::Failure::Refused)
-            return std::nullopt;
+    const QPointer<QObject> guard(context);
+    foreignTargets(context, [this, guard, done = std::move(done)](const QStringList& targets) {
+        if (guard)
+            readText(guard, targets, 0, done);
+    });
+}
+
+void X11Pasteboard::readText(QObject* context, QStringList targets, qsizetype next,
+                             std::function<void(std::optional<QString>)> done) {
+    while (next < kTextTargetCount && !targets.contains(QLatin1String(kTextTargets[next].name)))
+        ++next;
+    if (next == kTextTargetCount) {
+        done(std::nullopt);
+        return;
     }
-    return std::nullopt;
+    const TextTarget target = kTextTargets[next];
+    const QPointer<QObject> guard(context);
+    m_reader->read("CLIPBOARD", target.name, context,
+                   [this, guard, target, targets = std::move(targets), next,
+                    done = std::move(done)](XcbSelectionReader::Result bytes) mutable {
+                       if (bytes) {
+                           done(target.latin1 ? QString::fromLatin1(*bytes) : decodeUtf8(*bytes));
+                           return;
+                       }
+                       // Only a refusal is worth another target: an owner that stalled
+                       // would stall again, and a text too large is as large in any
+                       // encoding; either would cost the wait or the transfer once more.
+                       if (bytes.error() != XcbSelectionReader::Failure::Refused || !guard) {
+                           done(std::nullopt);
+                           return;
+                       }
+                       readText(guard, std::move(targets), next + 1, std::move(done));
+                   });
 }
 
 void X11Pasteboard::writeText(const QString& text) {

@@ -1,14 +1,20 @@
 #include "platform/x11/XcbSelectionReader.h"
 
-#include <algorithm>
 #include <cstring>
-#include <poll.h>
 
-XcbSelectionReader::XcbSelectionReader(Limits limits) : m_limits(limits) {
+XcbSelectionReader::XcbSelectionReader(Limits limits, QObject* parent)
+    : QObject(parent), m_limits(limits) {
+    m_stepTimer.setSingleShot(true);
+    m_totalTimer.setSingleShot(true);
+    connect(&m_stepTimer, &QTimer::timeout, this, [this] { giveUp(Failure::TimedOut); });
+    connect(&m_totalTimer, &QTimer::timeout, this, [this] { giveUp(Failure::TimedOut); });
     if (!m_conn.isValid())
         return;
     m_property = m_conn.atom("_TINDREL_SELECTION");
+    m_incr = m_conn.atom("INCR");
     createWindow();
+    m_conn.addEventHandler(this, [this](const xcb_generic_event_t& event) { handle(event); });
+    m_conn.watchEvents();
 }
 
 XcbSelectionReader::~XcbSelectionReader() {
@@ -32,137 +38,159 @@ void XcbSelectionReader::createWindow() {
     xcb_create_window(m_conn.get(), XCB_COPY_FROM_PARENT, m_window, m_conn.root(), -10, -10, 1, 1,
                       0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
                       &events);
+    // Named so that a look at the window tree (or a clipboard owner) can
+    // tell whose requests these are.
+    static constexpr char name[] = "tindrel selection reader";
+    xcb_change_property(m_conn.get(), XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, sizeof name - 1, name);
     m_conn.flush();
 }
 
-std::optional<QStringList> XcbSelectionReader::targets(const QByteArray& selection) {
-    const auto data = read(selection, "TARGETS");
-    if (!data)
-        return std::nullopt;
-    QList<xcb_atom_t> atoms;
-    const qsizetype count = data->size() / qsizetype{sizeof(quint32)};
-    for (qsizetype i = 0; i < count; ++i) {
-        quint32 atom = 0;
-        std::memcpy(&atom, data->constData() + i * qsizetype{sizeof(quint32)}, sizeof atom);
-        if (atom != XCB_ATOM_NONE)
-            atoms.append(atom);
-    }
-    QStringList names = m_conn.atomNames(atoms);
-    names.removeAll(QString());
-    names.removeDuplicates();
-    return names;
+void XcbSelectionReader::targets(const QByteArray& selection, QObject* context,
+                                 std::function<void(std::optional<QStringList>)> done) {
+    read(selection, "TARGETS", context, [this, done = std::move(done)](Result data) {
+        if (!data) {
+            done(std::nullopt);
+            return;
+        }
+        QList<xcb_atom_t> atoms;
+        const qsizetype count = data->size() / qsizetype{sizeof(quint32)};
+        for (qsizetype i = 0; i < count; ++i) {
+            quint32 atom = 0;
+            std::memcpy(&atom, data->constData() + i * qsizetype{sizeof(quint32)}, sizeof atom);
+            if (atom != XCB_ATOM_NONE)
+                atoms.append(atom);
+        }
+        QStringList names = m_conn.atomNames(atoms);
+        names.removeAll(QString());
+        names.removeDuplicates();
+        done(names);
+    });
 }
 
-std::expected<QByteArray, XcbSelectionReader::Failure>
-XcbSelectionReader::read(const QByteArray& selection, const QByteArray& target) {
-    if (!isValid())
-        return std::unexpected(Failure::TimedOut);
-    const auto deadline = Clock::now() + m_limits.totalTimeout;
-    const xcb_atom_t selectionAtom = m_conn.atom(selection);
-    const xcb_atom_t targetAtom = m_conn.atom(target);
+void XcbSelectionReader::read(const QByteArray& selection, const QByteArray& target,
+                              QObject* context, std::function<void(Result)> done) {
+    m_queue.enqueue({selection, target, context, std::move(done)});
+    startNext();
+}
+
+void XcbSelectionReader::startNext() {
+    if (m_state != State::Idle)
+        return;
+    while (!m_queue.isEmpty() && !m_queue.head().context)
+        m_queue.dequeue(); // nobody waits for these any more
+    if (m_queue.isEmpty())
+        return;
+    m_current = m_queue.dequeue();
+    m_state = State::AwaitingNotify;
+    m_data.clear();
+    if (!isValid()) {
+        // Answered on the next turn, as every answer is, never inside read().
+        QTimer::singleShot(0, this, [this] { finish(std::unexpected(Failure::TimedOut)); });
+        return;
+    }
+    m_totalTimer.start(m_limits.totalTimeout);
+    m_stepTimer.start(m_limits.stepTimeout);
+    m_selection = m_conn.atom(m_current.selection);
+    const xcb_atom_t target = m_conn.atom(m_current.target);
     xcb_delete_property(m_conn.get(), m_window, m_property);
-    xcb_convert_selection(m_conn.get(), m_window, selectionAtom, targetAtom, m_property,
+    xcb_convert_selection(m_conn.get(), m_window, m_selection, target, m_property,
                           XCB_CURRENT_TIME);
     m_conn.flush();
+}
 
-    const xcb_window_t window = m_window;
-    auto notify = waitFor(
-        [window, selectionAtom](const xcb_generic_event_t& e) {
-            if ((e.response_type & 0x7f) != XCB_SELECTION_NOTIFY)
-                return false;
-            const auto& n = reinterpret_cast<const xcb_selection_notify_event_t&>(e);
-            return n.requestor == window && n.selection == selectionAtom;
-        },
-        deadline);
-    if (!notify) {
-        createWindow(); // the owner may still answer later; not to this window
-        return std::unexpected(Failure::TimedOut);
+void XcbSelectionReader::handle(const xcb_generic_event_t& event) {
+    const int type = event.response_type & 0x7f;
+    if (m_state == State::AwaitingNotify && type == XCB_SELECTION_NOTIFY) {
+        const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(event);
+        if (notify.requestor == m_window && notify.selection == m_selection)
+            onNotify(notify);
+    } else if (m_state == State::AwaitingPiece && type == XCB_PROPERTY_NOTIFY) {
+        const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+        if (notify.window == m_window && notify.atom == m_property &&
+            notify.state == XCB_PROPERTY_NEW_VALUE)
+            onPiece();
     }
-    if (reinterpret_cast<const xcb_selection_notify_event_t*>(notify.get())->property ==
-        XCB_ATOM_NONE)
-        return std::unexpected(Failure::Refused); // no owner, or not to this target
+}
 
+void XcbSelectionReader::onNotify(const xcb_selection_notify_event_t& notify) {
+    if (notify.property == XCB_ATOM_NONE) {
+        finish(std::unexpected(Failure::Refused)); // no owner, or not to this target
+        return;
+    }
+    // The owner has stored its answer already: reading it is a round trip to
+    // the server, not a wait for the owner.
     // One more long word than allowed tells an oversized value from a full one.
     const quint32 words = static_cast<quint32>(m_limits.maxBytes / 4 + 1);
     const auto cookie = xcb_get_property(m_conn.get(), 1, m_window, m_property,
                                          XCB_GET_PROPERTY_TYPE_ANY, 0, words);
     XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_conn.get(), cookie, nullptr));
-    if (!reply)
-        return std::unexpected(Failure::TimedOut); // the connection is gone
-    if (reply->type == XCB_ATOM_NONE)
-        return std::unexpected(Failure::Refused); // announced, but nothing was stored
-    if (reply->type == m_conn.atom("INCR")) {
+    if (!reply) {
+        finish(std::unexpected(Failure::TimedOut)); // the connection is gone
+        return;
+    }
+    if (reply->type == XCB_ATOM_NONE) {
+        finish(std::unexpected(Failure::Refused)); // announced, but nothing was stored
+        return;
+    }
+    if (reply->type == m_incr) {
         // Deleting the property (done by the read above) starts the transfer.
+        m_state = State::AwaitingPiece;
+        m_stepTimer.start(m_limits.stepTimeout);
         m_conn.flush();
-        return readIncrementally(deadline);
+        return;
     }
     const int length = xcb_get_property_value_length(reply.get());
     if (reply->bytes_after > 0 || length > m_limits.maxBytes) {
         xcb_delete_property(m_conn.get(), m_window, m_property);
         m_conn.flush();
-        return std::unexpected(Failure::TooLarge);
+        finish(std::unexpected(Failure::TooLarge));
+        return;
     }
-    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
+    finish(QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length));
 }
 
-std::expected<QByteArray, XcbSelectionReader::Failure>
-XcbSelectionReader::readIncrementally(Clock::time_point deadline) {
-    QByteArray data;
-    Failure failure = Failure::TimedOut;
-    const xcb_window_t window = m_window;
-    const xcb_atom_t property = m_property;
-    for (;;) {
-        auto event = waitFor(
-            [window, property](const xcb_generic_event_t& e) {
-                if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-                    return false;
-                const auto& n = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-                return n.window == window && n.atom == property &&
-                       n.state == XCB_PROPERTY_NEW_VALUE;
-            },
-            deadline);
-        if (!event)
-            break;
-        const quint32 words = static_cast<quint32>((m_limits.maxBytes - data.size()) / 4 + 1);
-        const auto cookie = xcb_get_property(m_conn.get(), 1, m_window, m_property,
-                                             XCB_GET_PROPERTY_TYPE_ANY, 0, words);
-        XcbPtr<xcb_get_property_reply_t> reply(
-            xcb_get_property_reply(m_conn.get(), cookie, nullptr));
-        if (!reply)
-            break;
-        const int length = xcb_get_property_value_length(reply.get());
-        if (length == 0)
-            return data; // an empty piece ends the transfer
-        if (reply->bytes_after > 0 || data.size() + length > m_limits.maxBytes) {
-            failure = Failure::TooLarge;
-            break;
-        }
-        data.append(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
-        m_conn.flush();
+void XcbSelectionReader::onPiece() {
+    const quint32 words = static_cast<quint32>((m_limits.maxBytes - m_data.size()) / 4 + 1);
+    const auto cookie = xcb_get_property(m_conn.get(), 1, m_window, m_property,
+                                         XCB_GET_PROPERTY_TYPE_ANY, 0, words);
+    XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_conn.get(), cookie, nullptr));
+    if (!reply) {
+        giveUp(Failure::TimedOut);
+        return;
     }
-    // Given up: stop listening on this window so the owner's further pieces go nowhere.
-    createWindow();
-    return std::unexpected(failure);
+    const int length = xcb_get_property_value_length(reply.get());
+    if (length == 0) {
+        finish(std::move(m_data)); // an empty piece ends the transfer
+        return;
+    }
+    if (reply->bytes_after > 0 || m_data.size() + length > m_limits.maxBytes) {
+        giveUp(Failure::TooLarge);
+        return;
+    }
+    m_data.append(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
+    m_conn.flush(); // the deletion asks for the next piece
+    m_stepTimer.start(m_limits.stepTimeout);
 }
 
-XcbPtr<xcb_generic_event_t>
-XcbSelectionReader::waitFor(const std::function<bool(const xcb_generic_event_t&)>& match,
-                            Clock::time_point deadline) {
-    const auto stepDeadline = std::min(deadline, Clock::now() + m_limits.stepTimeout);
-    const int fd = xcb_get_file_descriptor(m_conn.get());
-    for (;;) {
-        while (auto* raw = xcb_poll_for_event(m_conn.get())) {
-            XcbPtr<xcb_generic_event_t> event(raw);
-            if (match(*event))
-                return event;
-        }
-        if (xcb_connection_has_error(m_conn.get()))
-            return nullptr;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(stepDeadline - Clock::now());
-        if (left.count() <= 0)
-            return nullptr;
-        pollfd pfd{fd, POLLIN, 0};
-        ::poll(&pfd, 1, static_cast<int>(left.count()) + 1);
-    }
+void XcbSelectionReader::giveUp(Failure failure) {
+    if (m_state == State::Idle)
+        return;
+    // The owner may still answer or send pieces later; not to this window.
+    if (isValid())
+        createWindow();
+    finish(std::unexpected(failure));
+}
+
+void XcbSelectionReader::finish(Result result) {
+    if (m_state == State::Idle)
+        return;
+    m_stepTimer.stop();
+    m_totalTimer.stop();
+    m_state = State::Idle;
+    m_data = QByteArray();
+    const Request request = std::exchange(m_current, Request{});
+    if (request.context)
+        request.done(std::move(result));
+    startNext();
 }

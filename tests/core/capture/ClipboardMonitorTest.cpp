@@ -210,3 +210,65 @@ TEST_F(ClipboardMonitorTest, TheTimerPolls) {
     loop.exec();
     EXPECT_EQ(monitor.lastChangeCount(), board.changeCount());
 }
+
+TEST_F(ClipboardMonitorTest, ALookStartsAtTheChangeReport) {
+    board.copy(u"reported"_s);
+    board.announce();
+    EXPECT_EQ(captures, (QList<Capture>{{u"reported"_s, u"org.example.Editor"_s}}));
+    // The timer's next tick finds nothing new.
+    monitor.poll();
+    EXPECT_EQ(captures.size(), 1);
+    EXPECT_EQ(board.typeReads, 1);
+}
+
+// The owner answers when it likes; meanwhile ticks and reports keep coming.
+TEST_F(ClipboardMonitorTest, OneReadAtATimeAndOnlyForTheChangeItWasAskedFor) {
+    board.answerAtOnce = false;
+    board.copy(u"first"_s);
+    monitor.poll();
+    EXPECT_TRUE(monitor.isReading());
+    monitor.poll();
+    board.announce();
+    EXPECT_EQ(board.typeReads, 1) << "no second read of the same change";
+    ASSERT_TRUE(board.answer());
+    EXPECT_EQ(board.textReads, 1);
+
+    // Copied again before the text came: the text that arrives belongs to
+    // the new copy, which has not been through the filters.
+    board.copy(u"second"_s, {u"UTF8_STRING"_s, u"x-kde-passwordManagerHint"_s});
+    board.announce();
+    ASSERT_TRUE(board.answer());
+    EXPECT_TRUE(captures.isEmpty()) << "a text is only taken for the types it was filtered by";
+    // The new change was looked at as soon as the read ended, and filtered.
+    EXPECT_EQ(board.typeReads, 2);
+    ASSERT_TRUE(board.answer());
+    EXPECT_FALSE(monitor.isReading());
+    EXPECT_EQ(board.textReads, 1);
+
+    board.copy(u"third"_s);
+    monitor.poll();
+    while (board.answer()) {
+    }
+    EXPECT_EQ(captures, (QList<Capture>{{u"third"_s, u"org.example.Editor"_s}}));
+}
+
+TEST_F(ClipboardMonitorTest, AnAnswerAfterOurOwnWriteOrAfterTheMonitorIsGoneIsDropped) {
+    board.answerAtOnce = false;
+    board.copy(u"the user's"_s);
+    monitor.poll();
+    monitor.writeOwnText(u"chosen in the panel"_s);
+    while (board.answer()) {
+    }
+    monitor.poll();
+    EXPECT_TRUE(captures.isEmpty());
+    EXPECT_FALSE(monitor.isReading());
+
+    auto gone = std::make_unique<ClipboardMonitor>(prefs, board, workspace);
+    bool called = false;
+    QObject::connect(gone.get(), &ClipboardMonitor::copied, [&] { called = true; });
+    board.copy(u"late"_s);
+    gone->poll();
+    gone.reset();
+    EXPECT_TRUE(board.answer());
+    EXPECT_FALSE(called);
+}

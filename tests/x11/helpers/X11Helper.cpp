@@ -1,11 +1,12 @@
 // A small X client for the x11 tests, in one of these roles:
 //   offer <text> [--type NAME=VALUE]... [--hang] [--stall TARGET]
-//         [--refuse TARGET] [--log FILE]
+//         [--refuse TARGET] [--log FILE] [--requestors FILE]
 //       owns CLIPBOARD with the text and the extra targets, prints "ready",
 //       and exits when another client takes the clipboard. --hang: never
 //       answers a request (an owner that stalls). --stall: never answers
-//       requests for that target; --refuse: refuses them. --log: appends
-//       the target of each request to FILE, one line each.
+//       requests for that target ("*": for any); --refuse: refuses them.
+//       --log: appends the target of each request to FILE, one line each;
+//       --requestors: the requestor window of each, in decimal.
 //   editor <file> [--class NAME]
 //       a text editor window that saves its text to <file> on every change,
 //       prints "ready <window id>" once it is shown.
@@ -56,7 +57,7 @@ class RequestFilter final : public QAbstractNativeEventFilter {
 public:
     explicit RequestFilter(const QStringList& args)
         : m_stall(option(args, u"--stall"_s)), m_refuse(option(args, u"--refuse"_s)),
-          m_log(option(args, u"--log"_s)),
+          m_log(option(args, u"--log"_s)), m_requestors(option(args, u"--requestors"_s)),
           m_conn(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()) {}
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -72,7 +73,12 @@ public:
             if (file.open(QIODevice::Append))
                 file.write(target.toUtf8() + '\n');
         }
-        if (target == m_stall)
+        if (!m_requestors.isEmpty()) {
+            QFile file(m_requestors);
+            if (file.open(QIODevice::Append))
+                file.write(QByteArray::number(request->requestor) + '\n');
+        }
+        if (target == m_stall || m_stall == QLatin1String("*"))
             return true;
         if (target == m_refuse) {
             xcb_selection_notify_event_t notify{};
@@ -105,6 +111,7 @@ private:
     QString m_stall;
     QString m_refuse;
     QString m_log;
+    QString m_requestors;
     xcb_connection_t* m_conn;
 };
 
