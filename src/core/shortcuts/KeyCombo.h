@@ -33,9 +33,7 @@ struct KeyCombo {
                                                           0x36, 0x37, 0x38, 0x39, 0x30};
 
     // Ctrl+Alt+V: Ctrl+Shift+V would steal the paste chord of every terminal.
-    static constexpr KeyCombo defaultOpenPanel() {
-        return KeyCombo{Keysym::LowerV, Ctrl | Alt};
-    }
+    static constexpr KeyCombo defaultOpenPanel() { return KeyCombo{Keysym::LowerV, Ctrl | Alt}; }
 
     // F1 to F15 may be used without a modifier.
     static bool isFunctionKey(quint32 keysym);

@@ -57,8 +57,7 @@ const std::vector<Setting>& settings() {
         {"openPanelHotKey", QVariant::fromValue(OptionalKeyCombo(KeyCombo{0x76, 2304})),
          QVariant::fromValue(OptionalKeyCombo(KeyCombo{0xffc2, KeyCombo::Shift}))},
         {"togglePauseHotKey", QVariant::fromValue(OptionalKeyCombo()),
-         QVariant::fromValue(
-             OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Ctrl | KeyCombo::Alt}))},
+         QVariant::fromValue(OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Ctrl | KeyCombo::Alt}))},
         {"pinnedModifier", QVariant::fromValue(PinnedShortcutModifier::disabled),
          QVariant::fromValue(PinnedShortcutModifier::commandControl)},
         {"inPanelNumberKeys", true, false},
