@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Compares our pairing-key derivation (PBKDF2-HMAC-SHA-256, 200,000 rounds)
-# with `openssl kdf` on the same machine. openssl's process start-up is
-# measured with a one-round run and subtracted. Best of N runs on both sides,
-# since the machine may be shared.
-# Usage: bench/pbkdf2_vs_openssl.sh [build-dir] [runs]
+# with `openssl kdf` on the same machine, in interleaved pairs: each pair runs
+# both sides back to back (which goes first alternates), so a machine that
+# speeds up or slows down affects both sides of a pair alike. openssl's
+# process start-up is measured in the same pair with a one-round run and
+# subtracted. Prints each pair and the median of the per-pair ratios with
+# their minimum and maximum.
+# Usage: bench/pbkdf2_vs_openssl.sh [build-dir] [pairs]
 set -euo pipefail
 
 build=${1:-build}
-runs=${2:-7}
+pairs=${2:-9}
 bench="$build/bench/sync_bench"
 [ -x "$bench" ] || { echo "missing $bench: build the benchmarks first" >&2; exit 1; }
 
@@ -16,28 +19,47 @@ kdf() {
     -kdfopt salt:tindrel-pair-v1 -kdfopt "iter:$1" PBKDF2 >/dev/null
 }
 
-best_us() { # best wall time of $runs runs of `kdf $1`, in microseconds
-  local best=""
-  for _ in $(seq "$runs"); do
-    local t0 t1
-    t0=$(date +%s%N); kdf "$1"; t1=$(date +%s%N)
-    local us=$(( (t1 - t0) / 1000 ))
-    if [ -z "$best" ] || [ "$us" -lt "$best" ]; then best=$us; fi
-  done
-  echo "$best"
+kdf_us() { # wall time of one `kdf $1`, in microseconds
+  local t0 t1
+  t0=$(date +%s%N)
+  kdf "$1"
+  t1=$(date +%s%N)
+  echo $(( (t1 - t0) / 1000 ))
 }
 
-full_us=$(best_us 200000)
-startup_us=$(best_us 1)
-openssl_ms=$(awk -v f="$full_us" -v s="$startup_us" 'BEGIN { printf "%.1f", (f - s) / 1000 }')
+openssl_ms() { # one derivation without the process start-up
+  local full startup
+  full=$(kdf_us 200000)
+  startup=$(kdf_us 1)
+  awk -v f="$full" -v s="$startup" 'BEGIN { printf "%.2f", (f - s) / 1000 }'
+}
 
-# CSV rows of the repetitions: name,iterations,real_time,cpu_time,time_unit,...
-ours_ms=$("$bench" --benchmark_filter='^BM_PairingKey/' --benchmark_repetitions="$runs" \
-  --benchmark_format=csv 2>/dev/null |
-  awk -F, '$1 == "\"BM_PairingKey/real_time\"" { t = $3 + 0; if (!n++ || t < best) best = t }
-           END { printf "%.1f", best }')
+ours_ms() { # mean real time per derivation of one short benchmark run
+  "$bench" --benchmark_filter='^BM_PairingKey/' --benchmark_min_time=0.2 \
+    --benchmark_format=csv 2>/dev/null |
+    awk -F, '$1 == "\"BM_PairingKey/real_time\"" { printf "%.2f", $3 }'
+}
 
-ratio=$(awk -v o="$ours_ms" -v r="$openssl_ms" 'BEGIN { printf "%.2f", o / r }')
-echo "openssl kdf PBKDF2 200000 rounds: ${openssl_ms} ms (start-up ${startup_us} us subtracted)"
-echo "SyncCrypto::pairingKey:           ${ours_ms} ms"
-echo "ratio ours/openssl:               ${ratio} (goal <= 1.2)"
+kdf 1 # warm the caches of both programs once
+"$bench" --benchmark_filter='^BM_PairingKey/' --benchmark_min_time=0.05 >/dev/null 2>&1
+
+ratios=()
+echo "pair  ours ms  openssl ms  ratio"
+for i in $(seq "$pairs"); do
+  if (( i % 2 )); then
+    ours=$(ours_ms); theirs=$(openssl_ms)
+  else
+    theirs=$(openssl_ms); ours=$(ours_ms)
+  fi
+  ratio=$(awk -v o="$ours" -v t="$theirs" 'BEGIN { printf "%.3f", o / t }')
+  ratios+=("$ratio")
+  printf '%4d  %7s  %10s  %5s\n' "$i" "$ours" "$theirs" "$ratio"
+done
+
+printf '%s\n' "${ratios[@]}" | sort -n | awk '
+  { r[NR] = $1 }
+  END {
+    median = (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+    printf "ratio ours/openssl: median %.2f (min %.2f, max %.2f) over %d pairs; goal <= 1.2\n",
+           median, r[1], r[NR], NR
+  }'

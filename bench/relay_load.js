@@ -2,7 +2,8 @@
 //   node relay_load.js forward <port> <rooms> <seconds> <window> [relay-pid]
 //     one sender and one receiver per room; each sender keeps <window> 1 KiB
 //     messages in flight; prints the forwarded messages per second and, given
-//     the relay's pid, the share of one core the relay used meanwhile.
+//     the relay's pid (or several, comma-separated), the share of one core
+//     they used meanwhile.
 //   node relay_load.js idle <port> <connections>
 //     opens idle connections (10 per room), prints "ready", then waits.
 'use strict';
@@ -12,11 +13,16 @@ const crypto = require('crypto');
 const [mode, portText, countText, secondsText, windowText, relayPid] = process.argv.slice(2);
 const fs = require('fs');
 
-// utime + stime of a process, in clock ticks (100 per second on Linux).
-function cpuTicks(pid) {
-  if (!pid) return 0;
-  const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
-  return Number(fields[11]) + Number(fields[12]);
+// utime + stime of processes (comma-separated pids), in clock ticks (100 per
+// second on Linux).
+function cpuTicks(pids) {
+  if (!pids) return 0;
+  let ticks = 0;
+  for (const pid of pids.split(',')) {
+    const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
+    ticks += Number(fields[11]) + Number(fields[12]);
+  }
+  return ticks;
 }
 const port = Number(portText);
 const roomId = (i, kind = "bench") =>

@@ -25,7 +25,8 @@ struct Pair {
         receiver = std::make_unique<SyncConnection>(
             server.nextPendingConnection(), SyncConnection::Role::inbound,
             QList<SyncConnection::CandidateKey>{{QStringLiteral("PEER"), sessionKey}});
-        receiver->onMessage = [this](const SyncMessage&, SyncConnection*) { ++received; };
+        QObject::connect(receiver.get(), &SyncConnection::messageReceived, receiver.get(),
+                         [this] { ++received; });
         receiver->start();
         // The receiver binds its key on a first small frame, as after a hello.
         sender->send(SyncMessage::ping());

@@ -49,9 +49,15 @@ RelayListener::RelayListener(std::optional<QSslConfiguration> ssl, QObject* pare
     : QObject(parent), m_ssl(std::move(ssl)) {}
 
 RelayListener::~RelayListener() {
+    close();
+}
+
+void RelayListener::close() {
     delete m_notifier;
+    m_notifier = nullptr;
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
 }
 
 bool RelayListener::listen(const QHostAddress& address, quint16 port) {
@@ -116,7 +122,10 @@ void RelayListener::acceptAll() {
         // Out of descriptors or memory, most likely. The socket stays
         // readable, so retrying at once would spin; wait for some to free up.
         m_notifier->setEnabled(false);
-        QTimer::singleShot(m_retryInterval, this, [this] { m_notifier->setEnabled(true); });
+        QTimer::singleShot(m_retryInterval, this, [this] {
+            if (m_notifier)
+                m_notifier->setEnabled(true);
+        });
         if (!std::exchange(m_failing, true))
             Q_EMIT acceptFailing(systemError(error));
         return;

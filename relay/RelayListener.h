@@ -28,11 +28,16 @@ public:
     ~RelayListener() override;
 
     bool listen(const QHostAddress& address, quint16 port);
+    // Stops accepting; connections already handed over are not touched (they
+    // stay children of the listener until their owners take them).
+    void close();
     QString errorString() const { return m_error; }
     quint16 serverPort() const { return m_port; }
     // How long accepting pauses when the process or system runs out of
     // descriptors or memory; the waiting connections stay queued meanwhile.
     void setRetryInterval(std::chrono::milliseconds interval) { m_retryInterval = interval; }
+    // Used for connections accepted from now on.
+    void setSslConfiguration(const QSslConfiguration& config) { m_ssl = config; }
 
 Q_SIGNALS:
     // A new connection, parented to the listener; the receiver takes it on.

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "FrameWatch.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QSslConfiguration>
 #include <QString>
@@ -47,16 +50,27 @@ public:
         // the next message for it drops the member rather than letting the
         // relay's memory grow. Two of the largest messages fit.
         qint64 maxBacklogBytes = 2 * 1'048'576;
-        // Bytes queued towards all members together. Over it, the member with
-        // the largest backlog is dropped until the total fits again, so many
-        // stalled readers cannot add up to more memory than the host has.
+        // Bytes held for all members together: queued towards them, and of
+        // messages they are still sending us. Over it, the member holding the
+        // most is dropped until the total fits again, so many stalled readers
+        // or stalled senders cannot add up to more memory than the host has.
         qint64 maxQueuedBytes = 256 * 1'048'576;
+    };
+
+    // Counters since start, for the metrics endpoint.
+    struct Stats {
+        quint64 messagesForwarded = 0; // copies delivered to members
+        quint64 bytesForwarded = 0;
+        quint64 connectionsAccepted = 0; // upgraded to members
+        QMap<QString, quint64> dropped;  // messages, by reason
+        QMap<QString, quint64> refused;  // connections, by reason
     };
 
     explicit RelayServer(Limits limits, QObject* parent = nullptr);
     ~RelayServer() override;
 
-    // Serve wss:// with this certificate and key; call before listen().
+    // Serve wss:// with this certificate and key. Called again while
+    // listening, new connections use the new one and open ones carry on.
     void setSslConfiguration(const QSslConfiguration& config);
     // One line per connection event; stderr unless replaced.
     void setLogger(std::function<void(const QString&)> logger);
@@ -68,10 +82,22 @@ public:
     // Open TCP connections, upgraded or not.
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     int memberCount() const { return static_cast<int>(m_members.size()); }
+    int roomCount() const { return static_cast<int>(m_rooms.size()); }
+    // Bytes held for members: queued towards them and of messages arriving.
+    qint64 heldBytes() const { return m_heldBytes; }
+    const Stats& stats() const { return m_stats; }
+
+    // Stops accepting, closes every member with "going away" and every
+    // connection still upgrading, and emits stopped() once all are gone or
+    // after `graceMs`, whichever comes first.
+    void stop(int graceMs);
 
     // The room a request names, if the request target carries exactly one
     // well-formed "room" item (64 lower-case hex digits).
     static std::optional<QString> roomFromTarget(const QByteArray& target);
+
+Q_SIGNALS:
+    void stopped();
 
 private:
     struct Connection {
@@ -79,6 +105,9 @@ private:
         QString label;
         QString room; // set once the request has been accepted
         bool handedOver = false;
+        bool handingOver = false; // inside handleConnection()
+        bool earlyData = false;   // sent data before our answer to its request
+        QWebSocket* ws = nullptr; // once upgraded
     };
     struct Member {
         QString room;
@@ -86,19 +115,34 @@ private:
         qint64 lastActivityMs = 0;
         QTcpSocket* tcp = nullptr; // the socket under the WebSocket
         QSslSocket* ssl = nullptr; // the same socket under TLS, else null
-        qint64 queued = 0;         // its share of m_queuedBytes
+        qint64 queued = 0;         // towards it; part of m_heldBytes
+        qint64 inbound = 0;        // of its message still arriving; part of m_heldBytes
+        qint64 scanned = 0;        // bytes at the front of its read buffer the watch has seen
+        FrameWatch watch;
     };
 
     void accept(QTcpSocket* socket);
     void inspectRequest(QTcpSocket* socket);
-    void refuse(QTcpSocket* socket, const char* status, const QString& why);
+    void refuse(QTcpSocket* socket, const char* status, const QString& why, const char* reason,
+                const QByteArray& extraHeaders = {});
     void release(QTcpSocket* socket);
     void adoptUpgraded();
     void forward(QWebSocket* sender, const QByteArray& message);
+    void watchIncoming(QWebSocket* socket);
+    void afterIncoming(QWebSocket* socket);
+    void closeWithCode(QWebSocket* socket, int code, const QString& why);
     void dropMember(QWebSocket* socket);
     void evict(QWebSocket* socket, const QString& why);
     void recount(Member& member);
+    bool enforceBacklog(QWebSocket* socket);
     void enforceQueueBudget();
+    void refused(const char* reason) { ++m_stats.refused[QString::fromLatin1(reason)]; }
+    void dropped(const char* reason, quint64 count = 1) {
+        m_stats.dropped[QString::fromLatin1(reason)] += count;
+    }
+    void checkStopped();
+    // Hands the memory of a member that held much back to the system soon.
+    void trimLater(const Member& member);
     void sweep();
     int roomLoad(const QString& room) const;
     void log(const QString& line) const;
@@ -117,5 +161,10 @@ private:
     QHash<QString, QTcpSocket*> m_upgrading; // by endpoint key, until adopted
     QHash<QWebSocket*, Member> m_members;
     QHash<QString, QList<QWebSocket*>> m_rooms; // members in joining order
-    qint64 m_queuedBytes = 0;                   // towards all members
+    qint64 m_heldBytes = 0;                     // for all members
+    QByteArray m_scratch;                       // a copy of unread input to look at
+    Stats m_stats;
+    bool m_stopping = false;
+    QTimer m_stopTimer;
+    QTimer m_trimTimer; // hands freed memory back after a large member left
 };

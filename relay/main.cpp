@@ -1,16 +1,21 @@
 #include "EpollEventDispatcher.h"
+#include "MetricsEndpoint.h"
 #include "RelayServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -20,6 +25,8 @@ constexpr quint16 kDefaultPort = 8479;
 // Descriptors kept free of connections: the listening socket, the event loop,
 // standard streams and whatever Qt and OpenSSL open along the way.
 constexpr qint64 kReservedDescriptors = 64;
+// On SIGTERM members get this long to take their close frames before we exit.
+constexpr int kStopGraceMs = 5000;
 
 void say(const QString& message) {
     const QByteArray bytes = (u"tindrel-relay: "_s + message).toUtf8();
@@ -85,9 +92,34 @@ std::optional<QSslConfiguration> loadTls(const QString& certPath, const QString&
     return config;
 }
 
+// "host:port" for --metrics; IPv6 hosts in brackets.
+std::optional<std::pair<QHostAddress, quint16>> hostPort(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    const QHostAddress address(host);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (address.isNull() || !ok || port > 65535)
+        return std::nullopt;
+    return std::pair{address, static_cast<quint16>(port)};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Signals arrive as reads on a descriptor in the event loop; blocked
+    // before Qt starts any thread, so none of them takes the signal instead.
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGHUP);
+    sigaddset(&handled, SIGTERM);
+    sigprocmask(SIG_BLOCK, &handled, nullptr);
+    const int signalFd = signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC);
+
     QCoreApplication::setEventDispatcher(new EpollEventDispatcher);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"tindrel-relay"_s);
@@ -128,6 +160,10 @@ int main(int argc, char** argv) {
     option("queue-budget",
            "Bytes queued towards all members together; over it the largest backlog is dropped.",
            "bytes", QString::number(defaults.maxQueuedBytes));
+    option("metrics",
+           "Serve /metrics (Prometheus) and /healthz on this address, e.g. 127.0.0.1:9479; off "
+           "unless given.",
+           "host:port", {});
     parser.process(app);
 
     RelayServer::Limits limits;
@@ -187,6 +223,43 @@ int main(int argc, char** argv) {
             return 2;
         server.setSslConfiguration(*tls);
     }
+    MetricsEndpoint metrics(server);
+    if (const QString spec = parser.value(QStringLiteral("metrics")); !spec.isEmpty()) {
+        const auto where = hostPort(spec);
+        if (!where) {
+            say(u"--metrics needs host:port, e.g. 127.0.0.1:9479"_s);
+            return 2;
+        }
+        if (!metrics.listen(where->first, where->second)) {
+            say(u"cannot serve metrics on "_s + spec + u": "_s + metrics.errorString());
+            return 1;
+        }
+        say(u"metrics on "_s + where->first.toString() + u':' +
+            QString::number(metrics.serverPort()));
+    }
+
+    QObject::connect(&server, &RelayServer::stopped, &app, [] {
+        say(u"stopped"_s);
+        QCoreApplication::exit(0);
+    });
+    QSocketNotifier signals(signalFd, QSocketNotifier::Read);
+    QObject::connect(&signals, &QSocketNotifier::activated, &app, [&] {
+        signalfd_siginfo info{};
+        while (read(signalFd, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGTERM) {
+                metrics.setDraining();
+                server.stop(kStopGraceMs);
+            } else if (info.ssi_signo == SIGHUP && !certPath.isEmpty()) {
+                // Open connections keep the certificate they started with.
+                if (const auto tls = loadTls(certPath, keyPath)) {
+                    server.setSslConfiguration(*tls);
+                    say(u"certificate reloaded from "_s + certPath);
+                } else {
+                    say(u"certificate not reloaded; keeping the one in use"_s);
+                }
+            }
+        }
+    });
     if (!server.listen(address, static_cast<quint16>(port))) {
         say(u"cannot listen on "_s + address.toString() + u':' + QString::number(port) + u": "_s +
             server.errorString());

@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
 
+#include "app/NoServiceDiscovery.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
 #include "core/panel/AppState.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
+#include "core/sync/SyncService.h"
+#include "core/util/Graphemes.h"
 #include "core/util/Log.h"
 #include "core/util/SystemClock.h"
 #include "core/util/TimerScheduler.h"
@@ -13,6 +17,7 @@
 #include "platform/Workspace.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
+#include "platform/xdg/ComputerName.h"
 #include "platform/xdg/IniSettingsStore.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
@@ -56,6 +61,11 @@ void AppDelegate::launch() {
                                         m_desktop->keySynth(), *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
+    m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
+    // DNS-SD plugs in here: without it sync runs on its listener and the relay.
+    m_discovery = std::make_unique<NoServiceDiscovery>();
+    m_sync =
+        std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity, *m_discovery);
     connectParts();
 
     m_monitor->start();
@@ -63,10 +73,48 @@ void AppDelegate::launch() {
     applyTheme();
     m_statusItem->rebuild();
     observePreferences();
+    wireSync(pasteboard);
 
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
                    (m_prefs->syncEnabled() ? u"true"_s : u"false"_s));
+    if (m_prefs->syncEnabled())
+        m_sync->start();
+}
+
+void AppDelegate::wireSync(Pasteboard& pasteboard) {
+    // After the store has recorded it; sent whether or not the local filters
+    // kept it, since the other device applies its own.
+    connect(m_monitor.get(), &ClipboardMonitor::copied, this,
+            [this](const QString& text, const std::optional<QString>& source) {
+                const int maxLength = m_prefs->syncMaxLength();
+                if (maxLength == 0 || !Graphemes::exceeds(text, maxLength))
+                    m_sync->broadcast(Clip::make(text, m_clock->now(), source));
+            });
+    connect(m_sync.get(), &SyncService::remoteClipReceived, this,
+            [this, &pasteboard](const QString& text, const QString& sender) {
+                // It becomes the clipboard's content without the monitor
+                // taking it for a copy of ours, and is recorded once, here.
+                m_monitor->setLastChangeCount(pasteboard.changeCount() + 1);
+                pasteboard.writeText(text);
+                m_store->record(text, u"sync:"_s + sender);
+                if (m_prefs->syncNotify())
+                    m_statusItem->notifyRemoteClip(sender);
+            });
+    m_sync->pinsProvider = [this] { return m_store->pinsState(m_prefs->syncMaxLength()); };
+    connect(m_sync.get(), &SyncService::remotePinsReceived, this,
+            [this](const QList<SyncPinPayload>& pins, const QList<SyncUnpinPayload>& unpinned,
+                   const std::optional<QString>& fromPeer) {
+                // A change passes on to the other devices, not back.
+                if (m_store->mergePins(pins, unpinned))
+                    m_sync->broadcastPins(fromPeer);
+            });
+    m_store->onPinsChanged = [this] { m_sync->broadcastPins(); };
+    const auto showSync = [this] {
+        m_statusItem->setConnectedDevices(int(m_sync->connectedPeerIds().size()));
+    };
+    connect(m_sync.get(), &SyncService::connectedPeerIdsChanged, this, showSync);
+    connect(m_prefs.get(), &Preferences::syncEnabledChanged, this, showSync);
 }
 
 void AppDelegate::connectParts() {

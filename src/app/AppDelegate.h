@@ -12,11 +12,15 @@ class ClipboardMonitor;
 class Clock;
 class LoginItem;
 class PanelController;
+class Pasteboard;
 class Paster;
 class Preferences;
 class Scheduler;
+class ServiceDiscovery;
 class SettingsStore;
 class StatusItem;
+class SyncIdentity;
+class SyncService;
 class WindowHints;
 class X11Desktop;
 
@@ -32,8 +36,8 @@ public:
     ~AppDelegate() override;
 
     bool isReady() const { return m_desktop != nullptr; }
-    // The rest, in order: store, panel state, panel, clipboard monitor; then
-    // polling, shortcuts, theme and tray icon.
+    // The rest, in order: store, panel state, panel, clipboard monitor,
+    // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
     void launch();
 
     void perform(HotKeyManager::Action action);
@@ -46,6 +50,7 @@ public:
 private:
     void connectParts();
     void observePreferences();
+    void wireSync(Pasteboard& pasteboard);
     void togglePause();
     void openSettings();
     void clearHistory();
@@ -65,6 +70,10 @@ private:
     std::unique_ptr<ClipboardMonitor> m_monitor;
     std::unique_ptr<Paster> m_paster;
     std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<SyncIdentity> m_identity;
+    std::unique_ptr<ServiceDiscovery> m_discovery;
+    // Last, so it goes first: its callbacks reach into everything above.
+    std::unique_ptr<SyncService> m_sync;
 
     // The look the desktop gave us, for the "system" theme to return to.
     Theme::SystemLook m_systemLook;

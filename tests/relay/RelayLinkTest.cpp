@@ -40,11 +40,12 @@ std::unique_ptr<Endpoint> open(RelayProcess& relay, const QString& device,
         std::make_unique<RelayLink>(url, QStringLiteral("peer-of-") + device, device, key, device);
     endpoint->link->setTiming({.pingIntervalMs = 25'000, .backoffUnitMs = 20});
     Endpoint* raw = endpoint.get();
-    endpoint->link->onMessage = [raw](const SyncMessage& m, RelayLink*) {
-        raw->messages.append(m);
-    };
-    endpoint->link->onStateChange = [raw](bool connected) { raw->states.append(connected); };
-    endpoint->link->connect();
+    RelayLink* link = endpoint->link.get();
+    QObject::connect(link, &RelayLink::messageReceived, link,
+                     [raw](const SyncMessage& m) { raw->messages.append(m); });
+    QObject::connect(link, &RelayLink::connectedChanged, link,
+                     [raw](bool connected) { raw->states.append(connected); });
+    endpoint->link->start();
     return endpoint;
 }
 
@@ -145,12 +146,12 @@ TEST(RelayLinkThroughRelay, StoppedLinkStaysSilent) {
     auto c = open(relay, QStringLiteral("C"));
     ASSERT_TRUE(a->waitConnected() && b->waitConnected() && c->waitConnected());
 
-    a->link->stop();
+    a->link->close();
     ASSERT_TRUE(relay.waitForLog(QStringLiteral(" left room")));
     b->link->send(clip(QStringLiteral("after stop")));
     ASSERT_TRUE(c->waitForMessages(1));
 
-    a->link->connect();
+    a->link->start();
     relay.kill();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return log.contains(QStringLiteral("relay link to B reconnecting in 4s")); },

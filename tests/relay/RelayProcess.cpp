@@ -1,8 +1,10 @@
 #include "RelayProcess.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QTest>
 #include <QUrlQuery>
+#include <csignal>
 #include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
@@ -49,6 +51,37 @@ void RelayProcess::kill() {
     m_process.kill();
     m_process.waitForFinished(5000);
     readLog();
+}
+
+void RelayProcess::signal(int number) {
+    if (m_process.state() != QProcess::NotRunning)
+        ::kill(static_cast<pid_t>(m_process.processId()), number);
+}
+
+int RelayProcess::waitForExit(int timeoutMs) {
+    (void)QTest::qWaitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    readLog();
+    if (m_process.state() != QProcess::NotRunning || m_process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process.exitCode();
+}
+
+quint16 RelayProcess::metricsPort() const {
+    const QString marker = QStringLiteral("metrics on 127.0.0.1:");
+    for (const QString& line : m_lines)
+        if (const qsizetype at = line.indexOf(marker); at >= 0)
+            return line.mid(at + marker.size()).section(u' ', 0, 0).toUShort();
+    return 0;
+}
+
+qint64 RelayProcess::residentKib() const {
+    QFile status(u"/proc/"_s + QString::number(m_process.processId()) + u"/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toLongLong();
+    return 0;
 }
 
 QUrl RelayProcess::url(const QString& room, const QString& device, const QString& scheme) const {

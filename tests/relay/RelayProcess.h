@@ -18,12 +18,20 @@ public:
     bool start(quint16 port = 0);
     // Ends the process abruptly, as a crash or power loss would.
     void kill();
+    // Sends it a signal (SIGHUP, SIGTERM, ...).
+    void signal(int number);
+    // Waits for the process to end by itself; its exit code, or -1.
+    int waitForExit(int timeoutMs);
     // Before start(): the process runs with at most this many descriptors
     // (soft and hard limit alike).
     void setDescriptorLimit(int limit);
 
     qint64 pid() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
+    // The metrics port, when started with --metrics.
+    quint16 metricsPort() const;
+    // Resident memory of the process, in KiB.
+    qint64 residentKib() const;
     QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
              const QString& scheme = QStringLiteral("ws")) const;
     // Waits until a line of the relay's log contains `fragment`.

@@ -4,6 +4,7 @@
 #include "ui/panel/SectionHeader.h"
 
 #include <QContextMenuEvent>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -415,4 +416,181 @@ TEST_F(PanelFixture, ClosingThePanelMidResizeKeepsTheSizeAndTheNextDragStartsAfr
     sendMouse(grip, QEvent::MouseMove, from + QPoint(0, 10), Qt::LeftButton);
     sendMouse(grip, QEvent::MouseButtonRelease, from + QPoint(0, 10), Qt::NoButton);
     EXPECT_EQ(panel->window()->height(), reopened.height() + 10);
+}
+
+TEST_F(PanelFixture, ManyPinsKeepThePanelOnScreenAndTheirBlockScrolls) {
+    // More pins than the screen holds, as a store loaded over the limit has.
+    QStringList pins;
+    for (int i = 0; i < 24; ++i)
+        pins << u"pin %1"_s.arg(i);
+    prefs.setPinLimit(24);
+    fill(pins, {u"one"_s, u"two"_s, u"three"_s});
+    prefs.setPinLimit(20);
+    open();
+    const QRect usable = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = panel->window()->geometry();
+    ASSERT_GT(24 * 34, usable.height()); // the fixture's screen is smaller than the pins
+    EXPECT_LE(frame.height(), usable.height() - 40);
+    EXPECT_TRUE(usable.contains(frame));
+
+    // The footer is inside the panel, the recent block keeps two rows, and the
+    // pinned block scrolls within the rest.
+    auto* footerGrip = content().resizeGrip();
+    EXPECT_LE(footerGrip->mapTo(&content(), footerGrip->rect().bottomRight()).y(),
+              content().height());
+    EXPECT_GE(content().recentScroll()->height(), 24 + 2 * 34);
+    QScrollBar* pinBar = content().pinnedScroll()->verticalScrollBar();
+    EXPECT_GT(pinBar->maximum(), 0);
+
+    // The keyboard brings the last pin into view.
+    for (int i = 0; i < 23; ++i)
+        key(Qt::Key_Down);
+    const QRect last = content().pinnedList()->rowRect(23);
+    const int viewport = content().pinnedScroll()->viewport()->height();
+    EXPECT_GE(last.top(), pinBar->value());
+    EXPECT_LE(last.bottom(), pinBar->value() + viewport);
+
+    // Neither dragging the grip nor new content takes the panel past the screen.
+    auto* grip = content().resizeGrip();
+    Q_EMIT grip->resizeStarted();
+    Q_EMIT grip->resizeDragged(QSizeF(0, 2000));
+    Q_EMIT grip->resizeFinished();
+    EXPECT_LE(panel->window()->height(), usable.height() - 40);
+    store.record(u"four"_s);
+    QCoreApplication::processEvents();
+    EXPECT_LE(panel->window()->height(), usable.height() - 40);
+}
+
+TEST_F(PanelFixture, KeysPinDeleteAndMoveTheSelectedClip) {
+    fill({u"A"_s, u"B"_s}, {u"one"_s, u"two"_s, u"three"_s});
+    open();
+    auto selected = [this] {
+        const std::optional<Clip> clip = state->selectedClip();
+        return clip ? clip->text() : QString();
+    };
+    struct Step {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QStringList pins;
+        QStringList history;
+        QString selected;
+    };
+    const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    const Step steps[] = {
+        {"down to the second pin",
+         Qt::Key_Down,
+         {},
+         {u"A"_s, u"B"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"move the pin up",
+         Qt::Key_Up,
+         ctrlShift,
+         {u"B"_s, u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"the first pin goes no higher",
+         Qt::Key_Up,
+         ctrlShift,
+         {u"B"_s, u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"and back down",
+         Qt::Key_Down,
+         ctrlShift,
+         {u"A"_s, u"B"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"unpin: the selection goes with it",
+         Qt::Key_P,
+         Qt::ControlModifier,
+         {u"A"_s},
+         {u"B"_s, u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"pin it again",
+         Qt::Key_P,
+         Qt::ControlModifier,
+         {u"B"_s, u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"B"_s},
+        {"delete: the next clip is selected",
+         Qt::Key_Delete,
+         Qt::ShiftModifier,
+         {u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"A"_s},
+        {"a recent clip does not move",
+         Qt::Key_Down,
+         {},
+         {u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"one"_s},
+        {"only pins move",
+         Qt::Key_Down,
+         ctrlShift,
+         {u"A"_s},
+         {u"one"_s, u"two"_s, u"three"_s},
+         u"one"_s},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        key(step.key, step.modifiers);
+        EXPECT_EQ(texts(store.pinned()), step.pins);
+        EXPECT_EQ(texts(store.history()), step.history);
+        EXPECT_EQ(selected(), step.selected);
+    }
+    EXPECT_TRUE(search().text().isEmpty());
+
+    // Typed text stays text; with text selected in the field, Shift+Delete
+    // cuts it as anywhere else and leaves the clips alone.
+    QTest::keyClicks(&search(), u"pt"_s);
+    EXPECT_EQ(state->query(), u"pt"_s);
+    search().selectAll();
+    key(Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(search().text(), QString());
+    EXPECT_EQ(texts(store.history()), (QStringList{u"one"_s, u"two"_s, u"three"_s}));
+
+    // A full pin list refuses with the usual signal.
+    prefs.setPinLimit(1);
+    key(Qt::Key_Down);
+    key(Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(texts(store.pinned()), QStringList{u"A"_s});
+    EXPECT_EQ(workspace.beeps, 1);
+}
+
+TEST_F(PanelFixture, TheContextMenuNamesEachActionsKeyAndMovesPins) {
+    fill({u"A"_s, u"B"_s, u"C"_s}, {u"one"_s});
+    open();
+    auto menuItems = [this](ClipListView* list, int row, const QString& choose) {
+        QStringList items;
+        QTimer::singleShot(0, [&items, &choose] {
+            QWidget* menu = QApplication::activePopupWidget();
+            if (!menu)
+                return;
+            QAction* pick = nullptr;
+            for (QAction* action : menu->actions()) {
+                items << action->text();
+                if (action->text().startsWith(choose) && action->isEnabled())
+                    pick = action;
+            }
+            auto* asMenu = qobject_cast<QMenu*>(menu);
+            if (!pick || !asMenu) {
+                menu->close();
+                return;
+            }
+            asMenu->setActiveAction(pick);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        const QPoint at = list->rowRect(row).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->mapToGlobal(at));
+        QApplication::sendEvent(list, &event);
+        return items;
+    };
+    EXPECT_EQ(menuItems(content().pinnedList(), 1, u"Move Down"_s),
+              (QStringList{u"Unpin\tCtrl+P"_s, u"Move Up\tCtrl+Shift+↑"_s,
+                           u"Move Down\tCtrl+Shift+↓"_s, u"Delete\tShift+Delete"_s}));
+    EXPECT_EQ(texts(store.pinned()), (QStringList{u"A"_s, u"C"_s, u"B"_s}));
+    EXPECT_EQ(menuItems(content().recentList(), 0, u"none"_s),
+              (QStringList{u"Pin\tCtrl+P"_s, u"Delete\tShift+Delete"_s}));
 }

@@ -31,9 +31,10 @@ protected:
         Q_EMIT item.menu()->aboutToShow();
         QStringList out;
         for (QAction* action : item.menu()->actions())
-            out << (action->isSeparator()
-                        ? u"-"_s
-                        : action->text() + u" "_s + action->shortcut().toString());
+            if (action->isVisible())
+                out << (action->isSeparator()
+                            ? u"-"_s
+                            : action->text() + u" "_s + action->shortcut().toString());
         return out;
     }
 
@@ -100,6 +101,27 @@ TEST_F(StatusItemTest, MenuListsItsItemsAndNamesThePauseStateItWouldSet) {
     // After the menu, a plain click still toggles the panel.
     Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(StatusItemTest, SyncLineCountsConnectedDevicesWhileSyncIsOn) {
+    EXPECT_FALSE(menuTexts().join(u'|').contains(u"Sync:"_s));
+    prefs.setSyncEnabled(true);
+    const struct {
+        int connected;
+        QString line;
+    } cases[] = {{0, u"Sync: no devices connected "_s},
+                 {1, u"Sync: 1 device connected "_s},
+                 {2, u"Sync: 2 devices connected "_s}};
+    for (const auto& c : cases) {
+        item.setConnectedDevices(c.connected);
+        const QStringList texts = menuTexts();
+        // Between "Settings…" and "Clear History", informational only.
+        ASSERT_EQ(texts.size(), 7);
+        EXPECT_EQ(texts.at(3), c.line);
+    }
+    EXPECT_FALSE(item.menu()->actions().at(3)->isEnabled());
+    prefs.setSyncEnabled(false);
+    EXPECT_EQ(menuTexts().size(), 6);
 }
 
 TEST_F(StatusItemTest, HidingAndShowingAgainGivesAWorkingIcon) {

@@ -7,17 +7,42 @@
 
 #include <QLocale>
 #include <QMetaMethod>
+#include <QMutex>
+#include <QThreadPool>
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::StringLiterals;
+
+// Where background folding hands its results back: the worker posts them to
+// the state under the lock, and the state's destructor clears the target
+// under the same lock, so a result never goes to a state that is gone.
+struct AppState::FoldInbox {
+    struct Result {
+        QUuid id;
+        QString source;
+        QByteArray folded;
+    };
+    QMutex lock;
+    AppState* target = nullptr;
+};
 
 AppState::AppState(ClipStore& store, Preferences& prefs, Workspace& workspace, Scheduler& scheduler,
                    QObject* parent)
     : QObject(parent), m_store(store), m_prefs(prefs), m_workspace(workspace),
       m_scheduler(scheduler) {
     m_canAutoPaste = m_workspace.isTrusted();
+    m_background = [](std::function<void()> work) {
+        QThreadPool::globalInstance()->start(std::move(work));
+    };
+    m_foldInbox = std::make_shared<FoldInbox>();
+    m_foldInbox->target = this;
 
+    scheduleFolding(); // what the store holds already
     connect(&m_store, &ClipStore::historyChanged, this, &AppState::sourceChanged);
     connect(&m_store, &ClipStore::pinnedChanged, this, &AppState::sourceChanged);
     // Every setting, so views redraw whatever they read from the preferences.
@@ -30,7 +55,13 @@ AppState::AppState(ClipStore& store, Preferences& prefs, Workspace& workspace, S
     }
 }
 
+AppState::~AppState() {
+    QMutexLocker locker(&m_foldInbox->lock);
+    m_foldInbox->target = nullptr;
+}
+
 void AppState::sourceChanged() {
+    scheduleFolding();
     invalidate();
     m_recentSearches.clear(); // earlier results say nothing about the new lists
     Q_EMIT changed();
@@ -71,8 +102,35 @@ QByteArray fold(const QString& text) {
 }
 
 bool contains(const QByteArray& haystack, const QByteArray& needle) {
-    return ::memmem(haystack.constData(), static_cast<size_t>(haystack.size()), needle.constData(),
-                    static_cast<size_t>(needle.size())) != nullptr;
+    const char* h = haystack.constData();
+    const char* n = needle.constData();
+    const size_t size = static_cast<size_t>(haystack.size());
+    const size_t length = static_cast<size_t>(needle.size());
+    size_t at = 0;
+#if defined(__SSE2__)
+    // A query that no clip contains reads every text to its end, on each
+    // keystroke. Sixteen places at a time, only those where both the first
+    // and the last byte of the needle match are compared in full: several
+    // times faster than memmem on texts of ordinary letters.
+    if (length >= 2) {
+        const __m128i first = _mm_set1_epi8(n[0]);
+        const __m128i last = _mm_set1_epi8(n[length - 1]);
+        for (; at + length - 1 + 16 <= size; at += 16) {
+            const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at));
+            const __m128i ends =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at + length - 1));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(first, starts), _mm_cmpeq_epi8(last, ends))));
+            while (mask) {
+                const size_t candidate = at + static_cast<size_t>(std::countr_zero(mask));
+                if (std::memcmp(h + candidate + 1, n + 1, length - 2) == 0)
+                    return true;
+                mask &= mask - 1;
+            }
+        }
+    }
+#endif
+    return ::memmem(h + at, size - at, n, length) != nullptr;
 }
 } // namespace
 
@@ -85,6 +143,82 @@ const QByteArray& AppState::folded(const Clip& clip) const {
         entry.folded = fold(text);
     }
     return entry.folded;
+}
+
+qsizetype AppState::unpreparedTexts() const {
+    qsizetype missing = 0;
+    for (const QList<Clip>* list : {&m_store.pinned(), &m_store.history()})
+        for (const Clip& clip : *list) {
+            const auto it = m_folded.constFind(clip.id());
+            if (it == m_folded.cend() || it->source.constData() != clip.text().constData())
+                ++missing;
+        }
+    return missing;
+}
+
+void AppState::scheduleFolding() {
+    // Copies come in bursts; one look after the burst is enough.
+    if (m_foldQueued)
+        return;
+    m_foldQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_foldQueued = false;
+            startFolding();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppState::startFolding() {
+    if (m_folding) {
+        m_foldAgain = true;
+        return;
+    }
+    QList<std::pair<QUuid, QString>> texts;
+    for (const QList<Clip>* list : {&m_store.pinned(), &m_store.history()})
+        for (const Clip& clip : *list) {
+            const auto it = m_folded.constFind(clip.id());
+            if (it == m_folded.cend() || it->source.constData() != clip.text().constData())
+                texts.append({clip.id(), clip.text()});
+        }
+    if (texts.isEmpty())
+        return;
+    m_folding = true;
+    // The texts are shared, not copied: reading them on another thread is safe.
+    m_background([inbox = m_foldInbox, texts = std::move(texts)] {
+        QList<FoldInbox::Result> results;
+        results.reserve(texts.size());
+        for (const auto& [id, text] : texts)
+            results.append({id, text, fold(text)});
+        QMutexLocker locker(&inbox->lock);
+        if (!inbox->target)
+            return;
+        QMetaObject::invokeMethod(
+            inbox->target,
+            [target = inbox->target, results = std::move(results)] {
+                target->m_folding = false;
+                // Only results for texts the clips still hold: a clip deleted
+                // or given another text meanwhile is folded again when needed.
+                QHash<QUuid, const QChar*> current;
+                for (const QList<Clip>* list :
+                     {&target->m_store.pinned(), &target->m_store.history()})
+                    for (const Clip& clip : *list)
+                        current.insert(clip.id(), clip.text().constData());
+                for (const FoldInbox::Result& result : results) {
+                    if (current.value(result.id) != result.source.constData())
+                        continue;
+                    Folded& entry = target->m_folded[result.id];
+                    entry.source = result.source;
+                    entry.folded = result.folded;
+                }
+                if (target->m_foldAgain) {
+                    target->m_foldAgain = false;
+                    target->startFolding();
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool AppState::matches(const Clip& clip, const QString& query) const {
@@ -179,6 +313,67 @@ void AppState::requestClose() {
 void AppState::requestSettings() {
     Q_EMIT closeRequested();
     Q_EMIT settingsRequested();
+}
+
+std::optional<Clip> AppState::selectedClip() const {
+    recompute();
+    const qsizetype pinned = m_filteredPinned.size();
+    if (m_selection < 0 || m_selection >= pinned + m_filteredHistory.size())
+        return std::nullopt;
+    return m_selection < pinned ? m_filteredPinned[m_selection]
+                                : m_filteredHistory[m_selection - pinned];
+}
+
+void AppState::selectClip(const QUuid& id, int fallback) {
+    const QList<Clip> all = combined();
+    const auto it = std::ranges::find_if(all, [&id](const Clip& clip) { return clip.id() == id; });
+    const int index = it != all.end() ? static_cast<int>(it - all.begin()) : fallback;
+    setSelection(std::clamp(index, 0, std::max(0, static_cast<int>(all.size()) - 1)));
+}
+
+void AppState::togglePinSelection() {
+    const std::optional<Clip> clip = selectedClip();
+    if (!clip)
+        return;
+    togglePin(*clip);
+    selectClip(clip->id(), m_selection);
+}
+
+void AppState::deleteSelection() {
+    const std::optional<Clip> clip = selectedClip();
+    if (!clip)
+        return;
+    const int at = m_selection;
+    m_store.deleteClip(*clip);
+    selectClip(QUuid(), at);
+}
+
+bool AppState::canReorderPins() const {
+    return m_query.isEmpty() && m_store.pinned().size() > 1;
+}
+
+void AppState::movePin(const Clip& pin, int delta) {
+    if (!canReorderPins())
+        return;
+    const QList<Clip>& pins = m_store.pinned();
+    const auto it =
+        std::ranges::find_if(pins, [&pin](const Clip& clip) { return clip.id() == pin.id(); });
+    if (it == pins.end())
+        return;
+    const qsizetype from = it - pins.begin();
+    const qsizetype to = from + delta;
+    if (delta == 0 || to < 0 || to >= pins.size())
+        return;
+    const std::optional<Clip> selected = selectedClip();
+    m_store.movePinned(from, to);
+    if (selected)
+        selectClip(selected->id(), m_selection);
+}
+
+void AppState::moveSelectedPin(int delta) {
+    const std::optional<Clip> clip = selectedClip();
+    if (clip && m_selection < filteredPinned().size())
+        movePin(*clip, delta);
 }
 
 void AppState::togglePin(const Clip& clip) {

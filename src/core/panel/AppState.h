@@ -9,6 +9,8 @@
 #include <QUuid>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 
 class ClipStore;
 class Preferences;
@@ -34,6 +36,7 @@ public:
     // possible and beeps; the scheduler ends the pin-limit flash.
     AppState(ClipStore& store, Preferences& prefs, Workspace& workspace, Scheduler& scheduler,
              QObject* parent = nullptr);
+    ~AppState() override;
 
     ClipStore& store() const { return m_store; }
     Preferences& prefs() const { return m_prefs; }
@@ -54,17 +57,41 @@ public:
     QList<Clip> filteredHistory() const;
     // filteredPinned followed by filteredHistory: what selection indexes.
     QList<Clip> combined() const;
+    // Runs `work` on a thread other than the main one (a pooled thread by
+    // default); tests run it themselves. Set before the event loop runs.
+    void setBackground(std::function<void(std::function<void()> work)> background) {
+        m_background = std::move(background);
+    }
+
     // Locale-aware, case-insensitive containment.
     bool matches(const Clip& clip, const QString& query) const;
+    // Clips whose texts are not yet prepared for searching. They are
+    // prepared off the main thread whenever the store changes, so a
+    // keystroke only reads them; one that comes first prepares what it needs.
+    qsizetype unpreparedTexts() const;
 
     void moveSelection(int delta);
     void activateSelection();
+    // The clip the selection is on, if it is on one.
+    std::optional<Clip> selectedClip() const;
     // Hands `clip` over to be pasted (activated()).
     void activate(const Clip& clip);
     // The panel's own buttons: close it, or close it and open the settings.
     void requestClose();
     void requestSettings();
     void togglePin(const Clip& clip);
+    // Whether the pins can be put in another order now: no query hides
+    // any of them, and there are at least two.
+    bool canReorderPins() const;
+    // Moves a pin `delta` places up (negative) or down among the pins when
+    // they can be reordered; a selection on it goes with it.
+    void movePin(const Clip& pin, int delta);
+    // The keyboard's actions on the selected clip. Pinning and unpinning
+    // keep the selection on the clip wherever it goes; after a delete it
+    // stays in place, on the next clip.
+    void togglePinSelection();
+    void deleteSelection();
+    void moveSelectedPin(int delta);
     void flashPinLimit();
     // Prepares a fresh showing of the panel.
     void reset();
@@ -96,6 +123,11 @@ private Q_SLOTS:
 
 private:
     void invalidate();
+    void scheduleFolding();
+    void startFolding();
+    // Puts the selection on the clip with this id, or on `fallback` when it
+    // is not shown; clamped to the list.
+    void selectClip(const QUuid& id, int fallback);
     void recompute() const;
     const QByteArray& folded(const Clip& clip) const;
 
@@ -103,6 +135,7 @@ private:
     Preferences& m_prefs;
     Workspace& m_workspace;
     Scheduler& m_scheduler;
+    std::function<void(std::function<void()> work)> m_background;
     QString m_query;
     int m_selection = 0;
     bool m_pinLimitFlash = false;
@@ -128,4 +161,11 @@ private:
         QByteArray folded;
     };
     mutable QHash<QUuid, Folded> m_folded;
+    // Folding in the background: one batch at a time; a change meanwhile
+    // asks for another when it is done.
+    struct FoldInbox;
+    std::shared_ptr<FoldInbox> m_foldInbox;
+    bool m_foldQueued = false;
+    bool m_folding = false;
+    bool m_foldAgain = false;
 };

@@ -31,21 +31,29 @@ double minimumHeight(const PanelContent& c) {
     return 2 * c.rowHeight + headerHeight + pinnedPart + chrome(c);
 }
 
-double maximumHeight(double minimum, const std::optional<QRectF>& usable) {
-    return std::max(minimum, usable ? usable->height() - topMargin : fallbackMaxHeight);
+double heightLimit(const std::optional<QRectF>& usable) {
+    return usable ? std::max(0.0, usable->height() - topMargin) : fallbackMaxHeight;
 }
 
-QSizeF minimumSize(const PanelContent& content) {
-    return {minWidth, minimumHeight(content)};
+double fittedMinimumHeight(const PanelContent& content, const std::optional<QRectF>& usable) {
+    return std::min(minimumHeight(content), heightLimit(usable));
+}
+
+double maximumHeight(double minimum, const std::optional<QRectF>& usable) {
+    return std::max(minimum, heightLimit(usable));
+}
+
+QSizeF minimumSize(const PanelContent& content, const std::optional<QRectF>& usable) {
+    return {minWidth, fittedMinimumHeight(content, usable)};
 }
 
 QSizeF maximumSize(const PanelContent& content, const std::optional<QRectF>& usable) {
-    return {maxWidth, maximumHeight(minimumHeight(content), usable)};
+    return {maxWidth, maximumHeight(fittedMinimumHeight(content, usable), usable)};
 }
 
 QSizeF openSize(double resolvedWidth, double customHeight, const PanelContent& content,
                 const std::optional<QRectF>& usable) {
-    const double minimum = minimumHeight(content);
+    const double minimum = fittedMinimumHeight(content, usable);
     const double wanted = customHeight > 0 ? customHeight : preferredHeight(content);
     const double height = std::min(maximumHeight(minimum, usable), std::max(minimum, wanted));
     return {std::clamp(resolvedWidth, minWidth, maxWidth), height};
@@ -74,7 +82,7 @@ QRectF placeTopCentre(const QSizeF& size, const std::optional<QRectF>& usable) {
 
 std::optional<QRectF> grownFrame(const QRectF& frame, double resolvedWidth,
                                  const PanelContent& content, const std::optional<QRectF>& usable) {
-    const double minimum = minimumHeight(content);
+    const double minimum = fittedMinimumHeight(content, usable);
     const double width = std::clamp(resolvedWidth, minWidth, maxWidth);
     const double height =
         std::min(maximumHeight(minimum, usable), std::max(frame.height(), minimum));
@@ -85,11 +93,23 @@ std::optional<QRectF> grownFrame(const QRectF& frame, double resolvedWidth,
 
 QSizeF dragResize(const QSizeF& start, const QSizeF& translation, const PanelContent& content,
                   const std::optional<QRectF>& usable) {
-    const double minimum = minimumHeight(content);
+    const double minimum = fittedMinimumHeight(content, usable);
     const double height = std::min(std::max(minimum, start.height() + translation.height()),
                                    maximumHeight(minimum, usable));
     const double width = std::clamp(start.width() + translation.width(), minWidth, maxWidth);
     return {width, height};
+}
+
+int pinnedBlockHeight(const PanelContent& c, double listHeight) {
+    const double block =
+        headerHeight + c.pinnedCount * c.rowHeight + separatorHeight + listPadding / 2;
+    // The recent block keeps its header and two rows, as the minimum height
+    // promises; the pins get the rest, but always room for one of them.
+    const double recent =
+        c.historyCount > 0 ? headerHeight + 2 * c.rowHeight + listPadding / 2 : 0.0;
+    const double floor =
+        std::min(block, headerHeight + c.rowHeight + separatorHeight + listPadding / 2);
+    return static_cast<int>(std::min(block, std::max(floor, listHeight - recent)));
 }
 
 int reorderTarget(int index, int count, double translation, double rowHeight) {

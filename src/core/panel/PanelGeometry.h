@@ -45,10 +45,16 @@ inline constexpr double preferredListCap = 396.0;
 inline constexpr double emptyListHeight = 90.0;
 
 double preferredHeight(const PanelContent& content);
-// Every pinned row and two recent rows always fit.
+// Every pinned row and two recent rows fit in this height.
 double minimumHeight(const PanelContent& content);
+// The tallest the panel may be on this screen: the usable height less the
+// top margin (fallbackMaxHeight when no screen is known).
+double heightLimit(const std::optional<QRectF>& usable);
+// minimumHeight, unless that would not fit on the screen: then the panel
+// takes the height limit and its pinned block scrolls (pinnedBlockHeight).
+double fittedMinimumHeight(const PanelContent& content, const std::optional<QRectF>& usable);
 double maximumHeight(double minimum, const std::optional<QRectF>& usable);
-QSizeF minimumSize(const PanelContent& content);
+QSizeF minimumSize(const PanelContent& content, const std::optional<QRectF>& usable);
 QSizeF maximumSize(const PanelContent& content, const std::optional<QRectF>& usable);
 
 // The size the panel opens with: the custom height (when above 0) or the
@@ -70,6 +76,12 @@ std::optional<QRectF> grownFrame(const QRectF& frame, double resolvedWidth,
 // The size while the resize grip is dragged by `translation` from `start`.
 QSizeF dragResize(const QSizeF& start, const QSizeF& translation, const PanelContent& content,
                   const std::optional<QRectF>& usable);
+
+// The height of the pinned block (top padding, header, rows, separator) when
+// the list area is `listHeight` high: all of it whenever the panel is at least
+// minimumHeight tall, so such layouts never change; less on a panel squeezed
+// to fit the screen, and that block then scrolls.
+int pinnedBlockHeight(const PanelContent& content, double listHeight);
 
 // Where a pin dragged from `index` by `translation` lands among `count` pins:
 // whole rows, halves rounded away from zero.

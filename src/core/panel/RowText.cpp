@@ -3,29 +3,46 @@
 #include "core/util/Graphemes.h"
 
 #include <QTextBoundaryFinder>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace RowText {
-QString lineBadge(const QString& text) {
-    const QString trimmed = text.trimmed();
-    const qsizetype lines = trimmed.count(u'\n') + 1;
-    return lines >= 2 ? u"+"_s + QString::number(lines - 1) : QString();
+QString lineBadge(qsizetype lineCount) {
+    return lineCount >= 2 ? u"+"_s + QString::number(lineCount - 1) : QString();
 }
 
-QString rowTooltip(const QString& text, bool reorderable) {
-    if (Graphemes::exceeds(text, tooltipThreshold)) {
-        // Cut at a character boundary, never inside a cluster.
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+namespace {
+// Where the first `clusters` characters of the text end, reading only as
+// much of it as they need.
+qsizetype endOfClusters(QStringView text, qsizetype clusters) {
+    qsizetype window = clusters * 2;
+    for (;;) {
+        window = std::min(text.size(), window * 2);
+        // Half a surrogate pair would end a character of its own.
+        if (window < text.size() && text[window - 1].isHighSurrogate())
+            ++window;
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.first(window));
         qsizetype end = 0;
-        for (qsizetype n = 0; n < tooltipLength; ++n) {
+        qsizetype counted = 0;
+        while (counted < clusters) {
             const qsizetype next = finder.toNextBoundary();
-            if (next == -1)
+            // The window's own end is no boundary of the text: the cluster
+            // there may go on past it.
+            if (next == -1 || (next == window && window < text.size()))
                 break;
             end = next;
+            ++counted;
         }
-        return text.left(end);
+        if (counted == clusters || window == text.size())
+            return end;
     }
+}
+} // namespace
+
+QString rowTooltip(const QString& text, bool reorderable) {
+    if (Graphemes::exceeds(text, tooltipThreshold))
+        return text.left(endOfClusters(text, tooltipLength));
     return reorderable ? u"Hold and drag to reorder"_s : QString();
 }
 

@@ -11,9 +11,8 @@ namespace RowText {
 inline constexpr qsizetype tooltipThreshold = 80; // longer texts show themselves
 inline constexpr qsizetype tooltipLength = 400;
 
-// "+N" for a text of N + 1 lines (blank lines between count, blank lines
-// around do not); empty for a single line.
-QString lineBadge(const QString& text);
+// "+N" for a clip of N + 1 lines (Clip::lineCount); empty for one line.
+QString lineBadge(qsizetype lineCount);
 // The text itself (cut at 400 characters) when it is longer than 80
 // characters; otherwise the reorder hint on rows that can be dragged.
 QString rowTooltip(const QString& text, bool reorderable);

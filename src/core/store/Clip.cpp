@@ -15,6 +15,10 @@ struct Clip::Text {
     mutable QString hash;
     mutable std::once_flag countOnce;
     mutable qsizetype count = 0;
+    mutable std::once_flag previewOnce;
+    mutable QString preview;
+    mutable std::once_flag linesOnce;
+    mutable qsizetype lines = 1;
 };
 
 namespace {
@@ -55,19 +59,51 @@ const QString& Clip::text() const {
     return m_text->text;
 }
 
-QString Clip::preview() const {
-    const QString trimmed = text().trimmed();
-    qsizetype cut = -1;
-    for (qsizetype i = trimmed.indexOf(u'\n'); i != -1; i = trimmed.indexOf(u'\n', i + 1)) {
-        if (i == 0 || trimmed.at(i - 1) != u'\r') {
-            cut = i;
-            break;
+namespace {
+// The text without the white space around it, as QString::trimmed() cuts,
+// but without copying it.
+QStringView trimmedView(const QString& text) {
+    QStringView view(text);
+    qsizetype first = 0;
+    while (first < view.size() && view[first].isSpace())
+        ++first;
+    qsizetype end = view.size();
+    while (end > first && view[end - 1].isSpace())
+        --end;
+    return view.sliced(first, end - first);
+}
+} // namespace
+
+const QString& Clip::preview() const {
+    std::call_once(m_text->previewOnce, [t = m_text.get()] {
+        // Only the start of the line is ever shown, so only the start of the
+        // text is read: a row of a huge one-line clip costs what a short one
+        // does.
+        const QStringView window = trimmedView(t->text).left(previewLimit + 1);
+        qsizetype cut = window.size();
+        for (qsizetype i = window.indexOf(u'\n'); i != -1; i = window.indexOf(u'\n', i + 1)) {
+            if (i == 0 || window.at(i - 1) != u'\r') {
+                cut = i;
+                break;
+            }
         }
-    }
-    if (cut == -1)
-        return trimmed;
-    const QString line = trimmed.left(cut);
-    return line.isEmpty() ? trimmed : line;
+        QStringView line = window.left(cut);
+        if (line.size() <= previewLimit) {
+            t->preview = line.toString();
+            return;
+        }
+        line = line.left(previewLimit);
+        if (line.back().isHighSurrogate())
+            line.chop(1);
+        t->preview = line.toString() + u'\u2026';
+    });
+    return m_text->preview;
+}
+
+qsizetype Clip::lineCount() const {
+    std::call_once(m_text->linesOnce,
+                   [t = m_text.get()] { t->lines = trimmedView(t->text).count(u'\n') + 1; });
+    return m_text->lines;
 }
 
 const QString& Clip::canonicalText() const {

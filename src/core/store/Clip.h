@@ -33,8 +33,13 @@ public:
     void setPinnedAt(std::optional<Instant> at) { m_pinnedAt = at; }
 
     // The text trimmed and cut at the first line feed (a CR LF pair does
-    // not end the line).
-    QString preview() const;
+    // not end the line). A line longer than previewLimit is cut there and
+    // ends in "…".
+    const QString& preview() const;
+    static constexpr qsizetype previewLimit = 1000;
+    // Lines of the trimmed text: line feeds between its first and last
+    // character, plus one.
+    qsizetype lineCount() const;
     // Canonically composed form: texts that differ only in precomposed
     // versus decomposed characters have the same one.
     const QString& canonicalText() const;

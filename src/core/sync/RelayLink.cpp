@@ -29,7 +29,7 @@ RelayLink::RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sess
     m_reconnectTimer.setSingleShot(true);
     QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
         if (isCurrent(m_reconnectEpoch))
-            connect();
+            start();
     });
     QObject::connect(&m_pingTimer, &QTimer::timeout, this, &RelayLink::onPingTick);
 }
@@ -80,7 +80,7 @@ int RelayLink::backoffSeconds(int attempt) {
     return std::min(1 << std::clamp(attempt, 1, kMaxAttempt), kMaxBackoffSeconds);
 }
 
-void RelayLink::connect() {
+void RelayLink::start() {
     if (m_stopped)
         return;
     const quint64 epoch = ++m_generation;
@@ -170,9 +170,9 @@ void RelayLink::onBinary(quint64 epoch, const QByteArray& data) {
     QMetaObject::invokeMethod(
         this,
         [this, delivered = std::move(*message)] {
-            // A stopped link's owner has moved on.
-            if (!m_stopped && onMessage)
-                onMessage(delivered, this);
+            // A closed link's owner has moved on.
+            if (!m_stopped)
+                Q_EMIT messageReceived(delivered);
         },
         Qt::QueuedConnection);
 }
@@ -228,7 +228,7 @@ void RelayLink::send(const SyncMessage& message) {
     }
 }
 
-void RelayLink::stop() {
+void RelayLink::close() {
     m_stopped = true;
     ++m_generation;
     m_reconnectPending = false;
@@ -245,12 +245,7 @@ void RelayLink::setConnected(bool connected) {
         return;
     m_connected = connected;
     QMetaObject::invokeMethod(
-        this,
-        [this, connected] {
-            if (onStateChange)
-                onStateChange(connected);
-        },
-        Qt::QueuedConnection);
+        this, [this, connected] { Q_EMIT connectedChanged(connected); }, Qt::QueuedConnection);
 }
 
 void RelayLink::retire(QWebSocket* socket) {

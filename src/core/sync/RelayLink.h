@@ -8,7 +8,6 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
-#include <functional>
 #include <optional>
 
 class QWebSocket;
@@ -44,7 +43,7 @@ public:
     // Seconds to wait before reconnect attempt `attempt` (1-based).
     static int backoffSeconds(int attempt);
 
-    // Before connect(); tests shorten the delays.
+    // Before start(); tests shorten the delays.
     void setTiming(const Timing& timing) { m_timing = timing; }
 
     const QUrl& url() const { return m_url; }
@@ -52,17 +51,18 @@ public:
     const QString& peerName() const { return m_peerName; }
     bool isConnected() const { return m_connected; }
 
-    // (Re)opens the WebSocket; does nothing once stopped.
-    void connect();
+    // (Re)opens the WebSocket; does nothing once closed.
+    void start();
     // Seals and sends one message; fire and forget.
     void send(const SyncMessage& message);
-    // Closes for good. A stopped link is never restarted.
-    void stop();
+    // Closes for good. A closed link is never restarted.
+    void close();
 
+Q_SIGNALS:
     // Each message that opens with the session key, queued, in arrival order.
-    std::function<void(const SyncMessage&, RelayLink*)> onMessage;
+    void messageReceived(const SyncMessage& message);
     // The new connected state, queued, only when it changes.
-    std::function<void(bool)> onStateChange;
+    void connectedChanged(bool connected);
 
 private:
     bool isCurrent(quint64 epoch) const { return !m_stopped && epoch == m_generation; }

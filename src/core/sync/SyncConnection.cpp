@@ -167,12 +167,7 @@ void SyncConnection::handleFrame(const QByteArray& body) {
 
 void SyncConnection::deliver(const SyncMessage& message) {
     QMetaObject::invokeMethod(
-        this,
-        [this, message] {
-            if (onMessage)
-                onMessage(message, this);
-        },
-        Qt::QueuedConnection);
+        this, [this, message] { Q_EMIT messageReceived(message); }, Qt::QueuedConnection);
 }
 
 void SyncConnection::send(const SyncMessage& message, const std::optional<QByteArray>& key) {
@@ -230,11 +225,5 @@ void SyncConnection::finish(Ending ending) {
         if (socket->state() == QAbstractSocket::UnconnectedState)
             socket->deleteLater();
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (onClose)
-                onClose(this);
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &SyncConnection::closed, Qt::QueuedConnection);
 }

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <functional>
 #include <optional>
 
 class QTcpSocket;
@@ -79,10 +78,11 @@ public:
     // Ends the connection after what was handed over has been sent. Idempotent.
     void close();
 
+Q_SIGNALS:
     // Each decoded message, in arrival order; each as its own queued event.
-    std::function<void(const SyncMessage&, SyncConnection*)> onMessage;
+    void messageReceived(const SyncMessage& message);
     // Once, queued, after the connection closed for whatever reason.
-    std::function<void(SyncConnection*)> onClose;
+    void closed();
 
 private:
     SyncConnection(Role role, QList<CandidateKey> candidateKeys, QObject* parent);

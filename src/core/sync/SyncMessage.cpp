@@ -2,6 +2,7 @@
 
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncProtocol.h"
+#include "core/util/JsonText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,15 +73,8 @@ void appendString(QByteArray& out, const QString& text) {
     out += '"';
 }
 
-// Shortest text that reads back as the same double.
-void appendNumber(QByteArray& out, double value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr - buffer);
-}
-
-void appendInt(QByteArray& out, int value) {
-    char buffer[16];
+void appendInt(QByteArray& out, qint64 value) {
+    char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr - buffer);
 }
@@ -104,7 +98,9 @@ public:
         if (value)
             string(name, *value);
     }
-    void time(const char* name, double seconds) { appendNumber(key(name), toWireTime(seconds)); }
+    void time(const char* name, double seconds) {
+        JsonText::appendDecimal(key(name), toWireTime(seconds));
+    }
     void time(const char* name, const std::optional<double>& seconds) {
         if (seconds)
             time(name, *seconds);
@@ -130,12 +126,15 @@ private:
     bool m_first = true;
 };
 
-// --- decoding: any wrong type fails the whole message ---
+// --- decoding: any wrong type fails the whole message; a time no device
+// could have produced only costs the list entry that carries it ---
 
 class ObjectReader {
 public:
     explicit ObjectReader(QJsonObject object) : m_object(std::move(object)) {}
     bool ok() const { return m_ok; }
+    // A required time was out of range: the entry is to be left out.
+    bool badTime() const { return m_badTime; }
 
     std::optional<QString> optionalString(const char* name) {
         const QJsonValue value = m_object.value(QLatin1StringView(name));
@@ -155,25 +154,39 @@ public:
         const QJsonValue value = m_object.value(QLatin1StringView(name));
         if (value.isUndefined() || value.isNull())
             return std::nullopt;
-        if (!value.isDouble() || !isWireTime(value.toDouble()))
+        if (!value.isDouble())
             return fail<double>();
+        if (!isWireTime(value.toDouble())) {
+            m_badTime = true;
+            return std::nullopt;
+        }
         return value.toDouble();
     }
     double requiredTime(const char* name) {
         const QJsonValue value = m_object.value(QLatin1StringView(name));
-        if (!value.isDouble() || !isWireTime(value.toDouble()))
+        if (!value.isDouble())
             return fail<double>().value_or(0.0);
+        if (!isWireTime(value.toDouble())) {
+            m_badTime = true;
+            return 0.0;
+        }
         return value.toDouble();
     }
-    std::optional<int> optionalInt(const char* name) {
+    // Whole numbers only; beyond 64 bits they read as the largest one.
+    std::optional<qint64> optionalInteger(const char* name) {
         const QJsonValue value = m_object.value(QLatin1StringView(name));
         if (value.isUndefined() || value.isNull())
             return std::nullopt;
         const double number = value.toDouble();
-        if (!value.isDouble() || number != std::trunc(number) ||
-            number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
-            return fail<int>();
-        return static_cast<int>(number);
+        if (!value.isDouble() || !std::isfinite(number) || number != std::trunc(number))
+            return fail<qint64>();
+        // 2^63 is the first double outside qint64.
+        constexpr double limit = 9223372036854775808.0;
+        if (number >= limit)
+            return std::numeric_limits<qint64>::max();
+        if (number < -limit)
+            return std::numeric_limits<qint64>::min();
+        return static_cast<qint64>(number);
     }
     template <typename T, typename ReadEntry>
     std::optional<QList<T>> optionalList(const char* name, ReadEntry read) {
@@ -192,7 +205,8 @@ public:
             T decoded = read(entry);
             if (!entry.ok())
                 return fail<QList<T>>();
-            entries.append(std::move(decoded));
+            if (!entry.badTime())
+                entries.append(std::move(decoded));
         }
         return entries;
     }
@@ -205,6 +219,7 @@ private:
 
     QJsonObject m_object;
     bool m_ok = true;
+    bool m_badTime = false;
 };
 } // namespace
 
@@ -274,7 +289,7 @@ QByteArray SyncMessage::encode() const {
 
 std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    const QJsonDocument document = JsonText::parse(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
@@ -290,7 +305,7 @@ std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
     message.type = *type;
     message.deviceId = reader.optionalString("deviceId");
     message.deviceName = reader.optionalString("deviceName");
-    message.proto = reader.optionalInt("protocol");
+    message.proto = reader.optionalInteger("protocol");
     message.deviceKey = reader.optionalString("deviceKey");
     message.id = reader.optionalString("id");
     message.text = reader.optionalString("text");

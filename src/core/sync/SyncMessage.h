@@ -19,7 +19,7 @@ struct SyncMessage {
     SyncMessageType type = SyncMessageType::ping;
     std::optional<QString> deviceId;
     std::optional<QString> deviceName;
-    std::optional<int> proto; // "protocol"; a hello without it speaks version 1
+    std::optional<qint64> proto; // "protocol"; a hello without it speaks version 1
     std::optional<QString> deviceKey;
     std::optional<QString> id;
     std::optional<QString> text;
@@ -41,9 +41,10 @@ struct SyncMessage {
     // UTF-8 JSON with the keys in a fixed order; never fails.
     QByteArray encode() const;
     // Nothing when the bytes are not a message: not a JSON object, a missing
-    // or unknown type, a key of the wrong JSON type, a list entry without
-    // one of its required keys, or a time that is not within 0 ... 10^11 s.
-    // Unknown keys are ignored; null counts as absent where a key may be.
+    // or unknown type, a key of the wrong JSON type, or a list entry without
+    // one of its required keys. A time that is not within 0 ... 10^11 s only
+    // drops what carries it: the list entry, or a clip's createdAt (the clip
+    // stays). Unknown keys are ignored; null counts as absent where a key may be.
     static std::optional<SyncMessage> decode(const QByteArray& json);
 
     // encode() sealed under the key (SyncCrypto::seal).

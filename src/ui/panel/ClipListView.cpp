@@ -1,5 +1,6 @@
 #include "ui/panel/ClipListView.h"
 
+#include "core/panel/PanelKeys.h"
 #include "ui/PlainText.h"
 #include "ui/panel/PanelColors.h"
 
@@ -230,10 +231,23 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     const ClipRow& clipRow = m_rows[row];
     QMenu menu(this);
-    QAction* pin =
-        menu.addAction(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"));
+    // Each item names its key in the panel; the text after the tab is shown
+    // as the shortcut column.
+    auto item = [&menu](const QString& text, PanelKeys::Action key) {
+        return menu.addAction(text + u'\t' + PanelKeys::label(key));
+    };
+    QAction* pin = item(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"),
+                        PanelKeys::Action::togglePin);
     pin->setEnabled(clipRow.pinButtonEnabled());
-    QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    QAction* up = nullptr;
+    QAction* down = nullptr;
+    if (clipRow.reorderable) {
+        up = item(QStringLiteral("Move Up"), PanelKeys::Action::movePinUp);
+        up->setEnabled(row > 0);
+        down = item(QStringLiteral("Move Down"), PanelKeys::Action::movePinDown);
+        down->setEnabled(row + 1 < m_rows.size());
+    }
+    QAction* remove = item(QStringLiteral("Delete"), PanelKeys::Action::deleteClip);
     const QUuid clicked = clipRow.clip.id();
     QAction* chosen = menu.exec(event->globalPos());
     // Captures keep arriving while the menu is open and may move or remove
@@ -247,6 +261,8 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
         Q_EMIT togglePinRequested(current);
     else if (chosen == remove)
         Q_EMIT deleteRequested(current);
+    else if (chosen && (chosen == up || chosen == down))
+        Q_EMIT movePinRequested(current, chosen == up ? -1 : 1);
 }
 
 bool ClipListView::event(QEvent* event) {

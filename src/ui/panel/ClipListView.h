@@ -43,6 +43,8 @@ Q_SIGNALS:
     void activated(int row);
     void togglePinRequested(int row);
     void deleteRequested(int row);
+    // A pin moved by one place from its context menu: -1 up, +1 down.
+    void movePinRequested(int row, int delta);
     // The hold-then-drag gesture of a reorderable row: lifted, moved by
     // `translation` pixels from where the press began, let go.
     void reorderHeld(int row);

@@ -80,7 +80,7 @@ void ClipRow::paint(QPainter& p, const QRect& row, const QPalette& palette,
     QFont badgeFont = p.font();
     badgeFont.setPixelSize(9);
     badgeFont.setWeight(QFont::Medium);
-    const QString badge = showLineBadge ? RowText::lineBadge(clip.text()) : QString();
+    const QString badge = showLineBadge ? RowText::lineBadge(clip.lineCount()) : QString();
     const QFontMetrics badgeMetrics(badgeFont);
     const int badgeWidth = badge.isEmpty() ? 0 : badgeMetrics.horizontalAdvance(badge) + 8;
     if (!badge.isEmpty())

@@ -91,23 +91,32 @@ QWidget* ContentView::makeList() {
     auto* listColumn = new QVBoxLayout(m_list);
     listColumn->setContentsMargins(0, 0, 0, 0);
     listColumn->setSpacing(0);
-    m_pinned = new ClipListView(m_list);
+    // A slim scroll bar without arrows, as floating panels have.
+    auto scrollArea = [this] {
+        auto* area = new QScrollArea(m_list);
+        area->setFrameShape(QFrame::NoFrame);
+        area->setWidgetResizable(true);
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area->viewport()->setAutoFillBackground(false);
+        area->verticalScrollBar()->setStyleSheet(
+            u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
+            "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110);"
+            " border-radius: 3px; min-height: 24px; margin: 2px 2px 2px 0; }"
+            "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+            "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical"
+            " { background: transparent; }"_s);
+        return area;
+    };
+    // The pinned block scrolls only when the panel, kept within the screen,
+    // cannot hold every pin (fitPinnedBlock).
+    m_pinnedScroll = scrollArea();
+    m_pinned = new ClipListView;
+    m_pinned->setAutoFillBackground(false);
     m_pinned->setPadding(4, 0);
     m_pinned->setSeparator(true);
-    listColumn->addWidget(m_pinned);
-    m_scroll = new QScrollArea(m_list);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->viewport()->setAutoFillBackground(false);
-    // A slim scroll bar without arrows, as floating panels have.
-    m_scroll->verticalScrollBar()->setStyleSheet(
-        u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110);"
-        " border-radius: 3px; min-height: 24px; margin: 2px 2px 2px 0; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical"
-        " { background: transparent; }"_s);
+    m_pinnedScroll->setWidget(m_pinned);
+    listColumn->addWidget(m_pinnedScroll);
+    m_scroll = scrollArea();
     m_recent = new ClipListView;
     m_recent->setAutoFillBackground(false);
     m_scroll->setWidget(m_recent);
@@ -136,6 +145,8 @@ void ContentView::connectLists() {
         connect(view, &ClipListView::deleteRequested, this,
                 [this, clipAt](int row) { m_state.store().deleteClip(clipAt(row)); });
     }
+    connect(m_pinned, &ClipListView::movePinRequested, this,
+            [this](int row, int delta) { m_state.movePin(m_pinned->rows().at(row).clip, delta); });
     connect(m_pinned, &ClipListView::reorderHeld, this,
             [this](int row) { applyPinDrag(m_pinned->rows().at(row).clip, row, 0); });
     connect(m_pinned, &ClipListView::reorderChanged, this, [this](int row, double translation) {
@@ -228,7 +239,7 @@ void ContentView::rebuild() {
     pinnedRows.reserve(pinned.size());
     for (int i = 0; i < pinned.size(); ++i)
         pinnedRows.append(makeRow(pinned[i], i, true, i));
-    m_pinned->setVisible(!pinned.isEmpty());
+    m_pinnedScroll->setVisible(!pinned.isEmpty());
     m_pinned->setHeader(SectionHeader{u"Pinned"_s,
                                       u"%1/%2"_s.arg(store.pinned().size()).arg(m_prefs.pinLimit()),
                                       m_state.pinLimitFlash()});
@@ -252,14 +263,42 @@ void ContentView::rebuild() {
     m_recent->setHeader(SectionHeader{u"Recent"_s, QString(), false});
     m_recent->setPadding(pinned.isEmpty() ? 4 : 0, 4);
     m_recent->setRows(std::move(recentRows));
+    fitPinnedBlock();
+}
+
+void ContentView::fitPinnedBlock() {
+    const bool searchShown = m_searchBar->isVisibleTo(this);
+    const bool bannerShown = m_banner->isVisibleTo(this);
+    const double chrome = (searchShown ? PanelGeometry::searchHeight : 0.0) +
+                          (bannerShown ? PanelGeometry::bannerHeight : 0.0) +
+                          PanelGeometry::footerDivider + PanelGeometry::footerHeight;
+    PanelContent content;
+    content.pinnedCount = static_cast<int>(m_pinned->rows().size());
+    content.historyCount = static_cast<int>(m_recent->rows().size());
+    content.rowHeight = ::rowHeight(m_prefs.rowDensity());
+    const int block = PanelGeometry::pinnedBlockHeight(content, height() - chrome);
+    if (m_pinnedScroll->height() != block || m_pinnedScroll->minimumHeight() != block)
+        m_pinnedScroll->setFixedHeight(block);
+}
+
+void ContentView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitPinnedBlock();
 }
 
 void ContentView::followSelection() {
     const int selection = m_state.selection();
     const int pinnedCount = static_cast<int>(m_state.filteredPinned().size());
     const int total = pinnedCount + static_cast<int>(m_state.filteredHistory().size());
-    if (selection < pinnedCount || selection >= total)
-        return; // the pinned block never scrolls
+    if (selection < 0 || selection >= total)
+        return;
+    if (selection < pinnedCount) {
+        // The pinned block scrolls only when squeezed; then it shows the
+        // selected pin.
+        const QRect row = m_pinned->rowRect(selection);
+        m_pinnedScroll->ensureVisible(row.center().x(), row.center().y(), 0, row.height() / 2 + 1);
+        return;
+    }
     const QRect row = m_recent->rowRect(selection - pinnedCount);
     QScrollBar* bar = m_scroll->verticalScrollBar();
     const int target = std::clamp(row.center().y() - m_scroll->viewport()->height() / 2,
@@ -275,7 +314,7 @@ void ContentView::followSelection() {
 }
 
 bool ContentView::canReorderPins() const {
-    return m_state.query().isEmpty() && m_state.filteredPinned().size() > 1;
+    return m_state.canReorderPins();
 }
 
 void ContentView::applyPinDrag(const Clip& clip, int index, double translation) {

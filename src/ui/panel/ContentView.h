@@ -32,6 +32,7 @@ public:
     ClipListView* pinnedList() const { return m_pinned; }
     ClipListView* recentList() const { return m_recent; }
     QScrollArea* recentScroll() const { return m_scroll; }
+    QScrollArea* pinnedScroll() const { return m_pinnedScroll; }
     QWidget* banner() const;
     QWidget* emptyState() const { return m_empty; }
     PanelResizeGrip* resizeGrip() const;
@@ -45,6 +46,7 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -55,6 +57,7 @@ private:
     void rebuild();
     void updateDragCursor();
     void followSelection();
+    void fitPinnedBlock();
     void endDrag();
 
     AppState& m_state;
@@ -66,6 +69,7 @@ private:
     QLabel* m_emptyIcon = nullptr;
     QLabel* m_emptyLabel = nullptr;
     QWidget* m_list = nullptr;
+    QScrollArea* m_pinnedScroll = nullptr;
     ClipListView* m_pinned = nullptr;
     QScrollArea* m_scroll = nullptr;
     ClipListView* m_recent = nullptr;

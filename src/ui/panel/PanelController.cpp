@@ -2,6 +2,7 @@
 
 #include "core/panel/AppState.h"
 #include "core/panel/PanelGeometry.h"
+#include "core/panel/PanelKeys.h"
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/KeyCombo.h"
 #include "core/store/ClipStore.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
 
@@ -177,9 +179,9 @@ void PanelController::applySizeLimits() {
     if (!m_window)
         return;
     const PanelContent content = currentContent();
-    m_window->setMinimumSize(PanelGeometry::minimumSize(content).toSize());
-    m_window->setMaximumSize(
-        PanelGeometry::maximumSize(content, usableArea(panelScreen())).toSize());
+    const std::optional<QRectF> usable = usableArea(panelScreen());
+    m_window->setMinimumSize(PanelGeometry::minimumSize(content, usable).toSize());
+    m_window->setMaximumSize(PanelGeometry::maximumSize(content, usable).toSize());
 }
 
 void PanelController::setFrame(const QRectF& frame) {
@@ -278,6 +280,27 @@ bool PanelController::handleKey(const QKeyEvent& event) {
             // Position in the whole pin list, whatever the search shows.
             if (const std::optional<Clip> clip = m_state.store().pinnedClip(*index))
                 m_state.activate(*clip);
+            return true;
+        }
+    }
+    if (const std::optional<PanelKeys::Action> action =
+            PanelKeys::actionFor(event.key(), event.modifiers())) {
+        switch (*action) {
+        case PanelKeys::Action::togglePin:
+            m_state.togglePinSelection();
+            return true;
+        case PanelKeys::Action::deleteClip:
+            // With text selected in the search field the key cuts it, as
+            // everywhere else.
+            if (m_content && m_content->searchField()->hasSelectedText())
+                return false;
+            m_state.deleteSelection();
+            return true;
+        case PanelKeys::Action::movePinUp:
+            m_state.moveSelectedPin(-1);
+            return true;
+        case PanelKeys::Action::movePinDown:
+            m_state.moveSelectedPin(1);
             return true;
         }
     }

@@ -65,13 +65,36 @@ void StatusItem::buildMenu() {
     // No shortcut hints: a tray menu does not fire them while it is open,
     // and nothing else would.
     m_menu->addAction(u"Settings…"_s, this, &StatusItem::settingsRequested);
+    m_syncLine = m_menu->addAction(QString());
+    m_syncLine->setEnabled(false);
     m_menu->addAction(u"Clear History"_s, this, &StatusItem::clearHistoryRequested);
     m_menu->addSeparator();
     m_menu->addAction(u"Quit Tindrel"_s, this, &StatusItem::quitRequested);
     // The actions stay put (a tray host may show a copy of the menu it was
     // sent); only the pause item's text follows the state.
     connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updatePauseText);
+    connect(m_menu, &QMenu::aboutToShow, this, &StatusItem::updateSyncLine);
     updatePauseText();
+    updateSyncLine();
+}
+
+QString StatusItem::syncLineText(int connectedDevices) {
+    if (connectedDevices <= 0)
+        return u"Sync: no devices connected"_s;
+    return u"Sync: "_s + QString::number(connectedDevices) +
+           (connectedDevices == 1 ? u" device connected"_s : u" devices connected"_s);
+}
+
+void StatusItem::setConnectedDevices(int count) {
+    m_connectedDevices = count;
+    updateSyncLine();
+}
+
+void StatusItem::updateSyncLine() {
+    if (!m_syncLine)
+        return;
+    m_syncLine->setVisible(m_prefs.syncEnabled());
+    m_syncLine->setText(syncLineText(m_connectedDevices));
 }
 
 void StatusItem::updatePauseText() {

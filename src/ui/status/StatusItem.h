@@ -35,6 +35,10 @@ public:
     void update();
     // The arrival signal; nothing while the icon is hidden.
     void notifyRemoteClip(const QString& deviceName);
+    // How many devices sync reaches now, for the menu's sync line (shown
+    // while sync is on).
+    void setConnectedDevices(int count);
+    static QString syncLineText(int connectedDevices);
 
     bool exists() const { return m_tray != nullptr; }
     // Where the panel opens: the icon's rectangle, or the pointer when the
@@ -59,6 +63,7 @@ Q_SIGNALS:
 private:
     void buildMenu();
     void updatePauseText();
+    void updateSyncLine();
     void show(const QString& symbol, bool dimmed);
 
     bool paused() const { return isPaused && isPaused(); }
@@ -68,6 +73,8 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_pause = nullptr;
+    QAction* m_syncLine = nullptr;
+    int m_connectedDevices = 0;
     QString m_symbol;
     bool m_dimmed = false;
 };

@@ -8,8 +8,10 @@
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -242,4 +244,79 @@ TEST_F(AppStateTest, StoreAndPreferenceChangesAreForwarded) {
     const int afterStore = changes;
     prefs.setRowDensity(RowDensity::roomy);
     EXPECT_GT(changes, afterStore);
+}
+
+TEST_F(AppStateTest, TextsArePreparedForSearchOffTheMainThreadAheadOfTheFirstKeystroke) {
+    fill({u"Pinned Alpha"_s}, {u"beta"_s, u"ALPHA beta"_s});
+    makeState();
+    std::vector<std::function<void()>> batches;
+    state->setBackground([&](std::function<void()> work) { batches.push_back(std::move(work)); });
+    auto runBatch = [&](size_t i) {
+        std::thread(batches.at(i)).join(); // another thread, as in the program
+        QCoreApplication::processEvents(); // its results arrive on this one
+    };
+    QCoreApplication::processEvents();
+    ASSERT_EQ(batches.size(), 1u); // one batch for what the store held
+    EXPECT_EQ(state->unpreparedTexts(), 3);
+
+    // Copies while a batch runs ask for one more batch, after it.
+    store.record(u"gamma alpha"_s);
+    store.record(u"delta"_s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(batches.size(), 1u);
+    runBatch(0);
+    EXPECT_EQ(state->unpreparedTexts(), 2);
+    ASSERT_EQ(batches.size(), 2u);
+
+    // A clip given another text while its batch runs does not take the
+    // result made from the old one.
+    QList<Clip> history = store.history();
+    ASSERT_EQ(history.front().text(), u"delta"_s);
+    history.front() = Clip(history.front().id(), u"omega"_s, history.front().createdAt());
+    store.setHistory(history);
+    QCoreApplication::processEvents();
+    runBatch(1);
+    EXPECT_EQ(state->unpreparedTexts(), 1);
+    ASSERT_EQ(batches.size(), 3u);
+    runBatch(2);
+    EXPECT_EQ(state->unpreparedTexts(), 0);
+
+    state->setQuery(u"ALP"_s);
+    EXPECT_EQ(texts(state->filteredPinned()), QStringList{u"Pinned Alpha"_s});
+    EXPECT_EQ(texts(state->filteredHistory()), (QStringList{u"gamma alpha"_s, u"ALPHA beta"_s}));
+    state->setQuery(u"delta"_s);
+    EXPECT_TRUE(state->filteredHistory().isEmpty());
+
+    // A keystroke before a batch is done still finds everything.
+    store.record(u"epsilon"_s);
+    state->setQuery(u"EPS"_s);
+    EXPECT_EQ(texts(state->filteredHistory()), QStringList{u"epsilon"_s});
+}
+
+TEST_F(AppStateTest, SearchFindsAQueryWhereverItLiesInTheText) {
+    makeState();
+    auto clip = [](const QString& text) { return Clip::make(text, Instant{}); };
+    // Every place in texts of several lengths, around the blocks the search
+    // reads at once and in the tail after them, for queries of one to
+    // seventeen characters.
+    const QStringList queries = {u"q"_s, u"qz"_s, u"qöz"_s, u"qzqzqzqzqzqzqzqzq"_s};
+    for (const QString& query : queries) {
+        for (int length : {17, 33, 48, 70}) {
+            for (int at = 0; at + query.size() <= length; ++at) {
+                QString text(length, u'x');
+                text.replace(at, query.size(), query);
+                SCOPED_TRACE(text.toStdString());
+                EXPECT_TRUE(state->matches(clip(text), query));
+                EXPECT_TRUE(state->matches(clip(text), query.toUpper()));
+                // First and last letters in place, one in between wrong.
+                if (query.size() >= 3) {
+                    QString nearMiss = text;
+                    nearMiss[at + 1] = u'y';
+                    EXPECT_FALSE(state->matches(clip(nearMiss), query));
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(state->matches(clip(u"short"_s), u"longer than the text"_s));
+    EXPECT_TRUE(state->matches(clip(u"anything"_s), QString()));
 }

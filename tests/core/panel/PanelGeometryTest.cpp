@@ -58,7 +58,7 @@ TEST(PanelGeometry, OpenSizeHonoursCustomHeightWithinBounds) {
         {"no screen caps at 760", 380, 5000, many, std::nullopt, {380, 760}},
         {"width clamped low", 100, 0, many, usable, {280, 474}},
         {"width clamped high", 1500, 0, many, usable, {900, 474}},
-        {"tiny screen keeps the minimum", 380, 0, many, QRectF(0, 0, 800, 150), {380, minimum}},
+        {"a tiny screen caps even the minimum", 380, 0, many, QRectF(0, 0, 800, 150), {380, 110}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,6 +141,46 @@ TEST(PanelGeometry, DragResizeStaysWithinBounds) {
     for (const Case& cs : cases) {
         SCOPED_TRACE(cs.name);
         EXPECT_EQ(dragResize(start, cs.translation, c, cs.usable), cs.expected);
+    }
+}
+
+TEST(PanelGeometry, MorePinsThanTheScreenHoldsNeverTakeThePanelPastIt) {
+    const PanelContent crowded = content(20, 50); // minimum 891 on a 728 limit
+    ASSERT_GT(minimumHeight(crowded), 728);
+    EXPECT_EQ(openSize(380, 0, crowded, usable), QSizeF(380, 728));
+    EXPECT_EQ(minimumSize(crowded, usable), QSizeF(280, 728));
+    EXPECT_EQ(maximumSize(crowded, usable), QSizeF(900, 728));
+    EXPECT_EQ(grownFrame(QRectF(0, 72, 380, 400), 380, crowded, usable), QRectF(0, 72, 380, 728));
+    EXPECT_EQ(dragResize(QSizeF(380, 728), QSizeF(0, 500), crowded, usable), QSizeF(380, 728));
+    EXPECT_EQ(openSize(380, 0, crowded, std::nullopt), QSizeF(380, 760));
+}
+
+TEST(PanelGeometry, ThePinnedBlockShrinksOnlyWhenThePanelCannotHoldIt) {
+    // Whenever the panel has its minimum height or more, the block is whole.
+    for (int pins = 1; pins <= 12; ++pins) {
+        for (int history = 0; history <= 3; ++history) {
+            const PanelContent c = content(pins, history, 28, false);
+            const int whole = 4 + 24 + pins * 28 + 9;
+            const double list = minimumHeight(c) - 37; // less the footer and its divider
+            SCOPED_TRACE(testing::Message() << pins << " pins, " << history << " recent");
+            EXPECT_EQ(pinnedBlockHeight(c, list), whole);
+            EXPECT_EQ(pinnedBlockHeight(c, list + 300), whole);
+        }
+    }
+    struct Case {
+        const char* name;
+        PanelContent content;
+        double list;
+        int block;
+    };
+    const Case cases[] = {
+        {"recent keeps its header and two rows", content(20, 50), 650, 650 - (24 + 68 + 4)},
+        {"no recent clips: the pins take it all", content(20, 0), 650, 650},
+        {"always room for one pin", content(20, 50), 100, 4 + 24 + 34 + 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(pinnedBlockHeight(c.content, c.list), c.block);
     }
 }
 

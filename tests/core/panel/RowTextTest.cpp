@@ -1,4 +1,5 @@
 #include "core/panel/RowText.h"
+#include "core/store/Clip.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ TEST(RowText, LineBadgeCountsLinesBetweenTheTrimmedEnds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
-        EXPECT_EQ(RowText::lineBadge(c.text), c.badge);
+        EXPECT_EQ(RowText::lineBadge(Clip::make(c.text, Instant{}).lineCount()), c.badge);
     }
 }
 
@@ -36,6 +37,11 @@ TEST(RowText, LongTextsShowThemselvesCutAtWholeCharacters) {
     const QString cut = RowText::rowTooltip(flags, false);
     EXPECT_EQ(cut.size(), 400 * 4);
     EXPECT_TRUE(flags.startsWith(cut));
+    // A character far longer than its share of the text read at first (a
+    // letter with 3,000 accents) is kept whole.
+    const QString accented = u"a"_s + QString(3000, QChar(0x0301));
+    const QString tail(1000, u'y');
+    EXPECT_EQ(RowText::rowTooltip(accented + tail, false), accented + tail.left(399));
     // 80 clusters made of 160 code units are still short.
     EXPECT_EQ(RowText::rowTooltip(flags.left(80 * 4), false), QString());
 }

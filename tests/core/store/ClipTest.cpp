@@ -34,6 +34,35 @@ TEST(Clip, PreviewIsTheFirstLineOfTheTrimmedText) {
     }
 }
 
+TEST(Clip, PreviewOfAHugeLineIsItsStartAndLinesCountTheWholeText) {
+    const qsizetype limit = Clip::previewLimit;
+    const QString ellipsis = QStringLiteral("\u2026");
+    const QString emoji = QStringLiteral("\U0001F600"); // two UTF-16 units
+    struct Case {
+        const char* name;
+        QString text;
+        QString preview;
+        qsizetype lines;
+    } const cases[] = {
+        {"3 MB on one line", QString(3'000'000, u'L') + QStringLiteral(" end"),
+         QString(limit, u'L') + ellipsis, 1},
+        {"exactly the limit", QString(limit, u'L'), QString(limit, u'L'), 1},
+        {"a short first line", QStringLiteral("  head\n") + QString(3'000'000, u'L'),
+         QStringLiteral("head"), 2},
+        {"no half character at the cut", QString(limit - 1, u'L') + emoji + QStringLiteral("x"),
+         QString(limit - 1, u'L') + ellipsis, 1},
+        {"blank lines around do not count",
+         QStringLiteral("\n\n") + QString(5000, u'x') + QStringLiteral("\n\nlast\n\n"),
+         QString(limit, u'x') + ellipsis, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Clip clip = Clip::make(c.text, Instant{});
+        EXPECT_EQ(clip.preview(), c.preview);
+        EXPECT_EQ(clip.lineCount(), c.lines);
+    }
+}
+
 TEST(Clip, TextsCompareUnderCanonicalEquivalenceButHashExactly) {
     const Clip composed = Clip::make(kPrecomposed, Instant{});
     const Clip decomposed = Clip::make(kDecomposed, Instant{});

@@ -56,8 +56,10 @@ struct FakeRelay {
 
 struct Observed {
     void watch(RelayLink& link) {
-        link.onStateChange = [this](bool connected) { states.append(connected); };
-        link.onMessage = [this](const SyncMessage& m, RelayLink*) { messages.append(m); };
+        QObject::connect(&link, &RelayLink::connectedChanged, &link,
+                         [this](bool connected) { states.append(connected); });
+        QObject::connect(&link, &RelayLink::messageReceived, &link,
+                         [this](const SyncMessage& m) { messages.append(m); });
     }
     QList<bool> states;
     QList<SyncMessage> messages;
@@ -133,7 +135,7 @@ TEST(RelayLink, BacksOffByDoublingAndStartsOverAfterAnOpen) {
     auto link = makeLink(port, {.pingIntervalMs = 60'000, .backoffUnitMs = 15});
     Observed seen;
     seen.watch(*link);
-    link->connect();
+    link->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() >= 3; }, kWaitMs));
 
     FakeRelay relay;
@@ -161,9 +163,9 @@ TEST(RelayLink, ReplacedConnectionClosingDoesNotTouchItsReplacement) {
     auto link = makeLink(relay.server.serverPort(), {});
     Observed seen;
     seen.watch(*link);
-    link->connect();
+    link->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
-    link->connect(); // as a reconnect or a rebuild of the links does
+    link->start(); // as a reconnect or a rebuild of the links does
     ASSERT_TRUE(QTest::qWaitFor([&] { return relay.sockets.size() == 2 && relay.disconnects == 1; },
                                 kWaitMs));
     QCoreApplication::processEvents();
@@ -186,13 +188,13 @@ TEST(RelayLink, AnnouncesItsStateOnlyWhenItChanges) {
     auto link = makeLink(relay.server.serverPort(), {});
     Observed seen;
     seen.watch(*link);
-    link->connect();
+    link->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
     for (int i = 0; i < 3; ++i)
         relay.sockets.back()->sendBinaryMessage(SyncMessage::ping().seal(sessionKey).value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.messages.size() == 3; }, kWaitMs));
-    link->stop();
-    link->stop();
+    link->close();
+    link->close();
     QCoreApplication::processEvents();
     EXPECT_EQ(seen.states, (QList<bool>{true, false}));
 }
@@ -202,7 +204,7 @@ TEST(RelayLink, MessagesSentWhileOpeningGoOutOnceOpen) {
     ASSERT_TRUE(relay.listen(0));
     auto link = makeLink(relay.server.serverPort(), {});
     link->send(SyncMessage::ping()); // before connect: there is nothing to send on
-    link->connect();
+    link->start();
     const SyncMessage hello = SyncMessage::hello(QStringLiteral("ME"), QStringLiteral("Me"));
     link->send(hello);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !relay.received.isEmpty(); }, kWaitMs));
@@ -241,7 +243,7 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
     auto link = makeLink(mute.serverPort(), {.pingIntervalMs = 200, .backoffUnitMs = 1000});
     Observed seen;
     seen.watch(*link);
-    link->connect();
+    link->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !backoffs(log.messages()).isEmpty(); }, kWaitMs));
     // Pings go on while the reconnect waits; none of them may add another.
@@ -254,5 +256,5 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
                            QStringLiteral("relay link to Peer reconnecting in 2s")}));
     // A ping error alone does not say the socket is down.
     EXPECT_TRUE(link->isConnected());
-    link->stop();
+    link->close();
 }

@@ -83,10 +83,9 @@ protected:
     }
 
     void watch(SyncConnection& c) {
-        c.onMessage = [this](const SyncMessage& message, SyncConnection*) {
-            messages.append(message);
-        };
-        c.onClose = [this](SyncConnection*) { ++closes; };
+        QObject::connect(&c, &SyncConnection::messageReceived, &c,
+                         [this](const SyncMessage& message) { messages.append(message); });
+        QObject::connect(&c, &SyncConnection::closed, &c, [this] { ++closes; });
     }
 
     // What a peer's socket receives until the connection ends.
@@ -298,10 +297,10 @@ TEST_F(SyncConnectionTest, CloseStillSendsWhatWasHandedOverAndReportsOnce) {
     auto* outbound =
         new SyncConnection(endpoint(), QStringLiteral("PEER"), QStringLiteral("Peer"), keyA);
     QPointer<SyncConnection> alive(outbound);
-    outbound->onClose = [this](SyncConnection* c) {
+    QObject::connect(outbound, &SyncConnection::closed, outbound, [this, outbound] {
         ++closes;
-        c->deleteLater();
-    };
+        outbound->deleteLater();
+    });
     outbound->start();
     for (const SyncMessage& message : sent)
         outbound->send(message);

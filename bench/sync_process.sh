@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Copy on one device -> the text on the other device's clipboard, through a
+# tindrel-relay process: two tindrel processes on headless desktops of their
+# own, paired through their settings. Each window is
+# timed by the X servers' own events: from the CLIPBOARD owner change that
+# xclip makes on A to the one tindrel makes on B. Prints every copy, then
+# the median and the worst of them.
+# Usage: bench/sync_process.sh [build-dir] [copies]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD bin=${1:-build}/bin copies=${2:-20}
+[ -x "$bin/tindrel" ] && [ -x "$bin/tindrel-relay" ] || { echo "build first" >&2; exit 1; }
+bin=$(cd "$bin" && pwd)
+work=$(mktemp -d /tmp/tindrel-bench.XXXXXX)
+source tests/e2e/sync_pair.sh
+watchers=()
+finish() {
+    for pid in "${watchers[@]}"; do kill "$pid" 2>/dev/null; done
+    pair_down
+    rm -rf "$work"
+}
+trap finish EXIT
+
+relay_up
+identity Anna
+identity Bert
+device_up Anna Bert
+device_up Bert Anna
+until_ok 20 relay_linked Anna Bert && until_ok 20 relay_linked Bert Anna ||
+    { echo "the relay links did not come up" >&2; exit 1; }
+
+watch() { # NAME
+    local display
+    eval "display=\$dev_${1}_display"
+    DISPLAY=$display python3 bench/selection_watch.py >"$work/$1.owners" &
+    watchers+=($!)
+    until_ok 5 grep -q ready "$work/$1.owners"
+}
+watch Anna
+watch Bert
+lines() { wc -l <"$1"; }
+more_than() { [ "$(lines "$1")" -gt "$2" ]; }
+
+results=()
+for i in $(seq "$copies"); do
+    a=$(lines "$work/Anna.owners") b=$(lines "$work/Bert.owners")
+    printf 'copy %s %s' "$i" "$(date +%s%N)" | DISPLAY=$dev_Anna_display xclip -selection clipboard
+    until_ok 10 more_than "$work/Bert.owners" "$b" || { echo "copy $i did not arrive" >&2; exit 1; }
+    until_ok 2 more_than "$work/Anna.owners" "$a"
+    copied=$(sed -n "$((a + 1))p" "$work/Anna.owners")
+    arrived=$(sed -n "$((b + 1))p" "$work/Bert.owners")
+    ms=$(awk -v d=$((arrived - copied)) 'BEGIN { printf "%.1f", d / 1e6 }')
+    results+=("$ms")
+    echo "copy $i: $ms ms"
+    # A new phase against the poll timer each time.
+    sleep "0.$((RANDOM % 5 + 3))"
+done
+printf '%s\n' "${results[@]}" | sort -n | awk '
+    { v[NR] = $1 }
+    END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+          printf "relay, %d copies: median %.1f ms, worst %.1f ms\n", NR, m, v[NR] }'

@@ -1,0 +1,891 @@
+#include "core/sync/SyncService.h"
+
+#include "core/prefs/Preferences.h"
+#include "core/store/Clip.h"
+#include "core/sync/LocalAddresses.h"
+#include "core/sync/SyncCrypto.h"
+#include "core/sync/SyncIdentity.h"
+#include "core/sync/SyncLog.h"
+#include "core/util/SettingValue.h"
+#include "platform/SettingsStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <algorithm>
+#include <numeric>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString serviceType = u"_tindrel._tcp"_s;
+const QString unpairedKey = u"syncUnpairedIds"_s;
+// DNS-SD labels hold at most 63 bytes.
+constexpr qsizetype maxServiceNameBytes = 63;
+
+QString boolText(bool value) {
+    return value ? u"true"_s : u"false"_s;
+}
+
+QString quoted(const QString& name) {
+    return u"\u201c"_s + name + u"\u201d"_s;
+}
+
+// The device name cut to whole characters that fit in a DNS-SD label.
+QString serviceName(const QString& deviceName) {
+    QString name = deviceName;
+    while (name.toUtf8().size() > maxServiceNameBytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    return name;
+}
+} // namespace
+
+SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
+                         SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
+                         QObject* parent)
+    : QObject(parent), m_prefs(prefs), m_settings(settings), m_identity(identity),
+      m_discovery(discovery), m_options(std::move(options)), m_peerStore(settings, clock) {
+    loadUnpairedIds();
+    m_keepAliveTimer.setInterval(m_options.keepAlive);
+    connect(&m_keepAliveTimer, &QTimer::timeout, this,
+            [this] { broadcastRaw(SyncMessage::ping()); });
+
+    connect(&m_prefs, &Preferences::syncEnabledChanged, this, [this] {
+        if (m_prefs.syncEnabled())
+            start();
+        else if (m_isRunning)
+            stop();
+    });
+
+    // Discovery reports on the main thread, but perhaps from inside one of
+    // our own calls; each report is handled as an event of its own.
+    m_discovery.onServicesChanged = [this](const QList<ServiceDiscovery::Service>& services) {
+        const quint64 generation = m_runGeneration;
+        QMetaObject::invokeMethod(
+            this,
+            [this, services, generation] {
+                if (m_isRunning && generation == m_runGeneration)
+                    handleServices(services);
+            },
+            Qt::QueuedConnection);
+    };
+    m_discovery.onPublished = [this](const QString& name) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, name] {
+                if (!m_isRunning || !m_listener)
+                    return;
+                if (name != serviceName(m_identity.deviceName()))
+                    SyncLog::write(u"published as "_s + quoted(name) +
+                                   u" — another device on the network has our name"_s);
+                setAdvertising(true);
+                setLastEvent(u"Advertising on port "_s +
+                             (m_listenerPort ? QString::number(m_listenerPort) : u"?"_s) +
+                             u" via "_s + LocalAddresses::ipv4().join(u", "_s));
+            },
+            Qt::QueuedConnection);
+    };
+    m_discovery.onPublishFailed = [this](const QString& error) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                if (!m_isRunning)
+                    return;
+                setAdvertising(false);
+                setLastEvent(u"Listener failed: "_s + error +
+                             u" — check that no firewall blocks Tindrel"_s);
+            },
+            Qt::QueuedConnection);
+    };
+    m_discovery.onAvailabilityChanged = [this](bool available) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, available] {
+                if (available == m_discoveryWasAvailable)
+                    return;
+                m_discoveryWasAvailable = available;
+                if (!m_isRunning)
+                    return;
+                if (available) {
+                    // The discovery side publishes and browses again by itself.
+                    SyncLog::write(u"avahi-daemon is back"_s);
+                } else {
+                    setAdvertising(false);
+                    setLastEvent(u"avahi-daemon is not running — devices on this network "
+                                 "cannot find this one"_s);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+SyncService::~SyncService() {
+    m_discovery.onServicesChanged = nullptr;
+    m_discovery.onPublished = nullptr;
+    m_discovery.onPublishFailed = nullptr;
+    m_discovery.onAvailabilityChanged = nullptr;
+    if (m_isRunning) {
+        m_discovery.unpublish();
+        m_discovery.stopBrowsing();
+    }
+    for (SyncConnection* connection : std::as_const(m_connections))
+        connection->disconnect(this);
+    for (RelayLink* link : std::as_const(m_relayLinks))
+        link->disconnect(this);
+}
+
+QStringList SyncService::connectedPeerIds() const {
+    QStringList ids(m_connectedPeerIds.begin(), m_connectedPeerIds.end());
+    ids.sort();
+    return ids;
+}
+
+QStringList SyncService::relayConnectedPeerIds() const {
+    QStringList ids(m_relayConnectedPeerIds.begin(), m_relayConnectedPeerIds.end());
+    ids.sort();
+    return ids;
+}
+
+// --- lifecycle ---
+
+void SyncService::start() {
+    SyncLog::write(u"start() called — isRunning="_s + boolText(m_isRunning) + u" syncEnabled="_s +
+                   boolText(m_prefs.syncEnabled()));
+    if (m_isRunning || !m_prefs.syncEnabled()) {
+        SyncLog::write(u"start() bailed out"_s);
+        return;
+    }
+    ++m_runGeneration;
+    setRunning(true);
+    // Without a listener nobody can reach us: the start is undone and the
+    // reason stays the last thing said.
+    if (!startListener()) {
+        setRunning(false);
+        return;
+    }
+    m_discovery.browse(serviceType);
+    m_keepAliveTimer.start();
+    startRelayLinks();
+    setLastEvent(u"Sync started as "_s + quoted(m_identity.deviceName()));
+    m_discoveryWasAvailable = m_discovery.isAvailable();
+    if (!m_discoveryWasAvailable)
+        setLastEvent(u"avahi-daemon is not running — devices on this network cannot find "
+                     "this one"_s);
+}
+
+void SyncService::stop() {
+    setRunning(false);
+    ++m_runGeneration;
+    stopListener();
+    m_discovery.stopBrowsing();
+    m_keepAliveTimer.stop();
+    // Each close is reported later; the connection is deleted then.
+    const QList<SyncConnection*> connections = std::exchange(m_connections, {});
+    m_greeted.clear();
+    for (SyncConnection* connection : connections)
+        connection->close();
+    setConnected({});
+    stopRelayLinks();
+    if (!m_pairingCode.isEmpty()) {
+        m_pairingCode.clear();
+        m_pairingExpiry = QDateTime();
+        Q_EMIT pairingCodeChanged();
+        Q_EMIT pairingExpiryChanged();
+    }
+    setLastEvent(u"Sync stopped"_s);
+}
+
+bool SyncService::startListener() {
+    auto* listener = new QTcpServer(this);
+    bool listening = listener->listen(m_options.listenAddress, m_options.port);
+    // Our port is taken (a second user, another program): any port will do,
+    // peers learn it through DNS-SD.
+    if (!listening && m_options.port != 0)
+        listening = listener->listen(m_options.listenAddress, 0);
+    if (!listening) {
+        const QString error = listener->errorString();
+        delete listener;
+        setLastEvent(u"Could not start listener: "_s + error);
+        return false;
+    }
+    m_listener = listener;
+    connect(listener, &QTcpServer::newConnection, this, &SyncService::acceptPending);
+    connect(listener, &QTcpServer::acceptError, this, [this, listener] {
+        if (listener != m_listener)
+            return;
+        setAdvertising(false);
+        setLastEvent(u"Listener failed: "_s + listener->errorString() +
+                     u" — check that no firewall blocks Tindrel"_s);
+    });
+    SyncLog::write(u"listener created, starting…"_s);
+    setListenerPort(listener->serverPort());
+    publish();
+    return true;
+}
+
+void SyncService::stopListener() {
+    if (m_listener) {
+        m_discovery.unpublish();
+        m_listener->close();
+        m_listener->deleteLater();
+        m_listener = nullptr;
+    }
+    setAdvertising(false);
+}
+
+void SyncService::publish() {
+    // Built once per listener: a pairing window opened later is not
+    // republished.
+    ServiceDiscovery::Txt txt;
+    txt.insert(u"did"_s, m_identity.deviceId());
+    txt.insert(u"dn"_s, m_identity.deviceName());
+    txt.insert(u"pl"_s, u"linux"_s);
+    txt.insert(u"pr"_s, m_pairingCode.isEmpty() ? u"0"_s : u"1"_s);
+    m_discovery.publish(serviceType, serviceName(m_identity.deviceName()),
+                        static_cast<quint16>(m_listenerPort), txt);
+}
+
+// --- inbound connections ---
+
+void SyncService::acceptPending() {
+    while (m_listener && m_listener->hasPendingConnections()) {
+        QTcpSocket* socket = m_listener->nextPendingConnection();
+        const auto unbound = std::count_if(
+            m_connections.cbegin(), m_connections.cend(), [](const SyncConnection* connection) {
+                return connection->role() == SyncConnection::Role::inbound &&
+                       !connection->boundKey() && !connection->isClosed();
+            });
+        // Callers that have not shown a key get a fixed number of slots; a
+        // flood of them costs a refused socket each, not memory.
+        if (unbound >= maxUnboundInbound) {
+            SyncLog::write(u"inbound connection refused — "_s + QString::number(unbound) +
+                           u" unidentified connections are already open"_s);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const QList<SyncConnection::CandidateKey> candidates = candidateKeys();
+        SyncLog::write(u"inbound connection — "_s + QString::number(candidates.size()) +
+                       u" candidate key(s), pairing="_s + boolText(!m_pairingCode.isEmpty()));
+        auto* connection =
+            new SyncConnection(socket, SyncConnection::Role::inbound, candidates, this);
+        connection->setLimits(m_options.connectionLimits);
+        wire(connection);
+        connection->start();
+    }
+}
+
+QList<SyncConnection::CandidateKey> SyncService::candidateKeys() const {
+    QList<SyncConnection::CandidateKey> candidates;
+    for (const SyncDevice& device : m_peerStore.peers()) {
+        if (!device.isEnabled())
+            continue;
+        if (const auto key = sessionKey(device))
+            candidates.append({device.id, *key});
+    }
+    return candidates;
+}
+
+void SyncService::wire(SyncConnection* connection) {
+    m_connections.append(connection);
+    connect(connection, &SyncConnection::messageReceived, this,
+            [this, connection](const SyncMessage& message) { handle(message, connection); });
+    connect(connection, &SyncConnection::closed, this,
+            [this, connection] { connectionClosed(connection); });
+}
+
+void SyncService::connectionClosed(SyncConnection* connection) {
+    connection->deleteLater();
+    const bool greeted = m_greeted.remove(connection);
+    if (!m_connections.removeOne(connection))
+        return; // dropped by stop(), which has already cleared the state
+    const std::optional<QString> id = connection->peerId();
+    if (!id || !greeted)
+        return;
+    // Crossed dials leave two connections to one device; the device is still
+    // connected while the other one has said hello.
+    const bool stillGreeted =
+        std::any_of(m_greeted.cbegin(), m_greeted.cend(), [&](const SyncConnection* other) {
+            return other->peerId() == id && !other->isClosed();
+        });
+    if (!stillGreeted && m_connectedPeerIds.contains(*id)) {
+        QSet<QString> ids = m_connectedPeerIds;
+        ids.remove(*id);
+        setConnected(std::move(ids));
+    }
+}
+
+// --- discovery and dialling ---
+
+void SyncService::handleServices(const QList<ServiceDiscovery::Service>& services) {
+    int unpaired = 0;
+    const QString ownId = m_identity.deviceId();
+    for (const ServiceDiscovery::Service& service : services) {
+        const QString id = service.txt.value(u"did"_s);
+        if (id.isEmpty() || id == ownId || id.size() > SyncDevice::maxIdLength ||
+            service.addresses.isEmpty())
+            continue;
+        const SyncEndpoint endpoint{service.addresses.first(), service.port};
+        rememberEndpoint(id, endpoint);
+        if (const std::optional<SyncDevice> device = m_peerStore.peer(id))
+            connectIfNeeded(*device, endpoint);
+        else
+            ++unpaired;
+    }
+    setDiscoveredUnpaired(unpaired);
+}
+
+void SyncService::rememberEndpoint(const QString& id, const SyncEndpoint& endpoint) {
+    if (!m_endpointsByPeer.contains(id) && m_endpointsByPeer.size() >= maxKnownEndpoints) {
+        // A crowded network must not push out the devices we are paired with.
+        if (!m_peerStore.peer(id))
+            return;
+        for (auto it = m_endpointsByPeer.begin(); it != m_endpointsByPeer.end(); ++it) {
+            if (!m_peerStore.peer(it.key())) {
+                m_endpointsByPeer.erase(it);
+                break;
+            }
+        }
+        if (m_endpointsByPeer.size() >= maxKnownEndpoints)
+            return;
+    }
+    m_endpointsByPeer.insert(id, endpoint);
+}
+
+void SyncService::connectIfNeeded(const SyncDevice& device, const SyncEndpoint& endpoint) {
+    if (!m_isRunning || !device.isEnabled() || m_connectedPeerIds.contains(device.id))
+        return;
+    const bool dialled = std::any_of(
+        m_connections.cbegin(), m_connections.cend(), [&](const SyncConnection* connection) {
+            return !connection->isClosed() && connection->peerId() == device.id;
+        });
+    if (dialled)
+        return;
+    const std::optional<QByteArray> key = sessionKey(device);
+    if (!key)
+        return;
+    auto* connection = new SyncConnection(endpoint, device.id, device.name, *key, this);
+    connection->setLimits(m_options.connectionLimits);
+    wire(connection);
+    connection->start();
+    connection->send(SyncMessage::hello(m_identity.deviceId(), m_identity.deviceName()));
+    // Whatever answers on that port without saying hello is not the device.
+    QTimer::singleShot(m_options.helloTimeout, connection, [this, connection] {
+        if (!m_greeted.contains(connection))
+            connection->close();
+    });
+}
+
+void SyncService::connectKnownEndpoints() {
+    for (auto it = m_endpointsByPeer.cbegin(); it != m_endpointsByPeer.cend(); ++it)
+        if (const std::optional<SyncDevice> device = m_peerStore.peer(it.key()))
+            connectIfNeeded(*device, it.value());
+}
+
+// --- dispatch on direct connections ---
+
+void SyncService::handle(const SyncMessage& message, SyncConnection* connection) {
+    if (connection->isClosed() || !m_connections.contains(connection))
+        return;
+    if (isOwnOrigin(message)) {
+        SyncLog::write(u"dropped a message that claims to come from this device"_s);
+        return;
+    }
+    if (connection->peerId() && !connection->peerName()) {
+        if (const std::optional<SyncDevice> device = m_peerStore.peer(*connection->peerId()))
+            connection->setPeerName(device->name);
+    }
+    // A pairing connection carries nothing but the pairing exchange.
+    if (connection->isPairing())
+        return;
+    switch (message.type) {
+    case SyncMessageType::hello:
+        handleHello(message, connection);
+        break;
+    case SyncMessageType::clip:
+        handleClip(message, connection);
+        break;
+    case SyncMessageType::devices:
+        if (message.devices)
+            mergeRoster(*message.devices, connection->peerName().value_or(QString()));
+        break;
+    case SyncMessageType::pins:
+        if (connection->peerId())
+            handlePins(message, *connection->peerId());
+        break;
+    case SyncMessageType::pair: // only on pairing connections
+    case SyncMessageType::ack:
+    case SyncMessageType::ping:
+        break;
+    }
+}
+
+void SyncService::handleHello(const SyncMessage& message, SyncConnection* connection) {
+    if (!message.deviceId)
+        return;
+    const QString id = *message.deviceId;
+    // The key already says who this is; a hello naming someone else is a lie.
+    if (connection->peerId() != id) {
+        SyncLog::write(u"hello names another device than the connection's key — ignored"_s);
+        return;
+    }
+    if (!m_peerStore.peer(id))
+        return;
+    m_greeted.insert(connection);
+    if (!m_connectedPeerIds.contains(id)) {
+        QSet<QString> ids = m_connectedPeerIds;
+        ids.insert(id);
+        setConnected(std::move(ids));
+    } else {
+        setConnected(m_connectedPeerIds);
+    }
+    m_peerStore.touch(id);
+    republishPeers();
+    const qint64 protocol = message.proto.value_or(1);
+    m_peerProtocols.insert(id, protocol);
+    if (connection->role() == SyncConnection::Role::inbound)
+        connection->send(SyncMessage::hello(m_identity.deviceId(), m_identity.deviceName()));
+    if (protocol < 2)
+        return;
+    if (const std::optional<SyncMessage> roster = rosterMessage(id))
+        connection->send(*roster);
+    if (protocol < 3)
+        return;
+    if (const std::optional<SyncMessage> pins = pinsMessage())
+        connection->send(*pins);
+}
+
+void SyncService::handleClip(const SyncMessage& message, SyncConnection* connection) {
+    if (!m_prefs.syncReceive() || !message.text || !message.hash || message.text->isEmpty())
+        return;
+    if (m_recentHashes.contains(*message.hash)) {
+        if (message.id)
+            connection->send(SyncMessage::ack(*message.id));
+        return;
+    }
+    remember(*message.hash);
+    if (message.id)
+        connection->send(SyncMessage::ack(*message.id));
+    const QString origin =
+        message.originName ? SyncDevice::cleanName(*message.originName) : QString();
+    QString sender = origin;
+    if (!message.originName)
+        sender = connection->peerName().value_or(u"another device"_s);
+    Q_EMIT remoteClipReceived(*message.text, sender);
+    setLastEvent(u"Received a clip from "_s + (message.originName ? origin : u"a device"_s));
+}
+
+// --- relay links ---
+
+void SyncService::startRelayLinks() {
+    stopRelayLinks();
+    if (!m_isRunning || !m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty())
+        return;
+    const QString ownId = m_identity.deviceId();
+    for (const SyncDevice& device : m_peerStore.peers()) {
+        if (!device.isEnabled())
+            continue;
+        const std::optional<QByteArray> key = sessionKey(device);
+        if (!key)
+            continue;
+        const std::optional<QUrl> url =
+            RelayLink::linkUrl(m_prefs.relayURL(), SyncCrypto::roomId(*key), ownId);
+        if (!url) {
+            setLastEvent(u"Relay URL is not valid"_s);
+            return;
+        }
+        auto* link = new RelayLink(*url, device.id, device.name, *key, ownId, this);
+        link->setTiming(m_options.relayTiming);
+        connect(link, &RelayLink::messageReceived, this,
+                [this, link](const SyncMessage& message) { handleRelay(message, link); });
+        connect(link, &RelayLink::connectedChanged, this,
+                [this, link](bool connected) { relayConnectedChanged(link, connected); });
+        m_relayLinks.insert(device.id, link);
+        link->start();
+    }
+    if (!m_relayLinks.isEmpty())
+        setLastEvent(u"Relay enabled for "_s + QString::number(m_relayLinks.size()) +
+                     u" device(s)"_s);
+}
+
+void SyncService::stopRelayLinks() {
+    for (RelayLink* link : std::as_const(m_relayLinks)) {
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    }
+    m_relayLinks.clear();
+    setRelayConnected({});
+}
+
+void SyncService::relayConnectedChanged(RelayLink* link, bool connected) {
+    if (m_relayLinks.value(link->peerId()) != link)
+        return;
+    QSet<QString> ids = m_relayConnectedPeerIds;
+    if (connected)
+        ids.insert(link->peerId());
+    else
+        ids.remove(link->peerId());
+    setRelayConnected(std::move(ids));
+    if (!connected)
+        return;
+    // The relay keeps nothing for a member that joins later, so what goes
+    // out now is lost when the peer is not in the room yet. The ping tells
+    // a peer that is there to send its side again; one that is not will send
+    // its own when it comes.
+    link->send(SyncMessage::ping());
+    sendRelayState(link);
+}
+
+void SyncService::sendRelayState(RelayLink* link) {
+    if (const std::optional<SyncMessage> roster = rosterMessage(link->peerId()))
+        link->send(*roster);
+    if (const std::optional<SyncMessage> pins = pinsMessage())
+        link->send(*pins);
+}
+
+void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
+    if (m_relayLinks.value(link->peerId()) != link)
+        return;
+    if (isOwnOrigin(message)) {
+        SyncLog::write(u"dropped a message that claims to come from this device"_s);
+        return;
+    }
+    switch (message.type) {
+    case SyncMessageType::pins:
+        handlePins(message, link->peerId());
+        break;
+    case SyncMessageType::devices:
+        if (message.devices)
+            mergeRoster(*message.devices, link->peerName());
+        break;
+    case SyncMessageType::clip: {
+        if (!m_prefs.syncReceive() || !message.text || message.text->isEmpty())
+            return;
+        const QString hash = message.hash.value_or(SyncCrypto::hash(*message.text));
+        if (m_recentHashes.contains(hash))
+            return;
+        remember(hash);
+        const QString sender =
+            message.originName ? SyncDevice::cleanName(*message.originName) : link->peerName();
+        Q_EMIT remoteClipReceived(*message.text, sender);
+        setLastEvent(u"Received a clip via relay from "_s + sender);
+        break;
+    }
+    case SyncMessageType::ping:
+        // The peer has just joined the room and missed what we sent.
+        sendRelayState(link);
+        break;
+    case SyncMessageType::hello:
+    case SyncMessageType::pair:
+    case SyncMessageType::ack:
+        break;
+    }
+}
+
+// --- one device ---
+
+void SyncService::closePeer(const QString& id) {
+    for (SyncConnection* connection : std::as_const(m_connections))
+        if (connection->peerId() == id)
+            connection->close();
+    if (m_connectedPeerIds.contains(id)) {
+        QSet<QString> ids = m_connectedPeerIds;
+        ids.remove(id);
+        setConnected(std::move(ids));
+    }
+    if (RelayLink* link = m_relayLinks.take(id)) {
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    }
+    if (m_relayConnectedPeerIds.contains(id)) {
+        QSet<QString> ids = m_relayConnectedPeerIds;
+        ids.remove(id);
+        setRelayConnected(std::move(ids));
+    }
+}
+
+void SyncService::setEnabled(bool enabled, const SyncDevice& device) {
+    m_peerStore.setEnabled(enabled, device.id);
+    republishPeers();
+    if (enabled) {
+        startRelayLinks();
+        const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
+        if (stored && m_endpointsByPeer.contains(device.id))
+            connectIfNeeded(*stored, m_endpointsByPeer.value(device.id));
+        setLastEvent(u"Resumed syncing with "_s + device.name);
+    } else {
+        closePeer(device.id);
+        setLastEvent(u"Paused syncing with "_s + device.name);
+    }
+}
+
+void SyncService::unpair(const SyncDevice& device) {
+    m_peerStore.remove(device.id);
+    republishPeers();
+    // Another device's list must not bring it back behind the user's back.
+    m_unpairedIds.removeAll(device.id);
+    m_unpairedIds.append(device.id);
+    while (m_unpairedIds.size() > maxUnpairedIds)
+        m_unpairedIds.removeFirst();
+    saveUnpairedIds();
+    closePeer(device.id);
+    setLastEvent(u"Unpaired "_s + device.name);
+}
+
+void SyncService::loadUnpairedIds() {
+    const std::optional<QByteArray> bytes = SettingValue::toBytes(m_settings.value(unpairedKey));
+    if (!bytes)
+        return;
+    for (const QJsonValue& value : QJsonDocument::fromJson(*bytes).array())
+        if (value.isString() && m_unpairedIds.size() < maxUnpairedIds)
+            m_unpairedIds.append(value.toString());
+}
+
+void SyncService::saveUnpairedIds() {
+    m_settings.setValue(
+        unpairedKey,
+        QJsonDocument(QJsonArray::fromStringList(m_unpairedIds)).toJson(QJsonDocument::Compact));
+    m_settings.sync();
+}
+
+// --- sending ---
+
+void SyncService::broadcastRaw(const SyncMessage& message) {
+    for (SyncConnection* connection : std::as_const(m_connections))
+        if (connection->peerId() && connection->boundKey())
+            connection->send(message);
+}
+
+void SyncService::broadcast(const Clip& clip) {
+    if (!m_isRunning || !m_prefs.syncSend() || clip.text().isEmpty())
+        return;
+    const QString hash = SyncCrypto::hash(clip.text());
+    // Sent or received lately: a received clip reported back as a local copy
+    // must not travel back.
+    if (m_recentHashes.contains(hash))
+        return;
+    remember(hash);
+    SyncMessage message;
+    message.type = SyncMessageType::clip;
+    message.id = clip.id().toString(QUuid::WithoutBraces).toUpper();
+    message.text = clip.text();
+    message.originId = m_identity.deviceId();
+    message.originName = m_identity.deviceName();
+    message.createdAt = clip.createdAt().unix();
+    message.hash = hash;
+    for (SyncConnection* connection : std::as_const(m_connections))
+        if (connection->peerId() && !connection->isPairing())
+            connection->send(message);
+    for (RelayLink* link : std::as_const(m_relayLinks))
+        link->send(message);
+}
+
+void SyncService::broadcastPins(const std::optional<QString>& excluding) {
+    const std::optional<SyncMessage> message = pinsMessage();
+    if (!message)
+        return;
+    for (SyncConnection* connection : std::as_const(m_connections)) {
+        const std::optional<QString>& id = connection->peerId();
+        if (id && !connection->isPairing() && id != excluding && m_peerProtocols.value(*id, 0) >= 3)
+            connection->send(*message);
+    }
+    for (auto it = m_relayLinks.cbegin(); it != m_relayLinks.cend(); ++it)
+        if (it.key() != excluding)
+            it.value()->send(*message);
+}
+
+QList<SyncDevicePayload> SyncService::rosterEntries(const std::optional<QString>& excluding) const {
+    QList<SyncDevicePayload> entries;
+    for (const SyncDevice& device : m_peerStore.peers())
+        if (device.id != excluding)
+            entries.append(device.payload());
+    return entries;
+}
+
+std::optional<SyncMessage> SyncService::rosterMessage(const QString& peerId) const {
+    QList<SyncDevicePayload> entries = rosterEntries(peerId);
+    if (entries.isEmpty())
+        return std::nullopt;
+    SyncMessage message;
+    message.type = SyncMessageType::devices;
+    message.devices = std::move(entries);
+    return message;
+}
+
+void SyncService::broadcastRosterOverLAN() {
+    for (SyncConnection* connection : std::as_const(m_connections)) {
+        const std::optional<QString>& id = connection->peerId();
+        if (!id || connection->isPairing() || m_peerProtocols.value(*id, 0) < 2)
+            continue;
+        if (const std::optional<SyncMessage> roster = rosterMessage(*id))
+            connection->send(*roster);
+    }
+}
+
+std::optional<SyncMessage> SyncService::pinsMessage() const {
+    if (!m_isRunning || !m_prefs.syncSend() || !pinsProvider)
+        return std::nullopt;
+    auto [pins, unpinned] = pinsProvider();
+    if (pins.isEmpty() && unpinned.isEmpty())
+        return std::nullopt;
+    SyncMessage message;
+    message.type = SyncMessageType::pins;
+    message.pins = std::move(pins);
+    message.unpinned = std::move(unpinned);
+
+    // A snapshot that cannot be sealed would never arrive: the longest pins
+    // stay home instead. A receiver never takes a missing pin for an unpin.
+    constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
+    qsizetype size = message.encode().size();
+    if (size <= limit)
+        return message;
+    QList<SyncPinPayload>& list = *message.pins;
+    QList<qsizetype> order(list.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return list.at(a).text.size() > list.at(b).text.size();
+    });
+    QList<bool> dropped(list.size(), false);
+    qsizetype left = 0;
+    for (qsizetype index : order) {
+        if (size <= limit)
+            break;
+        SyncMessage one;
+        one.type = SyncMessageType::pins;
+        one.pins = QList<SyncPinPayload>{list.at(index)};
+        // The entry, its braces and a separating comma.
+        size -= one.encode().size() - QByteArrayView(R"({"type":"pins","pins":[]})").size() + 1;
+        dropped[index] = true;
+        ++left;
+    }
+    QList<SyncPinPayload> kept;
+    for (qsizetype i = 0; i < list.size(); ++i)
+        if (!dropped.at(i))
+            kept.append(list.at(i));
+    list = std::move(kept);
+    SyncLog::write(u"pin snapshot too large for one message — left out the "_s +
+                   QString::number(left) + u" longest pin(s)"_s);
+    if (message.encode().size() > limit)
+        return std::nullopt;
+    return message;
+}
+
+void SyncService::remember(const QString& hash) {
+    m_recentHashes.append(hash);
+    while (m_recentHashes.size() > recentHashLimit)
+        m_recentHashes.removeFirst();
+}
+
+// --- receiving pins and device lists ---
+
+void SyncService::handlePins(const SyncMessage& message, const QString& fromPeer) {
+    if (!m_prefs.syncReceive())
+        return;
+    const QList<SyncPinPayload> pins = message.pins.value_or(QList<SyncPinPayload>{});
+    const QList<SyncUnpinPayload> unpinned = message.unpinned.value_or(QList<SyncUnpinPayload>{});
+    if (pins.isEmpty() && unpinned.isEmpty())
+        return;
+    Q_EMIT remotePinsReceived(pins, unpinned, fromPeer);
+}
+
+void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceName) {
+    const QString ownId = m_identity.deviceId();
+    QStringList added;
+    // No device has more than this many peers; the rest of a longer list is
+    // not looked at.
+    const qsizetype count = std::min(entries.size(), maxRosterEntries);
+    for (qsizetype i = 0; i < count; ++i) {
+        const SyncDevicePayload& entry = entries.at(i);
+        if (entry.id == ownId || m_unpairedIds.contains(entry.id) ||
+            !SyncCrypto::decodeKey(entry.key))
+            continue;
+        const std::optional<SyncDevice> known = m_peerStore.peer(entry.id);
+        if (!known) {
+            if (m_peerStore.upsert(SyncDevice::fromPayload(entry)))
+                added.append(m_peerStore.peer(entry.id)->name);
+            continue;
+        }
+        const QString name = SyncDevice::cleanName(entry.name);
+        const std::optional<QString> platform =
+            entry.platform ? std::optional(SyncDevice::cleanName(*entry.platform))
+                           : known->platform;
+        if (name == known->name && platform == known->platform)
+            continue;
+        SyncDevice renamed = *known;
+        renamed.name = name;
+        renamed.platform = platform;
+        m_peerStore.upsert(renamed);
+    }
+    republishPeers();
+    if (added.isEmpty())
+        return;
+    setLastEvent(u"Added "_s + added.join(u", "_s) + u" — synced from "_s +
+                 (sourceName.isEmpty() ? u"a paired device"_s : sourceName));
+    startRelayLinks();
+    connectKnownEndpoints();
+    broadcastRosterOverLAN();
+}
+
+// --- helpers ---
+
+bool SyncService::isOwnOrigin(const SyncMessage& message) const {
+    const QString ownId = m_identity.deviceId();
+    return message.deviceId == ownId || message.originId == ownId;
+}
+
+std::optional<QByteArray> SyncService::sessionKey(const SyncDevice& device) const {
+    // Our own id in the store (a hand-edited file) is never a peer.
+    if (device.id == m_identity.deviceId())
+        return std::nullopt;
+    const std::optional<QByteArray> theirs = SyncCrypto::decodeKey(device.keyBase64);
+    const QByteArray ours = m_identity.deviceKey();
+    if (!theirs || ours.size() != SyncCrypto::keySize)
+        return std::nullopt;
+    return SyncCrypto::sharedKey(ours, *theirs);
+}
+
+void SyncService::setRunning(bool running) {
+    m_isRunning = running;
+    Q_EMIT isRunningChanged();
+}
+
+void SyncService::setConnected(QSet<QString> ids) {
+    m_connectedPeerIds = std::move(ids);
+    Q_EMIT connectedPeerIdsChanged();
+}
+
+void SyncService::setRelayConnected(QSet<QString> ids) {
+    m_relayConnectedPeerIds = std::move(ids);
+    Q_EMIT relayConnectedPeerIdsChanged();
+}
+
+void SyncService::setDiscoveredUnpaired(int count) {
+    m_discoveredUnpaired = count;
+    Q_EMIT discoveredUnpairedChanged();
+}
+
+void SyncService::setLastEvent(const QString& event) {
+    m_lastEvent = event;
+    SyncLog::write(event);
+    Q_EMIT lastEventChanged();
+}
+
+void SyncService::setAdvertising(bool advertising) {
+    m_isAdvertising = advertising;
+    Q_EMIT isAdvertisingChanged();
+}
+
+void SyncService::setListenerPort(int port) {
+    m_listenerPort = port;
+    Q_EMIT listenerPortChanged();
+}
+
+void SyncService::republishPeers() {
+    Q_EMIT peersChanged();
+}

@@ -1,0 +1,213 @@
+#pragma once
+
+#include "core/sync/RelayLink.h"
+#include "core/sync/SyncConnection.h"
+#include "core/sync/SyncDevice.h"
+#include "core/sync/SyncEndpoint.h"
+#include "core/sync/SyncMessage.h"
+#include "core/sync/SyncPeerStore.h"
+#include "platform/ServiceDiscovery.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class Clip;
+class Clock;
+class Preferences;
+class QTcpServer;
+class SettingsStore;
+class SyncIdentity;
+
+// Drives sync: publishes this device on the local network, follows the
+// devices others publish, accepts and dials direct connections to paired
+// devices, keeps one relay link per paired device when the relay is on, and
+// moves clips, pin snapshots and device lists between them. Main thread
+// only; every network event reaches it as a queued event of its own.
+//
+// Everything that arrives is hostile until it opens with a paired key, and
+// stays bounded after: unknown callers get little time, small frames and a
+// fixed number of slots; a peer can never make us store or dial our own id.
+class SyncService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(QStringList connectedPeerIds READ connectedPeerIds NOTIFY connectedPeerIdsChanged)
+    Q_PROPERTY(QStringList relayConnectedPeerIds READ relayConnectedPeerIds NOTIFY
+                   relayConnectedPeerIdsChanged)
+    Q_PROPERTY(int discoveredUnpaired READ discoveredUnpaired NOTIFY discoveredUnpairedChanged)
+    Q_PROPERTY(QString pairingCode READ pairingCode NOTIFY pairingCodeChanged)
+    Q_PROPERTY(QDateTime pairingExpiry READ pairingExpiry NOTIFY pairingExpiryChanged)
+    Q_PROPERTY(QString lastEvent READ lastEvent NOTIFY lastEventChanged)
+    Q_PROPERTY(bool isAdvertising READ isAdvertising NOTIFY isAdvertisingChanged)
+    Q_PROPERTY(int listenerPort READ listenerPort NOTIFY listenerPortChanged)
+    Q_PROPERTY(QList<SyncDevice> peers READ peers NOTIFY peersChanged)
+
+public:
+    using PinsSnapshot = std::pair<QList<SyncPinPayload>, QList<SyncUnpinPayload>>;
+
+    // The port we listen on when it is free, so that a firewall rule can
+    // name it; any free port otherwise (peers learn it through DNS-SD).
+    static constexpr quint16 preferredPort = 51785;
+    static constexpr qsizetype recentHashLimit = 200;
+    static constexpr qsizetype maxKnownEndpoints = 256;
+    static constexpr qsizetype maxUnboundInbound = 16;
+    static constexpr qsizetype maxRosterEntries = 64;
+    static constexpr qsizetype maxUnpairedIds = 256;
+
+    struct Options {
+        QHostAddress listenAddress = QHostAddress::Any;
+        quint16 port = preferredPort;
+        std::chrono::milliseconds keepAlive{25'000};
+        // An outbound connection that gets no hello back in this time is dead.
+        std::chrono::milliseconds helloTimeout{15'000};
+        SyncConnection::Limits connectionLimits;
+        RelayLink::Timing relayTiming;
+    };
+
+    SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
+                SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
+                QObject* parent = nullptr);
+    SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
+                SyncIdentity& identity, ServiceDiscovery& discovery, QObject* parent = nullptr)
+        : SyncService(prefs, settings, clock, identity, discovery, Options{}, parent) {}
+    ~SyncService() override;
+
+    bool isRunning() const { return m_isRunning; }
+    // Ids of devices that said hello over a live direct connection, sorted.
+    QStringList connectedPeerIds() const;
+    QStringList relayConnectedPeerIds() const;
+    int discoveredUnpaired() const { return m_discoveredUnpaired; }
+    // Empty while no pairing window is open.
+    QString pairingCode() const { return m_pairingCode; }
+    QDateTime pairingExpiry() const { return m_pairingExpiry; }
+    QString lastEvent() const { return m_lastEvent; }
+    bool isAdvertising() const { return m_isAdvertising; }
+    // 0 until the listener has a port.
+    int listenerPort() const { return m_listenerPort; }
+    QList<SyncDevice> peers() const { return m_peerStore.peers(); }
+    // Hashes of clips sent or received lately, oldest first.
+    const QList<QString>& recentHashes() const { return m_recentHashes; }
+    // Ids the user unpaired; device lists do not bring them back.
+    QStringList unpairedIds() const { return m_unpairedIds; }
+
+    void start();
+    void stop();
+    // Pauses or resumes syncing with one paired device.
+    void setEnabled(bool enabled, const SyncDevice& device);
+    void unpair(const SyncDevice& device);
+    // Rebuilds every relay link from the settings.
+    void startRelayLinks();
+
+    // A local copy; sent to every connected device unless sending is off or
+    // the same text went out or came in lately.
+    void broadcast(const Clip& clip);
+    // The local pins changed, or a snapshot from `excluding` changed them.
+    void broadcastPins(const std::optional<QString>& excluding = std::nullopt);
+
+    // The local pin snapshot, asked for whenever one is to be sent.
+    std::function<PinsSnapshot()> pinsProvider;
+
+Q_SIGNALS:
+    void isRunningChanged();
+    void connectedPeerIdsChanged();
+    void relayConnectedPeerIdsChanged();
+    void discoveredUnpairedChanged();
+    void pairingCodeChanged();
+    void pairingExpiryChanged();
+    void lastEventChanged();
+    void isAdvertisingChanged();
+    void listenerPortChanged();
+    void peersChanged();
+
+    // A clip from another device, to become the clipboard's content.
+    void remoteClipReceived(const QString& text, const QString& senderName);
+    // Another device's pin snapshot; fromPeer is where it came from, so a
+    // change it causes is not sent back there.
+    void remotePinsReceived(const QList<SyncPinPayload>& pins,
+                            const QList<SyncUnpinPayload>& unpinned,
+                            const std::optional<QString>& fromPeer);
+
+private:
+    bool startListener();
+    void stopListener();
+    void publish();
+    void acceptPending();
+    QList<SyncConnection::CandidateKey> candidateKeys() const;
+    void wire(SyncConnection* connection);
+    void connectionClosed(SyncConnection* connection);
+    void handleServices(const QList<ServiceDiscovery::Service>& services);
+    void rememberEndpoint(const QString& id, const SyncEndpoint& endpoint);
+    void connectIfNeeded(const SyncDevice& device, const SyncEndpoint& endpoint);
+    void connectKnownEndpoints();
+    void handle(const SyncMessage& message, SyncConnection* connection);
+    void handleHello(const SyncMessage& message, SyncConnection* connection);
+    void handleClip(const SyncMessage& message, SyncConnection* connection);
+    void stopRelayLinks();
+    void handleRelay(const SyncMessage& message, RelayLink* link);
+    void relayConnectedChanged(RelayLink* link, bool connected);
+    void sendRelayState(RelayLink* link);
+    void closePeer(const QString& id);
+    void broadcastRaw(const SyncMessage& message);
+    QList<SyncDevicePayload> rosterEntries(const std::optional<QString>& excluding) const;
+    std::optional<SyncMessage> rosterMessage(const QString& peerId) const;
+    void broadcastRosterOverLAN();
+    std::optional<SyncMessage> pinsMessage() const;
+    void remember(const QString& hash);
+    void handlePins(const SyncMessage& message, const QString& fromPeer);
+    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceName);
+    bool isOwnOrigin(const SyncMessage& message) const;
+    std::optional<QByteArray> sessionKey(const SyncDevice& device) const;
+    void loadUnpairedIds();
+    void saveUnpairedIds();
+
+    void setRunning(bool running);
+    void setConnected(QSet<QString> ids);
+    void setRelayConnected(QSet<QString> ids);
+    void setDiscoveredUnpaired(int count);
+    void setLastEvent(const QString& event);
+    void setAdvertising(bool advertising);
+    void setListenerPort(int port);
+    void republishPeers();
+
+    Preferences& m_prefs;
+    SettingsStore& m_settings;
+    SyncIdentity& m_identity;
+    ServiceDiscovery& m_discovery;
+    Options m_options;
+    SyncPeerStore m_peerStore;
+
+    bool m_isRunning = false;
+    QSet<QString> m_connectedPeerIds;
+    QSet<QString> m_relayConnectedPeerIds;
+    int m_discoveredUnpaired = 0;
+    QString m_pairingCode;
+    QDateTime m_pairingExpiry;
+    QString m_lastEvent;
+    bool m_isAdvertising = false;
+    int m_listenerPort = 0;
+    // Tells a stale queued event (from before a stop) from a current one.
+    quint64 m_runGeneration = 0;
+    bool m_discoveryWasAvailable = true;
+
+    QTcpServer* m_listener = nullptr;
+    QList<SyncConnection*> m_connections;
+    // Connections over which the peer has said hello.
+    QSet<SyncConnection*> m_greeted;
+    QHash<QString, SyncEndpoint> m_endpointsByPeer;
+    QHash<QString, qint64> m_peerProtocols;
+    QHash<QString, RelayLink*> m_relayLinks;
+    QTimer m_keepAliveTimer;
+    QList<QString> m_recentHashes;
+    QStringList m_unpairedIds;
+};

@@ -1,0 +1,101 @@
+# Two tindrel processes paired through their settings, each on a headless
+# desktop of its own with its own folders, and a tindrel-relay between them.
+# Sourced by the e2e test and the sync benchmarks; needs $repo, $bin, $work
+# (and takes $poll_interval, 0.1 s unless set).
+#
+#   relay_up                 starts tindrel-relay on a free loopback port
+#   device_up NAME PEER...   starts tindrel NAME paired with each PEER; the
+#                            device's DISPLAY, folder and PID are in dev_NAME_*
+#   pair_down                stops everything started here
+
+pids=()
+desktops=()
+
+new_id() { python3 -c 'import uuid; print(str(uuid.uuid4()).upper())'; }
+new_key() { python3 -c 'import base64, os; print(base64.b64encode(os.urandom(32)).decode())'; }
+
+# until_ok SECONDS COMMAND...: retries every 20 ms
+until_ok() {
+    local end=$(( $(date +%s%N) / 1000000 + $1 * 1000 )); shift
+    until "$@" >/dev/null 2>&1; do
+        (( $(date +%s%N) / 1000000 > end )) && return 1
+        sleep 0.02
+    done
+}
+
+relay_up() {
+    "$bin/tindrel-relay" --listen 127.0.0.1 --port 0 2>"$work/relay.log" &
+    pids+=($!)
+    until_ok 10 grep -q 'listening on 127.0.0.1:' "$work/relay.log" || return 1
+    relay_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/relay.log" | head -1)
+}
+
+# Identities first, so that each settings file can name the other device.
+identity() {
+    eval "id_$1=$(new_id)"
+    eval "key_$1=$(new_key)"
+}
+
+device_up() {
+    local name=$1 home="$work/$1" peers="" peer
+    local id key peer_id peer_key line
+    eval "id=\$id_$name key=\$key_$name"
+    shift
+    for peer in "$@"; do
+        eval "peer_id=\$id_$peer peer_key=\$key_$peer"
+        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"}"
+    done
+    peers="[$peers]"
+    mkdir -p -m 700 "$home/config/Tindrel" "$home/data/Tindrel" "$home/state" "$home/run"
+    # The stored forms of identity and paired devices; the JSON goes in one
+    # quoted INI string so that its commas do not make it a list.
+    {
+        echo '[General]'
+        echo "pollInterval=${poll_interval:-0.1}"
+        echo 'syncEnabled=true'
+        echo 'relayEnabled=true'
+        echo "relayURL=ws://127.0.0.1:$relay_port"
+        echo "syncDeviceId=$id"
+        echo "syncDeviceName=$name"
+        echo "syncDeviceKey=$key"
+        echo "syncPeers=\"${peers//\"/\\\"}\""
+    } >"$home/config/Tindrel/Tindrel.conf"
+    chmod 600 "$home/config/Tindrel/Tindrel.conf"
+    # A busy machine sometimes keeps the window manager from coming up in time.
+    line=$(TINDREL_XDESKTOP_STATE="$home/desktop" env -u DISPLAY "$repo/scripts/x-desktop.sh" up) ||
+        line=$(TINDREL_XDESKTOP_STATE="$home/desktop" env -u DISPLAY "$repo/scripts/x-desktop.sh" up) ||
+        return 1
+    local display=${line#DISPLAY=}
+    desktops+=("$home/desktop|$display")
+    eval "dev_${name}_display=$display dev_${name}_home=$home"
+    DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
+        XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
+        "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
+    pids+=($!)
+    eval "dev_${name}_pid=$!"
+}
+
+# relay_linked NAME PEERNAME: NAME's relay link to PEERNAME is up
+relay_linked() {
+    grep -q "relay connected for $2" "$work/$1/state/Tindrel/sync.log"
+}
+
+clipboard_of() {
+    DISPLAY=$1 timeout 2 xclip -o -selection clipboard 2>/dev/null
+}
+
+# clipboard_is DISPLAY TEXT
+clipboard_is() {
+    [ "$(clipboard_of "$1")" = "$2" ]
+}
+
+pair_down() {
+    set +e
+    local pid desktop
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    for desktop in "${desktops[@]}"; do
+        TINDREL_XDESKTOP_STATE="${desktop%|*}" "$repo/scripts/x-desktop.sh" down "${desktop#*|}" \
+            >/dev/null 2>&1
+    done
+}

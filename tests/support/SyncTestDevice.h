@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/prefs/Preferences.h"
+#include "core/sync/SyncCrypto.h"
+#include "core/sync/SyncIdentity.h"
+#include "core/sync/SyncService.h"
+#include "support/FakeClock.h"
+#include "support/FakeServiceDiscovery.h"
+#include "support/MemorySettingsStore.h"
+
+#include <memory>
+
+// One device for sync tests: its own settings, identity and DNS-SD, a sync
+// service listening on loopback, and what that service handed over.
+struct SyncTestDevice {
+    explicit SyncTestDevice(const QString& name) : prefs(settings), identity(settings, name) {}
+
+    // Builds the service; paired devices must be in the settings by then.
+    SyncService& boot(SyncService::Options options = {}) {
+        options.listenAddress = QHostAddress::LocalHost;
+        if (options.port == SyncService::preferredPort)
+            options.port = 0;
+        service =
+            std::make_unique<SyncService>(prefs, settings, clock, identity, discovery, options);
+        service->pinsProvider = [this] { return pins; };
+        QObject::connect(service.get(), &SyncService::remoteClipReceived, service.get(),
+                         [this](const QString& text, const QString& sender) {
+                             received.append({text, sender});
+                         });
+        QObject::connect(service.get(), &SyncService::remotePinsReceived, service.get(),
+                         [this](const QList<SyncPinPayload>& p, const QList<SyncUnpinPayload>& u,
+                                const std::optional<QString>& from) {
+                             receivedPins.append({p, u, from});
+                         });
+        return *service;
+    }
+
+    SyncDevice record() const {
+        return SyncDevice{
+            identity.deviceId(), identity.deviceName(), identity.deviceKeyBase64(), {}, {}, {}};
+    }
+    QByteArray sessionKeyWith(const SyncTestDevice& other) const {
+        return SyncCrypto::sharedKey(identity.deviceKey(), other.identity.deviceKey());
+    }
+    // The browse result that would show this device.
+    ServiceDiscovery::Service advertised() const {
+        return {identity.deviceName(),
+                {{QStringLiteral("did"), identity.deviceId()}},
+                {QHostAddress::LocalHost},
+                quint16(service->listenerPort())};
+    }
+    void start() { prefs.setSyncEnabled(true); }
+    bool connectedTo(const SyncTestDevice& other) const {
+        return service->connectedPeerIds().contains(other.identity.deviceId());
+    }
+
+    struct Pins {
+        QList<SyncPinPayload> pins;
+        QList<SyncUnpinPayload> unpinned;
+        std::optional<QString> from;
+    };
+
+    MemorySettingsStore settings;
+    FakeClock clock;
+    Preferences prefs;
+    SyncIdentity identity;
+    FakeServiceDiscovery discovery;
+    std::unique_ptr<SyncService> service;
+    SyncService::PinsSnapshot pins;
+    QList<std::pair<QString, QString>> received;
+    QList<Pins> receivedPins;
+};
+
+// Each of the two knows the other, as after a pairing.
+inline void pair(SyncTestDevice& a, SyncTestDevice& b) {
+    SyncPeerStore(a.settings, a.clock).upsert(b.record());
+    SyncPeerStore(b.settings, b.clock).upsert(a.record());
+}
