@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build run test bench format clean
+.PHONY: all bootstrap configure build run test bench package format clean
 
 all: build
 
@@ -26,6 +26,10 @@ bench: build
 	@for b in $(BUILD)/bench/*; do \
 		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" --benchmark_min_time=0.2 || exit 1; fi; \
 	done
+
+# Debian packages of Tindrel and of the relay, in $(BUILD).
+package: build
+	@cmake --build $(BUILD) --target package
 
 format: configure
 	@cmake --build $(BUILD) --target format

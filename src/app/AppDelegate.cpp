@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/BusService.h"
 #include "app/NoServiceDiscovery.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
@@ -18,12 +19,15 @@
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/ComputerName.h"
+#include "platform/xdg/FreedesktopFileManager.h"
 #include "platform/xdg/IniSettingsStore.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
 #include "ui/panel/PanelController.h"
+#include "ui/settings/SettingsTab.h"
+#include "ui/settings/SettingsWindow.h"
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
@@ -74,6 +78,7 @@ void AppDelegate::launch() {
     m_statusItem->rebuild();
     observePreferences();
     wireSync(pasteboard);
+    publishOnBus();
 
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
@@ -124,14 +129,26 @@ void AppDelegate::connectParts() {
             [this] { m_monitor->setLastChangeCount(m_desktop->pasteboard()->changeCount() + 1); });
     connect(m_panel.get(), &PanelController::pasteRequested, m_paster.get(),
             &Paster::activateAndPaste);
-    connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::showSettings);
     connect(m_hotKeys.get(), &HotKeyManager::triggered, this, &AppDelegate::perform);
     connect(m_statusItem.get(), &StatusItem::clicked, m_panel.get(), &PanelController::toggle);
     connect(m_statusItem.get(), &StatusItem::togglePauseRequested, this, &AppDelegate::togglePause);
-    connect(m_statusItem.get(), &StatusItem::settingsRequested, this, &AppDelegate::openSettings);
+    connect(m_statusItem.get(), &StatusItem::settingsRequested, this, &AppDelegate::showSettings);
     connect(m_statusItem.get(), &StatusItem::clearHistoryRequested, this,
             &AppDelegate::clearHistory);
     connect(m_statusItem.get(), &StatusItem::quitRequested, qApp, &QCoreApplication::quit);
+}
+
+void AppDelegate::publishOnBus() {
+    m_bus = std::make_unique<BusService>(
+        *m_store, *m_prefs, *m_monitor,
+        BusService::Actions{
+            .showPanel = [this] { showPanel(); },
+            .hidePanel = [this] { m_panel->hide(); },
+            .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
+            .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
+        });
+    m_bus->publish();
 }
 
 void AppDelegate::observePreferences() {
@@ -143,8 +160,12 @@ void AppDelegate::observePreferences() {
     connect(m_prefs.get(), &Preferences::openPanelHotKeyChanged, this,
             [this] { m_statusItem->update(); });
     connect(m_prefs.get(), &Preferences::themeChanged, this, &AppDelegate::applyTheme);
-    connect(m_prefs.get(), &Preferences::pinLimitChanged, this,
-            [this] { m_hotKeys->reload(*m_prefs); });
+    // While a shortcut is being recorded the manager is suspended and these
+    // register nothing; the end of the recording registers them again.
+    for (const auto changed :
+         {&Preferences::pinLimitChanged, &Preferences::openPanelHotKeyChanged,
+          &Preferences::togglePauseHotKeyChanged, &Preferences::pinnedModifierChanged})
+        connect(m_prefs.get(), changed, this, [this] { m_hotKeys->reload(*m_prefs); });
     connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
             [this] { m_statusItem->update(); });
 }
@@ -179,8 +200,21 @@ void AppDelegate::togglePause() {
     m_statusItem->update();
 }
 
-void AppDelegate::openSettings() {
-    Log::write(u"Tindrel: the settings window is not part of this build yet"_s);
+void AppDelegate::showSettings() {
+    if (!m_settingsWindow) {
+        m_files = std::make_unique<FreedesktopFileManager>();
+        X11Desktop* desktop = m_desktop.get();
+        m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
+            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings,
+            [desktop](quint32 code) { return desktop->baseKeysym(code); }});
+    }
+    m_settingsWindow->showInFront();
+}
+
+void AppDelegate::openSettingsOn(const QString& tab) {
+    showSettings();
+    if (const auto chosen = fromRawValue<SettingsTab>(tab))
+        m_settingsWindow->select(*chosen);
 }
 
 void AppDelegate::clearHistory() {

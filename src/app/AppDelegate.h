@@ -7,9 +7,11 @@
 #include <memory>
 
 class AppState;
+class BusService;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
+class FreedesktopFileManager;
 class LoginItem;
 class PanelController;
 class Pasteboard;
@@ -18,6 +20,7 @@ class Preferences;
 class Scheduler;
 class ServiceDiscovery;
 class SettingsStore;
+class SettingsWindow;
 class StatusItem;
 class SyncIdentity;
 class SyncService;
@@ -44,15 +47,19 @@ public:
     void applyTheme();
     // Opens the panel without toggling it shut (a second start asked for it).
     void showPanel();
+    // Opens the settings window in front, building it the first time.
+    void showSettings();
     // Saves the store now: at quit, on a signal, at session end.
     void saveNow();
+    // Opens the settings window, on the named tab when there is one.
+    void openSettingsOn(const QString& tab);
 
 private:
     void connectParts();
+    void publishOnBus();
     void observePreferences();
     void wireSync(Pasteboard& pasteboard);
     void togglePause();
-    void openSettings();
     void clearHistory();
     std::optional<QRect> panelAnchor() const;
 
@@ -70,6 +77,9 @@ private:
     std::unique_ptr<ClipboardMonitor> m_monitor;
     std::unique_ptr<Paster> m_paster;
     std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<FreedesktopFileManager> m_files;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
+    std::unique_ptr<BusService> m_bus;
     std::unique_ptr<SyncIdentity> m_identity;
     std::unique_ptr<ServiceDiscovery> m_discovery;
     // Last, so it goes first: its callbacks reach into everything above.

@@ -1,4 +1,6 @@
 #include "app/AppDelegate.h"
+#include "app/BusClient.h"
+#include "app/CommandLine.h"
 #include "platform/xdg/QuitSignals.h"
 #include "platform/xdg/SingleInstance.h"
 #include "platform/xdg/XdgPaths.h"
@@ -11,6 +13,30 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = CommandLine::parse(arguments);
+    switch (line.kind) {
+    case CommandLine::Kind::help:
+        std::fputs(CommandLine::usage().toUtf8().constData(), stdout);
+        return 0;
+    case CommandLine::Kind::version:
+        std::puts("Tindrel " TINDREL_VERSION);
+        return 0;
+    case CommandLine::Kind::invalid:
+        std::fprintf(stderr, "tindrel: %s\nTry \"tindrel --help\".\n",
+                     line.error.toUtf8().constData());
+        return 2;
+    case CommandLine::Kind::start:
+        break;
+    default: {
+        // A command for the running instance: no display needed.
+        QCoreApplication client(argc, argv);
+        return BusClient().run(line);
+    }
+    }
+
     // The desktop code speaks X11; under Wayland it goes through XWayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -27,10 +53,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QString storePath = XdgPaths::storeFile();
-    SingleInstance instance(SingleInstance::lockPathFor(storePath),
-                            SingleInstance::socketPathFor(storePath));
+    SingleInstance instance(SingleInstance::lockPathFor(storePath));
     if (!instance.claim()) {
-        if (instance.sendToRunning("show")) {
+        // The first may still be starting, not yet on the bus.
+        if (BusClient running; running.waitForInstance(5000) && running.run(line) == 0) {
             std::puts("Tindrel is already running; its panel is opening.");
             return 0;
         }
@@ -44,10 +70,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     delegate.launch();
-    instance.onMessage = [&delegate](const QByteArray& message) {
-        if (message == "show")
-            delegate.showPanel();
-    };
 
     // Every way out saves the clips at once: quitting from the menu, a
     // signal, or the session ending.

@@ -1,8 +1,6 @@
-#include "X11TestEnv.h"
+#include "TindrelProcess.h"
 
 #include "platform/x11/X11Compositing.h"
-#include "platform/x11/XcbConnection.h"
-#include "support/TempXdg.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,150 +19,6 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using X11TestEnv::waitUntil;
-
-namespace {
-// A window of ours as the X server sees it.
-struct Found {
-    xcb_window_t window = XCB_NONE;
-    QRect geometry; // on the root window
-};
-
-QByteArray property(XcbConnection& x, xcb_window_t window, const char* name) {
-    const auto value = x.property(window, x.atom(name));
-    return value ? value->value : QByteArray();
-}
-
-// Depth-first search of the window tree for a mapped window of the tindrel
-// process that passes `accept`.
-Found findWindow(XcbConnection& x, xcb_window_t from,
-                 const std::function<bool(xcb_window_t, const QRect&)>& accept) {
-    XcbPtr<xcb_query_tree_reply_t> tree(
-        xcb_query_tree_reply(x.get(), xcb_query_tree(x.get(), from), nullptr));
-    if (!tree)
-        return {};
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-        const xcb_window_t child = children[i];
-        XcbPtr<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
-            x.get(), xcb_get_window_attributes(x.get(), child), nullptr));
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-            continue;
-        // WM_CLASS holds the instance name, a NUL, the class name.
-        if (property(x, child, "WM_CLASS").split('\0').value(0) == "tindrel") {
-            XcbPtr<xcb_get_geometry_reply_t> geometry(
-                xcb_get_geometry_reply(x.get(), xcb_get_geometry(x.get(), child), nullptr));
-            XcbPtr<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
-                x.get(), xcb_translate_coordinates(x.get(), child, x.root(), 0, 0), nullptr));
-            if (geometry && origin) {
-                const QRect rect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-                if (accept(child, rect))
-                    return {child, rect};
-            }
-        }
-        if (const Found found = findWindow(x, child, accept); found.window != XCB_NONE)
-            return found;
-    }
-    return {};
-}
-
-// Tindrel started as a separate process on the fixture's desktop, with its
-// files in a temporary folder; ended by its PID when the test is over.
-class TindrelProcess : public ::testing::Test {
-protected:
-    TindrelProcess() {
-        // Fast polling: the cases wait for captures.
-        QDir().mkpath(xdg.path(u"config/Tindrel"_s));
-        QFile settings(xdg.path(u"config/Tindrel/Tindrel.conf"_s));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write("[General]\npollInterval=0.1\n");
-        QDir().mkpath(xdg.path(u"run"_s));
-        QFile::setPermissions(xdg.path(u"run"_s),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    ~TindrelProcess() override {
-        if (tindrel.state() != QProcess::NotRunning) {
-            tindrel.terminate();
-            if (!tindrel.waitForFinished(5000)) {
-                tindrel.kill();
-                tindrel.waitForFinished();
-            }
-        }
-    }
-
-    QProcessEnvironment environment() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DISPLAY"_s, QString::fromLocal8Bit(X11TestEnv::fixtureDisplay()));
-        env.insert(u"XDG_RUNTIME_DIR"_s, xdg.path(u"run"_s));
-        env.remove(u"QT_QPA_PLATFORM"_s);
-        return env;
-    }
-
-    void start() {
-        tindrel.setProcessEnvironment(environment());
-        tindrel.setProcessChannelMode(QProcess::ForwardedChannels);
-        tindrel.start(QStringLiteral(TINDREL_BINARY), {});
-        ASSERT_TRUE(tindrel.waitForStarted());
-        ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000ms))
-            << "no tray icon appeared";
-    }
-
-    bool overrideRedirect(xcb_window_t window) {
-        XcbPtr<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
-            x.get(), xcb_get_window_attributes(x.get(), window), nullptr));
-        return attributes && attributes->override_redirect;
-    }
-    // The icon embedded in the tray: small, and placed by the tray, not the
-    // window manager.
-    Found trayIcon() {
-        return findWindow(x, x.root(), [this](xcb_window_t window, const QRect& rect) {
-            return overrideRedirect(window) && rect.width() <= 64 && rect.height() <= 64;
-        });
-    }
-    // The panel: a managed window of at least the minimum panel width.
-    Found panel() {
-        return findWindow(x, x.root(), [this](xcb_window_t window, const QRect& rect) {
-            return rect.width() >= 280 && !overrideRedirect(window);
-        });
-    }
-    // A popup menu: a larger window the window manager does not manage.
-    Found menu() {
-        return findWindow(x, x.root(), [this](xcb_window_t window, const QRect& rect) {
-            return overrideRedirect(window) && rect.width() > 64;
-        });
-    }
-
-    // Whether the panel has the keyboard: it is the active window.
-    bool panelIsActive() {
-        const auto active = x.property(x.root(), x.atom("_NET_ACTIVE_WINDOW"));
-        const xcb_window_t shown = panel().window;
-        return shown != XCB_NONE && active && active->value.size() >= 4 &&
-               *reinterpret_cast<const quint32*>(active->value.constData()) == shown;
-    }
-    // Whether the pointer is over the bare desktop background, no window.
-    bool pointerOverBackground() {
-        XcbPtr<xcb_query_pointer_reply_t> pointer(
-            xcb_query_pointer_reply(x.get(), xcb_query_pointer(x.get(), x.root()), nullptr));
-        return pointer && pointer->child == XCB_NONE;
-    }
-
-    bool storeHolds(const QString& text) {
-        QFile file(xdg.path(u"data/Tindrel/store.json"_s));
-        return file.open(QIODevice::ReadOnly) && file.readAll().contains(text.toUtf8());
-    }
-
-    bool copy(const QString& text) {
-        offer = TestClient::helper({u"offer"_s, text});
-        return offer->isReady();
-    }
-
-    static bool xdotool(const QStringList& args) { return X11TestEnv::run(u"xdotool"_s, args); }
-
-    TempXdg xdg;
-    XcbConnection x;
-    QProcess tindrel;
-    std::unique_ptr<TestClient> offer;
-};
-} // namespace
 
 TEST_F(TindrelProcess, TheTrayIconAppearsAndItsMenuOpens) {
     start();
@@ -243,6 +97,30 @@ TEST_F(TindrelProcess, ASecondStartOpensThePanelOfTheFirstAndLeaves) {
     EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
     EXPECT_EQ(tindrel.state(), QProcess::Running);
+}
+
+// The window is named after its tab; General on a first start.
+TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStillWorks) {
+    start();
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.start(QStringLiteral(TINDREL_BINARY), {u"--settings"_s});
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
+    EXPECT_EQ(second.exitCode(), 0);
+
+    const auto activeName = [] {
+        QProcess query;
+        query.start(u"xdotool"_s, {u"getactivewindow"_s, u"getwindowname"_s});
+        query.waitForFinished(5000);
+        return QString::fromUtf8(query.readAllStandardOutput().trimmed());
+    };
+    EXPECT_TRUE(waitUntil([&] { return activeName() == u"General"_s; }, 10000ms))
+        << "active: " << activeName().toStdString();
+
+    // An open settings window must not hold the application back.
+    ::kill(static_cast<pid_t>(tindrel.processId()), SIGTERM);
+    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000ms));
+    EXPECT_EQ(tindrel.exitCode(), 0);
 }
 
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {

@@ -181,10 +181,10 @@ TEST_F(PanelFixture, ShortcutHintsFollowThePinnedModifierSetting) {
     };
     const Case cases[] = {
         {PinnedShortcutModifier::disabled, true, true, u"Ctrl+1"_s, u"Ctrl+0"_s},
-        {PinnedShortcutModifier::controlOption, true, true, u"Alt+Super+1"_s, u"Alt+Super+0"_s},
-        {PinnedShortcutModifier::controlShift, false, true, u"Shift+Super+1"_s, u"Shift+Super+0"_s},
+        {PinnedShortcutModifier::altSuper, true, true, u"Alt+Super+1"_s, u"Alt+Super+0"_s},
+        {PinnedShortcutModifier::shiftSuper, false, true, u"Shift+Super+1"_s, u"Shift+Super+0"_s},
         {PinnedShortcutModifier::disabled, false, true, {}, {}},
-        {PinnedShortcutModifier::controlOption, true, false, {}, {}},
+        {PinnedShortcutModifier::altSuper, true, false, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.first.toStdString());

@@ -227,7 +227,7 @@ TEST_F(CaptureAndPasteTest, PastesAPinWhileTheDigitOfItsShortcutIsStillDown) {
     ASSERT_TRUE(desktop);
     const QString saved = dir.filePath(u"editor"_s);
     auto editor = window({u"editor"_s, saved});
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlOption);
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     HotKeyManager hotKeys(desktop->hotKeys());
     bool fired = false;
     QObject::connect(&hotKeys, &HotKeyManager::triggered, [&](HotKeyManager::Action action) {

@@ -47,7 +47,7 @@ protected:
 
 TEST_F(HotKeyManagerX11Test, PressedShortcutsReachOnAction) {
     ASSERT_TRUE(desktop);
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlOption);
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     prefs.setPinLimit(3);
     manager->reload(prefs);
     EXPECT_TRUE(press(u"ctrl+alt+v"_s, Action::openPanel()));
@@ -96,7 +96,7 @@ TEST_F(HotKeyManagerX11Test, AShortcutGivenTwiceIsRegisteredOnce) {
         {"open panel as a pin",
          [&](Preferences& p) {
              p.setOpenPanelHotKey(firstPin);
-             p.setPinnedModifier(PinnedShortcutModifier::controlOption);
+             p.setPinnedModifier(PinnedShortcutModifier::altSuper);
              p.setPinLimit(2);
          },
          firstPin, u"alt+super+1"_s},

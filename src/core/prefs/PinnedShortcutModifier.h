@@ -4,22 +4,18 @@
 #include "core/shortcuts/KeyCombo.h"
 
 // The modifier pair held with the number row to paste pinned clips 1 to 10
-// from anywhere; disabled grabs nothing.
-enum class PinnedShortcutModifier {
-    disabled,
-    controlOption,
-    commandShift,
-    commandControl,
-    controlShift
-};
+// from anywhere; disabled grabs nothing. The stored names are those other
+// devices and older settings files use, in the shared modifier vocabulary
+// (command = Ctrl, option = Alt, control = Super).
+enum class PinnedShortcutModifier { disabled, altSuper, ctrlShift, ctrlSuper, shiftSuper };
 
 template <> struct RawEnumCases<PinnedShortcutModifier> {
     static constexpr RawCase<PinnedShortcutModifier> cases[] = {
         {PinnedShortcutModifier::disabled, u"disabled"},
-        {PinnedShortcutModifier::controlOption, u"controlOption"},
-        {PinnedShortcutModifier::commandShift, u"commandShift"},
-        {PinnedShortcutModifier::commandControl, u"commandControl"},
-        {PinnedShortcutModifier::controlShift, u"controlShift"},
+        {PinnedShortcutModifier::altSuper, u"controlOption"},
+        {PinnedShortcutModifier::ctrlShift, u"commandShift"},
+        {PinnedShortcutModifier::ctrlSuper, u"commandControl"},
+        {PinnedShortcutModifier::shiftSuper, u"controlShift"},
     };
 };
 
@@ -27,13 +23,13 @@ constexpr quint32 modifierMask(PinnedShortcutModifier modifier) {
     switch (modifier) {
     case PinnedShortcutModifier::disabled:
         return 0;
-    case PinnedShortcutModifier::controlOption:
+    case PinnedShortcutModifier::altSuper:
         return KeyCombo::Super | KeyCombo::Alt;
-    case PinnedShortcutModifier::commandShift:
+    case PinnedShortcutModifier::ctrlShift:
         return KeyCombo::Ctrl | KeyCombo::Shift;
-    case PinnedShortcutModifier::commandControl:
+    case PinnedShortcutModifier::ctrlSuper:
         return KeyCombo::Ctrl | KeyCombo::Super;
-    case PinnedShortcutModifier::controlShift:
+    case PinnedShortcutModifier::shiftSuper:
         return KeyCombo::Super | KeyCombo::Shift;
     }
     return 0;

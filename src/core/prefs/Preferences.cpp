@@ -6,166 +6,179 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
+#include <type_traits>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int kIntMax = std::numeric_limits<int>::max();
+constexpr double kIntMax = std::numeric_limits<int>::max();
 constexpr double kDoubleMax = std::numeric_limits<double>::max();
 
-// The fallbacks answered for keys the store does not hold. The shortcuts have
-// none: their absence is itself meaningful.
-QVariantMap registeredDefaults() {
-    return {
-        {u"historyLimit"_s, 100},
-        {u"displayLimit"_s, 25},
-        {u"pinLimit"_s, 10},
-        {u"ignoreDuplicates"_s, true},
-        {u"trimWhitespace"_s, false},
-        {u"maxClipLength"_s, 0},
-        {u"pollInterval"_s, 0.4},
-        {u"skipShortClips"_s, false},
-        {u"pasteOnClick"_s, true},
-        {u"moveToTopOnPaste"_s, false},
-        {u"closeAfterPaste"_s, true},
-        {u"confirmClear"_s, true},
-        {u"menuBarIcon"_s, rawValue(MenuBarIconStyle::clipboard)},
-        {u"showMenuBarIcon"_s, true},
-        {u"theme"_s, rawValue(AppTheme::system)},
-        {u"rowDensity"_s, rawValue(RowDensity::standard)},
-        {u"panelWidth"_s, rawValue(PanelWidthOption::standard)},
-        {u"panelCustomWidth"_s, 0.0},
-        {u"panelCustomHeight"_s, 0.0},
-        {u"showLineBadge"_s, true},
-        {u"showShortcutHints"_s, true},
-        {u"showSearchField"_s, true},
-        {u"skipPasswordManagers"_s, true},
-        {u"skipConcealedTypes"_s, true},
-        {u"ignoredApps"_s, QStringList()},
-        {u"pinnedModifier"_s, rawValue(PinnedShortcutModifier::disabled)},
-        {u"inPanelNumberKeys"_s, true},
-        {u"syncEnabled"_s, false},
-        {u"syncSend"_s, true},
-        {u"syncReceive"_s, true},
-        {u"syncNotify"_s, true},
-        {u"syncMaxLength"_s, 100000},
-        {u"relayEnabled"_s, false},
-        {u"relayURL"_s, QString()},
-    };
+template <typename T> using Param = std::conditional_t<std::is_class_v<T>, const T&, T>;
+
+template <typename T> constexpr bool isCombo = std::is_same_v<T, std::optional<KeyCombo>>;
+
+template <typename T> QVariant storedForm(const T& value) {
+    if constexpr (std::is_enum_v<T>)
+        return rawValue(value);
+    else
+        return QVariant::fromValue(value);
 }
 } // namespace
 
+// min and max bound the numbers only: the ranges the settings panes offer.
+template <typename T> struct Preferences::Setting {
+    QStringView key;
+    T Preferences::*member;
+    void (Preferences::*changed)();
+    void (Preferences::*setter)(Param<T>);
+    T fallback;
+    double min = 0;
+    double max = 0;
+
+    QString name() const { return key.toString(); }
+};
+
+struct Preferences::Table {
+    using P = Preferences;
+    template <typename T> using S = const Setting<T>;
+
+    // clang-format off
+    static inline S<int> historyLimit{u"historyLimit", &P::m_historyLimit, &P::historyLimitChanged, &P::setHistoryLimit, 100, 10, 1000};
+    static inline S<int> displayLimit{u"displayLimit", &P::m_displayLimit, &P::displayLimitChanged, &P::setDisplayLimit, 25, 5, kIntMax};
+    static inline S<int> pinLimit{u"pinLimit", &P::m_pinLimit, &P::pinLimitChanged, &P::setPinLimit, 10, 1, 20};
+    static inline S<bool> ignoreDuplicates{u"ignoreDuplicates", &P::m_ignoreDuplicates, &P::ignoreDuplicatesChanged, &P::setIgnoreDuplicates, true};
+    static inline S<bool> trimWhitespace{u"trimWhitespace", &P::m_trimWhitespace, &P::trimWhitespaceChanged, &P::setTrimWhitespace, false};
+    static inline S<int> maxClipLength{u"maxClipLength", &P::m_maxClipLength, &P::maxClipLengthChanged, &P::setMaxClipLength, 0, 0, 1000000};
+    static inline S<double> pollInterval{u"pollInterval", &P::m_pollInterval, &P::pollIntervalChanged, &P::setPollInterval, 0.4, minPollInterval, maxPollInterval};
+    static inline S<bool> skipShortClips{u"skipShortClips", &P::m_skipShortClips, &P::skipShortClipsChanged, &P::setSkipShortClips, false};
+    static inline S<bool> pasteOnClick{u"pasteOnClick", &P::m_pasteOnClick, &P::pasteOnClickChanged, &P::setPasteOnClick, true};
+    static inline S<bool> moveToTopOnPaste{u"moveToTopOnPaste", &P::m_moveToTopOnPaste, &P::moveToTopOnPasteChanged, &P::setMoveToTopOnPaste, false};
+    static inline S<bool> closeAfterPaste{u"closeAfterPaste", &P::m_closeAfterPaste, &P::closeAfterPasteChanged, &P::setCloseAfterPaste, true};
+    static inline S<bool> confirmClear{u"confirmClear", &P::m_confirmClear, &P::confirmClearChanged, &P::setConfirmClear, true};
+    static inline S<MenuBarIconStyle> menuBarIcon{u"menuBarIcon", &P::m_menuBarIcon, &P::menuBarIconChanged, &P::setMenuBarIcon, MenuBarIconStyle::clipboard};
+    static inline S<bool> showMenuBarIcon{u"showMenuBarIcon", &P::m_showMenuBarIcon, &P::showMenuBarIconChanged, &P::setShowMenuBarIcon, true};
+    static inline S<AppTheme> theme{u"theme", &P::m_theme, &P::themeChanged, &P::setTheme, AppTheme::system};
+    static inline S<RowDensity> rowDensity{u"rowDensity", &P::m_rowDensity, &P::rowDensityChanged, &P::setRowDensity, RowDensity::standard};
+    static inline S<PanelWidthOption> panelWidth{u"panelWidth", &P::m_panelWidth, &P::panelWidthChanged, &P::setPanelWidth, PanelWidthOption::standard};
+    static inline S<double> panelCustomWidth{u"panelCustomWidth", &P::m_panelCustomWidth, &P::panelCustomWidthChanged, &P::setPanelCustomWidth, 0.0, 0, kDoubleMax};
+    static inline S<double> panelCustomHeight{u"panelCustomHeight", &P::m_panelCustomHeight, &P::panelCustomHeightChanged, &P::setPanelCustomHeight, 0.0, 0, kDoubleMax};
+    static inline S<bool> showLineBadge{u"showLineBadge", &P::m_showLineBadge, &P::showLineBadgeChanged, &P::setShowLineBadge, true};
+    static inline S<bool> showShortcutHints{u"showShortcutHints", &P::m_showShortcutHints, &P::showShortcutHintsChanged, &P::setShowShortcutHints, true};
+    static inline S<bool> showSearchField{u"showSearchField", &P::m_showSearchField, &P::showSearchFieldChanged, &P::setShowSearchField, true};
+    static inline S<bool> skipPasswordManagers{u"skipPasswordManagers", &P::m_skipPasswordManagers, &P::skipPasswordManagersChanged, &P::setSkipPasswordManagers, true};
+    static inline S<bool> skipConcealedTypes{u"skipConcealedTypes", &P::m_skipConcealedTypes, &P::skipConcealedTypesChanged, &P::setSkipConcealedTypes, true};
+    static inline S<QStringList> ignoredApps{u"ignoredApps", &P::m_ignoredApps, &P::ignoredAppsChanged, &P::setIgnoredApps, {}};
+    static inline S<OptionalKeyCombo> openPanelHotKey{u"openPanelHotKey", &P::m_openPanelHotKey, &P::openPanelHotKeyChanged, &P::setOpenPanelHotKey, KeyCombo::defaultOpenPanel()};
+    static inline S<OptionalKeyCombo> togglePauseHotKey{u"togglePauseHotKey", &P::m_togglePauseHotKey, &P::togglePauseHotKeyChanged, &P::setTogglePauseHotKey, std::nullopt};
+    static inline S<PinnedShortcutModifier> pinnedModifier{u"pinnedModifier", &P::m_pinnedModifier, &P::pinnedModifierChanged, &P::setPinnedModifier, PinnedShortcutModifier::disabled};
+    static inline S<bool> inPanelNumberKeys{u"inPanelNumberKeys", &P::m_inPanelNumberKeys, &P::inPanelNumberKeysChanged, &P::setInPanelNumberKeys, true};
+    static inline S<bool> syncEnabled{u"syncEnabled", &P::m_syncEnabled, &P::syncEnabledChanged, &P::setSyncEnabled, false};
+    static inline S<bool> syncSend{u"syncSend", &P::m_syncSend, &P::syncSendChanged, &P::setSyncSend, true};
+    static inline S<bool> syncReceive{u"syncReceive", &P::m_syncReceive, &P::syncReceiveChanged, &P::setSyncReceive, true};
+    static inline S<bool> syncNotify{u"syncNotify", &P::m_syncNotify, &P::syncNotifyChanged, &P::setSyncNotify, true};
+    static inline S<int> syncMaxLength{u"syncMaxLength", &P::m_syncMaxLength, &P::syncMaxLengthChanged, &P::setSyncMaxLength, 100000, 0, kIntMax};
+    static inline S<bool> relayEnabled{u"relayEnabled", &P::m_relayEnabled, &P::relayEnabledChanged, &P::setRelayEnabled, false};
+    static inline S<QString> relayURL{u"relayURL", &P::m_relayURL, &P::relayURLChanged, &P::setRelayURL, {}};
+    // clang-format on
+
+    // In the order of loading and of reset.
+    static auto all() {
+        return std::tie(historyLimit, displayLimit, pinLimit, ignoreDuplicates, trimWhitespace,
+                        maxClipLength, pollInterval, skipShortClips, pasteOnClick, moveToTopOnPaste,
+                        closeAfterPaste, confirmClear, menuBarIcon, showMenuBarIcon, theme,
+                        rowDensity, panelWidth, panelCustomWidth, panelCustomHeight, showLineBadge,
+                        showShortcutHints, showSearchField, skipPasswordManagers,
+                        skipConcealedTypes, ignoredApps, openPanelHotKey, togglePauseHotKey,
+                        pinnedModifier, inPanelNumberKeys, syncEnabled, syncSend, syncReceive,
+                        syncNotify, syncMaxLength, relayEnabled, relayURL);
+    }
+
+    template <typename F> static void forEach(F&& f) {
+        std::apply([&](const auto&... setting) { (f(setting), ...); }, all());
+    }
+};
+
 Preferences::Preferences(SettingsStore& store, LoginItem* loginItem, QObject* parent)
     : QObject(parent), m_store(store), m_loginItem(loginItem) {
-    m_store.registerDefaults(registeredDefaults());
+    // The fallbacks answered for keys the store does not hold. The shortcuts
+    // have none: their absence is itself meaningful.
+    QVariantMap defaults;
+    Table::forEach([&]<typename T>(const Setting<T>& setting) {
+        if constexpr (!isCombo<T>)
+            defaults.insert(setting.name(), storedForm(setting.fallback));
+    });
+    m_store.registerDefaults(defaults);
     load();
 }
 
 QStringList Preferences::persistentKeys() {
-    return {
-        u"historyLimit"_s,      u"displayLimit"_s,         u"pinLimit"_s,
-        u"ignoreDuplicates"_s,  u"trimWhitespace"_s,       u"maxClipLength"_s,
-        u"pollInterval"_s,      u"skipShortClips"_s,       u"pasteOnClick"_s,
-        u"moveToTopOnPaste"_s,  u"closeAfterPaste"_s,      u"confirmClear"_s,
-        u"menuBarIcon"_s,       u"showMenuBarIcon"_s,      u"theme"_s,
-        u"rowDensity"_s,        u"panelWidth"_s,           u"panelCustomWidth"_s,
-        u"panelCustomHeight"_s, u"showLineBadge"_s,        u"showShortcutHints"_s,
-        u"showSearchField"_s,   u"skipPasswordManagers"_s, u"skipConcealedTypes"_s,
-        u"ignoredApps"_s,       u"openPanelHotKey"_s,      u"togglePauseHotKey"_s,
-        u"pinnedModifier"_s,    u"inPanelNumberKeys"_s,    u"syncEnabled"_s,
-        u"syncSend"_s,          u"syncReceive"_s,          u"syncNotify"_s,
-        u"syncMaxLength"_s,     u"relayEnabled"_s,         u"relayURL"_s,
-    };
+    QStringList keys;
+    Table::forEach([&](const auto& setting) { keys.append(setting.name()); });
+    return keys;
 }
 
 void Preferences::load() {
-    // Every count is at least 0; the ranges are those the settings panes offer.
-    m_historyLimit = readInt(u"historyLimit"_s, 10, 1000);
-    m_displayLimit = std::clamp(std::min(readInt(u"displayLimit"_s, 5, kIntMax), m_historyLimit), 5,
-                                std::max(5, m_historyLimit));
-    m_pinLimit = readInt(u"pinLimit"_s, 1, 20);
-    m_ignoreDuplicates = readBool(u"ignoreDuplicates"_s);
-    m_trimWhitespace = readBool(u"trimWhitespace"_s);
-    m_maxClipLength = readInt(u"maxClipLength"_s, 0, 1000000);
-    m_pollInterval = readDouble(u"pollInterval"_s, minPollInterval, maxPollInterval);
-    m_skipShortClips = readBool(u"skipShortClips"_s);
-    m_pasteOnClick = readBool(u"pasteOnClick"_s);
-    m_moveToTopOnPaste = readBool(u"moveToTopOnPaste"_s);
-    m_closeAfterPaste = readBool(u"closeAfterPaste"_s);
-    m_confirmClear = readBool(u"confirmClear"_s);
-    m_menuBarIcon = readEnum(u"menuBarIcon"_s, MenuBarIconStyle::clipboard);
-    m_showMenuBarIcon = readBool(u"showMenuBarIcon"_s);
-    m_theme = readEnum(u"theme"_s, AppTheme::system);
-    m_rowDensity = readEnum(u"rowDensity"_s, RowDensity::standard);
-    m_panelWidth = readEnum(u"panelWidth"_s, PanelWidthOption::standard);
-    m_panelCustomWidth = readDouble(u"panelCustomWidth"_s, 0, kDoubleMax);
-    m_panelCustomHeight = readDouble(u"panelCustomHeight"_s, 0, kDoubleMax);
-    m_showLineBadge = readBool(u"showLineBadge"_s);
-    m_showShortcutHints = readBool(u"showShortcutHints"_s);
-    m_showSearchField = readBool(u"showSearchField"_s);
-    m_skipPasswordManagers = readBool(u"skipPasswordManagers"_s);
-    m_skipConcealedTypes = readBool(u"skipConcealedTypes"_s);
-    m_ignoredApps = SettingValue::toStringList(m_store.valueOrDefault(u"ignoredApps"_s))
-                        .value_or(QStringList());
-    m_openPanelHotKey = readCombo(u"openPanelHotKey"_s).value_or(KeyCombo::defaultOpenPanel());
-    m_togglePauseHotKey = readCombo(u"togglePauseHotKey"_s);
-    m_pinnedModifier = readEnum(u"pinnedModifier"_s, PinnedShortcutModifier::disabled);
-    m_inPanelNumberKeys = readBool(u"inPanelNumberKeys"_s);
-    m_syncEnabled = readBool(u"syncEnabled"_s);
-    m_syncSend = readBool(u"syncSend"_s);
-    m_syncReceive = readBool(u"syncReceive"_s);
-    m_syncNotify = readBool(u"syncNotify"_s);
-    m_syncMaxLength = readInt(u"syncMaxLength"_s, 0, kIntMax);
-    m_relayEnabled = readBool(u"relayEnabled"_s);
-    m_relayURL = SettingValue::toString(m_store.valueOrDefault(u"relayURL"_s)).value_or(QString());
-
+    Table::forEach([this](const auto& setting) { this->*setting.member = read(setting); });
+    // The panel never lists more recent clips than history keeps.
+    m_displayLimit = std::clamp(m_displayLimit, 5, std::max(5, m_historyLimit));
     m_launchAtLogin = m_loginItem && m_loginItem->isEnabled();
 }
 
 // A negative count is no count at all, so it falls back to the default rather
 // than being clamped: for syncMaxLength, clamping to 0 would mean "no limit".
-int Preferences::readInt(const QString& key, int min, int max) const {
-    const auto stored = SettingValue::toInteger(m_store.valueOrDefault(key));
-    if (!stored || *stored < 0)
-        return m_store.registeredDefault(key).toInt();
-    return int(std::clamp<qint64>(*stored, min, max));
-}
-
-double Preferences::readDouble(const QString& key, double min, double max) const {
-    const auto stored = SettingValue::toDouble(m_store.valueOrDefault(key));
-    if (!stored || *stored < 0)
-        return m_store.registeredDefault(key).toDouble();
-    return std::clamp(*stored, min, max);
-}
-
-bool Preferences::readBool(const QString& key) const {
-    return SettingValue::toBool(m_store.valueOrDefault(key))
-        .value_or(m_store.registeredDefault(key).toBool());
-}
-
-// A name of no case (say, from a newer version) falls back without touching
-// the store; the stored text stays until the setting is next assigned.
-template <typename E> E Preferences::readEnum(const QString& key, E fallback) const {
-    const auto raw = SettingValue::toString(m_store.valueOrDefault(key));
-    return raw ? fromRawValue<E>(*raw).value_or(fallback) : fallback;
-}
-
-std::optional<KeyCombo> Preferences::readCombo(const QString& key) const {
-    const auto bytes = SettingValue::toBytes(m_store.value(key));
-    return bytes ? KeyCombo::decode(*bytes) : std::nullopt;
-}
-
-void Preferences::write(const QString& key, const QVariant& value) {
-    m_store.setValue(key, value);
+// An enumeration name of no case (say, from a newer version) falls back
+// without touching the store; the stored text stays until next assigned.
+// Shortcut data that does not decode is no shortcut, so the fallback applies.
+template <typename T> T Preferences::read(const Setting<T>& setting) const {
+    const QString key = setting.name();
+    const QVariant stored = m_store.contains(key) ? m_store.value(key) : QVariant();
+    if constexpr (std::is_same_v<T, bool>) {
+        return SettingValue::toBool(stored).value_or(setting.fallback);
+    } else if constexpr (std::is_same_v<T, int>) {
+        const auto value = SettingValue::toInteger(stored);
+        if (!value || *value < 0)
+            return setting.fallback;
+        return int(std::clamp<qint64>(*value, qint64(setting.min), qint64(setting.max)));
+    } else if constexpr (std::is_same_v<T, double>) {
+        const auto value = SettingValue::toDouble(stored);
+        if (!value || *value < 0)
+            return setting.fallback;
+        return std::clamp(*value, setting.min, setting.max);
+    } else if constexpr (std::is_same_v<T, QString>) {
+        return SettingValue::toString(stored).value_or(setting.fallback);
+    } else if constexpr (std::is_same_v<T, QStringList>) {
+        return SettingValue::toStringList(stored).value_or(setting.fallback);
+    } else if constexpr (isCombo<T>) {
+        const auto bytes = SettingValue::toBytes(stored);
+        const auto combo = bytes ? KeyCombo::decode(*bytes) : std::nullopt;
+        return combo ? combo : setting.fallback;
+    } else {
+        static_assert(std::is_enum_v<T>);
+        const auto raw = SettingValue::toString(stored);
+        return raw ? fromRawValue<T>(*raw).value_or(setting.fallback) : setting.fallback;
+    }
 }
 
 // No shortcut is stored as no key, so a cleared open-panel shortcut comes
 // back as the default at the next start.
-void Preferences::writeCombo(const QString& key, const std::optional<KeyCombo>& combo) {
-    if (combo)
-        m_store.setValue(key, combo->encode());
-    else
-        m_store.remove(key);
+template <typename T> void Preferences::keep(const Setting<T>& setting, const T& value) {
+    this->*setting.member = value;
+    if constexpr (isCombo<T>) {
+        if (!value) {
+            m_store.remove(setting.name());
+            return;
+        }
+        m_store.setValue(setting.name(), value->encode());
+    } else {
+        m_store.setValue(setting.name(), storedForm(value));
+    }
+}
+
+template <typename T> void Preferences::assign(const Setting<T>& setting, const T& value) {
+    keep(setting, value);
+    Q_EMIT(this->*setting.changed)();
 }
 
 double Preferences::resolvedPanelWidth() const {
@@ -173,223 +186,50 @@ double Preferences::resolvedPanelWidth() const {
 }
 
 void Preferences::setHistoryLimit(int value) {
-    m_historyLimit = value;
-    write(u"historyLimit"_s, value);
+    keep(Table::historyLimit, value);
     // The panel never lists more recent clips than history keeps.
     if (value < m_displayLimit)
         setDisplayLimit(value);
     Q_EMIT historyLimitChanged();
 }
 
-void Preferences::setDisplayLimit(int value) {
-    m_displayLimit = value;
-    write(u"displayLimit"_s, value);
-    Q_EMIT displayLimitChanged();
-}
-
-void Preferences::setPinLimit(int value) {
-    m_pinLimit = value;
-    write(u"pinLimit"_s, value);
-    Q_EMIT pinLimitChanged();
-}
-
-void Preferences::setIgnoreDuplicates(bool value) {
-    m_ignoreDuplicates = value;
-    write(u"ignoreDuplicates"_s, value);
-    Q_EMIT ignoreDuplicatesChanged();
-}
-
-void Preferences::setTrimWhitespace(bool value) {
-    m_trimWhitespace = value;
-    write(u"trimWhitespace"_s, value);
-    Q_EMIT trimWhitespaceChanged();
-}
-
-void Preferences::setMaxClipLength(int value) {
-    m_maxClipLength = value;
-    write(u"maxClipLength"_s, value);
-    Q_EMIT maxClipLengthChanged();
-}
-
-void Preferences::setPollInterval(double value) {
-    m_pollInterval = value;
-    write(u"pollInterval"_s, value);
-    Q_EMIT pollIntervalChanged();
-}
-
-void Preferences::setSkipShortClips(bool value) {
-    m_skipShortClips = value;
-    write(u"skipShortClips"_s, value);
-    Q_EMIT skipShortClipsChanged();
-}
-
-void Preferences::setPasteOnClick(bool value) {
-    m_pasteOnClick = value;
-    write(u"pasteOnClick"_s, value);
-    Q_EMIT pasteOnClickChanged();
-}
-
-void Preferences::setMoveToTopOnPaste(bool value) {
-    m_moveToTopOnPaste = value;
-    write(u"moveToTopOnPaste"_s, value);
-    Q_EMIT moveToTopOnPasteChanged();
-}
-
-void Preferences::setCloseAfterPaste(bool value) {
-    m_closeAfterPaste = value;
-    write(u"closeAfterPaste"_s, value);
-    Q_EMIT closeAfterPasteChanged();
-}
-
-void Preferences::setConfirmClear(bool value) {
-    m_confirmClear = value;
-    write(u"confirmClear"_s, value);
-    Q_EMIT confirmClearChanged();
-}
-
-void Preferences::setMenuBarIcon(MenuBarIconStyle value) {
-    m_menuBarIcon = value;
-    write(u"menuBarIcon"_s, rawValue(value));
-    Q_EMIT menuBarIconChanged();
-}
-
-void Preferences::setShowMenuBarIcon(bool value) {
-    m_showMenuBarIcon = value;
-    write(u"showMenuBarIcon"_s, value);
-    Q_EMIT showMenuBarIconChanged();
-}
-
-void Preferences::setTheme(AppTheme value) {
-    m_theme = value;
-    write(u"theme"_s, rawValue(value));
-    Q_EMIT themeChanged();
-}
-
-void Preferences::setRowDensity(RowDensity value) {
-    m_rowDensity = value;
-    write(u"rowDensity"_s, rawValue(value));
-    Q_EMIT rowDensityChanged();
-}
-
-void Preferences::setPanelWidth(PanelWidthOption value) {
-    m_panelWidth = value;
-    write(u"panelWidth"_s, rawValue(value));
-    Q_EMIT panelWidthChanged();
-}
-
-void Preferences::setPanelCustomWidth(double value) {
-    m_panelCustomWidth = value;
-    write(u"panelCustomWidth"_s, value);
-    Q_EMIT panelCustomWidthChanged();
-}
-
-void Preferences::setPanelCustomHeight(double value) {
-    m_panelCustomHeight = value;
-    write(u"panelCustomHeight"_s, value);
-    Q_EMIT panelCustomHeightChanged();
-}
-
-void Preferences::setShowLineBadge(bool value) {
-    m_showLineBadge = value;
-    write(u"showLineBadge"_s, value);
-    Q_EMIT showLineBadgeChanged();
-}
-
-void Preferences::setShowShortcutHints(bool value) {
-    m_showShortcutHints = value;
-    write(u"showShortcutHints"_s, value);
-    Q_EMIT showShortcutHintsChanged();
-}
-
-void Preferences::setShowSearchField(bool value) {
-    m_showSearchField = value;
-    write(u"showSearchField"_s, value);
-    Q_EMIT showSearchFieldChanged();
-}
-
-void Preferences::setSkipPasswordManagers(bool value) {
-    m_skipPasswordManagers = value;
-    write(u"skipPasswordManagers"_s, value);
-    Q_EMIT skipPasswordManagersChanged();
-}
-
-void Preferences::setSkipConcealedTypes(bool value) {
-    m_skipConcealedTypes = value;
-    write(u"skipConcealedTypes"_s, value);
-    Q_EMIT skipConcealedTypesChanged();
-}
-
-void Preferences::setIgnoredApps(const QStringList& value) {
-    m_ignoredApps = value;
-    write(u"ignoredApps"_s, value);
-    Q_EMIT ignoredAppsChanged();
-}
-
-void Preferences::setOpenPanelHotKey(const std::optional<KeyCombo>& value) {
-    m_openPanelHotKey = value;
-    writeCombo(u"openPanelHotKey"_s, value);
-    Q_EMIT openPanelHotKeyChanged();
-}
-
-void Preferences::setTogglePauseHotKey(const std::optional<KeyCombo>& value) {
-    m_togglePauseHotKey = value;
-    writeCombo(u"togglePauseHotKey"_s, value);
-    Q_EMIT togglePauseHotKeyChanged();
-}
-
-void Preferences::setPinnedModifier(PinnedShortcutModifier value) {
-    m_pinnedModifier = value;
-    write(u"pinnedModifier"_s, rawValue(value));
-    Q_EMIT pinnedModifierChanged();
-}
-
-void Preferences::setInPanelNumberKeys(bool value) {
-    m_inPanelNumberKeys = value;
-    write(u"inPanelNumberKeys"_s, value);
-    Q_EMIT inPanelNumberKeysChanged();
-}
-
-void Preferences::setSyncEnabled(bool value) {
-    m_syncEnabled = value;
-    write(u"syncEnabled"_s, value);
-    Q_EMIT syncEnabledChanged();
-}
-
-void Preferences::setSyncSend(bool value) {
-    m_syncSend = value;
-    write(u"syncSend"_s, value);
-    Q_EMIT syncSendChanged();
-}
-
-void Preferences::setSyncReceive(bool value) {
-    m_syncReceive = value;
-    write(u"syncReceive"_s, value);
-    Q_EMIT syncReceiveChanged();
-}
-
-void Preferences::setSyncNotify(bool value) {
-    m_syncNotify = value;
-    write(u"syncNotify"_s, value);
-    Q_EMIT syncNotifyChanged();
-}
-
-void Preferences::setSyncMaxLength(int value) {
-    m_syncMaxLength = value;
-    write(u"syncMaxLength"_s, value);
-    Q_EMIT syncMaxLengthChanged();
-}
-
-void Preferences::setRelayEnabled(bool value) {
-    m_relayEnabled = value;
-    write(u"relayEnabled"_s, value);
-    Q_EMIT relayEnabledChanged();
-}
-
-void Preferences::setRelayURL(const QString& value) {
-    m_relayURL = value;
-    write(u"relayURL"_s, value);
-    Q_EMIT relayURLChanged();
-}
+// clang-format off
+void Preferences::setDisplayLimit(int value) { assign(Table::displayLimit, value); }
+void Preferences::setPinLimit(int value) { assign(Table::pinLimit, value); }
+void Preferences::setIgnoreDuplicates(bool value) { assign(Table::ignoreDuplicates, value); }
+void Preferences::setTrimWhitespace(bool value) { assign(Table::trimWhitespace, value); }
+void Preferences::setMaxClipLength(int value) { assign(Table::maxClipLength, value); }
+void Preferences::setPollInterval(double value) { assign(Table::pollInterval, value); }
+void Preferences::setSkipShortClips(bool value) { assign(Table::skipShortClips, value); }
+void Preferences::setPasteOnClick(bool value) { assign(Table::pasteOnClick, value); }
+void Preferences::setMoveToTopOnPaste(bool value) { assign(Table::moveToTopOnPaste, value); }
+void Preferences::setCloseAfterPaste(bool value) { assign(Table::closeAfterPaste, value); }
+void Preferences::setConfirmClear(bool value) { assign(Table::confirmClear, value); }
+void Preferences::setMenuBarIcon(MenuBarIconStyle value) { assign(Table::menuBarIcon, value); }
+void Preferences::setShowMenuBarIcon(bool value) { assign(Table::showMenuBarIcon, value); }
+void Preferences::setTheme(AppTheme value) { assign(Table::theme, value); }
+void Preferences::setRowDensity(RowDensity value) { assign(Table::rowDensity, value); }
+void Preferences::setPanelWidth(PanelWidthOption value) { assign(Table::panelWidth, value); }
+void Preferences::setPanelCustomWidth(double value) { assign(Table::panelCustomWidth, value); }
+void Preferences::setPanelCustomHeight(double value) { assign(Table::panelCustomHeight, value); }
+void Preferences::setShowLineBadge(bool value) { assign(Table::showLineBadge, value); }
+void Preferences::setShowShortcutHints(bool value) { assign(Table::showShortcutHints, value); }
+void Preferences::setShowSearchField(bool value) { assign(Table::showSearchField, value); }
+void Preferences::setSkipPasswordManagers(bool value) { assign(Table::skipPasswordManagers, value); }
+void Preferences::setSkipConcealedTypes(bool value) { assign(Table::skipConcealedTypes, value); }
+void Preferences::setIgnoredApps(const QStringList& value) { assign(Table::ignoredApps, value); }
+void Preferences::setOpenPanelHotKey(const std::optional<KeyCombo>& value) { assign(Table::openPanelHotKey, value); }
+void Preferences::setTogglePauseHotKey(const std::optional<KeyCombo>& value) { assign(Table::togglePauseHotKey, value); }
+void Preferences::setPinnedModifier(PinnedShortcutModifier value) { assign(Table::pinnedModifier, value); }
+void Preferences::setInPanelNumberKeys(bool value) { assign(Table::inPanelNumberKeys, value); }
+void Preferences::setSyncEnabled(bool value) { assign(Table::syncEnabled, value); }
+void Preferences::setSyncSend(bool value) { assign(Table::syncSend, value); }
+void Preferences::setSyncReceive(bool value) { assign(Table::syncReceive, value); }
+void Preferences::setSyncNotify(bool value) { assign(Table::syncNotify, value); }
+void Preferences::setSyncMaxLength(int value) { assign(Table::syncMaxLength, value); }
+void Preferences::setRelayEnabled(bool value) { assign(Table::relayEnabled, value); }
+void Preferences::setRelayURL(const QString& value) { assign(Table::relayURL, value); }
+// clang-format on
 
 void Preferences::setLaunchAtLogin(bool value) {
     m_launchAtLogin = value;
@@ -405,45 +245,11 @@ void Preferences::setLaunchAtLoginError(const QString& error) {
     Q_EMIT launchAtLoginErrorChanged();
 }
 
-void Preferences::resetToDefaults() {
-    for (const QString& key : persistentKeys())
-        m_store.remove(key);
-
-    setHistoryLimit(readInt(u"historyLimit"_s, 10, 1000));
-    setDisplayLimit(readInt(u"displayLimit"_s, 5, kIntMax));
-    setPinLimit(readInt(u"pinLimit"_s, 1, 20));
-    setIgnoreDuplicates(readBool(u"ignoreDuplicates"_s));
-    setTrimWhitespace(readBool(u"trimWhitespace"_s));
-    setMaxClipLength(readInt(u"maxClipLength"_s, 0, 1000000));
-    setPollInterval(readDouble(u"pollInterval"_s, minPollInterval, maxPollInterval));
-    setSkipShortClips(readBool(u"skipShortClips"_s));
-    setPasteOnClick(readBool(u"pasteOnClick"_s));
-    setMoveToTopOnPaste(readBool(u"moveToTopOnPaste"_s));
-    setCloseAfterPaste(readBool(u"closeAfterPaste"_s));
-    setConfirmClear(readBool(u"confirmClear"_s));
-
-    setMenuBarIcon(MenuBarIconStyle::clipboard);
-    setShowMenuBarIcon(true);
-    setTheme(AppTheme::system);
-    setRowDensity(RowDensity::standard);
-    setPanelWidth(PanelWidthOption::standard);
-    setPanelCustomWidth(0);
-    setPanelCustomHeight(0);
-    setShowLineBadge(true);
-    setShowShortcutHints(true);
-    setShowSearchField(true);
-    setSkipPasswordManagers(true);
-    setSkipConcealedTypes(true);
-    setIgnoredApps({});
-    setOpenPanelHotKey(KeyCombo::defaultOpenPanel());
-    setTogglePauseHotKey(std::nullopt);
-    setPinnedModifier(PinnedShortcutModifier::disabled);
-    setInPanelNumberKeys(true);
-    setSyncEnabled(false);
-    setSyncSend(true);
-    setSyncReceive(true);
-    setSyncNotify(true);
-    setSyncMaxLength(100000);
-    setRelayEnabled(false);
-    setRelayURL(QString());
+void Preferences::resetToDefaults(int historyCount) {
+    const bool keepHistoryLimit = historyCount > Table::historyLimit.fallback;
+    Table::forEach([&](const auto& setting) {
+        if (!(keepHistoryLimit && setting.key == Table::historyLimit.key))
+            m_store.remove(setting.name());
+    });
+    Table::forEach([this](const auto& setting) { (this->*setting.setter)(read(setting)); });
 }

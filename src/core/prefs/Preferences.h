@@ -166,7 +166,9 @@ public:
 
     // Removes every stored setting and assigns each its default, with the
     // usual write-through and notifications. The login item is left alone.
-    void resetToDefaults();
+    // historyLimit keeps its value when its default would trim some of the
+    // `historyCount` clips now in history: a reset must not cost clips.
+    void resetToDefaults(int historyCount = 0);
 
 Q_SIGNALS:
     void historyLimitChanged();
@@ -209,15 +211,16 @@ Q_SIGNALS:
     void launchAtLoginErrorChanged();
 
 private:
-    void load();
-    int readInt(const QString& key, int min, int max) const;
-    double readDouble(const QString& key, double min, double max) const;
-    bool readBool(const QString& key) const;
-    template <typename E> E readEnum(const QString& key, E fallback) const;
-    std::optional<KeyCombo> readCombo(const QString& key) const;
+    // One descriptor per persistent setting (Preferences.cpp): its key,
+    // default, range, storage member, notify signal and setter.
+    template <typename T> struct Setting;
+    struct Table;
+    template <typename T> T read(const Setting<T>& setting) const;
+    // Stores and writes through without notifying; assign() also notifies.
+    template <typename T> void keep(const Setting<T>& setting, const T& value);
+    template <typename T> void assign(const Setting<T>& setting, const T& value);
 
-    void write(const QString& key, const QVariant& value);
-    void writeCombo(const QString& key, const std::optional<KeyCombo>& combo);
+    void load();
     void setLaunchAtLoginError(const QString& error);
 
     SettingsStore& m_store;

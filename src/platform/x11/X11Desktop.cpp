@@ -41,6 +41,10 @@ std::unique_ptr<X11Desktop> X11Desktop::open(bool withPasteboard) {
 Pasteboard* X11Desktop::pasteboard() const {
     return m_pasteboard.get();
 }
+quint32 X11Desktop::baseKeysym(quint32 keycode) const {
+    return keycode <= 255 ? m_keyboard->baseKeysym(xcb_keycode_t(keycode)) : 0;
+}
+
 Workspace& X11Desktop::workspace() const {
     return *m_workspace;
 }

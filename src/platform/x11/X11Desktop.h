@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <memory>
 
 class HotKeyService;
@@ -34,6 +35,9 @@ public:
     KeySynth& keySynth() const;
     HotKeyService& hotKeys() const;
     PointerWatcher& pointer() const;
+    // The keysym printed on the key with this X key code, whatever Shift
+    // makes of it; 0 when the keyboard does not know it.
+    quint32 baseKeysym(quint32 keycode) const;
 
 private:
     X11Desktop();

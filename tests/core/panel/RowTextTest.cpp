@@ -65,11 +65,11 @@ TEST(RowText, ShortcutHintsNameTheKeyThatReachesThePin) {
         {0, true, M::disabled, true, u"Ctrl+1"_s},
         {9, true, M::disabled, true, u"Ctrl+0"_s}, // the tenth pin is 0
         {10, true, M::disabled, true, {}},         // beyond the number row
-        {std::nullopt, true, M::controlOption, true, {}},
-        {2, true, M::controlOption, true, u"Alt+Super+3"_s}, // the global key wins
-        {2, true, M::commandShift, false, u"Ctrl+Shift+3"_s},
+        {std::nullopt, true, M::altSuper, true, {}},
+        {2, true, M::altSuper, true, u"Alt+Super+3"_s}, // the global key wins
+        {2, true, M::ctrlShift, false, u"Ctrl+Shift+3"_s},
         {2, true, M::disabled, false, {}},
-        {2, false, M::controlOption, true, {}},
+        {2, false, M::altSuper, true, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label.toStdString());

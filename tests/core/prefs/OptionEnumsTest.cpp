@@ -47,10 +47,10 @@ TEST(OptionEnums, PinnedShortcutModifiersGiveTheirMaskAndLabel) {
     };
     const Case cases[] = {
         {PinnedShortcutModifier::disabled, 0, u"Off"},
-        {PinnedShortcutModifier::controlOption, 6144, u"Alt+Super+"},
-        {PinnedShortcutModifier::commandShift, 768, u"Ctrl+Shift+"},
-        {PinnedShortcutModifier::commandControl, 4352, u"Ctrl+Super+"},
-        {PinnedShortcutModifier::controlShift, 4608, u"Shift+Super+"},
+        {PinnedShortcutModifier::altSuper, 6144, u"Alt+Super+"},
+        {PinnedShortcutModifier::ctrlShift, 768, u"Ctrl+Shift+"},
+        {PinnedShortcutModifier::ctrlSuper, 4352, u"Ctrl+Super+"},
+        {PinnedShortcutModifier::shiftSuper, 4608, u"Shift+Super+"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(modifierMask(c.modifier), c.mask) << c.mask;

@@ -59,7 +59,7 @@ const std::vector<Setting>& settings() {
         {"togglePauseHotKey", QVariant::fromValue(OptionalKeyCombo()),
          QVariant::fromValue(OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Ctrl | KeyCombo::Alt}))},
         {"pinnedModifier", QVariant::fromValue(PinnedShortcutModifier::disabled),
-         QVariant::fromValue(PinnedShortcutModifier::commandControl)},
+         QVariant::fromValue(PinnedShortcutModifier::ctrlSuper)},
         {"inPanelNumberKeys", true, false},
         {"syncEnabled", false, true},
         {"syncSend", true, false},
@@ -190,7 +190,7 @@ TEST(Preferences, StoresEnumerationsByNameAndShortcutsAsJson) {
     MemorySettingsStore store;
     Preferences prefs(store);
     prefs.setRowDensity(RowDensity::roomy);
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlShift);
+    prefs.setPinnedModifier(PinnedShortcutModifier::shiftSuper);
     prefs.setOpenPanelHotKey(KeyCombo{0x76, 2304});
     EXPECT_EQ(store.values.value(u"rowDensity"_s), QVariant(u"roomy"_s));
     EXPECT_EQ(store.values.value(u"pinnedModifier"_s), QVariant(u"controlShift"_s));
@@ -275,7 +275,7 @@ TEST(Preferences, UnknownEnumerationNamesFallBackAndStayInTheStore) {
         {"panelWidth", u"huge"_s, QVariant::fromValue(PanelWidthOption::standard)},
         {"pinnedModifier", u"hyper"_s, QVariant::fromValue(PinnedShortcutModifier::disabled)},
         {"pinnedModifier", u"controlOption"_s,
-         QVariant::fromValue(PinnedShortcutModifier::controlOption)},
+         QVariant::fromValue(PinnedShortcutModifier::altSuper)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " = " + show(c.stored));

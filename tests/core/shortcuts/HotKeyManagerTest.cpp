@@ -56,10 +56,9 @@ TEST_F(HotKeyManagerTest, RegistersWhatThePreferencesAskFor) {
         QList<Combo> pinned;
     };
     const Case cases[] = {
-        {"five pins", PinnedShortcutModifier::controlOption, 5, pinnedCombos(5, kAltSuper)},
-        {"more pins than keys", PinnedShortcutModifier::controlOption, 12,
-         pinnedCombos(10, kAltSuper)},
-        {"other modifier", PinnedShortcutModifier::commandShift, 3,
+        {"five pins", PinnedShortcutModifier::altSuper, 5, pinnedCombos(5, kAltSuper)},
+        {"more pins than keys", PinnedShortcutModifier::altSuper, 12, pinnedCombos(10, kAltSuper)},
+        {"other modifier", PinnedShortcutModifier::ctrlShift, 3,
          pinnedCombos(3, KeyCombo::Ctrl | KeyCombo::Shift)},
         {"disabled", PinnedShortcutModifier::disabled, 10, {}},
     };
@@ -76,7 +75,7 @@ TEST_F(HotKeyManagerTest, RegistersWhatThePreferencesAskFor) {
 }
 
 TEST_F(HotKeyManagerTest, IdsOnlyGrowAndNoStaleIdSurvives) {
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlOption);
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     prefs.setPinLimit(2);
     QList<quint32> seen;
     for (int round = 0; round < 3; ++round) {
@@ -107,7 +106,7 @@ TEST_F(HotKeyManagerTest, ARefusedShortcutIsLoggedAndTheOthersStillWork) {
 }
 
 TEST_F(HotKeyManagerTest, PressesBecomeActionsOnALaterMainThreadTask) {
-    prefs.setPinnedModifier(PinnedShortcutModifier::controlOption);
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     manager.reload(prefs);
     EXPECT_TRUE(service.press(kOpenPanel));
     EXPECT_TRUE(service.press({KeyCombo::numberRow[9], kAltSuper}));

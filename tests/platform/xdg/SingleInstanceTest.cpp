@@ -1,44 +1,25 @@
 #include "platform/xdg/SingleInstance.h"
 
-#include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
-#include <QTest>
-#include <atomic>
 #include <gtest/gtest.h>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 
-TEST(SingleInstance, ASecondStartHandsItsRequestToTheFirst) {
+TEST(SingleInstance, OnlyOneHoldsTheStore) {
     QTemporaryDir dir;
-    const QString store = dir.filePath(u"data/Tindrel/store.json"_s);
-    const QString socket = dir.filePath(u"t.sock"_s);
-    SingleInstance first(SingleInstance::lockPathFor(store), socket);
-    QList<QByteArray> received;
-    first.onMessage = [&](const QByteArray& message) { received << message; };
+    const QString lock = SingleInstance::lockPathFor(dir.filePath(u"data/Tindrel/store.json"_s));
+    SingleInstance first(lock);
     ASSERT_TRUE(first.claim());
-
-    SingleInstance second(SingleInstance::lockPathFor(store), socket);
+    SingleInstance second(lock);
     EXPECT_FALSE(second.claim());
-    // The sender blocks, as a starting process may; the first instance
-    // answers from its event loop meanwhile.
-    std::atomic<bool> sent = false;
-    std::thread sender([&] {
-        SingleInstance again(SingleInstance::lockPathFor(store), socket);
-        sent = again.sendToRunning("show");
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 5000));
-    sender.join();
-    EXPECT_EQ(received, QList<QByteArray>{"show"});
-    EXPECT_TRUE(sent);
 }
 
 TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOver) {
     QTemporaryDir dir;
     const QString lock = dir.filePath(u"store.json.lock"_s);
-    const QString socket = dir.filePath(u"t.sock"_s);
     {
         // A lock file naming a process that has already ended.
         QProcess gone;
@@ -50,25 +31,9 @@ TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOver) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray::number(pid) + "\ntrue\n" + QSysInfo::machineHostName().toUtf8() +
                    '\n' + QSysInfo::machineUniqueId() + '\n' + QSysInfo::bootUniqueId() + '\n');
-        // a stale socket file from the same run
-        QFile stale(socket);
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     }
-    SingleInstance next(lock, socket);
+    SingleInstance next(lock);
     EXPECT_TRUE(next.claim());
-    SingleInstance other(lock, socket);
+    SingleInstance other(lock);
     EXPECT_FALSE(other.claim());
-}
-
-TEST(SingleInstance, NobodyAnswersWhenNoInstanceRuns) {
-    QTemporaryDir dir;
-    SingleInstance lone(dir.filePath(u"l.lock"_s), dir.filePath(u"none.sock"_s));
-    EXPECT_FALSE(lone.sendToRunning("show", 200));
-}
-
-TEST(SingleInstance, SocketPathsAreShortAndDifferPerStore) {
-    const QString a = SingleInstance::socketPathFor(u"/home/u/.local/share/Tindrel/store.json"_s);
-    const QString b = SingleInstance::socketPathFor(u"/tmp/other/Tindrel/store.json"_s);
-    EXPECT_NE(a, b);
-    EXPECT_LT(a.toUtf8().size(), 108);
 }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "app/CommandLine.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QVariantList>
+#include <cstdio>
+
+// Carries out a command line's request on the running Tindrel over the
+// session bus and prints what comes back. Blocks: it runs in a process of
+// its own that has nothing else to do.
+class BusClient {
+public:
+    explicit BusClient(QDBusConnection bus = QDBusConnection::sessionBus());
+
+    // Whether a Tindrel answers on the bus.
+    bool instanceRuns();
+    // Waits for one that is still starting up.
+    bool waitForInstance(int timeoutMs);
+    // The exit status: 0 done, 1 no instance or the instance refused.
+    int run(const CommandLine& line, std::FILE* input = stdin);
+
+private:
+    std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments = {});
+    int list(const CommandLine& line);
+
+    QDBusConnection m_bus;
+};

@@ -1,0 +1,265 @@
+#include "app/BusService.h"
+#include "ui/settings/SettingsTab.h"
+
+#include "core/capture/ClipboardMonitor.h"
+#include "core/prefs/Preferences.h"
+#include "core/store/ClipStore.h"
+#include "core/util/Graphemes.h"
+#include "core/util/Log.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QUuid>
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr auto unknownClip = "io.tindrel.Tindrel.Error.UnknownClip";
+constexpr auto outOfRange = "io.tindrel.Tindrel.Error.OutOfRange";
+constexpr auto invalidArgument = "io.tindrel.Tindrel.Error.InvalidArgument";
+constexpr auto tooLong = "io.tindrel.Tindrel.Error.TooLong";
+constexpr auto notKept = "io.tindrel.Tindrel.Error.NotKept";
+constexpr auto pinLimit = "io.tindrel.Tindrel.Error.PinLimit";
+
+QVariantMap describe(const Clip& clip, bool pinned) {
+    QVariantMap entry{
+        {u"id"_s, clip.id().toString(QUuid::WithoutBraces)},
+        {u"text"_s, clip.text()},
+        {u"pinned"_s, pinned},
+        {u"time"_s, qint64(std::llround(clip.createdAt().unix() * 1000.0))},
+    };
+    if (clip.sourceApp())
+        entry.insert(u"source"_s, *clip.sourceApp());
+    return entry;
+}
+} // namespace
+
+struct BusService::Found {
+    std::optional<Clip> clip;
+    bool pinned = false;
+};
+
+BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor,
+                       Actions actions, QObject* parent)
+    : QObject(parent), m_store(store), m_prefs(prefs), m_monitor(monitor),
+      m_actions(std::move(actions)), m_announcedCount(clipCount()) {
+    connect(&m_monitor, &ClipboardMonitor::isPausedChanged, this,
+            [this] { announce("Paused", paused()); });
+    const auto countChanged = [this] {
+        if (clipCount() == m_announcedCount)
+            return;
+        m_announcedCount = clipCount();
+        announce("ClipCount", m_announcedCount);
+    };
+    connect(&m_store, &ClipStore::historyChanged, this, countChanged);
+    connect(&m_store, &ClipStore::pinnedChanged, this, countChanged);
+}
+
+void BusService::publish() {
+    const auto unreachable = [](const QString& why) {
+        // Tindrel still runs; only scripts and later starts cannot reach it.
+        Log::write(u"Tindrel: not reachable on the session bus — "_s + why);
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        unreachable(u"no session bus ("_s + bus.lastError().message() + u')');
+        return;
+    }
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    // The object first, so that a call right after the name appears finds it.
+    if (!bus.registerObject(
+            QString::fromLatin1(objectPath), QString::fromLatin1(interfaceName), this,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
+        unreachable(u"the object path is taken"_s);
+        return;
+    }
+    // Asked without waiting: the answer comes through the event loop.
+    constexpr uint doNotQueue = 4, primaryOwner = 1;
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"RequestName"_s);
+    request << QString::fromLatin1(serviceName) << doNotQueue;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [unreachable](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<uint> reply = *call;
+                if (reply.isError())
+                    unreachable(reply.error().message());
+                else if (reply.value() != primaryOwner)
+                    unreachable(u"another process owns "_s + QString::fromLatin1(serviceName));
+            });
+}
+
+bool BusService::paused() const {
+    return m_monitor.isPaused();
+}
+
+void BusService::setPaused(bool paused) {
+    if (paused != m_monitor.isPaused())
+        m_monitor.setPaused(paused);
+}
+
+uint BusService::clipCount() const {
+    return uint(m_store.pinned().size() + m_store.history().size());
+}
+
+void BusService::ShowPanel() {
+    m_actions.showPanel();
+}
+
+void BusService::HidePanel() {
+    m_actions.hidePanel();
+}
+
+void BusService::TogglePanel() {
+    m_actions.togglePanel();
+}
+
+void BusService::Pause() {
+    setPaused(true);
+}
+
+void BusService::Resume() {
+    setPaused(false);
+}
+
+void BusService::TogglePause() {
+    setPaused(!paused());
+}
+
+void BusService::OpenSettings(const QString& tab) {
+    // The settings window's tabs, by the names it stores as the last one seen.
+    QStringList tabs;
+    for (const RawCase<SettingsTab>& c : allCases<SettingsTab>())
+        tabs << c.raw.toString();
+    const QString name = tab.trimmed().toLower();
+    if (!name.isEmpty() && !tabs.contains(name)) {
+        fail(invalidArgument, u"There is no settings tab \"%1\"; the tabs are %2."_s.arg(
+                                  tab.left(64), tabs.join(u", "_s)));
+        return;
+    }
+    m_actions.openSettings(name);
+}
+
+QList<QVariantMap> BusService::List(bool pinnedOnly) {
+    QList<QVariantMap> clips;
+    for (const Clip& clip : m_store.pinned())
+        clips.append(describe(clip, true));
+    if (!pinnedOnly)
+        for (const Clip& clip : m_store.history())
+            clips.append(describe(clip, false));
+    return clips;
+}
+
+void BusService::Copy(const QString& id) {
+    const Found found = find(id);
+    if (found.clip)
+        copy(found);
+}
+
+void BusService::CopyAt(uint position) {
+    const qsizetype pins = m_store.pinned().size();
+    const qsizetype all = pins + m_store.history().size();
+    if (position < 1 || position > all) {
+        fail(outOfRange,
+             all == 0
+                 ? u"There are no clips."_s
+                 : u"There is no clip at position %1; positions run from 1 to %2."_s.arg(position)
+                       .arg(all));
+        return;
+    }
+    const qsizetype index = qsizetype(position) - 1;
+    copy(index < pins ? Found{m_store.pinned().at(index), true}
+                      : Found{m_store.history().at(index - pins), false});
+}
+
+QString BusService::Add(const QString& text) {
+    if (text.trimmed().isEmpty()) {
+        fail(invalidArgument, u"The text is empty."_s);
+        return {};
+    }
+    const int captureLimit = m_prefs.maxClipLength();
+    const int limit = captureLimit >= 1 ? captureLimit : maxAddedLength;
+    if (Graphemes::exceeds(text, limit)) {
+        fail(tooLong, u"The text is longer than the limit of %1 characters."_s.arg(limit));
+        return {};
+    }
+    m_store.record(text);
+    // The store keeps the text as a copy would be kept; find where it went.
+    const Clip added = Clip::make(m_prefs.trimWhitespace() ? text.trimmed() : text, {});
+    for (const QList<Clip>* list : {&m_store.history(), &m_store.pinned()})
+        for (const Clip& clip : *list)
+            if (clip.hasSameText(added))
+                return clip.id().toString(QUuid::WithoutBraces);
+    fail(notKept, u"The text was not kept: short clips are skipped (see the settings)."_s);
+    return {};
+}
+
+void BusService::Pin(const QString& id) {
+    const Found found = find(id);
+    if (!found.clip || found.pinned)
+        return;
+    if (!m_store.pin(*found.clip))
+        fail(pinLimit,
+             u"All %1 places for pins are taken; unpin a clip first."_s.arg(m_prefs.pinLimit()));
+}
+
+void BusService::Unpin(const QString& id) {
+    const Found found = find(id);
+    if (found.clip && found.pinned)
+        m_store.unpin(*found.clip);
+}
+
+void BusService::Delete(const QString& id) {
+    const Found found = find(id);
+    if (found.clip)
+        m_store.deleteClip(*found.clip);
+}
+
+void BusService::ClearHistory() {
+    // Asked for explicitly by a script or a command: no question in a window.
+    m_store.setHistory({});
+    m_store.scheduleSave();
+}
+
+BusService::Found BusService::find(const QString& id) {
+    const QUuid uuid = QUuid::fromString(id.trimmed());
+    if (uuid.isNull()) {
+        fail(invalidArgument, u"\"%1\" is not a clip id."_s.arg(id.left(64)));
+        return {};
+    }
+    for (const Clip& clip : m_store.pinned())
+        if (clip.id() == uuid)
+            return {clip, true};
+    for (const Clip& clip : m_store.history())
+        if (clip.id() == uuid)
+            return {clip, false};
+    fail(unknownClip, u"No clip has the id %1."_s.arg(uuid.toString(QUuid::WithoutBraces)));
+    return {};
+}
+
+void BusService::copy(const Found& found) {
+    m_monitor.writeOwnText(found.clip->text());
+    if (!found.pinned && m_prefs.moveToTopOnPaste())
+        m_store.promote(*found.clip);
+}
+
+void BusService::fail(const char* error, const QString& message) {
+    // Direct calls (tests, other parts of the program) have no one to answer.
+    if (calledFromDBus())
+        sendErrorReply(QString::fromLatin1(error), message);
+}
+
+void BusService::announce(const char* property, const QVariant& value) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(objectPath),
+                                   u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
+    signal << QString::fromLatin1(interfaceName)
+           << QVariantMap{{QString::fromLatin1(property), value}} << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}

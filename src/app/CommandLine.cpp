@@ -1,0 +1,118 @@
+#include "app/CommandLine.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+CommandLine invalid(const QString& why) {
+    CommandLine line;
+    line.kind = CommandLine::Kind::invalid;
+    line.error = why;
+    return line;
+}
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList& arguments) {
+    CommandLine line;
+    if (arguments.isEmpty())
+        return line;
+    const QString& word = arguments.first();
+    const QStringList rest = arguments.mid(1);
+
+    struct Simple {
+        QStringView name;
+        Kind kind;
+    };
+    static constexpr Simple simple[] = {
+        {u"--help", Kind::help},
+        {u"-h", Kind::help},
+        {u"--version", Kind::version},
+        {u"--show-panel", Kind::showPanel},
+        {u"--toggle-panel", Kind::togglePanel},
+        {u"--pause", Kind::pause},
+        {u"--resume", Kind::resume},
+        {u"clear", Kind::clear},
+    };
+    for (const Simple& entry : simple) {
+        if (word != entry.name)
+            continue;
+        if (!rest.isEmpty())
+            return invalid(u"%1 takes no arguments"_s.arg(word));
+        line.kind = entry.kind;
+        return line;
+    }
+
+    // Commands with exactly one argument.
+    struct WithArgument {
+        QStringView name;
+        Kind kind;
+        QStringView what;
+    };
+    static constexpr WithArgument withArgument[] = {
+        {u"copy", Kind::copy, u"a position or a clip id"},
+        {u"pin", Kind::pin, u"a clip id"},
+        {u"unpin", Kind::unpin, u"a clip id"},
+        {u"delete", Kind::remove, u"a clip id"},
+    };
+    for (const WithArgument& entry : withArgument) {
+        if (word != entry.name)
+            continue;
+        if (rest.size() != 1)
+            return invalid(u"%1 needs %2"_s.arg(word, entry.what));
+        line.kind = entry.kind;
+        line.argument = rest.first();
+        return line;
+    }
+
+    if (word == u"--settings") {
+        if (rest.size() > 1)
+            return invalid(u"--settings takes at most one tab name"_s);
+        line.kind = Kind::settings;
+        line.argument = rest.value(0);
+        return line;
+    }
+    if (word == u"add") {
+        if (rest.size() > 1)
+            return invalid(u"add takes one text; quote it, or pipe it to standard input"_s);
+        line.kind = Kind::add;
+        if (!rest.isEmpty())
+            line.argument = rest.first();
+        return line;
+    }
+    if (word == u"list") {
+        line.kind = Kind::list;
+        for (const QString& option : rest) {
+            if (option == u"--pinned")
+                line.pinnedOnly = true;
+            else if (option == u"--json")
+                line.json = true;
+            else
+                return invalid(u"list does not know %1"_s.arg(option));
+        }
+        return line;
+    }
+    return invalid(u"unknown command %1"_s.arg(word));
+}
+
+QString CommandLine::usage() {
+    return uR"(Usage: tindrel [COMMAND]
+
+Without a command, starts Tindrel in the system tray (or opens the panel of
+the one already running). The commands talk to the running Tindrel:
+
+  --toggle-panel      open the panel, or close it when open
+  --show-panel        open the panel
+  --pause, --resume   stop or restart recording copies
+  --settings [TAB]    open the settings (general, history, shortcuts, sync,
+                      appearance, privacy, storage, about)
+  list [--pinned] [--json]
+                      the pinned clips, then the history, newest first
+  copy N|ID           put clip N of the list (or the clip ID) on the clipboard
+  add [TEXT]          record TEXT (or standard input) as if it had been copied
+  pin ID, unpin ID, delete ID
+  clear               clear the history (pinned clips stay)
+  --help, --version
+
+Bind "tindrel --toggle-panel" to a key in your desktop's keyboard settings
+where Tindrel's own shortcut cannot be used.
+)"_s;
+}

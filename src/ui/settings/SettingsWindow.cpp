@@ -1,0 +1,171 @@
+#include "ui/settings/SettingsWindow.h"
+
+#include "core/util/SettingValue.h"
+#include "platform/SettingsStore.h"
+#include "platform/Workspace.h"
+#include "ui/Symbols.h"
+#include "ui/settings/AboutPane.h"
+#include "ui/settings/AppearancePane.h"
+#include "ui/settings/GeneralPane.h"
+#include "ui/settings/Hint.h"
+#include "ui/settings/HistoryPane.h"
+#include "ui/settings/PrivacyPane.h"
+#include "ui/settings/ShortcutsPane.h"
+#include "ui/settings/StoragePane.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QEvent>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString kLastTabKey = u"lastSettingsTab"_s;
+
+// Until the sync service exists, its tab says so rather than offering
+// switches that do nothing.
+QWidget* syncPlaceholder() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    auto* text = new Hint(u"Sync arrives with the sync service."_s, pane);
+    text->setAlignment(Qt::AlignCenter);
+    column->addStretch(1);
+    column->addWidget(text);
+    column->addStretch(1);
+    return pane;
+}
+
+// A pane taller than its tab (large fonts) scrolls rather than being squeezed.
+QWidget* scrolling(QWidget* pane) {
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(pane);
+    return area;
+}
+} // namespace
+
+SettingsWindow::SettingsWindow(Services services, QWidget* parent)
+    : QMainWindow(parent), m_services(std::move(services)), m_stack(new QStackedWidget(this)),
+      m_tabs(new QActionGroup(this)) {
+    setObjectName(u"TindrelSettings"_s);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    setCentralWidget(m_stack);
+
+    auto* toolbar = new QToolBar(this);
+    m_toolbar = toolbar;
+    toolbar->setObjectName(u"TindrelSettingsToolbar"_s);
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar->setIconSize({24, 24});
+    toolbar->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::TopToolBarArea, toolbar);
+    for (const RawCase<SettingsTab>& c : allCases<SettingsTab>()) {
+        const SettingsTabLook look = settingsTabLook(c.value);
+        QAction* action = toolbar->addAction(look.title);
+        action->setData(c.raw.toString());
+        action->setToolTip(look.title);
+        action->setCheckable(true);
+        m_tabs->addAction(action);
+        const SettingsTab tab = c.value;
+        connect(action, &QAction::triggered, this, [this, tab] {
+            if (tab != m_current)
+                select(tab);
+        });
+    }
+    paintToolbarIcons();
+
+    const auto stored = SettingValue::toString(m_services.settings.value(kLastTabKey));
+    select(stored ? fromRawValue<SettingsTab>(*stored).value_or(SettingsTab::general)
+                  : SettingsTab::general);
+}
+
+void SettingsWindow::paintToolbarIcons() {
+    const QColor ink = palette().color(QPalette::ButtonText);
+    for (QAction* action : m_tabs->actions()) {
+        const auto tab = fromRawValue<SettingsTab>(action->data().toString());
+        action->setIcon(Symbols::tintedIcon(settingsTabLook(*tab).symbol, ink, 24));
+    }
+}
+
+void SettingsWindow::changeEvent(QEvent* event) {
+    // The icons are tinted to the text colour: a new theme repaints them.
+    if (event->type() == QEvent::PaletteChange)
+        paintToolbarIcons();
+    QMainWindow::changeEvent(event);
+}
+
+QWidget* SettingsWindow::buildPane(SettingsTab tab) {
+    Services& s = m_services;
+    switch (tab) {
+    case SettingsTab::general:
+        return new GeneralPane(s.prefs);
+    case SettingsTab::history:
+        return new HistoryPane(s.prefs, s.store);
+    case SettingsTab::shortcuts:
+        return new ShortcutsPane(s.prefs, s.hotKeys, s.baseKeysym);
+    case SettingsTab::sync:
+        return syncPlaceholder();
+    case SettingsTab::appearance:
+        return new AppearancePane(s.prefs);
+    case SettingsTab::privacy:
+        return new PrivacyPane(s.prefs, s.workspace);
+    case SettingsTab::storage:
+        return new StoragePane(s.prefs, s.store, s.files);
+    case SettingsTab::about:
+        return new AboutPane(s.prefs, s.store);
+    }
+    return nullptr;
+}
+
+QWidget* SettingsWindow::pane(SettingsTab tab) {
+    const int key = int(tab);
+    if (!m_panes.contains(key)) {
+        QWidget* built = buildPane(tab);
+        m_panes.insert(key, built);
+        m_stack->addWidget(scrolling(built));
+    }
+    return m_panes.value(key);
+}
+
+void SettingsWindow::select(SettingsTab tab) {
+    m_current = tab;
+    m_services.settings.setValue(kLastTabKey, rawValue(tab));
+    QWidget* shown = pane(tab);
+    m_stack->setCurrentWidget(shown->parentWidget()->parentWidget());
+
+    // Resizing leaves the top-left corner in place, so the top edge stays
+    // and the window grows or shrinks at the bottom.
+    const SettingsTabLook look = settingsTabLook(tab);
+    const QPoint topLeft = pos();
+    const QSize size(look.size.width(), look.size.height() + m_toolbar->sizeHint().height());
+    setFixedSize(size);
+    if (isVisible())
+        move(topLeft);
+
+    setWindowTitle(look.title);
+    for (QAction* action : m_tabs->actions())
+        action->setChecked(action->data().toString() == rawValue(tab));
+}
+
+void SettingsWindow::showInFront() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+    // As the panel does: the window manager may refuse Qt's own request when
+    // the last event Qt saw is old (a tray click, a second start).
+    FrontmostApp ours;
+    ours.window = winId();
+    ours.isOwnProcess = true;
+    m_services.workspace.activate(ours);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/shortcuts/KeyCombo.h"
+#include "ui/settings/SettingsTab.h"
+
+#include <QHash>
+#include <QMainWindow>
+
+class ClipStore;
+class FileManager;
+class HotKeyManager;
+class Preferences;
+class QActionGroup;
+class QStackedWidget;
+class QToolBar;
+class SettingsStore;
+class Workspace;
+
+// The settings window: a toolbar of tabs over one pane each. Built once;
+// closing only hides it. It never refuses to close: a refusal would also
+// refuse the application's quit. Each tab has its own content size, and
+// switching keeps the window's top edge. The last tab shown is remembered.
+class SettingsWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Services {
+        Preferences& prefs;
+        ClipStore& store;
+        HotKeyManager& hotKeys;
+        Workspace& workspace;
+        FileManager& files;
+        SettingsStore& settings; // for "lastSettingsTab"
+        KeyCombo::BaseKeysym baseKeysym;
+    };
+
+    explicit SettingsWindow(Services services, QWidget* parent = nullptr);
+
+    // Shows the window in front of whatever has the focus.
+    void showInFront();
+    void select(SettingsTab tab);
+    SettingsTab current() const { return m_current; }
+    // The pane of a tab, built on first use.
+    QWidget* pane(SettingsTab tab);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* buildPane(SettingsTab tab);
+    void paintToolbarIcons();
+
+    Services m_services;
+    QStackedWidget* m_stack;
+    QToolBar* m_toolbar = nullptr;
+    QActionGroup* m_tabs;
+    QHash<int, QWidget*> m_panes;
+    SettingsTab m_current = SettingsTab::general;
+};

@@ -1,0 +1,124 @@
+#include "ui/settings/ShortcutsPane.h"
+
+#include "core/prefs/Preferences.h"
+#include "core/shortcuts/HotKeyManager.h"
+#include "ui/Symbols.h"
+#include "ui/settings/Hint.h"
+#include "ui/settings/PaneForm.h"
+#include "ui/settings/ShortcutRecorderView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QColor kWarningOrange(0xf0, 0x8a, 0x00);
+
+QString pinnedOption(PinnedShortcutModifier modifier) {
+    if (modifier == PinnedShortcutModifier::disabled)
+        return modifierLabel(modifier);
+    const QString mods = modifierLabel(modifier);
+    return mods + u"1 … "_s + mods + u"0"_s;
+}
+
+QLabel* keyValue(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    return label;
+}
+} // namespace
+
+ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
+                             const KeyCombo::BaseKeysym& baseKeysym, QWidget* parent)
+    : QWidget(parent), m_prefs(prefs), m_hotKeys(hotKeys) {
+    PaneForm form(this, prefs);
+
+    QFormLayout* global = form.section(u"Global shortcuts"_s);
+    m_global = global;
+    m_openPanel = recorder(&Preferences::openPanelHotKey, &Preferences::setOpenPanelHotKey,
+                           &Preferences::openPanelHotKeyChanged, baseKeysym);
+    global->addRow(u"Open Tindrel"_s, m_openPanel);
+    m_pause = recorder(&Preferences::togglePauseHotKey, &Preferences::setTogglePauseHotKey,
+                       &Preferences::togglePauseHotKeyChanged, baseKeysym);
+    global->addRow(u"Pause / resume tracking"_s, m_pause);
+
+    m_warningRow = new QWidget(this);
+    auto* warningLayout = new QHBoxLayout(m_warningRow);
+    warningLayout->setContentsMargins(0, 0, 0, 0);
+    auto* sign = new QLabel(m_warningRow);
+    sign->setPixmap(Symbols::tinted(u"exclamationmark.triangle.fill"_s, kWarningOrange, 16,
+                                    devicePixelRatioF()));
+    m_warning = new QLabel(m_warningRow);
+    m_warning->setTextFormat(Qt::PlainText);
+    m_warning->setWordWrap(true);
+    QPalette orange = m_warning->palette();
+    orange.setColor(QPalette::WindowText, kWarningOrange);
+    m_warning->setPalette(orange);
+    warningLayout->addWidget(sign, 0, Qt::AlignTop);
+    warningLayout->addWidget(m_warning, 1);
+    global->addRow(m_warningRow);
+    global->setRowVisible(m_warningRow, false);
+
+    QFormLayout* pinned = form.section(u"Pinned clips"_s);
+    form.picker<PinnedShortcutModifier>(
+        pinned, u"Global pinned shortcuts"_s, &Preferences::pinnedModifier,
+        &Preferences::setPinnedModifier, &Preferences::pinnedModifierChanged, pinnedOption);
+    Hint* pinnedHint = form.hint(pinned);
+    const auto showPinnedHint = [&prefs, pinnedHint] {
+        pinnedHint->setText(prefs.pinnedModifier() != PinnedShortcutModifier::disabled
+                                ? u"Pastes pinned clips 1–10 from any app. Ctrl+1–0 is "
+                                  "deliberately not offered — too many apps use it for tabs."_s
+                                : u"Turn this on to paste a pinned clip from anywhere without "
+                                  "opening the panel."_s);
+    };
+    showPinnedHint();
+    connect(&prefs, &Preferences::pinnedModifierChanged, pinnedHint, showPinnedHint);
+    form.toggle(pinned, u"Use Ctrl+1–Ctrl+0 for pinned clips inside the panel"_s,
+                &Preferences::inPanelNumberKeys, &Preferences::setInPanelNumberKeys,
+                &Preferences::inPanelNumberKeysChanged);
+
+    QFormLayout* panel = form.section(u"Inside the panel"_s);
+    panel->addRow(u"Move selection"_s, keyValue(u"↑ ↓"_s, this));
+    panel->addRow(u"Paste selected clip"_s, keyValue(u"Return"_s, this));
+    panel->addRow(u"Close"_s, keyValue(u"Esc"_s, this));
+    panel->addRow(u"Filter clips"_s, keyValue(u"Type"_s, this));
+    form.finish();
+}
+
+ShortcutRecorderView*
+ShortcutsPane::recorder(std::optional<KeyCombo> (Preferences::*get)() const,
+                        void (Preferences::*set)(const std::optional<KeyCombo>&),
+                        void (Preferences::*changed)(), const KeyCombo::BaseKeysym& baseKeysym) {
+    auto* view = new ShortcutRecorderView(this);
+    view->baseKeysym = baseKeysym;
+    view->setCombo((m_prefs.*get)());
+    connect(&m_prefs, changed, view, [this, view, get] {
+        if (!view->isRecording())
+            view->setCombo((m_prefs.*get)());
+    });
+    // Our own grabs would fire instead of reaching the recorder.
+    connect(view, &ShortcutRecorderView::recordingChanged, this, [this](bool recording) {
+        if (recording)
+            m_hotKeys.beginRecording();
+        else
+            m_hotKeys.endRecording(m_prefs);
+    });
+    connect(view, &ShortcutRecorderView::comboChanged, this,
+            [this, set](const std::optional<KeyCombo>& combo) {
+                (m_prefs.*set)(combo);
+                validate(combo);
+            });
+    return view;
+}
+
+void ShortcutsPane::validate(const std::optional<KeyCombo>& combo) {
+    const std::optional<QString> conflict =
+        combo ? m_hotKeys.conflictMessage(*combo, m_prefs) : std::nullopt;
+    m_warning->setText(conflict.value_or(QString()));
+    m_global->setRowVisible(m_warningRow, conflict.has_value());
+}
+
+QString ShortcutsPane::conflictWarning() const {
+    return m_warning->text();
+}

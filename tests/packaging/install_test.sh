@@ -1,0 +1,46 @@
+#!/bin/bash
+# install_test.sh <build-dir>: installs into a temporary root with prefix
+# /usr, validates what a desktop reads, and runs both programs from there.
+set -eu
+build=$1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+usr=$root/usr
+for f in bin/tindrel bin/tindrel-relay \
+    share/applications/io.tindrel.Tindrel.desktop \
+    share/metainfo/io.tindrel.Tindrel.metainfo.xml \
+    share/dbus-1/services/io.tindrel.Tindrel.service \
+    share/dbus-1/interfaces/io.tindrel.Tindrel.xml \
+    share/icons/hicolor/scalable/apps/io.tindrel.Tindrel.svg \
+    share/icons/hicolor/symbolic/apps/io.tindrel.Tindrel-symbolic.svg \
+    lib/systemd/system/tindrel-relay.service; do
+    [ -s "$usr/$f" ] || fail "$f was not installed"
+done
+
+desktop-file-validate "$usr/share/applications/io.tindrel.Tindrel.desktop" ||
+    fail "the desktop entry does not validate"
+appstreamcli validate --no-net "$usr/share/metainfo/io.tindrel.Tindrel.metainfo.xml" ||
+    fail "the metainfo does not validate"
+
+# Activation and the unit name the installed programs, not the build tree.
+grep -qx 'Exec=/usr/bin/tindrel' "$usr/share/dbus-1/services/io.tindrel.Tindrel.service" ||
+    fail "the bus service file does not start /usr/bin/tindrel"
+grep -q '^ExecStart=/usr/bin/tindrel-relay' "$usr/lib/systemd/system/tindrel-relay.service" ||
+    fail "the relay unit does not start /usr/bin/tindrel-relay"
+
+for size in 16 22 24 32 48 64 128 256 512; do
+    png=$usr/share/icons/hicolor/${size}x${size}/apps/io.tindrel.Tindrel.png
+    # PNG signature, then the IHDR width and height as 4-byte big-endian numbers.
+    header=$(od -An -tx1 -N24 "$png" 2>/dev/null | tr -d ' \n')
+    [ "${header:0:16}" = 89504e470d0a1a0a ] || fail "$png is not a PNG"
+    [ $((16#${header:32:8})) = "$size" ] && [ $((16#${header:40:8})) = "$size" ] ||
+        fail "$png is not ${size}x${size}"
+done
+
+# Both programs run from where they were installed, with no display.
+env -u DISPLAY "$usr/bin/tindrel" --version | grep -q '^Tindrel ' || fail "tindrel --version"
+"$usr/bin/tindrel-relay" --help >/dev/null || fail "tindrel-relay --help"
+echo "installed and checked under $root"

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "core/prefs/Preferences.h"
+#include "core/shortcuts/HotKeyManager.h"
+#include "core/store/ClipStore.h"
+#include "platform/FileManager.h"
+#include "support/FakeClock.h"
+#include "support/FakeHotKeyService.h"
+#include "support/FakeWorkspace.h"
+#include "support/FillStore.h"
+#include "support/MemorySettingsStore.h"
+#include "support/QtPrinters.h"
+#include "ui/settings/Hint.h"
+#include "ui/settings/SettingsWindow.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+// The settings window over real preferences, a real store in a temporary
+// folder and a real hot-key manager; the desktop (key grabs, applications,
+// file manager) is faked.
+class SettingsFixture : public ::testing::Test {
+protected:
+    struct RecordingFileManager final : FileManager {
+        void reveal(const QString& path) override { revealed.append(path); }
+        QStringList revealed;
+    };
+
+    SettingsFixture() {
+        prefs.setConfirmClear(false);
+        hotKeys.reload(prefs);
+    }
+
+    SettingsWindow& window() {
+        if (!m_window)
+            m_window = std::make_unique<SettingsWindow>(
+                SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+        return *m_window;
+    }
+
+    // Focus moves, and so editing ends, only in the active window.
+    void showActive() {
+        window().show();
+        window().activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window()));
+    }
+
+    template <typename Pane> Pane& pane(SettingsTab tab) {
+        auto* found = qobject_cast<Pane*>(window().pane(tab));
+        EXPECT_NE(found, nullptr);
+        return *found;
+    }
+
+    // The hint of a pane that starts with `text`, or null.
+    static Hint* hintStartingWith(QWidget& pane, const QString& text) {
+        for (Hint* hint : pane.findChildren<Hint*>()) {
+            if (hint->text().startsWith(text))
+                return hint;
+        }
+        return nullptr;
+    }
+
+    void fill(const QStringList& pins, const QStringList& history) {
+        fillStore(store, pins, history);
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    MemorySettingsStore settings;
+    Preferences prefs{settings};
+    FakeClock clock;
+    QTemporaryDir dir;
+    ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
+    FakeHotKeyService keys;
+    HotKeyManager hotKeys{keys};
+    FakeWorkspace workspace;
+    RecordingFileManager files;
+
+private:
+    std::unique_ptr<SettingsWindow> m_window;
+};

@@ -1,0 +1,241 @@
+#include "SettingsFixture.h"
+
+#include "ui/settings/AppearancePane.h"
+#include "ui/settings/HistoryPane.h"
+#include "ui/settings/IgnoredAppsList.h"
+#include "ui/settings/NumberField.h"
+#include "ui/settings/PrivacyPane.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+NumberField* field(QWidget& pane, const QString& title) {
+    for (NumberField* f : pane.findChildren<NumberField*>()) {
+        if (f->title() == title)
+            return f;
+    }
+    ADD_FAILURE() << "no field " << title.toStdString();
+    return nullptr;
+}
+
+// Replaces the field's text as a user would, then ends the editing.
+void type(NumberField& f, const QString& text, bool commit = true) {
+    QSpinBox* edit = f.editor();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+    if (commit)
+        QTest::keyClick(edit, Qt::Key_Return);
+}
+} // namespace
+
+TEST_F(SettingsFixture, OpensOnTheRememberedTabOrOnGeneral) {
+    struct Case {
+        QVariant stored;
+        SettingsTab expected;
+    };
+    const Case cases[] = {
+        {u"privacy"_s, SettingsTab::privacy},
+        {u"Privacy"_s, SettingsTab::general},
+        {u"nonsense"_s, SettingsTab::general},
+        {QVariant(), SettingsTab::general},
+    };
+    for (const Case& c : cases) {
+        settings.values.remove(u"lastSettingsTab"_s);
+        if (c.stored.isValid())
+            settings.values.insert(u"lastSettingsTab"_s, c.stored);
+        SettingsWindow built(
+            SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+        EXPECT_EQ(built.current(), c.expected) << c.stored.toString().toStdString();
+    }
+
+    window().select(SettingsTab::storage);
+    EXPECT_EQ(settings.values.value(u"lastSettingsTab"_s), QVariant(u"storage"_s));
+    SettingsWindow reopened(
+        SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+    EXPECT_EQ(reopened.current(), SettingsTab::storage);
+    EXPECT_EQ(reopened.windowTitle(), u"Storage"_s);
+}
+
+TEST_F(SettingsFixture, SwitchingTabsKeepsTheTopEdgeAndClosingOnlyHides) {
+    SettingsWindow& w = window();
+    w.showInFront();
+    w.move(120, 90);
+    QCoreApplication::processEvents();
+    const int top = w.geometry().top();
+    const int generalHeight = w.height();
+
+    w.select(SettingsTab::sync);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.geometry().top(), top);
+    EXPECT_EQ(w.height() - generalHeight, 640 - 380);
+
+    w.select(SettingsTab::about);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.geometry().top(), top);
+
+    QWidget* about = w.pane(SettingsTab::about);
+    // A refused close would also refuse the application's quit.
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(w.isVisible());
+    w.showInFront();
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_FALSE(workspace.activated.isEmpty());
+    EXPECT_EQ(workspace.activated.last().window, w.winId()) << "not brought to the front";
+    EXPECT_EQ(w.current(), SettingsTab::about);
+    EXPECT_EQ(w.pane(SettingsTab::about), about) << "the pane was built again";
+}
+
+TEST_F(SettingsFixture, NumberFieldsApplyWhenEditingEndsAndClampToTheirRange) {
+    auto& history = pane<HistoryPane>(SettingsTab::history);
+    showActive();
+    NumberField* remember = field(history, u"Remember"_s);
+    ASSERT_NE(remember, nullptr);
+
+    // Typing 800 must never pass through 8 (which would trim to 10 clips).
+    QSignalSpy assigned(&prefs, &Preferences::historyLimitChanged);
+    type(*remember, u"800"_s, false);
+    EXPECT_EQ(assigned.count(), 0);
+    EXPECT_EQ(prefs.historyLimit(), 100);
+    QTest::keyClick(remember->editor(), Qt::Key_Return);
+    EXPECT_EQ(assigned.count(), 1);
+    EXPECT_EQ(prefs.historyLimit(), 800);
+
+    struct Case {
+        const char* title;
+        QString typed;
+        int (Preferences::*get)() const;
+        int expected;
+    };
+    const Case cases[] = {
+        {"Remember", u"5000"_s, &Preferences::historyLimit, 1000},
+        {"Remember", u"3"_s, &Preferences::historyLimit, 10},
+        {"Maximum pinned", u"99"_s, &Preferences::pinLimit, 20},
+        {"Maximum pinned", u"0"_s, &Preferences::pinLimit, 1},
+        {"Skip clips longer than", u"2000000"_s, &Preferences::maxClipLength, 1000000},
+    };
+    for (const Case& c : cases) {
+        NumberField* f = field(history, QString::fromLatin1(c.title));
+        ASSERT_NE(f, nullptr);
+        type(*f, c.typed);
+        EXPECT_EQ((prefs.*c.get)(), c.expected) << c.title << " " << c.typed.toStdString();
+        EXPECT_EQ(f->value(), c.expected) << c.title;
+    }
+
+    // Focus leaving ends the editing too.
+    type(*remember, u"250"_s, false);
+    field(history, u"Display"_s)->editor()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(prefs.historyLimit(), 250);
+}
+
+TEST_F(SettingsFixture, LoweringRememberLowersDisplayAndItsRange) {
+    auto& history = pane<HistoryPane>(SettingsTab::history);
+    window().show();
+    NumberField* display = field(history, u"Display"_s);
+    type(*field(history, u"Display"_s), u"60"_s);
+    ASSERT_EQ(prefs.displayLimit(), 60);
+
+    type(*field(history, u"Remember"_s), u"40"_s);
+    EXPECT_EQ(prefs.displayLimit(), 40);
+    EXPECT_EQ(display->value(), 40);
+    EXPECT_EQ(display->maximum(), 40);
+    EXPECT_EQ(hintStartingWith(history, u"The dropdown lists"_s)->text(),
+              u"The dropdown lists the 40 most recent of 40 remembered. Searching still reaches "
+              "all 40 — pinned clips are always shown."_s);
+
+    type(*display, u"300"_s);
+    EXPECT_EQ(prefs.displayLimit(), 40);
+}
+
+TEST_F(SettingsFixture, HistoryHintsFollowPinsAndLengthLimit) {
+    fill({u"one"_s, u"two"_s, u"three"_s}, {});
+    auto& history = pane<HistoryPane>(SettingsTab::history);
+    Hint* overLimit = hintStartingWith(history, u"You currently have"_s);
+    Hint* noLimit = hintStartingWith(history, u"0 = no length limit."_s);
+    ASSERT_TRUE(overLimit && noLimit);
+
+    EXPECT_FALSE(overLimit->isVisibleTo(&history));
+    prefs.setPinLimit(2);
+    EXPECT_TRUE(overLimit->isVisibleTo(&history));
+    EXPECT_EQ(overLimit->text(), u"You currently have 3 pinned. Existing pins are kept — you just "
+                                 "can't add more until you're under the limit."_s);
+    EXPECT_EQ(store.pinned().size(), 3) << "a lower limit removed pins";
+    store.unpin(store.pinned().front());
+    EXPECT_FALSE(overLimit->isVisibleTo(&history));
+
+    EXPECT_TRUE(noLimit->isVisibleTo(&history));
+    prefs.setMaxClipLength(5000);
+    EXPECT_FALSE(noLimit->isVisibleTo(&history));
+    prefs.setMaxClipLength(0);
+    EXPECT_TRUE(noLimit->isVisibleTo(&history));
+}
+
+TEST_F(SettingsFixture, ChoosingAPanelWidthUndoesADraggedWidth) {
+    auto& appearance = pane<AppearancePane>(SettingsTab::appearance);
+    prefs.setPanelCustomWidth(512);
+    QComboBox* width = nullptr;
+    for (QComboBox* box : appearance.findChildren<QComboBox*>()) {
+        if (box->itemText(0) == u"Narrow (320pt)"_s)
+            width = box;
+    }
+    ASSERT_NE(width, nullptr);
+    EXPECT_EQ(width->currentText(), u"Standard (380pt)"_s);
+
+    // The preset already chosen counts too: the user asks for it again.
+    Q_EMIT width->activated(width->currentIndex());
+    EXPECT_EQ(prefs.panelCustomWidth(), 0);
+    EXPECT_EQ(prefs.resolvedPanelWidth(), 380);
+
+    Q_EMIT width->activated(2);
+    EXPECT_EQ(prefs.panelWidth(), PanelWidthOption::wide);
+    prefs.setPanelWidth(PanelWidthOption::narrow);
+    EXPECT_EQ(width->currentText(), u"Narrow (320pt)"_s);
+
+    Hint* hidden = hintStartingWith(appearance, u"With the icon hidden"_s);
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_FALSE(hidden->isVisibleTo(&appearance));
+    prefs.setShowMenuBarIcon(false);
+    EXPECT_TRUE(hidden->isVisibleTo(&appearance));
+}
+
+TEST_F(SettingsFixture, IgnoredAppsAddOnceAndKeepUninstalledOnes) {
+    workspace.apps = {{u"org.keepassxc.KeePassXC"_s, u"KeePassXC"_s, {}},
+                      {u"firefox-esr"_s, u"Firefox ESR"_s, {}}};
+    prefs.setIgnoredApps({u"firefox-esr"_s, u"gone.App"_s});
+    IgnoredAppsList* list = pane<PrivacyPane>(SettingsTab::privacy).ignoredApps();
+    list->chooseApps = [](const QList<InstalledApp>&) {
+        return QStringList{u"org.keepassxc.KeePassXC"_s, u"firefox-esr"_s,
+                           u"org.keepassxc.KeePassXC"_s};
+    };
+
+    list->addApps();
+    EXPECT_EQ(prefs.ignoredApps(),
+              (QStringList{u"firefox-esr"_s, u"gone.App"_s, u"org.keepassxc.KeePassXC"_s}));
+
+    // An application no longer installed still shows, by its id.
+    QListWidget* rows = list->list();
+    ASSERT_EQ(rows->count(), 3);
+    QStringList names;
+    for (int i = 0; i < rows->count(); ++i)
+        names << rows->itemWidget(rows->item(i))->findChildren<QLabel*>().at(1)->text();
+    EXPECT_EQ(names, (QStringList{u"Firefox ESR"_s, u"gone.App"_s, u"KeePassXC"_s}));
+
+    list->removeSelected();
+    EXPECT_EQ(prefs.ignoredApps().size(), 3) << "removed without a selection";
+    rows->setCurrentRow(1);
+    list->removeSelected();
+    EXPECT_EQ(prefs.ignoredApps(), (QStringList{u"firefox-esr"_s, u"org.keepassxc.KeePassXC"_s}));
+
+    list->chooseApps = [](const QList<InstalledApp>&) { return QStringList(); };
+    list->addApps();
+    EXPECT_EQ(prefs.ignoredApps().size(), 2);
+}
