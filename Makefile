@@ -1,8 +1,14 @@
 # Entry points for people and CI. Each one first installs what is missing.
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 10
 JOBS ?= $(shell nproc)
+# The sanitizer and fuzzer builds compile everything a second and third time:
+# through ccache when there is one.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all bootstrap configure build run test bench package format clean
+.PHONY: all bootstrap configure build run test sanitize fuzz bench package format clean
 
 all: build
 
@@ -18,8 +24,27 @@ build: configure
 run: build
 	@scripts/run
 
+# Under CI (CI=true) the sanitizer and fuzzer runs belong to the tests too.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+ifeq ($(CI),true)
+	@$(MAKE) --no-print-directory sanitize fuzz
+endif
+
+# The unit and gui tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: bootstrap
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Sanitize \
+		-DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) --target unit_gui_tests -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|gui)$$'
+
+# Every fuzzer for FUZZ_SECONDS over its seed corpus.
+fuzz: bootstrap
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++-19 -DTINDREL_BUILD_FUZZERS=ON \
+		-DTINDREL_BUILD_TESTS=OFF -DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target fuzzers -j $(JOBS)
+	@fuzz/run.sh $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
@@ -35,4 +60,4 @@ format: configure
 	@cmake --build $(BUILD) --target format
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

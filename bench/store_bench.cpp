@@ -2,6 +2,7 @@
 // loading a full store, and merging a pin state from another device.
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "core/store/PinsState.h"
 #include "core/sync/SyncCrypto.h"
 #include "support/FakeClock.h"
 #include "support/MemorySettingsStore.h"
@@ -80,6 +81,69 @@ void BM_RecordHugeText(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordHugeText)->Unit(benchmark::kMillisecond)->Iterations(10);
 
+// 1 KB of text mixing scripts, as real clips do: UTF-8 of 1 to 4 bytes.
+QString mixedText(int n) {
+    QString text = QStringLiteral("clip %1 ").arg(n);
+    const QString parts[] = {QStringLiteral("plain words, "),
+                             QStringLiteral("caf\u00e9 cr\u00e8me "),
+                             QStringLiteral("\u6f22\u5b57\u304b\u306a "),
+                             QStringLiteral("\U0001F600 "), QStringLiteral("\"quoted\"\tand\n")};
+    for (int i = 0; text.size() < 1024; ++i)
+        text += parts[(n + i) % 5];
+    text.truncate(1024);
+    return text;
+}
+
+void fillMixed(Bench& bench) {
+    QList<Clip> clips;
+    for (int i = 0; i < kClips; ++i)
+        clips.append(Clip::make(mixedText(i), bench.clock.now().plus(-i)));
+    bench.store->setHistory(clips);
+}
+
+// What a save costs the GUI thread: handing the snapshot to the writer, and
+// (with state.range(0) = 1) the first change after it, which copies the list
+// the writer still reads; 0 times that change without a save before it. The
+// encoding and the write run on the writer's thread.
+void BM_SaveGuiThreadCost1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    const bool timeChange = state.range(0) == 1;
+    for (auto _ : state) {
+        if (timeChange)
+            state.PauseTiming();
+        bench.store->saveSoon();
+        if (timeChange)
+            state.ResumeTiming();
+        bench.store->promote(bench.store->history().last());
+        state.PauseTiming();
+        bench.store->save(); // lets the writer finish outside the measurement
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_SaveGuiThreadCost1000Mixed)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(100) // each waits for a whole write, untimed
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_ChangeWithoutSave1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    for (auto _ : state)
+        bench.store->promote(bench.store->history().last());
+}
+BENCHMARK(BM_ChangeWithoutSave1000Mixed)->Unit(benchmark::kMicrosecond);
+
+// The whole save, encoding and atomic write, as save() at quit waits for it.
+void BM_SaveAndWait1000Mixed(benchmark::State& state) {
+    Bench bench(false);
+    fillMixed(bench);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.store->save());
+}
+BENCHMARK(BM_SaveAndWait1000Mixed)->Unit(benchmark::kMillisecond);
+
 void BM_Save1000(benchmark::State& state) {
     Bench bench(true);
     for (auto _ : state)
@@ -105,17 +169,12 @@ void BM_Load1000(benchmark::State& state) {
 }
 BENCHMARK(BM_Load1000)->Unit(benchmark::kMillisecond);
 
-struct PinState {
-    QList<SyncPinPayload> pins;
-    QList<SyncUnpinPayload> unpins;
-};
-
-PinState remoteState(const Instant now) {
-    PinState state;
+PinsState remoteState(const Instant now) {
+    PinsState state;
     for (int i = 0; i < 20; ++i)
         state.pins.append({kilobyteText(i).left(200), now.plus(-i).unix()});
     for (int i = 0; i < 200; ++i)
-        state.unpins.append(
+        state.unpinned.append(
             {SyncCrypto::hash(QStringLiteral("unpinned %1").arg(i)), now.plus(-1000 - i).unix()});
     return state;
 }
@@ -124,12 +183,12 @@ PinState remoteState(const Instant now) {
 void BM_MergePinsFresh(benchmark::State& state) {
     Bench bench(false);
     bench.prefs.setPinLimit(20);
-    const PinState remote = remoteState(bench.clock.now());
+    const PinsState remote = remoteState(bench.clock.now());
     for (auto _ : state) {
         state.PauseTiming();
         bench.store = std::make_unique<ClipStore>(bench.prefs, bench.clock, bench.path());
         state.ResumeTiming();
-        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpinned));
     }
 }
 BENCHMARK(BM_MergePinsFresh)->Unit(benchmark::kMicrosecond);
@@ -138,10 +197,10 @@ BENCHMARK(BM_MergePinsFresh)->Unit(benchmark::kMicrosecond);
 void BM_MergePinsUnchanged(benchmark::State& state) {
     Bench bench(false);
     bench.prefs.setPinLimit(20);
-    const PinState remote = remoteState(bench.clock.now());
-    bench.store->mergePins(remote.pins, remote.unpins);
+    const PinsState remote = remoteState(bench.clock.now());
+    bench.store->mergePins(remote.pins, remote.unpinned);
     for (auto _ : state)
-        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpins));
+        benchmark::DoNotOptimize(bench.store->mergePins(remote.pins, remote.unpinned));
 }
 BENCHMARK(BM_MergePinsUnchanged)->Unit(benchmark::kMicrosecond);
 } // namespace

@@ -1,7 +1,6 @@
 #include "app/AppDelegate.h"
 
 #include "app/BusService.h"
-#include "app/NoServiceDiscovery.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/capture/Paster.h"
 #include "core/panel/AppState.h"
@@ -9,6 +8,7 @@
 #include "core/store/ClipStore.h"
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
+#include "core/sync/SyncPinsAdapter.h"
 #include "core/sync/SyncService.h"
 #include "core/util/Graphemes.h"
 #include "core/util/Log.h"
@@ -16,6 +16,7 @@
 #include "core/util/TimerScheduler.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
+#include "platform/avahi/AvahiServiceDiscovery.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/ComputerName.h"
@@ -66,8 +67,9 @@ void AppDelegate::launch() {
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
-    // DNS-SD plugs in here: without it sync runs on its listener and the relay.
-    m_discovery = std::make_unique<NoServiceDiscovery>();
+    // Without avahi-daemon sync says so once and runs on its listener and
+    // the relay; discovery resumes when the daemon comes back.
+    m_discovery = std::make_unique<AvahiServiceDiscovery>();
     m_sync =
         std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity, *m_discovery);
     connectParts();
@@ -106,15 +108,21 @@ void AppDelegate::wireSync(Pasteboard& pasteboard) {
                 if (m_prefs->syncNotify())
                     m_statusItem->notifyRemoteClip(sender);
             });
-    m_sync->pinsProvider = [this] { return m_store->pinsState(m_prefs->syncMaxLength()); };
+    m_sync->pinsProvider = [this] {
+        const PinsState state = m_store->pinsState(m_prefs->syncMaxLength());
+        return SyncService::PinsSnapshot{SyncPinsAdapter::toWire(state.pins),
+                                         SyncPinsAdapter::toWire(state.unpinned)};
+    };
     connect(m_sync.get(), &SyncService::remotePinsReceived, this,
             [this](const QList<SyncPinPayload>& pins, const QList<SyncUnpinPayload>& unpinned,
                    const std::optional<QString>& fromPeer) {
                 // A change passes on to the other devices, not back.
-                if (m_store->mergePins(pins, unpinned))
+                if (m_store->mergePins(SyncPinsAdapter::fromWire(pins),
+                                       SyncPinsAdapter::fromWire(unpinned)))
                     m_sync->broadcastPins(fromPeer);
             });
-    m_store->onPinsChanged = [this] { m_sync->broadcastPins(); };
+    connect(m_store.get(), &ClipStore::localPinsChanged, m_sync.get(),
+            [this] { m_sync->broadcastPins(); });
     const auto showSync = [this] {
         m_statusItem->setConnectedDevices(int(m_sync->connectedPeerIds().size()));
     };
@@ -168,6 +176,10 @@ void AppDelegate::observePreferences() {
         connect(m_prefs.get(), changed, this, [this] { m_hotKeys->reload(*m_prefs); });
     connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
             [this] { m_statusItem->update(); });
+    // A failed save is only a log line otherwise, and the user may lose the
+    // clips it holds.
+    connect(m_store.get(), &ClipStore::saveErrorChanged, this,
+            [this] { m_statusItem->setSaveProblem(m_store->saveError()); });
 }
 
 std::optional<QRect> AppDelegate::panelAnchor() const {
@@ -223,6 +235,12 @@ void AppDelegate::clearHistory() {
 
 void AppDelegate::applyTheme() {
     Theme::apply(m_prefs->theme(), m_systemLook);
+}
+
+void AppDelegate::showNotice(const QString& message) {
+    Log::write(u"Tindrel: "_s + message);
+    if (m_statusItem && !message.isEmpty())
+        m_statusItem->notify(message.at(0).toUpper() + message.sliced(1));
 }
 
 void AppDelegate::saveNow() {

@@ -53,6 +53,9 @@ public:
     void saveNow();
     // Opens the settings window, on the named tab when there is one.
     void openSettingsOn(const QString& tab);
+    // Tells the user once about a problem found at start (and logs it);
+    // the message reads on after "Tindrel: ".
+    void showNotice(const QString& message);
 
 private:
     void connectParts();

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
 
     const QString storePath = XdgPaths::storeFile();
     SingleInstance instance(SingleInstance::lockPathFor(storePath));
-    if (!instance.claim()) {
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::HeldByAnother) {
         // The first may still be starting, not yet on the bus.
         if (BusClient running; running.waitForInstance(5000) && running.run(line) == 0) {
             std::puts("Tindrel is already running; its panel is opening.");
@@ -63,6 +64,19 @@ int main(int argc, char** argv) {
         std::fputs("Tindrel is already running but does not answer.\n", stderr);
         return 1;
     }
+    // Without the lock we cannot tell whether another Tindrel runs, except
+    // by asking; if none answers we run, rather than leave the user without
+    // a clipboard history because the disk is full or read-only.
+    QString startNotice;
+    if (claim == SingleInstance::Claim::Unavailable) {
+        if (BusClient running; running.instanceRuns() && running.run(line) == 0) {
+            std::puts("Tindrel is already running; its panel is opening.");
+            return 0;
+        }
+        startNotice = u"could not take the single-instance lock ("_s + instance.problem() +
+                      u"). Tindrel runs anyway; clips it cannot save stay in memory and "
+                      u"saving is tried again with every change."_s;
+    }
 
     AppDelegate delegate;
     if (!delegate.isReady()) {
@@ -70,6 +84,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     delegate.launch();
+    if (!startNotice.isEmpty())
+        delegate.showNotice(startNotice);
 
     // Every way out saves the clips at once: quitting from the menu, a
     // signal, or the session ending.

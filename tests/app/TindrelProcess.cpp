@@ -69,11 +69,13 @@ QProcessEnvironment TindrelProcess::environment() const {
     env.insert(u"DISPLAY"_s, QString::fromLocal8Bit(X11TestEnv::fixtureDisplay()));
     env.insert(u"XDG_RUNTIME_DIR"_s, xdg.path(u"run"_s));
     env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+    // Never the host's avahi-daemon: nothing here may publish on a real LAN.
+    env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent/tindrel-test"_s);
     env.remove(u"QT_QPA_PLATFORM"_s);
     return env;
 }
 
-void TindrelProcess::start(const QByteArray& settings) {
+void TindrelProcess::start(const QByteArray& settings, QProcess::ProcessChannelMode channels) {
     ASSERT_FALSE(bus.address().isEmpty()) << "no private session bus";
     // Fast polling: the cases wait for captures.
     QDir().mkpath(xdg.path(u"config/Tindrel"_s));
@@ -83,7 +85,7 @@ void TindrelProcess::start(const QByteArray& settings) {
     file.close();
 
     tindrel.setProcessEnvironment(environment());
-    tindrel.setProcessChannelMode(QProcess::ForwardedChannels);
+    tindrel.setProcessChannelMode(channels);
     tindrel.start(QStringLiteral(TINDREL_BINARY), {});
     ASSERT_TRUE(tindrel.waitForStarted());
     ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000ms))

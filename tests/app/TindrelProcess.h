@@ -30,7 +30,8 @@ protected:
     QProcessEnvironment environment() const;
     // Starts it with `settings` as its settings file's [General] lines, and
     // waits for its tray icon.
-    void start(const QByteArray& settings = {});
+    void start(const QByteArray& settings = {},
+               QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels);
 
     // What one run of the `tindrel` command printed and how it ended.
     struct Command {

@@ -123,6 +123,39 @@ TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStill
     EXPECT_EQ(tindrel.exitCode(), 0);
 }
 
+// A data folder that cannot be written is not another instance: Tindrel
+// starts, says why once, keeps the clips in memory and keeps trying.
+TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
+    QFile blocker(xdg.path(u"data/Tindrel"_s));
+    ASSERT_TRUE(QDir().mkpath(xdg.path(u"data"_s)));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    start({}, QProcess::SeparateChannels);
+    QByteArray err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += tindrel.readAllStandardError();
+        return err.contains("single-instance lock");
+    })) << err.toStdString();
+
+    ASSERT_TRUE(copy(u"not saved, but kept"_s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            err += tindrel.readAllStandardError();
+            return err.contains("Tindrel: save failed");
+        },
+        10000ms))
+        << err.toStdString();
+    EXPECT_EQ(tindrel.state(), QProcess::Running);
+
+    // A second start still finds it.
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.start(QStringLiteral(TINDREL_BINARY), {});
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
+    EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
+    EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
+}
+
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {
     start();
     ASSERT_TRUE(copy(u"first"_s));

@@ -68,9 +68,12 @@ device_up() {
     local display=${line#DISPLAY=}
     desktops+=("$home/desktop|$display")
     eval "dev_${name}_display=$display dev_${name}_home=$home"
+    # No system bus: these devices meet through the relay only, and never
+    # publish on the host's own network through an avahi-daemon there.
     DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
-        "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
+        DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tindrel-e2e \
+        env -u DBUS_SESSION_BUS_ADDRESS "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
     pids+=($!)
     eval "dev_${name}_pid=$!"
 }

@@ -154,3 +154,16 @@ TEST_F(StatusItemTest, ArrivalsShowTheArrowUntilTheirTimeIsUp) {
     EXPECT_FALSE(item.trayIcon()->toolTip().contains(u"<b>"_s));
     EXPECT_TRUE(item.trayIcon()->toolTip().contains(u"&lt;b&gt;Office&lt;/b&gt;"_s));
 }
+
+TEST_F(StatusItemTest, TheTooltipSaysWhyClipsAreNotSavedUntilTheyAre) {
+    const QString plain = u"Tindrel — Ctrl+Alt+V · right-click for menu"_s;
+    item.setSaveProblem(u"No space left on device"_s);
+    EXPECT_EQ(item.trayIcon()->toolTip(), plain + u"\nClips not saved: No space left on device"_s);
+    paused = true;
+    item.update();
+    EXPECT_EQ(item.trayIcon()->toolTip(),
+              u"Tindrel — tracking paused\nClips not saved: No space left on device"_s);
+    paused = false;
+    item.setSaveProblem(std::nullopt);
+    EXPECT_EQ(item.trayIcon()->toolTip(), plain);
+}

@@ -2,8 +2,8 @@
 
 #include "core/store/BackupError.h"
 #include "core/store/Clip.h"
-#include "core/sync/SyncPinPayload.h"
-#include "core/sync/SyncUnpinPayload.h"
+#include "core/store/PinsState.h"
+#include "core/store/StoreContents.h"
 #include "core/util/Instant.h"
 
 #include <QByteArray>
@@ -14,24 +14,35 @@
 #include <QTimer>
 #include <chrono>
 #include <expected>
-#include <functional>
+#include <memory>
 #include <optional>
-#include <utility>
 
 class Clock;
 class Preferences;
+class StoreWriter;
 
 // The clip history and the pinned clips, with the limits, ordering rules and
 // unpin records that keep pins in step across devices. Persists itself to
-// one JSON file: loaded at construction, saved shortly after each change.
-// Main thread only.
+// one JSON file: loaded at construction, saved shortly after each change by
+// a writer thread of its own. Main thread only.
 class ClipStore : public QObject {
     Q_OBJECT
 
 public:
+    // What an import brought in, for the message that reports it.
+    struct ImportSummary {
+        // Backup clips the store holds now.
+        qsizetype added = 0;
+        // Older clips the history limit pushed out to make room.
+        qsizetype pushedOut = 0;
+    };
+
     // Loads the file at storePath. A missing file is a first start; a file
-    // that cannot be read or decoded is moved aside (never overwritten).
+    // that cannot be read or decoded, or is too large to be ours, is moved
+    // aside (never overwritten).
     ClipStore(Preferences& prefs, Clock& clock, QString storePath, QObject* parent = nullptr);
+    // Finishes a write in progress; a change still waiting for its lull is
+    // not saved (the owner saves at quit).
     ~ClipStore() override;
 
     // Recent clips, newest first.
@@ -43,10 +54,6 @@ public:
     const QList<Clip>& pinned() const { return m_pinned; }
     // Text hash -> when a pin of that text was last removed.
     const QHash<QString, Instant>& unpinned() const { return m_unpinned; }
-
-    // Called after the set of pins changed through this store's own
-    // operations (not after a merge of another device's pins).
-    std::function<void()> onPinsChanged;
 
     // Offers a captured text; applies the text filters and the limits.
     void record(const QString& text, const std::optional<QString>& sourceApp = std::nullopt);
@@ -62,13 +69,22 @@ public:
     std::optional<Clip> pinnedClip(qsizetype index) const;
     bool isPinnedFull() const;
 
-    // Saves after a short lull; each call restarts the wait.
+    // Saves after a short lull; each call restarts the wait, but a stream of
+    // changes never holds the save back longer than the maximum delay after
+    // the first unsaved one.
     void scheduleSave();
-    // Saves now. On failure logs "Tindrel: save failed — …" and keeps
-    // everything in memory; the next change tries again.
+    // Starts writing now, off this thread; saveFinished() tells how it went.
+    void saveSoon();
+    // Saves now and waits until the file is written (at quit): true when it
+    // was. On failure logs "Tindrel: save failed — …" and keeps everything
+    // in memory; the next change tries again.
     bool save();
+    // A change not yet handed to the writer.
     bool isSavePending() const { return m_saveTimer.isActive(); }
-    void setSaveDelay(std::chrono::milliseconds delay);
+    void setSaveDelay(std::chrono::milliseconds delay,
+                      std::chrono::milliseconds maxDelay = std::chrono::seconds(5));
+    // Why the last save failed; none once a save succeeds.
+    const std::optional<QString>& saveError() const { return m_saveError; }
 
     const QString& storePath() const { return m_storePath; }
     // Size of the store file in bytes, 0 when there is none.
@@ -77,36 +93,44 @@ public:
     QByteArray encoded() const;
 
     std::expected<void, BackupError> exportClips(const QString& path) const;
-    // Merges a backup in without overwriting or removing anything; returns
-    // how many clips were added. On error the store is unchanged.
-    std::expected<qsizetype, BackupError> importClips(const QString& path);
+    // Merges a backup in without overwriting or removing anything, then
+    // saves. On error the store is unchanged.
+    std::expected<ImportSummary, BackupError> importClips(const QString& path);
 
     // Pins (leaving out texts longer than maxLength characters when it is 1
-    // or more) and unpin records, in wire form, for other devices.
-    std::pair<QList<SyncPinPayload>, QList<SyncUnpinPayload>> pinsState(int maxLength) const;
+    // or more) and unpin records, for other devices.
+    PinsState pinsState(int maxLength) const;
     // Merges another device's pins and unpin records; for each text the
     // latest pin or unpin wins, ties going to the unpin. Returns whether a
-    // pin was added or removed.
-    bool mergePins(const QList<SyncPinPayload>& pins, const QList<SyncUnpinPayload>& unpinned);
+    // pin was added or removed. Does not emit localPinsChanged().
+    bool mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>& unpinned);
 
-    static constexpr qsizetype kUnpinnedKept = 200;
     static constexpr qint64 kMaxBackupBytes = qint64(256) * 1024 * 1024;
+    // Far beyond any store we write (history and pins are bounded): such a
+    // file is set aside rather than read into memory.
+    static constexpr qint64 kMaxStoreBytes = qint64(512) * 1024 * 1024;
 
 Q_SIGNALS:
     void pinnedChanged();
     void historyChanged();
+    // The set of pins changed through this store's own operations (not
+    // through a merge of another device's pins): worth telling other devices.
+    void localPinsChanged();
     // After every save attempt, immediate or scheduled.
     void saveFinished(bool succeeded);
+    // saveError() changed: a save failed after one that did not, or the
+    // other way round.
+    void saveErrorChanged();
 
 private:
+    StoreContents contents() const { return {m_history, m_pinned, m_unpinned}; }
     void load();
     void setDamagedFileAside(const QString& reason);
     bool trimHistory(qsizetype limit);
-    void trimUnpinned();
-    Instant pinStamp(const QString& textHash, Instant now) const;
-    static Instant removalStamp(const Clip& pin, Instant now);
     void recordUnpin(const Clip& pin, Instant now);
-    void notifyPinsChanged();
+    // Hands a snapshot to the writer; its ticket, 0 when saving is off.
+    quint64 startSave();
+    void reportSave(quint64 ticket, const std::optional<QString>& error);
 
     Preferences& m_prefs;
     Clock& m_clock;
@@ -114,7 +138,13 @@ private:
     QList<Clip> m_history;
     QList<Clip> m_pinned;
     QHash<QString, Instant> m_unpinned;
+    // The lull after the last change, and the longest wait after the first.
     QTimer m_saveTimer;
+    QTimer m_saveDeadline;
+    std::unique_ptr<StoreWriter> m_writer;
+    // The newest write whose outcome was reported.
+    quint64 m_reportedTicket = 0;
+    std::optional<QString> m_saveError;
     // Set when a damaged file could not be moved aside: saving would
     // destroy what may still be recovered from it.
     bool m_savingDisabled = false;

@@ -1,5 +1,7 @@
 #include "core/store/StoreCodec.h"
 
+#include "core/util/Utf8.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +32,29 @@ public:
 
     void string(const QString& text) {
         m_out.append('"');
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t unit = text.at(i).unicode();
+            // Most texts have neither: one cheap test per unit.
+            if (unit != 0xFEFF && !QChar::isSurrogate(unit))
+                continue;
+            if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+                QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+                ++i; // a pair: UTF-8 holds it
+                continue;
+            }
+            // A leading U+FEFF would be taken for a byte-order mark by some
+            // readers, and a lone surrogate has no UTF-8 form at all (it
+            // would become "?"): escaped, both read back as they were.
+            utf8Run(QStringView(text).sliced(run, i - run));
+            m_out.append(QByteArray("\\u") + QByteArray::number(unit, 16).rightJustified(4, '0'));
+            run = i + 1;
+        }
+        utf8Run(QStringView(text).sliced(run));
+        m_out.append('"');
+    }
+
+    void utf8Run(QStringView text) {
         const QByteArray utf8 = text.toUtf8();
         const char* run = utf8.constData();
         const char* const end = run + utf8.size();
@@ -42,7 +67,6 @@ public:
             escape(c);
         }
         m_out.append(run, end - run);
-        m_out.append('"');
     }
 
     void number(double value) {
@@ -195,7 +219,7 @@ QByteArray StoreCodec::encode(const StoreContents& contents) {
 std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes,
                                                          Unpinned unpinned) {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = Utf8::parseJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         return std::unexpected(
             QStringLiteral("not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));

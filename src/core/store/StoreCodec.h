@@ -1,21 +1,10 @@
 #pragma once
 
-#include "core/store/Clip.h"
-#include "core/util/Instant.h"
+#include "core/store/StoreContents.h"
 
 #include <QByteArray>
-#include <QHash>
-#include <QList>
 #include <QString>
 #include <expected>
-
-// What the store file (and a backup) holds.
-struct StoreContents {
-    QList<Clip> history;
-    QList<Clip> pinned;
-    // Text hash -> when that text was last unpinned.
-    QHash<QString, Instant> unpinned;
-};
 
 // The store file's JSON: one object with "history", "pinned" and "unpinned",
 // pretty-printed with sorted keys. Clip dates count from 2001, the "unpinned"

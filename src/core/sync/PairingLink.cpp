@@ -1,6 +1,7 @@
 #include "core/sync/PairingLink.h"
 
 #include <QUrl>
+#include <QUrlQuery>
 
 std::optional<QString> PairingLink::make(const std::optional<QString>& code,
                                          std::optional<quint16> port, const QStringList& hosts,
@@ -16,4 +17,32 @@ std::optional<QString> PairingLink::make(const std::optional<QString>& code,
         link += QStringLiteral("&relay=") + QString::fromLatin1(encoded);
     }
     return link;
+}
+
+std::optional<PairingLink::Target> PairingLink::parse(const QString& text) {
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(u"tindrel", Qt::CaseInsensitive) != 0 ||
+        url.host().compare(u"pair", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QUrlQuery query(url);
+    Target target;
+    target.code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
+    if (target.code.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const uint port = query.queryItemValue(QStringLiteral("port")).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return std::nullopt;
+    target.port = static_cast<quint16>(port);
+    const QString hosts = query.queryItemValue(QStringLiteral("hosts"), QUrl::FullyDecoded);
+    for (const QString& host : hosts.split(u',', Qt::SkipEmptyParts)) {
+        const QHostAddress address(host);
+        if (address.protocol() != QAbstractSocket::IPv4Protocol)
+            return std::nullopt;
+        target.hosts.append(address);
+    }
+    target.relay = query.queryItemValue(QStringLiteral("relay"), QUrl::FullyDecoded);
+    if (target.hosts.isEmpty() && target.relay.isEmpty())
+        return std::nullopt;
+    return target;
 }

@@ -171,7 +171,7 @@ void RelayLink::onBinary(quint64 epoch, const QByteArray& data) {
         this,
         [this, delivered = std::move(*message)] {
             // A closed link's owner has moved on.
-            if (!m_stopped)
+            if (!m_stopped && !m_draining)
                 Q_EMIT messageReceived(delivered);
         },
         Qt::QueuedConnection);
@@ -238,6 +238,25 @@ void RelayLink::close() {
     m_queuedBytes = 0;
     retire(std::exchange(m_socket, nullptr));
     setConnected(false);
+}
+
+void RelayLink::closeAfterSending(int limitMs) {
+    if (m_stopped)
+        return;
+    const auto drained = [this] {
+        return m_queued.isEmpty() && (!m_socket || m_socket->bytesToWrite() == 0);
+    };
+    if (drained()) {
+        close();
+        return;
+    }
+    m_draining = true;
+    QTimer::singleShot(limitMs, this, [this] { close(); });
+    if (m_socket)
+        QObject::connect(m_socket, &QWebSocket::bytesWritten, this, [this, drained] {
+            if (drained())
+                close();
+        });
 }
 
 void RelayLink::setConnected(bool connected) {

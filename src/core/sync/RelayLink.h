@@ -57,6 +57,9 @@ public:
     void send(const SyncMessage& message);
     // Closes for good. A closed link is never restarted.
     void close();
+    // Closes once what was handed over has left, or after `limit` at most;
+    // nothing more is delivered meanwhile.
+    void closeAfterSending(int limitMs = 2000);
 
 Q_SIGNALS:
     // Each message that opens with the session key, queued, in arrival order.
@@ -91,6 +94,7 @@ private:
     quint64 m_reconnectEpoch = 0;
     int m_reconnectAttempt = 0;
     bool m_stopped = false;
+    bool m_draining = false; // closing once the last send has left
     bool m_connected = false;
     // Sent while the socket is still opening; it goes out once open.
     QList<QByteArray> m_queued;

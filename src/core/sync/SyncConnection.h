@@ -59,6 +59,8 @@ public:
     void setLimits(const Limits& limits) { m_limits = limits; }
 
     Role role() const { return m_role; }
+    // Where an outbound connection dials; nothing for an inbound one.
+    const std::optional<SyncEndpoint>& endpoint() const { return m_endpoint; }
     const std::optional<QString>& peerId() const { return m_peerId; }
     void setPeerId(std::optional<QString> peerId) { m_peerId = std::move(peerId); }
     const std::optional<QString>& peerName() const { return m_peerName; }

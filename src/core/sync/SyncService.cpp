@@ -3,10 +3,13 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/Clip.h"
 #include "core/sync/LocalAddresses.h"
+#include "core/sync/PairingCode.h"
+#include "core/sync/PairingLink.h"
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
 #include "core/util/SettingValue.h"
+#include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 
 #include <QJsonArray>
@@ -23,6 +26,8 @@ const QString serviceType = u"_tindrel._tcp"_s;
 const QString unpairedKey = u"syncUnpairedIds"_s;
 // DNS-SD labels hold at most 63 bytes.
 constexpr qsizetype maxServiceNameBytes = 63;
+// How long a pasted link's relay is waited on for the host's answer.
+constexpr std::chrono::minutes joinRelayWait{3};
 
 QString boolText(bool value) {
     return value ? u"true"_s : u"false"_s;
@@ -47,9 +52,11 @@ QString serviceName(const QString& deviceName) {
 SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
                          SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
                          QObject* parent)
-    : QObject(parent), m_prefs(prefs), m_settings(settings), m_identity(identity),
+    : QObject(parent), m_prefs(prefs), m_settings(settings), m_clock(clock), m_identity(identity),
       m_discovery(discovery), m_options(std::move(options)), m_peerStore(settings, clock) {
     loadUnpairedIds();
+    m_pairingTimer.setSingleShot(true);
+    connect(&m_pairingTimer, &QTimer::timeout, this, &SyncService::endPairing);
     m_keepAliveTimer.setInterval(m_options.keepAlive);
     connect(&m_keepAliveTimer, &QTimer::timeout, this,
             [this] { broadcastRaw(SyncMessage::ping()); });
@@ -136,6 +143,9 @@ SyncService::~SyncService() {
         connection->disconnect(this);
     for (RelayLink* link : std::as_const(m_relayLinks))
         link->disconnect(this);
+    for (RelayLink* link : {m_pairingRelayLink, m_joinRelayLink})
+        if (link)
+            link->disconnect(this);
 }
 
 QStringList SyncService::connectedPeerIds() const {
@@ -190,11 +200,11 @@ void SyncService::stop() {
         connection->close();
     setConnected({});
     stopRelayLinks();
-    if (!m_pairingCode.isEmpty()) {
-        m_pairingCode.clear();
-        m_pairingExpiry = QDateTime();
-        Q_EMIT pairingCodeChanged();
-        Q_EMIT pairingExpiryChanged();
+    endPairing();
+    if (RelayLink* link = std::exchange(m_joinRelayLink, nullptr)) {
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
     }
     setLastEvent(u"Sync stopped"_s);
 }
@@ -287,6 +297,9 @@ QList<SyncConnection::CandidateKey> SyncService::candidateKeys() const {
         if (const auto key = sessionKey(device))
             candidates.append({device.id, *key});
     }
+    // Last, so that a paired device is never taken for a pairing one.
+    if (!m_pairingCode.isEmpty() && !m_pairingKey.isEmpty())
+        candidates.append({std::nullopt, m_pairingKey});
     return candidates;
 }
 
@@ -399,9 +412,13 @@ void SyncService::handle(const SyncMessage& message, SyncConnection* connection)
         if (const std::optional<SyncDevice> device = m_peerStore.peer(*connection->peerId()))
             connection->setPeerName(device->name);
     }
-    // A pairing connection carries nothing but the pairing exchange.
-    if (connection->isPairing())
+    // A pairing connection carries nothing but the pairing exchange, and
+    // nothing else carries it.
+    if (connection->isPairing()) {
+        if (message.type == SyncMessageType::pair)
+            handlePair(message, connection);
         return;
+    }
     switch (message.type) {
     case SyncMessageType::hello:
         handleHello(message, connection);
@@ -477,6 +494,243 @@ void SyncService::handleClip(const SyncMessage& message, SyncConnection* connect
         sender = connection->peerName().value_or(u"another device"_s);
     Q_EMIT remoteClipReceived(*message.text, sender);
     setLastEvent(u"Received a clip from "_s + (message.originName ? origin : u"a device"_s));
+}
+
+// --- pairing ---
+
+void SyncService::startPairing(std::chrono::seconds duration) {
+    const std::optional<QString> code = PairingCode::generate();
+    const std::optional<QByteArray> key = code ? SyncCrypto::pairingKey(*code) : std::nullopt;
+    if (!key) {
+        setLastEvent(u"Could not open pairing: no secure random numbers"_s);
+        return;
+    }
+    m_pairingCode = *code;
+    m_pairingKey = *key;
+    m_pairingExpiry = QDateTime::currentDateTimeUtc().addSecs(duration.count());
+    Q_EMIT pairingCodeChanged();
+    Q_EMIT pairingExpiryChanged();
+    startPairingRelay();
+    m_pairingTimer.start(duration);
+    setLastEvent(
+        u"Pairing open for "_s +
+        QString::number(std::chrono::duration_cast<std::chrono::minutes>(duration).count()) +
+        u" minutes"_s);
+}
+
+void SyncService::startPairingRelay() {
+    if (RelayLink* link = std::exchange(m_pairingRelayLink, nullptr)) {
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    }
+    if (!m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty())
+        return;
+    const QString ownId = m_identity.deviceId();
+    const std::optional<QUrl> url =
+        RelayLink::linkUrl(m_prefs.relayURL(), SyncCrypto::pairingRoomId(m_pairingKey), ownId);
+    if (!url)
+        return;
+    auto* link = new RelayLink(*url, u"pairing"_s, u"pairing"_s, m_pairingKey, ownId, this);
+    link->setTiming(m_options.relayTiming);
+    connect(link, &RelayLink::messageReceived, this, [this, link](const SyncMessage& message) {
+        if (link != m_pairingRelayLink || message.type != SyncMessageType::pair)
+            return;
+        acceptPair(message, [link](const SyncMessage& reply) { link->send(reply); });
+    });
+    m_pairingRelayLink = link;
+    link->start();
+    setLastEvent(u"Pairing is also open over the relay"_s);
+}
+
+void SyncService::endPairing() {
+    m_pairingTimer.stop();
+    if (RelayLink* link = std::exchange(m_pairingRelayLink, nullptr)) {
+        link->disconnect(this);
+        // The answer to the device that just paired may still be on its way.
+        link->closeAfterSending();
+        QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
+    }
+    // Callers that opened with this window's key before it closed do not
+    // get to pair after it.
+    for (SyncConnection* connection : std::as_const(m_connections))
+        if (connection->isPairing() && connection->role() == SyncConnection::Role::inbound)
+            connection->close();
+    m_pairingKey.clear();
+    if (!m_pairingCode.isEmpty()) {
+        m_pairingCode.clear();
+        m_pairingExpiry = QDateTime();
+        Q_EMIT pairingCodeChanged();
+        Q_EMIT pairingExpiryChanged();
+    }
+}
+
+std::optional<QString> SyncService::pairingURL() const {
+    if (m_pairingCode.isEmpty() || m_listenerPort <= 0)
+        return std::nullopt;
+    return PairingLink::make(m_pairingCode, static_cast<quint16>(m_listenerPort),
+                             LocalAddresses::ipv4(), m_prefs.relayEnabled(), m_prefs.relayURL());
+}
+
+void SyncService::joinPairing(const QString& codeOrLink) {
+    const bool isLink = codeOrLink.contains(u"://"_s);
+    std::optional<PairingLink::Target> target;
+    if (isLink) {
+        target = PairingLink::parse(codeOrLink);
+        if (!target) {
+            setLastEvent(u"This pairing link is not valid — copy the whole link again"_s);
+            return;
+        }
+    }
+    const QString code = PairingCode::normalize(target ? target->code : codeOrLink);
+    const std::optional<QByteArray> key = SyncCrypto::pairingKey(code);
+    if (code.isEmpty() || !key) {
+        setLastEvent(u"No device is waiting to pair on this network"_s);
+        return;
+    }
+    int sent = 0;
+    if (target) {
+        // The link says where the host is: no discovery needed.
+        for (const QHostAddress& host : std::as_const(target->hosts)) {
+            dialPairing({host, target->port}, std::nullopt, *key);
+            ++sent;
+        }
+        if (!target->relay.isEmpty()) {
+            joinOverRelay(target->relay, *key);
+            if (m_joinRelayLink)
+                ++sent;
+        }
+    } else {
+        for (auto it = m_endpointsByPeer.cbegin(); it != m_endpointsByPeer.cend(); ++it) {
+            if (m_peerStore.peer(it.key()) || it.key() == m_identity.deviceId())
+                continue;
+            dialPairing(it.value(), it.key(), *key);
+            ++sent;
+        }
+    }
+    setLastEvent(sent > 0 ? u"Pairing request sent"_s
+                          : u"No device is waiting to pair on this network"_s);
+}
+
+void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
+                              const QByteArray& key) {
+    auto* connection = new SyncConnection(endpoint, {{std::nullopt, key}}, this);
+    connection->setPeerId(peerId);
+    connection->setPeerName(u"pairing"_s);
+    connection->setBoundKey(key);
+    connection->setPairing(true);
+    connection->setLimits(m_options.connectionLimits);
+    wire(connection);
+    connection->start();
+    connection->send(SyncMessage::pair(m_identity.deviceId(), m_identity.deviceName(),
+                                       m_identity.deviceKeyBase64()));
+    // A device that holds the window answers at once; one that cannot open
+    // our frame may still keep the socket open.
+    QTimer::singleShot(m_options.helloTimeout, connection, [connection] { connection->close(); });
+}
+
+void SyncService::joinOverRelay(const QString& relayURL, const QByteArray& key) {
+    if (RelayLink* old = std::exchange(m_joinRelayLink, nullptr)) {
+        old->disconnect(this);
+        old->close();
+        old->deleteLater();
+    }
+    const QString ownId = m_identity.deviceId();
+    const std::optional<QUrl> url =
+        RelayLink::linkUrl(relayURL, SyncCrypto::pairingRoomId(key), ownId);
+    if (!url) {
+        SyncLog::write(u"the pairing link names a relay that is not a ws:// or wss:// URL"_s);
+        return;
+    }
+    auto* link = new RelayLink(*url, u"pairing"_s, u"pairing"_s, key, ownId, this);
+    link->setTiming(m_options.relayTiming);
+    connect(link, &RelayLink::messageReceived, this, [this, link](const SyncMessage& message) {
+        if (link != m_joinRelayLink || message.type != SyncMessageType::pair)
+            return;
+        if (!acceptPair(message, [link](const SyncMessage& reply) { link->send(reply); }))
+            return;
+        if (m_joinRelayLink == link) {
+            m_joinRelayLink = nullptr;
+            link->disconnect(this);
+            link->closeAfterSending();
+            QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
+        }
+    });
+    // Nobody answered: the window has closed or the code was wrong.
+    QTimer::singleShot(joinRelayWait, link, [this, link] {
+        if (m_joinRelayLink != link)
+            return;
+        m_joinRelayLink = nullptr;
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    });
+    m_joinRelayLink = link;
+    link->start();
+    // Queued until the link opens; the host is already in the room.
+    link->send(SyncMessage::pair(ownId, m_identity.deviceName(), m_identity.deviceKeyBase64()));
+}
+
+void SyncService::handlePair(const SyncMessage& message, SyncConnection* connection) {
+    // What we accepted as a host counts only while the window is open; a
+    // joiner's own dial is waiting for exactly this answer.
+    if (connection->role() == SyncConnection::Role::inbound && m_pairingCode.isEmpty())
+        return;
+    const std::optional<SyncEndpoint> dialled = connection->endpoint();
+    const std::optional<SyncDevice> device =
+        acceptPair(message, [connection](const SyncMessage& reply) { connection->send(reply); });
+    if (!device)
+        return;
+    // Out of the way first, so that the dial below is not mistaken for a
+    // duplicate of a connection that is only closing.
+    unregister(connection);
+    connection->close();
+    // A pasted link reached the host without discovery; its address is the
+    // one to dial again.
+    if (dialled && !m_endpointsByPeer.contains(device->id))
+        rememberEndpoint(device->id, *dialled);
+    if (m_endpointsByPeer.contains(device->id))
+        connectIfNeeded(*device, m_endpointsByPeer.value(device->id));
+}
+
+std::optional<SyncDevice>
+SyncService::acceptPair(const SyncMessage& message,
+                        const std::function<void(const SyncMessage&)>& reply) {
+    if (!message.deviceId || !message.deviceName || !message.deviceKey ||
+        !SyncCrypto::decodeKey(*message.deviceKey))
+        return std::nullopt;
+    if (*message.deviceId == m_identity.deviceId()) {
+        SyncLog::write(u"refused to pair with a device that has our own id"_s);
+        return std::nullopt;
+    }
+    SyncDevice device{*message.deviceId, *message.deviceName, *message.deviceKey, {}, {}, {}};
+    device.lastSeen = m_clock.now();
+    device.platform = u"unknown"_s;
+    if (!m_peerStore.upsert(device)) {
+        SyncLog::write(u"refused to pair: the device's id or key is not usable, or "_s +
+                       QString::number(SyncPeerStore::maxDevices) +
+                       u" devices are paired already"_s);
+        return std::nullopt;
+    }
+    republishPeers();
+    // Pairing again is the user's word: it overrides an earlier unpair.
+    if (m_unpairedIds.removeAll(device.id) > 0)
+        saveUnpairedIds();
+    reply(SyncMessage::pair(m_identity.deviceId(), m_identity.deviceName(),
+                            m_identity.deviceKeyBase64()));
+    const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
+    setLastEvent(u"Paired with "_s + stored->name);
+    endPairing();
+    startRelayLinks();
+    broadcastRosterOverLAN();
+    return stored;
+}
+
+void SyncService::unregister(SyncConnection* connection) {
+    m_connections.removeOne(connection);
+    m_greeted.remove(connection);
+    connection->disconnect(this);
+    connect(connection, &SyncConnection::closed, connection, &QObject::deleteLater);
 }
 
 // --- relay links ---
@@ -658,7 +912,7 @@ void SyncService::saveUnpairedIds() {
 
 void SyncService::broadcastRaw(const SyncMessage& message) {
     for (SyncConnection* connection : std::as_const(m_connections))
-        if (connection->peerId() && connection->boundKey())
+        if (connection->peerId() && connection->boundKey() && !connection->isPairing())
             connection->send(message);
 }
 

@@ -109,6 +109,18 @@ public:
     // Rebuilds every relay link from the settings.
     void startRelayLinks();
 
+    // Opens a pairing window with a fresh code for `duration`; a second call
+    // replaces the open one.
+    void startPairing(std::chrono::seconds duration);
+    void endPairing();
+    // Asks the device that shows this code to pair: every unpaired device we
+    // have seen on the network, or, for a pasted pairing link, the addresses
+    // and relay the link names.
+    void joinPairing(const QString& codeOrLink);
+    // The link a phone or a pasted join reaches this window by; nothing while
+    // no window is open or the listener has no port.
+    std::optional<QString> pairingURL() const;
+
     // A local copy; sent to every connected device unless sending is off or
     // the same text went out or came in lately.
     void broadcast(const Clip& clip);
@@ -152,6 +164,14 @@ private:
     void connectKnownEndpoints();
     void handle(const SyncMessage& message, SyncConnection* connection);
     void handleHello(const SyncMessage& message, SyncConnection* connection);
+    void startPairingRelay();
+    void joinOverRelay(const QString& relayURL, const QByteArray& key);
+    void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
+                     const QByteArray& key);
+    void handlePair(const SyncMessage& message, SyncConnection* connection);
+    std::optional<SyncDevice> acceptPair(const SyncMessage& message,
+                                         const std::function<void(const SyncMessage&)>& reply);
+    void unregister(SyncConnection* connection);
     void handleClip(const SyncMessage& message, SyncConnection* connection);
     void stopRelayLinks();
     void handleRelay(const SyncMessage& message, RelayLink* link);
@@ -182,6 +202,7 @@ private:
 
     Preferences& m_prefs;
     SettingsStore& m_settings;
+    const Clock& m_clock;
     SyncIdentity& m_identity;
     ServiceDiscovery& m_discovery;
     Options m_options;
@@ -207,6 +228,12 @@ private:
     QHash<QString, SyncEndpoint> m_endpointsByPeer;
     QHash<QString, qint64> m_peerProtocols;
     QHash<QString, RelayLink*> m_relayLinks;
+    // Derived once per window: every inbound connection tries it.
+    QByteArray m_pairingKey;
+    QTimer m_pairingTimer;
+    RelayLink* m_pairingRelayLink = nullptr;
+    // A pasted link's relay, waited on until the host answers.
+    RelayLink* m_joinRelayLink = nullptr;
     QTimer m_keepAliveTimer;
     QList<QString> m_recentHashes;
     QStringList m_unpairedIds;

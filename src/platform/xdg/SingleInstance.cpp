@@ -1,6 +1,7 @@
 #include "platform/xdg/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -15,7 +16,28 @@ QString SingleInstance::lockPathFor(const QString& storePath) {
     return storePath + u".lock"_s;
 }
 
-bool SingleInstance::claim() {
-    QDir().mkpath(QFileInfo(m_lock.fileName()).absolutePath());
-    return m_lock.tryLock(0);
+SingleInstance::Claim SingleInstance::claim() {
+    const QString dir = QFileInfo(m_lock.fileName()).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        m_problem = QStringLiteral("the folder %1 cannot be created").arg(dir);
+        return Claim::Unavailable;
+    }
+    if (!m_lock.tryLock(0)) {
+        switch (m_lock.error()) {
+        case QLockFile::LockFailedError:
+            return Claim::HeldByAnother;
+        case QLockFile::PermissionError:
+            m_problem = QStringLiteral("no permission to create %1").arg(m_lock.fileName());
+            return Claim::Unavailable;
+        case QLockFile::NoError:
+        case QLockFile::UnknownError:
+            break;
+        }
+        m_problem =
+            QStringLiteral("%1 cannot be created (is the disk full?)").arg(m_lock.fileName());
+        return Claim::Unavailable;
+    }
+    // It names this process and machine; private like every file of ours.
+    QFile::setPermissions(m_lock.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return Claim::Won;
 }

@@ -14,10 +14,18 @@ public:
     // The lock's path for a store file: beside it.
     static QString lockPathFor(const QString& storePath);
 
-    // Takes the lock; false when another process holds it (or it cannot be
-    // taken at all).
-    bool claim();
+    enum class Claim {
+        Won,           // the lock is ours
+        HeldByAnother, // a running process holds it
+        // The lock file cannot be created (a read-only or full disk): that
+        // says nothing about another instance.
+        Unavailable,
+    };
+    Claim claim();
+    // Why the lock could not be created, after Claim::Unavailable.
+    const QString& problem() const { return m_problem; }
 
 private:
+    QString m_problem;
     QLockFile m_lock;
 };

@@ -12,6 +12,7 @@
 #include "ui/panel/PanelFooter.h"
 #include "ui/panel/PanelSearchBar.h"
 #include "ui/panel/PastingBanner.h"
+#include "ui/panel/SaveProblemLine.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -44,6 +45,7 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     column->addWidget(m_banner);
     column->addWidget(makeEmptyState(), 1);
     column->addWidget(makeList(), 1);
+    column->addWidget(new SaveProblemLine(m_state.store(), this));
     column->addWidget(m_footer);
 
     connect(m_searchBar, &PanelSearchBar::queryEdited, &m_state, &AppState::setQuery);

@@ -4,6 +4,7 @@
 #include "platform/Scheduler.h"
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
+#include "ui/panel/SaveProblemLine.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -103,11 +104,27 @@ void StatusItem::updatePauseText() {
 }
 
 QString StatusItem::toolTip() const {
-    if (paused())
-        return u"Tindrel — tracking paused"_s;
-    const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
-    return u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
-           u" · right-click for menu"_s;
+    QString tip;
+    if (paused()) {
+        tip = u"Tindrel — tracking paused"_s;
+    } else {
+        const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
+        tip = u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
+              u" · right-click for menu"_s;
+    }
+    if (m_saveProblem)
+        tip += u"\n"_s + SaveProblemLine::describe(*m_saveProblem);
+    return tip;
+}
+
+void StatusItem::setSaveProblem(std::optional<QString> problem) {
+    m_saveProblem = std::move(problem);
+    update();
+}
+
+void StatusItem::notify(const QString& message) {
+    if (m_tray)
+        m_tray->showMessage(u"Tindrel"_s, message, QSystemTrayIcon::Warning);
 }
 
 void StatusItem::show(const QString& symbol, bool dimmed) {
@@ -125,7 +142,7 @@ void StatusItem::update() {
     const QString plain = ::symbolName(m_prefs.menuBarIcon());
     const QString filled = plain + u".fill"_s;
     show(dimmed && Symbols::exists(filled) ? filled : plain, dimmed);
-    m_tray->setToolTip(toolTip());
+    m_tray->setToolTip(PlainText::tooltip(toolTip()));
 }
 
 void StatusItem::notifyRemoteClip(const QString& deviceName) {

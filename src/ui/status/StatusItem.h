@@ -35,6 +35,10 @@ public:
     void update();
     // The arrival signal; nothing while the icon is hidden.
     void notifyRemoteClip(const QString& deviceName);
+    // Why the clips could not be saved, shown in the tooltip until cleared.
+    void setSaveProblem(std::optional<QString> problem);
+    // A message the user should see once, as a tray notification.
+    void notify(const QString& message);
     // How many devices sync reaches now, for the menu's sync line (shown
     // while sync is on).
     void setConnectedDevices(int count);
@@ -77,4 +81,5 @@ private:
     int m_connectedDevices = 0;
     QString m_symbol;
     bool m_dimmed = false;
+    std::optional<QString> m_saveProblem;
 };

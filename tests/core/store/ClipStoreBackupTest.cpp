@@ -10,11 +10,12 @@ protected:
 
     QString backupPath = xdg.path(QStringLiteral("Tindrel-backup.json"));
 
+    // How many clips the import added.
     qsizetype importFile(const QByteArray& bytes) {
         writeFile(backupPath, bytes);
-        const auto added = store->importClips(backupPath);
-        EXPECT_TRUE(added) << (added ? std::string() : added.error().description.toStdString());
-        return added.value_or(-1);
+        const auto result = store->importClips(backupPath);
+        EXPECT_TRUE(result) << (result ? std::string() : result.error().description.toStdString());
+        return result ? result->added : -1;
     }
 };
 
@@ -28,9 +29,10 @@ TEST_F(ClipStoreBackupTest, ExportThenImportIntoTheSameStoreAddsNothing) {
 
     const QByteArray before = store->encoded();
     const int calls = pinsChangedCalls;
-    const auto added = store->importClips(backupPath);
-    ASSERT_TRUE(added);
-    EXPECT_EQ(*added, 0);
+    const auto result = store->importClips(backupPath);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->added, 0);
+    EXPECT_EQ(result->pushedOut, 0);
     EXPECT_EQ(store->encoded(), before);
     EXPECT_EQ(pinsChangedCalls, calls);
 }
@@ -42,6 +44,7 @@ TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
     addPin(QStringLiteral("Q"));
     const int calls = pinsChangedCalls;
     clock.advance(1);
+    QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     EXPECT_EQ(importFile(fileWith({}, backupPins)), 3);
     EXPECT_EQ(texts(store->pinned()), (Texts{"P1", "P2", "P3", "Q"}));
     for (qsizetype i = 0; i < 3; ++i)
@@ -49,6 +52,7 @@ TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
     EXPECT_EQ(pinsChangedCalls, calls + 1);
     // Saved at once, not after the lull.
     EXPECT_FALSE(store->isSavePending());
+    ASSERT_TRUE(saves.wait(5000));
     EXPECT_EQ(readFile(storePath), store->encoded());
 }
 
@@ -80,10 +84,26 @@ TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
         clipJson(QStringLiteral("backup middle"), 700),
         clipJson(QStringLiteral("backup oldest"), 100), // falls off at once
     };
-    EXPECT_EQ(importFile(fileWith(backupHistory, {})), 2);
+    writeFile(backupPath, fileWith(backupHistory, {}));
+    const auto result = store->importClips(backupPath);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->added, 2);
+    EXPECT_EQ(result->pushedOut, 1);
     EXPECT_EQ(texts(store->history()),
               (Texts{"backup newest", composed.toStdString(), "backup middle", "local old"}));
     EXPECT_EQ(texts(store->pinned()), Texts{"pinned here"});
+
+    // Newer clips into a full history: each pushes an older one out, so the
+    // store holds no more clips than before, yet two came in.
+    writeFile(backupPath, fileWith({clipJson(QStringLiteral("newer 1"), 1900),
+                                    clipJson(QStringLiteral("newer 2"), 1800)},
+                                   {}));
+    const auto full = store->importClips(backupPath);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->added, 2);
+    EXPECT_EQ(full->pushedOut, 2);
+    EXPECT_EQ(texts(store->history()),
+              (Texts{"newer 1", "newer 2", "backup newest", composed.toStdString()}));
 }
 
 TEST_F(ClipStoreBackupTest, ATextImportedAsAPinStaysInLocalHistoryToo) {

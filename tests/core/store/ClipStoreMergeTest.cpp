@@ -25,19 +25,19 @@ TEST_F(ClipStoreMergeTest, StateListsPinsWithinTheLengthLimitAndEveryUnpinRecord
 
     const auto [pins, unpins] = store->pinsState(5);
     ASSERT_EQ(pins.size(), 2);
-    EXPECT_EQ(pins.at(0), (SyncPinPayload{QStringLiteral("12345"), clock.now().unix()}));
+    EXPECT_EQ(pins.at(0), (PinRecord{QStringLiteral("12345"), clock.now().unix()}));
     EXPECT_EQ(pins.at(1).text, fiveCharacters);
     EXPECT_DOUBLE_EQ(pins.at(1).pinnedAt, at(-2));
     ASSERT_EQ(unpins.size(), 2);
     QSet<QString> hashes;
-    for (const SyncUnpinPayload& unpin : unpins) {
+    for (const UnpinRecord& unpin : unpins) {
         hashes.insert(unpin.hash);
         EXPECT_DOUBLE_EQ(unpin.at, store->unpinned().value(unpin.hash).unix());
     }
     EXPECT_EQ(hashes, (QSet<QString>{SyncCrypto::hash(QStringLiteral("gone 1")),
                                      SyncCrypto::hash(QStringLiteral("gone 2"))}));
 
-    EXPECT_EQ(store->pinsState(0).first.size(), 3) << "0 means no limit";
+    EXPECT_EQ(store->pinsState(0).pins.size(), 3) << "0 means no limit";
 }
 
 TEST_F(ClipStoreMergeTest, AReceivedPinTakesOverTheHistoryClipWithItsText) {
@@ -196,7 +196,7 @@ TEST_F(ClipStoreMergeTest, OddEntriesInAReceivedStateAreIgnored) {
 
 TEST_F(ClipStoreMergeTest, ThousandsOfUnpinRecordsLeaveTheNewestTwoHundred) {
     const Clip pin = addPin(QStringLiteral("pinned"));
-    QList<SyncUnpinPayload> records;
+    QList<UnpinRecord> records;
     for (int i = 0; i < 5000; ++i)
         records.append({SyncCrypto::hash(QString::number(i)), at(-5000 + i)});
     records.append({pin.textHash(), at(1)});

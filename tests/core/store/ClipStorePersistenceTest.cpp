@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 
@@ -173,12 +175,96 @@ TEST_F(ClipStorePersistenceTest, AFailedSaveIsLoggedAndTheNextChangeRetries) {
     EXPECT_GT(log.lines.first().size(), QString::fromUtf8("Tindrel: save failed — ").size());
     EXPECT_EQ(texts(store->history()), Texts{"survives in memory"});
     EXPECT_FALSE(store->isSavePending()) << "no retry timer of its own";
+    ASSERT_TRUE(store->saveError());
+    EXPECT_TRUE(log.lines.first().endsWith(*store->saveError()));
 
     ASSERT_TRUE(QFile::remove(blocker));
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
+    QSignalSpy errorChanges(store.get(), &ClipStore::saveErrorChanged);
     add(QStringLiteral("next change"));
     ASSERT_TRUE(saves.wait(5000));
     EXPECT_TRUE(saves.first().first().toBool());
     EXPECT_EQ(readFile(storePath), store->encoded());
-    EXPECT_EQ(log.lines.size(), 1);
+    EXPECT_EQ(log.lines.size(), 1) << "each failure is logged once";
+    EXPECT_FALSE(store->saveError());
+    EXPECT_EQ(errorChanges.count(), 1);
+}
+
+// Copies 50 ms apart never leave the half-second lull the save waits for;
+// the cap on the wait still saves them while they keep coming.
+TEST_F(ClipStorePersistenceTest, AStreamOfChangesIsSavedWhileItLasts) {
+    openStore();
+    store->setSaveDelay(500ms, 1s);
+    QSignalSpy saves(store.get(), &ClipStore::saveFinished);
+    int copies = 0;
+    int copiesAtFirstSave = -1;
+    QObject::connect(store.get(), &ClipStore::saveFinished, store.get(), [&] {
+        if (copiesAtFirstSave == -1)
+            copiesAtFirstSave = copies;
+    });
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, store.get(), [&] {
+        store->record(QStringLiteral("copy %1").arg(++copies));
+        if (copies == 60)
+            stream.stop();
+    });
+    stream.start(50ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !stream.isActive(); }, 20000));
+    EXPECT_GE(saves.count(), 1) << "nothing saved during three seconds of copies";
+    EXPECT_LT(copiesAtFirstSave, 60);
+    ASSERT_TRUE(store->save());
+    EXPECT_TRUE(readFile(storePath).contains("copy 60"));
+}
+
+// The write runs on a thread of its own from a snapshot: changes made
+// meanwhile are neither half in the file nor lost, and writes land in order.
+TEST_F(ClipStorePersistenceTest, SavesWriteTheStateTheyWereGivenInOrder) {
+    openStore();
+    QSignalSpy saves(store.get(), &ClipStore::saveFinished);
+    QList<QByteArray> states;
+    for (int i = 0; i < 20; ++i) {
+        store->record(QString(10000, QChar(u'a' + i)));
+        states.append(store->encoded());
+        store->saveSoon();
+    }
+    store->record(QStringLiteral("after the last write"));
+    ASSERT_TRUE(saves.wait(5000));
+    EXPECT_TRUE(saves.first().first().toBool());
+    const QByteArray written = readFile(storePath);
+    EXPECT_TRUE(states.contains(written)) << "a file no snapshot had";
+    EXPECT_TRUE(store->isSavePending()) << "the later change still waits for its lull";
+
+    // The newest snapshot wins, whatever was still queued.
+    store->saveSoon();
+    const QByteArray last = store->encoded();
+    ASSERT_TRUE(store->save());
+    EXPECT_EQ(readFile(storePath), last);
+    QTest::qWait(50); // notifications of writes already waited for
+    EXPECT_EQ(readFile(storePath), last);
+}
+
+// At quit the store is saved and then destroyed: no write may be cut short.
+TEST_F(ClipStorePersistenceTest, AWriteStillQueuedAtTheEndIsCompleted) {
+    openStore();
+    for (int i = 0; i < 200; ++i)
+        store->record(QStringLiteral("clip %1 ").arg(i).repeated(200));
+    store->saveSoon();
+    const QByteArray expected = store->encoded();
+    store.reset();
+    EXPECT_EQ(readFile(storePath), expected);
+}
+
+TEST_F(ClipStorePersistenceTest, AFileTooLargeToBeOursIsSetAsideUnread) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath).absolutePath()));
+    {
+        QFile file(storePath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(ClipStore::kMaxStoreBytes + 1)); // sparse: no disk used
+    }
+    openStore();
+    EXPECT_TRUE(store->history().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(storePath));
+    EXPECT_EQ(QFileInfo(storePath + kDamagedSuffix).size(), ClipStore::kMaxStoreBytes + 1);
+    ASSERT_EQ(log.lines.size(), 1);
+    EXPECT_TRUE(log.lines.first().contains(QStringLiteral("512 MiB")));
 }

@@ -273,7 +273,7 @@ TEST_F(ClipStoreTest, ClearPinnedRecordsEveryUnpinAndNotifiesOnlyWhenThereWerePi
 }
 
 TEST_F(ClipStoreTest, UnpinRecordsKeepTheNewestTwoHundred) {
-    QList<SyncUnpinPayload> records;
+    QList<UnpinRecord> records;
     for (int i = 0; i < 200; ++i)
         records.append({QStringLiteral("%1").arg(i, 64, 10, QLatin1Char('0')),
                         clock.now().plus(-1000 + i).unix()});

@@ -106,6 +106,48 @@ TEST(StoreCodec, EncodesAnyTextAsQtWouldAndReadsItBack) {
     EXPECT_EQ(decoded->unpinned, contents.unpinned);
 }
 
+// A text must come back exactly as it went in, or a pin's unpin records
+// (keyed by the text's hash) stop matching it after a restart.
+TEST(StoreCodec, TextsThatReadersTendToAlterSurviveTheFile) {
+    const QString texts[] = {
+        QStringView(u"\uFEFFstarts with U+FEFF").toString(),
+        QStringView(u"\uFEFF").toString(),
+        QStringView(u"in\uFEFFside").toString(),
+        QStringView(u"lone high \xD800").toString(),
+        QStringView(u"\xDC00 lone low").toString(),
+        QStringView(u"reversed \xDC00\xD800 pair").toString(),
+        QStringView(u"a real pair \U0001F600 and \uFEFF").toString(),
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toUtf8().toStdString());
+        StoreContents contents;
+        contents.history = {Clip(QUuid::createUuid(), text, Instant::fromReference(1), text)};
+        const QByteArray bytes = StoreCodec::encode(contents);
+        const auto decoded = StoreCodec::decode(bytes);
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(decoded->history.size(), 1);
+        EXPECT_EQ(decoded->history.first().text(), text);
+        EXPECT_EQ(decoded->history.first().sourceApp(), text);
+        // Other readers see the same text.
+        EXPECT_EQ(QJsonDocument::fromJson(bytes)
+                      .object()
+                      .value(QStringLiteral("history"))
+                      .toArray()
+                      .at(0)
+                      .toObject()
+                      .value(QStringLiteral("text"))
+                      .toString(),
+                  text);
+    }
+
+    // Files written before U+FEFF was escaped hold it raw.
+    const auto raw = StoreCodec::decode("{\"history\": [{\"createdAt\": 1, \"id\": "
+                                        "\"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A\", \"text\": "
+                                        "\"\xEF\xBB\xBFraw\"}], \"pinned\": []}");
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->history.first().text(), QStringView(u"\uFEFFraw").toString());
+}
+
 TEST(StoreCodec, OptionalUnpinnedMayBeMissingOrNull) {
     for (const char* json :
          {R"({"history":[],"pinned":[]})", R"({"history":[],"pinned":[],"unpinned":null})"}) {

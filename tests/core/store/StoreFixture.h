@@ -31,7 +31,8 @@ protected:
     ClipStore& openStore() {
         store = std::make_unique<ClipStore>(prefs, clock, storePath);
         pinsChangedCalls = 0;
-        store->onPinsChanged = [this] { ++pinsChangedCalls; };
+        QObject::connect(store.get(), &ClipStore::localPinsChanged, store.get(),
+                         [this] { ++pinsChangedCalls; });
         return *store;
     }
 

@@ -46,6 +46,8 @@ struct FakeRelay {
             }
         });
     }
+    // The server hands out sockets without a parent: they are ours to free.
+    ~FakeRelay() { qDeleteAll(sockets); }
     bool listen(quint16 port) { return server.listen(QHostAddress::LocalHost, port); }
 
     QWebSocketServer server{QStringLiteral("fake"), QWebSocketServer::NonSecureMode};

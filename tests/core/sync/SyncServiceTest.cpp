@@ -4,6 +4,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
 #include "support/SyncLogCapture.h"
+#include "support/SyncRawPeer.h"
 #include "support/SyncTestDevice.h"
 
 #include <QJsonArray>
@@ -26,56 +27,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kWaitMs = 5000;
-
-QByteArray frameOf(const QByteArray& sealed) {
-    QByteArray prefix(4, Qt::Uninitialized);
-    qToBigEndian(quint32(sealed.size()), prefix.data());
-    return prefix + sealed;
-}
-
-// The test as the other end of one connection, byte by byte.
-struct RawPeer {
-    RawPeer(const SyncTestDevice& target, QByteArray sessionKey) : key(std::move(sessionKey)) {
-        socket.connectToHost(QHostAddress::LocalHost, quint16(target.service->listenerPort()));
-        EXPECT_TRUE(socket.waitForConnected(kWaitMs));
-    }
-    void sendJson(const QByteArray& json) {
-        sendBytes(frameOf(SyncCrypto::seal(json, key).value()));
-    }
-    void send(const SyncMessage& message) { sendJson(message.encode()); }
-    void sendBytes(const QByteArray& bytes) {
-        socket.write(bytes);
-        socket.flush();
-    }
-    // Messages received so far.
-    QList<SyncMessage> messages() {
-        buffer += socket.readAll();
-        while (buffer.size() >= 4) {
-            const quint32 length = qFromBigEndian<quint32>(buffer.constData());
-            if (buffer.size() < 4 + qsizetype(length))
-                break;
-            if (auto message = SyncMessage::open(buffer.mid(4, length), key))
-                decoded.append(*message);
-            buffer.remove(0, 4 + length);
-        }
-        return decoded;
-    }
-    QList<SyncMessageType> types() {
-        QList<SyncMessageType> out;
-        for (const SyncMessage& m : messages())
-            out.append(m.type);
-        return out;
-    }
-    bool waitForType(SyncMessageType type) {
-        return QTest::qWaitFor([&] { return types().contains(type); }, kWaitMs);
-    }
-    bool isClosed() { return socket.state() == QAbstractSocket::UnconnectedState; }
-
-    QByteArray key;
-    QTcpSocket socket;
-    QByteArray buffer;
-    QList<SyncMessage> decoded;
-};
 
 SyncMessage helloFrom(const SyncTestDevice& device, std::optional<qint64> protocol) {
     SyncMessage hello =

@@ -1,6 +1,7 @@
 #include "platform/xdg/SingleInstance.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -12,9 +13,13 @@ TEST(SingleInstance, OnlyOneHoldsTheStore) {
     QTemporaryDir dir;
     const QString lock = SingleInstance::lockPathFor(dir.filePath(u"data/Tindrel/store.json"_s));
     SingleInstance first(lock);
-    ASSERT_TRUE(first.claim());
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::Won);
+    // Private: it names this process and machine.
+    EXPECT_EQ(QFileInfo(lock).permissions() &
+                  ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              0);
     SingleInstance second(lock);
-    EXPECT_FALSE(second.claim());
+    EXPECT_EQ(second.claim(), SingleInstance::Claim::HeldByAnother);
 }
 
 TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOver) {
@@ -33,7 +38,20 @@ TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOver) {
                    '\n' + QSysInfo::machineUniqueId() + '\n' + QSysInfo::bootUniqueId() + '\n');
     }
     SingleInstance next(lock);
-    EXPECT_TRUE(next.claim());
+    EXPECT_EQ(next.claim(), SingleInstance::Claim::Won);
     SingleInstance other(lock);
-    EXPECT_FALSE(other.claim());
+    EXPECT_EQ(other.claim(), SingleInstance::Claim::HeldByAnother);
+}
+
+// A read-only or full disk is not another instance: the caller is told why
+// and may run anyway.
+TEST(SingleInstance, ALockThatCannotBeCreatedIsNotAnotherInstance) {
+    QTemporaryDir dir;
+    // A file where the lock's folder should be: no lock, whoever runs this.
+    QFile blocker(dir.filePath(u"data"_s));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SingleInstance first(dir.filePath(u"data/Tindrel/store.json.lock"_s));
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::Unavailable);
+    EXPECT_TRUE(first.problem().contains(dir.filePath(u"data"_s))) << first.problem().toStdString();
 }

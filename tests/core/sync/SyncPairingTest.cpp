@@ -1,0 +1,242 @@
+#include "core/store/Clip.h"
+#include "core/sync/PairingCode.h"
+#include "core/sync/PairingLink.h"
+#include "core/sync/SyncService.h"
+#include "support/SyncLogCapture.h"
+#include "support/SyncRawPeer.h"
+#include "support/SyncTestDevice.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+#include <gtest/gtest.h>
+
+// Pairing between whole sync services over real loopback sockets; DNS-SD is
+// played by the test, so each case decides who has seen whom.
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+constexpr int kWaitMs = 5000;
+
+class SyncPairingTest : public ::testing::Test {
+protected:
+    void bootAll(std::initializer_list<SyncTestDevice*> devices) {
+        for (SyncTestDevice* device : devices) {
+            SyncService::Options options;
+            options.connectionLimits.unboundTimeoutMs = 300;
+            device->boot(options);
+            device->start();
+            ASSERT_TRUE(device->service->isRunning());
+        }
+    }
+    static bool knows(const SyncTestDevice& device, const SyncTestDevice& other) {
+        const QList<SyncDevice> peers = device.service->peers();
+        return std::any_of(peers.cbegin(), peers.cend(), [&](const SyncDevice& peer) {
+            return peer.id == other.identity.deviceId();
+        });
+    }
+    static QString loopbackLink(const SyncTestDevice& host, const QString& relay = {}) {
+        return PairingLink::make(host.service->pairingCode(), quint16(host.service->listenerPort()),
+                                 {u"127.0.0.1"_s}, !relay.isEmpty(), relay)
+            .value();
+    }
+
+    SyncLogCapture log;
+    SyncTestDevice a{u"Anna"_s};
+    SyncTestDevice b{u"Bert"_s};
+    SyncTestDevice c{u"Cleo"_s};
+};
+} // namespace
+
+TEST_F(SyncPairingTest, TypedCodePairsBothWaysAndTheRegularConnectionFollowsAtOnce) {
+    bootAll({&a, &b});
+    // Bert had once unpaired Anna; pairing again is what the user wants now.
+    b.service->unpair(a.record());
+    ASSERT_TRUE(b.service->unpairedIds().contains(a.identity.deviceId()));
+
+    a.service->startPairing(180s);
+    EXPECT_EQ(a.service->lastEvent(), u"Pairing open for 3 minutes"_s);
+    const QString code = a.service->pairingCode();
+    ASSERT_EQ(code.size(), PairingCode::length);
+    a.discovery.announce({b.advertised()});
+    b.discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.service->discoveredUnpaired() == 1; }, kWaitMs));
+
+    // Typed the way people type it.
+    b.service->joinPairing(u" "_s + PairingCode::format(code).toLower() + u" "_s);
+    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
+    const SyncDevice stored = a.service->peers().first();
+    EXPECT_EQ(stored.keyBase64, b.identity.deviceKeyBase64());
+    EXPECT_EQ(stored.platform, u"unknown"_s);
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+    EXPECT_FALSE(a.service->pairingExpiry().isValid());
+    EXPECT_FALSE(b.service->unpairedIds().contains(a.identity.deviceId()));
+    EXPECT_TRUE(log.contains(u"Paired with Bert"_s));
+    EXPECT_TRUE(log.contains(u"Paired with Anna"_s));
+
+    // No other trigger comes: the pairing itself must bring up the link.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.connectedTo(b) && b.connectedTo(a); }, kWaitMs));
+    a.service->broadcast(Clip::make(u"after pairing"_s, Instant::fromUnix(1.7e9)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.received.isEmpty(); }, kWaitMs));
+    EXPECT_EQ(b.received.first(), std::pair(u"after pairing"_s, u"Anna"_s));
+}
+
+TEST_F(SyncPairingTest, WindowLengthIsAnnouncedInWholeMinutes) {
+    a.boot();
+    const std::pair<std::chrono::seconds, QString> cases[] = {
+        {180s, u"Pairing open for 3 minutes"_s},
+        {90s, u"Pairing open for 1 minutes"_s},
+        {59s, u"Pairing open for 0 minutes"_s},
+    };
+    for (const auto& [duration, line] : cases) {
+        a.service->startPairing(duration);
+        EXPECT_EQ(a.service->lastEvent(), line);
+    }
+    // No listener yet: nothing to link to, even with a code open.
+    EXPECT_FALSE(a.service->pairingCode().isEmpty());
+    EXPECT_FALSE(a.service->pairingURL());
+    a.service->endPairing();
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+}
+
+TEST_F(SyncPairingTest, WrongCodePairsNothingAndTheHostSaysWhy) {
+    bootAll({&a, &b});
+    a.service->startPairing(180s);
+    b.discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.service->discoveredUnpaired() == 1; }, kWaitMs));
+    QString wrong = a.service->pairingCode();
+    wrong[0] = wrong[0] == u'A' ? u'B' : u'A';
+
+    b.service->joinPairing(wrong);
+    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return log.contains(u"wrong pairing code, or this device is not paired"_s); },
+        kWaitMs));
+    QTest::qWait(100);
+    EXPECT_TRUE(a.service->peers().isEmpty());
+    EXPECT_TRUE(b.service->peers().isEmpty());
+    // The window stays open for the right code.
+    EXPECT_FALSE(a.service->pairingCode().isEmpty());
+}
+
+TEST_F(SyncPairingTest, OneWindowPairsOneDeviceAndAClosedWindowNone) {
+    bootAll({&a, &b, &c});
+    a.service->startPairing(180s);
+    const QString code = a.service->pairingCode();
+    for (SyncTestDevice* joiner : {&b, &c})
+        joiner->discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.service->discoveredUnpaired() == 1; }, kWaitMs));
+
+    b.service->joinPairing(code);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
+    c.service->joinPairing(code);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return log.contains(u"wrong pairing code, or this device is not paired"_s); },
+        kWaitMs));
+    EXPECT_EQ(a.service->peers().size(), 1);
+    EXPECT_TRUE(c.service->peers().isEmpty());
+
+    // A window that ran out is as closed as one that paired.
+    a.service->startPairing(1s);
+    const QString expiring = a.service->pairingCode();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.service->pairingCode().isEmpty(); }, 3000));
+    c.service->joinPairing(expiring);
+    QTest::qWait(300);
+    EXPECT_EQ(a.service->peers().size(), 1);
+    EXPECT_TRUE(c.service->peers().isEmpty());
+}
+
+TEST_F(SyncPairingTest, JoiningWithoutAnyoneToAskSendsNothing) {
+    // Anna is already paired with Bert: she is nobody to ask.
+    pair(a, b);
+    bootAll({&a, &b});
+    a.service->startPairing(180s);
+    b.discovery.announce({a.advertised()});
+    QTest::qWait(50);
+    b.service->joinPairing(a.service->pairingCode());
+    EXPECT_EQ(b.service->lastEvent(), u"No device is waiting to pair on this network"_s);
+}
+
+TEST_F(SyncPairingTest, PastedLinkReachesTheHostWithoutDiscovery) {
+    bootAll({&a, &b});
+    a.service->startPairing(180s);
+    const QString link = loopbackLink(a);
+    ASSERT_TRUE(a.service->pairingURL()->startsWith(u"tindrel://pair?code="_s +
+                                                    a.service->pairingCode() + u"&port="_s));
+
+    b.service->joinPairing(link);
+    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
+    // Bert never saw Anna on the network; the link's address is dialled again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.connectedTo(b) && b.connectedTo(a); }, kWaitMs));
+}
+
+TEST_F(SyncPairingTest, ALinkThatDoesNotParseSaysSoAndSendsNothing) {
+    bootAll({&a, &b});
+    a.service->startPairing(180s);
+    const QString code = a.service->pairingCode();
+    const QString port = QString::number(a.service->listenerPort());
+    const QString broken[] = {
+        u"tindrel://pair?code="_s + code + u"&port=0&hosts=127.0.0.1"_s,
+        u"tindrel://pair?code="_s + code + u"&port="_s + port + u"&hosts=localhost"_s,
+        u"tindrel://pair?code="_s + code + u"&port="_s + port + u"&hosts="_s,
+        u"tindrel://pair?port="_s + port + u"&hosts=127.0.0.1"_s,
+        u"https://pair?code="_s + code + u"&port="_s + port + u"&hosts=127.0.0.1"_s,
+    };
+    for (const QString& text : broken) {
+        b.service->joinPairing(text);
+        EXPECT_EQ(b.service->lastEvent(),
+                  u"This pairing link is not valid — copy the whole link again"_s)
+            << text.toStdString();
+    }
+    QTest::qWait(200);
+    EXPECT_FALSE(log.contains(u"inbound connection"_s));
+    EXPECT_TRUE(a.service->peers().isEmpty());
+}
+
+TEST_F(SyncPairingTest, OnlyAWellFormedPairFromAnotherDeviceOnAPairingConnectionIsStored) {
+    // Bert is paired already; his connection is not a pairing one.
+    pair(a, b);
+    bootAll({&a});
+    a.service->startPairing(180s);
+    const QByteArray pairingKey = SyncCrypto::pairingKey(a.service->pairingCode()).value();
+    const QString cleoKey = c.identity.deviceKeyBase64();
+    const QString shortKey = QString::fromLatin1(QByteArray(16, 'k').toBase64());
+
+    struct Case {
+        const char* what;
+        QByteArray key;
+        SyncMessage message;
+    };
+    const Case refused[] = {
+        {"our own id", pairingKey, SyncMessage::pair(a.identity.deviceId(), u"Me"_s, cleoKey)},
+        {"a key of 16 bytes", pairingKey, SyncMessage::pair(u"C1"_s, u"Cleo"_s, shortKey)},
+        {"a key that is not Base64", pairingKey, SyncMessage::pair(u"C1"_s, u"Cleo"_s, u"%%"_s)},
+        {"an id of 65 characters", pairingKey,
+         SyncMessage::pair(QString(65, u'x'), u"Cleo"_s, cleoKey)},
+        {"a paired connection", b.sessionKeyWith(a),
+         SyncMessage::pair(u"C1"_s, u"Cleo"_s, cleoKey)},
+    };
+    for (const Case& bad : refused) {
+        RawPeer peer(a, bad.key);
+        peer.send(bad.message);
+        QTest::qWait(150);
+        EXPECT_EQ(a.service->peers().size(), 1) << bad.what;
+        EXPECT_FALSE(a.service->pairingCode().isEmpty()) << bad.what;
+    }
+
+    RawPeer cleo(a, pairingKey);
+    cleo.send(SyncMessage::pair(c.identity.deviceId(), u"Cleo\u0007 the second"_s, cleoKey));
+    ASSERT_TRUE(cleo.waitForType(SyncMessageType::pair));
+    const SyncMessage answer = cleo.messages().first();
+    EXPECT_EQ(answer.deviceId, a.identity.deviceId());
+    EXPECT_EQ(answer.deviceKey, a.identity.deviceKeyBase64());
+    EXPECT_EQ(a.service->peers().size(), 2);
+    EXPECT_EQ(a.service->peers().last().name, u"Cleo the second"_s);
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cleo.isClosed(); }, kWaitMs));
+}
