@@ -7,6 +7,10 @@ JOBS ?= $(shell nproc)
 # Every build goes through ccache when there is one: the sanitizer and fuzzer
 # builds compile everything a second and third time.
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Paths inside the checkout count relative to the build folder, so every clone
+# shares one cache.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 
 .PHONY: all bootstrap configure build run test sanitize fuzz bench package format clean
 
