@@ -14,9 +14,11 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QString randomText(QRandomGenerator& random, int length) {
-    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyz     ÄÖÜäöüß");
+    static const QString letters = u"abcdefghijklmnopqrstuvwxyz     ÄÖÜäöüß"_s;
     QString text;
     text.reserve(length);
     for (int i = 0; i < length; ++i)
@@ -35,7 +37,7 @@ struct Panel {
     Preferences prefs{settings};
     FakeClock clock;
     QTemporaryDir dir;
-    ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
+    ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     FakeWorkspace workspace;
     ManualScheduler scheduler;
     AppState state{store, prefs, workspace, scheduler};
@@ -47,14 +49,14 @@ struct Panel {
 // through more than it keeps.
 QStringList freshQueries() {
     QStringList queries;
-    for (const QChar letter : QStringLiteral("abcdefghijklmnopqrstuvwxyz"))
-        queries << letter + QStringLiteral("üxq");
+    for (const QChar letter : u"abcdefghijklmnopqrstuvwxyz"_s)
+        queries << letter + u"üxq"_s;
     return queries;
 }
 
 void BM_SearchKeystroke(benchmark::State& run) {
     Panel panel;
-    panel.state.setQuery(QStringLiteral("a")); // the first search folds every text once
+    panel.state.setQuery(u"a"_s); // the first search folds every text once
     (void)panel.state.filteredHistory();
     const QStringList queries = freshQueries();
     qsizetype found = 0;
@@ -72,7 +74,7 @@ BENCHMARK(BM_SearchKeystroke)->Unit(benchmark::kMillisecond);
 // or go back to an earlier result.
 void BM_TypingAWord(benchmark::State& run) {
     Panel panel;
-    panel.state.setQuery(QStringLiteral("a"));
+    panel.state.setQuery(u"a"_s);
     (void)panel.state.filteredHistory();
     const QStringList starts = freshQueries();
     qsizetype found = 0;
@@ -106,7 +108,7 @@ void BM_FirstSearchAfterLoad(benchmark::State& run) {
         while (panel->state.unpreparedTexts() > 0 && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         run.ResumeTiming();
-        panel->state.setQuery(QStringLiteral("ab"));
+        panel->state.setQuery(u"ab"_s);
         benchmark::DoNotOptimize(panel->state.filteredHistory().size());
         run.PauseTiming();
         panel.reset();

@@ -9,10 +9,13 @@ function(tindrel_glob out)
     set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
-# tindrel_add_test(<name> LABEL <label> SOURCES ... LIBS ... [ENV VAR=value] [FIXTURES ...])
+# tindrel_add_test(<name> LABEL <label> SOURCES ... LIBS ... [ENV VAR=value]
+#                  [FIXTURES <fixture>...] [LOCK <resource>])
 # One GoogleTest executable, its cases discovered one by one under a label.
+# FIXTURES names the CTest fixtures every case needs; cases that share a
+# LOCK run one at a time.
 function(tindrel_add_test name)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT;ENV" "SOURCES;LIBS;FIXTURES" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT;ENV;LOCK" "SOURCES;LIBS;FIXTURES" ${ARGN})
     if(NOT T_LABEL)
         set(T_LABEL unit)
     endif()
@@ -28,6 +31,9 @@ function(tindrel_add_test name)
     endif()
     if(T_FIXTURES)
         list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+    if(T_LOCK)
+        list(APPEND props RESOURCE_LOCK "${T_LOCK}")
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

@@ -122,7 +122,7 @@ void RelayListener::acceptAll() {
         // Out of descriptors or memory, most likely. The socket stays
         // readable, so retrying at once would spin; wait for some to free up.
         m_notifier->setEnabled(false);
-        QTimer::singleShot(m_retryMs, this, [this] {
+        QTimer::singleShot(m_retryInterval, this, [this] {
             if (m_notifier)
                 m_notifier->setEnabled(true);
         });

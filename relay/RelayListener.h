@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSslConfiguration>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 class QSocketNotifier;
@@ -34,7 +35,7 @@ public:
     quint16 serverPort() const { return m_port; }
     // How long accepting pauses when the process or system runs out of
     // descriptors or memory; the waiting connections stay queued meanwhile.
-    void setRetryInterval(int ms) { m_retryMs = ms; }
+    void setRetryInterval(std::chrono::milliseconds interval) { m_retryInterval = interval; }
     // Used for connections accepted from now on.
     void setSslConfiguration(const QSslConfiguration& config) { m_ssl = config; }
 
@@ -54,7 +55,7 @@ private:
     int m_fd = -1;
     quint16 m_port = 0;
     QString m_error;
-    int m_retryMs = 1000;
+    std::chrono::milliseconds m_retryInterval{1000};
     bool m_failing = false;
     QSocketNotifier* m_notifier = nullptr;
 };

@@ -25,8 +25,8 @@ constexpr int kCloseGraceMs = 2000;
 constexpr qint64 kTrimAfterBytes = 256 * 1024;
 constexpr int kTrimDelayMs = 1000;
 // After accept() fails for want of descriptors, accepting pauses this long.
-constexpr int kAcceptRetryMs = 1000;
-const auto kHandshakeTimerName = QStringLiteral("relayHandshakeTimer");
+constexpr std::chrono::milliseconds kAcceptRetry{1000};
+const auto kHandshakeTimerName = u"relayHandshakeTimer"_s;
 
 // Connections are counted per IPv4 address, and per /64 for IPv6, since one
 // IPv6 host usually holds a whole /64.
@@ -67,7 +67,7 @@ bool isLowerHex(const QString& text) {
 
 RelayServer::RelayServer(Limits limits, QObject* parent) : QObject(parent), m_limits(limits) {
     m_clock.start();
-    m_sweepTimer.setInterval(std::max(m_limits.idleTimeoutMs / 3, 10));
+    m_sweepTimer.setInterval(std::max(m_limits.idleTimeout / 3, std::chrono::milliseconds(10)));
     connect(&m_sweepTimer, &QTimer::timeout, this, &RelayServer::sweep);
     // Once the sockets are deleted; many leaving at once cost one trim.
     m_trimTimer.setSingleShot(true);
@@ -96,14 +96,14 @@ void RelayServer::setLogger(std::function<void(const QString&)> logger) {
 
 bool RelayServer::listen(const QHostAddress& address, quint16 port) {
     m_listener = new RelayListener(m_ssl, this);
-    m_listener->setRetryInterval(kAcceptRetryMs);
+    m_listener->setRetryInterval(kAcceptRetry);
     m_ws = new QWebSocketServer(
-        QStringLiteral("tindrel-relay"),
-        m_ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
+        u"tindrel-relay"_s, m_ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode,
+        this);
     connect(m_listener, &RelayListener::accepted, this, &RelayServer::accept);
     connect(m_listener, &RelayListener::acceptFailing, this, [this](const QString& why) {
         log(u"cannot accept connections: "_s + why + u"; trying again every "_s +
-            QString::number(kAcceptRetryMs) + u" ms"_s);
+            QString::number(kAcceptRetry.count()) + u" ms"_s);
     });
     connect(m_listener, &RelayListener::acceptRecovered, this,
             [this] { log(u"accepting connections again"_s); });
@@ -127,7 +127,7 @@ std::optional<QString> RelayServer::roomFromTarget(const QByteArray& target) {
     if (!url.isValid())
         return std::nullopt;
     const QStringList rooms =
-        QUrlQuery(url.query(QUrl::FullyEncoded)).allQueryItemValues(QStringLiteral("room"));
+        QUrlQuery(url.query(QUrl::FullyEncoded)).allQueryItemValues(u"room"_s);
     if (rooms.size() != 1)
         return std::nullopt;
     const QString& room = rooms.front();
@@ -142,10 +142,10 @@ void RelayServer::accept(QTcpSocket* socket) {
     QString refusal;
     const char* reason = nullptr;
     if (m_connections.size() >= m_limits.maxConnections) {
-        refusal = QStringLiteral("server full");
+        refusal = u"server full"_s;
         reason = "server_full";
     } else if (m_perAddress.value(key) >= m_limits.maxPerAddress) {
-        refusal = QStringLiteral("too many connections from ") + key;
+        refusal = u"too many connections from "_s + key;
         reason = "per_address";
     }
     if (reason) {
@@ -169,7 +169,7 @@ void RelayServer::accept(QTcpSocket* socket) {
         refused("handshake_timeout");
         socket->abort();
     });
-    timer->start(m_limits.handshakeTimeoutMs);
+    timer->start(m_limits.handshakeTimeout);
 
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectRequest(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -215,22 +215,21 @@ void RelayServer::inspectRequest(QTcpSocket* socket) {
     // time-out for an end of head that never comes.
     for (qsizetype at = head.indexOf('\n'); at >= 0; at = head.indexOf('\n', at + 1)) {
         if (at == 0 || head[at - 1] != '\r') {
-            refuse(socket, "400 Bad Request", QStringLiteral("request lines not ended by CRLF"),
-                   "bad_request");
+            refuse(socket, "400 Bad Request", u"request lines not ended by CRLF"_s, "bad_request");
             return;
         }
     }
     const qsizetype end = head.indexOf("\r\n\r\n");
     if (end < 0) {
         if (head.size() >= kMaxRequestHeadBytes)
-            refuse(socket, "431 Request Header Fields Too Large",
-                   QStringLiteral("request too long"), "header_too_large");
+            refuse(socket, "431 Request Header Fields Too Large", u"request too long"_s,
+                   "header_too_large");
         return;
     }
     const QList<QByteArray> lines = head.left(end).split('\n');
     const QList<QByteArray> requestLine = lines.front().chopped(1).split(' ');
     if (requestLine.size() != 3 || requestLine[0] != "GET") {
-        refuse(socket, "400 Bad Request", QStringLiteral("not an upgrade request"), "bad_request");
+        refuse(socket, "400 Bad Request", u"not an upgrade request"_s, "bad_request");
         return;
     }
     if (requestLine[2] != "HTTP/1.1") {
@@ -243,8 +242,7 @@ void RelayServer::inspectRequest(QTcpSocket* socket) {
         const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0) {
-            refuse(socket, "400 Bad Request", QStringLiteral("malformed header line"),
-                   "bad_request");
+            refuse(socket, "400 Bad Request", u"malformed header line"_s, "bad_request");
             return;
         }
         QByteArray& value = headers[line.left(colon).trimmed().toLower()];
@@ -259,36 +257,33 @@ void RelayServer::inspectRequest(QTcpSocket* socket) {
     static const QByteArray kUpgradeHeaders =
         "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n";
     if (!hasToken("upgrade", "websocket") || !hasToken("connection", "upgrade")) {
-        refuse(socket, "426 Upgrade Required", QStringLiteral("not a WebSocket upgrade"),
-               "bad_request", kUpgradeHeaders);
+        refuse(socket, "426 Upgrade Required", u"not a WebSocket upgrade"_s, "bad_request",
+               kUpgradeHeaders);
         return;
     }
     if (!hasToken("sec-websocket-version", "13")) {
-        refuse(socket, "426 Upgrade Required", QStringLiteral("unsupported WebSocket version"),
-               "bad_request", kUpgradeHeaders);
+        refuse(socket, "426 Upgrade Required", u"unsupported WebSocket version"_s, "bad_request",
+               kUpgradeHeaders);
         return;
     }
     const auto key = QByteArray::fromBase64Encoding(headers.value("sec-websocket-key"),
                                                     QByteArray::AbortOnBase64DecodingErrors);
     if (!key || key.decoded.size() != 16 || headers.value("host").isEmpty()) {
-        refuse(socket, "400 Bad Request", QStringLiteral("missing or malformed key or host"),
-               "bad_request");
+        refuse(socket, "400 Bad Request", u"missing or malformed key or host"_s, "bad_request");
         return;
     }
     const std::optional<QString> room = roomFromTarget(requestLine[1]);
     if (!room) {
-        refuse(socket, "400 Bad Request", QStringLiteral("missing or malformed room"),
-               "bad_request");
+        refuse(socket, "400 Bad Request", u"missing or malformed room"_s, "bad_request");
         return;
     }
     if (available > end + 4) {
-        refuse(socket, "400 Bad Request", QStringLiteral("data sent before the upgrade"),
-               "bad_request");
+        refuse(socket, "400 Bad Request", u"data sent before the upgrade"_s, "bad_request");
         return;
     }
     if (roomLoad(*room) >= m_limits.maxPerRoom) {
-        refuse(socket, "503 Service Unavailable",
-               QStringLiteral("room ") + shortRoom(*room) + u" is full"_s, "room_full");
+        refuse(socket, "503 Service Unavailable", u"room "_s + shortRoom(*room) + u" is full"_s,
+               "room_full");
         return;
     }
 
@@ -440,18 +435,15 @@ void RelayServer::watchIncoming(QWebSocket* socket) {
     case FrameWatch::Verdict::Fine:
         break;
     case FrameWatch::Verdict::Unmasked:
-        closeWithCode(socket, QWebSocketProtocol::CloseCodeProtocolError,
-                      QStringLiteral("unmasked frame"));
+        closeWithCode(socket, QWebSocketProtocol::CloseCodeProtocolError, u"unmasked frame"_s);
         return;
     case FrameWatch::Verdict::TooLarge:
         dropped("oversize");
         closeWithCode(socket, QWebSocketProtocol::CloseCodeTooMuchData,
-                      QStringLiteral("message over ") + QString::number(m_limits.maxMessageBytes) +
-                          u" bytes"_s);
+                      u"message over "_s + QString::number(m_limits.maxMessageBytes) + u" bytes"_s);
         return;
     case FrameWatch::Verdict::Broken:
-        closeWithCode(socket, QWebSocketProtocol::CloseCodeProtocolError,
-                      QStringLiteral("malformed frame"));
+        closeWithCode(socket, QWebSocketProtocol::CloseCodeProtocolError, u"malformed frame"_s);
         return;
     }
     enforceQueueBudget();
@@ -594,14 +586,14 @@ void RelayServer::sweep() {
     const qint64 now = m_clock.elapsed();
     QList<QWebSocket*> idle;
     for (auto it = m_members.begin(); it != m_members.end(); ++it) {
-        if (now - it->lastActivityMs > m_limits.idleTimeoutMs)
+        if (now - it->lastActivityMs > m_limits.idleTimeout.count())
             idle.append(it.key());
         else
             it.key()->ping();
     }
     for (QWebSocket* ws : idle) {
         log(m_members.value(ws).label + u" idle: closing"_s);
-        ws->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("idle"));
+        ws->close(QWebSocketProtocol::CloseCodeGoingAway, u"idle"_s);
         // A peer that is gone will not answer the close; cut it off then.
         QTimer::singleShot(kCloseGraceMs, ws, [ws] { ws->abort(); });
     }
@@ -625,7 +617,7 @@ void RelayServer::stop(int graceMs) {
             socket->abort();
     const QList<QWebSocket*> members = m_members.keys();
     for (QWebSocket* ws : members)
-        ws->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("relay stopping"));
+        ws->close(QWebSocketProtocol::CloseCodeGoingAway, u"relay stopping"_s);
     m_stopTimer.setSingleShot(true);
     connect(&m_stopTimer, &QTimer::timeout, this, [this] {
         log(u"stopping: "_s + QString::number(m_members.size()) +

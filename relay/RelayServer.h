@@ -11,6 +11,7 @@
 #include <QSslConfiguration>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -42,9 +43,9 @@ public:
         int maxConnections = 4096;
         // No message and no pong for this long closes a member. We ping members
         // at a third of it, so a healthy client always answers in time.
-        int idleTimeoutMs = 90'000;
+        std::chrono::milliseconds idleTimeout{90'000};
         // From accepting the TCP connection to a finished upgrade.
-        int handshakeTimeoutMs = 10'000;
+        std::chrono::milliseconds handshakeTimeout{10'000};
         // Bytes queued towards one member that does not read; once reached,
         // the next message for it drops the member rather than letting the
         // relay's memory grow. Two of the largest messages fit.

@@ -122,13 +122,13 @@ int main(int argc, char** argv) {
 
     QCoreApplication::setEventDispatcher(new EpollEventDispatcher);
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tindrel-relay"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    QCoreApplication::setApplicationName(u"tindrel-relay"_s);
+    QCoreApplication::setApplicationVersion(u"0.1.0"_s);
 
     const RelayServer::Limits defaults;
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Forwards sealed Tindrel sync messages between the devices of one room."));
+        u"Forwards sealed Tindrel sync messages between the devices of one room."_s);
     parser.addHelpOption();
     parser.addVersionOption();
     const auto option = [&](const char* name, const char* help, const char* valueName,
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
                                             QString::fromLatin1(valueName), fallback));
     };
-    option("listen", "Address to listen on.", "address", QStringLiteral("127.0.0.1"));
+    option("listen", "Address to listen on.", "address", u"127.0.0.1"_s);
     option("port", "TCP port to listen on (0 picks a free one).", "port",
            QString::number(kDefaultPort));
     option("cert", "PEM certificate chain; with --key serves wss://.", "file", {});
@@ -150,9 +150,9 @@ int main(int argc, char** argv) {
     option("max-connections", "Connections allowed in total.", "count",
            QString::number(defaults.maxConnections));
     option("idle-timeout", "Close a connection after this many ms without traffic or pong.", "ms",
-           QString::number(defaults.idleTimeoutMs));
+           QString::number(defaults.idleTimeout.count()));
     option("handshake-timeout", "Time allowed from connect to finished upgrade, in ms.", "ms",
-           QString::number(defaults.handshakeTimeoutMs));
+           QString::number(defaults.handshakeTimeout.count()));
     option("backlog",
            "Bytes queued towards a member that does not read; once reached, the next message "
            "for it drops the member.",
@@ -167,14 +167,14 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     RelayServer::Limits limits;
-    const auto maxMessage = positive(parser, QStringLiteral("max-message"));
-    const auto roomSize = positive(parser, QStringLiteral("room-size"));
-    const auto perAddress = positive(parser, QStringLiteral("per-address"));
-    const auto maxConnections = positive(parser, QStringLiteral("max-connections"));
-    const auto idle = positive(parser, QStringLiteral("idle-timeout"));
-    const auto handshake = positive(parser, QStringLiteral("handshake-timeout"));
-    const auto backlog = positive(parser, QStringLiteral("backlog"));
-    const auto queueBudget = positive(parser, QStringLiteral("queue-budget"));
+    const auto maxMessage = positive(parser, u"max-message"_s);
+    const auto roomSize = positive(parser, u"room-size"_s);
+    const auto perAddress = positive(parser, u"per-address"_s);
+    const auto maxConnections = positive(parser, u"max-connections"_s);
+    const auto idle = positive(parser, u"idle-timeout"_s);
+    const auto handshake = positive(parser, u"handshake-timeout"_s);
+    const auto backlog = positive(parser, u"backlog"_s);
+    const auto queueBudget = positive(parser, u"queue-budget"_s);
     if (!maxMessage || !roomSize || !perAddress || !maxConnections || !idle || !handshake ||
         !backlog || !queueBudget)
         return 2;
@@ -182,8 +182,8 @@ int main(int argc, char** argv) {
     limits.maxPerRoom = static_cast<int>(std::min<qint64>(*roomSize, 1'000'000));
     limits.maxPerAddress = static_cast<int>(std::min<qint64>(*perAddress, 1'000'000));
     limits.maxConnections = static_cast<int>(std::min<qint64>(*maxConnections, 10'000'000));
-    limits.idleTimeoutMs = static_cast<int>(std::min<qint64>(*idle, 86'400'000));
-    limits.handshakeTimeoutMs = static_cast<int>(std::min<qint64>(*handshake, 86'400'000));
+    limits.idleTimeout = std::chrono::milliseconds(std::min<qint64>(*idle, 86'400'000));
+    limits.handshakeTimeout = std::chrono::milliseconds(std::min<qint64>(*handshake, 86'400'000));
     limits.maxBacklogBytes = *backlog;
     limits.maxQueuedBytes = *queueBudget;
 
@@ -198,23 +198,23 @@ int main(int argc, char** argv) {
         }
     }
 
-    const QHostAddress address(parser.value(QStringLiteral("listen")));
+    const QHostAddress address(parser.value(u"listen"_s));
     if (address.isNull()) {
         say(u"--listen needs a numeric IPv4 or IPv6 address"_s);
         return 2;
     }
     bool portOk = false;
-    const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
+    const uint port = parser.value(u"port"_s).toUInt(&portOk);
     if (!portOk || port > 65535) {
-        say(QStringLiteral("--port needs a number from 0 to 65535"));
+        say(u"--port needs a number from 0 to 65535"_s);
         return 2;
     }
 
     RelayServer server(limits);
-    const QString certPath = parser.value(QStringLiteral("cert"));
-    const QString keyPath = parser.value(QStringLiteral("key"));
+    const QString certPath = parser.value(u"cert"_s);
+    const QString keyPath = parser.value(u"key"_s);
     if (certPath.isEmpty() != keyPath.isEmpty()) {
-        say(QStringLiteral("--cert and --key go together"));
+        say(u"--cert and --key go together"_s);
         return 2;
     }
     if (!certPath.isEmpty()) {

@@ -2,9 +2,10 @@
 
 #include <QTextDocument>
 
+using namespace Qt::StringLiterals;
+
 QString PlainText::tooltip(const QString& text) {
     if (!Qt::mightBeRichText(text))
         return text;
-    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
-           QStringLiteral("</p>");
+    return u"<p style=\"white-space:pre-wrap\">"_s + text.toHtmlEscaped() + u"</p>"_s;
 }

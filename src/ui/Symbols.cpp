@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPixmapCache>
 
+using namespace Qt::StringLiterals;
+
 // The resource registration must be declared outside any namespace; the
 // library is static, so nothing registers it unless we do.
 static int registerTindrelResources() {
@@ -18,7 +20,7 @@ void ensureResources() {
 }
 
 QString pathOf(const QString& name) {
-    return QStringLiteral(":/icons/") + name + QStringLiteral(".svg");
+    return u":/icons/"_s + name + u".svg"_s;
 }
 
 QImage mask(const QString& name, int pixels) {
@@ -46,8 +48,7 @@ bool exists(const QString& name) {
 
 QPixmap tinted(const QString& name, const QColor& color, int size, qreal devicePixelRatio) {
     // Rows paint the same few pictures over and over; render each once.
-    const QString key = QStringLiteral("tindrel:%1:%2:%3:%4")
-                            .arg(name, color.name(QColor::HexArgb))
+    const QString key = u"tindrel:%1:%2:%3:%4"_s.arg(name, color.name(QColor::HexArgb))
                             .arg(size)
                             .arg(devicePixelRatio);
     QPixmap pixmap;
@@ -95,6 +96,6 @@ QIcon trayIcon(const QString& name, bool dimmed) {
 
 QIcon applicationIcon() {
     ensureResources();
-    return QIcon(pathOf(QStringLiteral("io.tindrel.Tindrel")));
+    return QIcon(pathOf(u"io.tindrel.Tindrel"_s));
 }
 } // namespace Symbols

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using X11TestEnv::settle;
 using X11TestEnv::waitUntil;
 
@@ -132,7 +133,7 @@ TEST_F(BusInterface, CommandsAddListPinCopyAndRemoveClips) {
     ASSERT_EQ(tindrelCommand({u"copy"_s, first}).exitCode, 0);
     EXPECT_TRUE(waitUntil([&] { return clipboard() == u"first clip"_s; }));
     // Our own write to the clipboard is not recorded as a new copy.
-    settle(500);
+    settle(500ms);
     EXPECT_EQ(listed().size(), 2);
 
     // Clearing leaves the pin.
@@ -216,14 +217,14 @@ TEST_F(BusInterface, PanelPauseAndSettingsCommandsReachTheInstance) {
     ASSERT_EQ(tindrelCommand({u"--toggle-panel"_s}).exitCode, 0);
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
     // Right after the panel opened, a toggle is not taken for a reopening.
-    settle(400);
+    settle(400ms);
     ASSERT_EQ(tindrelCommand({u"--toggle-panel"_s}).exitCode, 0);
     EXPECT_TRUE(waitUntil([this] { return panel().window == XCB_NONE; }));
 
     ASSERT_EQ(tindrelCommand({u"--pause"_s}).exitCode, 0);
     EXPECT_EQ(property(u"Paused"_s), QVariant(true));
     ASSERT_TRUE(copy(u"copied while paused"_s));
-    settle(600); // several polls
+    settle(600ms); // several polls
     EXPECT_EQ(property(u"ClipCount"_s).toUInt(), 0u);
 
     // The property is writable too.
@@ -309,11 +310,11 @@ TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
     const auto end = qScopeGuard([pid] {
         // The bus started it, so it is ours to end.
         if (pid > 0 && ::kill(pid, SIGTERM) == 0)
-            waitUntil([pid] { return ::kill(pid, 0) != 0; }, 10000);
+            waitUntil([pid] { return ::kill(pid, 0) != 0; }, 10000ms);
     });
     ASSERT_NE(reply.type(), QDBusMessage::ErrorMessage) << reply.errorMessage().toStdString();
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }, 10000));
+    EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }, 10000ms));
     EXPECT_EQ(QFile::symLinkTarget(u"/proc/%1/exe"_s.arg(pid)), prefix + u"/bin/tindrel"_s);
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using X11TestEnv::waitUntil;
 
 QByteArray property(XcbConnection& x, xcb_window_t window, const char* name) {
@@ -87,14 +88,14 @@ void TindrelProcess::start(const QByteArray& settings, QProcess::ProcessChannelM
     tindrel.setProcessChannelMode(channels);
     tindrel.start(QStringLiteral(TINDREL_BINARY), {});
     ASSERT_TRUE(tindrel.waitForStarted());
-    ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000))
+    ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000ms))
         << "no tray icon appeared";
     // Commands reach it once it holds its name on the bus.
     ASSERT_TRUE(waitUntil(
         [this] {
             return bus.connection().interface()->isServiceRegistered(u"io.tindrel.Tindrel"_s);
         },
-        15000))
+        15000ms))
         << "it never took its bus name";
 }
 

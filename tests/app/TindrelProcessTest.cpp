@@ -17,6 +17,7 @@
 #include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using X11TestEnv::waitUntil;
 
 TEST_F(TindrelProcess, TheTrayIconAppearsAndItsMenuOpens) {
@@ -50,7 +51,7 @@ TEST_F(TindrelProcess, AClipChosenWithTheKeyboardLandsInTheOtherApplication) {
     const QString text = u"from the panel into the editor"_s;
     ASSERT_TRUE(copy(text));
     // The capture is on disk once the store has saved it.
-    ASSERT_TRUE(waitUntil([&] { return storeHolds(text); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return storeHolds(text); }, 10000ms));
 
     ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
     ASSERT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }))
@@ -61,7 +62,7 @@ TEST_F(TindrelProcess, AClipChosenWithTheKeyboardLandsInTheOtherApplication) {
             QFile file(path);
             return file.open(QIODevice::ReadOnly) && file.readAll() == text.toUtf8();
         },
-        10000));
+        10000ms));
     EXPECT_EQ(panel().window, XCB_NONE);
 }
 
@@ -91,7 +92,7 @@ TEST_F(TindrelProcess, ASecondStartOpensThePanelOfTheFirstAndLeaves) {
     QProcess second;
     second.setProcessEnvironment(environment());
     second.start(QStringLiteral(TINDREL_BINARY), {});
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
@@ -104,7 +105,7 @@ TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStill
     QProcess second;
     second.setProcessEnvironment(environment());
     second.start(QStringLiteral(TINDREL_BINARY), {u"--settings"_s});
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
     EXPECT_EQ(second.exitCode(), 0);
 
     const auto activeName = [] {
@@ -113,12 +114,12 @@ TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStill
         query.waitForFinished(5000);
         return QString::fromUtf8(query.readAllStandardOutput().trimmed());
     };
-    EXPECT_TRUE(waitUntil([&] { return activeName() == u"General"_s; }, 10000))
+    EXPECT_TRUE(waitUntil([&] { return activeName() == u"General"_s; }, 10000ms))
         << "active: " << activeName().toStdString();
 
     // An open settings window must not hold the application back.
     ::kill(static_cast<pid_t>(tindrel.processId()), SIGTERM);
-    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000ms));
     EXPECT_EQ(tindrel.exitCode(), 0);
 }
 
@@ -142,7 +143,7 @@ TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
             err += tindrel.readAllStandardError();
             return err.contains("Tindrel: save failed");
         },
-        10000))
+        10000ms))
         << err.toStdString();
     EXPECT_EQ(tindrel.state(), QProcess::Running);
 
@@ -150,7 +151,7 @@ TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
     QProcess second;
     second.setProcessEnvironment(environment());
     second.start(QStringLiteral(TINDREL_BINARY), {});
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
     EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
 }
@@ -158,13 +159,13 @@ TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {
     start();
     ASSERT_TRUE(copy(u"first"_s));
-    ASSERT_TRUE(waitUntil([&] { return storeHolds(u"first"_s); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return storeHolds(u"first"_s); }, 10000ms));
     // The next capture is not saved yet (a save waits for a lull) when the
     // signal comes; quitting must save it.
     ASSERT_TRUE(copy(u"second, saved on the way out"_s));
-    X11TestEnv::settle(400);
+    X11TestEnv::settle(400ms);
     ::kill(static_cast<pid_t>(tindrel.processId()), SIGTERM);
-    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(waitUntil([this] { return tindrel.state() == QProcess::NotRunning; }, 10000ms));
     EXPECT_EQ(tindrel.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tindrel.exitCode(), 0);
     EXPECT_TRUE(storeHolds(u"second, saved on the way out"_s));
@@ -203,7 +204,7 @@ TEST_F(TindrelProcess, AClickOutsideClosesThePanelAlsoWhereItTakesNoFocusAndOneI
     const QRect frame = panel().geometry;
     ASSERT_TRUE(xdotool({u"mousemove"_s, QString::number(frame.center().x()),
                          QString::number(frame.top() + 20), u"click"_s, u"1"_s}));
-    X11TestEnv::settle(500);
+    X11TestEnv::settle(500ms);
     EXPECT_NE(panel().window, XCB_NONE);
 
     ASSERT_TRUE(xdotool({u"mousemove"_s, u"--window"_s, QString::number(dock->window()), u"20"_s,
@@ -213,7 +214,7 @@ TEST_F(TindrelProcess, AClickOutsideClosesThePanelAlsoWhereItTakesNoFocusAndOneI
     // The bare desktop background (the tray sits at the top right, the dock
     // in the middle). Right after a close the shortcut is not taken as a
     // reopening.
-    X11TestEnv::settle(400);
+    X11TestEnv::settle(400ms);
     ASSERT_TRUE(open());
     ASSERT_TRUE(xdotool({u"mousemove"_s, u"40"_s, u"760"_s}));
     ASSERT_TRUE(pointerOverBackground());
@@ -268,7 +269,7 @@ TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnder
     const auto look = [this]() -> Look {
         EXPECT_TRUE(xdotool({u"key"_s, u"ctrl+alt+v"_s}));
         EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
-        X11TestEnv::settle(500); // painted, and composited where there is a compositor
+        X11TestEnv::settle(500ms); // painted, and composited where there is a compositor
         const QRect area = panel().geometry;
         const QImage shot = QGuiApplication::primaryScreen()
                                 ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
@@ -300,7 +301,7 @@ TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnder
     auto compositor = TestClient::start(u"xcompmgr"_s, {});
     ASSERT_TRUE(compositor->isReady());
     ASSERT_TRUE(waitUntil([] { return X11Compositing::isActive(); }));
-    X11TestEnv::settle(1000); // it claims the selection before it redirects the windows
+    X11TestEnv::settle(1000ms); // it claims the selection before it redirects the windows
     const Look translucent = look();
     EXPECT_TRUE(translucent.cornersShowBackdrop);
     EXPECT_GT(translucent.tintedShare, 0.5);

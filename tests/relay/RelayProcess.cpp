@@ -21,14 +21,13 @@ RelayProcess::~RelayProcess() {
 bool RelayProcess::start(quint16 port) {
     m_port = 0;
     QStringList args = m_options;
-    args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1") << QStringLiteral("--port")
-         << QString::number(port);
+    args << u"--listen"_s << u"127.0.0.1"_s << u"--port"_s << QString::number(port);
     m_process.setArguments(args);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;
-    const QString marker = QStringLiteral("listening on 127.0.0.1:");
-    if (!waitForLog(marker, 10000))
+    const QString marker = u"listening on 127.0.0.1:"_s;
+    if (!waitForLog(marker, std::chrono::seconds(10)))
         return false;
     for (const QString& line : m_lines) {
         const qsizetype at = line.indexOf(marker);
@@ -88,18 +87,19 @@ qint64 RelayProcess::residentKib() const {
 QUrl RelayProcess::url(const QString& room, const QString& device, const QString& scheme) const {
     QUrl url;
     url.setScheme(scheme);
-    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setHost(u"127.0.0.1"_s);
     url.setPort(m_port);
-    url.setPath(QStringLiteral("/"));
+    url.setPath(u"/"_s);
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("room"), room);
-    query.addQueryItem(QStringLiteral("device"), device);
+    query.addQueryItem(u"room"_s, room);
+    query.addQueryItem(u"device"_s, device);
     url.setQuery(query);
     return url;
 }
 
-bool RelayProcess::waitForLog(const QString& fragment, int timeoutMs) {
-    return QTest::qWaitFor([&] { return logContains(fragment); }, timeoutMs);
+bool RelayProcess::waitForLog(const QString& fragment, std::chrono::milliseconds timeout) {
+    return QTest::qWaitFor([&] { return logContains(fragment); },
+                           static_cast<int>(timeout.count()));
 }
 
 bool RelayProcess::logContains(const QString& fragment) const {

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QUrl>
+#include <chrono>
 
 // One tindrel-relay process on loopback, owned by a test: started with the
 // given options, stopped (by its own PID) when the object goes.
@@ -34,7 +35,8 @@ public:
     QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
              const QString& scheme = QStringLiteral("ws")) const;
     // Waits until a line of the relay's log contains `fragment`.
-    bool waitForLog(const QString& fragment, int timeoutMs = 5000);
+    bool waitForLog(const QString& fragment,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
     bool logContains(const QString& fragment) const;
     int logCount(const QString& fragment) const;
     QStringList log() const { return m_lines; }

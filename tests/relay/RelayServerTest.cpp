@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 // The relay process under hostile and well-behaved clients, all on loopback.
 // Hostile clients connect from other 127/8 addresses so the per-address bound
 // does not hit the well-behaved ones.
@@ -23,7 +25,7 @@ TEST(RelayServer, ForwardsBinaryToTheOtherMembersOfTheRoomOnly) {
     auto roomA = openClients(relay, roomName("a"), 3);
     auto roomB = openClients(relay, roomName("b"), 1);
 
-    roomA[0]->ws.sendTextMessage(QStringLiteral("not part of the protocol"));
+    roomA[0]->ws.sendTextMessage(u"not part of the protocol"_s);
     roomA[0]->ws.sendBinaryMessage("first");
     roomA[0]->ws.sendBinaryMessage("second");
     ASSERT_TRUE(roomA[1]->waitForBinary(2));
@@ -44,7 +46,7 @@ TEST(RelayServer, ForwardsBinaryToTheOtherMembersOfTheRoomOnly) {
 
 TEST(RelayServer, AnswersEveryRefusedUpgradeWithAnHttpStatus) {
     // A time-out far beyond the test: every answer below is the relay's own.
-    RelayProcess relay({QStringLiteral("--handshake-timeout"), QStringLiteral("600000")});
+    RelayProcess relay({u"--handshake-timeout"_s, u"600000"_s});
     ASSERT_TRUE(relay.start());
     const QByteArray room = roomName("r").toLatin1();
     const QByteArray valid = upgradeRequest("/?room=" + room, relay.port());
@@ -82,7 +84,7 @@ TEST(RelayServer, AnswersEveryRefusedUpgradeWithAnHttpStatus) {
          101},
     };
     for (const auto& c : cases) {
-        auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        auto socket = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
         EXPECT_EQ(upgradeStatus(*socket, c.request), c.status) << c.name;
     }
 }
@@ -130,7 +132,7 @@ TEST(RelayServer, ClosesAClientThatBreaksTheFramingWith1002) {
         {"continuation of nothing", clientFrame(0x0, "orphan")},
     };
     for (const auto& c : cases) {
-        auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        auto socket = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
         ASSERT_EQ(upgradeStatus(*socket, upgradeRequest("/?room=" + name.toLatin1(), relay.port())),
                   101);
         socket->write(c.frames);
@@ -147,7 +149,7 @@ TEST(RelayServer, SeventeenthMemberOfARoomIsRefusedUntilOneLeaves) {
 
     Client extra;
     EXPECT_FALSE(extra.open(relay.url(roomName("full"))));
-    EXPECT_TRUE(relay.logContains(QStringLiteral("is full")));
+    EXPECT_TRUE(relay.logContains(u"is full"_s));
     expectRoomWorks(*full[0], *full[15], "full");
 
     auto other = openClients(relay, roomName("other"), 2);
@@ -159,24 +161,16 @@ TEST(RelayServer, SeventeenthMemberOfARoomIsRefusedUntilOneLeaves) {
 }
 
 TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
-    const QHostAddress floodSource(QStringLiteral("127.0.0.2"));
+    const QHostAddress floodSource(u"127.0.0.2"_s);
     const struct {
         const char* name;
         QStringList options;
         int floodSize;
         int expectOpen;
     } cases[] = {
-        {"per address",
-         {QStringLiteral("--per-address"), QStringLiteral("4"), QStringLiteral("--max-connections"),
-          QStringLiteral("100")},
-         10,
-         4},
+        {"per address", {u"--per-address"_s, u"4"_s, u"--max-connections"_s, u"100"_s}, 10, 4},
         // Two connections belong to the well-behaved pair.
-        {"in total",
-         {QStringLiteral("--per-address"), QStringLiteral("100"),
-          QStringLiteral("--max-connections"), QStringLiteral("6")},
-         10,
-         4},
+        {"in total", {u"--per-address"_s, u"100"_s, u"--max-connections"_s, u"6"_s}, 10, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,8 +180,7 @@ TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
 
         auto sockets = flood(relay.port(), floodSource, c.floodSize);
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return relay.logCount(QStringLiteral("refused")) >= c.floodSize - c.expectOpen; },
-            kWaitMs));
+            [&] { return relay.logCount(u"refused"_s) >= c.floodSize - c.expectOpen; }, kWaitMs));
         (void)QTest::qWaitFor([&] { return stillOpen(sockets) == c.expectOpen; }, kWaitMs);
         EXPECT_EQ(stillOpen(sockets), c.expectOpen);
         expectRoomWorks(*pair[0], *pair[1], "during");
@@ -205,18 +198,17 @@ TEST(RelayServer, FloodsOfConnectionsAreCappedAndRecovered) {
 }
 
 TEST(RelayServer, SilentConnectionsAreClosedWhilePongingOnesStay) {
-    RelayProcess relay({QStringLiteral("--idle-timeout"), QStringLiteral("300"),
-                        QStringLiteral("--handshake-timeout"), QStringLiteral("300")});
+    RelayProcess relay({u"--idle-timeout"_s, u"300"_s, u"--handshake-timeout"_s, u"300"_s});
     ASSERT_TRUE(relay.start());
     auto pair = openClients(relay, roomName("alive"), 2);
 
     // Upgraded, but never answers a ping.
-    auto mute = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    auto mute = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
     ASSERT_EQ(upgradeStatus(*mute,
                             upgradeRequest("/?room=" + roomName("alive").toLatin1(), relay.port())),
               101);
     // Connected, but never asks for the upgrade.
-    auto dumb = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    auto dumb = rawConnect(relay.port(), QHostAddress(u"127.0.0.2"_s));
 
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -238,12 +230,11 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "wss" : "ws");
         RelayProcess relay((secure ? tls.relayOptions() : QStringList())
-                           << QStringLiteral("--backlog") << QStringLiteral("2097152"));
+                           << u"--backlog"_s << u"2097152"_s);
         ASSERT_TRUE(relay.start());
         const QString room = roomName("slow");
-        auto pair =
-            openClients(relay, room, 2, secure ? QStringLiteral("wss") : QStringLiteral("ws"));
-        auto stuck = stalledMember(relay, room, secure, QHostAddress(QStringLiteral("127.0.0.2")));
+        auto pair = openClients(relay, room, 2, secure ? u"wss"_s : u"ws"_s);
+        auto stuck = stalledMember(relay, room, secure, QHostAddress(u"127.0.0.2"_s));
 
         const int count = 40;
         for (int i = 0; i < count; ++i) {
@@ -251,9 +242,9 @@ TEST(RelayServer, MemberThatStopsReadingIsDroppedAndTheRoomGoesOn) {
             (void)QTest::qWaitFor([&] { return pair[1]->binary.size() > i; }, kWaitMs);
         }
         ASSERT_TRUE(pair[1]->waitForBinary(count));
-        ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
-        const QStringList drops = relay.log().filter(QStringLiteral("not reading"));
-        EXPECT_EQ(drops.filter(QStringLiteral("127.0.0.2:")).size(), drops.size())
+        ASSERT_TRUE(relay.waitForLog(u"not reading"_s));
+        const QStringList drops = relay.log().filter(u"not reading"_s);
+        EXPECT_EQ(drops.filter(u"127.0.0.2:"_s).size(), drops.size())
             << drops.join(u'\n').toStdString();
         expectRoomWorks(*pair[0], *pair[1], "after");
     }
@@ -264,51 +255,46 @@ TEST(RelayServer, ServesWssWithTheGivenCertificate) {
     ASSERT_TRUE(tls.ok) << tls.error.constData();
     RelayProcess relay(tls.relayOptions());
     ASSERT_TRUE(relay.start());
-    auto room = openClients(relay, roomName("tls"), 2, QStringLiteral("wss"));
+    auto room = openClients(relay, roomName("tls"), 2, u"wss"_s);
     expectRoomWorks(*room[0], *room[1], "tls");
 
     // The room check still applies behind TLS.
     Client bad;
-    EXPECT_FALSE(
-        bad.open(relay.url(QStringLiteral("short"), QStringLiteral("X"), QStringLiteral("wss"))));
-    EXPECT_TRUE(relay.logContains(QStringLiteral("missing or malformed room")));
+    EXPECT_FALSE(bad.open(relay.url(u"short"_s, u"X"_s, u"wss"_s)));
+    EXPECT_TRUE(relay.logContains(u"missing or malformed room"_s));
 }
 
 TEST(RelayServer, SilentConnectionsDoNotHoldUpWssJoins) {
     const TestCertificate tls;
     ASSERT_TRUE(tls.ok) << tls.error.constData();
     // A handshake time-out far beyond the test: only the limits can help.
-    RelayProcess relay(tls.relayOptions()
-                       << QStringLiteral("--handshake-timeout") << QStringLiteral("600000"));
+    RelayProcess relay(tls.relayOptions() << u"--handshake-timeout"_s << u"600000"_s);
     ASSERT_TRUE(relay.start());
 
     // Connected, never a TLS byte; more than the per-address limit of 32.
-    auto silent = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 40);
-    auto room = openClients(relay, roomName("wss-flood"), 2, QStringLiteral("wss"));
+    auto silent = flood(relay.port(), QHostAddress(u"127.0.0.2"_s), 40);
+    auto room = openClients(relay, roomName("wss-flood"), 2, u"wss"_s);
     ASSERT_EQ(room[1]->ws.state(), QAbstractSocket::ConnectedState);
     expectRoomWorks(*room[0], *room[1], "during");
     // The limit applied at TCP accept, without waiting for a handshake.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return relay.logCount(QStringLiteral("too many connections from 127.0.0.2")) == 8; },
-        kWaitMs));
+        [&] { return relay.logCount(u"too many connections from 127.0.0.2"_s) == 8; }, kWaitMs));
     EXPECT_EQ(stillOpen(silent), 32);
 }
 
 TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
-    RelayProcess relay({QStringLiteral("--max-connections"), QStringLiteral("1000"),
-                        QStringLiteral("--per-address"), QStringLiteral("1000")});
+    RelayProcess relay({u"--max-connections"_s, u"1000"_s, u"--per-address"_s, u"1000"_s});
     relay.setDescriptorLimit(128);
     ASSERT_TRUE(relay.start());
-    ASSERT_TRUE(relay.logContains(QStringLiteral("max connections lowered to 64")));
+    ASSERT_TRUE(relay.logContains(u"max connections lowered to 64"_s));
     const QString room = roomName("descriptors");
     auto pair = openClients(relay, room, 2);
 
     // More connections than descriptors: the lowered limit turns the excess
     // away, so the relay never runs dry.
-    auto sockets = flood(relay.port(), QHostAddress(QStringLiteral("127.0.0.2")), 140);
+    auto sockets = flood(relay.port(), QHostAddress(u"127.0.0.2"_s), 140);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return relay.logCount(QStringLiteral("refused: server full")) == 140 + 2 - 64; },
-        kWaitMs));
+        [&] { return relay.logCount(u"refused: server full"_s) == 140 + 2 - 64; }, kWaitMs));
     expectRoomWorks(*pair[0], *pair[1], "flooded");
     sockets.clear();
     Client fresh;
@@ -322,7 +308,7 @@ TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
     ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &dry, nullptr), 0);
     Client late;
     late.ws.open(relay.url(room));
-    ASSERT_TRUE(relay.waitForLog(QStringLiteral("cannot accept connections")));
+    ASSERT_TRUE(relay.waitForLog(u"cannot accept connections"_s));
     const rlimit enough{128, 128};
     ASSERT_EQ(prlimit(static_cast<pid_t>(relay.pid()), RLIMIT_NOFILE, &enough, nullptr), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return late.ws.state() == QAbstractSocket::ConnectedState; },
@@ -333,15 +319,15 @@ TEST(RelayServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
 TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
     const TestCertificate tls;
     ASSERT_TRUE(tls.ok) << tls.error.constData();
-    const QHostAddress stalledSource(QStringLiteral("127.0.0.2"));
+    const QHostAddress stalledSource(u"127.0.0.2"_s);
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "wss" : "ws");
         // Each member may queue far more than the budget: only the budget drops.
         RelayProcess relay((secure ? tls.relayOptions() : QStringList())
-                           << QStringLiteral("--backlog") << QStringLiteral("268435456")
-                           << QStringLiteral("--queue-budget") << QStringLiteral("4194304"));
+                           << u"--backlog"_s << u"268435456"_s << u"--queue-budget"_s
+                           << u"4194304"_s);
         ASSERT_TRUE(relay.start());
-        const QString scheme = secure ? QStringLiteral("wss") : QStringLiteral("ws");
+        const QString scheme = secure ? u"wss"_s : u"ws"_s;
         const QString busy = roomName("busy");
         auto readers = openClients(relay, busy, 2, scheme);
         auto calm = openClients(relay, roomName("calm"), 2, scheme);
@@ -350,7 +336,7 @@ TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
             stalled.push_back(stalledMember(relay, busy, secure, stalledSource));
 
         const QByteArray chunk(64 * 1024, 'm');
-        const auto drops = [&] { return relay.logCount(QStringLiteral("queue budget")); };
+        const auto drops = [&] { return relay.logCount(u"queue budget"_s); };
         int sent = 0;
         // 64 MiB at most; the kernel buffers take a few MiB per stalled reader first.
         while (drops() < 3 && sent < 1024) {
@@ -360,18 +346,13 @@ TEST(RelayServer, QueuedBytesOverTheBudgetDropTheLargestBacklogs) {
         }
         ASSERT_EQ(drops(), 3) << "after " << sent << " messages";
         // Only the stalled members: never the sender or the reader that keeps up.
-        const QStringList budgetDrops = relay.log().filter(QStringLiteral("queue budget"));
-        EXPECT_EQ(budgetDrops.filter(QStringLiteral("127.0.0.2:")).size(), 3)
+        const QStringList budgetDrops = relay.log().filter(u"queue budget"_s);
+        EXPECT_EQ(budgetDrops.filter(u"127.0.0.2:"_s).size(), 3)
             << budgetDrops.join(u'\n').toStdString();
-        EXPECT_FALSE(relay.logContains(QStringLiteral("not reading")));
+        EXPECT_FALSE(relay.logContains(u"not reading"_s));
         // The stalled clients do not read, so only the relay can tell they are gone.
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                return relay.log()
-                           .filter(QStringLiteral("127.0.0.2:"))
-                           .filter(QStringLiteral(" left room"))
-                           .size() == 3;
-            },
+            [&] { return relay.log().filter(u"127.0.0.2:"_s).filter(u" left room"_s).size() == 3; },
             kWaitMs));
         expectRoomWorks(*readers[0], *readers[1], "busy");
         expectRoomWorks(*calm[0], *calm[1], "calm");

@@ -11,6 +11,7 @@
 #include <QToolTip>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 FrontmostApp editor() {
@@ -203,7 +204,7 @@ TEST_F(PanelFixture, HoldAndDragReordersPinsByWholeRows) {
     fill({u"A"_s, u"B"_s, u"C"_s, u"D"_s, u"E"_s}, {u"recent"_s});
     open();
     ClipListView* list = content().pinnedList();
-    list->setHoldInterval(0);
+    list->setHoldInterval(0ms);
     const QPoint start = list->rowRect(0).center();
     const Qt::CursorShape cursorBefore = QGuiApplication::overrideCursor()
                                              ? QGuiApplication::overrideCursor()->shape()
@@ -236,7 +237,7 @@ TEST_F(PanelFixture, NoReorderWhileSearchingOrWithOnePinAndAClickStillChooses) {
     fill({u"only pin"_s}, {u"recent"_s});
     open();
     ClipListView* list = content().pinnedList();
-    list->setHoldInterval(0);
+    list->setHoldInterval(0ms);
     EXPECT_FALSE(list->rows().front().reorderable);
     EXPECT_EQ(list->rows().front().tooltip(), QString());
 
@@ -253,7 +254,7 @@ TEST_F(PanelFixture, ClosingTheListMidDragReleasesTheCursorOnce) {
     fill({u"A"_s, u"B"_s}, {});
     open();
     ClipListView* list = content().pinnedList();
-    list->setHoldInterval(0);
+    list->setHoldInterval(0ms);
     sendMouse(list, QEvent::MouseButtonPress, list->rowRect(1).center(), Qt::LeftButton);
     QTest::qWait(0);
     ASSERT_TRUE(content().pinDrag().has_value());

@@ -9,7 +9,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr quint32 kCtrlAlt = KeyCombo::Command | KeyCombo::Option;
+constexpr quint32 kCtrlAlt = KeyCombo::Ctrl | KeyCombo::Alt;
 constexpr quint32 kK = 0x6b, kP = 0x70; // keysyms of the letter keys
 
 void startRecording(ShortcutRecorderView& view) {

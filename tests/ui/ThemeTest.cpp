@@ -5,13 +5,15 @@
 #include <QStyle>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 TEST(Theme, LightAndDarkForceALookAndSystemRestoresTheDesktopsOwn) {
     const Theme::SystemLook desktop = Theme::capture();
 
     Theme::apply(AppTheme::dark, desktop);
     EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 80);
     EXPECT_GT(QApplication::palette().color(QPalette::WindowText).lightness(), 200);
-    EXPECT_EQ(QApplication::style()->name(), QStringLiteral("fusion"));
+    EXPECT_EQ(QApplication::style()->name(), u"fusion"_s);
 
     Theme::apply(AppTheme::light, desktop);
     EXPECT_GT(QApplication::palette().color(QPalette::Window).lightness(), 180);

@@ -173,7 +173,8 @@ TEST_F(CaptureAndPasteTest, AHungOwnerKeepsNothingElseWaiting) {
     EXPECT_TRUE(waitUntil([&] { return turns >= 5 && monitor->isReading(); }))
         << "the look ended before the event loop turned";
     EXPECT_TRUE(waitUntil([&] { return !monitor->isReading(); }));
-    X11TestEnv::settle(3 * Preferences::minPollInterval * 1000);
+    X11TestEnv::settle(std::chrono::duration_cast<std::chrono::milliseconds>(
+        3 * std::chrono::duration<double>(Preferences::minPollInterval)));
     EXPECT_FALSE(monitor->isReading());
     EXPECT_EQ(asked.readAll(), QByteArray("TARGETS\n")) << "asked once, for the targets";
     EXPECT_TRUE(captures.isEmpty());

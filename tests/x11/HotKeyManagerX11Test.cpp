@@ -64,7 +64,7 @@ TEST_F(HotKeyManagerX11Test, ACombinationHeldByAnotherClientIsAConflict) {
     LogCapture log;
     auto other = X11Desktop::open(false);
     ASSERT_TRUE(other);
-    const KeyCombo taken{'k', KeyCombo::Command | KeyCombo::Option};
+    const KeyCombo taken{'k', KeyCombo::Ctrl | KeyCombo::Alt};
     ASSERT_EQ(other->hotKeys().registerHotKey(1, taken.keyCode, taken.carbonModifiers), 0);
 
     manager->reload(prefs);
@@ -82,7 +82,7 @@ TEST_F(HotKeyManagerX11Test, ACombinationHeldByAnotherClientIsAConflict) {
 
 TEST_F(HotKeyManagerX11Test, AShortcutGivenTwiceIsRegisteredOnce) {
     ASSERT_TRUE(desktop);
-    const KeyCombo firstPin{KeyCombo::numberRow[0], KeyCombo::Option | KeyCombo::Control};
+    const KeyCombo firstPin{KeyCombo::numberRow[0], KeyCombo::Alt | KeyCombo::Super};
     struct Case {
         const char* name;
         std::function<void(Preferences&)> tweak;

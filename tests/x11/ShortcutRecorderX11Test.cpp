@@ -23,7 +23,7 @@ using X11TestEnv::run;
 using X11TestEnv::waitUntil;
 
 namespace {
-constexpr quint32 kCtrlAlt = KeyCombo::Command | KeyCombo::Option;
+constexpr quint32 kCtrlAlt = KeyCombo::Ctrl | KeyCombo::Alt;
 
 struct NoFileManager final : FileManager {
     void reveal(const QString&) override {}

@@ -8,21 +8,24 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
 using X11TestEnv::run;
 using X11TestEnv::waitUntil;
 
 namespace {
 constexpr quint32 kCtrl = 256, kShift = 512, kAlt = 2048, kSuper = 4096;
 // A key code the test server's layout leaves empty, for mapping changes.
-const QString kSpareKeycode = QStringLiteral("120");
+const QString kSpareKeycode = u"120"_s;
 
 bool xdotool(const QStringList& args) {
-    return run(QStringLiteral("xdotool"), args);
+    return run(u"xdotool"_s, args);
 }
 
 bool lockIsOn(const QString& name) {
     QProcess xset;
-    xset.start(QStringLiteral("xset"), {QStringLiteral("q")});
+    xset.start(u"xset"_s, {u"q"_s});
     xset.waitForFinished();
     const QString out = QString::fromLatin1(xset.readAllStandardOutput());
     const qsizetype at = out.indexOf(name + QLatin1String(":"));
@@ -38,13 +41,12 @@ protected:
     }
     ~X11HotKeyServiceTest() override {
         // Leave the shared server as found: no lock on, no extra mapping.
-        if (lockIsOn(QStringLiteral("Num Lock")))
-            xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
-        if (lockIsOn(QStringLiteral("Caps Lock")))
-            xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
-        run(QStringLiteral("xmodmap"),
-            {QStringLiteral("-e"),
-             QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" =")});
+        if (lockIsOn(u"Num Lock"_s))
+            xdotool({u"key"_s, u"Num_Lock"_s});
+        if (lockIsOn(u"Caps Lock"_s))
+            xdotool({u"key"_s, u"Caps_Lock"_s});
+        run(u"xmodmap"_s,
+            {u"-e"_s, QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" =")});
     }
 
     HotKeyService& hotKeys() { return desktop->hotKeys(); }
@@ -77,14 +79,14 @@ TEST_F(X11HotKeyServiceTest, PressesReachTheCallbackWhateverTheLockKeys) {
         ASSERT_EQ(hotKeys().registerHotKey(id, c.keysym, c.modifiers), 0);
         const QStringList locks = QString::fromLatin1(c.locks).split(u' ', Qt::SkipEmptyParts);
         for (const QString& lock : locks)
-            ASSERT_TRUE(xdotool({QStringLiteral("key"), lock}));
+            ASSERT_TRUE(xdotool({u"key"_s, lock}));
         if (locks.contains(QLatin1String("Num_Lock"))) {
-            ASSERT_TRUE(lockIsOn(QStringLiteral("Num Lock")));
+            ASSERT_TRUE(lockIsOn(u"Num Lock"_s));
         }
-        ASSERT_TRUE(xdotool({QStringLiteral("key"), QString::fromLatin1(c.keys)}));
+        ASSERT_TRUE(xdotool({u"key"_s, QString::fromLatin1(c.keys)}));
         EXPECT_TRUE(pressed(id));
         for (const QString& lock : locks)
-            ASSERT_TRUE(xdotool({QStringLiteral("key"), lock}));
+            ASSERT_TRUE(xdotool({u"key"_s, lock}));
         hotKeys().unregisterHotKey(id);
         ++id;
     }
@@ -98,7 +100,7 @@ TEST_F(X11HotKeyServiceTest, AComboHeldByAnotherClientIsAConflict) {
     ASSERT_TRUE(other);
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 10); // BadAccess
     // The refusal took nothing from the holder.
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")}));
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+k"_s}));
     EXPECT_TRUE(pressed(1));
 
     // Once released, the other client may have it.
@@ -130,7 +132,7 @@ TEST_F(X11HotKeyServiceTest, AComboWeAlreadyHoldIsRefused) {
     }
     // Registering an id again replaces it; it does not clash with itself.
     EXPECT_EQ(hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 0);
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+n")}));
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+n"_s}));
     EXPECT_TRUE(pressed(1));
     auto other = X11Desktop::open(false);
     ASSERT_TRUE(other);
@@ -145,13 +147,12 @@ TEST_F(X11HotKeyServiceTest, GrabsAgainWhenTheKeyMappingChanges) {
     ASSERT_TRUE(other);
     // F20 is on no key yet: kept, nothing grabbed.
     ASSERT_EQ(hotKeys().registerHotKey(5, XKB_KEY_F20, kCtrl | kAlt), 0);
-    ASSERT_TRUE(run(QStringLiteral("xmodmap"),
-                    {QStringLiteral("-e"),
-                     QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" = F20")}));
+    ASSERT_TRUE(run(u"xmodmap"_s, {u"-e"_s, QLatin1String("keycode ") + kSpareKeycode +
+                                                QLatin1String(" = F20")}));
     // Once we have grabbed the new key, another client is refused.
     EXPECT_TRUE(waitUntil(
         [&] { return other->hotKeys().registerHotKey(1, XKB_KEY_F20, kCtrl | kAlt) == 10; }));
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+F20")}));
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+F20"_s}));
     EXPECT_TRUE(pressed(5));
 }
 
@@ -163,14 +164,13 @@ TEST_F(X11HotKeyServiceTest, TwoKeysymsThatLandOnOneKeyKeepOneGrab) {
     // On no key yet: both are kept.
     ASSERT_EQ(hotKeys().registerHotKey(7, XKB_KEY_F21, kCtrl | kAlt), 0);
     ASSERT_EQ(hotKeys().registerHotKey(8, XKB_KEY_F22, kCtrl | kAlt), 0);
-    ASSERT_TRUE(run(QStringLiteral("xmodmap"),
-                    {QStringLiteral("-e"),
-                     QLatin1String("keycode ") + kSpareKeycode + QLatin1String(" = F21 F22")}));
+    ASSERT_TRUE(run(u"xmodmap"_s, {u"-e"_s, QLatin1String("keycode ") + kSpareKeycode +
+                                                QLatin1String(" = F21 F22")}));
     ASSERT_TRUE(waitUntil([&] { return !lost.isEmpty(); }));
     ASSERT_EQ(lost.size(), 1);
     EXPECT_EQ(lost.first().second, 10);
     const quint32 kept = lost.first().first == 7 ? 8 : 7;
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+F21")}));
+    ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+F21"_s}));
     EXPECT_TRUE(pressed(kept));
     // Dropping the one lost takes nothing from the one kept.
     hotKeys().unregisterHotKey(lost.first().first);
@@ -194,9 +194,9 @@ TEST_F(X11HotKeyServiceTest, AHeldShortcutFiresOnce) {
     ASSERT_TRUE(desktop);
     ASSERT_EQ(hotKeys().registerHotKey(6, XKB_KEY_m, kCtrl | kAlt), 0);
     // Held past the server's auto-repeat delay, which sends repeated presses.
-    ASSERT_TRUE(xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+m")}));
-    X11TestEnv::settle(1200);
-    ASSERT_TRUE(xdotool({QStringLiteral("keyup"), QStringLiteral("m+alt+ctrl")}));
+    ASSERT_TRUE(xdotool({u"keydown"_s, u"ctrl+alt+m"_s}));
+    X11TestEnv::settle(1200ms);
+    ASSERT_TRUE(xdotool({u"keyup"_s, u"m+alt+ctrl"_s}));
     X11TestEnv::settle();
     EXPECT_EQ(presses.count(6), 1);
 }

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using X11TestEnv::contents;
 using X11TestEnv::run;
 using X11TestEnv::waitUntil;
@@ -31,18 +33,17 @@ TEST_F(X11KeySynthTest, SeesEveryHeldModifier) {
     EXPECT_FALSE(synth.modifiersHeld());
     for (const char* key : {"ctrl", "alt", "shift", "super", "Control_R"}) {
         SCOPED_TRACE(key);
-        ASSERT_TRUE(
-            run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QLatin1String(key)}));
+        ASSERT_TRUE(run(u"xdotool"_s, {u"keydown"_s, QLatin1String(key)}));
         EXPECT_TRUE(synth.modifiersHeld());
-        ASSERT_TRUE(run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QLatin1String(key)}));
+        ASSERT_TRUE(run(u"xdotool"_s, {u"keyup"_s, QLatin1String(key)}));
         EXPECT_FALSE(synth.modifiersHeld());
     }
 }
 
 TEST_F(X11KeySynthTest, SendsEachChordAsTheWindowSeesIt) {
     ASSERT_TRUE(desktop);
-    const QString log = dir.filePath(QStringLiteral("keys"));
-    auto window = TestClient::helper({QStringLiteral("keylog"), log});
+    const QString log = dir.filePath(u"keys"_s);
+    auto window = TestClient::helper({u"keylog"_s, log});
     ASSERT_TRUE(window->isReady());
     ASSERT_TRUE(waitUntil([&] { return frontIs(window->window()); }));
     KeySynth& synth = desktop->keySynth();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using X11TestEnv::run;
 using X11TestEnv::settle;
 using X11TestEnv::waitUntil;
@@ -96,7 +97,7 @@ TEST_F(X11PointerWatcherTest, ReportsPressesWhileStartedAndLeavesThemToTheWindow
     ASSERT_TRUE(clickAt(elsewhere));
     ASSERT_TRUE(clickAt(inside));
     ASSERT_TRUE(waitUntil([&] { return target.pressTimes.size() == 3; }));
-    settle(300);
+    settle(300ms);
     EXPECT_EQ(presses.size(), 2);
     EXPECT_EQ(generic, before);
 }
@@ -109,7 +110,7 @@ TEST_F(X11PointerWatcherTest, HearsPressesWhileAnotherConnectionGrabsThePointer)
     menu.addAction(u"Something"_s);
     menu.popup(QPoint(300, 300));
     ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }));
-    settle(200); // the grab is taken once the menu is mapped
+    settle(200ms); // the grab is taken once the menu is mapped
     watcher.start();
     ASSERT_TRUE(clickAt(QPoint(900, 650)));
     EXPECT_TRUE(waitUntil([&] { return !presses.isEmpty(); }));

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QThread>
 
+using namespace std::chrono_literals;
+
 QByteArray X11TestEnv::fixtureDisplay() {
     QFile file(
         qEnvironmentVariable("TINDREL_X11_DISPLAY_FILE", QStringLiteral(TINDREL_X11_DISPLAY_FILE)));
@@ -15,11 +17,12 @@ QByteArray X11TestEnv::fixtureDisplay() {
     return file.readAll().trimmed();
 }
 
-bool X11TestEnv::waitUntil(const std::function<bool()>& condition, int boundMs) {
+bool X11TestEnv::waitUntil(const std::function<bool()>& condition,
+                           std::chrono::milliseconds bound) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > boundMs)
+        if (std::chrono::milliseconds(timer.elapsed()) > bound)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(5);
@@ -27,10 +30,10 @@ bool X11TestEnv::waitUntil(const std::function<bool()>& condition, int boundMs) 
     return true;
 }
 
-void X11TestEnv::settle(int ms) {
+void X11TestEnv::settle(std::chrono::milliseconds time) {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < ms) {
+    while (std::chrono::milliseconds(timer.elapsed()) < time) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(5);
     }
@@ -40,7 +43,7 @@ bool X11TestEnv::run(const QString& program, const QStringList& args) {
     QProcess process;
     process.start(program, args);
     // Keep answering clipboard requests while a client (xclip -o) asks us.
-    if (!waitUntil([&process] { return process.state() == QProcess::NotRunning; }, 20000)) {
+    if (!waitUntil([&process] { return process.state() == QProcess::NotRunning; }, 20000ms)) {
         process.kill();
         process.waitForFinished();
         return false;
@@ -54,7 +57,7 @@ std::unique_ptr<TestClient> TestClient::helper(const QStringList& args) {
     client->m_process.start(QStringLiteral(TINDREL_X11_HELPER), args);
     QProcess& p = client->m_process;
     X11TestEnv::waitUntil([&p] { return p.canReadLine() || p.state() == QProcess::NotRunning; },
-                          10000);
+                          10000ms);
     const QByteArray line = p.readLine().trimmed();
     if (line.startsWith("ready")) {
         client->m_ready = true;

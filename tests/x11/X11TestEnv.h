@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,9 +16,10 @@ namespace X11TestEnv {
 QByteArray fixtureDisplay();
 // Runs the event loop until the condition holds or the bound passes; the
 // bound only stops a broken test from hanging.
-bool waitUntil(const std::function<bool()>& condition, int boundMs = 5000);
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds bound = std::chrono::seconds(5));
 // Lets the event loop run for a moment (for "nothing happens" checks).
-void settle(int ms = 150);
+void settle(std::chrono::milliseconds time = std::chrono::milliseconds(150));
 // Runs a command to its end; true when it exited with 0.
 bool run(const QString& program, const QStringList& args);
 // A file's bytes, empty when it cannot be read (yet).

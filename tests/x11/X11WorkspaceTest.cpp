@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using X11TestEnv::waitUntil;
 
 namespace {
@@ -23,22 +25,21 @@ protected:
     X11WorkspaceTest() {
         // Only the desktop entries a case writes count, none of the system's.
         m_savedDataDirs = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_DIRS", xdg.path(QStringLiteral("none")).toUtf8());
-        QDir().mkpath(xdg.path(QStringLiteral("data/applications")));
+        qputenv("XDG_DATA_DIRS", xdg.path(u"none"_s).toUtf8());
+        QDir().mkpath(xdg.path(u"data/applications"_s));
         desktop = X11Desktop::open(false);
     }
     ~X11WorkspaceTest() override { qputenv("XDG_DATA_DIRS", m_savedDataDirs); }
 
     void writeEntry(const QString& fileName, const QByteArray& extraKeys) {
-        QFile file(xdg.path(QStringLiteral("data/applications/") + fileName));
+        QFile file(xdg.path(u"data/applications/"_s + fileName));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("[Desktop Entry]\nType=Application\nName=Some App\nExec=true\n" + extraKeys);
     }
 
     // A helper window with the given class, once the window manager made it active.
     std::unique_ptr<TestClient> activeWindow(const QString& windowClass) {
-        auto client =
-            TestClient::helper({QStringLiteral("window"), QStringLiteral("--class"), windowClass});
+        auto client = TestClient::helper({u"window"_s, u"--class"_s, windowClass});
         const quint64 window = client->window();
         EXPECT_TRUE(waitUntil([&] {
             const auto app = workspace().frontmost();
@@ -58,13 +59,13 @@ private:
 
 TEST_F(X11WorkspaceTest, ReportsTheActiveWindowAndItsProcess) {
     ASSERT_TRUE(desktop);
-    auto client = activeWindow(QStringLiteral("NotesClass"));
+    auto client = activeWindow(u"NotesClass"_s);
     const auto app = workspace().frontmost();
     ASSERT_TRUE(app.has_value());
     EXPECT_EQ(app->pid, client->pid());
-    EXPECT_EQ(app->windowClass, QStringLiteral("NotesClass"));
-    EXPECT_EQ(app->windowInstance, QStringLiteral("tindrel_x11_helper"));
-    EXPECT_EQ(app->appId, QStringLiteral("NotesClass"));
+    EXPECT_EQ(app->windowClass, u"NotesClass"_s);
+    EXPECT_EQ(app->windowInstance, u"tindrel_x11_helper"_s);
+    EXPECT_EQ(app->appId, u"NotesClass"_s);
     EXPECT_FALSE(app->isOwnProcess);
     EXPECT_TRUE(workspace().isTrusted());
 }
@@ -94,18 +95,17 @@ TEST_F(X11WorkspaceTest, NamesTheApplicationByItsDesktopEntryWhenOneIsFound) {
     ASSERT_TRUE(desktop);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(xdg.path(QStringLiteral("data/applications")))
+        QDir(xdg.path(u"data/applications"_s))
             .removeRecursively(); // a fresh set of entries per case
-        QDir().mkpath(xdg.path(QStringLiteral("data/applications")));
+        QDir().mkpath(xdg.path(u"data/applications"_s));
         if (c.entryFile)
             writeEntry(QString::fromLatin1(c.entryFile), c.entryKeys);
-        auto client = activeWindow(QStringLiteral("NotesClass"));
+        auto client = activeWindow(u"NotesClass"_s);
         if (c.property) {
             ASSERT_TRUE(X11TestEnv::run(
-                QStringLiteral("xprop"),
-                {QStringLiteral("-id"), QString::number(client->window()), QStringLiteral("-f"),
-                 QString::fromLatin1(c.property), QStringLiteral("8u"), QStringLiteral("-set"),
-                 QString::fromLatin1(c.property), QString::fromLatin1(c.value)}));
+                u"xprop"_s, {u"-id"_s, QString::number(client->window()), u"-f"_s,
+                             QString::fromLatin1(c.property), u"8u"_s, u"-set"_s,
+                             QString::fromLatin1(c.property), QString::fromLatin1(c.value)}));
         }
         const auto app = workspace().frontmost();
         ASSERT_TRUE(app.has_value());
@@ -115,15 +115,14 @@ TEST_F(X11WorkspaceTest, NamesTheApplicationByItsDesktopEntryWhenOneIsFound) {
 
 TEST_F(X11WorkspaceTest, ActivatesARecordedWindow) {
     ASSERT_TRUE(desktop);
-    auto first = activeWindow(QStringLiteral("First"));
+    auto first = activeWindow(u"First"_s);
     const auto recorded = workspace().frontmost();
     ASSERT_TRUE(recorded.has_value());
-    auto second = activeWindow(QStringLiteral("Second"));
-    ASSERT_EQ(frontWindowClass(workspace()), QStringLiteral("Second"));
+    auto second = activeWindow(u"Second"_s);
+    ASSERT_EQ(frontWindowClass(workspace()), u"Second"_s);
 
     EXPECT_TRUE(workspace().activate(*recorded));
-    EXPECT_TRUE(
-        waitUntil([&] { return frontWindowClass(workspace()) == QStringLiteral("First"); }));
+    EXPECT_TRUE(waitUntil([&] { return frontWindowClass(workspace()) == u"First"_s; }));
 }
 
 TEST_F(X11WorkspaceTest, RecognisesOurOwnWindow) {

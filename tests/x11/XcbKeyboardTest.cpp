@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 using X11TestEnv::run;
 using X11TestEnv::waitUntil;
 
@@ -42,7 +44,7 @@ TEST(XcbKeyboard, AShiftedKeyIsNamedAsPrintedOnIt) {
     window.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return window.isActiveWindow(); }));
 
-    constexpr quint32 ctrlShift = KeyCombo::Command | KeyCombo::Shift;
+    constexpr quint32 ctrlShift = KeyCombo::Ctrl | KeyCombo::Shift;
     const struct {
         const char* keys;
         KeyCombo expected;
@@ -54,7 +56,7 @@ TEST(XcbKeyboard, AShiftedKeyIsNamedAsPrintedOnIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.keys);
         window.combo.reset();
-        ASSERT_TRUE(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QLatin1String(c.keys)}));
+        ASSERT_TRUE(run(u"xdotool"_s, {u"key"_s, QLatin1String(c.keys)}));
         ASSERT_TRUE(waitUntil([&] { return window.combo.has_value(); }));
         EXPECT_EQ(*window.combo, c.expected);
     }

@@ -10,10 +10,10 @@
 namespace PanelKeys {
 enum class Action { togglePin, deleteClip, movePinUp, movePinDown };
 
-inline constexpr KeyCombo togglePin{0x70 /* p */, KeyCombo::Command};
+inline constexpr KeyCombo togglePin{0x70 /* p */, KeyCombo::Ctrl};
 inline constexpr KeyCombo deleteClip{Keysym::Delete, KeyCombo::Shift};
-inline constexpr KeyCombo movePinUp{Keysym::Up, KeyCombo::Command | KeyCombo::Shift};
-inline constexpr KeyCombo movePinDown{Keysym::Down, KeyCombo::Command | KeyCombo::Shift};
+inline constexpr KeyCombo movePinUp{Keysym::Up, KeyCombo::Ctrl | KeyCombo::Shift};
+inline constexpr KeyCombo movePinDown{Keysym::Down, KeyCombo::Ctrl | KeyCombo::Shift};
 
 // Which action a key press asks for, if any.
 std::optional<Action> actionFor(int qtKey, Qt::KeyboardModifiers modifiers);

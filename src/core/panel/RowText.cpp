@@ -60,7 +60,7 @@ QString shortcutLabel(std::optional<int> pinnedIndex, bool showHints,
     if (modifier != PinnedShortcutModifier::disabled)
         return KeyCombo{key, modifierMask(modifier)}.displayString();
     if (inPanelNumberKeys)
-        return KeyCombo{key, KeyCombo::Command}.displayString();
+        return KeyCombo{key, KeyCombo::Ctrl}.displayString();
     return {};
 }
 } // namespace RowText

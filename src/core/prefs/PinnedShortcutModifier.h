@@ -24,13 +24,13 @@ constexpr quint32 modifierMask(PinnedShortcutModifier modifier) {
     case PinnedShortcutModifier::disabled:
         return 0;
     case PinnedShortcutModifier::altSuper:
-        return KeyCombo::Control | KeyCombo::Option;
+        return KeyCombo::Super | KeyCombo::Alt;
     case PinnedShortcutModifier::ctrlShift:
-        return KeyCombo::Command | KeyCombo::Shift;
+        return KeyCombo::Ctrl | KeyCombo::Shift;
     case PinnedShortcutModifier::ctrlSuper:
-        return KeyCombo::Command | KeyCombo::Control;
+        return KeyCombo::Ctrl | KeyCombo::Super;
     case PinnedShortcutModifier::shiftSuper:
-        return KeyCombo::Control | KeyCombo::Shift;
+        return KeyCombo::Super | KeyCombo::Shift;
     }
     return 0;
 }

@@ -6,6 +6,8 @@
 
 #include <QPointer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // The conflict check's own registration; regular ids start at 1.
 constexpr quint32 kProbeId = 0;
@@ -65,8 +67,8 @@ void HotKeyManager::registerCombo(const KeyCombo& combo, Action action) {
 }
 
 void HotKeyManager::logRefusal(const KeyCombo& combo, int status) {
-    Log::write(QStringLiteral("Tindrel: could not register ") + combo.displayString() +
-               QStringLiteral(" (X error ") + QString::number(status) + u')');
+    Log::write(u"Tindrel: could not register "_s + combo.displayString() + u" (X error "_s +
+               QString::number(status) + u')');
 }
 
 void HotKeyManager::unregisterAll() {
@@ -102,6 +104,5 @@ std::optional<QString> HotKeyManager::conflictMessage(const KeyCombo& combo,
     endRecording(prefs);
     if (status == 0)
         return std::nullopt;
-    return combo.displayString() +
-           QStringLiteral(" is already claimed by another app or the desktop.");
+    return combo.displayString() + u" is already claimed by another app or the desktop."_s;
 }

@@ -110,11 +110,11 @@ quint32 KeyCombo::keysymForQtKey(int qtKey, Qt::KeyboardModifiers modifiers) {
 quint32 KeyCombo::maskFromQt(Qt::KeyboardModifiers modifiers) {
     quint32 mask = 0;
     if (modifiers.testFlag(Qt::ControlModifier))
-        mask |= Command;
+        mask |= Ctrl;
     if (modifiers.testFlag(Qt::AltModifier))
-        mask |= Option;
+        mask |= Alt;
     if (modifiers.testFlag(Qt::MetaModifier))
-        mask |= Control;
+        mask |= Super;
     if (modifiers.testFlag(Qt::ShiftModifier))
         mask |= Shift;
     return mask;
@@ -125,7 +125,7 @@ std::optional<KeyCombo> KeyCombo::fromKey(int qtKey, Qt::KeyboardModifiers modif
     if (keysym == 0)
         return std::nullopt;
     const quint32 mask = maskFromQt(modifiers);
-    if ((mask & (Command | Option | Control)) == 0 && !isFunctionKey(keysym))
+    if ((mask & (Ctrl | Alt | Super)) == 0 && !isFunctionKey(keysym))
         return std::nullopt;
     return KeyCombo{keysym, mask};
 }
@@ -143,13 +143,13 @@ std::optional<KeyCombo> KeyCombo::fromEvent(const QKeyEvent& event, const BaseKe
 
 QString KeyCombo::modifierSymbols(quint32 mask) {
     QString text;
-    if (mask & Command)
+    if (mask & Ctrl)
         text += u"Ctrl+";
-    if (mask & Option)
+    if (mask & Alt)
         text += u"Alt+";
     if (mask & Shift)
         text += u"Shift+";
-    if (mask & Control)
+    if (mask & Super)
         text += u"Super+";
     return text;
 }

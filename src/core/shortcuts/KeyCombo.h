@@ -19,11 +19,13 @@ struct KeyCombo {
     quint32 keyCode = 0;         // X11 keysym; letters use the lower-case keysym
     quint32 carbonModifiers = 0; // a combination of the bits below
 
-    static constexpr quint32 Command = 256; // Ctrl
+    // The stored bits, which other platforms call Command (256), Shift (512),
+    // Option (2048) and Control (4096).
+    static constexpr quint32 Ctrl = 256;
     static constexpr quint32 Shift = 512;
-    static constexpr quint32 Option = 2048;  // Alt
-    static constexpr quint32 Control = 4096; // Super
-    static constexpr quint32 AllModifiers = Command | Shift | Option | Control;
+    static constexpr quint32 Alt = 2048;
+    static constexpr quint32 Super = 4096;
+    static constexpr quint32 AllModifiers = Ctrl | Shift | Alt | Super;
 
     // The keys of the main number row in the order 1, 2, ..., 9, 0; position i
     // stands for pinned clip i.
@@ -31,9 +33,7 @@ struct KeyCombo {
                                                           0x36, 0x37, 0x38, 0x39, 0x30};
 
     // Ctrl+Alt+V: Ctrl+Shift+V would steal the paste chord of every terminal.
-    static constexpr KeyCombo defaultOpenPanel() {
-        return KeyCombo{Keysym::LowerV, Command | Option};
-    }
+    static constexpr KeyCombo defaultOpenPanel() { return KeyCombo{Keysym::LowerV, Ctrl | Alt}; }
 
     // F1 to F15 may be used without a modifier.
     static bool isFunctionKey(quint32 keysym);

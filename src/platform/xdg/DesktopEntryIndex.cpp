@@ -9,6 +9,8 @@
 #include <QSet>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr QLatin1String kSuffix(".desktop");
 
@@ -83,7 +85,7 @@ QHash<QString, QString> readMainGroup(const QString& path) {
 QStringList DesktopEntryIndex::standardDirs() {
     QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
     if (dataDirs.isEmpty())
-        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+        dataDirs = u"/usr/local/share:/usr/share"_s;
     QStringList dirs{XdgPaths::dataHome() + QLatin1String("/applications")};
     for (const QString& dir : dataDirs.split(u':', Qt::SkipEmptyParts))
         dirs.append(dir + QLatin1String("/applications"));
@@ -94,7 +96,7 @@ DesktopEntryIndex::DesktopEntryIndex(QStringList dirs) : m_dirs(std::move(dirs))
 
 QStringList DesktopEntryIndex::entryFiles(const QString& dir) {
     QStringList files;
-    QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files,
+    QDirIterator it(dir, {u"*.desktop"_s}, QDir::Files,
                     QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
     while (it.hasNext())
         files.append(it.next());
@@ -133,15 +135,15 @@ void DesktopEntryIndex::scan() {
             taken.insert(id);
             const QHash<QString, QString> keys = readMainGroup(path);
             // Hidden means deleted: it hides entries of the same id further down.
-            if (keys.value(QStringLiteral("Hidden")) == QLatin1String("true") ||
-                keys.value(QStringLiteral("Type")) != QLatin1String("Application"))
+            if (keys.value(u"Hidden"_s) == QLatin1String("true") ||
+                keys.value(u"Type"_s) != QLatin1String("Application"))
                 continue;
             Entry entry;
             entry.id = id;
-            entry.name = keys.value(QStringLiteral("Name"), id);
-            entry.icon = keys.value(QStringLiteral("Icon"));
-            entry.startupWMClass = keys.value(QStringLiteral("StartupWMClass"));
-            entry.shown = keys.value(QStringLiteral("NoDisplay")) != QLatin1String("true");
+            entry.name = keys.value(u"Name"_s, id);
+            entry.icon = keys.value(u"Icon"_s);
+            entry.startupWMClass = keys.value(u"StartupWMClass"_s);
+            entry.shown = keys.value(u"NoDisplay"_s) != QLatin1String("true");
             m_entries.append(entry);
         }
     }

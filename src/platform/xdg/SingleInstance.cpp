@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+using namespace Qt::StringLiterals;
+
 SingleInstance::SingleInstance(const QString& lockPath) : m_lock(lockPath) {
     // A lock left by a crashed process is taken over at once (QLockFile
     // checks whether its owner still runs), never after a wait.
@@ -11,7 +13,7 @@ SingleInstance::SingleInstance(const QString& lockPath) : m_lock(lockPath) {
 }
 
 QString SingleInstance::lockPathFor(const QString& storePath) {
-    return storePath + QStringLiteral(".lock");
+    return storePath + u".lock"_s;
 }
 
 SingleInstance::Claim SingleInstance::claim() {

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QString fromEnv(const char* name, const QString& fallbackUnderHome) {
     const QString value = qEnvironmentVariable(name);
@@ -14,33 +16,33 @@ QString fromEnv(const char* name, const QString& fallbackUnderHome) {
 }
 
 QString inAppDir(const QString& base, const QString& fileName) {
-    const QString dir = base + QStringLiteral("/Tindrel");
+    const QString dir = base + u"/Tindrel"_s;
     XdgPaths::ensurePrivateDir(dir);
     return dir + u'/' + fileName;
 }
 } // namespace
 
 QString XdgPaths::configHome() {
-    return fromEnv("XDG_CONFIG_HOME", QStringLiteral(".config"));
+    return fromEnv("XDG_CONFIG_HOME", u".config"_s);
 }
 QString XdgPaths::dataHome() {
-    return fromEnv("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    return fromEnv("XDG_DATA_HOME", u".local/share"_s);
 }
 QString XdgPaths::stateHome() {
-    return fromEnv("XDG_STATE_HOME", QStringLiteral(".local/state"));
+    return fromEnv("XDG_STATE_HOME", u".local/state"_s);
 }
 
 QString XdgPaths::settingsFile() {
-    return inAppDir(configHome(), QStringLiteral("Tindrel.conf"));
+    return inAppDir(configHome(), u"Tindrel.conf"_s);
 }
 QString XdgPaths::storeFile() {
-    return inAppDir(dataHome(), QStringLiteral("store.json"));
+    return inAppDir(dataHome(), u"store.json"_s);
 }
 QString XdgPaths::syncLogFile() {
-    return inAppDir(stateHome(), QStringLiteral("sync.log"));
+    return inAppDir(stateHome(), u"sync.log"_s);
 }
 QString XdgPaths::autostartDir() {
-    return configHome() + QStringLiteral("/autostart");
+    return configHome() + u"/autostart"_s;
 }
 
 bool XdgPaths::ensurePrivateDir(const QString& path) {

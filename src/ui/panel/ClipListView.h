@@ -6,6 +6,7 @@
 #include <QList>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 
 // One block of the panel's list: a section header over clip rows, painted
 // here rather than built from a widget per row, so a search that matches a
@@ -32,8 +33,8 @@ public:
     QRect rowRect(int row) const;
     int rowAt(const QPoint& point) const;
     int contentHeight() const;
-    // How long a press must last before a reorderable row lifts (ms).
-    void setHoldInterval(int milliseconds) { m_holdTimer.setInterval(milliseconds); }
+    // How long a press must last before a reorderable row lifts.
+    void setHoldInterval(std::chrono::milliseconds interval) { m_holdTimer.setInterval(interval); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -9,18 +9,17 @@
 #include "ui/Symbols.h"
 #include "ui/panel/ClipListView.h"
 #include "ui/panel/PanelColors.h"
-#include "ui/panel/PanelResizeGrip.h"
+#include "ui/panel/PanelFooter.h"
+#include "ui/panel/PanelSearchBar.h"
+#include "ui/panel/PastingBanner.h"
 #include "ui/panel/SaveProblemLine.h"
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QFrame>
-#include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -34,135 +33,44 @@ void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 }
 } // namespace
 
-QFrame* ContentView::divider() {
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::NoFrame);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    m_recolor.push_back([this, line] {
-        setRole(line, QPalette::Window,
-                PanelColors::withAlpha(PanelColors::primary(palette()), 0.12));
-    });
-    return line;
-}
-
-QToolButton* ContentView::flatButton(const QString& text, QWidget* parent) {
-    auto* button = new QToolButton(parent);
-    button->setText(text);
-    button->setAutoRaise(true);
-    button->setCursor(Qt::PointingHandCursor);
-    QFont font = button->font();
-    font.setPixelSize(11);
-    button->setFont(font);
-    m_recolor.push_back([this, button] {
-        setRole(button, QPalette::ButtonText, PanelColors::secondary(palette()));
-    });
-    return button;
-}
-
-void ContentView::applyColors() {
-    for (const auto& step : m_recolor)
-        step();
-}
-
-void ContentView::changeEvent(QEvent* event) {
-    // Theme switches replace the palette; the derived colours follow.
-    if (event->type() == QEvent::PaletteChange && !m_applyingColors) {
-        m_applyingColors = true;
-        applyColors();
-        rebuild();
-        m_applyingColors = false;
-    }
-    QWidget::changeEvent(event);
-}
-
 ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     : QWidget(parent), m_state(state), m_prefs(prefs) {
+    m_searchBar = new PanelSearchBar(this);
+    m_banner = new PastingBanner(this);
+    m_footer = new PanelFooter(this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-
-    // Search bar
-    m_searchBar = new QWidget(this);
-    m_searchBar->setFixedHeight(40);
-    auto* searchRow = new QHBoxLayout(m_searchBar);
-    searchRow->setContentsMargins(12, 0, 12, 0);
-    searchRow->setSpacing(6);
-    auto* glass = new QLabel(m_searchBar);
-    m_recolor.push_back([this, glass] {
-        glass->setPixmap(Symbols::tinted(u"magnifyingglass"_s, PanelColors::secondary(palette()),
-                                         12, devicePixelRatioF()));
-    });
-    m_search = new QLineEdit(m_searchBar);
-    m_search->setPlaceholderText(u"Search"_s);
-    m_search->setFrame(false);
-    QFont searchFont = m_search->font();
-    searchFont.setPixelSize(13);
-    m_search->setFont(searchFont);
-    QPalette searchPalette = m_search->palette();
-    searchPalette.setColor(QPalette::Base, Qt::transparent);
-    m_search->setPalette(searchPalette);
-    m_clear = new QToolButton(m_searchBar);
-    m_clear->setAutoRaise(true);
-    m_recolor.push_back([this] {
-        m_clear->setIcon(
-            Symbols::tintedIcon(u"xmark.circle.fill"_s, PanelColors::tertiary(palette()), 14));
-    });
-    m_clear->setToolTip(u"Clear search"_s);
-    m_clear->setCursor(Qt::ArrowCursor);
-    searchRow->addWidget(glass);
-    searchRow->addWidget(m_search, 1);
-    searchRow->addWidget(m_clear);
     column->addWidget(m_searchBar);
-    auto* searchDivider = divider();
-    column->addWidget(searchDivider);
-    connect(m_search, &QLineEdit::textEdited, this,
-            [this](const QString& text) { m_state.setQuery(text); });
-    connect(m_clear, &QToolButton::clicked, this, [this] {
+    column->addWidget(m_banner);
+    column->addWidget(makeEmptyState(), 1);
+    column->addWidget(makeList(), 1);
+    column->addWidget(new SaveProblemLine(m_state.store(), this));
+    column->addWidget(m_footer);
+
+    connect(m_searchBar, &PanelSearchBar::queryEdited, &m_state, &AppState::setQuery);
+    connect(m_searchBar, &PanelSearchBar::cleared, this, [this] {
         m_state.setQuery(QString());
         m_state.setSelection(0);
-        m_search->setFocus();
     });
-
-    // Banner: pasting into other applications is not possible here.
-    m_banner = new QWidget(this);
-    m_banner->setFixedHeight(32);
-    m_banner->setAutoFillBackground(true);
-    QPalette bannerPalette = m_banner->palette();
-    bannerPalette.setColor(QPalette::Window, PanelColors::withAlpha(PanelColors::warning(), 0.12));
-    bannerPalette.setColor(QPalette::WindowText, PanelColors::warning());
-    bannerPalette.setColor(QPalette::ButtonText, PanelColors::warning());
-    m_banner->setPalette(bannerPalette);
-    m_banner->setToolTip(u"Grant Accessibility permission so Tindrel can press Ctrl+V for you"_s);
-    auto* bannerRow = new QHBoxLayout(m_banner);
-    bannerRow->setContentsMargins(12, 0, 12, 0);
-    bannerRow->setSpacing(6);
-    auto* warningIcon = new QLabel(m_banner);
-    warningIcon->setPixmap(Symbols::tinted(u"exclamationmark.triangle.fill"_s,
-                                           PanelColors::warning(), 10, devicePixelRatioF()));
-    auto* bannerText = new QLabel(u"Clicking copies but can't paste"_s, m_banner);
-    QFont bannerFont = bannerText->font();
-    bannerFont.setPixelSize(11);
-    bannerText->setFont(bannerFont);
-    auto* enable = new QToolButton(m_banner);
-    enable->setText(u"Enable…"_s);
-    enable->setAutoRaise(true);
-    bannerFont.setWeight(QFont::DemiBold);
-    enable->setFont(bannerFont);
-    bannerRow->addWidget(warningIcon);
-    bannerRow->addWidget(bannerText);
-    bannerRow->addStretch(1);
-    bannerRow->addWidget(enable);
-    column->addWidget(m_banner);
-    auto* bannerDivider = divider();
-    column->addWidget(bannerDivider);
-    connect(enable, &QToolButton::clicked, this, [this] {
+    connect(m_banner, &PastingBanner::explainRequested, this, [this] {
         // The panel goes first: a dialog over it would take its focus anyway.
         m_state.requestClose();
         Alerts::explainPasting();
     });
+    connect(m_footer, &PanelFooter::clearHistoryClicked, &m_state, &AppState::requestClearHistory);
+    connect(m_footer, &PanelFooter::settingsClicked, &m_state, &AppState::requestSettings);
+    connect(m_footer, &PanelFooter::quitClicked, qApp, &QCoreApplication::quit);
+    connectLists();
+    connect(&m_state, &AppState::changed, this, &ContentView::rebuild);
+    connect(&m_state, &AppState::selectionChanged, this, &ContentView::followSelection);
+    connect(&m_state, &AppState::focusTokenChanged, this,
+            [this] { m_searchBar->field()->setFocus(Qt::OtherFocusReason); });
+    applyColors();
+    rebuild();
+}
 
-    // Empty state
+QWidget* ContentView::makeEmptyState() {
     m_empty = new QWidget(this);
     auto* emptyColumn = new QVBoxLayout(m_empty);
     emptyColumn->addStretch(1);
@@ -173,14 +81,14 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     QFont emptyFont = m_emptyLabel->font();
     emptyFont.setPixelSize(12);
     m_emptyLabel->setFont(emptyFont);
-    m_recolor.push_back(
-        [this] { setRole(m_emptyLabel, QPalette::WindowText, PanelColors::secondary(palette())); });
     emptyColumn->addWidget(m_emptyIcon);
     emptyColumn->addWidget(m_emptyLabel);
     emptyColumn->addStretch(1);
-    column->addWidget(m_empty, 1);
+    return m_empty;
+}
 
-    // List: the pinned block stays put, the recent block scrolls.
+// The pinned block stays put, the recent block scrolls.
+QWidget* ContentView::makeList() {
     m_list = new QWidget(this);
     auto* listColumn = new QVBoxLayout(m_list);
     listColumn->setContentsMargins(0, 0, 0, 0);
@@ -217,35 +125,18 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     listColumn->addWidget(m_scroll, 1);
     m_recentFiller = new QWidget(m_list);
     listColumn->addWidget(m_recentFiller, 1);
-    column->addWidget(m_list, 1);
 
-    column->addWidget(new SaveProblemLine(m_state.store(), this));
+    m_scrollAnimation = new QVariantAnimation(this);
+    m_scrollAnimation->setDuration(120);
+    m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(
+        m_scrollAnimation, &QVariantAnimation::valueChanged, this,
+        [this](const QVariant& value) { m_scroll->verticalScrollBar()->setValue(value.toInt()); });
 
-    // Footer
-    column->addWidget(divider());
-    auto* footer = new QWidget(this);
-    footer->setFixedHeight(36);
-    auto* footerRow = new QHBoxLayout(footer);
-    footerRow->setContentsMargins(12, 0, 2, 0);
-    footerRow->setSpacing(10);
-    auto* clearHistory = flatButton(u"Clear History"_s, footer);
-    clearHistory->setToolTip(u"Pinned clips are kept"_s);
-    auto* settings = flatButton(QString(), footer);
-    settings->setIcon(Symbols::tintedIcon(u"gearshape"_s, PanelColors::secondary(palette()), 13));
-    settings->setToolTip(u"Settings"_s);
-    settings->setAccessibleName(u"Settings"_s);
-    auto* quit = flatButton(u"Quit"_s, footer);
-    m_grip = new PanelResizeGrip(footer);
-    footerRow->addWidget(clearHistory);
-    footerRow->addStretch(1);
-    footerRow->addWidget(settings);
-    footerRow->addWidget(quit);
-    footerRow->addWidget(m_grip);
-    column->addWidget(footer);
-    connect(clearHistory, &QToolButton::clicked, this, [this] { m_state.requestClearHistory(); });
-    connect(settings, &QToolButton::clicked, &m_state, &AppState::requestSettings);
-    connect(quit, &QToolButton::clicked, qApp, &QCoreApplication::quit);
+    return m_list;
+}
 
+void ContentView::connectLists() {
     // Rows report by index; both blocks map the index back to their clip.
     for (ClipListView* view : {m_pinned, m_recent}) {
         auto clipAt = [view](int row) { return view->rows().at(row).clip; };
@@ -265,31 +156,37 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     });
     connect(m_pinned, &ClipListView::reorderEnded, this,
             [this](int row) { reorderEnded(m_pinned->rows().at(row).clip); });
+}
 
-    m_scrollAnimation = new QVariantAnimation(this);
-    m_scrollAnimation->setDuration(120);
-    m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
-    connect(
-        m_scrollAnimation, &QVariantAnimation::valueChanged, this,
-        [this](const QVariant& value) { m_scroll->verticalScrollBar()->setValue(value.toInt()); });
+void ContentView::applyColors() {
+    setRole(m_emptyLabel, QPalette::WindowText, PanelColors::secondary(palette()));
+}
 
-    connect(&m_state, &AppState::changed, this, &ContentView::rebuild);
-    connect(&m_state, &AppState::selectionChanged, this, &ContentView::followSelection);
-    connect(&m_state, &AppState::focusTokenChanged, this,
-            [this] { m_search->setFocus(Qt::OtherFocusReason); });
-    // The dividers follow their bars.
-    connect(&m_state, &AppState::changed, this, [this, searchDivider, bannerDivider] {
-        searchDivider->setVisible(m_searchBar->isVisibleTo(this));
-        bannerDivider->setVisible(m_banner->isVisibleTo(this));
-    });
-    applyColors();
-    rebuild();
-    searchDivider->setVisible(m_searchBar->isVisibleTo(this));
-    bannerDivider->setVisible(m_banner->isVisibleTo(this));
+void ContentView::changeEvent(QEvent* event) {
+    // Theme switches replace the palette; the derived colours follow.
+    if (event->type() == QEvent::PaletteChange && !m_applyingColors) {
+        m_applyingColors = true;
+        applyColors();
+        rebuild();
+        m_applyingColors = false;
+    }
+    QWidget::changeEvent(event);
 }
 
 ContentView::~ContentView() {
     endDrag();
+}
+
+QLineEdit* ContentView::searchField() const {
+    return m_searchBar->field();
+}
+
+QWidget* ContentView::banner() const {
+    return m_banner;
+}
+
+PanelResizeGrip* ContentView::resizeGrip() const {
+    return m_footer->grip();
 }
 
 QString ContentView::emptyText() const {
@@ -298,9 +195,7 @@ QString ContentView::emptyText() const {
 
 void ContentView::rebuild() {
     m_searchBar->setVisible(m_prefs.showSearchField());
-    if (m_search->text() != m_state.query())
-        m_search->setText(m_state.query());
-    m_clear->setVisible(!m_state.query().isEmpty());
+    m_searchBar->setQuery(m_state.query());
     m_banner->setVisible(!m_state.canAutoPaste() && m_prefs.pasteOnClick());
 
     const QList<Clip> pinned = m_state.filteredPinned();

@@ -3,19 +3,18 @@
 #include "core/panel/PinDrag.h"
 
 #include <QWidget>
-#include <functional>
 #include <optional>
-#include <vector>
 
 class AppState;
 class ClipListView;
+class PanelFooter;
 class PanelResizeGrip;
+class PanelSearchBar;
+class PastingBanner;
 class Preferences;
-class QFrame;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
-class QToolButton;
 class QVariantAnimation;
 class Clip;
 
@@ -29,14 +28,14 @@ public:
     ContentView(AppState& state, Preferences& prefs, QWidget* parent = nullptr);
     ~ContentView() override;
 
-    QLineEdit* searchField() const { return m_search; }
+    QLineEdit* searchField() const;
     ClipListView* pinnedList() const { return m_pinned; }
     ClipListView* recentList() const { return m_recent; }
     QScrollArea* recentScroll() const { return m_scroll; }
     QScrollArea* pinnedScroll() const { return m_pinnedScroll; }
-    QWidget* banner() const { return m_banner; }
+    QWidget* banner() const;
     QWidget* emptyState() const { return m_empty; }
-    PanelResizeGrip* resizeGrip() const { return m_grip; }
+    PanelResizeGrip* resizeGrip() const;
     QString emptyText() const;
     const std::optional<PinDrag>& pinDrag() const { return m_pinDrag; }
 
@@ -51,8 +50,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    QFrame* divider();
-    QToolButton* flatButton(const QString& text, QWidget* parent);
+    QWidget* makeEmptyState();
+    QWidget* makeList();
+    void connectLists();
     void applyColors();
     void rebuild();
     void updateDragCursor();
@@ -63,10 +63,8 @@ private:
     AppState& m_state;
     Preferences& m_prefs;
 
-    QWidget* m_searchBar = nullptr;
-    QLineEdit* m_search = nullptr;
-    QToolButton* m_clear = nullptr;
-    QWidget* m_banner = nullptr;
+    PanelSearchBar* m_searchBar = nullptr;
+    PastingBanner* m_banner = nullptr;
     QWidget* m_empty = nullptr;
     QLabel* m_emptyIcon = nullptr;
     QLabel* m_emptyLabel = nullptr;
@@ -76,11 +74,8 @@ private:
     QScrollArea* m_scroll = nullptr;
     ClipListView* m_recent = nullptr;
     QWidget* m_recentFiller = nullptr;
-    PanelResizeGrip* m_grip = nullptr;
+    PanelFooter* m_footer = nullptr;
     QVariantAnimation* m_scrollAnimation = nullptr;
-
-    // Colours derived from the palette, applied again when it changes.
-    std::vector<std::function<void()>> m_recolor;
     bool m_applyingColors = false;
 
     std::optional<PinDrag> m_pinDrag;

@@ -12,16 +12,16 @@ namespace {
 quint32 modifierBit(int key) {
     switch (key) {
     case Qt::Key_Control:
-        return KeyCombo::Command;
+        return KeyCombo::Ctrl;
     case Qt::Key_Shift:
         return KeyCombo::Shift;
     case Qt::Key_Alt:
     case Qt::Key_AltGr:
-        return KeyCombo::Option;
+        return KeyCombo::Alt;
     case Qt::Key_Meta:
     case Qt::Key_Super_L:
     case Qt::Key_Super_R:
-        return KeyCombo::Control;
+        return KeyCombo::Super;
     default:
         return 0;
     }

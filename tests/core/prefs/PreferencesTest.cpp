@@ -57,8 +57,7 @@ const std::vector<Setting>& settings() {
         {"openPanelHotKey", QVariant::fromValue(OptionalKeyCombo(KeyCombo{0x76, 2304})),
          QVariant::fromValue(OptionalKeyCombo(KeyCombo{0xffc2, KeyCombo::Shift}))},
         {"togglePauseHotKey", QVariant::fromValue(OptionalKeyCombo()),
-         QVariant::fromValue(
-             OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Command | KeyCombo::Option}))},
+         QVariant::fromValue(OptionalKeyCombo(KeyCombo{0x70, KeyCombo::Ctrl | KeyCombo::Alt}))},
         {"pinnedModifier", QVariant::fromValue(PinnedShortcutModifier::disabled),
          QVariant::fromValue(PinnedShortcutModifier::ctrlSuper)},
         {"inPanelNumberKeys", true, false},
@@ -390,8 +389,8 @@ TEST(Preferences, AClearedOpenPanelShortcutReturnsAfterRestartButAClearedPauseOn
     MemorySettingsStore store;
     {
         Preferences prefs(store);
-        prefs.setOpenPanelHotKey(KeyCombo{0x6b, KeyCombo::Command | KeyCombo::Shift});
-        prefs.setTogglePauseHotKey(KeyCombo{0x70, KeyCombo::Option});
+        prefs.setOpenPanelHotKey(KeyCombo{0x6b, KeyCombo::Ctrl | KeyCombo::Shift});
+        prefs.setTogglePauseHotKey(KeyCombo{0x70, KeyCombo::Alt});
         prefs.setOpenPanelHotKey(std::nullopt);
         prefs.setTogglePauseHotKey(std::nullopt);
         EXPECT_FALSE(prefs.openPanelHotKey());

@@ -14,10 +14,10 @@ using Action = HotKeyManager::Action;
 using Combo = FakeHotKeyService::Combo;
 
 namespace {
-constexpr quint32 kAltSuper = KeyCombo::Option | KeyCombo::Control;
+constexpr quint32 kAltSuper = KeyCombo::Alt | KeyCombo::Super;
 const Combo kOpenPanel{KeyCombo::defaultOpenPanel().keyCode,
                        KeyCombo::defaultOpenPanel().carbonModifiers};
-const Combo kPause{'p', KeyCombo::Command | KeyCombo::Option};
+const Combo kPause{'p', KeyCombo::Ctrl | KeyCombo::Alt};
 } // namespace
 
 // Found by argument-dependent lookup, so outside the anonymous namespace.
@@ -59,7 +59,7 @@ TEST_F(HotKeyManagerTest, RegistersWhatThePreferencesAskFor) {
         {"five pins", PinnedShortcutModifier::altSuper, 5, pinnedCombos(5, kAltSuper)},
         {"more pins than keys", PinnedShortcutModifier::altSuper, 12, pinnedCombos(10, kAltSuper)},
         {"other modifier", PinnedShortcutModifier::ctrlShift, 3,
-         pinnedCombos(3, KeyCombo::Command | KeyCombo::Shift)},
+         pinnedCombos(3, KeyCombo::Ctrl | KeyCombo::Shift)},
         {"disabled", PinnedShortcutModifier::disabled, 10, {}},
     };
     for (const Case& c : cases) {
@@ -155,7 +155,7 @@ TEST_F(HotKeyManagerTest, ConflictCheckIgnoresOurOwnShortcuts) {
     const KeyCombo ours = KeyCombo::defaultOpenPanel();
     EXPECT_EQ(manager.conflictMessage(ours, prefs), std::nullopt);
 
-    const KeyCombo elsewhere{'k', KeyCombo::Command | KeyCombo::Option};
+    const KeyCombo elsewhere{'k', KeyCombo::Ctrl | KeyCombo::Alt};
     service.taken.insert({elsewhere.keyCode, elsewhere.carbonModifiers});
     EXPECT_EQ(manager.conflictMessage(elsewhere, prefs),
               u"Ctrl+Alt+K is already claimed by another app or the desktop."_s);

@@ -7,10 +7,10 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr quint32 Ctrl = KeyCombo::Command;
-constexpr quint32 Alt = KeyCombo::Option;
+constexpr quint32 Ctrl = KeyCombo::Ctrl;
+constexpr quint32 Alt = KeyCombo::Alt;
 constexpr quint32 Shift = KeyCombo::Shift;
-constexpr quint32 Super = KeyCombo::Control;
+constexpr quint32 Super = KeyCombo::Super;
 
 std::string show(const std::optional<KeyCombo>& combo) {
     return combo ? combo->encode().toStdString() : "refused";

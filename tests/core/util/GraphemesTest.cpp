@@ -3,6 +3,8 @@
 #include <QString>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 struct CountCase {
     const char16_t* text;
@@ -41,12 +43,12 @@ TEST(Graphemes, CountsUserPerceivedCharacters) {
 TEST(Graphemes, ExceedsAgreesWithCountForEveryLimit) {
     const QString texts[] = {
         QString(),
-        QStringLiteral("a"),
-        repeated(QStringLiteral("x"), 40),
+        u"a"_s,
+        repeated(u"x"_s, 40),
         repeated(QString::fromUtf16(u"e\u0301\u0302\u0303\u0304"), 30),
         repeated(QString::fromUtf16(u"\U0001F468\u200D\U0001F469\u200D\U0001F467"), 17),
-        repeated(QString::fromUtf16(u"\U0001F1E9\U0001F1EA"), 9) + QStringLiteral("tail"),
-        QStringLiteral("ab") + repeated(QString(QChar(0x0301)), 200),
+        repeated(QString::fromUtf16(u"\U0001F1E9\U0001F1EA"), 9) + u"tail"_s,
+        u"ab"_s + repeated(QString(QChar(0x0301)), 200),
         // Prefixes that end between the halves of a surrogate pair.
         QString::fromUtf16(u"x\U0001F3F3\uFE0F\u200D\U0001F308"),
         QString::fromUtf16(u"abc\U0001F44D\U0001F3FD\U0001F3F3\uFE0F\u200D\U0001F308"),

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 TEST(ComputerName, ReadsThePrettyHostnameAsTheShellWould) {
     struct Case {
         const char* info;
@@ -28,12 +30,12 @@ TEST(ComputerName, ReadsThePrettyHostnameAsTheShellWould) {
 
 TEST(ComputerName, FallsBackToTheHostName) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("machine-info"));
+    const QString path = dir.filePath(u"machine-info"_s);
     EXPECT_EQ(ComputerName::current(path), QSysInfo::machineHostName());
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("PRETTY_HOSTNAME=\"Workshop PC\"\n");
     file.close();
-    EXPECT_EQ(ComputerName::current(path), QStringLiteral("Workshop PC"));
+    EXPECT_EQ(ComputerName::current(path), u"Workshop PC"_s);
 }

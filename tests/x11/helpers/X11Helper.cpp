@@ -37,6 +37,8 @@
 #include <thread>
 #include <xcb/xcb.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 void say(const QByteArray& line) {
     std::fputs(line.constData(), stdout);
@@ -54,10 +56,8 @@ QString option(const QStringList& args, const QString& name) {
 class RequestFilter final : public QAbstractNativeEventFilter {
 public:
     explicit RequestFilter(const QStringList& args)
-        : m_stall(option(args, QStringLiteral("--stall"))),
-          m_refuse(option(args, QStringLiteral("--refuse"))),
-          m_log(option(args, QStringLiteral("--log"))),
-          m_requestors(option(args, QStringLiteral("--requestors"))),
+        : m_stall(option(args, u"--stall"_s)), m_refuse(option(args, u"--refuse"_s)),
+          m_log(option(args, u"--log"_s)), m_requestors(option(args, u"--requestors"_s)),
           m_conn(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()) {}
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments();
     const QString role = args.value(1);
     // Qt names the WM_CLASS class after the application.
-    if (const QString name = option(args, QStringLiteral("--class")); !name.isEmpty())
+    if (const QString name = option(args, u"--class"_s); !name.isEmpty())
         QCoreApplication::setApplicationName(name);
     if (role == QLatin1String("offer"))
         return offer(app, args);
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         QWidget window;
         if (args.contains(QLatin1String("--no-focus")))
             window.setWindowFlag(Qt::WindowDoesNotAcceptFocus);
-        if (const QString colour = option(args, QStringLiteral("--colour")); !colour.isEmpty()) {
+        if (const QString colour = option(args, u"--colour"_s); !colour.isEmpty()) {
             QPalette palette = window.palette();
             palette.setColor(QPalette::Window, QColor::fromString(colour));
             window.setPalette(palette);
