@@ -8,39 +8,24 @@
 set -euo pipefail
 repo=$1 bin=$2
 skip() { echo "SKIP: $*"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "needs root for network namespaces"
-for tool in ip dbus-daemon avahi-daemon xclip; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-ip netns list >/dev/null 2>&1 || skip "network namespaces are not available"
-
 started=$SECONDS
 work=$(mktemp -d /tmp/tindrel-e2e-lan.XXXXXX)
-# A sandbox of this run's own, so that parallel runs never share a LAN.
-export TDL_PREFIX=te$(printf '%x' $$)
-sandbox="$repo/scripts/lan-sandbox.sh"
-relay_enabled=false
 source "$repo/tests/e2e/sync_pair.sh"
+source "$repo/tests/e2e/lan_pair.sh"
+if why=$(lan_unavailable); then
+    rm -rf "$work"
+    skip "$why"
+fi
 fail() {
     echo "FAIL: $*" >&2
-    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log; do
+    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$TDL_SANDBOX_DIR"/*/avahi.log; do
         [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
     done
     exit 1
 }
-trap 'pair_down; "$sandbox" down >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'pair_down; lan_down; rm -rf "$work"' EXIT
 
-# Each device runs in its own namespace; the X server's socket is a file,
-# so the desktops stay reachable from there.
-lan_dev_Anna=1 lan_dev_Bert=2
-launch_device() {
-    local k
-    eval "k=\$lan_dev_$1"
-    shift
-    exec "$sandbox" exec "$k" "$@"
-}
-
-out=$("$sandbox" up 2 2>&1) || skip "the sandbox LAN did not come up: $(echo "$out" | tail -1)"
+lan_up Anna Bert || skip "the sandbox LAN did not come up here"
 
 identity Anna
 identity Bert
@@ -51,8 +36,8 @@ log_has() { # NAME TEXT
     grep -q -F "$2" "$work/$1/state/Tindrel/sync.log"
 }
 # Either side may dial first; both must end up with the link.
-until_ok 30 log_has Anna "lan connected for Bert" || fail "Anna did not connect to Bert"
-until_ok 30 log_has Bert "lan connected for Anna" || fail "Bert did not connect to Anna"
+until_ok 30 lan_linked Anna Bert || fail "Anna did not connect to Bert"
+until_ok 30 lan_linked Bert Anna || fail "Bert did not connect to Anna"
 log_has Anna "dialling Bert at 169.254.77.2:" || log_has Bert "dialling Anna at 169.254.77.1:" ||
     log_has Anna "dialling Bert at fe80:" || log_has Bert "dialling Anna at fe80:" ||
     fail "neither device dialled the address its peer published"
