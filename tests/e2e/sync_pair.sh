@@ -7,6 +7,10 @@
 #   device_up NAME PEER...   starts tindrel NAME paired with each PEER; the
 #                            device's DISPLAY, folder and PID are in dev_NAME_*
 #   pair_down                stops everything started here
+#
+# relay_enabled=false leaves the relay out of the settings; a script may
+# redefine launch_device NAME CMD... to start a device elsewhere (it must
+# exec, so that the PID kept is the device's own).
 
 pids=()
 desktops=()
@@ -53,8 +57,12 @@ device_up() {
         echo '[General]'
         echo "pollInterval=${poll_interval:-0.1}"
         echo 'syncEnabled=true'
-        echo 'relayEnabled=true'
-        echo "relayURL=ws://127.0.0.1:$relay_port"
+        if [ "${relay_enabled:-true}" = true ]; then
+            echo 'relayEnabled=true'
+            echo "relayURL=ws://127.0.0.1:$relay_port"
+        else
+            echo 'relayEnabled=false'
+        fi
         echo "syncDeviceId=$id"
         echo "syncDeviceName=$name"
         echo "syncDeviceKey=$key"
@@ -68,14 +76,19 @@ device_up() {
     local display=${line#DISPLAY=}
     desktops+=("$home/desktop|$display")
     eval "dev_${name}_display=$display dev_${name}_home=$home"
-    # No system bus: these devices meet through the relay only, and never
-    # publish on the host's own network through an avahi-daemon there.
     DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
-        DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tindrel-e2e \
-        env -u DBUS_SESSION_BUS_ADDRESS "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
+        launch_device "$name" env -u DBUS_SESSION_BUS_ADDRESS "$bin/tindrel" \
+        >"$home/tindrel.log" 2>&1 &
     pids+=($!)
     eval "dev_${name}_pid=$!"
+}
+
+# No system bus: these devices meet through the relay only, and never
+# publish on the host's own network through an avahi-daemon there.
+launch_device() {
+    shift
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tindrel-e2e exec "$@"
 }
 
 # relay_linked NAME PEERNAME: NAME's relay link to PEERNAME is up

@@ -381,6 +381,9 @@ void SyncService::connectIfNeeded(const SyncDevice& device, const SyncEndpoint& 
     const std::optional<QByteArray> key = sessionKey(device);
     if (!key)
         return;
+    // Shows in sync.log where a LAN link stalls: finding the device or reaching it.
+    SyncLog::write(u"dialling "_s + device.name + u" at "_s + endpoint.address.toString() + u":"_s +
+                   QString::number(endpoint.port));
     auto* connection = new SyncConnection(endpoint, device.id, device.name, *key, this);
     connection->setLimits(m_options.connectionLimits);
     wire(connection);
@@ -450,10 +453,12 @@ void SyncService::handleHello(const SyncMessage& message, SyncConnection* connec
         SyncLog::write(u"hello names another device than the connection's key — ignored"_s);
         return;
     }
-    if (!m_peerStore.peer(id))
+    const std::optional<SyncDevice> device = m_peerStore.peer(id);
+    if (!device)
         return;
     m_greeted.insert(connection);
     if (!m_connectedPeerIds.contains(id)) {
+        SyncLog::write(u"lan connected for "_s + device->name);
         QSet<QString> ids = m_connectedPeerIds;
         ids.insert(id);
         setConnected(std::move(ids));
