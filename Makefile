@@ -45,7 +45,7 @@ sanitize: bootstrap
 # Every fuzzer for FUZZ_SECONDS over its seed corpus.
 fuzz: bootstrap
 	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_CXX_COMPILER=clang++-19 -DTINDREL_BUILD_FUZZERS=ON \
+		-DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_COMPILER=clang-19 -DTINDREL_BUILD_FUZZERS=ON \
 		-DTINDREL_BUILD_TESTS=OFF -DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build $(FUZZ_BUILD) --target fuzzers -j $(JOBS)
 	@fuzz/run.sh $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
