@@ -3,6 +3,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncProtocol.h"
 #include "core/util/JsonText.h"
+#include "core/util/Utf8.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -289,7 +290,7 @@ QByteArray SyncMessage::encode() const {
 
 std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
     QJsonParseError error;
-    const QJsonDocument document = JsonText::parse(json, &error);
+    const QJsonDocument document = Utf8::parseJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();

@@ -3,6 +3,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/util/Log.h"
 #include "core/util/SettingValue.h"
+#include "core/util/Utf8.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 
@@ -86,7 +87,7 @@ void SyncPeerStore::load() {
     bool damaged = true;
     if (const auto bytes = SettingValue::toBytes(raw)) {
         QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
+        const QJsonDocument document = Utf8::parseJson(*bytes, &error);
         if (error.error == QJsonParseError::NoError && document.isArray()) {
             QList<SyncDevice> devices;
             bool whole = true;

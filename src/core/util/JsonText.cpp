@@ -3,21 +3,6 @@
 #include <charconv>
 #include <cmath>
 
-namespace {
-constexpr char kBom[] = "\xEF\xBB\xBF";
-} // namespace
-
-QJsonDocument JsonText::parse(const QByteArray& json, QJsonParseError* error) {
-    // Outside a string a U+FEFF is not JSON; inside one, the escape means the
-    // same character and Qt keeps it.
-    const qsizetype from = json.startsWith(kBom) ? 3 : 0;
-    if (json.indexOf(kBom, from) < 0)
-        return QJsonDocument::fromJson(json, error);
-    QByteArray escaped = json.mid(from);
-    escaped.replace(QByteArrayView(kBom), QByteArrayView("\\ufeff"));
-    return QJsonDocument::fromJson(escaped, error);
-}
-
 void JsonText::appendDecimal(QByteArray& out, double value) {
     if (!std::isfinite(value))
         value = 0.0;
