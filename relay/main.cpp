@@ -224,14 +224,15 @@ int main(int argc, char** argv) {
         server.setSslConfiguration(*tls);
     }
     MetricsEndpoint metrics(server);
-    if (const QString spec = parser.value(QStringLiteral("metrics")); !spec.isEmpty()) {
-        const auto where = hostPort(spec);
+    if (const QString metricsAddress = parser.value(QStringLiteral("metrics"));
+        !metricsAddress.isEmpty()) {
+        const auto where = hostPort(metricsAddress);
         if (!where) {
             say(u"--metrics needs host:port, e.g. 127.0.0.1:9479"_s);
             return 2;
         }
         if (!metrics.listen(where->first, where->second)) {
-            say(u"cannot serve metrics on "_s + spec + u": "_s + metrics.errorString());
+            say(u"cannot serve metrics on "_s + metricsAddress + u": "_s + metrics.errorString());
             return 1;
         }
         say(u"metrics on "_s + where->first.toString() + u':' +
