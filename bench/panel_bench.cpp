@@ -3,6 +3,7 @@
 #include "core/panel/AppState.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "support/BenchMain.h"
 #include "support/FakeClock.h"
 #include "support/FakeWorkspace.h"
 #include "support/ManualScheduler.h"
@@ -137,9 +138,5 @@ BENCHMARK(BM_FirstSearchBeforeTextsArePrepared)->Unit(benchmark::kMillisecond)->
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

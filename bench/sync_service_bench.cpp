@@ -1,4 +1,5 @@
 #include "core/store/Clip.h"
+#include "support/BenchMain.h"
 #include "support/SyncTestDevice.h"
 
 #include <QCoreApplication>
@@ -37,9 +38,5 @@ BENCHMARK(BM_ClipOverLoopbackTcp)->Arg(100)->Arg(100'000)->Unit(benchmark::kMicr
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

@@ -3,6 +3,7 @@
 
 #include "core/sync/SyncConnection.h"
 #include "core/sync/SyncCrypto.h"
+#include "support/BenchMain.h"
 
 #include <QCoreApplication>
 #include <QTcpServer>
@@ -82,9 +83,5 @@ BENCHMARK(BM_SyncConnection_1MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }
