@@ -1,13 +1,13 @@
 #include "platform/wayland/WaylandPasteboard.h"
 
 #include "core/util/Log.h"
+#include "core/util/Utf8.h"
 #include "platform/wayland/PipeReader.h"
 #include "platform/wayland/PipeWriter.h"
 
 #include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
-#include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -67,12 +67,6 @@ QStringList offeredTypes() {
     for (const char* type : kOfferedTypes)
         types << QString::fromLatin1(type);
     return types;
-}
-
-// QString::fromUtf8 drops a leading U+FEFF; a copied text must arrive whole.
-QString decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(bytes);
 }
 
 // The listener tables, typed for wl_proxy since one set serves both protocols.
@@ -387,7 +381,7 @@ void WaylandPasteboard::requestText(QObject* context,
                               done(std::nullopt);
                               return;
                           }
-                          done(latin1 ? QString::fromLatin1(*bytes) : decodeUtf8(*bytes));
+                          done(latin1 ? QString::fromLatin1(*bytes) : Utf8::decode(*bytes));
                       });
 }
 

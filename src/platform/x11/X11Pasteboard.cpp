@@ -1,12 +1,12 @@
 #include "platform/x11/X11Pasteboard.h"
 
+#include "core/util/Utf8.h"
 #include "platform/x11/XcbSelectionReader.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
-#include <QStringDecoder>
 #include <iterator>
 
 namespace {
@@ -22,11 +22,6 @@ constexpr TextTarget kTextTargets[] = {
 };
 constexpr qsizetype kTextTargetCount = qsizetype{std::size(kTextTargets)};
 
-// QString::fromUtf8 drops a leading U+FEFF; a copied text must arrive whole.
-QString decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(bytes);
-}
 } // namespace
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<XcbSelectionReader> reader, QObject* parent)
@@ -118,7 +113,7 @@ void X11Pasteboard::readText(QObject* context, QStringList targets, qsizetype ne
                    [this, guard, target, targets = std::move(targets), next,
                     done = std::move(done)](XcbSelectionReader::Result bytes) mutable {
                        if (bytes) {
-                           done(target.latin1 ? QString::fromLatin1(*bytes) : decodeUtf8(*bytes));
+                           done(target.latin1 ? QString::fromLatin1(*bytes) : Utf8::decode(*bytes));
                            return;
                        }
                        // Only a refusal is worth another target: an owner that stalled
