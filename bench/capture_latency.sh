@@ -48,6 +48,13 @@ if [ "$with_copyq" = 1 ]; then
     awk '$1 == "other" { print $2 }' "$work/latency" >"$work/theirs"
     summary "  tindrel" "$work/ours"
     summary "  copyq  " "$work/theirs"
+    # Both read the same copy at the same moment: each copy is one pair.
+    if [ "$(wc -l <"$work/ours")" = "$(wc -l <"$work/theirs")" ]; then
+        paste "$work/ours" "$work/theirs" | awk '$2 > 0 { print $1 / $2 }' | sort -g |
+            awk '{ v[NR] = $1 } END { if (NR) printf "  tindrel/copyq per copy: median %.3f, min %.3f, max %.3f (n=%d)\n", v[int((NR + 1) / 2)], v[1], v[NR], NR }'
+    else
+        echo "  (a reader missed a copy: no per-copy ratios)"
+    fi
 else
     awk '{ print $2 }' "$work/latency" >"$work/ours"
     summary "  tindrel" "$work/ours"
