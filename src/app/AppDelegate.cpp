@@ -24,6 +24,7 @@
 #include "platform/xdg/ComputerName.h"
 #include "platform/xdg/FreedesktopFileManager.h"
 #include "platform/xdg/IniSettingsStore.h"
+#include "platform/xdg/PortalHotKeyService.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
@@ -34,6 +35,7 @@
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -45,8 +47,15 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_scheduler = std::make_unique<TimerScheduler>();
     m_windowHints = std::make_unique<X11WindowHints>();
     choosePlatform();
-    if (m_desktop)
+    // In a Wayland session an X grab sees keys only while an XWayland window
+    // has the keyboard: there the portal binds them, or the user does in the
+    // desktop's own settings.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        m_portalHotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
+        m_hotKeys = std::make_unique<HotKeyManager>(*m_portalHotKeys);
+    } else if (m_desktop) {
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
+    }
     m_systemLook = Theme::capture();
 }
 

@@ -12,6 +12,7 @@ class ClipStore;
 class ClipboardMonitor;
 class Clock;
 class FreedesktopFileManager;
+class HotKeyService;
 class LoginItem;
 class PanelController;
 class Pasteboard;
@@ -84,6 +85,8 @@ private:
     std::unique_ptr<Workspace> m_waylandWorkspace;
     Pasteboard* m_pasteboard = nullptr;
     Workspace* m_workspace = nullptr;
+    // Global shortcuts through the desktop portal in a Wayland session.
+    std::unique_ptr<HotKeyService> m_portalHotKeys;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;

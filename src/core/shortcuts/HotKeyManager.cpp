@@ -11,6 +11,21 @@ using namespace Qt::StringLiterals;
 namespace {
 // The conflict check's own registration; regular ids start at 1.
 constexpr quint32 kProbeId = 0;
+
+// A stable name and a description per action, for desktops that list our
+// shortcuts to the user and remember the keys chosen for each.
+std::pair<QString, QString> purpose(const HotKeyManager::Action& action) {
+    switch (action.kind) {
+    case HotKeyManager::Action::Kind::openPanel:
+        return {u"toggle-panel"_s, u"Open Tindrel"_s};
+    case HotKeyManager::Action::Kind::togglePause:
+        return {u"toggle-pause"_s, u"Pause / resume tracking"_s};
+    case HotKeyManager::Action::Kind::pastePinned:
+        break;
+    }
+    const QString position = QString::number(action.index + 1);
+    return {u"paste-pinned-"_s + position, u"Paste pinned clip "_s + position};
+}
 } // namespace
 
 HotKeyManager::HotKeyManager(HotKeyService& service, QObject* parent)
@@ -29,20 +44,43 @@ HotKeyManager::HotKeyManager(HotKeyService& service, QObject* parent)
         const auto it = self->m_registrations.constFind(id);
         if (it == self->m_registrations.constEnd())
             return;
-        logRefusal(it->combo, status);
+        self->logRefusal(it->combo, status);
         self->m_registrations.erase(it);
     };
+    m_service.onAvailabilityChanged = [self = QPointer<HotKeyManager>(this)] {
+        if (!self)
+            return;
+        if (!self->isAvailable()) {
+            self->m_registrations.clear(); // the service has given them up
+            self->logUnavailable();
+        }
+        Q_EMIT self->availabilityChanged();
+    };
+    if (!isAvailable())
+        logUnavailable();
+}
+
+bool HotKeyManager::isAvailable() const {
+    return m_service.isAvailable();
+}
+
+void HotKeyManager::logUnavailable() const {
+    const QString why = m_service.problem();
+    Log::write(u"Tindrel: no global shortcuts in this session"_s +
+               (why.isEmpty() ? QString() : u" ("_s + why + u')') +
+               u"; bind \"tindrel --toggle-panel\" in your desktop's keyboard settings"_s);
 }
 
 HotKeyManager::~HotKeyManager() {
     unregisterAll();
     m_service.onPressed = nullptr;
     m_service.onLost = nullptr;
+    m_service.onAvailabilityChanged = nullptr;
 }
 
 void HotKeyManager::reload(const Preferences& prefs) {
     unregisterAll();
-    if (m_suspended)
+    if (m_suspended || !isAvailable())
         return;
     if (const std::optional<KeyCombo> combo = prefs.openPanelHotKey())
         registerCombo(*combo, Action::openPanel());
@@ -63,12 +101,14 @@ void HotKeyManager::registerCombo(const KeyCombo& combo, Action action) {
         logRefusal(combo, status);
         return;
     }
+    const auto [name, description] = purpose(action);
+    m_service.describe(id, name, description);
     m_registrations.insert(id, {combo, action});
 }
 
-void HotKeyManager::logRefusal(const KeyCombo& combo, int status) {
-    Log::write(u"Tindrel: could not register "_s + combo.displayString() + u" (X error "_s +
-               QString::number(status) + u')');
+void HotKeyManager::logRefusal(const KeyCombo& combo, int status) const {
+    Log::write(u"Tindrel: could not register "_s + combo.displayString() + u" ("_s +
+               m_service.statusText(status) + u')');
 }
 
 void HotKeyManager::unregisterAll() {
@@ -97,6 +137,9 @@ void HotKeyManager::endRecording(const Preferences& prefs) {
 
 std::optional<QString> HotKeyManager::conflictMessage(const KeyCombo& combo,
                                                       const Preferences& prefs) {
+    // Nothing to check against: the desktop's own settings hold the keys.
+    if (!isAvailable())
+        return std::nullopt;
     beginRecording(); // our own registrations are not conflicts
     const int status = m_service.registerHotKey(kProbeId, combo.keyCode, combo.carbonModifiers);
     if (status == 0)

@@ -13,7 +13,8 @@ class Preferences;
 
 // The global shortcuts: registers the ones the preferences ask for with the
 // desktop's hot-key service and reports presses as actions on the main
-// thread. Shortcuts the desktop refuses are logged and skipped.
+// thread. Shortcuts the desktop refuses are logged and skipped; a session
+// without any way to set them says so once in the log.
 class HotKeyManager : public QObject {
     Q_OBJECT
 public:
@@ -50,10 +51,13 @@ public:
 
     // The ids of the live registrations, in no particular order.
     QList<quint32> registeredIds() const { return m_registrations.keys(); }
+    // False when the session lets us set no global shortcut at all.
+    bool isAvailable() const;
 
 Q_SIGNALS:
     // A registered shortcut was pressed.
     void triggered(HotKeyManager::Action action);
+    void availabilityChanged();
 
 private:
     struct Registration {
@@ -62,7 +66,8 @@ private:
     };
     void registerCombo(const KeyCombo& combo, Action action);
     void dispatch(quint32 id);
-    static void logRefusal(const KeyCombo& combo, int status);
+    void logRefusal(const KeyCombo& combo, int status) const;
+    void logUnavailable() const;
 
     HotKeyService& m_service;
     QHash<quint32, Registration> m_registrations;
