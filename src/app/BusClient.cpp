@@ -109,6 +109,8 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
         return done(call(u"Pause"_s));
     case Kind::resume:
         return done(call(u"Resume"_s));
+    case Kind::togglePause:
+        return done(call(u"TogglePause"_s));
     case Kind::settings:
         return done(call(u"OpenSettings"_s, {argument}));
     case Kind::list:

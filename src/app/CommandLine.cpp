@@ -30,6 +30,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         {u"--toggle-panel", Kind::togglePanel},
         {u"--pause", Kind::pause},
         {u"--resume", Kind::resume},
+        {u"--toggle-pause", Kind::togglePause},
         {u"clear", Kind::clear},
     };
     for (const Simple& entry : simple) {
@@ -102,6 +103,7 @@ the one already running). The commands talk to the running Tindrel:
   --toggle-panel      open the panel, or close it when open
   --show-panel        open the panel
   --pause, --resume   stop or restart recording copies
+  --toggle-pause      pause, or resume when paused
   --settings [TAB]    open the settings (general, history, shortcuts, sync,
                       appearance, privacy, storage, about)
   list [--pinned] [--json]
@@ -112,7 +114,7 @@ the one already running). The commands talk to the running Tindrel:
   clear               clear the history (pinned clips stay)
   --help, --version
 
-Bind "tindrel --toggle-panel" to a key in your desktop's keyboard settings
-where Tindrel's own shortcut cannot be used.
+Bind "tindrel --toggle-panel" (and "tindrel --toggle-pause") to keys in your
+desktop's keyboard settings where Tindrel's own shortcuts cannot be used.
 )"_s;
 }

@@ -15,6 +15,7 @@ struct CommandLine {
         showPanel,
         togglePanel,
         pause,
+        togglePause,
         resume,
         settings, // argument: the tab, possibly empty
         list,

@@ -241,6 +241,12 @@ TEST_F(BusInterface, PanelPauseAndSettingsCommandsReachTheInstance) {
               (QList<QVariantMap>{
                   {{u"Paused"_s, true}}, {{u"Paused"_s, false}}, {{u"ClipCount"_s, 1u}}}));
 
+    // The command a desktop shortcut runs where we cannot grab keys.
+    ASSERT_EQ(tindrelCommand({u"--toggle-pause"_s}).exitCode, 0);
+    EXPECT_EQ(property(u"Paused"_s), QVariant(true));
+    ASSERT_EQ(tindrelCommand({u"--toggle-pause"_s}).exitCode, 0);
+    EXPECT_EQ(property(u"Paused"_s), QVariant(false));
+
     EXPECT_EQ(tindrelCommand({u"--settings"_s}).exitCode, 0);
     EXPECT_EQ(tindrelCommand({u"--settings"_s, u"Privacy"_s}).exitCode, 0);
     EXPECT_EQ(tindrel.state(), QProcess::Running);

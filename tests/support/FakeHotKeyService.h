@@ -22,6 +22,15 @@ public:
         return 0;
     }
     void unregisterHotKey(quint32 id) override { grabs.remove(id); }
+    bool isAvailable() const override { return available; }
+    // Plays the desktop turning out to offer no global shortcuts (or again).
+    void setAvailable(bool value) {
+        available = value;
+        if (!available)
+            grabs.clear();
+        if (onAvailabilityChanged)
+            onAvailabilityChanged();
+    }
 
     // Presses the combo: reaches onPressed only when some id holds it.
     bool press(Combo combo) {
@@ -36,5 +45,6 @@ public:
 
     QMap<quint32, Combo> grabs;
     QSet<Combo> taken;
+    bool available = true;
     QList<quint32> attempts; // every id asked for, in order
 };

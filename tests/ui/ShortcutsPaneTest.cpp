@@ -1,8 +1,12 @@
 #include "SettingsFixture.h"
 
+#include "ui/settings/DesktopShortcutHint.h"
 #include "ui/settings/ShortcutRecorderView.h"
 #include "ui/settings/ShortcutsPane.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -119,4 +123,29 @@ TEST_F(ShortcutsPaneTest, ASettingChangedElsewhereShowsWhileIdle) {
     prefs.resetToDefaults();
     EXPECT_EQ(shortcuts().pauseRecorder()->text(), u"Click to record"_s);
     EXPECT_EQ(open().text(), u"Ctrl+Alt+V"_s);
+}
+
+TEST_F(ShortcutsPaneTest, WithoutGlobalShortcutsTheRowsNameTheCommandToBind) {
+    ASSERT_TRUE(open().isVisibleTo(&shortcuts()));
+    // The desktop's answer comes after the pane was built.
+    keys.setAvailable(false);
+    EXPECT_FALSE(open().isVisibleTo(&shortcuts()));
+    EXPECT_FALSE(shortcuts().pauseRecorder()->isVisibleTo(&shortcuts()));
+    struct Row {
+        DesktopShortcutHint* hint;
+        QString command;
+    };
+    for (const Row& row : {Row{shortcuts().openPanelHint(), u"tindrel --toggle-panel"_s},
+                           Row{shortcuts().pauseHint(), u"tindrel --toggle-pause"_s}}) {
+        ASSERT_TRUE(row.hint->isVisibleTo(&shortcuts()));
+        EXPECT_EQ(row.hint->text(),
+                  u"Set this in your desktop's keyboard settings: "_s + row.command);
+        QTest::mouseClick(row.hint->copyButton(), Qt::LeftButton);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), row.command);
+    }
+    EXPECT_NE(hintStartingWith(shortcuts(), u"This session lets no program set global"_s), nullptr);
+
+    keys.setAvailable(true);
+    EXPECT_TRUE(open().isVisibleTo(&shortcuts()));
+    EXPECT_FALSE(shortcuts().openPanelHint()->isVisibleTo(&shortcuts()));
 }

@@ -3,12 +3,14 @@
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
 #include "ui/Symbols.h"
+#include "ui/settings/DesktopShortcutHint.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/PaneForm.h"
 #include "ui/settings/ShortcutRecorderView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -38,10 +40,12 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     m_global = global;
     m_openPanel = recorder(&Preferences::openPanelHotKey, &Preferences::setOpenPanelHotKey,
                            &Preferences::openPanelHotKeyChanged, baseKeysym);
-    global->addRow(u"Open Tindrel"_s, m_openPanel);
+    m_openPanelHint = new DesktopShortcutHint(u"tindrel --toggle-panel"_s, this);
+    global->addRow(u"Open Tindrel"_s, either(m_openPanel, m_openPanelHint));
     m_pause = recorder(&Preferences::togglePauseHotKey, &Preferences::setTogglePauseHotKey,
                        &Preferences::togglePauseHotKeyChanged, baseKeysym);
-    global->addRow(u"Pause / resume tracking"_s, m_pause);
+    m_pauseHint = new DesktopShortcutHint(u"tindrel --toggle-pause"_s, this);
+    global->addRow(u"Pause / resume tracking"_s, either(m_pause, m_pauseHint));
 
     m_warningRow = new QWidget(this);
     auto* warningLayout = new QHBoxLayout(m_warningRow);
@@ -65,7 +69,12 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
         pinned, u"Global pinned shortcuts"_s, &Preferences::pinnedModifier,
         &Preferences::setPinnedModifier, &Preferences::pinnedModifierChanged, pinnedOption);
     Hint* pinnedHint = form.hint(pinned);
-    const auto showPinnedHint = [&prefs, pinnedHint] {
+    const auto showPinnedHint = [this, &prefs, pinnedHint] {
+        if (!m_hotKeys.isAvailable()) {
+            pinnedHint->setText(u"This session lets no program set global shortcuts: paste "
+                                "pinned clips from the panel."_s);
+            return;
+        }
         pinnedHint->setText(prefs.pinnedModifier() != PinnedShortcutModifier::disabled
                                 ? u"Pastes pinned clips 1–10 from any app. Ctrl+1–0 is "
                                   "deliberately not offered — too many apps use it for tabs."_s
@@ -74,6 +83,7 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     };
     showPinnedHint();
     connect(&prefs, &Preferences::pinnedModifierChanged, pinnedHint, showPinnedHint);
+    connect(&m_hotKeys, &HotKeyManager::availabilityChanged, pinnedHint, showPinnedHint);
     form.toggle(pinned, u"Use Ctrl+1–Ctrl+0 for pinned clips inside the panel"_s,
                 &Preferences::inPanelNumberKeys, &Preferences::setInPanelNumberKeys,
                 &Preferences::inPanelNumberKeysChanged);
@@ -84,6 +94,30 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     panel->addRow(u"Close"_s, keyValue(u"Esc"_s, this));
     panel->addRow(u"Filter clips"_s, keyValue(u"Type"_s, this));
     form.finish();
+
+    // The portal's answer may come after the pane is built.
+    showAvailability();
+    connect(&m_hotKeys, &HotKeyManager::availabilityChanged, this,
+            &ShortcutsPane::showAvailability);
+}
+
+QWidget* ShortcutsPane::either(QWidget* recorder, QWidget* hint) {
+    auto* cell = new QWidget(this);
+    auto* layout = new QVBoxLayout(cell);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(recorder);
+    layout->addWidget(hint);
+    return cell;
+}
+
+void ShortcutsPane::showAvailability() {
+    const bool available = m_hotKeys.isAvailable();
+    m_openPanel->setVisible(available);
+    m_pause->setVisible(available);
+    m_openPanelHint->setVisible(!available);
+    m_pauseHint->setVisible(!available);
+    if (!available)
+        m_global->setRowVisible(m_warningRow, false);
 }
 
 ShortcutRecorderView*

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <optional>
 
+class DesktopShortcutHint;
 class HotKeyManager;
 class Preferences;
 class QFormLayout;
@@ -12,7 +13,9 @@ class QLabel;
 class ShortcutRecorderView;
 
 // The global shortcuts (recorded, and checked against what other programs
-// hold), the pinned-clip shortcuts, and the fixed keys inside the panel.
+// hold; where the session lets us set none, the command to bind in the
+// desktop's settings), the pinned-clip shortcuts, and the fixed keys inside
+// the panel.
 class ShortcutsPane : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +24,9 @@ public:
 
     ShortcutRecorderView* openPanelRecorder() const { return m_openPanel; }
     ShortcutRecorderView* pauseRecorder() const { return m_pause; }
+    // What shows instead of the recorders where no global shortcut can be set.
+    DesktopShortcutHint* openPanelHint() const { return m_openPanelHint; }
+    DesktopShortcutHint* pauseHint() const { return m_pauseHint; }
     // The warning under the shortcuts, empty when there is none.
     QString conflictWarning() const;
 
@@ -30,11 +36,15 @@ private:
                                    void (Preferences::*changed)(),
                                    const KeyCombo::BaseKeysym& baseKeysym);
     void validate(const std::optional<KeyCombo>& combo);
+    QWidget* either(QWidget* recorder, QWidget* hint);
+    void showAvailability();
 
     Preferences& m_prefs;
     HotKeyManager& m_hotKeys;
     ShortcutRecorderView* m_openPanel = nullptr;
     ShortcutRecorderView* m_pause = nullptr;
+    DesktopShortcutHint* m_openPanelHint = nullptr;
+    DesktopShortcutHint* m_pauseHint = nullptr;
     QFormLayout* m_global = nullptr;
     QWidget* m_warningRow = nullptr;
     QLabel* m_warning = nullptr;
