@@ -17,7 +17,10 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/NoKeySynth.h"
+#include "platform/wayland/NoPointerWatcher.h"
 #include "platform/wayland/WaylandPasteboard.h"
+#include "platform/wayland/WaylandWindowHints.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
@@ -27,6 +30,7 @@
 #include "platform/xdg/PortalHotKeyService.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
+#include "platform/xdg/XdgWorkspace.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
 #include "ui/panel/PanelController.h"
@@ -45,8 +49,12 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_loginItem = std::make_unique<XdgAutostart>();
     m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
     m_scheduler = std::make_unique<TimerScheduler>();
-    m_windowHints = std::make_unique<X11WindowHints>();
     choosePlatform();
+    // Our windows are X11 ones wherever an X server is there to show them.
+    if (QGuiApplication::platformName() == u"xcb"_s)
+        m_windowHints = std::make_unique<X11WindowHints>();
+    else
+        m_windowHints = std::make_unique<WaylandWindowHints>();
     // In a Wayland session an X grab sees keys only while an XWayland window
     // has the keyboard: there the portal binds them, or the user does in the
     // desktop's own settings.
@@ -65,8 +73,22 @@ void AppDelegate::choosePlatform() {
     QString why;
     auto wayland = WaylandPasteboard::connect(QString(), &why);
     m_desktop = X11Desktop::open(/*withPasteboard=*/!wayland);
-    if (!m_desktop)
+    if (!m_desktop) {
+        if (!wayland)
+            return;
+        // A Wayland session without XWayland: nothing tells us the window in
+        // front, and no keys reach other applications.
+        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
+                   u"); no X11, so no pasting into other applications"_s);
+        m_xdgWorkspace = std::make_unique<XdgWorkspace>();
+        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(*m_xdgWorkspace);
+        m_waylandPasteboard = std::move(wayland);
+        m_pasteboard = m_waylandPasteboard.get();
+        m_workspace = m_waylandWorkspace.get();
+        m_keySynth = std::make_unique<NoKeySynth>();
+        m_pointer = std::make_unique<NoPointerWatcher>();
         return;
+    }
     if (wayland) {
         Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
                    u"); shortcuts and windows through XWayland"_s);
@@ -90,11 +112,13 @@ void AppDelegate::launch() {
     m_state->confirmClearHistory = &Alerts::confirmClearHistory;
     m_panel = std::make_unique<PanelController>(
         *m_state, *m_prefs,
-        PanelController::Desktop{*m_clock, workspace, pasteboard, m_desktop->pointer(),
-                                 *m_windowHints, *m_scheduler});
+        PanelController::Desktop{*m_clock, workspace, pasteboard,
+                                 m_desktop ? m_desktop->pointer() : *m_pointer, *m_windowHints,
+                                 *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
-    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
-                                        m_desktop->keySynth(), *m_scheduler);
+    m_paster =
+        std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
+                                 m_desktop ? m_desktop->keySynth() : *m_keySynth, *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
@@ -247,9 +271,11 @@ void AppDelegate::showSettings() {
     if (!m_settingsWindow) {
         m_files = std::make_unique<FreedesktopFileManager>();
         X11Desktop* desktop = m_desktop.get();
+        KeyCombo::BaseKeysym baseKeysym;
+        if (desktop)
+            baseKeysym = [desktop](quint32 code) { return desktop->baseKeysym(code); };
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
-            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings,
-            [desktop](quint32 code) { return desktop->baseKeysym(code); }});
+            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings, baseKeysym});
     }
     m_settingsWindow->showInFront();
 }

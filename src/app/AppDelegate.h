@@ -13,10 +13,12 @@ class ClipboardMonitor;
 class Clock;
 class FreedesktopFileManager;
 class HotKeyService;
+class KeySynth;
 class LoginItem;
 class PanelController;
 class Pasteboard;
 class Paster;
+class PointerWatcher;
 class Pasteboard;
 class Preferences;
 class Scheduler;
@@ -37,11 +39,12 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     // The settings, the desktop connection and the global shortcuts; false
-    // from isReady() when there is no X11 desktop to talk to.
+    // from isReady() when there is neither an X11 desktop nor a Wayland one
+    // with data-control to talk to.
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    bool isReady() const { return m_desktop != nullptr; }
+    bool isReady() const { return m_pasteboard && m_workspace && m_hotKeys; }
     // The rest, in order: store, panel state, panel, clipboard monitor,
     // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
     void launch();
@@ -79,6 +82,11 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
+    // Without X11 at all: the desktop's parts that need no window system,
+    // and stand-ins for those that cannot work.
+    std::unique_ptr<Workspace> m_xdgWorkspace;
+    std::unique_ptr<KeySynth> m_keySynth;
+    std::unique_ptr<PointerWatcher> m_pointer;
     // Under Wayland with data-control, the clipboard is followed there and
     // the rest goes through XWayland; otherwise both are X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;

@@ -37,11 +37,19 @@ int main(int argc, char** argv) {
     }
     }
 
-    // The desktop code speaks X11; under Wayland it goes through XWayland.
+    // Our windows are X11 ones wherever there is an X server, XWayland
+    // included: only there can the panel open by the tray or the pointer,
+    // stay out of the taskbar and see clicks elsewhere. A Wayland session
+    // without one gets native Wayland windows.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") &&
+                                           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                       ? "wayland"
+                                       : "xcb");
     if (qgetenv("QT_QPA_PLATFORM") == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fputs("Tindrel needs an X11 display, and DISPLAY is not set.\n", stderr);
+        std::fputs("Tindrel needs an X11 display or a Wayland one, and neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set.\n",
+                   stderr);
         return 1;
     }
 
@@ -80,7 +88,9 @@ int main(int argc, char** argv) {
 
     AppDelegate delegate;
     if (!delegate.isReady()) {
-        std::fputs("Tindrel could not connect to the X11 desktop.\n", stderr);
+        std::fputs("Tindrel could not connect to the desktop: no X11 display, and no Wayland "
+                   "one that lets programs follow the clipboard.\n",
+                   stderr);
         return 1;
     }
     delegate.launch();

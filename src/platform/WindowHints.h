@@ -13,4 +13,8 @@ public:
     // Keeps a native window out of taskbars and pagers. Window managers drop
     // the state when a window is hidden, so it is asked for before each showing.
     virtual void keepOutOfTaskbar(quintptr window) = 0;
+    // Whether a window can ask for its position. Where it cannot (Wayland),
+    // the compositor places it, and floats it only when its size is fixed
+    // as it maps.
+    virtual bool canPlaceWindows() const { return true; }
 };

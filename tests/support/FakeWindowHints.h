@@ -10,7 +10,9 @@ class FakeWindowHints final : public WindowHints {
 public:
     bool isCompositing() const override { return compositing; }
     void keepOutOfTaskbar(quintptr window) override { keptOut.append(window); }
+    bool canPlaceWindows() const override { return placing; }
 
     bool compositing = false;
+    bool placing = true;
     QList<quintptr> keptOut;
 };

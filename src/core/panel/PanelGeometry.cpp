@@ -80,6 +80,12 @@ QRectF placeTopCentre(const QSizeF& size, const std::optional<QRectF>& usable) {
     return {QPointF(area.center().x() - size.width() / 2, area.top() + topMargin), size};
 }
 
+QRectF placeCentre(const QSizeF& size, const std::optional<QRectF>& usable) {
+    const QRectF area = usable.value_or(QRectF());
+    const double top = std::max(area.top(), area.center().y() - size.height() / 2);
+    return {QPointF(area.center().x() - size.width() / 2, top), size};
+}
+
 std::optional<QRectF> grownFrame(const QRectF& frame, double resolvedWidth,
                                  const PanelContent& content, const std::optional<QRectF>& usable) {
     const double minimum = fittedMinimumHeight(content, usable);

@@ -67,6 +67,9 @@ QSizeF openSize(double resolvedWidth, double customHeight, const PanelContent& c
 QRectF placeAtAnchor(const QRectF& anchor, const QSizeF& size, const std::optional<QRectF>& usable);
 // Top centre of the usable area, topMargin below its top edge.
 QRectF placeTopCentre(const QSizeF& size, const std::optional<QRectF>& usable);
+// The centre of the usable area, never above its top edge: where the window
+// system places windows itself and gives us no position to ask for.
+QRectF placeCentre(const QSizeF& size, const std::optional<QRectF>& usable);
 
 // The new frame when content or the width setting changed while open: snaps to
 // the width, grows to the minimum height with the top edge fixed, never shrinks.

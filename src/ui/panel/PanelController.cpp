@@ -136,8 +136,12 @@ void PanelController::show(std::optional<QRect> anchor) {
     applySizeLimits();
     const QSizeF size = PanelGeometry::openSize(
         m_prefs.resolvedPanelWidth(), m_prefs.panelCustomHeight(), currentContent(), usable);
-    setFrame(anchor ? PanelGeometry::placeAtAnchor(QRectF(*anchor), size, usable)
-                    : PanelGeometry::placeTopCentre(size, usable));
+    const bool placing = m_desktop.windowHints.canPlaceWindows();
+    if (placing)
+        setFrame(anchor ? PanelGeometry::placeAtAnchor(QRectF(*anchor), size, usable)
+                        : PanelGeometry::placeTopCentre(size, usable));
+    else
+        setFrame(PanelGeometry::placeCentre(size, usable));
 
     m_window->forgetActivation();
     m_desktop.windowHints.keepOutOfTaskbar(m_window->winId());
@@ -176,7 +180,8 @@ QScreen* PanelController::panelScreen() const {
 }
 
 void PanelController::applySizeLimits() {
-    if (!m_window)
+    // Where the compositor places windows, the size stays fixed (setFrame).
+    if (!m_window || !m_desktop.windowHints.canPlaceWindows())
         return;
     const PanelContent content = currentContent();
     const std::optional<QRectF> usable = usableArea(panelScreen());
@@ -185,6 +190,11 @@ void PanelController::applySizeLimits() {
 }
 
 void PanelController::setFrame(const QRectF& frame) {
+    // A compositor that places windows itself (sway, for one) tiles those
+    // whose size may change; a fixed one floats, centred. Every size the
+    // panel takes passes through here, within the limits computed for it.
+    if (!m_desktop.windowHints.canPlaceWindows())
+        m_window->setFixedSize(frame.size().toSize());
     m_window->setGeometry(frame.toRect());
 }
 

@@ -107,6 +107,9 @@ TEST(PanelGeometry, PlacementUnderAnchorStaysInsideTheScreen) {
 TEST(PanelGeometry, WithoutAnchorThePanelOpensAtTheTopCentre) {
     EXPECT_EQ(placeTopCentre(QSizeF(380, 400), usable).topLeft(), QPointF(450, 72));
     EXPECT_EQ(placeTopCentre(QSizeF(380, 400), std::nullopt).topLeft(), QPointF(-190, 40));
+    EXPECT_EQ(placeCentre(QSizeF(380, 400), usable).topLeft(), QPointF(450, 216));
+    // Taller than the screen: the top stays on it.
+    EXPECT_EQ(placeCentre(QSizeF(380, 1200), usable).topLeft(), QPointF(450, 32));
 }
 
 TEST(PanelGeometry, OpenPanelSnapsToWidthAndGrowsButNeverShrinks) {
