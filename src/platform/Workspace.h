@@ -20,6 +20,9 @@ public:
     virtual bool activate(const FrontmostApp& app) = 0;
     // Whether synthesised key events reach other applications in this session.
     virtual bool isTrusted() const = 0;
+    // Whether frontmost() can name the application in front at all; under
+    // Wayland only the compositor knows, and most do not tell.
+    virtual bool seesFrontmost() const { return true; }
     virtual bool openUrl(const QUrl& url) = 0;
     // The system alert sound.
     virtual void beep() = 0;

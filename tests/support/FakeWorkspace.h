@@ -16,6 +16,7 @@ public:
         return true;
     }
     bool isTrusted() const override { return trusted; }
+    bool seesFrontmost() const override { return seesFront; }
     bool openUrl(const QUrl& url) override {
         opened.append(url);
         return true;
@@ -37,6 +38,7 @@ public:
 
     std::optional<FrontmostApp> front;
     bool trusted = true;
+    bool seesFront = true;
     bool activationBringsToFront = true;
     QList<FrontmostApp> activated;
     QList<QUrl> opened;

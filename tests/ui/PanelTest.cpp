@@ -303,6 +303,37 @@ TEST_F(PanelFixture, OpensAtTheTopCentreOrUnderTheAnchorWithTheCustomSize) {
     EXPECT_EQ(anchored.top(), usable.top() + 20 + 6);
 }
 
+TEST_F(PanelFixture, WhereTheCompositorPlacesWindowsTheSizeStaysFixedThroughEveryChange) {
+    // Sway tiles a window whose size may change, so each size is fixed.
+    windowHints.placing = false;
+    fill({}, {u"one"_s});
+    const auto fixed = [this] {
+        const QWidget* window = panel->window();
+        return window->minimumSize() == window->size() && window->maximumSize() == window->size();
+    };
+    panel->toggle(QRect(0, 0, 20, 20)); // a tray anchor means nothing here
+    ASSERT_TRUE(panel->isVisible());
+    const QRect usable = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(panel->window()->geometry().center(), usable.center());
+    EXPECT_TRUE(fixed());
+
+    const int before = panel->window()->height();
+    for (const QString& text : {u"p1"_s, u"p2"_s, u"p3"_s}) {
+        store.record(text);
+        store.pin(store.history().front());
+    }
+    QCoreApplication::processEvents();
+    EXPECT_GT(panel->window()->height(), before);
+    EXPECT_TRUE(fixed());
+
+    auto* grip = content().resizeGrip();
+    Q_EMIT grip->resizeStarted();
+    Q_EMIT grip->resizeDragged(QSizeF(60, 0));
+    Q_EMIT grip->resizeFinished();
+    EXPECT_EQ(panel->window()->width(), 440);
+    EXPECT_TRUE(fixed());
+}
+
 TEST_F(PanelFixture, ResizeGripStoresTheSizeAndNextDragStartsFromIt) {
     fill({}, {u"one"_s});
     open();

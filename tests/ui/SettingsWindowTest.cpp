@@ -207,6 +207,16 @@ TEST_F(SettingsFixture, ChoosingAPanelWidthUndoesADraggedWidth) {
     EXPECT_TRUE(hidden->isVisibleTo(&appearance));
 }
 
+TEST_F(SettingsFixture, IgnoredAppsSayWhenTheDesktopHidesTheAppInFront) {
+    for (const bool sees : {true, false}) {
+        SCOPED_TRACE(sees);
+        workspace.seesFront = sees;
+        PrivacyPane privacy(prefs, workspace);
+        EXPECT_EQ(hintStartingWith(privacy, u"This desktop does not tell Tindrel"_s) != nullptr,
+                  !sees);
+    }
+}
+
 TEST_F(SettingsFixture, IgnoredAppsAddOnceAndKeepUninstalledOnes) {
     workspace.apps = {{u"org.keepassxc.KeePassXC"_s, u"KeePassXC"_s, {}},
                       {u"firefox-esr"_s, u"Firefox ESR"_s, {}}};

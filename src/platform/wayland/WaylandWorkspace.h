@@ -12,6 +12,8 @@ public:
     std::optional<FrontmostApp> frontmost() override { return m_xwayland.frontmost(); }
     bool activate(const FrontmostApp& app) override { return m_xwayland.activate(app); }
     bool isTrusted() const override { return false; }
+    // XWayland knows only its own windows: a native one in front goes unseen.
+    bool seesFrontmost() const override { return false; }
     bool openUrl(const QUrl& url) override { return m_xwayland.openUrl(url); }
     void beep() override { m_xwayland.beep(); }
     QList<InstalledApp> installedApps() override { return m_xwayland.installedApps(); }

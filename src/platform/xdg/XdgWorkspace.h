@@ -12,6 +12,7 @@ public:
     std::optional<FrontmostApp> frontmost() override { return std::nullopt; }
     bool activate(const FrontmostApp&) override { return false; }
     bool isTrusted() const override { return false; }
+    bool seesFrontmost() const override { return false; }
     bool openUrl(const QUrl& url) override;
     // No bell a client may ring here.
     void beep() override {}

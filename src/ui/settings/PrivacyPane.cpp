@@ -53,6 +53,9 @@ PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, QWidget* pare
     ignored->addRow(m_ignored);
     form.hint(ignored,
               u"Anything copied while one of these apps is frontmost is never recorded."_s);
+    if (!workspace.seesFrontmost())
+        form.hint(ignored, u"This desktop does not tell Tindrel which app is in front, so copies "
+                           "from these apps are recorded anyway."_s);
 
     QFormLayout* access = form.section(u"Accessibility"_s);
     access->addRow(u"Auto-paste permission"_s, permissionRow(workspace.isTrusted(), this));
