@@ -25,8 +25,9 @@ configure: bootstrap
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# WAYLAND=1: the headless demo under sway instead of an X server.
 run: build
-	@scripts/run
+	@WAYLAND="$(WAYLAND)" scripts/run
 
 # Under CI (CI=true) the sanitizer and fuzzer runs belong to the tests too.
 test: build
