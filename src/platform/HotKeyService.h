@@ -32,7 +32,8 @@ public:
     virtual QString problem() const { return {}; }
     // A status from registerHotKey or onLost in words, for the log.
     virtual QString statusText(int status) const {
-        return QStringLiteral("X error ") + QString::number(status);
+        using namespace Qt::StringLiterals;
+        return u"X error "_s + QString::number(status);
     }
 
     // Called on the main thread for every press of a registered key.
