@@ -53,6 +53,8 @@ HotKeyManager::HotKeyManager(HotKeyService& service, QObject* parent)
         if (!self->isAvailable()) {
             self->m_registrations.clear(); // the service has given them up
             self->logUnavailable();
+        } else if (self->m_prefs) {
+            self->reload(*self->m_prefs);
         }
         Q_EMIT self->availabilityChanged();
     };
@@ -79,6 +81,7 @@ HotKeyManager::~HotKeyManager() {
 }
 
 void HotKeyManager::reload(const Preferences& prefs) {
+    m_prefs = &prefs;
     unregisterAll();
     if (m_suspended || !isAvailable())
         return;

@@ -34,7 +34,8 @@ public:
     ~HotKeyManager() override;
 
     // Drops every registration and registers what the preferences ask for
-    // (nothing while suspended).
+    // (nothing while suspended). The preferences must outlive the manager:
+    // they are read again when the desktop's shortcuts come back.
     void reload(const Preferences& prefs);
     void unregisterAll();
 
@@ -73,4 +74,5 @@ private:
     QHash<quint32, Registration> m_registrations;
     quint32 m_nextId = 1; // only grows: an id is never handed out twice
     bool m_suspended = false;
+    const Preferences* m_prefs = nullptr; // as last reloaded
 };

@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMetaObject>
 #include <QSet>
@@ -33,7 +34,27 @@ PortalHotKeyService::PortalHotKeyService(const QDBusConnection& bus, QObject* pa
     }
     m_bus.connect(kService, kPath, kInterface, u"Activated"_s, this,
                   SLOT(onActivated(QDBusMessage)));
+    // A portal that restarts has forgotten our session: bind again.
+    auto* watcher =
+        new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& newOwner) {
+                ownerChanged(!newOwner.isEmpty());
+            });
     probe();
+}
+
+void PortalHotKeyService::ownerChanged(bool present) {
+    // Answers still on their way belong to the portal that went.
+    ++m_epoch;
+    m_session.clear();
+    m_bound.clear();
+    m_busy = false;
+    if (present) {
+        if (m_state == State::ready)
+            m_state = State::probing;
+        probe();
+    }
 }
 
 PortalHotKeyService::~PortalHotKeyService() {
@@ -59,8 +80,10 @@ void PortalHotKeyService::probe() {
     get.setArguments({kInterface, u"version"_s});
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* call) {
+            [this, epoch = m_epoch](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
+                if (epoch != m_epoch)
+                    return;
                 const QDBusPendingReply<QDBusVariant> reply = *call;
                 if (reply.isError()) {
                     giveUp(u"the desktop portal offers no global shortcuts: "_s +
@@ -72,7 +95,11 @@ void PortalHotKeyService::probe() {
                     giveUp(u"the desktop portal's global shortcuts have no usable version"_s);
                     return;
                 }
+                const bool wasUnavailable = m_state == State::unavailable;
                 m_state = State::ready;
+                m_problem.clear();
+                if (wasUnavailable && onAvailabilityChanged)
+                    onAvailabilityChanged();
                 scheduleSync();
             });
 }
@@ -80,9 +107,10 @@ void PortalHotKeyService::probe() {
 void PortalHotKeyService::giveUp(const QString& why) {
     closeSession();
     m_registrations.clear();
+    const bool changed = m_state != State::unavailable;
     m_state = State::unavailable;
     m_problem = why;
-    if (onAvailabilityChanged)
+    if (changed && onAvailabilityChanged)
         onAvailabilityChanged();
 }
 
@@ -161,7 +189,9 @@ void PortalHotKeyService::sync() {
                                         {{u"session_handle_token"_s, token}}, this);
     connect(
         create, &PortalRequest::finished, this,
-        [this, now, create](uint response, const QVariantMap& results) {
+        [this, now, create, epoch = m_epoch](uint response, const QVariantMap& results) {
+            if (epoch != m_epoch)
+                return;
             const QVariant handle = results.value(u"session_handle"_s);
             // Documented as a string; some portals send an object path.
             m_session = handle.canConvert<QDBusObjectPath>()
@@ -194,8 +224,9 @@ void PortalHotKeyService::bind(const QHash<QString, QString>& asked) {
                                           QVariant::fromValue(shortcuts), QString()},
                                          {}, this);
     connect(request, &PortalRequest::finished, this,
-            [this, asked](uint response, const QVariantMap& results) {
-                bound(response, results, asked);
+            [this, asked, epoch = m_epoch](uint response, const QVariantMap& results) {
+                if (epoch == m_epoch)
+                    bound(response, results, asked);
             });
 }
 

@@ -19,7 +19,8 @@ class QDBusMessage;
 // changed set closes it and binds the new set in a fresh session; an
 // unchanged set (a reload of the same shortcuts) costs nothing. Until the
 // portal has answered whether it offers the interface, the service counts
-// as available; when it turns out not to, isAvailable() turns false.
+// as available; when it turns out not to, isAvailable() turns false. A
+// portal that restarts, or turns up later, is asked again.
 class PortalHotKeyService final : public QObject, public HotKeyService {
     Q_OBJECT
 public:
@@ -53,6 +54,7 @@ private:
     };
 
     void probe();
+    void ownerChanged(bool present);
     void giveUp(const QString& why);
     void scheduleSync();
     void sync();
@@ -73,4 +75,6 @@ private:
     // A session is being made and bound; changes meanwhile wait for it.
     bool m_busy = false;
     bool m_syncScheduled = false;
+    // Raised when the portal's owner changes; older answers are dropped.
+    quint64 m_epoch = 0;
 };

@@ -222,3 +222,32 @@ TEST_F(PortalHotKeyServiceTest, WithoutThePortalSaysSoAndRegistersNothing) {
         EXPECT_EQ(log.lines.size(), 1);
     }
 }
+
+TEST_F(PortalHotKeyServiceTest, BindsAgainWhenThePortalTurnsUpLateOrRestarts) {
+    start(std::nullopt);
+    manager->reload(prefs);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->isAvailable(); }, 10000));
+
+    const auto startPortal = [this] {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+        portal.setProcessEnvironment(env);
+        portal.start(QStringLiteral(TINDREL_FAKE_PORTAL), {});
+        return portal.waitForReadyRead(10000);
+    };
+    const QStringList expected{u"toggle-panel=CTRL+ALT+v|Open Tindrel"_s};
+    ASSERT_TRUE(startPortal());
+    ASSERT_TRUE(waitForBound(expected)) << bound().join(u' ').toStdString();
+    EXPECT_TRUE(manager->isAvailable());
+
+    // A new portal process knows nothing of the old one's session.
+    portal.kill();
+    portal.waitForFinished();
+    ASSERT_TRUE(startPortal());
+    ASSERT_TRUE(waitForBound(expected)) << bound().join(u' ').toStdString();
+    ask(u"Press"_s, {u"toggle-panel"_s, QString()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !actions.isEmpty(); }, 10000));
+    EXPECT_EQ(actions, QList<Action>{Action::openPanel()});
+    // Said once when it went missing; coming back is no news.
+    EXPECT_EQ(log.lines.size(), 1) << log.lines.join(u'\n').toStdString();
+}
