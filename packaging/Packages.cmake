@@ -18,9 +18,10 @@ set(CPACK_DEBIAN_TINDREL_PACKAGE_NAME tindrel)
 set(CPACK_COMPONENT_TINDREL_DESCRIPTION
     "Clipboard history with pins, search and encrypted sync\n Tindrel lives in the system tray, records the texts you copy, keeps pinned\n clips and opens a searchable panel on a global shortcut.")
 # The X11 platform plugin ships with Qt's GUI library; SVG icons need the
-# SVG image plugin; peers are found through avahi-daemon.
+# SVG image plugin; peers are found through avahi-daemon; a Wayland session
+# without XWayland needs Qt's Wayland platform plugin.
 set(CPACK_DEBIAN_TINDREL_PACKAGE_DEPENDS "libqt6svg6, dbus-user-session | dbus-x11")
-set(CPACK_DEBIAN_TINDREL_PACKAGE_RECOMMENDS "avahi-daemon")
+set(CPACK_DEBIAN_TINDREL_PACKAGE_RECOMMENDS "avahi-daemon, qt6-wayland")
 
 set(CPACK_DEBIAN_RELAY_PACKAGE_NAME tindrel-relay)
 set(CPACK_DEBIAN_RELAY_PACKAGE_SECTION net)
