@@ -17,6 +17,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/WaylandKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Desktop.h"
@@ -59,9 +60,15 @@ void AppDelegate::choosePlatform() {
     if (!m_desktop)
         return;
     if (wayland) {
-        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
-                   u"); shortcuts and windows through XWayland"_s);
-        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(m_desktop->workspace());
+        QString noKeys;
+        m_waylandKeys = WaylandKeySynth::connect(QString(), &m_desktop->keySynth(), &noKeys);
+        const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
+                                            : u"no pasting ("_s + noKeys + u")"_s;
+        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
+                   paste + u"; shortcuts and windows through XWayland"_s);
+        m_waylandWorkspace =
+            std::make_unique<WaylandWorkspace>(m_desktop->workspace(), m_waylandKeys != nullptr);
+        m_keySynth = m_waylandKeys ? m_waylandKeys.get() : &m_desktop->keySynth();
         m_waylandPasteboard = std::move(wayland);
         m_pasteboard = m_waylandPasteboard.get();
         m_workspace = m_waylandWorkspace.get();
@@ -70,6 +77,7 @@ void AppDelegate::choosePlatform() {
     Log::write(u"Tindrel: clipboard through X11 ("_s + why + u")"_s);
     m_pasteboard = m_desktop->pasteboard();
     m_workspace = &m_desktop->workspace();
+    m_keySynth = &m_desktop->keySynth();
 }
 
 void AppDelegate::launch() {
@@ -84,8 +92,8 @@ void AppDelegate::launch() {
         PanelController::Desktop{*m_clock, workspace, pasteboard, m_desktop->pointer(),
                                  *m_windowHints, *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
-    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
-                                        m_desktop->keySynth(), *m_scheduler);
+    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace, *m_keySynth,
+                                        *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());

@@ -14,8 +14,10 @@ class Clock;
 class FreedesktopFileManager;
 class LoginItem;
 class PanelController;
+class KeySynth;
 class Pasteboard;
 class Paster;
+class KeySynth;
 class Pasteboard;
 class Preferences;
 class Scheduler;
@@ -79,11 +81,14 @@ private:
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
     // Under Wayland with data-control, the clipboard is followed there and
-    // the rest goes through XWayland; otherwise both are X11.
+    // the rest goes through XWayland (keys through the virtual keyboard where
+    // the compositor has one); otherwise all is X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;
     std::unique_ptr<Workspace> m_waylandWorkspace;
+    std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;
     Workspace* m_workspace = nullptr;
+    KeySynth* m_keySynth = nullptr;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;
