@@ -17,6 +17,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/SwayWindowTracker.h"
 #include "platform/wayland/WaylandKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWorkspace.h"
@@ -62,12 +63,15 @@ void AppDelegate::choosePlatform() {
     if (wayland) {
         QString noKeys;
         m_waylandKeys = WaylandKeySynth::connect(QString(), &m_desktop->keySynth(), &noKeys);
+        m_sway = SwayWindowTracker::connect(QString());
         const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
                                             : u"no pasting ("_s + noKeys + u")"_s;
+        const QString front =
+            m_sway ? u"window in front from sway"_s : u"window in front unknown"_s;
         Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
-                   paste + u"; shortcuts and windows through XWayland"_s);
-        m_waylandWorkspace =
-            std::make_unique<WaylandWorkspace>(m_desktop->workspace(), m_waylandKeys != nullptr);
+                   paste + u"; "_s + front + u"; shortcuts and windows through XWayland"_s);
+        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(
+            m_desktop->workspace(), m_waylandKeys != nullptr, m_sway.get());
         m_keySynth = m_waylandKeys ? m_waylandKeys.get() : &m_desktop->keySynth();
         m_waylandPasteboard = std::move(wayland);
         m_pasteboard = m_waylandPasteboard.get();

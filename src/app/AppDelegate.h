@@ -17,6 +17,7 @@ class PanelController;
 class KeySynth;
 class Pasteboard;
 class Paster;
+class SwayWindowTracker;
 class KeySynth;
 class Pasteboard;
 class Preferences;
@@ -84,6 +85,7 @@ private:
     // the rest goes through XWayland (keys through the virtual keyboard where
     // the compositor has one); otherwise all is X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;
+    std::unique_ptr<SwayWindowTracker> m_sway;
     std::unique_ptr<Workspace> m_waylandWorkspace;
     std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;

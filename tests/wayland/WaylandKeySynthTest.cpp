@@ -82,7 +82,7 @@ TEST_F(WaylandKeySynthTest, ChosenClipArrivesThroughThePasteFlow) {
     MemorySettingsStore settings;
     Preferences prefs{settings};
     FakeWorkspace xwayland;
-    WaylandWorkspace workspace(xwayland, /*canPaste=*/true);
+    WaylandWorkspace workspace(xwayland, /*canPaste=*/true, /*sway=*/nullptr);
     ASSERT_TRUE(workspace.isTrusted());
     ClipboardMonitor monitor(prefs, *board, workspace);
     TimerScheduler scheduler;

@@ -2,17 +2,21 @@
 
 #include "platform/Workspace.h"
 
-// The workspace of a Wayland session as XWayland shows it: applications and
-// windows come from the X11 side. Keys synthesised there reach only X11
-// clients, so we claim we can paste only where the compositor gave us a
-// virtual keyboard.
+class SwayWindowTracker;
+
+// The workspace of a Wayland session. Wayland tells no client which window
+// of another is in front, so that is known only where the compositor says
+// (sway's IPC); elsewhere it is none, and copies have no source application.
+// Keys synthesised through XWayland reach only X11 windows, so we claim we
+// can paste only where the compositor gave us a virtual keyboard. The rest
+// (beeps, installed applications, links) goes through XWayland and XDG.
 class WaylandWorkspace final : public Workspace {
 public:
-    WaylandWorkspace(Workspace& xwayland, bool canPaste)
-        : m_xwayland(xwayland), m_canPaste(canPaste) {}
+    // `sway` may be null.
+    WaylandWorkspace(Workspace& xwayland, bool canPaste, SwayWindowTracker* sway);
 
-    std::optional<FrontmostApp> frontmost() override { return m_xwayland.frontmost(); }
-    bool activate(const FrontmostApp& app) override { return m_xwayland.activate(app); }
+    std::optional<FrontmostApp> frontmost() override;
+    bool activate(const FrontmostApp& app) override;
     bool isTrusted() const override { return m_canPaste; }
     bool openUrl(const QUrl& url) override { return m_xwayland.openUrl(url); }
     void beep() override { m_xwayland.beep(); }
@@ -21,4 +25,5 @@ public:
 private:
     Workspace& m_xwayland;
     bool m_canPaste;
+    SwayWindowTracker* m_sway;
 };
