@@ -11,12 +11,12 @@ using namespace Qt::StringLiterals;
 
 // The window in front as the real headless sway reports it, with native
 // Wayland windows of known app ids.
-class SwayFrontmostTest : public ::testing::Test {
+class SwayFrontmostTest : public SwayTest {
 protected:
     void SetUp() override {
-        session = SwaySession::read();
-        if (!session.skip.isEmpty())
-            GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
+        SwayTest::SetUp();
+        if (IsSkipped())
+            return;
         ASSERT_FALSE(session.swaySocket.isEmpty()) << "sway wrote no IPC socket";
         tracker = SwayWindowTracker::connect(session.swaySocket);
         ASSERT_TRUE(tracker);
@@ -46,7 +46,6 @@ protected:
             20000);
     }
 
-    SwaySession session;
     std::unique_ptr<SwayWindowTracker> tracker;
     std::list<QProcess> windows;
 };

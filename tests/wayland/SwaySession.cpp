@@ -38,3 +38,11 @@ void SwaySession::start(QProcess& process, const QString& program, const QString
     else
         process.start(runAs.first(), runAs.mid(1) + QStringList{program} + args);
 }
+
+void SwayTest::SetUp() {
+    session = SwaySession::read();
+    if (!session.skip.isEmpty())
+        GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
+    qputenv("XDG_RUNTIME_DIR", session.runtimeDir.toLocal8Bit());
+    qputenv("WAYLAND_DISPLAY", session.display.toLocal8Bit());
+}

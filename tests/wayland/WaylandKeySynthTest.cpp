@@ -28,13 +28,12 @@ public:
 
 // Pasting into a native Wayland window of the headless sway through the
 // virtual keyboard, with the clip put on the clipboard by our pasteboard.
-class WaylandKeySynthTest : public ::testing::Test {
+class WaylandKeySynthTest : public SwayTest {
 protected:
     void SetUp() override {
-        session = SwaySession::read();
-        if (!session.skip.isEmpty())
-            GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
-        qputenv("XDG_RUNTIME_DIR", session.runtimeDir.toLocal8Bit());
+        SwayTest::SetUp();
+        if (IsSkipped())
+            return;
         QString why;
         board = WaylandPasteboard::connect(session.display, &why);
         ASSERT_TRUE(board) << why.toStdString();
@@ -69,7 +68,6 @@ protected:
         return QTest::qWaitFor([&] { return readField(), text == expected; }, 10000);
     }
 
-    SwaySession session;
     HeldModifiers modifiers;
     std::unique_ptr<WaylandPasteboard> board;
     std::unique_ptr<WaylandKeySynth> keys;
