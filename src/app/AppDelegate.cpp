@@ -17,6 +17,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/KWinWindowTracker.h"
 #include "platform/wayland/SwayWindowTracker.h"
 #include "platform/wayland/WaylandKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
@@ -36,6 +37,7 @@
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -63,15 +65,18 @@ void AppDelegate::choosePlatform() {
     if (wayland) {
         QString noKeys;
         m_waylandKeys = WaylandKeySynth::connect(QString(), &m_desktop->keySynth(), &noKeys);
-        m_sway = SwayWindowTracker::connect(QString());
+        QString front = u"window in front from sway"_s;
+        m_windows = SwayWindowTracker::connect(QString());
+        if (!m_windows) {
+            m_windows = KWinWindowTracker::connect(QDBusConnection::sessionBus());
+            front = m_windows ? u"window in front from KWin"_s : u"window in front unknown"_s;
+        }
         const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
                                             : u"no pasting ("_s + noKeys + u")"_s;
-        const QString front =
-            m_sway ? u"window in front from sway"_s : u"window in front unknown"_s;
         Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
                    paste + u"; "_s + front + u"; shortcuts and windows through XWayland"_s);
         m_waylandWorkspace = std::make_unique<WaylandWorkspace>(
-            m_desktop->workspace(), m_waylandKeys != nullptr, m_sway.get());
+            m_desktop->workspace(), m_waylandKeys != nullptr, m_windows.get());
         m_keySynth = m_waylandKeys ? m_waylandKeys.get() : &m_desktop->keySynth();
         m_waylandPasteboard = std::move(wayland);
         m_pasteboard = m_waylandPasteboard.get();

@@ -23,10 +23,10 @@ class ServiceDiscovery;
 class SettingsStore;
 class SettingsWindow;
 class StatusItem;
-class SwayWindowTracker;
 class SyncIdentity;
 class SyncService;
 class WindowHints;
+class WindowTracker;
 class Workspace;
 class X11Desktop;
 
@@ -83,7 +83,7 @@ private:
     // the rest goes through XWayland (keys through the virtual keyboard where
     // the compositor has one); otherwise all is X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;
-    std::unique_ptr<SwayWindowTracker> m_sway;
+    std::unique_ptr<WindowTracker> m_windows;
     std::unique_ptr<Workspace> m_waylandWorkspace;
     std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;

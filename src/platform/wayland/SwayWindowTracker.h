@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FrontmostApp.h"
+#include "platform/wayland/WindowTracker.h"
 #include "platform/xdg/DesktopEntryIndex.h"
 
 #include <QByteArray>
@@ -14,7 +15,7 @@
 // window of another, but sway tells whoever asks on its socket. Kept up to
 // date from sway's window and workspace events, so asking costs nothing and
 // never waits on sway.
-class SwayWindowTracker final : public QObject {
+class SwayWindowTracker final : public QObject, public WindowTracker {
     Q_OBJECT
 public:
     // None when there is no sway socket to talk to (`socketPath` empty means
@@ -24,9 +25,9 @@ public:
 
     // The focused window; none while sway has not told us yet, focus is on
     // an empty workspace, or the connection is gone.
-    std::optional<FrontmostApp> frontmost() const { return m_front; }
+    std::optional<FrontmostApp> frontmost() const override { return m_front; }
     // Asks sway to focus the window; false when the request could not be sent.
-    bool activate(const FrontmostApp& app);
+    bool activate(const FrontmostApp& app) override;
 
     // Reads a get_tree answer: the focused node when it is a window. For tests.
     std::optional<FrontmostApp> focusedIn(const QJsonObject& tree);

@@ -2,18 +2,18 @@
 
 #include "platform/Workspace.h"
 
-class SwayWindowTracker;
+class WindowTracker;
 
 // The workspace of a Wayland session. Wayland tells no client which window
 // of another is in front, so that is known only where the compositor says
-// (sway's IPC); elsewhere it is none, and copies have no source application.
+// (sway's IPC, KWin's scripting); elsewhere it is none, and copies have no source application.
 // Keys synthesised through XWayland reach only X11 windows, so we claim we
 // can paste only where the compositor gave us a virtual keyboard. The rest
 // (beeps, installed applications, links) goes through XWayland and XDG.
 class WaylandWorkspace final : public Workspace {
 public:
-    // `sway` may be null.
-    WaylandWorkspace(Workspace& xwayland, bool canPaste, SwayWindowTracker* sway);
+    // `windows` may be null.
+    WaylandWorkspace(Workspace& xwayland, bool canPaste, WindowTracker* windows);
 
     std::optional<FrontmostApp> frontmost() override;
     bool activate(const FrontmostApp& app) override;
@@ -25,5 +25,5 @@ public:
 private:
     Workspace& m_xwayland;
     bool m_canPaste;
-    SwayWindowTracker* m_sway;
+    WindowTracker* m_windows;
 };
