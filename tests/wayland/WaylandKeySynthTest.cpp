@@ -11,6 +11,8 @@
 #include "support/QtPrinters.h"
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -119,5 +121,36 @@ TEST_F(WaylandKeySynthTest, EachChordPastesIntoTheClient) {
         ASSERT_TRUE(keys->sendChord(c.chord));
         expected += c.clip;
         EXPECT_TRUE(fieldShows(expected)) << text.toStdString();
+    }
+}
+
+// Where the compositor has no virtual keyboard, or there is no compositor,
+// there is no key synthesiser, and the reason says which.
+TEST(WaylandKeySynthConnect, GivesNoneWithAReasonWithoutAVirtualKeyboard) {
+    QTemporaryDir runtime;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QProcess bare;
+    bare.start(QStringLiteral(TINDREL_WAYLAND_BARE), {u"wayland-bare"_s});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bare.canReadLine(); }, 10000))
+        << bare.readAllStandardError().toStdString();
+    const auto stop = qScopeGuard([&] {
+        bare.kill();
+        bare.waitForFinished();
+    });
+
+    const struct {
+        QString display;
+        QString why;
+    } cases[] = {
+        {u"wayland-bare"_s, u"the Wayland compositor offers no virtual keyboard"_s},
+        {u"wayland-nothing-here"_s, u"cannot connect to the Wayland display"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.display.toStdString());
+        QString why;
+        EXPECT_EQ(WaylandKeySynth::connect(c.display, nullptr, &why), nullptr);
+        EXPECT_EQ(why, c.why);
     }
 }
