@@ -6,10 +6,11 @@ class WindowTracker;
 
 // The workspace of a Wayland session. Wayland tells no client which window
 // of another is in front, so that is known only where the compositor says
-// (sway's IPC, KWin's scripting); elsewhere it is none, and copies have no source application.
-// Keys synthesised through XWayland reach only X11 windows, so we claim we
-// can paste only where the compositor gave us a virtual keyboard. The rest
-// (beeps, installed applications, links) goes through XWayland and XDG.
+// (sway's IPC, KWin's scripting); elsewhere it is none, and copies have no
+// source application. Keys synthesised through XWayland reach only X11
+// windows, so we claim we can paste only where the compositor gave us a
+// virtual keyboard. The rest (beeps, installed applications, links) goes
+// through XWayland and XDG.
 class WaylandWorkspace final : public Workspace {
 public:
     // `windows` may be null.
