@@ -93,7 +93,7 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
                 setAdvertising(true);
                 setLastEvent(u"Advertising on port "_s +
                              (m_listenerPort ? QString::number(m_listenerPort) : u"?"_s) +
-                             u" via "_s + LocalAddresses::ipv4().join(u", "_s));
+                             u" via "_s + listenAddresses().join(u", "_s));
             },
             Qt::QueuedConnection);
     };
@@ -602,8 +602,16 @@ void SyncService::endPairing() {
 std::optional<QString> SyncService::pairingURL() const {
     if (m_pairingCode.isEmpty() || m_listenerPort <= 0)
         return std::nullopt;
-    return PairingLink::make(m_pairingCode, static_cast<quint16>(m_listenerPort),
-                             LocalAddresses::ipv4(), m_prefs.relayEnabled(), m_prefs.relayURL());
+    return PairingLink::make(m_pairingCode, static_cast<quint16>(m_listenerPort), listenAddresses(),
+                             m_prefs.relayEnabled(), m_prefs.relayURL());
+}
+
+QStringList SyncService::listenAddresses() const {
+    const QHostAddress& bound = m_options.listenAddress;
+    // A link naming addresses nothing listens on would send a joiner nowhere.
+    if (bound.protocol() == QAbstractSocket::IPv4Protocol && bound != QHostAddress::AnyIPv4)
+        return {bound.toString()};
+    return LocalAddresses::ipv4();
 }
 
 void SyncService::joinPairing(const QString& codeOrLink) {

@@ -99,6 +99,9 @@ public:
     bool isAdvertising() const { return m_isAdvertising; }
     // 0 until the listener has a port.
     int listenerPort() const { return m_listenerPort; }
+    // The IPv4 addresses other devices reach the listener at: the one it is
+    // bound to, or every address of this machine when it listens on all.
+    QStringList listenAddresses() const;
     QList<SyncDevice> peers() const { return m_peerStore.peers(); }
     // Hashes of clips sent or received lately, oldest first.
     const QList<QString>& recentHashes() const { return m_recentHashes; }
