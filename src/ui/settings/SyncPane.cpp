@@ -64,10 +64,12 @@ void paintDot(QLabel* label, bool on) {
     label->setPixmap(pixmap);
 }
 
-QLabel* plainLabel(QWidget* parent) {
+// Wrapping is for the longer lines only: a wrapping label in a form row is
+// given the height of one line and cut off.
+QLabel* plainLabel(QWidget* parent, bool wrap = false) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
+    label->setWordWrap(wrap);
     return label;
 }
 
@@ -152,7 +154,7 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     // --- my devices ---
     QFormLayout* devices = form.section(u"My devices"_s);
     m_whileEnabled.append(qobject_cast<QGroupBox*>(devices->parentWidget()));
-    m_noDevices = plainLabel(this);
+    m_noDevices = plainLabel(this, true);
     m_noDevices->setText(u"No devices yet. Pair your phone below."_s);
     m_noDevices->setForegroundRole(QPalette::PlaceholderText);
     devices->addRow(m_noDevices);
@@ -304,6 +306,9 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     relay->addRow(m_relayURL);
     m_relayProblem = form.hint(relay);
     m_relayProblem->setObjectName(u"relayProblem"_s);
+    QPalette warning = m_relayProblem->palette();
+    warning.setColor(QPalette::PlaceholderText, QColor(0xd7, 0x30, 0x27));
+    m_relayProblem->setPalette(warning);
     m_relayDot = dot(this);
     m_relayStatus = plainLabel(this);
     m_relayStatus->setObjectName(u"relayStatus"_s);
@@ -343,7 +348,7 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     QFormLayout* events = form.section(QString());
     m_eventBox = qobject_cast<QGroupBox*>(events->parentWidget());
     m_whileEnabled.append(m_eventBox);
-    m_lastEvent = plainLabel(this);
+    m_lastEvent = plainLabel(this, true);
     m_lastEvent->setObjectName(u"lastEvent"_s);
     m_lastEvent->setForegroundRole(QPalette::PlaceholderText);
     m_lastEvent->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -437,8 +442,7 @@ bool SyncPane::canJoin(const QString& typed) {
 std::optional<QString> SyncPane::relayProblem(const QString& relayURL) {
     if (relayURL.trimmed().isEmpty() || RelayLink::linkUrl(relayURL, QString(64, u'0'), u"check"_s))
         return std::nullopt;
-    return u"This is not a relay address. It starts with wss:// or ws://, like "
-           "wss://relay.example.com/ws."_s;
+    return u"Not a relay address: it must begin with wss:// or ws://."_s;
 }
 
 // --- drawing ---
