@@ -518,6 +518,8 @@ void SyncPane::buildDevices() {
         auto* name = new QLabel(peer.name, row);
         name->setObjectName(u"deviceName"_s);
         name->setTextFormat(Qt::PlainText);
+        // A peer may call itself anything up to 100 characters long.
+        name->setWordWrap(true);
         texts->addWidget(name);
         auto* subtitle = new Hint(QString(), row);
         subtitle->setObjectName(u"deviceSubtitle"_s);
