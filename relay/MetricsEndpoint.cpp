@@ -5,12 +5,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <chrono>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr qint64 kMaxRequestBytes = 8192;
-constexpr int kRequestTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kRequestTimeout{5000};
 
 // Every reason appears, at zero too, so a dashboard's series exist from the start.
 const char* const kDropReasons[] = {"oversize", "queue_budget", "roomless", "text"};
@@ -19,7 +22,7 @@ const char* const kRefusalReasons[] = {"server_full",      "per_address", "bad_r
                                        "tls_handshake"};
 
 qint64 residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
+    QFile statm(u"/proc/self/statm"_s);
     if (!statm.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
@@ -99,7 +102,7 @@ QByteArray MetricsEndpoint::metricsText() const {
 
 void MetricsEndpoint::serve(QTcpSocket* socket) {
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kRequestTimeoutMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kRequestTimeout, socket, [socket] { socket->abort(); });
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         const QByteArray head = socket->peek(kMaxRequestBytes);
         if (!head.contains("\r\n\r\n") && head.size() < kMaxRequestBytes)
