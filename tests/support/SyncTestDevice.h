@@ -64,11 +64,11 @@ struct SyncTestDevice {
     // Joins and waits until the requests have gone out or were refused;
     // what the service said about it.
     QString join(const QString& codeOrLink) {
-        QSignalSpy said(service.get(), &SyncService::lastEventChanged);
+        QSignalSpy said(service.get(), &SyncService::joinFinished);
         service->joinPairing(codeOrLink);
-        if (said.isEmpty())
-            (void)said.wait(10000);
-        return service->lastEvent();
+        if (said.isEmpty() && !said.wait(10000))
+            return {};
+        return said.first().first().toString();
     }
     bool connectedTo(const SyncTestDevice& other) const {
         return service->connectedPeerIds().contains(other.identity.deviceId());

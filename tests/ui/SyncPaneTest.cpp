@@ -281,6 +281,11 @@ TEST_F(SyncPaneTest, ATypedCodeJoinsTheComputerThatShowsIt) {
 
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return visible(u"joinResult"_s) && text(u"joinResult"_s) == u"Pairing request sent"_s;
+        },
+        kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bert.service->peers().size() == 1 && sync().peers().size() == 1; }, kWaitMs));
     const QString bertId = bert.identity.deviceId();
@@ -406,6 +411,36 @@ TEST_F(SyncPaneTest, TheDeviceNameIsStoredOnReturnOrOnLeavingButNeverEmptied) {
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_EQ(identity.deviceName(), u"Attic"_s);
     EXPECT_EQ(name->text(), u"Attic"_s);
+}
+
+// Where discovery is blocked: the host's link, pasted whole, finds it; a
+// link cut short says so beside the field and sends nothing.
+TEST_F(SyncPaneTest, APastedLinkJoinsWithoutDiscoveryAndABrokenOneSaysSo) {
+    SyncTestDevice bert(u"Bert"_s);
+    bert.boot();
+    bert.start();
+    ASSERT_FALSE(bert.openPairing().isEmpty());
+    const QString link = bert.service->pairingURL().value();
+    shown();
+    turnOn();
+    find<QToolButton>(u"joinDisclosure"_s)->click();
+    auto* field = find<QLineEdit>(u"joinCodeField"_s);
+    auto* join = find<QPushButton>(u"joinButton"_s);
+
+    field->setText(link.left(link.indexOf(u"&port="_s)));
+    ASSERT_TRUE(join->isEnabled());
+    join->click();
+    EXPECT_EQ(text(u"joinResult"_s),
+              u"This pairing link is not valid — copy the whole link again"_s);
+    EXPECT_TRUE(visible(u"joinResult"_s));
+
+    field->setText(link);
+    join->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return sync().peers().size() == 1 && bert.service->peers().size() == 1; }, kWaitMs));
+    EXPECT_EQ(text(u"joinResult"_s), u"Pairing request sent"_s);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return text(u"statusText"_s) == u"1 device connected"_s; }, kWaitMs));
 }
 
 // What a camera reads off the screen: the code, decoded by zbarimg at two

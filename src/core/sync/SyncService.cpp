@@ -620,13 +620,13 @@ void SyncService::joinPairing(const QString& codeOrLink) {
     if (isLink) {
         target = PairingLink::parse(codeOrLink);
         if (!target) {
-            setLastEvent(u"This pairing link is not valid — copy the whole link again"_s);
+            finishJoin(u"This pairing link is not valid — copy the whole link again"_s);
             return;
         }
     }
     const QString code = PairingCode::normalize(target ? target->code : codeOrLink);
     if (code.isEmpty()) {
-        setLastEvent(u"No device is waiting to pair on this network"_s);
+        finishJoin(u"No device is waiting to pair on this network"_s);
         return;
     }
     const quint64 generation = m_runGeneration;
@@ -637,7 +637,7 @@ void SyncService::joinPairing(const QString& codeOrLink) {
         if (generation != m_runGeneration)
             return;
         if (!key) {
-            setLastEvent(u"No device is waiting to pair on this network"_s);
+            finishJoin(u"No device is waiting to pair on this network"_s);
             return;
         }
         sendPairingRequests(*key, target);
@@ -666,8 +666,13 @@ void SyncService::sendPairingRequests(const QByteArray& key,
             ++sent;
         }
     }
-    setLastEvent(sent > 0 ? u"Pairing request sent"_s
-                          : u"No device is waiting to pair on this network"_s);
+    finishJoin(sent > 0 ? u"Pairing request sent"_s
+                        : u"No device is waiting to pair on this network"_s);
+}
+
+void SyncService::finishJoin(const QString& outcome) {
+    setLastEvent(outcome);
+    Q_EMIT joinFinished(outcome);
 }
 
 void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,

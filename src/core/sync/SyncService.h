@@ -148,6 +148,8 @@ Q_SIGNALS:
     void pairingCodeChanged();
     void pairingExpiryChanged();
     void isPreparingPairingChanged();
+    // What came of a joinPairing call: the line it also set as lastEvent.
+    void joinFinished(const QString& outcome);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();
@@ -179,6 +181,7 @@ private:
     void setPreparingPairing(bool preparing);
     void sendPairingRequests(const QByteArray& key,
                              const std::optional<PairingLink::Target>& target);
+    void finishJoin(const QString& outcome);
     void startPairingRelay();
     void joinOverRelay(const QString& relayURL, const QByteArray& key);
     void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,

@@ -273,6 +273,10 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
                                    "code works too — it finds that computer even where network "
                                    "discovery is blocked."_s,
                                    m_joinBox));
+    m_joinResult = new Hint(QString(), m_joinBox);
+    m_joinResult->setObjectName(u"joinResult"_s);
+    m_joinResult->setVisible(false);
+    joinColumn->addWidget(m_joinResult);
     m_nearby = new Hint(QString(), m_joinBox);
     m_nearby->setObjectName(u"unpairedNearby"_s);
     joinColumn->addWidget(m_nearby);
@@ -380,6 +384,11 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
           &SyncService::isAdvertisingChanged, &SyncService::listenerPortChanged,
           &SyncService::peersChanged})
         connect(&sync, signal, this, redraw);
+
+    connect(&sync, &SyncService::joinFinished, this, [this](const QString& outcome) {
+        m_joinResult->setText(outcome);
+        m_joinResult->setVisible(true);
+    });
 
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &SyncPane::refresh);
@@ -628,6 +637,7 @@ void SyncPane::join() {
     const QString typed = m_joinField->text().trimmed();
     if (!canJoin(typed))
         return;
+    m_joinResult->setVisible(false);
     m_parts.sync.joinPairing(typed);
     m_joinField->clear();
 }

@@ -134,6 +134,9 @@ private:
     QWidget* m_joinBox;
     QLineEdit* m_joinField;
     QPushButton* m_joinButton;
+    // What the service answered to the last join, shown by the field: the
+    // pane's last line may be out of sight.
+    Hint* m_joinResult;
     Hint* m_nearby;
 
     QLineEdit* m_relayURL;
