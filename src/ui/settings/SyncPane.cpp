@@ -105,8 +105,8 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
                         u"Unpair \u201c"_s + device.name + u"\u201d?"_s, QMessageBox::NoButton,
                         window());
         box.setTextFormat(Qt::PlainText);
-        box.setInformativeText(u"Clips stop syncing with this device. To sync with it again, "
-                               "pair it again."_s);
+        box.setInformativeText(u"Clips stop syncing with it, and other devices' lists do not "
+                               "bring it back. To sync with it again, pair it again."_s);
         QPushButton* yes = box.addButton(u"Unpair"_s, QMessageBox::DestructiveRole);
         QPushButton* no = box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
         box.setDefaultButton(no);
@@ -118,7 +118,6 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
 
     // --- on/off, this device, status ---
     m_topForm = form.section(QString());
-    m_top = qobject_cast<QGroupBox*>(m_topForm->parentWidget());
     form.toggle(m_topForm, u"Sync clipboard across my devices"_s, &Preferences::syncEnabled,
                 &Preferences::setSyncEnabled, &Preferences::syncEnabledChanged)
         ->setObjectName(u"syncEnabledSwitch"_s);
@@ -469,9 +468,9 @@ void SyncPane::refresh() {
 
 void SyncPane::applySyncEnabled() {
     const bool on = m_parts.prefs.syncEnabled();
-    for (QWidget* row : {static_cast<QWidget*>(m_name), static_cast<QWidget*>(m_localNetwork),
-                         static_cast<QWidget*>(m_localNetworkHint), m_statusRow,
-                         static_cast<QWidget*>(m_listening)})
+    const QList<QWidget*> rows{m_name, m_localNetwork, m_localNetworkHint, m_statusRow,
+                               m_listening};
+    for (QWidget* row : rows)
         m_topForm->setRowVisible(row, on);
     for (QGroupBox* group : std::as_const(m_whileEnabled))
         group->setVisible(on);
@@ -546,7 +545,7 @@ void SyncPane::buildDevices() {
         connect(active, &QCheckBox::toggled, this, [this, id](bool on) { setActive(id, on); });
         connect(unpairButton, &QPushButton::clicked, this, [this, id] { unpair(id); });
         m_deviceList->layout()->addWidget(row);
-        m_rows.append({id, row, icon, subtitle, active});
+        m_rows.append({id, row, icon, subtitle, active, std::nullopt});
     }
 }
 
@@ -564,10 +563,14 @@ void SyncPane::showDevices() {
     const Instant current = m_parts.clock.now();
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         const SyncDevice& peer = peers.at(i);
-        const DeviceRow& row = m_rows.at(i);
+        DeviceRow& row = m_rows[i];
         const bool isConnected = connected.contains(peer.id);
-        row.icon->setPixmap(Symbols::tinted(iconName(peer), isConnected ? kGreen : secondary(this),
-                                            kDeviceIcon, devicePixelRatioF()));
+        const std::pair<QString, bool> icon(iconName(peer), isConnected);
+        if (row.iconDrawn != icon) {
+            row.icon->setPixmap(Symbols::tinted(icon.first, isConnected ? kGreen : secondary(this),
+                                                kDeviceIcon, devicePixelRatioF()));
+            row.iconDrawn = icon;
+        }
         if (auto* name = row.row->findChild<QLabel*>(u"deviceName"_s))
             name->setText(peer.name);
         row.subtitle->setText(subtitle(peer, isConnected, current));
@@ -682,4 +685,14 @@ void SyncPane::hideEvent(QHideEvent* event) {
     m_tick.stop();
     commitDeviceName(false);
     QWidget::hideEvent(event);
+}
+
+void SyncPane::changeEvent(QEvent* event) {
+    // Grey icons are tinted from the palette: a new theme draws them anew.
+    if (event->type() == QEvent::PaletteChange) {
+        for (DeviceRow& row : m_rows)
+            row.iconDrawn.reset();
+        refresh();
+    }
+    QWidget::changeEvent(event);
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class Clock;
 class FileManager;
@@ -82,6 +83,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     struct DeviceRow {
@@ -90,6 +92,8 @@ private:
         QLabel* icon;
         QLabel* subtitle;
         QCheckBox* active;
+        // What the icon was last drawn for: drawing it is an SVG render.
+        std::optional<std::pair<QString, bool>> iconDrawn;
     };
 
     void buildDevices();
@@ -105,7 +109,6 @@ private:
     Parts m_parts;
     QTimer m_tick;
 
-    QGroupBox* m_top;
     QFormLayout* m_topForm;
     Hint* m_intro;
     QLineEdit* m_name;
