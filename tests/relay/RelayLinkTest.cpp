@@ -39,7 +39,8 @@ std::unique_ptr<Endpoint> open(RelayProcess& relay, const QString& device,
                                         SyncCrypto::roomId(roomKey), device)
                          .value();
     endpoint->link = std::make_unique<RelayLink>(url, u"peer-of-"_s + device, device, key, device);
-    endpoint->link->setTiming({.pingIntervalMs = 25'000, .backoffUnitMs = 20});
+    endpoint->link->setTiming({.pingInterval = std::chrono::milliseconds(25'000),
+                               .backoffUnit = std::chrono::milliseconds(20)});
     Endpoint* raw = endpoint.get();
     RelayLink* link = endpoint->link.get();
     QObject::connect(link, &RelayLink::messageReceived, link,

@@ -130,7 +130,8 @@ TEST(RelayLink, BacksOffByDoublingAndStartsOverAfterAnOpen) {
     const quint16 port = freePort();
     // Each refused attempt reports both an error and a close; only one
     // reconnect may come of them.
-    auto link = makeLink(port, {.pingIntervalMs = 60'000, .backoffUnitMs = 15});
+    auto link = makeLink(port, {.pingInterval = std::chrono::milliseconds(60'000),
+                                .backoffUnit = std::chrono::milliseconds(15)});
     Observed seen;
     seen.watch(*link);
     link->start();
@@ -236,7 +237,8 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
     });
 
     SyncLogCapture log;
-    auto link = makeLink(mute.serverPort(), {.pingIntervalMs = 200, .backoffUnitMs = 1000});
+    auto link = makeLink(mute.serverPort(), {.pingInterval = std::chrono::milliseconds(200),
+                                             .backoffUnit = std::chrono::milliseconds(1000)});
     Observed seen;
     seen.watch(*link);
     link->start();

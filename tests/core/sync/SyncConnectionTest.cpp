@@ -325,7 +325,7 @@ TEST_F(SyncConnectionTest, PeerThatHangsUpRightAfterAFrameStillHasItDelivered) {
 
 TEST_F(SyncConnectionTest, UnidentifiedInboundIsClosedAfterItsGraceTime) {
     SyncConnection::Limits limits;
-    limits.unboundTimeoutMs = 50;
+    limits.unboundTimeout = std::chrono::milliseconds(50);
     acceptInbound({{u"A"_s, keyA}}, limits);
     ASSERT_TRUE(waitForClose());
     readUntilClosed(client);
@@ -371,7 +371,7 @@ TEST_F(SyncConnectionTest, DialThatGetsNoAnswerTimesOut) {
     SyncConnection outbound({QHostAddress::LocalHost, deaf.serverPort()}, u"PEER"_s, u"Peer"_s,
                             keyA);
     SyncConnection::Limits limits;
-    limits.connectTimeoutMs = 200;
+    limits.connectTimeout = std::chrono::milliseconds(200);
     outbound.setLimits(limits);
     watch(outbound);
     outbound.start();
