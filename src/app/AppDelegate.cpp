@@ -257,7 +257,8 @@ void AppDelegate::showSettings() {
         X11Desktop* desktop = m_desktop.get();
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
             *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings,
-            [desktop](quint32 code) { return desktop->baseKeysym(code); }});
+            [desktop](quint32 code) { return desktop->baseKeysym(code); }, *m_sync, *m_identity,
+            *m_discovery, *m_clock, XdgPaths::syncLogFile()});
     }
     m_settingsWindow->showInFront();
 }
