@@ -17,8 +17,12 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/KWinWindowTracker.h"
 #include "platform/wayland/NoKeySynth.h"
 #include "platform/wayland/NoPointerWatcher.h"
+#include "platform/wayland/SwayWindowTracker.h"
+#include "platform/wayland/WaylandClient.h"
+#include "platform/wayland/WaylandKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWindowHints.h"
 #include "platform/wayland/WaylandWorkspace.h"
@@ -58,7 +62,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     // In a Wayland session an X grab sees keys only while an XWayland window
     // has the keyboard: there the portal binds them, or the user does in the
     // desktop's own settings.
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    if (m_waylandPasteboard || WaylandClient::reachable(QString())) {
         m_portalHotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
         m_hotKeys = std::make_unique<HotKeyManager>(*m_portalHotKeys);
     } else if (m_desktop) {
@@ -73,34 +77,47 @@ void AppDelegate::choosePlatform() {
     QString why;
     auto wayland = WaylandPasteboard::connect(QString(), &why);
     m_desktop = X11Desktop::open(/*withPasteboard=*/!wayland);
-    if (!m_desktop) {
-        if (!wayland)
-            return;
-        // A Wayland session without XWayland: nothing tells us the window in
-        // front, and no keys reach other applications.
-        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
-                   u"); no X11, so no pasting into other applications"_s);
-        m_xdgWorkspace = std::make_unique<XdgWorkspace>();
-        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(*m_xdgWorkspace);
-        m_waylandPasteboard = std::move(wayland);
-        m_pasteboard = m_waylandPasteboard.get();
-        m_workspace = m_waylandWorkspace.get();
-        m_keySynth = std::make_unique<NoKeySynth>();
-        m_pointer = std::make_unique<NoPointerWatcher>();
-        return;
-    }
     if (wayland) {
-        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
-                   u"); shortcuts and windows through XWayland"_s);
-        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(m_desktop->workspace());
+        // Without XWayland there is no X11 at all: the parts that need no
+        // window system, and stand-ins that say no for the others.
+        if (!m_desktop) {
+            m_xdgWorkspace = std::make_unique<XdgWorkspace>();
+            m_noPointer = std::make_unique<NoPointerWatcher>();
+        }
+        KeySynth* xwaylandKeys = m_desktop ? &m_desktop->keySynth() : nullptr;
+        QString noKeys;
+        m_waylandKeys = WaylandKeySynth::connect(QString(), xwaylandKeys, &noKeys);
+        QString front = u"window in front from sway"_s;
+        m_windows = SwayWindowTracker::connect(QString());
+        if (!m_windows) {
+            m_windows = KWinWindowTracker::connect(QDBusConnection::sessionBus());
+            front = m_windows ? u"window in front from KWin"_s : u"window in front unknown"_s;
+        }
+        const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
+                                            : u"no pasting ("_s + noKeys + u")"_s;
+        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
+                   paste + u"; "_s + front +
+                   (m_desktop ? u"; shortcuts and windows through XWayland"_s
+                              : u"; no X11, so windows of our own are Wayland ones"_s));
+        m_waylandWorkspace =
+            std::make_unique<WaylandWorkspace>(m_desktop ? m_desktop->workspace() : *m_xdgWorkspace,
+                                               m_waylandKeys != nullptr, m_windows.get());
+        if (!m_waylandKeys && !m_desktop)
+            m_noKeys = std::make_unique<NoKeySynth>();
+        m_keySynth = m_waylandKeys ? m_waylandKeys.get()
+                     : m_desktop   ? &m_desktop->keySynth()
+                                   : m_noKeys.get();
         m_waylandPasteboard = std::move(wayland);
         m_pasteboard = m_waylandPasteboard.get();
         m_workspace = m_waylandWorkspace.get();
         return;
     }
+    if (!m_desktop)
+        return;
     Log::write(u"Tindrel: clipboard through X11 ("_s + why + u")"_s);
     m_pasteboard = m_desktop->pasteboard();
     m_workspace = &m_desktop->workspace();
+    m_keySynth = &m_desktop->keySynth();
 }
 
 void AppDelegate::launch() {
@@ -113,12 +130,11 @@ void AppDelegate::launch() {
     m_panel = std::make_unique<PanelController>(
         *m_state, *m_prefs,
         PanelController::Desktop{*m_clock, workspace, pasteboard,
-                                 m_desktop ? m_desktop->pointer() : *m_pointer, *m_windowHints,
+                                 m_desktop ? m_desktop->pointer() : *m_noPointer, *m_windowHints,
                                  *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
-    m_paster =
-        std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
-                                 m_desktop ? m_desktop->keySynth() : *m_keySynth, *m_scheduler);
+    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace, *m_keySynth,
+                                        *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
@@ -275,7 +291,8 @@ void AppDelegate::showSettings() {
         if (desktop)
             baseKeysym = [desktop](quint32 code) { return desktop->baseKeysym(code); };
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
-            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings, baseKeysym});
+            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings, baseKeysym,
+            *m_sync, *m_identity, *m_discovery, *m_clock, XdgPaths::syncLogFile()});
     }
     m_settingsWindow->showInFront();
 }

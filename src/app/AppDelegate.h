@@ -19,7 +19,6 @@ class PanelController;
 class Pasteboard;
 class Paster;
 class PointerWatcher;
-class Pasteboard;
 class Preferences;
 class Scheduler;
 class ServiceDiscovery;
@@ -29,6 +28,7 @@ class StatusItem;
 class SyncIdentity;
 class SyncService;
 class WindowHints;
+class WindowTracker;
 class Workspace;
 class X11Desktop;
 
@@ -85,14 +85,18 @@ private:
     // Without X11 at all: the desktop's parts that need no window system,
     // and stand-ins for those that cannot work.
     std::unique_ptr<Workspace> m_xdgWorkspace;
-    std::unique_ptr<KeySynth> m_keySynth;
-    std::unique_ptr<PointerWatcher> m_pointer;
+    std::unique_ptr<KeySynth> m_noKeys;
+    std::unique_ptr<PointerWatcher> m_noPointer;
     // Under Wayland with data-control, the clipboard is followed there and
-    // the rest goes through XWayland; otherwise both are X11.
+    // the rest goes through XWayland (keys through the virtual keyboard where
+    // the compositor has one); otherwise all is X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;
+    std::unique_ptr<WindowTracker> m_windows;
     std::unique_ptr<Workspace> m_waylandWorkspace;
+    std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;
     Workspace* m_workspace = nullptr;
+    KeySynth* m_keySynth = nullptr;
     // Global shortcuts through the desktop portal in a Wayland session.
     std::unique_ptr<HotKeyService> m_portalHotKeys;
     std::unique_ptr<HotKeyManager> m_hotKeys;

@@ -12,27 +12,37 @@ SwaySession SwaySession::read() {
         return session;
     }
     for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        const QString value = line.section(u'=', 1);
         if (line.startsWith(u"SKIP "_s))
             session.skip = line.mid(5);
         else if (line.startsWith(u"WAYLAND_DISPLAY="_s))
-            session.display = line.section(u'=', 1);
+            session.display = value;
         else if (line.startsWith(u"XDG_RUNTIME_DIR="_s))
-            session.runtimeDir = line.section(u'=', 1);
+            session.runtimeDir = value;
+        else if (line.startsWith(u"SWAYSOCK="_s))
+            session.swaySocket = value;
         else if (line.startsWith(u"RUN_AS="_s))
-            session.runAs = line.section(u'=', 1).split(u' ', Qt::SkipEmptyParts);
+            session.runAs = value.split(u' ', Qt::SkipEmptyParts);
     }
     return session;
 }
 
-QProcessEnvironment SwaySession::environment(QProcessEnvironment base) const {
-    base.insert(u"XDG_RUNTIME_DIR"_s, runtimeDir);
-    base.insert(u"WAYLAND_DISPLAY"_s, display);
-    return base;
+void SwaySession::start(QProcess& process, const QString& program, const QStringList& args) const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_s, runtimeDir);
+    env.insert(u"WAYLAND_DISPLAY"_s, display);
+    env.remove(u"DISPLAY"_s);
+    process.setProcessEnvironment(env);
+    if (runAs.isEmpty())
+        process.start(program, args);
+    else
+        process.start(runAs.first(), runAs.mid(1) + QStringList{program} + args);
 }
 
-std::pair<QString, QStringList> SwaySession::asClient(const QString& program,
-                                                      const QStringList& args) const {
-    if (runAs.isEmpty())
-        return {program, args};
-    return {runAs.first(), runAs.mid(1) + QStringList{program} + args};
+void SwayTest::SetUp() {
+    session = SwaySession::read();
+    if (!session.skip.isEmpty())
+        GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
+    qputenv("XDG_RUNTIME_DIR", session.runtimeDir.toLocal8Bit());
+    qputenv("WAYLAND_DISPLAY", session.display.toLocal8Bit());
 }

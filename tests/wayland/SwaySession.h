@@ -1,22 +1,28 @@
 #pragma once
 
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
 
-// What the sway fixture wrote: the compositor's socket and runtime folder,
-// and the command prefix its clients run under; or why there is no
-// compositor.
+// The headless sway the fixture started: its sockets and runtime folder,
+// and the command prefix its clients run under; or why there is none.
 struct SwaySession {
     QString display;
     QString runtimeDir;
+    QString swaySocket;
     QStringList runAs;
     QString skip;
 
     static SwaySession read();
-    // `base` with the session's Wayland display and runtime folder.
-    QProcessEnvironment
-    environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
-    // The program and arguments that run `program` as the compositor's user.
-    std::pair<QString, QStringList> asClient(const QString& program, const QStringList& args) const;
+    // Starts a client of the compositor as the compositor's user.
+    void start(QProcess& process, const QString& program, const QStringList& args) const;
+};
+
+// Tests against that sway: skipped with the reason when there is none.
+// Clients of ours reach it through XDG_RUNTIME_DIR and WAYLAND_DISPLAY.
+class SwayTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    SwaySession session;
 };

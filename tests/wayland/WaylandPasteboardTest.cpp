@@ -23,14 +23,12 @@ bool waitUntil(const std::function<bool()>& condition) {
 
 // The Wayland clipboard against a real compositor (headless sway) and real
 // clients (wl-copy, wl-paste), all on the Qt event loop of this thread.
-class WaylandPasteboardTest : public ::testing::Test {
+class WaylandPasteboardTest : public SwayTest {
 protected:
     void SetUp() override {
-        session = SwaySession::read();
-        if (!session.skip.isEmpty())
-            GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
-        qputenv("XDG_RUNTIME_DIR", session.runtimeDir.toLocal8Bit());
-        qputenv("WAYLAND_DISPLAY", session.display.toLocal8Bit());
+        SwayTest::SetUp();
+        if (IsSkipped())
+            return;
         QString why;
         board = WaylandPasteboard::connect(session.display, &why);
         ASSERT_TRUE(board) << why.toStdString();
@@ -46,9 +44,7 @@ protected:
     // A Wayland client run as the compositor's user; kept until the test ends.
     QProcess& start(const QString& program, const QStringList& args) {
         QProcess& process = clients.emplace_back();
-        process.setProcessEnvironment(session.environment());
-        const auto [command, arguments] = session.asClient(program, args);
-        process.start(command, arguments);
+        session.start(process, program, args);
         EXPECT_TRUE(process.waitForStarted());
         return process;
     }
@@ -88,7 +84,6 @@ protected:
         return QString::fromUtf8(wlPaste.readAllStandardOutput());
     }
 
-    SwaySession session;
     std::unique_ptr<WaylandPasteboard> board;
     std::list<QProcess> clients;
 };
