@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QVariantList>
+#include <QVariantMap>
 #include <cstdio>
 
 // Carries out a command line's request on the running Tindrel over the
@@ -22,8 +23,15 @@ public:
     int run(const CommandLine& line, std::FILE* input = stdin);
 
 private:
+    // The reply, or nothing with the error printed.
     std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments = {});
+    // The reply or the error, printed by nobody.
+    QDBusMessage ask(const QString& method, const QVariantList& arguments = {});
+    std::optional<QVariantMap> syncStatus();
     int list(const CommandLine& line);
+    int pair(const CommandLine& line);
+    int join(const CommandLine& line);
+    int devices(const CommandLine& line);
 
     QDBusConnection m_bus;
 };

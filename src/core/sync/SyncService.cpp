@@ -577,21 +577,21 @@ std::optional<QString> SyncService::pairingURL() const {
                              LocalAddresses::ipv4(), m_prefs.relayEnabled(), m_prefs.relayURL());
 }
 
-void SyncService::joinPairing(const QString& codeOrLink) {
+bool SyncService::joinPairing(const QString& codeOrLink) {
     const bool isLink = codeOrLink.contains(u"://"_s);
     std::optional<PairingLink::Target> target;
     if (isLink) {
         target = PairingLink::parse(codeOrLink);
         if (!target) {
             setLastEvent(u"This pairing link is not valid — copy the whole link again"_s);
-            return;
+            return false;
         }
     }
     const QString code = PairingCode::normalize(target ? target->code : codeOrLink);
     const std::optional<QByteArray> key = SyncCrypto::pairingKey(code);
     if (code.isEmpty() || !key) {
         setLastEvent(u"No device is waiting to pair on this network"_s);
-        return;
+        return false;
     }
     int sent = 0;
     if (target) {
@@ -615,6 +615,16 @@ void SyncService::joinPairing(const QString& codeOrLink) {
     }
     setLastEvent(sent > 0 ? u"Pairing request sent"_s
                           : u"No device is waiting to pair on this network"_s);
+    return sent > 0;
+}
+
+int SyncService::pendingJoins() const {
+    const auto dials = std::count_if(
+        m_connections.cbegin(), m_connections.cend(), [](const SyncConnection* connection) {
+            return connection->isPairing() &&
+                   connection->role() == SyncConnection::Role::outbound && !connection->isClosed();
+        });
+    return int(dials) + (m_joinRelayLink ? 1 : 0);
 }
 
 void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
@@ -725,6 +735,7 @@ SyncService::acceptPair(const SyncMessage& message,
                             m_identity.deviceKeyBase64()));
     const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
     setLastEvent(u"Paired with "_s + stored->name);
+    Q_EMIT paired(*stored);
     endPairing();
     startRelayLinks();
     broadcastRosterOverLAN();

@@ -115,8 +115,11 @@ public:
     void endPairing();
     // Asks the device that shows this code to pair: every unpaired device we
     // have seen on the network, or, for a pasted pairing link, the addresses
-    // and relay the link names.
-    void joinPairing(const QString& codeOrLink);
+    // and relay the link names. False when no request went out.
+    bool joinPairing(const QString& codeOrLink);
+    // Requests of ours still waiting for an answer: open pairing dials and
+    // the pasted link's relay room.
+    int pendingJoins() const;
     // The link a phone or a pasted join reaches this window by; nothing while
     // no window is open or the listener has no port.
     std::optional<QString> pairingURL() const;
@@ -141,6 +144,8 @@ Q_SIGNALS:
     void isAdvertisingChanged();
     void listenerPortChanged();
     void peersChanged();
+    // A device was stored by pairing, here as host or as joiner.
+    void paired(const SyncDevice& device);
 
     // A clip from another device, to become the clipboard's content.
     void remoteClipReceived(const QString& text, const QString& senderName);
