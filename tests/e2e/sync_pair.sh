@@ -4,8 +4,11 @@
 # (and takes $poll_interval, 0.1 s unless set).
 #
 #   relay_up                 starts tindrel-relay on a free loopback port
-#   device_up NAME PEER...   starts tindrel NAME paired with each PEER; the
-#                            device's DISPLAY, folder and PID are in dev_NAME_*
+#   device_up NAME PEER...   starts tindrel NAME paired with each PEER (none:
+#                            paired with nobody); the device's DISPLAY,
+#                            folder and PID are in dev_NAME_*
+#   tindrel_on NAME ARGS...  runs the `tindrel` command line against NAME,
+#                            over the session bus of its own it runs on
 #   pair_down                stops everything started here
 #
 # relay_enabled=false leaves the relay out of the settings; a script may
@@ -76,12 +79,29 @@ device_up() {
     local display=${line#DISPLAY=}
     desktops+=("$home/desktop|$display")
     eval "dev_${name}_display=$display dev_${name}_home=$home"
+    # A session bus of the device's own, for its command line; a socket
+    # file, so that it reaches into a network namespace too.
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$home/run/bus" \
+        >"$home/bus.log" 2>&1 </dev/null &
+    pids+=($!)
+    until_ok 10 test -S "$home/run/bus" || return 1
     DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
-        launch_device "$name" env -u DBUS_SESSION_BUS_ADDRESS "$bin/tindrel" \
-        >"$home/tindrel.log" 2>&1 &
+        launch_device "$name" env DBUS_SESSION_BUS_ADDRESS="unix:path=$home/run/bus" \
+        "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
     pids+=($!)
     eval "dev_${name}_pid=$!"
+}
+
+tindrel_on() {
+    local name=$1
+    shift
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/$name/run/bus" "$bin/tindrel" "$@"
+}
+
+# on_bus NAME: NAME's tindrel answers its command line
+on_bus() {
+    tindrel_on "$1" devices
 }
 
 # No system bus: these devices meet through the relay only, and never
