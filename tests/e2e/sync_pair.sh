@@ -11,7 +11,8 @@
 #                            over the session bus of its own it runs on
 #   pair_down                stops everything started here
 #
-# relay_enabled=false leaves the relay out of the settings; a script may
+# relay_enabled=false leaves the relay out of the settings, relay_host names
+# where it listens when not on loopback; a script may
 # redefine launch_device NAME CMD... to start a device elsewhere (it must
 # exec, so that the PID kept is the device's own).
 
@@ -62,7 +63,7 @@ device_up() {
         echo 'syncEnabled=true'
         if [ "${relay_enabled:-true}" = true ]; then
             echo 'relayEnabled=true'
-            echo "relayURL=ws://127.0.0.1:$relay_port"
+            echo "relayURL=ws://${relay_host:-127.0.0.1}:$relay_port"
         else
             echo 'relayEnabled=false'
         fi

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Pairing end to end, the way a user at a terminal pairs: `tindrel --pair`
+# on Anna, `tindrel --join` on the other computer. Three unpaired tindrel
+# processes, each in a network namespace of its own with its own
+# avahi-daemon, and a tindrel-relay in a fourth namespace, one sandbox for
+# every case in turn:
+#   - a window that has expired pairs nothing;
+#   - a wrong code pairs nothing, and Anna logs the frame she could not open;
+#   - the right code pairs Bert, and Anna's copy reaches his clipboard;
+#   - a second joiner with the same code is refused;
+#   - Cleo, without avahi-daemon and without the relay, joins by the link
+#     over TCP;
+#   - Bert, unpaired and cut off from Anna's address, joins again by the
+#     link over the relay.
+# Needs root, network namespaces and avahi-daemon; skips (77) without them.
+# Usage: lan_pairing.sh REPO BIN_DIR
+set -euo pipefail
+repo=$1 bin=$2
+skip() { echo "SKIP: $*"; exit 77; }
+started=$SECONDS
+work=$(mktemp -d /tmp/tindrel-e2e-pairing.XXXXXX)
+source "$repo/tests/e2e/sync_pair.sh"
+source "$repo/tests/e2e/lan_pair.sh"
+if why=$(lan_unavailable); then
+    rm -rf "$work"
+    skip "$why"
+fi
+fail() {
+    echo "FAIL: $*" >&2
+    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work"/*.out "$work/relay.log"; do
+        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
+    done
+    exit 1
+}
+trap 'pair_down; lan_down; rm -rf "$work"' EXIT
+
+# A private range rather than the sandbox's link-local one: a pairing link
+# names the addresses a LAN gives out, never 169.254.x.x.
+export TDL_NET4=10.97.77
+net=$TDL_NET4
+lan_up Anna Bert Cleo Relay || skip "the sandbox LAN did not come up here"
+address_Anna=$net.1 address_Relay=$net.4
+
+# The relay is a machine of its own on the LAN, as a server on the Internet
+# would be to the devices.
+relay_host=$address_Relay
+"$lan_sandbox" exec 4 "$bin/tindrel-relay" --listen "$relay_host" --port 0 2>"$work/relay.log" &
+pids+=($!)
+until_ok 10 grep -q "listening on $relay_host:" "$work/relay.log" || fail "the relay did not start"
+relay_port=$(sed -n "s/.*listening on $relay_host:\([0-9]*\).*/\1/p" "$work/relay.log" | head -1)
+relay_enabled=true
+
+for name in Anna Bert Cleo; do
+    identity $name
+    device_up $name || fail "$name's desktop did not start"
+done
+for name in Anna Bert Cleo; do
+    until_ok 15 on_bus $name || fail "$name's command line does not reach it"
+done
+
+step() { echo "[$((SECONDS - started)) s] $*"; }
+log_of() { echo "$work/$1/state/Tindrel/sync.log"; }
+decrypt_failures() { grep -c "could not decrypt" "$(log_of "$1")" || true; }
+# more_failures NAME COUNT: NAME has logged more failed decryptions since
+more_failures() { [ "$(decrypt_failures "$1")" -gt "$2" ]; }
+# logged NAME TEXT (the log is written in the background)
+logged() { until_ok 5 grep -q -F "$2" "$(log_of "$1")"; }
+devices_of() { tindrel_on "$1" devices | cut -f2 | sort | tr '\n' ' '; }
+# open_window SECONDS: `tindrel --pair` on Anna in the background; its
+# output goes to $work/pair.out, its code to $code, its link to $link
+open_window() {
+    # Gone before the start: the background job truncates it only later.
+    rm -f "$work/pair.out"
+    tindrel_on Anna --pair "$@" >"$work/pair.out" 2>&1 &
+    pair_pid=$!
+    until_ok 10 grep -q "^Pairing link: " "$work/pair.out" || fail "--pair printed no code and link"
+    code=$(sed -n 's/^Pairing code: //p' "$work/pair.out")
+    link=$(sed -n 's/^Pairing link: //p' "$work/pair.out")
+}
+# join NAME CODE-OR-LINK: NAME's `tindrel --join`, its output in $work/NAME.out
+join() {
+    tindrel_on "$1" --join "$2" >"$work/$1.out" 2>&1
+}
+copy_and_expect() { # FROM TO TEXT
+    local from to
+    eval "from=\$dev_${1}_display to=\$dev_${2}_display"
+    printf '%s' "$3" | DISPLAY=$from xclip -quiet -selection clipboard >/dev/null 2>&1 &
+    pids+=($!)
+    until_ok 10 clipboard_is "$to" "$3" || fail "$1's copy did not reach $2's clipboard"
+}
+
+step "expired window"
+# An expired window: --pair says it closed, and the code no longer opens.
+open_window 2
+wait "$pair_pid" && fail "--pair succeeded though nobody joined"
+grep -q "The pairing window closed; no computer paired." "$work/pair.out" ||
+    fail "--pair did not say that the window closed"
+before=$(decrypt_failures Anna)
+join Bert "$code" && fail "Bert paired with the code of a closed window"
+until_ok 5 more_failures Anna "$before" || fail "Anna did not log the join she could not open"
+
+step "wrong code"
+# A wrong code: nothing paired, the failed decryption in Anna's log, the
+# window still open for the right one.
+open_window
+first=${code:0:1}
+wrong=$([ "$first" = 2 ] && echo 3 || echo 2)${code:1}
+before=$(decrypt_failures Anna)
+join Bert "$wrong" && fail "Bert paired with a wrong code"
+grep -q "No computer accepted the code" "$work/Bert.out" || fail "--join did not say it failed"
+until_ok 5 more_failures Anna "$before" || fail "Anna did not log the failed decryption"
+[ -z "$(devices_of Anna)" ] || fail "a wrong code paired $(devices_of Anna)with Anna"
+
+step "right code"
+# The right code pairs both ways, and clips flow at once.
+join Bert "$code" || fail "Bert could not pair with Anna's code"
+grep -q "^Paired with Anna$" "$work/Bert.out" || fail "Bert's --join did not name Anna"
+wait "$pair_pid" || fail "Anna's --pair did not end with the pairing"
+grep -q "^Paired with Bert$" "$work/pair.out" || fail "Anna's --pair did not name Bert"
+[ "$(devices_of Anna)" = "Bert " ] && [ "$(devices_of Bert)" = "Anna " ] ||
+    fail "Anna and Bert do not list each other"
+copy_and_expect Anna Bert "Right after pairing $(date +%s%N)"
+
+step "used code"
+# The window paired one device and closed: Cleo's join with the same code
+# is refused.
+join Cleo "$code" && fail "a second device paired with a used code"
+[ "$(devices_of Anna)" = "Bert " ] || fail "Anna paired a second device with one code"
+
+step "link over TCP"
+# By the link over TCP: Cleo has no avahi-daemon, so nobody finds anybody
+# through her, and the relay is out of her reach.
+"$lan_sandbox" avahi 3 stop
+"$lan_sandbox" exec 3 ip route add prohibit "$address_Relay/32"
+open_window --no-wait
+wait "$pair_pid" || fail "--pair --no-wait failed"
+join Cleo "$link" || fail "Cleo could not pair by the link over TCP"
+grep -q "^Paired with Anna$" "$work/Cleo.out" || fail "Cleo's --join did not name Anna"
+copy_and_expect Anna Cleo "To Cleo over TCP $(date +%s%N)"
+logged Cleo "Received a clip from Anna" || fail "Cleo's clip did not come over TCP"
+
+step "link over the relay"
+# By the link over the relay: Bert and Anna unpair each other, and Bert can
+# no longer reach Anna's address; the relay is all that joins them.
+tindrel_on Anna unpair Bert && tindrel_on Bert unpair Anna || fail "unpairing failed"
+"$lan_sandbox" exec 2 ip route add prohibit "$address_Anna/32"
+open_window --no-wait
+wait "$pair_pid" || fail "--pair --no-wait failed"
+join Bert "$link" || fail "Bert could not pair by the link over the relay"
+grep -q "^Paired with Anna$" "$work/Bert.out" || fail "Bert's --join did not name Anna"
+copy_and_expect Anna Bert "To Bert through the relay $(date +%s%N)"
+logged Bert "Received a clip via relay from Anna" ||
+    fail "Bert's clip did not come through the relay"
+# Pairing again undid the unpairing.
+! grep -q "syncUnpairedIds=.*$id_Bert" "$work/Anna/config/Tindrel/Tindrel.conf" ||
+    fail "Anna still remembers Bert as unpaired"
+echo "pairing: expired window, wrong code, code, used code, link over TCP, link over the" \
+    "relay OK ($((SECONDS - started)) s)"
