@@ -13,24 +13,24 @@ namespace {
 constexpr qint64 kMaxDiscardBytes = 4 * 1'048'576;
 } // namespace
 
-bool LingeringClose::begin(QTcpSocket* socket, QObject* owner, int graceMs) {
+bool LingeringClose::begin(QTcpSocket* socket, QObject* owner, std::chrono::milliseconds grace) {
     if (s_count >= kMaxLingering || socket->state() != QAbstractSocket::ConnectedState)
         return false;
     const int fd = ::fcntl(static_cast<int>(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    auto* linger = new LingeringClose(fd, owner, graceMs);
+    auto* linger = new LingeringClose(fd, owner, grace);
     // Qt closes its descriptor once everything it buffered is written.
     connect(socket, &QAbstractSocket::disconnected, linger, &LingeringClose::start);
     connect(socket, &QObject::destroyed, linger, &LingeringClose::start);
     return true;
 }
 
-LingeringClose::LingeringClose(int fd, QObject* owner, int graceMs)
-    : QObject(owner), m_fd(fd), m_graceMs(graceMs) {
+LingeringClose::LingeringClose(int fd, QObject* owner, std::chrono::milliseconds grace)
+    : QObject(owner), m_fd(fd), m_grace(grace) {
     ++s_count;
     // Should Qt never let go of the socket, do not hold the descriptor forever.
-    QTimer::singleShot(4 * graceMs, this, &LingeringClose::finish);
+    QTimer::singleShot(4 * grace, this, &LingeringClose::finish);
 }
 
 LingeringClose::~LingeringClose() {
@@ -46,7 +46,7 @@ void LingeringClose::start() {
     ::shutdown(m_fd, SHUT_WR);
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &LingeringClose::drain);
-    QTimer::singleShot(m_graceMs, this, &LingeringClose::finish);
+    QTimer::singleShot(m_grace, this, &LingeringClose::finish);
     drain();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 
 class QSocketNotifier;
 class QTcpSocket;
@@ -20,7 +21,7 @@ public:
     // Takes over `socket`'s connection once Qt has finished writing to it and
     // closes it. Returns false (and does nothing) when too many are lingering
     // already or the descriptor cannot be duplicated; Qt's close then stands.
-    static bool begin(QTcpSocket* socket, QObject* owner, int graceMs);
+    static bool begin(QTcpSocket* socket, QObject* owner, std::chrono::milliseconds grace);
     static int lingering() { return s_count; }
     // Lingering connections at most; each holds a descriptor for the grace.
     static constexpr int kMaxLingering = 256;
@@ -28,13 +29,13 @@ public:
     ~LingeringClose() override;
 
 private:
-    LingeringClose(int fd, QObject* owner, int graceMs);
+    LingeringClose(int fd, QObject* owner, std::chrono::milliseconds grace);
     void start();
     void drain();
     void finish();
 
     int m_fd = -1;
-    int m_graceMs = 0;
+    std::chrono::milliseconds m_grace{0};
     bool m_started = false;
     qint64 m_discarded = 0;
     QSocketNotifier* m_notifier = nullptr;

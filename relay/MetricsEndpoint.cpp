@@ -5,12 +5,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <chrono>
 #include <unistd.h>
 
 namespace {
 
 constexpr qint64 kMaxRequestBytes = 8192;
-constexpr int kRequestTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kRequestTimeout{5000};
 
 // Every reason appears, at zero too, so a dashboard's series exist from the start.
 const char* const kDropReasons[] = {"oversize", "queue_budget", "roomless", "text"};
@@ -99,7 +100,7 @@ QByteArray MetricsEndpoint::metricsText() const {
 
 void MetricsEndpoint::serve(QTcpSocket* socket) {
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kRequestTimeoutMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kRequestTimeout, socket, [socket] { socket->abort(); });
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         const QByteArray head = socket->peek(kMaxRequestBytes);
         if (!head.contains("\r\n\r\n") && head.size() < kMaxRequestBytes)

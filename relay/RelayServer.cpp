@@ -19,11 +19,11 @@ namespace {
 // Longest upgrade request we are willing to buffer before deciding.
 constexpr qint64 kMaxRequestHeadBytes = 16 * 1024;
 // A member we close politely gets this long to answer before it is cut off.
-constexpr int kCloseGraceMs = 2000;
+constexpr std::chrono::milliseconds kCloseGrace{2000};
 // A member that leaves holding at least this much has its memory handed back
 // to the system, not kept by the allocator for later.
 constexpr qint64 kTrimAfterBytes = 256 * 1024;
-constexpr int kTrimDelayMs = 1000;
+constexpr std::chrono::milliseconds kTrimDelay{1000};
 // After accept() fails for want of descriptors, accepting pauses this long.
 constexpr std::chrono::milliseconds kAcceptRetry{1000};
 const auto kHandshakeTimerName = u"relayHandshakeTimer"_s;
@@ -71,7 +71,7 @@ RelayServer::RelayServer(Limits limits, QObject* parent) : QObject(parent), m_li
     connect(&m_sweepTimer, &QTimer::timeout, this, &RelayServer::sweep);
     // Once the sockets are deleted; many leaving at once cost one trim.
     m_trimTimer.setSingleShot(true);
-    m_trimTimer.setInterval(kTrimDelayMs);
+    m_trimTimer.setInterval(kTrimDelay);
     connect(&m_trimTimer, &QTimer::timeout, this, [] { malloc_trim(0); });
 }
 
@@ -311,10 +311,10 @@ void RelayServer::refuse(QTcpSocket* socket, const char* status, const QString& 
     socket->write(QByteArray("HTTP/1.1 ") + status + "\r\n" + extraHeaders +
                   "Connection: close\r\nContent-Length: 0\r\n\r\n");
     // The client may still be sending; leave it time to read our answer.
-    if (!LingeringClose::begin(socket, this, kCloseGraceMs))
+    if (!LingeringClose::begin(socket, this, kCloseGrace))
         socket->readAll();
     socket->disconnectFromHost();
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(kCloseGrace, socket, [socket] { socket->abort(); });
 }
 
 void RelayServer::release(QTcpSocket* socket) {
@@ -472,7 +472,7 @@ void RelayServer::closeWithCode(QWebSocket* socket, int code, const QString& why
     member->inbound = 0;
     // Qt would still read the rest of what has arrived; there is nothing left
     // for it to read once the close below has cleared the buffer.
-    LingeringClose::begin(member->tcp, this, kCloseGraceMs);
+    LingeringClose::begin(member->tcp, this, kCloseGrace);
     socket->close(static_cast<QWebSocketProtocol::CloseCode>(code), why);
 }
 
@@ -595,7 +595,7 @@ void RelayServer::sweep() {
         log(m_members.value(ws).label + u" idle: closing"_s);
         ws->close(QWebSocketProtocol::CloseCodeGoingAway, u"idle"_s);
         // A peer that is gone will not answer the close; cut it off then.
-        QTimer::singleShot(kCloseGraceMs, ws, [ws] { ws->abort(); });
+        QTimer::singleShot(kCloseGrace, ws, [ws] { ws->abort(); });
     }
     // The pings are queued towards the members like anything else.
     for (auto it = m_members.begin(); it != m_members.end(); ++it)
@@ -603,7 +603,7 @@ void RelayServer::sweep() {
     enforceQueueBudget();
 }
 
-void RelayServer::stop(int graceMs) {
+void RelayServer::stop(std::chrono::milliseconds grace) {
     if (m_stopping)
         return;
     m_stopping = true;
@@ -627,7 +627,7 @@ void RelayServer::stop(int graceMs) {
             ws->abort();
         Q_EMIT stopped();
     });
-    m_stopTimer.start(graceMs);
+    m_stopTimer.start(grace);
     checkStopped();
 }
 

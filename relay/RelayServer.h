@@ -89,8 +89,8 @@ public:
 
     // Stops accepting, closes every member with "going away" and every
     // connection still upgrading, and emits stopped() once all are gone or
-    // after `graceMs`, whichever comes first.
-    void stop(int graceMs);
+    // after `grace`, whichever comes first.
+    void stop(std::chrono::milliseconds grace);
 
     // The room a request names, if the request target carries exactly one
     // well-formed "room" item (64 lower-case hex digits).

@@ -9,6 +9,7 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -26,7 +27,7 @@ constexpr quint16 kDefaultPort = 8479;
 // standard streams and whatever Qt and OpenSSL open along the way.
 constexpr qint64 kReservedDescriptors = 64;
 // On SIGTERM members get this long to take their close frames before we exit.
-constexpr int kStopGraceMs = 5000;
+constexpr std::chrono::milliseconds kStopGrace{5000};
 
 void say(const QString& message) {
     const QByteArray bytes = (u"tindrel-relay: "_s + message).toUtf8();
@@ -249,7 +250,7 @@ int main(int argc, char** argv) {
         while (read(signalFd, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGTERM) {
                 metrics.setDraining();
-                server.stop(kStopGraceMs);
+                server.stop(kStopGrace);
             } else if (info.ssi_signo == SIGHUP && !certPath.isEmpty()) {
                 // Open connections keep the certificate they started with.
                 if (const auto tls = loadTls(certPath, keyPath)) {

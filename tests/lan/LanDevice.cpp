@@ -75,8 +75,8 @@ LanDevice::~LanDevice() {
 
 std::optional<QString> LanDevice::next(const QString& prefix,
                                        const std::function<bool(const QString&)>& accept,
-                                       int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
+                                       std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
     for (;;) {
         while (m_cursor < m_lines.size()) {
             const QString& line = m_lines[m_cursor++];
@@ -99,7 +99,8 @@ std::optional<QString> LanDevice::next(const QString& prefix,
 }
 
 std::optional<QJsonArray>
-LanDevice::nextServices(const std::function<bool(const QJsonArray&)>& accept, int timeoutMs) {
+LanDevice::nextServices(const std::function<bool(const QJsonArray&)>& accept,
+                        std::chrono::milliseconds timeout) {
     std::optional<QJsonArray> found;
     next(
         QStringLiteral("services "),
@@ -110,7 +111,7 @@ LanDevice::nextServices(const std::function<bool(const QJsonArray&)>& accept, in
             found = services;
             return true;
         },
-        timeoutMs);
+        timeout);
     return found;
 }
 

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -29,10 +30,11 @@ public:
     // the prefix; lines before it are passed over. None after the time-out.
     std::optional<QString> next(const QString& prefix,
                                 const std::function<bool(const QString&)>& accept = {},
-                                int timeoutMs = 20000);
+                                std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // The next service set that accept takes.
-    std::optional<QJsonArray> nextServices(const std::function<bool(const QJsonArray&)>& accept,
-                                           int timeoutMs = 20000);
+    std::optional<QJsonArray>
+    nextServices(const std::function<bool(const QJsonArray&)>& accept,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void send(const QString& line);
     // The helper's TCP port, from its first line.
     int port();

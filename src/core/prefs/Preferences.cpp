@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <tuple>
 #include <type_traits>
 
 using namespace Qt::StringLiterals;
@@ -27,15 +26,58 @@ template <typename T> QVariant storedForm(const T& value) {
 }
 } // namespace
 
-// min and max bound the numbers only: the ranges the settings panes offer.
+// Every persistent setting, in the order of loading and of reset: its type,
+// key, setter suffix, fallback and, for numbers, the range the panes offer;
+// a last member function, where given, runs after each change.
+// clang-format off
+#define TINDREL_SETTINGS(X) \
+    X(int, historyLimit, HistoryLimit, 100, 10, 1000, &P::fitDisplayLimit) \
+    X(int, displayLimit, DisplayLimit, 25, 5, kIntMax) \
+    X(int, pinLimit, PinLimit, 10, 1, 20) \
+    X(bool, ignoreDuplicates, IgnoreDuplicates, true) \
+    X(bool, trimWhitespace, TrimWhitespace, false) \
+    X(int, maxClipLength, MaxClipLength, 0, 0, 1000000) \
+    X(double, pollInterval, PollInterval, 0.4, minPollInterval, maxPollInterval) \
+    X(bool, skipShortClips, SkipShortClips, false) \
+    X(bool, pasteOnClick, PasteOnClick, true) \
+    X(bool, moveToTopOnPaste, MoveToTopOnPaste, false) \
+    X(bool, closeAfterPaste, CloseAfterPaste, true) \
+    X(bool, confirmClear, ConfirmClear, true) \
+    X(MenuBarIconStyle, menuBarIcon, MenuBarIcon, MenuBarIconStyle::clipboard) \
+    X(bool, showMenuBarIcon, ShowMenuBarIcon, true) \
+    X(AppTheme, theme, Theme, AppTheme::system) \
+    X(RowDensity, rowDensity, RowDensity, RowDensity::standard) \
+    X(PanelWidthOption, panelWidth, PanelWidth, PanelWidthOption::standard) \
+    X(double, panelCustomWidth, PanelCustomWidth, 0.0, 0, kDoubleMax) \
+    X(double, panelCustomHeight, PanelCustomHeight, 0.0, 0, kDoubleMax) \
+    X(bool, showLineBadge, ShowLineBadge, true) \
+    X(bool, showShortcutHints, ShowShortcutHints, true) \
+    X(bool, showSearchField, ShowSearchField, true) \
+    X(bool, skipPasswordManagers, SkipPasswordManagers, true) \
+    X(bool, skipConcealedTypes, SkipConcealedTypes, true) \
+    X(QStringList, ignoredApps, IgnoredApps, {}) \
+    X(OptionalKeyCombo, openPanelHotKey, OpenPanelHotKey, KeyCombo::defaultOpenPanel()) \
+    X(OptionalKeyCombo, togglePauseHotKey, TogglePauseHotKey, std::nullopt) \
+    X(PinnedShortcutModifier, pinnedModifier, PinnedModifier, PinnedShortcutModifier::disabled) \
+    X(bool, inPanelNumberKeys, InPanelNumberKeys, true) \
+    X(bool, syncEnabled, SyncEnabled, false) \
+    X(bool, syncSend, SyncSend, true) \
+    X(bool, syncReceive, SyncReceive, true) \
+    X(bool, syncNotify, SyncNotify, true) \
+    X(int, syncMaxLength, SyncMaxLength, 100000, 0, kIntMax) \
+    X(bool, relayEnabled, RelayEnabled, false) \
+    X(QString, relayURL, RelayURL, {})
+// clang-format on
+
+// min and max bound the numbers only.
 template <typename T> struct Preferences::Setting {
     QStringView key;
     T Preferences::*member;
     void (Preferences::*changed)();
-    void (Preferences::*setter)(Param<T>);
     T fallback;
     double min = 0;
     double max = 0;
+    void (Preferences::*settle)() = nullptr;
 
     QString name() const { return key.toString(); }
 };
@@ -44,59 +86,15 @@ struct Preferences::Table {
     using P = Preferences;
     template <typename T> using S = const Setting<T>;
 
-    // clang-format off
-    static inline S<int> historyLimit{u"historyLimit", &P::m_historyLimit, &P::historyLimitChanged, &P::setHistoryLimit, 100, 10, 1000};
-    static inline S<int> displayLimit{u"displayLimit", &P::m_displayLimit, &P::displayLimitChanged, &P::setDisplayLimit, 25, 5, kIntMax};
-    static inline S<int> pinLimit{u"pinLimit", &P::m_pinLimit, &P::pinLimitChanged, &P::setPinLimit, 10, 1, 20};
-    static inline S<bool> ignoreDuplicates{u"ignoreDuplicates", &P::m_ignoreDuplicates, &P::ignoreDuplicatesChanged, &P::setIgnoreDuplicates, true};
-    static inline S<bool> trimWhitespace{u"trimWhitespace", &P::m_trimWhitespace, &P::trimWhitespaceChanged, &P::setTrimWhitespace, false};
-    static inline S<int> maxClipLength{u"maxClipLength", &P::m_maxClipLength, &P::maxClipLengthChanged, &P::setMaxClipLength, 0, 0, 1000000};
-    static inline S<double> pollInterval{u"pollInterval", &P::m_pollInterval, &P::pollIntervalChanged, &P::setPollInterval, 0.4, minPollInterval, maxPollInterval};
-    static inline S<bool> skipShortClips{u"skipShortClips", &P::m_skipShortClips, &P::skipShortClipsChanged, &P::setSkipShortClips, false};
-    static inline S<bool> pasteOnClick{u"pasteOnClick", &P::m_pasteOnClick, &P::pasteOnClickChanged, &P::setPasteOnClick, true};
-    static inline S<bool> moveToTopOnPaste{u"moveToTopOnPaste", &P::m_moveToTopOnPaste, &P::moveToTopOnPasteChanged, &P::setMoveToTopOnPaste, false};
-    static inline S<bool> closeAfterPaste{u"closeAfterPaste", &P::m_closeAfterPaste, &P::closeAfterPasteChanged, &P::setCloseAfterPaste, true};
-    static inline S<bool> confirmClear{u"confirmClear", &P::m_confirmClear, &P::confirmClearChanged, &P::setConfirmClear, true};
-    static inline S<MenuBarIconStyle> menuBarIcon{u"menuBarIcon", &P::m_menuBarIcon, &P::menuBarIconChanged, &P::setMenuBarIcon, MenuBarIconStyle::clipboard};
-    static inline S<bool> showMenuBarIcon{u"showMenuBarIcon", &P::m_showMenuBarIcon, &P::showMenuBarIconChanged, &P::setShowMenuBarIcon, true};
-    static inline S<AppTheme> theme{u"theme", &P::m_theme, &P::themeChanged, &P::setTheme, AppTheme::system};
-    static inline S<RowDensity> rowDensity{u"rowDensity", &P::m_rowDensity, &P::rowDensityChanged, &P::setRowDensity, RowDensity::standard};
-    static inline S<PanelWidthOption> panelWidth{u"panelWidth", &P::m_panelWidth, &P::panelWidthChanged, &P::setPanelWidth, PanelWidthOption::standard};
-    static inline S<double> panelCustomWidth{u"panelCustomWidth", &P::m_panelCustomWidth, &P::panelCustomWidthChanged, &P::setPanelCustomWidth, 0.0, 0, kDoubleMax};
-    static inline S<double> panelCustomHeight{u"panelCustomHeight", &P::m_panelCustomHeight, &P::panelCustomHeightChanged, &P::setPanelCustomHeight, 0.0, 0, kDoubleMax};
-    static inline S<bool> showLineBadge{u"showLineBadge", &P::m_showLineBadge, &P::showLineBadgeChanged, &P::setShowLineBadge, true};
-    static inline S<bool> showShortcutHints{u"showShortcutHints", &P::m_showShortcutHints, &P::showShortcutHintsChanged, &P::setShowShortcutHints, true};
-    static inline S<bool> showSearchField{u"showSearchField", &P::m_showSearchField, &P::showSearchFieldChanged, &P::setShowSearchField, true};
-    static inline S<bool> skipPasswordManagers{u"skipPasswordManagers", &P::m_skipPasswordManagers, &P::skipPasswordManagersChanged, &P::setSkipPasswordManagers, true};
-    static inline S<bool> skipConcealedTypes{u"skipConcealedTypes", &P::m_skipConcealedTypes, &P::skipConcealedTypesChanged, &P::setSkipConcealedTypes, true};
-    static inline S<QStringList> ignoredApps{u"ignoredApps", &P::m_ignoredApps, &P::ignoredAppsChanged, &P::setIgnoredApps, {}};
-    static inline S<OptionalKeyCombo> openPanelHotKey{u"openPanelHotKey", &P::m_openPanelHotKey, &P::openPanelHotKeyChanged, &P::setOpenPanelHotKey, KeyCombo::defaultOpenPanel()};
-    static inline S<OptionalKeyCombo> togglePauseHotKey{u"togglePauseHotKey", &P::m_togglePauseHotKey, &P::togglePauseHotKeyChanged, &P::setTogglePauseHotKey, std::nullopt};
-    static inline S<PinnedShortcutModifier> pinnedModifier{u"pinnedModifier", &P::m_pinnedModifier, &P::pinnedModifierChanged, &P::setPinnedModifier, PinnedShortcutModifier::disabled};
-    static inline S<bool> inPanelNumberKeys{u"inPanelNumberKeys", &P::m_inPanelNumberKeys, &P::inPanelNumberKeysChanged, &P::setInPanelNumberKeys, true};
-    static inline S<bool> syncEnabled{u"syncEnabled", &P::m_syncEnabled, &P::syncEnabledChanged, &P::setSyncEnabled, false};
-    static inline S<bool> syncSend{u"syncSend", &P::m_syncSend, &P::syncSendChanged, &P::setSyncSend, true};
-    static inline S<bool> syncReceive{u"syncReceive", &P::m_syncReceive, &P::syncReceiveChanged, &P::setSyncReceive, true};
-    static inline S<bool> syncNotify{u"syncNotify", &P::m_syncNotify, &P::syncNotifyChanged, &P::setSyncNotify, true};
-    static inline S<int> syncMaxLength{u"syncMaxLength", &P::m_syncMaxLength, &P::syncMaxLengthChanged, &P::setSyncMaxLength, 100000, 0, kIntMax};
-    static inline S<bool> relayEnabled{u"relayEnabled", &P::m_relayEnabled, &P::relayEnabledChanged, &P::setRelayEnabled, false};
-    static inline S<QString> relayURL{u"relayURL", &P::m_relayURL, &P::relayURLChanged, &P::setRelayURL, {}};
-    // clang-format on
-
-    // In the order of loading and of reset.
-    static auto all() {
-        return std::tie(historyLimit, displayLimit, pinLimit, ignoreDuplicates, trimWhitespace,
-                        maxClipLength, pollInterval, skipShortClips, pasteOnClick, moveToTopOnPaste,
-                        closeAfterPaste, confirmClear, menuBarIcon, showMenuBarIcon, theme,
-                        rowDensity, panelWidth, panelCustomWidth, panelCustomHeight, showLineBadge,
-                        showShortcutHints, showSearchField, skipPasswordManagers,
-                        skipConcealedTypes, ignoredApps, openPanelHotKey, togglePauseHotKey,
-                        pinnedModifier, inPanelNumberKeys, syncEnabled, syncSend, syncReceive,
-                        syncNotify, syncMaxLength, relayEnabled, relayURL);
-    }
+#define TINDREL_ENTRY(T, name, Name, ...)                                                          \
+    static inline S<T> name{u"" #name, &P::m_##name, &P::name##Changed, __VA_ARGS__};
+    TINDREL_SETTINGS(TINDREL_ENTRY)
+#undef TINDREL_ENTRY
 
     template <typename F> static void forEach(F&& f) {
-        std::apply([&](const auto&... setting) { (f(setting), ...); }, all());
+#define TINDREL_VISIT(T, name, ...) f(name);
+        TINDREL_SETTINGS(TINDREL_VISIT)
+#undef TINDREL_VISIT
     }
 };
 
@@ -178,6 +176,8 @@ template <typename T> void Preferences::keep(const Setting<T>& setting, const T&
 
 template <typename T> void Preferences::assign(const Setting<T>& setting, const T& value) {
     keep(setting, value);
+    if (setting.settle)
+        (this->*setting.settle)();
     Q_EMIT(this->*setting.changed)();
 }
 
@@ -185,51 +185,18 @@ double Preferences::resolvedPanelWidth() const {
     return m_panelCustomWidth > 0 ? m_panelCustomWidth : presetWidth(m_panelWidth);
 }
 
-void Preferences::setHistoryLimit(int value) {
-    keep(Table::historyLimit, value);
-    // The panel never lists more recent clips than history keeps.
-    if (value < m_displayLimit)
-        setDisplayLimit(value);
-    Q_EMIT historyLimitChanged();
+// The panel never lists more recent clips than history keeps.
+void Preferences::fitDisplayLimit() {
+    if (m_historyLimit < m_displayLimit)
+        setDisplayLimit(m_historyLimit);
 }
 
-// clang-format off
-void Preferences::setDisplayLimit(int value) { assign(Table::displayLimit, value); }
-void Preferences::setPinLimit(int value) { assign(Table::pinLimit, value); }
-void Preferences::setIgnoreDuplicates(bool value) { assign(Table::ignoreDuplicates, value); }
-void Preferences::setTrimWhitespace(bool value) { assign(Table::trimWhitespace, value); }
-void Preferences::setMaxClipLength(int value) { assign(Table::maxClipLength, value); }
-void Preferences::setPollInterval(double value) { assign(Table::pollInterval, value); }
-void Preferences::setSkipShortClips(bool value) { assign(Table::skipShortClips, value); }
-void Preferences::setPasteOnClick(bool value) { assign(Table::pasteOnClick, value); }
-void Preferences::setMoveToTopOnPaste(bool value) { assign(Table::moveToTopOnPaste, value); }
-void Preferences::setCloseAfterPaste(bool value) { assign(Table::closeAfterPaste, value); }
-void Preferences::setConfirmClear(bool value) { assign(Table::confirmClear, value); }
-void Preferences::setMenuBarIcon(MenuBarIconStyle value) { assign(Table::menuBarIcon, value); }
-void Preferences::setShowMenuBarIcon(bool value) { assign(Table::showMenuBarIcon, value); }
-void Preferences::setTheme(AppTheme value) { assign(Table::theme, value); }
-void Preferences::setRowDensity(RowDensity value) { assign(Table::rowDensity, value); }
-void Preferences::setPanelWidth(PanelWidthOption value) { assign(Table::panelWidth, value); }
-void Preferences::setPanelCustomWidth(double value) { assign(Table::panelCustomWidth, value); }
-void Preferences::setPanelCustomHeight(double value) { assign(Table::panelCustomHeight, value); }
-void Preferences::setShowLineBadge(bool value) { assign(Table::showLineBadge, value); }
-void Preferences::setShowShortcutHints(bool value) { assign(Table::showShortcutHints, value); }
-void Preferences::setShowSearchField(bool value) { assign(Table::showSearchField, value); }
-void Preferences::setSkipPasswordManagers(bool value) { assign(Table::skipPasswordManagers, value); }
-void Preferences::setSkipConcealedTypes(bool value) { assign(Table::skipConcealedTypes, value); }
-void Preferences::setIgnoredApps(const QStringList& value) { assign(Table::ignoredApps, value); }
-void Preferences::setOpenPanelHotKey(const std::optional<KeyCombo>& value) { assign(Table::openPanelHotKey, value); }
-void Preferences::setTogglePauseHotKey(const std::optional<KeyCombo>& value) { assign(Table::togglePauseHotKey, value); }
-void Preferences::setPinnedModifier(PinnedShortcutModifier value) { assign(Table::pinnedModifier, value); }
-void Preferences::setInPanelNumberKeys(bool value) { assign(Table::inPanelNumberKeys, value); }
-void Preferences::setSyncEnabled(bool value) { assign(Table::syncEnabled, value); }
-void Preferences::setSyncSend(bool value) { assign(Table::syncSend, value); }
-void Preferences::setSyncReceive(bool value) { assign(Table::syncReceive, value); }
-void Preferences::setSyncNotify(bool value) { assign(Table::syncNotify, value); }
-void Preferences::setSyncMaxLength(int value) { assign(Table::syncMaxLength, value); }
-void Preferences::setRelayEnabled(bool value) { assign(Table::relayEnabled, value); }
-void Preferences::setRelayURL(const QString& value) { assign(Table::relayURL, value); }
-// clang-format on
+#define TINDREL_SETTER(T, name, Name, ...)                                                         \
+    void Preferences::set##Name(Param<T> value) {                                                  \
+        assign(Table::name, value);                                                                \
+    }
+TINDREL_SETTINGS(TINDREL_SETTER)
+#undef TINDREL_SETTER
 
 void Preferences::setLaunchAtLogin(bool value) {
     m_launchAtLogin = value;
@@ -251,5 +218,5 @@ void Preferences::resetToDefaults(int historyCount) {
         if (!(keepHistoryLimit && setting.key == Table::historyLimit.key))
             m_store.remove(setting.name());
     });
-    Table::forEach([this](const auto& setting) { (this->*setting.setter)(read(setting)); });
+    Table::forEach([this](const auto& setting) { assign(setting, read(setting)); });
 }

@@ -212,7 +212,7 @@ Q_SIGNALS:
 
 private:
     // One descriptor per persistent setting (Preferences.cpp): its key,
-    // default, range, storage member, notify signal and setter.
+    // default, range, storage member and notify signal.
     template <typename T> struct Setting;
     struct Table;
     template <typename T> T read(const Setting<T>& setting) const;
@@ -221,6 +221,7 @@ private:
     template <typename T> void assign(const Setting<T>& setting, const T& value);
 
     void load();
+    void fitDisplayLimit();
     void setLaunchAtLoginError(const QString& error);
 
     SettingsStore& m_store;

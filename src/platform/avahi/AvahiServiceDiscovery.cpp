@@ -20,11 +20,12 @@ namespace {
 // Past this many renames in a row something on the network claims every
 // name we try; give up rather than probe forever.
 constexpr int kMaxRenames = 50;
-constexpr int kFirstRetryMs = 1000;
-constexpr int kMaxRetryMs = 30000;
-constexpr int kRebrowseMs = 5000;
-constexpr int kResolveRetryMs = 15000;
-constexpr int kSettleMs = 500;
+using std::chrono::milliseconds;
+constexpr milliseconds kFirstRetry{1000};
+constexpr milliseconds kMaxRetry{30000};
+constexpr milliseconds kRebrowse{5000};
+constexpr milliseconds kResolveRetry{15000};
+constexpr milliseconds kSettle{500};
 
 // A DNS label holds at most 63 bytes; cut at a character boundary (and at a
 // NUL, which the C API would cut at anyway).
@@ -171,7 +172,7 @@ struct AvahiDiscoveryCallbacks {
 
 AvahiServiceDiscovery::AvahiServiceDiscovery(QObject* parent)
     : QObject(parent), m_poll(std::make_unique<AvahiQtPoll>()) {
-    m_reconnectDelayMs = kFirstRetryMs;
+    m_reconnectDelay = kFirstRetry;
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &AvahiServiceDiscovery::connectClient);
     m_rebrowseTimer.setSingleShot(true);
@@ -220,16 +221,16 @@ void AvahiServiceDiscovery::connectClient() {
     clientStateChanged(client, avahi_client_get_state(client));
 }
 
-int AvahiServiceDiscovery::nextRetryDelay() {
-    const int delay = m_reconnectDelayMs;
-    m_reconnectDelayMs = std::clamp(delay * 2, kFirstRetryMs, kMaxRetryMs);
+std::chrono::milliseconds AvahiServiceDiscovery::nextRetryDelay() {
+    const milliseconds delay = m_reconnectDelay;
+    m_reconnectDelay = std::clamp(delay * 2, kFirstRetry, kMaxRetry);
     return delay;
 }
 
 void AvahiServiceDiscovery::clientStateChanged(AvahiClient* client, int state) {
     switch (state) {
     case AVAHI_CLIENT_S_RUNNING:
-        m_reconnectDelayMs = 0;
+        m_reconnectDelay = milliseconds(0);
         setAvailable(true);
         if (m_publication && (!m_group || avahi_entry_group_is_empty(m_group)))
             registerService();
@@ -457,7 +458,7 @@ void AvahiServiceDiscovery::startBrowser() {
                                           m_browseType->constData(), nullptr, AvahiLookupFlags(0),
                                           &AvahiDiscoveryCallbacks::browse, this);
     if (!m_browser)
-        m_rebrowseTimer.start(kRebrowseMs);
+        m_rebrowseTimer.start(kRebrowse);
 }
 
 void AvahiServiceDiscovery::dropBrowser() {
@@ -474,7 +475,7 @@ void AvahiServiceDiscovery::dropBrowser() {
 
 void AvahiServiceDiscovery::browserFailed() {
     // Not freed inside its own callback: a fresh browser on a later turn.
-    m_rebrowseTimer.start(kRebrowseMs);
+    m_rebrowseTimer.start(kRebrowse);
 }
 
 void AvahiServiceDiscovery::sightingAppeared(const SightingKey& key, const char* type) {
@@ -503,7 +504,7 @@ void AvahiServiceDiscovery::startResolver(const SightingKey& key, Sighting& sigh
     if (sighting.resolver)
         m_resolverKeys.insert(sighting.resolver, key);
     else
-        m_resolveRetryTimer.start(kResolveRetryMs);
+        m_resolveRetryTimer.start(kResolveRetry);
 }
 
 void AvahiServiceDiscovery::sightingGone(const SightingKey& key) {
@@ -544,7 +545,7 @@ void AvahiServiceDiscovery::resolveFailed(AvahiServiceResolver* resolver, const 
     it->resolved = false;
     // Still listed by the browser: the answer may have been lost; ask again
     // later.
-    m_resolveRetryTimer.start(kResolveRetryMs);
+    m_resolveRetryTimer.start(kResolveRetry);
     if (wasResolved)
         servicesMayHaveChanged();
 }
@@ -567,7 +568,7 @@ void AvahiServiceDiscovery::servicesMayHaveChanged() {
     if (!settling)
         m_reportTimer.start(0);
     else if (!m_reportTimer.isActive())
-        m_reportTimer.start(kSettleMs);
+        m_reportTimer.start(kSettle);
 }
 
 void AvahiServiceDiscovery::reportServices() {

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -72,7 +73,7 @@ private:
     friend struct AvahiDiscoveryCallbacks;
 
     void connectClient();
-    int nextRetryDelay();
+    std::chrono::milliseconds nextRetryDelay();
     void clientStateChanged(AvahiClient* client, int state);
     void clientFailed(AvahiClient* client);
     void freeDeadClient();
@@ -104,7 +105,7 @@ private:
     // A client that failed inside its own callback, freed on the next turn.
     AvahiClient* m_deadClient = nullptr;
     QTimer m_reconnectTimer;
-    int m_reconnectDelayMs = 0;
+    std::chrono::milliseconds m_reconnectDelay{0};
     bool m_available = false;
     bool m_availabilityKnown = false;
 

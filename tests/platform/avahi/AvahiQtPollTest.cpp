@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <avahi-common/timeval.h>
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -12,8 +13,9 @@
 namespace {
 
 // Runs the event loop until done() holds or the time is up.
-bool spinUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
-    QDeadlineTimer deadline(timeoutMs);
+bool spinUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(2)) {
+    QDeadlineTimer deadline(timeout);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
