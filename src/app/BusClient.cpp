@@ -4,7 +4,12 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -70,6 +75,16 @@ std::optional<QString> readAll(std::FILE* input) {
 } // namespace
 
 BusClient::BusClient(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+void BusClient::registerTypes() {
+    qRegisterMetaType<QDBusMessage>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusVariant>();
+    qRegisterMetaType<QDBusArgument>();
+    qRegisterMetaType<QDBusUnixFileDescriptor>();
+    qRegisterMetaType<QDBusError>();
+}
 
 bool BusClient::instanceRuns() {
     return m_bus.isConnected() && m_bus.interface() &&

@@ -15,6 +15,12 @@ class BusClient {
 public:
     explicit BusClient(QDBusConnection bus = QDBusConnection::sessionBus());
 
+    // Registers QtDBus's own types from this thread before any connection
+    // exists. Qt 6.4 registers them lazily from whichever thread needs them
+    // first, and its bus thread then now and again meets a type it cannot
+    // build and prints a warning into the command's output.
+    static void registerTypes();
+
     // Whether a Tindrel answers on the bus.
     bool instanceRuns();
     // Waits for one that is still starting up.
