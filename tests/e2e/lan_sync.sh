@@ -59,30 +59,6 @@ log_has Bert "Received a clip from Anna" || fail "Bert's clip did not come over 
 copy_and_expect Bert Anna "Bert answers over the LAN $(date +%s%N)"
 log_has Anna "Received a clip from Bert" || fail "Anna's clip did not come over the LAN link"
 
-store_of() { echo "$work/$1/data/Tindrel/store.json"; }
-# in_store NAME pinned|history TEXT
-in_store() {
-    python3 - "$(store_of "$1")" "$2" "$3" <<'PY'
-import json, sys
-try:
-    store = json.load(open(sys.argv[1]))
-except (OSError, ValueError):
-    sys.exit(1)  # not written yet, or being replaced
-sys.exit(0 if any(c["text"] == sys.argv[3] for c in store[sys.argv[2]]) else 1)
-PY
-}
-# connected NAME PEERNAME: NAME's command line lists PEERNAME as connected
-connected() {
-    tindrel_on "$1" devices | grep -q -P "\t$2\tconnected$"
-}
-# copy_on NAME TEXT: a copy on NAME's desktop, once NAME has recorded it
-copy_on() {
-    local display
-    eval "display=\$dev_${1}_display"
-    printf '%s' "$2" | DISPLAY=$display xclip -quiet -selection clipboard >/dev/null 2>&1 &
-    pids+=($!)
-    until_ok 10 in_store "$1" history "$2" || fail "$1 did not record a copy"
-}
 until_ok 15 on_bus Anna || fail "Anna's command line does not reach her"
 
 # A pin made the way a user makes it: the shortcut opens Anna's panel, the
@@ -104,11 +80,11 @@ until_ok 10 in_store Bert pinned "$pinned" || fail "Anna's pin did not reach Ber
 # what was copied meanwhile is not sent late.
 tindrel_on Anna pause-device Bert || fail "Anna could not pause Bert"
 tindrel_on Anna devices | grep -q -P "\tBert\tpaused$" || fail "Anna does not list Bert as paused"
-until_ok 10 eval '! connected Bert Anna' || fail "Bert still counts Anna as connected"
+until_ok 10 eval '! listed_as Bert Anna connected' || fail "Bert still counts Anna as connected"
 while_paused="Copied while Bert is paused $(date +%s%N)"
 copy_on Anna "$while_paused"
 tindrel_on Anna resume-device Bert || fail "Anna could not resume Bert"
-until_ok 20 connected Anna Bert || fail "Anna did not reconnect to Bert after resuming"
+until_ok 20 listed_as Anna Bert connected || fail "Anna did not reconnect to Bert after resuming"
 copy_and_expect Anna Bert "After resuming $(date +%s%N)"
 ! in_store Bert history "$while_paused" || fail "a clip copied while Bert was paused reached him"
 log_has Anna "Paused syncing with Bert" && log_has Anna "Resumed syncing with Bert" ||
@@ -121,7 +97,7 @@ tindrel_on Anna unpair Bert || fail "Anna could not unpair Bert"
 conf="$work/Anna/config/Tindrel/Tindrel.conf"
 until_ok 5 grep -q "syncUnpairedIds=.*$id_Bert" "$conf" || fail "Anna did not remember Bert as unpaired"
 grep "^syncPeers=" "$conf" | grep -q "$id_Bert" && fail "Bert is still among Anna's stored peers"
-until_ok 10 eval '! connected Bert Anna' || fail "Bert still counts Anna as connected"
+until_ok 10 eval '! listed_as Bert Anna connected' || fail "Bert still counts Anna as connected"
 after_unpair="After unpairing $(date +%s%N)"
 copy_on Anna "$after_unpair"
 # Nothing to wait for when nothing comes: give it ten times a usual delivery.

@@ -9,6 +9,9 @@
 #                            folder and PID are in dev_NAME_*
 #   tindrel_on NAME ARGS...  runs the `tindrel` command line against NAME,
 #                            over the session bus of its own it runs on
+#   copy_on NAME TEXT        copies TEXT on NAME's desktop (xclip) and waits
+#                            until NAME has recorded it; in_store and
+#                            listed_as below check a store and a device list
 #   pair_down                stops everything started here
 #
 # relay_enabled=false leaves the relay out of the settings, relay_host names
@@ -110,6 +113,32 @@ on_bus() {
 launch_device() {
     shift
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tindrel-e2e exec "$@"
+}
+
+store_of() { echo "$work/$1/data/Tindrel/store.json"; }
+# in_store NAME pinned|history TEXT
+in_store() {
+    python3 - "$(store_of "$1")" "$2" "$3" <<'PY'
+import json, sys
+try:
+    store = json.load(open(sys.argv[1]))
+except (OSError, ValueError):
+    sys.exit(1)  # not written yet, or being replaced
+sys.exit(0 if any(c["text"] == sys.argv[3] for c in store[sys.argv[2]]) else 1)
+PY
+}
+# listed_as NAME PEERNAME STATE: NAME's command line lists PEERNAME so
+# ("connected", "connected through the relay", "paused", "not connected")
+listed_as() {
+    tindrel_on "$1" devices | grep -q -P "\t$2\t$3$"
+}
+# copy_on NAME TEXT: a copy on NAME's desktop, once NAME has recorded it
+copy_on() {
+    local display
+    eval "display=\$dev_${1}_display"
+    printf '%s' "$2" | DISPLAY=$display xclip -quiet -selection clipboard >/dev/null 2>&1 &
+    pids+=($!)
+    until_ok 10 in_store "$1" history "$2" || fail "$1 did not record a copy"
 }
 
 # relay_linked NAME PEERNAME: NAME's relay link to PEERNAME is up
