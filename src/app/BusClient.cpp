@@ -244,7 +244,9 @@ int BusClient::pair(const CommandLine& line) {
     const uint pairingsBefore = opened.value(u"pairings"_s).toUInt();
     const QDateTime expires =
         QDateTime::fromMSecsSinceEpoch(opened.value(u"pairingExpires"_s).toLongLong());
-    const qint64 left = std::max<qint64>(0, QDateTime::currentDateTime().secsTo(expires));
+    // To the nearest second: the window opened a moment ago, not a second.
+    const qint64 left =
+        std::max<qint64>(0, (QDateTime::currentDateTime().msecsTo(expires) + 500) / 1000);
     QString text = u"Pairing code: "_s + code + u'\n';
     if (opened.contains(u"pairingLink"_s))
         text += u"Pairing link: "_s + opened.value(u"pairingLink"_s).toString() + u'\n';
