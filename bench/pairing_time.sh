@@ -58,8 +58,9 @@ run() {
     fi
     local joiner=$!
     for i in $(seq 200); do
-        # xclip stays behind to serve the copy: not on our output.
-        printf 'run %s copy %s' "$1" "$i" |
+        # New texts each run: a text sent lately is not sent again. xclip
+        # stays behind to serve the copy: not on our output.
+        printf 'run %s copy %s at %s' "$1" "$i" "$t0" |
             DISPLAY=$dev_Anna_display xclip -selection clipboard >/dev/null 2>&1
         more_than "$work/Bert.owners" "$before" && break
         sleep 0.05
