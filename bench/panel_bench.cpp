@@ -127,7 +127,7 @@ void BM_FirstSearchBeforeTextsArePrepared(benchmark::State& run) {
         panel->state.setBackground([](std::function<void()>) {});
         QCoreApplication::processEvents();
         run.ResumeTiming();
-        panel->state.setQuery(QStringLiteral("ab"));
+        panel->state.setQuery(u"ab"_s);
         benchmark::DoNotOptimize(panel->state.filteredHistory().size());
         run.PauseTiming();
         panel.reset();

@@ -19,15 +19,17 @@
 #include <benchmark/benchmark.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 struct Panel {
     explicit Panel(qsizetype longLength) {
         prefs.setHistoryLimit(1000);
         prefs.setMaxClipLength(0);
         for (int i = 0; i < 20; ++i)
-            store.record(QStringLiteral("ordinary clip %1\nwith a second line").arg(i));
-        store.record(QString(longLength, u'L') + QStringLiteral(" end"));
-        store.record(QStringLiteral("newest"));
+            store.record(u"ordinary clip %1\nwith a second line"_s.arg(i));
+        store.record(QString(longLength, u'L') + u" end"_s);
+        store.record(u"newest"_s);
         content.resize(380, 600);
         image = QImage(content.size(), QImage::Format_ARGB32_Premultiplied);
     }
@@ -37,7 +39,7 @@ struct Panel {
     Preferences prefs{settings};
     FakeClock clock;
     QTemporaryDir dir;
-    ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
+    ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     FakeWorkspace workspace;
     ManualScheduler scheduler;
     AppState state{store, prefs, workspace, scheduler};

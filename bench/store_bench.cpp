@@ -12,13 +12,15 @@
 #include <benchmark/benchmark.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr int kClips = 1000;
 
 QString kilobyteText(int n) {
-    QString text = QStringLiteral("clip %1 ").arg(n);
+    QString text = u"clip %1 "_s.arg(n);
     while (text.size() < 1024)
-        text += QStringLiteral("lorem ipsum dolor sit amet, ");
+        text += u"lorem ipsum dolor sit amet, "_s;
     text.truncate(1024);
     return text;
 }
@@ -32,11 +34,10 @@ struct Bench {
             return;
         QList<Clip> clips;
         for (int i = 0; i < kClips; ++i)
-            clips.append(Clip::make(kilobyteText(i), clock.now().plus(-i),
-                                    QStringLiteral("org.example.App")));
+            clips.append(Clip::make(kilobyteText(i), clock.now().plus(-i), u"org.example.App"_s));
         store->setHistory(clips);
     }
-    QString path() const { return dir.filePath(QStringLiteral("store.json")); }
+    QString path() const { return dir.filePath(u"store.json"_s); }
 
     QTemporaryDir dir;
     MemorySettingsStore settings;
@@ -69,8 +70,8 @@ BENCHMARK(BM_RecordDuplicateIntoFullHistory)->Unit(benchmark::kMicrosecond);
 void BM_RecordHugeText(benchmark::State& state) {
     Bench bench(true);
     const QString base(16 * 1024 * 1024, u'x');
-    bench.store->record(QStringLiteral("a") + base);
-    bench.store->record(QStringLiteral("b") + base);
+    bench.store->record(u"a"_s + base);
+    bench.store->record(u"b"_s + base);
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -83,11 +84,10 @@ BENCHMARK(BM_RecordHugeText)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // 1 KB of text mixing scripts, as real clips do: UTF-8 of 1 to 4 bytes.
 QString mixedText(int n) {
-    QString text = QStringLiteral("clip %1 ").arg(n);
-    const QString parts[] = {QStringLiteral("plain words, "),
-                             QStringLiteral("caf\u00e9 cr\u00e8me "),
-                             QStringLiteral("\u6f22\u5b57\u304b\u306a "),
-                             QStringLiteral("\U0001F600 "), QStringLiteral("\"quoted\"\tand\n")};
+    QString text = u"clip %1 "_s.arg(n);
+    const QString parts[] = {u"plain words, "_s, u"caf\u00e9 cr\u00e8me "_s,
+                             u"\u6f22\u5b57\u304b\u306a "_s, u"\U0001F600 "_s,
+                             u"\"quoted\"\tand\n"_s};
     for (int i = 0; text.size() < 1024; ++i)
         text += parts[(n + i) % 5];
     text.truncate(1024);
@@ -175,7 +175,7 @@ PinsState remoteState(const Instant now) {
         state.pins.append({kilobyteText(i).left(200), now.plus(-i).unix()});
     for (int i = 0; i < 200; ++i)
         state.unpinned.append(
-            {SyncCrypto::hash(QStringLiteral("unpinned %1").arg(i)), now.plus(-1000 - i).unix()});
+            {SyncCrypto::hash(u"unpinned %1"_s.arg(i)), now.plus(-1000 - i).unix()});
     return state;
 }
 

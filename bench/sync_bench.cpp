@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QByteArray benchKey() {
     return QByteArray(SyncCrypto::keySize, '\x5a');
@@ -28,15 +30,14 @@ BENCHMARK(BM_SealOpen)
 void BM_PairingKey(benchmark::State& state) {
     static int round = 0;
     for (auto _ : state) {
-        auto key =
-            SyncCrypto::pairingKey(QStringLiteral("BENCH%1").arg(++round, 4, 10, QChar(u'0')));
+        auto key = SyncCrypto::pairingKey(u"BENCH%1"_s.arg(++round, 4, 10, QChar(u'0')));
         benchmark::DoNotOptimize(key);
     }
 }
 BENCHMARK(BM_PairingKey)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PairingKeyCached(benchmark::State& state) {
-    const QString code = QStringLiteral("7K0-M1N-P4Q");
+    const QString code = u"7K0-M1N-P4Q"_s;
     (void)SyncCrypto::pairingKey(code);
     for (auto _ : state) {
         auto key = SyncCrypto::pairingKey(code);

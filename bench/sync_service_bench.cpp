@@ -7,14 +7,16 @@
 #include <benchmark/benchmark.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 // A clip from one running sync service to another over loopback TCP: the
 // part of copy-to-other-clipboard that sync adds (seal, send, receive,
 // open, dispatch), the two event loops sharing one thread.
 
 namespace {
 void BM_ClipOverLoopbackTcp(benchmark::State& state) {
-    SyncTestDevice a(QStringLiteral("Anna"));
-    SyncTestDevice b(QStringLiteral("Bert"));
+    SyncTestDevice a(u"Anna"_s);
+    SyncTestDevice b(u"Bert"_s);
     pair(a, b);
     a.boot();
     b.boot();

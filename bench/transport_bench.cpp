@@ -11,6 +11,8 @@
 #include <benchmark/benchmark.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QByteArray sessionKey(32, 'k');
@@ -19,13 +21,13 @@ struct Pair {
     Pair() {
         server.listen(QHostAddress::LocalHost, 0);
         sender = std::make_unique<SyncConnection>(
-            SyncEndpoint{QHostAddress::LocalHost, server.serverPort()}, QStringLiteral("PEER"),
-            QStringLiteral("Peer"), sessionKey);
+            SyncEndpoint{QHostAddress::LocalHost, server.serverPort()}, u"PEER"_s, u"Peer"_s,
+            sessionKey);
         sender->start();
         server.waitForNewConnection(5000);
         receiver = std::make_unique<SyncConnection>(
             server.nextPendingConnection(), SyncConnection::Role::inbound,
-            QList<SyncConnection::CandidateKey>{{QStringLiteral("PEER"), sessionKey}});
+            QList<SyncConnection::CandidateKey>{{u"PEER"_s, sessionKey}});
         QObject::connect(receiver.get(), &SyncConnection::messageReceived, receiver.get(),
                          [this] { ++received; });
         receiver->start();
@@ -44,7 +46,7 @@ struct Pair {
 SyncMessage clipOf(qsizetype textBytes) {
     SyncMessage message;
     message.type = SyncMessageType::clip;
-    message.id = QStringLiteral("6F1C2E0A-0000-4000-8000-000000000001");
+    message.id = u"6F1C2E0A-0000-4000-8000-000000000001"_s;
     message.text = QString(textBytes, u'x');
     message.hash = SyncCrypto::hash(*message.text);
     return message;

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     startQtForFuzzing();
     return 0;
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static MemorySettingsStore settings;
     static Preferences prefs(settings);
     static FakeClock clock;
-    const QString backup = dir.filePath(QStringLiteral("backup.json"));
+    const QString backup = dir.filePath(u"backup.json"_s);
     {
         QFile file(backup);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -26,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(fuzzBytes(data, size));
     }
     // A fresh store each time, so that one input cannot shape the next.
-    const QString storePath = dir.filePath(QStringLiteral("store.json"));
+    const QString storePath = dir.filePath(u"store.json"_s);
     QFile::remove(storePath);
     ClipStore store(prefs, clock, storePath);
-    store.record(QStringLiteral("already here"));
+    store.record(u"already here"_s);
     store.pin(store.history().first());
-    store.record(QStringLiteral("and this"));
+    store.record(u"and this"_s);
     (void)store.importClips(backup);
     (void)store.encoded();
     return 0;

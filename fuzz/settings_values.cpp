@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     startQtForFuzzing();
     return 0;
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QTemporaryDir dir;
     static FakeClock clock;
-    const QString path = dir.filePath(QStringLiteral("Tindrel.conf"));
+    const QString path = dir.filePath(u"Tindrel.conf"_s);
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -28,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IniSettingsStore settings(path);
     Preferences prefs(settings);
     (void)prefs.resolvedPanelWidth();
-    SyncIdentity identity(settings, QStringLiteral("Fuzz"));
+    SyncIdentity identity(settings, u"Fuzz"_s);
     (void)identity.deviceKey();
     SyncPeerStore peers(settings, clock);
     (void)peers.peers();

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qint64 kMaxRequestBytes = 8192;
@@ -20,7 +22,7 @@ const char* const kRefusalReasons[] = {"server_full",      "per_address", "bad_r
                                        "tls_handshake"};
 
 qint64 residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
+    QFile statm(u"/proc/self/statm"_s);
     if (!statm.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');

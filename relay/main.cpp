@@ -225,8 +225,7 @@ int main(int argc, char** argv) {
         server.setSslConfiguration(*tls);
     }
     MetricsEndpoint metrics(server);
-    if (const QString metricsAddress = parser.value(QStringLiteral("metrics"));
-        !metricsAddress.isEmpty()) {
+    if (const QString metricsAddress = parser.value(u"metrics"_s); !metricsAddress.isEmpty()) {
         const auto where = hostPort(metricsAddress);
         if (!where) {
             say(u"--metrics needs host:port, e.g. 127.0.0.1:9479"_s);

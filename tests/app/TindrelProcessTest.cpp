@@ -252,7 +252,13 @@ TEST_F(TindrelProcess, TheShortcutAsksTheWindowManagerToActivateThePanelForTheUs
         return std::ranges::any_of(requests, [&](const Request& r) {
             return r.window == panel().window && r.source == 2;
         });
-    }));
+    })) <<
+        [&] {
+            QString seen = u"panel "_s + QString::number(panel().window) + u", requests:"_s;
+            for (const Request& r : requests)
+                seen += u' ' + QString::number(r.window) + u'/' + QString::number(r.source);
+            return seen.toStdString();
+        }();
 }
 
 TEST_F(TindrelProcess, ThePanelIsARoundedCardThatTheDesktopShowsThroughOnlyUnderACompositor) {

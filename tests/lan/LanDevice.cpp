@@ -5,16 +5,18 @@
 #include <QJsonDocument>
 #include <QProcessEnvironment>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QProcessEnvironment sandboxEnvironment() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TDL_PREFIX"), QStringLiteral(TINDREL_LAN_PREFIX));
+    env.insert(u"TDL_PREFIX"_s, QStringLiteral(TINDREL_LAN_PREFIX));
     return env;
 }
 
 QStringList onDevice(int device, const QStringList& command) {
-    return QStringList{QStringLiteral("exec"), QString::number(device)} + command;
+    return QStringList{u"exec"_s, QString::number(device)} + command;
 }
 
 } // namespace
@@ -22,7 +24,7 @@ QStringList onDevice(int device, const QStringList& command) {
 QString LanDevice::unavailableReason() {
     QFile state(QStringLiteral(TINDREL_LAN_STATE_FILE));
     if (!state.open(QIODevice::ReadOnly))
-        return QStringLiteral("the lan_sandbox_up fixture did not run");
+        return u"the lan_sandbox_up fixture did not run"_s;
     const QString text = QString::fromUtf8(state.readAll()).trimmed();
     return text == QLatin1String("up") ? QString() : text;
 }
@@ -41,14 +43,14 @@ bool LanDevice::avahi(int device, const QString& action) {
     QProcess process;
     process.setProcessEnvironment(sandboxEnvironment());
     process.start(QStringLiteral(TINDREL_LAN_SANDBOX),
-                  {QStringLiteral("avahi"), QString::number(device), action});
+                  {u"avahi"_s, QString::number(device), action});
     return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
 
 std::optional<QString> LanDevice::probe(int device, const QString& address, int port) {
-    const auto out = run(device, {QStringLiteral(TINDREL_DISCOVERY_HELPER), QStringLiteral("probe"),
-                                  address, QString::number(port)});
+    const auto out = run(device, {QStringLiteral(TINDREL_DISCOVERY_HELPER), u"probe"_s, address,
+                                  QString::number(port)});
     if (!out || !out->startsWith(QLatin1String("reply ")))
         return std::nullopt;
     return out->mid(6).trimmed();
@@ -103,7 +105,7 @@ LanDevice::nextServices(const std::function<bool(const QJsonArray&)>& accept,
                         std::chrono::milliseconds timeout) {
     std::optional<QJsonArray> found;
     next(
-        QStringLiteral("services "),
+        u"services "_s,
         [&](const QString& json) {
             const QJsonArray services = QJsonDocument::fromJson(json.toUtf8()).array();
             if (!accept(services))
@@ -124,8 +126,8 @@ int LanDevice::port() {
     if (m_port < 0) {
         const qsizetype keep = m_cursor;
         m_cursor = 0;
-        if (const auto ready = next(QStringLiteral("ready ")))
-            m_port = ready->section(QStringLiteral("port="), 1).toInt();
+        if (const auto ready = next(u"ready "_s))
+            m_port = ready->section(u"port="_s, 1).toInt();
         m_cursor = std::max(keep, m_cursor);
     }
     return m_port;

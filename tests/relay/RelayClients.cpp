@@ -3,6 +3,8 @@
 
 #include <QHostAddress>
 
+using namespace Qt::StringLiterals;
+
 std::vector<std::unique_ptr<Client>> openClients(RelayProcess& relay, const QString& room,
                                                  int count, const QString& scheme) {
     std::vector<std::unique_ptr<Client>> clients;
@@ -47,7 +49,7 @@ std::unique_ptr<QTcpSocket> rawConnectTls(quint16 port, const QHostAddress& sour
     auto socket = std::make_unique<QSslSocket>();
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
     socket->bind(source);
-    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    socket->connectToHostEncrypted(u"127.0.0.1"_s, port);
     socket->waitForEncrypted(kWaitMs);
     return socket;
 }

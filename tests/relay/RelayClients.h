@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 class RelayProcess;
 class QHostAddress;
 
@@ -24,23 +26,18 @@ inline constexpr int kWaitMs = 5000;
 struct TestCertificate {
     TestCertificate() {
         QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), cert});
+        openssl.start(u"openssl"_s,
+                      {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                       u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"1"_s,
+                       u"-subj"_s, u"/CN=127.0.0.1"_s, u"-keyout"_s, key, u"-out"_s, cert});
         ok = openssl.waitForFinished(30000) && openssl.exitCode() == 0;
         error = openssl.readAllStandardError();
     }
-    QStringList relayOptions() const {
-        return {QStringLiteral("--cert"), cert, QStringLiteral("--key"), key};
-    }
+    QStringList relayOptions() const { return {u"--cert"_s, cert, u"--key"_s, key}; }
 
     QTemporaryDir dir;
-    QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    QString key = dir.filePath(QStringLiteral("key.pem"));
+    QString cert = dir.filePath(u"cert.pem"_s);
+    QString key = dir.filePath(u"key.pem"_s);
     bool ok = false;
     QByteArray error;
 };
@@ -75,8 +72,7 @@ struct Client {
 };
 
 std::vector<std::unique_ptr<Client>> openClients(RelayProcess& relay, const QString& room,
-                                                 int count,
-                                                 const QString& scheme = QStringLiteral("ws"));
+                                                 int count, const QString& scheme = u"ws"_s);
 
 // Two members of one room still pass a message both ways.
 void expectRoomWorks(Client& a, Client& b, const QByteArray& tag);

@@ -38,8 +38,8 @@ TEST(RelayMemory, PingsFromAMemberThatNeverReadsAreBoundedByItsBacklog) {
         ASSERT_TRUE(relay.start());
         auto pair = openClients(relay, roomName("honest"), 2, secure ? u"wss"_s : u"ws"_s);
         // Alone in its room: no message for it ever comes through forwarding.
-        auto attacker = stalledMember(relay, roomName("pings"), secure,
-                                      QHostAddress(QStringLiteral("127.0.0.2")));
+        auto attacker =
+            stalledMember(relay, roomName("pings"), secure, QHostAddress(u"127.0.0.2"_s));
         const qint64 before = relay.residentKib();
 
         // 1 MiB of the largest pings at a time; each comes back as a pong the
@@ -55,9 +55,8 @@ TEST(RelayMemory, PingsFromAMemberThatNeverReadsAreBoundedByItsBacklog) {
             if (round % 8 == 0)
                 expectRoomWorks(*pair[0], *pair[1], "round " + QByteArray::number(round));
         }
-        ASSERT_TRUE(relay.waitForLog(QStringLiteral("not reading")));
-        EXPECT_EQ(relay.log().filter(QStringLiteral("not reading")).filter(u"127.0.0.2:"_s).size(),
-                  1);
+        ASSERT_TRUE(relay.waitForLog(u"not reading"_s));
+        EXPECT_EQ(relay.log().filter(u"not reading"_s).filter(u"127.0.0.2:"_s).size(), 1);
         // The backlog limit is 2 MiB; the rest is allocator slack.
         EXPECT_LT(peak, 16 * 1024) << "KiB grown while answering pings";
         expectRoomWorks(*pair[0], *pair[1], "after");
@@ -66,8 +65,8 @@ TEST(RelayMemory, PingsFromAMemberThatNeverReadsAreBoundedByItsBacklog) {
 
 TEST(RelayMemory, HalfSentMessagesCountAgainstTheQueueBudget) {
     const qint64 budget = 16 * kMiB;
-    RelayProcess relay({QStringLiteral("--queue-budget"), QString::number(budget),
-                        QStringLiteral("--per-address"), QStringLiteral("100")});
+    RelayProcess relay(
+        {u"--queue-budget"_s, QString::number(budget), u"--per-address"_s, u"100"_s});
     ASSERT_TRUE(relay.start());
     const QString room = roomName("stalled");
     auto pair = openClients(relay, room, 2);
@@ -83,7 +82,7 @@ TEST(RelayMemory, HalfSentMessagesCountAgainstTheQueueBudget) {
     qint64 peak = 0;
     const int count = 60;
     for (int i = 0; i < count; ++i) {
-        auto socket = rawConnect(relay.port(), QHostAddress(QStringLiteral("127.0.0.3")));
+        auto socket = rawConnect(relay.port(), QHostAddress(u"127.0.0.3"_s));
         const QByteArray own = roomName("stalled" + QByteArray::number(i)).toLatin1();
         ASSERT_EQ(upgradeStatus(*socket, upgradeRequest("/?room=" + own, relay.port())), 101);
         (void)deliver(*socket, i % 2 ? fragmented : single);
@@ -94,7 +93,7 @@ TEST(RelayMemory, HalfSentMessagesCountAgainstTheQueueBudget) {
     }
     // Without counting them: 60 messages of 1 MiB, half of them gathered
     // twice over, some 90 MiB.
-    const int drops = relay.logCount(QStringLiteral("largest message in flight"));
+    const int drops = relay.logCount(u"largest message in flight"_s);
     EXPECT_GE(drops, count - budget / kMiB) << "too few dropped";
     EXPECT_LT(peak, 2 * budget / 1024) << "KiB grown holding half-sent messages";
     expectRoomWorks(*pair[0], *pair[1], "after");

@@ -34,8 +34,7 @@ QSslCertificate peerCertificate(Client& client) {
 } // namespace
 
 TEST(RelayOperations, MetricsAddUpToWhatWasSentDroppedAndRefused) {
-    RelayProcess relay({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
-                        QStringLiteral("--room-size"), QStringLiteral("2")});
+    RelayProcess relay({u"--metrics"_s, u"127.0.0.1:0"_s, u"--room-size"_s, u"2"_s});
     ASSERT_TRUE(relay.start());
     const quint16 metrics = relay.metricsPort();
     ASSERT_NE(metrics, 0);
@@ -44,7 +43,7 @@ TEST(RelayOperations, MetricsAddUpToWhatWasSentDroppedAndRefused) {
     pair[0]->ws.sendBinaryMessage("a");
     pair[0]->ws.sendBinaryMessage("bb");
     pair[1]->ws.sendBinaryMessage("ccc");
-    pair[0]->ws.sendTextMessage(QStringLiteral("text goes nowhere"));
+    pair[0]->ws.sendTextMessage(u"text goes nowhere"_s);
     ASSERT_TRUE(pair[1]->waitForBinary(2));
     ASSERT_TRUE(pair[0]->waitForBinary(1));
     auto alone = openClients(relay, roomName("alone"), 1);
@@ -130,7 +129,7 @@ TEST(RelayOperations, SighupServesTheNewCertificateToNewMembersOnly) {
 }
 
 TEST(RelayOperations, SigtermClosesEveryMemberWithGoingAwayAndExits) {
-    RelayProcess relay({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")});
+    RelayProcess relay({u"--metrics"_s, u"127.0.0.1:0"_s});
     ASSERT_TRUE(relay.start());
     auto a = openClients(relay, roomName("a"), 2);
     auto b = openClients(relay, roomName("b"), 1);

@@ -67,7 +67,7 @@ int RelayProcess::waitForExit(int timeoutMs) {
 }
 
 quint16 RelayProcess::metricsPort() const {
-    const QString marker = QStringLiteral("metrics on 127.0.0.1:");
+    const QString marker = u"metrics on 127.0.0.1:"_s;
     for (const QString& line : m_lines)
         if (const qsizetype at = line.indexOf(marker); at >= 0)
             return line.mid(at + marker.size()).section(u' ', 0, 0).toUShort();

@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <chrono>
 
+using namespace Qt::StringLiterals;
+
 // One tindrel-relay process on loopback, owned by a test: started with the
 // given options, stopped (by its own PID) when the object goes.
 class RelayProcess {
@@ -32,8 +34,8 @@ public:
     quint16 metricsPort() const;
     // Resident memory of the process, in KiB.
     qint64 residentKib() const;
-    QUrl url(const QString& room, const QString& device = QStringLiteral("D"),
-             const QString& scheme = QStringLiteral("ws")) const;
+    QUrl url(const QString& room, const QString& device = u"D"_s,
+             const QString& scheme = u"ws"_s) const;
     // Waits until a line of the relay's log contains `fragment`.
     bool waitForLog(const QString& fragment,
                     std::chrono::milliseconds timeout = std::chrono::seconds(5));

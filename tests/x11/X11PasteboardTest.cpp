@@ -6,6 +6,8 @@
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace std::chrono_literals;
 using X11TestEnv::textOf;
 using X11TestEnv::typesOf;
@@ -17,9 +19,8 @@ std::unique_ptr<TestClient> copyWithXclip(const QByteArray& text, QTemporaryFile
     file.open();
     file.write(text);
     file.flush();
-    return TestClient::start(QStringLiteral("xclip"),
-                             {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                              QStringLiteral("clipboard"), file.fileName()});
+    return TestClient::start(u"xclip"_s,
+                             {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, file.fileName()});
 }
 
 // Reads and runs the event loop until the reader answers.
@@ -49,41 +50,38 @@ TEST_F(X11PasteboardTest, CountsEveryChangeOnceAndAnswersOwnWritesFromMemory) {
     auto xclip = copyWithXclip("from xclip", file);
     ASSERT_TRUE(waitForChange(start));
     EXPECT_EQ(board.changeCount(), start + 1);
-    EXPECT_EQ(textOf(board), QStringLiteral("from xclip"));
-    EXPECT_TRUE(typesOf(board).contains(QStringLiteral("UTF8_STRING")));
+    EXPECT_EQ(textOf(board), u"from xclip"_s);
+    EXPECT_TRUE(typesOf(board).contains(u"UTF8_STRING"_s));
 
     // Our own write raises the count by exactly one, at once and for good.
-    board.writeText(QStringLiteral("ours"));
+    board.writeText(u"ours"_s);
     EXPECT_EQ(board.changeCount(), start + 2);
     X11TestEnv::settle();
     EXPECT_EQ(board.changeCount(), start + 2);
     // Reading our own selection through X would wait for ourselves and time
     // out; the answer comes from memory.
-    EXPECT_EQ(textOf(board), QStringLiteral("ours"));
-    EXPECT_TRUE(typesOf(board).contains(QStringLiteral("text/plain")));
+    EXPECT_EQ(textOf(board), u"ours"_s);
+    EXPECT_TRUE(typesOf(board).contains(u"text/plain"_s));
     EXPECT_TRUE(waitUntil([&] { return !xclip->isRunning(); })) << "xclip lost the selection";
 
     // Another client sees what we wrote.
     QProcess reader;
-    reader.start(QStringLiteral("xclip"),
-                 {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    reader.start(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
     ASSERT_TRUE(waitUntil([&] { return reader.state() == QProcess::NotRunning; }));
     EXPECT_EQ(reader.readAllStandardOutput(), QByteArray("ours"));
 }
 
 TEST_F(X11PasteboardTest, DeclaresEveryTargetOfTheOwner) {
     const qint64 start = board.changeCount();
-    auto owner = TestClient::helper(
-        {QStringLiteral("offer"), QStringLiteral("pass word ü"), QStringLiteral("--type"),
-         QStringLiteral("x-kde-passwordManagerHint=secret"), QStringLiteral("--type"),
-         QStringLiteral("application/x-nspasteboard-concealed-type=1")});
+    auto owner = TestClient::helper({u"offer"_s, u"pass word ü"_s, u"--type"_s,
+                                     u"x-kde-passwordManagerHint=secret"_s, u"--type"_s,
+                                     u"application/x-nspasteboard-concealed-type=1"_s});
     ASSERT_TRUE(owner->isReady());
     ASSERT_TRUE(waitForChange(start));
     const QStringList types = typesOf(board);
-    EXPECT_TRUE(types.contains(QStringLiteral("x-kde-passwordManagerHint")))
-        << types.join(u' ').toStdString();
-    EXPECT_TRUE(types.contains(QStringLiteral("application/x-nspasteboard-concealed-type")));
-    EXPECT_EQ(textOf(board), QStringLiteral("pass word ü"));
+    EXPECT_TRUE(types.contains(u"x-kde-passwordManagerHint"_s)) << types.join(u' ').toStdString();
+    EXPECT_TRUE(types.contains(u"application/x-nspasteboard-concealed-type"_s));
+    EXPECT_EQ(textOf(board), u"pass word ü"_s);
 }
 
 TEST_F(X11PasteboardTest, TakesTheTextByteForByteWithALeadingByteOrderMark) {
@@ -140,16 +138,10 @@ TEST(X11PasteboardText, OnlyARefusalMovesOnToTheNextTarget) {
         QStringList options;
         std::optional<QString> expected;
     };
-    const QString words = QStringLiteral("plain words");
+    const QString words = u"plain words"_s;
     const Case cases[] = {
-        {"refuses UTF8_STRING",
-         words,
-         {QStringLiteral("--refuse"), QStringLiteral("UTF8_STRING")},
-         words},
-        {"stalls on UTF8_STRING",
-         words,
-         {QStringLiteral("--stall"), QStringLiteral("UTF8_STRING")},
-         std::nullopt},
+        {"refuses UTF8_STRING", words, {u"--refuse"_s, u"UTF8_STRING"_s}, words},
+        {"stalls on UTF8_STRING", words, {u"--stall"_s, u"UTF8_STRING"_s}, std::nullopt},
         {"too large", QString(bound + 1, u'z'), {}, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -158,8 +150,7 @@ TEST(X11PasteboardText, OnlyARefusalMovesOnToTheNextTarget) {
         ASSERT_TRUE(log.open());
         const qint64 before = board.changeCount();
         auto owner = TestClient::helper(
-            QStringList{QStringLiteral("offer"), c.text, QStringLiteral("--log"), log.fileName()} +
-            c.options);
+            QStringList{u"offer"_s, c.text, u"--log"_s, log.fileName()} + c.options);
         ASSERT_TRUE(owner->isReady());
         ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
         EXPECT_EQ(textOf(board), c.expected);
@@ -206,8 +197,7 @@ TEST(XcbSelectionReader, GivesUpOnAnOwnerThatDoesNotAnswerAndRecovers) {
     X11Pasteboard board(std::make_unique<XcbSelectionReader>());
     XcbSelectionReader reader(XcbSelectionReader::Limits{1024, 300ms, 600ms});
     qint64 before = board.changeCount();
-    auto stalled = TestClient::helper(
-        {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
+    auto stalled = TestClient::helper({u"offer"_s, u"never sent"_s, u"--hang"_s});
     ASSERT_TRUE(stalled->isReady());
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
     const auto stalledTargets = readNow(reader, "TARGETS");
@@ -231,8 +221,7 @@ TEST(XcbSelectionReader, AnswersLaterInTurnAndNeverToAGoneAsker) {
     X11Pasteboard board(std::make_unique<XcbSelectionReader>());
     XcbSelectionReader reader(XcbSelectionReader::Limits{1024, 200ms, 400ms});
     const qint64 before = board.changeCount();
-    auto stalled = TestClient::helper(
-        {QStringLiteral("offer"), QStringLiteral("never sent"), QStringLiteral("--hang")});
+    auto stalled = TestClient::helper({u"offer"_s, u"never sent"_s, u"--hang"_s});
     ASSERT_TRUE(stalled->isReady());
     ASSERT_TRUE(waitUntil([&] { return board.changeCount() > before; }));
 
@@ -240,14 +229,14 @@ TEST(XcbSelectionReader, AnswersLaterInTurnAndNeverToAGoneAsker) {
     auto gone = std::make_unique<QObject>();
     QStringList answered;
     reader.read("CLIPBOARD", "TARGETS", &asker,
-                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("first")); });
+                [&](XcbSelectionReader::Result) { answered.append(u"first"_s); });
     reader.read("CLIPBOARD", "UTF8_STRING", gone.get(),
-                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("gone")); });
+                [&](XcbSelectionReader::Result) { answered.append(u"gone"_s); });
     reader.read("CLIPBOARD", "STRING", &asker,
-                [&](XcbSelectionReader::Result) { answered.append(QStringLiteral("last")); });
+                [&](XcbSelectionReader::Result) { answered.append(u"last"_s); });
     EXPECT_TRUE(answered.isEmpty());
     EXPECT_TRUE(reader.isBusy());
     gone.reset();
     EXPECT_TRUE(waitUntil([&] { return !reader.isBusy(); }));
-    EXPECT_EQ(answered, (QStringList{QStringLiteral("first"), QStringLiteral("last")}));
+    EXPECT_EQ(answered, (QStringList{u"first"_s, u"last"_s}));
 }

@@ -4,10 +4,22 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <QThread>
+#include <QTimer>
 
 using namespace std::chrono_literals;
+
+namespace {
+// Runs the event loop for a moment, letting it block: only then does it say
+// it is about to block, which is when an XcbConnection reads the events a
+// round trip pulled into xcb's queue, out of its socket notifier's sight.
+void spin(std::chrono::milliseconds time) {
+    QEventLoop loop;
+    QTimer::singleShot(time, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
 
 QByteArray X11TestEnv::fixtureDisplay() {
     QFile file(
@@ -24,8 +36,7 @@ bool X11TestEnv::waitUntil(const std::function<bool()>& condition,
     while (!condition()) {
         if (std::chrono::milliseconds(timer.elapsed()) > bound)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
+        spin(10ms);
     }
     return true;
 }
@@ -33,10 +44,8 @@ bool X11TestEnv::waitUntil(const std::function<bool()>& condition,
 void X11TestEnv::settle(std::chrono::milliseconds time) {
     QElapsedTimer timer;
     timer.start();
-    while (std::chrono::milliseconds(timer.elapsed()) < time) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
+    while (std::chrono::milliseconds(timer.elapsed()) < time)
+        spin(10ms);
 }
 
 bool X11TestEnv::run(const QString& program, const QStringList& args) {

@@ -15,15 +15,16 @@ template <> struct RawEnumCases<MenuBarIconStyle> {
 };
 
 inline QString symbolName(MenuBarIconStyle style) {
+    using namespace Qt::StringLiterals;
     switch (style) {
     case MenuBarIconStyle::clipboard:
-        return QStringLiteral("doc.on.clipboard");
+        return u"doc.on.clipboard"_s;
     case MenuBarIconStyle::pin:
-        return QStringLiteral("pin");
+        return u"pin"_s;
     case MenuBarIconStyle::scissors:
-        return QStringLiteral("scissors");
+        return u"scissors"_s;
     case MenuBarIconStyle::tray:
-        return QStringLiteral("tray.full");
+        return u"tray.full"_s;
     }
-    return QStringLiteral("doc.on.clipboard");
+    return u"doc.on.clipboard"_s;
 }

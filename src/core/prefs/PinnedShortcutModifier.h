@@ -37,7 +37,8 @@ constexpr quint32 modifierMask(PinnedShortcutModifier modifier) {
 
 // "Off", or the modifiers as shortcut labels show them ("Alt+Super+").
 inline QString modifierLabel(PinnedShortcutModifier modifier) {
+    using namespace Qt::StringLiterals;
     if (modifier == PinnedShortcutModifier::disabled)
-        return QStringLiteral("Off");
+        return u"Off"_s;
     return KeyCombo::modifierSymbols(modifierMask(modifier));
 }

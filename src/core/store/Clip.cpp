@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+using namespace Qt::StringLiterals;
+
 struct Clip::Text {
     explicit Text(QString value) : text(std::move(value)) {}
 
@@ -22,11 +24,11 @@ struct Clip::Text {
 };
 
 namespace {
-const QString kId = QStringLiteral("id");
-const QString kText = QStringLiteral("text");
-const QString kCreatedAt = QStringLiteral("createdAt");
-const QString kSourceApp = QStringLiteral("sourceApp");
-const QString kPinnedAt = QStringLiteral("pinnedAt");
+const QString kId = u"id"_s;
+const QString kText = u"text"_s;
+const QString kCreatedAt = u"createdAt"_s;
+const QString kSourceApp = u"sourceApp"_s;
+const QString kPinnedAt = u"pinnedAt"_s;
 
 std::optional<QUuid> parseUuid(const QString& string) {
     // Only the 36-character hyphenated form, no braces.
@@ -150,24 +152,24 @@ QJsonObject Clip::toJson() const {
 
 std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
     if (!value.isObject()) {
-        fail(reason, QStringLiteral("a clip is not an object"));
+        fail(reason, u"a clip is not an object"_s);
         return std::nullopt;
     }
     const QJsonObject object = value.toObject();
     const QJsonValue id = object.value(kId);
     const std::optional<QUuid> uuid = id.isString() ? parseUuid(id.toString()) : std::nullopt;
     if (!uuid) {
-        fail(reason, QStringLiteral("a clip has no valid \"id\""));
+        fail(reason, u"a clip has no valid \"id\""_s);
         return std::nullopt;
     }
     const QJsonValue text = object.value(kText);
     if (!text.isString()) {
-        fail(reason, QStringLiteral("a clip has no \"text\""));
+        fail(reason, u"a clip has no \"text\""_s);
         return std::nullopt;
     }
     const QJsonValue createdAt = object.value(kCreatedAt);
     if (!createdAt.isDouble()) {
-        fail(reason, QStringLiteral("a clip has no \"createdAt\""));
+        fail(reason, u"a clip has no \"createdAt\""_s);
         return std::nullopt;
     }
     std::optional<QString> sourceApp;
@@ -175,7 +177,7 @@ std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
     if (source.isString())
         sourceApp = source.toString();
     else if (!source.isNull() && !source.isUndefined()) {
-        fail(reason, QStringLiteral("a clip has a \"sourceApp\" that is not a string"));
+        fail(reason, u"a clip has a \"sourceApp\" that is not a string"_s);
         return std::nullopt;
     }
     std::optional<Instant> pinnedAt;
@@ -183,7 +185,7 @@ std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
     if (pinned.isDouble())
         pinnedAt = Instant::fromReference(pinned.toDouble());
     else if (!pinned.isNull() && !pinned.isUndefined()) {
-        fail(reason, QStringLiteral("a clip has a \"pinnedAt\" that is not a number"));
+        fail(reason, u"a clip has a \"pinnedAt\" that is not a number"_s);
         return std::nullopt;
     }
     return Clip(*uuid, text.toString(), Instant::fromReference(createdAt.toDouble()),

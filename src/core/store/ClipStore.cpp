@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 using StoreRules::indexOfText;
 
 namespace {
@@ -35,13 +37,11 @@ qsizetype indexOfId(const QList<Clip>& clips, const QUuid& id) {
 
 QString utcStamp(Instant at) {
     const auto ms = static_cast<qint64>(std::floor(at.unix() * 1000.0));
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())
-        .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
 }
 
 BackupError unreadable(const QString& why) {
-    return {BackupError::Kind::Unreadable,
-            QStringLiteral("The file couldn't be read (%1).").arg(why)};
+    return {BackupError::Kind::Unreadable, u"The file couldn't be read (%1)."_s.arg(why)};
 }
 } // namespace
 
@@ -241,7 +241,7 @@ quint64 ClipStore::startSave() {
     m_saveTimer.stop();
     m_saveDeadline.stop();
     if (m_savingDisabled) {
-        reportSave(0, QStringLiteral("the damaged store file could not be moved aside"));
+        reportSave(0, u"the damaged store file could not be moved aside"_s);
         return 0;
     }
     // The lists are implicitly shared: the snapshot costs no copy of them
@@ -266,7 +266,7 @@ void ClipStore::reportSave(quint64 ticket, const std::optional<QString>& error) 
             return;
         m_reportedTicket = ticket;
         if (error)
-            Log::write(QStringLiteral("Tindrel: save failed — ") + *error);
+            Log::write(u"Tindrel: save failed — "_s + *error);
     }
     const bool changed = m_saveError != error;
     m_saveError = error;
@@ -287,13 +287,13 @@ void ClipStore::load() {
     const auto bytes = BoundedFile::read(m_storePath, kMaxStoreBytes);
     if (!bytes) {
         setDamagedFileAside(bytes.error().kind == BoundedFile::Error::Kind::TooLarge
-                                ? QStringLiteral("is larger than 512 MiB, too large to be ours")
-                                : QStringLiteral("cannot be read: ") + bytes.error().description);
+                                ? u"is larger than 512 MiB, too large to be ours"_s
+                                : u"cannot be read: "_s + bytes.error().description);
         return;
     }
     auto contents = StoreCodec::decode(*bytes);
     if (!contents) {
-        setDamagedFileAside(QStringLiteral("cannot be decoded: ") + contents.error());
+        setDamagedFileAside(u"cannot be decoded: "_s + contents.error());
         return;
     }
 
@@ -312,19 +312,18 @@ void ClipStore::load() {
 }
 
 void ClipStore::setDamagedFileAside(const QString& reason) {
-    const QString base = m_storePath + QStringLiteral(".damaged-") + utcStamp(m_clock.now());
+    const QString base = m_storePath + u".damaged-"_s + utcStamp(m_clock.now());
     QString target = base;
     for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
         target = base + u'-' + QString::number(n);
     if (QDir().rename(m_storePath, target)) {
-        Log::write(QStringLiteral("Tindrel: the store file %1; moved it to %2 and started empty")
-                       .arg(reason, target));
+        Log::write(
+            u"Tindrel: the store file %1; moved it to %2 and started empty"_s.arg(reason, target));
         return;
     }
     m_savingDisabled = true;
-    Log::write(QStringLiteral("Tindrel: the store file %1, and it could not be moved aside — "
-                              "nothing will be saved until the next start")
-                   .arg(reason));
+    Log::write(u"Tindrel: the store file %1, and it could not be moved aside — "
+               "nothing will be saved until the next start"_s.arg(reason));
 }
 
 // ---- backups ----------------------------------------------------------------
@@ -334,7 +333,7 @@ std::expected<void, BackupError> ClipStore::exportClips(const QString& path) con
     if (!written)
         return std::unexpected(
             BackupError{BackupError::Kind::Unwritable,
-                        QStringLiteral("The file couldn't be written (%1).").arg(written.error())});
+                        u"The file couldn't be written (%1)."_s.arg(written.error())});
     return {};
 }
 
@@ -342,16 +341,16 @@ std::expected<ClipStore::ImportSummary, BackupError> ClipStore::importClips(cons
     const auto bytes = BoundedFile::read(path, kMaxBackupBytes);
     if (!bytes) {
         if (bytes.error().kind == BoundedFile::Error::Kind::TooLarge)
-            return std::unexpected(BackupError{
-                BackupError::Kind::TooLarge,
-                QStringLiteral("The file is larger than 256 MiB, too large for a backup.")});
+            return std::unexpected(
+                BackupError{BackupError::Kind::TooLarge,
+                            u"The file is larger than 256 MiB, too large for a backup."_s});
         return std::unexpected(unreadable(bytes.error().description));
     }
     const auto backup = StoreCodec::decode(*bytes, StoreCodec::Unpinned::Ignore);
     if (!backup)
-        return std::unexpected(BackupError{
-            BackupError::Kind::NotABackup,
-            QStringLiteral("The file isn't a Tindrel backup (%1).").arg(backup.error())});
+        return std::unexpected(
+            BackupError{BackupError::Kind::NotABackup,
+                        u"The file isn't a Tindrel backup (%1)."_s.arg(backup.error())});
 
     BackupMerge::Result merged = BackupMerge::merge(contents(), *backup, m_prefs.pinLimit(),
                                                     m_prefs.historyLimit(), m_clock.now());
@@ -390,9 +389,8 @@ bool ClipStore::mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>
     m_pinned = std::move(merged.contents.pinned);
     m_unpinned = std::move(merged.contents.unpinned);
     if (merged.overflow > 0)
-        Log::write(QStringLiteral("Tindrel: %1 pinned clip(s) from another device didn't fit — "
-                                  "the pin limit here is %2")
-                       .arg(merged.overflow)
+        Log::write(u"Tindrel: %1 pinned clip(s) from another device didn't fit — "
+                   "the pin limit here is %2"_s.arg(merged.overflow)
                        .arg(m_prefs.pinLimit()));
     if (merged.pinnedTouched)
         Q_EMIT pinnedChanged();

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString kHistory = QStringLiteral("history");
-const QString kPinned = QStringLiteral("pinned");
-const QString kUnpinned = QStringLiteral("unpinned");
+const QString kHistory = u"history"_s;
+const QString kPinned = u"pinned"_s;
+const QString kUnpinned = u"unpinned"_s;
 
 // The store is written on every lull after a change, so the encoder is a
 // direct writer: building a QJsonDocument first costs several times more.
@@ -182,7 +184,7 @@ void writeUnpinned(Writer& w, const QHash<QString, Instant>& unpinned, int depth
 std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QString& key) {
     const QJsonValue value = root.value(key);
     if (!value.isArray())
-        return std::unexpected(QStringLiteral("no \"%1\" list").arg(key));
+        return std::unexpected(u"no \"%1\" list"_s.arg(key));
     const QJsonArray array = value.toArray();
     QList<Clip> clips;
     clips.reserve(array.size());
@@ -190,7 +192,7 @@ std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QSt
         QString reason;
         std::optional<Clip> clip = Clip::fromJson(element, &reason);
         if (!clip)
-            return std::unexpected(QStringLiteral("in \"%1\": %2").arg(key, reason));
+            return std::unexpected(u"in \"%1\": %2"_s.arg(key, reason));
         clips.append(std::move(*clip));
     }
     return clips;
@@ -222,9 +224,9 @@ std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes
     const QJsonDocument document = Utf8::parseJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         return std::unexpected(
-            QStringLiteral("not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
+            u"not JSON (%1 at byte %2)"_s.arg(error.errorString()).arg(error.offset));
     if (!document.isObject())
-        return std::unexpected(QStringLiteral("not a JSON object"));
+        return std::unexpected(u"not a JSON object"_s);
     const QJsonObject root = document.object();
 
     StoreContents contents;
@@ -240,12 +242,12 @@ std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes
     const QJsonValue records = root.value(kUnpinned);
     if (unpinned == Unpinned::Read && !records.isUndefined() && !records.isNull()) {
         if (!records.isObject())
-            return std::unexpected(QStringLiteral("\"unpinned\" is not an object"));
+            return std::unexpected(u"\"unpinned\" is not an object"_s);
         const QJsonObject map = records.toObject();
         contents.unpinned.reserve(map.size());
         for (auto it = map.begin(); it != map.end(); ++it) {
             if (!it.value().isDouble())
-                return std::unexpected(QStringLiteral("an \"unpinned\" stamp is not a number"));
+                return std::unexpected(u"an \"unpinned\" stamp is not a number"_s);
             contents.unpinned.insert(it.key(), Instant::fromUnix(it.value().toDouble()));
         }
     }

@@ -16,7 +16,7 @@ constexpr int kMaxBackoffSeconds = 30;
 // path counts as broken rather than letting memory grow.
 constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
 // A replaced socket gets this long to finish its close handshake.
-constexpr int kRetireGraceMs = 2000;
+constexpr std::chrono::milliseconds kRetireGrace{2000};
 // What RFC 6455 reports for a connection lost without a close frame.
 constexpr int kAbnormalClosure = 1006;
 } // namespace
@@ -130,7 +130,7 @@ void RelayLink::start() {
             m_awaitingPong = false;
     });
     socket->open(m_url);
-    m_pingTimer.start(m_timing.pingIntervalMs);
+    m_pingTimer.start(m_timing.pingInterval);
 }
 
 void RelayLink::onOpened(quint64 epoch) {
@@ -201,7 +201,7 @@ void RelayLink::scheduleReconnect(quint64 epoch) {
     const int delay = backoffSeconds(m_reconnectAttempt);
     SyncLog::write(u"relay link to "_s + m_peerName + u" reconnecting in "_s +
                    QString::number(delay) + u's');
-    m_reconnectTimer.start(delay * m_timing.backoffUnitMs);
+    m_reconnectTimer.start(delay * m_timing.backoffUnit);
 }
 
 void RelayLink::send(const SyncMessage& message) {
@@ -240,7 +240,7 @@ void RelayLink::close() {
     setConnected(false);
 }
 
-void RelayLink::closeAfterSending(int limitMs) {
+void RelayLink::closeAfterSending(std::chrono::milliseconds limit) {
     if (m_stopped)
         return;
     const auto drained = [this] {
@@ -251,7 +251,7 @@ void RelayLink::closeAfterSending(int limitMs) {
         return;
     }
     m_draining = true;
-    QTimer::singleShot(limitMs, this, [this] { close(); });
+    QTimer::singleShot(limit, this, [this] { close(); });
     if (m_socket)
         QObject::connect(m_socket, &QWebSocket::bytesWritten, this, [this, drained] {
             if (drained())
@@ -276,7 +276,7 @@ void RelayLink::retire(QWebSocket* socket) {
         return;
     }
     QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kRetireGraceMs, socket, [socket] {
+    QTimer::singleShot(kRetireGrace, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
 #include <optional>
 
 class QWebSocket;
@@ -25,9 +26,9 @@ class RelayLink : public QObject {
     Q_OBJECT
 public:
     struct Timing {
-        int pingIntervalMs = 25'000;
+        std::chrono::milliseconds pingInterval{25'000};
         // One second of back-off; the delays stay 2, 4, 8, 16, 30 of these.
-        int backoffUnitMs = 1000;
+        std::chrono::milliseconds backoffUnit{1000};
     };
 
     RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey, QString deviceId,
@@ -59,7 +60,7 @@ public:
     void close();
     // Closes once what was handed over has left, or after `limit` at most;
     // nothing more is delivered meanwhile.
-    void closeAfterSending(int limitMs = 2000);
+    void closeAfterSending(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
 Q_SIGNALS:
     // Each message that opens with the session key, queued, in arrival order.

@@ -73,9 +73,9 @@ void SyncConnection::start() {
         return;
     m_started = true;
     if (!m_boundKey)
-        m_unboundTimer.start(m_limits.unboundTimeoutMs);
+        m_unboundTimer.start(m_limits.unboundTimeout);
     if (m_endpoint) {
-        m_connectTimer.start(m_limits.connectTimeoutMs);
+        m_connectTimer.start(m_limits.connectTimeout);
         m_socket->connectToHost(m_endpoint->address, m_endpoint->port);
         return;
     }
@@ -211,8 +211,7 @@ void SyncConnection::finish(Ending ending) {
         // runs out), so an owner deleting us in onClose loses nothing.
         socket->setParent(nullptr);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        const int linger = m_limits.closeLingerMs;
-        QTimer::singleShot(linger, socket, [socket] {
+        QTimer::singleShot(m_limits.closeLinger, socket, [socket] {
             socket->abort();
             socket->deleteLater();
         });

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <optional>
 
 class QTcpSocket;
@@ -32,15 +33,15 @@ public:
     };
 
     struct Limits {
-        int connectTimeoutMs = 5000;
+        std::chrono::milliseconds connectTimeout{5000};
         // Until a key is bound, the caller is unknown: it gets a small first
         // frame and a short time to send it.
-        int unboundTimeoutMs = 10'000;
+        std::chrono::milliseconds unboundTimeout{10'000};
         qint64 maxUnboundFrameBytes = 64 * 1024;
         // More than this waiting to be sent means the peer stopped reading.
         qint64 maxPendingSendBytes = 8 * 1024 * 1024;
         // A graceful close waits this long for the peer to take the rest.
-        int closeLingerMs = 30'000;
+        std::chrono::milliseconds closeLinger{30'000};
     };
 
     // Wraps an accepted (already connected) socket and takes it over.

@@ -46,8 +46,8 @@ QString ComputerName::prettyHostname(const QByteArray& machineInfo) {
     return name;
 }
 
-QString ComputerName::current(const QString& machineInfoPath) {
-    QFile file(machineInfoPath);
+QString ComputerName::current(QStringView machineInfoPath) {
+    QFile file(machineInfoPath.toString());
     if (file.open(QIODevice::ReadOnly)) {
         const QString pretty = prettyHostname(file.read(64 * 1024)).trimmed();
         if (!pretty.isEmpty())

@@ -19,7 +19,7 @@ QString SingleInstance::lockPathFor(const QString& storePath) {
 SingleInstance::Claim SingleInstance::claim() {
     const QString dir = QFileInfo(m_lock.fileName()).absolutePath();
     if (!QDir().mkpath(dir)) {
-        m_problem = QStringLiteral("the folder %1 cannot be created").arg(dir);
+        m_problem = u"the folder %1 cannot be created"_s.arg(dir);
         return Claim::Unavailable;
     }
     if (!m_lock.tryLock(0)) {
@@ -27,14 +27,13 @@ SingleInstance::Claim SingleInstance::claim() {
         case QLockFile::LockFailedError:
             return Claim::HeldByAnother;
         case QLockFile::PermissionError:
-            m_problem = QStringLiteral("no permission to create %1").arg(m_lock.fileName());
+            m_problem = u"no permission to create %1"_s.arg(m_lock.fileName());
             return Claim::Unavailable;
         case QLockFile::NoError:
         case QLockFile::UnknownError:
             break;
         }
-        m_problem =
-            QStringLiteral("%1 cannot be created (is the disk full?)").arg(m_lock.fileName());
+        m_problem = u"%1 cannot be created (is the disk full?)"_s.arg(m_lock.fileName());
         return Claim::Unavailable;
     }
     // It names this process and machine; private like every file of ours.

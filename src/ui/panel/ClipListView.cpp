@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr double holdSlop = 12.0; // pointer travel that cancels a hold
 constexpr int separatorHeight = 9;
@@ -236,18 +238,17 @@ void ClipListView::contextMenuEvent(QContextMenuEvent* event) {
     auto item = [&menu](const QString& text, PanelKeys::Action key) {
         return menu.addAction(text + u'\t' + PanelKeys::label(key));
     };
-    QAction* pin = item(clipRow.isPinned ? QStringLiteral("Unpin") : QStringLiteral("Pin"),
-                        PanelKeys::Action::togglePin);
+    QAction* pin = item(clipRow.isPinned ? u"Unpin"_s : u"Pin"_s, PanelKeys::Action::togglePin);
     pin->setEnabled(clipRow.pinButtonEnabled());
     QAction* up = nullptr;
     QAction* down = nullptr;
     if (clipRow.reorderable) {
-        up = item(QStringLiteral("Move Up"), PanelKeys::Action::movePinUp);
+        up = item(u"Move Up"_s, PanelKeys::Action::movePinUp);
         up->setEnabled(row > 0);
-        down = item(QStringLiteral("Move Down"), PanelKeys::Action::movePinDown);
+        down = item(u"Move Down"_s, PanelKeys::Action::movePinDown);
         down->setEnabled(row + 1 < m_rows.size());
     }
-    QAction* remove = item(QStringLiteral("Delete"), PanelKeys::Action::deleteClip);
+    QAction* remove = item(u"Delete"_s, PanelKeys::Action::deleteClip);
     const QUuid clicked = clipRow.clip.id();
     QAction* chosen = menu.exec(event->globalPos());
     // Captures keep arriving while the menu is open and may move or remove

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr int leadingPadding = 12;
 constexpr int spacing = 8;
@@ -52,8 +54,7 @@ void ClipRow::paint(QPainter& p, const QRect& row, const QPalette& palette,
     const int midY = row.center().y();
 
     if (isPinned) {
-        const QPixmap mark =
-            Symbols::tinted(QStringLiteral("pin.fill"), PanelColors::accent(palette), 9, dpr);
+        const QPixmap mark = Symbols::tinted(u"pin.fill"_s, PanelColors::accent(palette), 9, dpr);
         p.save();
         p.translate(x + 5, midY + 0.5);
         p.rotate(45);
@@ -116,7 +117,7 @@ void ClipRow::paint(QPainter& p, const QRect& row, const QPalette& palette,
         QColor color = isPinned      ? PanelColors::secondary(palette)
                        : pinDisabled ? PanelColors::withAlpha(PanelColors::secondary(palette), 0.4)
                                      : PanelColors::accent(palette);
-        const QString symbol = isPinned ? QStringLiteral("pin.slash.fill") : QStringLiteral("pin");
+        const QString symbol = isPinned ? u"pin.slash.fill"_s : u"pin"_s;
         const QPixmap icon = Symbols::tinted(symbol, color, 11, dpr);
         p.drawPixmap(QPointF(button.left() + 4.5, button.top() + 4.5), icon);
     }

@@ -4,11 +4,13 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+using namespace Qt::StringLiterals;
+
 class ClipStoreBackupTest : public StoreFixture {
 protected:
     void SetUp() override { openStore(); }
 
-    QString backupPath = xdg.path(QStringLiteral("Tindrel-backup.json"));
+    QString backupPath = xdg.path(u"Tindrel-backup.json"_s);
 
     // How many clips the import added.
     qsizetype importFile(const QByteArray& bytes) {
@@ -20,10 +22,10 @@ protected:
 };
 
 TEST_F(ClipStoreBackupTest, ExportThenImportIntoTheSameStoreAddsNothing) {
-    addPin(QStringLiteral("pin"));
-    add(QStringLiteral("a"));
+    addPin(u"pin"_s);
+    add(u"a"_s);
     clock.advance(1);
-    add(QStringLiteral("b"));
+    add(u"b"_s);
     ASSERT_TRUE(store->exportClips(backupPath));
     EXPECT_EQ(readFile(backupPath), store->encoded());
 
@@ -38,10 +40,9 @@ TEST_F(ClipStoreBackupTest, ExportThenImportIntoTheSameStoreAddsNothing) {
 }
 
 TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
-    const QJsonArray backupPins{clipJson(QStringLiteral("P1"), 1, 10),
-                                clipJson(QStringLiteral("P2"), 2, 20),
-                                clipJson(QStringLiteral("P3"), 3, 30)};
-    addPin(QStringLiteral("Q"));
+    const QJsonArray backupPins{clipJson(u"P1"_s, 1, 10), clipJson(u"P2"_s, 2, 20),
+                                clipJson(u"P3"_s, 3, 30)};
+    addPin(u"Q"_s);
     const int calls = pinsChangedCalls;
     clock.advance(1);
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
@@ -58,10 +59,9 @@ TEST_F(ClipStoreBackupTest, ImportedPinsKeepTheBackupOrderAheadOfLocalPins) {
 
 TEST_F(ClipStoreBackupTest, WithRoomForOnePinOnlyTheLastBackupPinComesIn) {
     prefs.setPinLimit(2);
-    addPin(QStringLiteral("Q"));
-    const QJsonArray backupPins{clipJson(QStringLiteral("P1"), 1, 10),
-                                clipJson(QStringLiteral("P2"), 2, 20),
-                                clipJson(QStringLiteral("P3"), 3, 30)};
+    addPin(u"Q"_s);
+    const QJsonArray backupPins{clipJson(u"P1"_s, 1, 10), clipJson(u"P2"_s, 2, 20),
+                                clipJson(u"P3"_s, 3, 30)};
     EXPECT_EQ(importFile(fileWith({}, backupPins)), 1);
     EXPECT_EQ(texts(store->pinned()), (Texts{"P3", "Q"}));
     EXPECT_TRUE(store->history().isEmpty()) << "left-out pins do not go to history";
@@ -74,15 +74,13 @@ TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
     clock.current = Instant::fromReference(1000);
     add(composed);
     clock.current = Instant::fromReference(500);
-    add(QStringLiteral("local old"));
+    add(u"local old"_s);
     clock.current = Instant::fromReference(2000);
-    addPin(QStringLiteral("pinned here"));
+    addPin(u"pinned here"_s);
     const QJsonArray backupHistory{
-        clipJson(QStringLiteral("backup newest"), 1500),
-        clipJson(QStringLiteral("pinned here"), 1400), // pinned locally
-        clipJson(decomposed, 1300),                    // in history, spelled otherwise
-        clipJson(QStringLiteral("backup middle"), 700),
-        clipJson(QStringLiteral("backup oldest"), 100), // falls off at once
+        clipJson(u"backup newest"_s, 1500), clipJson(u"pinned here"_s, 1400), // pinned locally
+        clipJson(decomposed, 1300), // in history, spelled otherwise
+        clipJson(u"backup middle"_s, 700),  clipJson(u"backup oldest"_s, 100), // falls off at once
     };
     writeFile(backupPath, fileWith(backupHistory, {}));
     const auto result = store->importClips(backupPath);
@@ -95,9 +93,8 @@ TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
 
     // Newer clips into a full history: each pushes an older one out, so the
     // store holds no more clips than before, yet two came in.
-    writeFile(backupPath, fileWith({clipJson(QStringLiteral("newer 1"), 1900),
-                                    clipJson(QStringLiteral("newer 2"), 1800)},
-                                   {}));
+    writeFile(backupPath,
+              fileWith({clipJson(u"newer 1"_s, 1900), clipJson(u"newer 2"_s, 1800)}, {}));
     const auto full = store->importClips(backupPath);
     ASSERT_TRUE(full);
     EXPECT_EQ(full->added, 2);
@@ -107,21 +104,21 @@ TEST_F(ClipStoreBackupTest, HistoryMergesByTextSortsByDateAndIsCut) {
 }
 
 TEST_F(ClipStoreBackupTest, ATextImportedAsAPinStaysInLocalHistoryToo) {
-    const Clip local = add(QStringLiteral("both"));
-    EXPECT_EQ(importFile(fileWith({}, {clipJson(QStringLiteral("both"), 1, 2)})), 1);
+    const Clip local = add(u"both"_s);
+    EXPECT_EQ(importFile(fileWith({}, {clipJson(u"both"_s, 1, 2)})), 1);
     EXPECT_EQ(texts(store->pinned()), Texts{"both"});
     EXPECT_EQ(texts(store->history()), Texts{"both"});
     EXPECT_EQ(store->history().first().id(), local.id());
 }
 
 TEST_F(ClipStoreBackupTest, ImportedClipsGetFreshIdsWhenTheirIdsAreTakenAndEmptyTextsAreSkipped) {
-    const Clip local = add(QStringLiteral("local"));
-    QJsonObject sameIdPin = clipJson(QStringLiteral("other pin"), 1, 2);
-    sameIdPin.insert(QStringLiteral("id"), local.toJson().value(QStringLiteral("id")));
-    QJsonObject sameIdClip = clipJson(QStringLiteral("other clip"), 3);
-    sameIdClip.insert(QStringLiteral("id"), local.toJson().value(QStringLiteral("id")));
-    QJsonObject twin = clipJson(QStringLiteral("twin"), 4);
-    twin.insert(QStringLiteral("id"), sameIdClip.value(QStringLiteral("id")));
+    const Clip local = add(u"local"_s);
+    QJsonObject sameIdPin = clipJson(u"other pin"_s, 1, 2);
+    sameIdPin.insert(u"id"_s, local.toJson().value(u"id"_s));
+    QJsonObject sameIdClip = clipJson(u"other clip"_s, 3);
+    sameIdClip.insert(u"id"_s, local.toJson().value(u"id"_s));
+    QJsonObject twin = clipJson(u"twin"_s, 4);
+    twin.insert(u"id"_s, sameIdClip.value(u"id"_s));
 
     EXPECT_EQ(importFile(fileWith({sameIdClip, twin, clipJson(QString(), 5)},
                                   {sameIdPin, clipJson(QString(), 6, 7)})),
@@ -141,12 +138,12 @@ TEST_F(ClipStoreBackupTest, ImportedClipsGetFreshIdsWhenTheirIdsAreTakenAndEmpty
 }
 
 TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
-    addPin(QStringLiteral("pin"));
-    add(QStringLiteral("clip"));
-    store->unpin(addPin(QStringLiteral("gone")));
+    addPin(u"pin"_s);
+    add(u"clip"_s);
+    store->unpin(addPin(u"gone"_s));
     store->save();
     const QByteArray before = store->encoded();
-    const QString sparse = xdg.path(QStringLiteral("huge.json"));
+    const QString sparse = xdg.path(u"huge.json"_s);
     {
         QFile file(sparse);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -165,10 +162,7 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
         {"a bad clip", backupPath,
          R"({"history":[{"id":"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A","text":"t"}],"pinned":[]})",
          BackupError::Kind::NotABackup},
-        {"missing file",
-         xdg.path(QStringLiteral("missing.json")),
-         {},
-         BackupError::Kind::Unreadable},
+        {"missing file", xdg.path(u"missing.json"_s), {}, BackupError::Kind::Unreadable},
         {"a folder", xdg.root(), {}, BackupError::Kind::Unreadable},
         {"over 256 MiB", sparse, {}, BackupError::Kind::TooLarge},
     };
@@ -189,9 +183,8 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
 }
 
 TEST_F(ClipStoreBackupTest, ExportToAPlaceThatCannotBeWrittenFails) {
-    add(QStringLiteral("clip"));
-    const auto result =
-        store->exportClips(xdg.path(QStringLiteral("no such folder/Tindrel-backup.json")));
+    add(u"clip"_s);
+    const auto result = store->exportClips(xdg.path(u"no such folder/Tindrel-backup.json"_s));
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, BackupError::Kind::Unwritable);
     EXPECT_FALSE(result.error().description.isEmpty());

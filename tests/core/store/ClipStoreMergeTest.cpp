@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 class ClipStoreMergeTest : public StoreFixture {
 protected:
     void SetUp() override { openStore(); }
@@ -16,16 +18,16 @@ protected:
 
 TEST_F(ClipStoreMergeTest, StateListsPinsWithinTheLengthLimitAndEveryUnpinRecord) {
     const QString fiveCharacters = QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301");
-    addPin(QStringLiteral("123456"));
+    addPin(u"123456"_s);
     addPin(fiveCharacters);
     clock.advance(2);
-    addPin(QStringLiteral("12345"));
-    store->unpin(addPin(QStringLiteral("gone 1")));
-    store->unpin(addPin(QStringLiteral("gone 2")));
+    addPin(u"12345"_s);
+    store->unpin(addPin(u"gone 1"_s));
+    store->unpin(addPin(u"gone 2"_s));
 
     const auto [pins, unpins] = store->pinsState(5);
     ASSERT_EQ(pins.size(), 2);
-    EXPECT_EQ(pins.at(0), (PinRecord{QStringLiteral("12345"), clock.now().unix()}));
+    EXPECT_EQ(pins.at(0), (PinRecord{u"12345"_s, clock.now().unix()}));
     EXPECT_EQ(pins.at(1).text, fiveCharacters);
     EXPECT_DOUBLE_EQ(pins.at(1).pinnedAt, at(-2));
     ASSERT_EQ(unpins.size(), 2);
@@ -34,35 +36,35 @@ TEST_F(ClipStoreMergeTest, StateListsPinsWithinTheLengthLimitAndEveryUnpinRecord
         hashes.insert(unpin.hash);
         EXPECT_DOUBLE_EQ(unpin.at, store->unpinned().value(unpin.hash).unix());
     }
-    EXPECT_EQ(hashes, (QSet<QString>{SyncCrypto::hash(QStringLiteral("gone 1")),
-                                     SyncCrypto::hash(QStringLiteral("gone 2"))}));
+    EXPECT_EQ(hashes,
+              (QSet<QString>{SyncCrypto::hash(u"gone 1"_s), SyncCrypto::hash(u"gone 2"_s)}));
 
     EXPECT_EQ(store->pinsState(0).pins.size(), 3) << "0 means no limit";
 }
 
 TEST_F(ClipStoreMergeTest, AReceivedPinTakesOverTheHistoryClipWithItsText) {
     prefs.setIgnoreDuplicates(false);
-    store->record(QStringLiteral("shared"), QStringLiteral("old.app"));
-    add(QStringLiteral("other"));
+    store->record(u"shared"_s, u"old.app"_s);
+    add(u"other"_s);
     clock.advance(1);
-    store->record(QStringLiteral("shared"), QStringLiteral("new.app"));
+    store->record(u"shared"_s, u"new.app"_s);
     const Clip newest = store->history().first();
     settle();
     QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
 
-    EXPECT_TRUE(store->mergePins({{QStringLiteral("shared"), at(3)}}, {}));
+    EXPECT_TRUE(store->mergePins({{u"shared"_s, at(3)}}, {}));
     ASSERT_EQ(store->pinned().size(), 1);
     const Clip& pin = store->pinned().first();
     EXPECT_EQ(pin.id(), newest.id());
     EXPECT_EQ(pin.createdAt(), clock.now());
-    EXPECT_EQ(pin.sourceApp(), QStringLiteral("new.app"));
+    EXPECT_EQ(pin.sourceApp(), u"new.app"_s);
     EXPECT_EQ(pin.pinnedAt(), clock.now().plus(3));
     EXPECT_EQ(texts(store->history()), Texts{"other"});
     EXPECT_TRUE(store->isSavePending());
     EXPECT_EQ(pinnedSpy.count(), 1);
     EXPECT_EQ(pinsChangedCalls, 0) << "the caller decides what to pass on";
 
-    EXPECT_TRUE(store->mergePins({{QStringLiteral("brand new"), at(1)}}, {}));
+    EXPECT_TRUE(store->mergePins({{u"brand new"_s, at(1)}}, {}));
     EXPECT_EQ(store->pinned().first().createdAt(), clock.now().plus(1));
     EXPECT_FALSE(store->pinned().first().sourceApp());
 }
@@ -75,11 +77,11 @@ TEST_F(ClipStoreMergeTest, AReceivedPinLosesToALocalUnpinThatIsAsLate) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.unpinOffset);
         openEmptyStore();
-        const QString hash = SyncCrypto::hash(QStringLiteral("text"));
+        const QString hash = SyncCrypto::hash(u"text"_s);
         store->mergePins({}, {{hash, at(10 + c.unpinOffset)}});
         settle();
 
-        EXPECT_EQ(store->mergePins({{QStringLiteral("text"), at(10)}}, {}), c.applied);
+        EXPECT_EQ(store->mergePins({{u"text"_s, at(10)}}, {}), c.applied);
         EXPECT_EQ(store->pinned().size(), c.applied ? 1 : 0);
         EXPECT_EQ(store->unpinned().contains(hash), !c.applied);
         EXPECT_EQ(store->isSavePending(), c.applied);
@@ -94,7 +96,7 @@ TEST_F(ClipStoreMergeTest, AReceivedUnpinRemovesALocalPinThatIsNotLater) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.unpinOffset);
         openEmptyStore();
-        const Clip pin = addPin(QStringLiteral("pinned"));
+        const Clip pin = addPin(u"pinned"_s);
         settle();
 
         const double when = pin.pinnedAt()->unix() + c.unpinOffset;
@@ -111,7 +113,7 @@ TEST_F(ClipStoreMergeTest, AReceivedUnpinRemovesALocalPinThatIsNotLater) {
 }
 
 TEST_F(ClipStoreMergeTest, AnUnpinOfAnUnpinnedTextOnlyAdvancesTheRecord) {
-    const QString hash = SyncCrypto::hash(QStringLiteral("never pinned here"));
+    const QString hash = SyncCrypto::hash(u"never pinned here"_s);
     EXPECT_FALSE(store->mergePins({}, {{hash, at(5)}}));
     EXPECT_DOUBLE_EQ(store->unpinned().value(hash).unix(), at(5));
     EXPECT_TRUE(store->isSavePending());
@@ -125,46 +127,41 @@ TEST_F(ClipStoreMergeTest, AnUnpinOfAnUnpinnedTextOnlyAdvancesTheRecord) {
 TEST_F(ClipStoreMergeTest, PinsThatDoNotFitAreCountedInOneLogLine) {
     prefs.setPinLimit(10);
     for (int i = 0; i < 9; ++i)
-        addPin(QStringLiteral("local %1").arg(i));
-    EXPECT_TRUE(store->mergePins({{QStringLiteral("early"), at(1)},
-                                  {QStringLiteral("latest"), at(3)},
-                                  {QStringLiteral("middle"), at(2)}},
-                                 {}));
+        addPin(u"local %1"_s.arg(i));
+    EXPECT_TRUE(
+        store->mergePins({{u"early"_s, at(1)}, {u"latest"_s, at(3)}, {u"middle"_s, at(2)}}, {}));
     EXPECT_EQ(store->pinned().size(), 10);
-    EXPECT_EQ(store->pinned().first().text(), QStringLiteral("latest"));
+    EXPECT_EQ(store->pinned().first().text(), u"latest"_s);
     EXPECT_EQ(log.lines, QStringList{QString::fromUtf8(
                              "Tindrel: 2 pinned clip(s) from another device didn't fit — "
                              "the pin limit here is 10")});
 }
 
 TEST_F(ClipStoreMergeTest, NewPinsComeFirstLatestFirst) {
-    addPin(QStringLiteral("mine"));
-    EXPECT_TRUE(store->mergePins({{QStringLiteral("b"), at(2)},
-                                  {QStringLiteral("a"), at(3)},
-                                  {QStringLiteral("c"), at(1)},
-                                  {QStringLiteral("c2"), at(1)}},
-                                 {}));
+    addPin(u"mine"_s);
+    EXPECT_TRUE(store->mergePins(
+        {{u"b"_s, at(2)}, {u"a"_s, at(3)}, {u"c"_s, at(1)}, {u"c2"_s, at(1)}}, {}));
     EXPECT_EQ(texts(store->pinned()), (Texts{"a", "b", "c", "c2", "mine"}));
 }
 
 TEST_F(ClipStoreMergeTest, ALaterStampForAPinnedTextIsKeptAndSaved) {
-    const Clip pin = addPin(QStringLiteral("pinned"));
+    const Clip pin = addPin(u"pinned"_s);
     settle();
     // An older stamp changes nothing.
-    EXPECT_FALSE(store->mergePins({{QStringLiteral("pinned"), at(-1)}}, {}));
+    EXPECT_FALSE(store->mergePins({{u"pinned"_s, at(-1)}}, {}));
     EXPECT_EQ(store->pinned().first().pinnedAt(), pin.pinnedAt());
     EXPECT_FALSE(store->isSavePending());
 
     // A later one is taken, and saved, or a restart would forget it.
-    EXPECT_FALSE(store->mergePins({{QStringLiteral("pinned"), at(4)}}, {}));
+    EXPECT_FALSE(store->mergePins({{u"pinned"_s, at(4)}}, {}));
     EXPECT_EQ(texts(store->pinned()), Texts{"pinned"});
     EXPECT_EQ(store->pinned().first().pinnedAt(), clock.now().plus(4));
     EXPECT_TRUE(store->isSavePending());
 }
 
 TEST_F(ClipStoreMergeTest, AnEmptyStateChangesNothing) {
-    addPin(QStringLiteral("pin"));
-    add(QStringLiteral("clip"));
+    addPin(u"pin"_s);
+    add(u"clip"_s);
     settle();
     const QByteArray before = store->encoded();
     QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
@@ -181,21 +178,21 @@ TEST_F(ClipStoreMergeTest, OddEntriesInAReceivedStateAreIgnored) {
     const double inf = std::numeric_limits<double>::infinity();
     const QString composed = QString::fromUtf16(u"caf\u00E9");
     const QString decomposed = QString::fromUtf16(u"cafe\u0301");
-    EXPECT_TRUE(store->mergePins({{QStringLiteral("twice"), at(2)},
-                                  {QStringLiteral("twice"), at(1)},
+    EXPECT_TRUE(store->mergePins({{u"twice"_s, at(2)},
+                                  {u"twice"_s, at(1)},
                                   {composed, at(1)},
                                   {decomposed, at(2)},
                                   {QString(), at(3)},
-                                  {QStringLiteral("no time"), nan},
-                                  {QStringLiteral("forever"), inf}},
-                                 {{SyncCrypto::hash(QStringLiteral("x")), nan}}));
+                                  {u"no time"_s, nan},
+                                  {u"forever"_s, inf}},
+                                 {{SyncCrypto::hash(u"x"_s), nan}}));
     EXPECT_EQ(texts(store->pinned()), (Texts{"twice", decomposed.toStdString()}));
     EXPECT_EQ(store->pinned().first().pinnedAt(), clock.now().plus(2));
     EXPECT_TRUE(store->unpinned().isEmpty());
 }
 
 TEST_F(ClipStoreMergeTest, ThousandsOfUnpinRecordsLeaveTheNewestTwoHundred) {
-    const Clip pin = addPin(QStringLiteral("pinned"));
+    const Clip pin = addPin(u"pinned"_s);
     QList<UnpinRecord> records;
     for (int i = 0; i < 5000; ++i)
         records.append({SyncCrypto::hash(QString::number(i)), at(-5000 + i)});

@@ -6,11 +6,13 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 using namespace std::chrono_literals;
 
 namespace {
 // The fake clock's start, 700000000 s after 2001, in UTC.
-const QString kDamagedSuffix = QStringLiteral(".damaged-20230308T202640Z");
+const QString kDamagedSuffix = u".damaged-20230308T202640Z"_s;
 } // namespace
 
 class ClipStorePersistenceTest : public StoreFixture {};
@@ -22,7 +24,7 @@ TEST_F(ClipStorePersistenceTest, FirstStartWritesOnceAfterABurstOfChanges) {
 
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     for (int i = 0; i < 10; ++i)
-        store->record(QStringLiteral("capture %1").arg(i));
+        store->record(u"capture %1"_s.arg(i));
     EXPECT_FALSE(QFileInfo::exists(storePath)) << "written before the lull";
     ASSERT_TRUE(saves.wait(5000));
     EXPECT_EQ(saves.count(), 1);
@@ -42,14 +44,14 @@ TEST_F(ClipStorePersistenceTest, FirstStartWritesOnceAfterABurstOfChanges) {
 
 TEST_F(ClipStorePersistenceTest, SavedStateLoadsBackAsItWas) {
     openStore();
-    add(QStringLiteral("old"));
+    add(u"old"_s);
     clock.advance(1);
-    const Clip pin = addPin(QStringLiteral("pinned"));
+    const Clip pin = addPin(u"pinned"_s);
     clock.advance(1);
-    const Clip gone = addPin(QStringLiteral("unpinned later"));
+    const Clip gone = addPin(u"unpinned later"_s);
     clock.advance(1);
     store->deleteClip(gone);
-    store->record(QStringLiteral("new"), QStringLiteral("org.kde.konsole"));
+    store->record(u"new"_s, u"org.kde.konsole"_s);
     ASSERT_TRUE(store->save());
     const QList<Clip> history = store->history();
     const QList<Clip> pinned = store->pinned();
@@ -70,21 +72,21 @@ TEST_F(ClipStorePersistenceTest, LoadingKeepsEveryPinAndCutsHistoryToTheLimit) {
     prefs.setHistoryLimit(10);
     QJsonArray pins, history;
     for (int i = 0; i < 15; ++i)
-        pins.append(clipJson(QStringLiteral("pin %1").arg(i), 100 + i, 200 + i));
-    pins.append(clipJson(QStringLiteral("pin without stamp"), 50));
+        pins.append(clipJson(u"pin %1"_s.arg(i), 100 + i, 200 + i));
+    pins.append(clipJson(u"pin without stamp"_s, 50));
     history.append(clipJson(QString(), 2000)); // never a clip: dropped
     for (int i = 0; i < 12; ++i)
-        history.append(clipJson(QStringLiteral("clip %1").arg(i), 1000 - i));
+        history.append(clipJson(u"clip %1"_s.arg(i), 1000 - i));
     ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath).absolutePath()));
     writeFile(storePath, fileWith(history, pins));
 
     openStore();
     ASSERT_EQ(store->pinned().size(), 16);
-    EXPECT_EQ(store->pinned().at(14).text(), QStringLiteral("pin 14"));
+    EXPECT_EQ(store->pinned().at(14).text(), u"pin 14"_s);
     EXPECT_EQ(store->pinned().last().pinnedAt(), Instant::fromReference(50));
     ASSERT_EQ(store->history().size(), 10);
-    EXPECT_EQ(store->history().first().text(), QStringLiteral("clip 0"));
-    EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 9"));
+    EXPECT_EQ(store->history().first().text(), u"clip 0"_s);
+    EXPECT_EQ(store->history().last().text(), u"clip 9"_s);
     EXPECT_TRUE(store->unpinned().isEmpty());
     EXPECT_TRUE(log.lines.isEmpty());
 
@@ -119,10 +121,10 @@ TEST_F(ClipStorePersistenceTest, ADamagedFileIsMovedAsideBeforeAnythingSaves) {
         EXPECT_FALSE(QFileInfo::exists(storePath));
         EXPECT_EQ(readFile(damaged), c.content);
         ASSERT_EQ(log.lines.size(), 1);
-        EXPECT_TRUE(log.lines.first().startsWith(QStringLiteral("Tindrel: ")));
+        EXPECT_TRUE(log.lines.first().startsWith(u"Tindrel: "_s));
         EXPECT_TRUE(log.lines.first().contains(damaged)) << log.lines.first().toStdString();
 
-        store->record(QStringLiteral("fresh start"));
+        store->record(u"fresh start"_s);
         ASSERT_TRUE(store->save());
         EXPECT_EQ(readFile(damaged), c.content) << "the damaged copy stays as it was";
     }
@@ -130,16 +132,16 @@ TEST_F(ClipStorePersistenceTest, ADamagedFileIsMovedAsideBeforeAnythingSaves) {
 
 TEST_F(ClipStorePersistenceTest, AnUnreadableStoreIsMovedAsideUnderAFreeName) {
     // A folder where the file should be cannot be read as one.
-    ASSERT_TRUE(QDir().mkpath(storePath + QStringLiteral("/inside")));
+    ASSERT_TRUE(QDir().mkpath(storePath + u"/inside"_s));
     writeFile(storePath + kDamagedSuffix, "an earlier damaged file");
 
     openStore();
-    const QString target = storePath + kDamagedSuffix + QStringLiteral("-2");
-    EXPECT_TRUE(QFileInfo(target + QStringLiteral("/inside")).isDir());
+    const QString target = storePath + kDamagedSuffix + u"-2"_s;
+    EXPECT_TRUE(QFileInfo(target + u"/inside"_s).isDir());
     EXPECT_EQ(readFile(storePath + kDamagedSuffix), "an earlier damaged file");
     ASSERT_EQ(log.lines.size(), 1);
     EXPECT_TRUE(log.lines.first().contains(target));
-    store->record(QStringLiteral("x"));
+    store->record(u"x"_s);
     EXPECT_TRUE(store->save());
 }
 
@@ -147,13 +149,13 @@ TEST_F(ClipStorePersistenceTest, AnUnreadableStoreIsMovedAsideUnderAFreeName) {
 // still be recovered from it, so nothing saves in this session.
 TEST_F(ClipStorePersistenceTest, ADamagedFileThatCannotBeMovedIsNeverOverwritten) {
     // The extra suffix makes the name longer than the file system allows.
-    storePath = xdg.path(QString(240, u's') + QStringLiteral(".json"));
+    storePath = xdg.path(QString(240, u's') + u".json"_s);
     writeFile(storePath, "garbage");
 
     openStore();
     ASSERT_EQ(log.lines.size(), 1);
-    EXPECT_TRUE(log.lines.first().startsWith(QStringLiteral("Tindrel: ")));
-    store->record(QStringLiteral("kept in memory"));
+    EXPECT_TRUE(log.lines.first().startsWith(u"Tindrel: "_s));
+    store->record(u"kept in memory"_s);
     EXPECT_FALSE(store->save());
     EXPECT_EQ(readFile(storePath), "garbage");
     EXPECT_EQ(texts(store->history()), Texts{"kept in memory"});
@@ -162,12 +164,12 @@ TEST_F(ClipStorePersistenceTest, ADamagedFileThatCannotBeMovedIsNeverOverwritten
 TEST_F(ClipStorePersistenceTest, AFailedSaveIsLoggedAndTheNextChangeRetries) {
     // A file where the store's folder should be makes every write fail,
     // whoever runs the test.
-    const QString blocker = xdg.path(QStringLiteral("data"));
+    const QString blocker = xdg.path(u"data"_s);
     writeFile(blocker, "not a folder");
     openStore();
     store->setSaveDelay(1ms);
 
-    add(QStringLiteral("survives in memory"));
+    add(u"survives in memory"_s);
     EXPECT_FALSE(store->save());
     ASSERT_EQ(log.lines.size(), 1);
     EXPECT_TRUE(log.lines.first().startsWith(QString::fromUtf8("Tindrel: save failed — ")))
@@ -181,7 +183,7 @@ TEST_F(ClipStorePersistenceTest, AFailedSaveIsLoggedAndTheNextChangeRetries) {
     ASSERT_TRUE(QFile::remove(blocker));
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     QSignalSpy errorChanges(store.get(), &ClipStore::saveErrorChanged);
-    add(QStringLiteral("next change"));
+    add(u"next change"_s);
     ASSERT_TRUE(saves.wait(5000));
     EXPECT_TRUE(saves.first().first().toBool());
     EXPECT_EQ(readFile(storePath), store->encoded());
@@ -204,7 +206,7 @@ TEST_F(ClipStorePersistenceTest, AStreamOfChangesIsSavedWhileItLasts) {
     });
     QTimer stream;
     QObject::connect(&stream, &QTimer::timeout, store.get(), [&] {
-        store->record(QStringLiteral("copy %1").arg(++copies));
+        store->record(u"copy %1"_s.arg(++copies));
         if (copies == 60)
             stream.stop();
     });
@@ -227,7 +229,7 @@ TEST_F(ClipStorePersistenceTest, SavesWriteTheStateTheyWereGivenInOrder) {
         states.append(store->encoded());
         store->saveSoon();
     }
-    store->record(QStringLiteral("after the last write"));
+    store->record(u"after the last write"_s);
     ASSERT_TRUE(saves.wait(5000));
     EXPECT_TRUE(saves.first().first().toBool());
     const QByteArray written = readFile(storePath);
@@ -247,7 +249,7 @@ TEST_F(ClipStorePersistenceTest, SavesWriteTheStateTheyWereGivenInOrder) {
 TEST_F(ClipStorePersistenceTest, AWriteStillQueuedAtTheEndIsCompleted) {
     openStore();
     for (int i = 0; i < 200; ++i)
-        store->record(QStringLiteral("clip %1 ").arg(i).repeated(200));
+        store->record(u"clip %1 "_s.arg(i).repeated(200));
     store->saveSoon();
     const QByteArray expected = store->encoded();
     store.reset();
@@ -266,5 +268,5 @@ TEST_F(ClipStorePersistenceTest, AFileTooLargeToBeOursIsSetAsideUnread) {
     EXPECT_FALSE(QFileInfo::exists(storePath));
     EXPECT_EQ(QFileInfo(storePath + kDamagedSuffix).size(), ClipStore::kMaxStoreBytes + 1);
     ASSERT_EQ(log.lines.size(), 1);
-    EXPECT_TRUE(log.lines.first().contains(QStringLiteral("512 MiB")));
+    EXPECT_TRUE(log.lines.first().contains(u"512 MiB"_s));
 }

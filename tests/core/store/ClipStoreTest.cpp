@@ -2,6 +2,8 @@
 
 #include <QSignalSpy>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 const QString kComposed = QString::fromUtf16(u"na\u00EFve");
 const QString kDecomposed = QString::fromUtf16(u"nai\u0308ve");
@@ -20,16 +22,16 @@ TEST_F(ClipStoreTest, RecordAppliesTheTextFilters) {
         QString text;
         std::optional<QString> stored; // none: refused
     } const cases[] = {
-        {false, false, 0, QStringLiteral("  ab  "), QStringLiteral("  ab  ")},
-        {false, true, 0, QStringLiteral("  ab  "), std::nullopt}, // trimmed text is short
-        {true, false, 0, QStringLiteral("\n ab\t\n"), QStringLiteral("ab")},
-        {false, false, 0, QStringLiteral(" \n\t \r\n"), std::nullopt}, // whitespace only
+        {false, false, 0, u"  ab  "_s, u"  ab  "_s},
+        {false, true, 0, u"  ab  "_s, std::nullopt}, // trimmed text is short
+        {true, false, 0, u"\n ab\t\n"_s, u"ab"_s},
+        {false, false, 0, u" \n\t \r\n"_s, std::nullopt}, // whitespace only
         {false, false, 0, QString(), std::nullopt},
-        {false, true, 0, QStringLiteral("abc"), QStringLiteral("abc")},
+        {false, true, 0, u"abc"_s, u"abc"_s},
         // Two user-perceived characters in four code units.
         {false, true, 0, QString::fromUtf16(u"e\u0301e\u0301"), std::nullopt},
-        {false, false, 5, QStringLiteral("abcdef"), std::nullopt},
-        {false, false, 5, QStringLiteral("abcde"), QStringLiteral("abcde")},
+        {false, false, 5, u"abcdef"_s, std::nullopt},
+        {false, false, 5, u"abcde"_s, u"abcde"_s},
         {false, false, 5, QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301"),
          QString::fromUtf16(u"e\u0301e\u0301e\u0301e\u0301e\u0301")},
         {false, false, 0, QString(5000, u'x'), QString(5000, u'x')},
@@ -39,11 +41,11 @@ TEST_F(ClipStoreTest, RecordAppliesTheTextFilters) {
         prefs.setSkipShortClips(c.skipShortClips);
         prefs.setMaxClipLength(c.maxClipLength);
         store->setHistory({});
-        store->record(c.text, QStringLiteral("org.example.App"));
+        store->record(c.text, u"org.example.App"_s);
         if (c.stored) {
             ASSERT_EQ(store->history().size(), 1) << c.text.toStdString();
             EXPECT_EQ(store->history().first().text(), *c.stored);
-            EXPECT_EQ(store->history().first().sourceApp(), QStringLiteral("org.example.App"));
+            EXPECT_EQ(store->history().first().sourceApp(), u"org.example.App"_s);
             EXPECT_EQ(store->history().first().createdAt(), clock.now());
         } else {
             EXPECT_TRUE(store->history().isEmpty()) << c.text.toStdString();
@@ -53,21 +55,21 @@ TEST_F(ClipStoreTest, RecordAppliesTheTextFilters) {
 
 TEST_F(ClipStoreTest, RecordingAgainPromotesTheFirstCopyWhenDuplicatesAreIgnored) {
     prefs.setHistoryLimit(3);
-    const Clip a = add(QStringLiteral("A"));
-    store->record(QStringLiteral("B"), QStringLiteral("b.app"));
-    store->record(QStringLiteral("C"));
+    const Clip a = add(u"A"_s);
+    store->record(u"B"_s, u"b.app"_s);
+    store->record(u"C"_s);
     clock.advance(10);
-    store->record(QStringLiteral("A"), QStringLiteral("new.app"));
+    store->record(u"A"_s, u"new.app"_s);
     EXPECT_EQ(texts(store->history()), (Texts{"A", "C", "B"}));
     const Clip& promoted = store->history().first();
     EXPECT_EQ(promoted.id(), a.id());
     EXPECT_EQ(promoted.createdAt(), clock.now());
-    EXPECT_EQ(promoted.sourceApp(), QStringLiteral("new.app"));
+    EXPECT_EQ(promoted.sourceApp(), u"new.app"_s);
 
     // Without a source the old one stays; the canonically equal spelling
     // counts as the same text and keeps the stored spelling.
-    store->record(QStringLiteral("B"));
-    EXPECT_EQ(store->history().first().sourceApp(), QStringLiteral("b.app"));
+    store->record(u"B"_s);
+    EXPECT_EQ(store->history().first().sourceApp(), u"b.app"_s);
     store->record(kComposed);
     store->record(kDecomposed);
     EXPECT_EQ(texts(store->history()), (Texts{kComposed.toStdString(), "B", "A"}));
@@ -75,8 +77,8 @@ TEST_F(ClipStoreTest, RecordingAgainPromotesTheFirstCopyWhenDuplicatesAreIgnored
 
 TEST_F(ClipStoreTest, RecordingAgainAddsASecondClipWhenDuplicatesAreKept) {
     prefs.setIgnoreDuplicates(false);
-    store->record(QStringLiteral("same"));
-    store->record(QStringLiteral("same"));
+    store->record(u"same"_s);
+    store->record(u"same"_s);
     ASSERT_EQ(texts(store->history()), (Texts{"same", "same"}));
     EXPECT_NE(store->history().at(0).id(), store->history().at(1).id());
 }
@@ -94,24 +96,24 @@ TEST_F(ClipStoreTest, APinnedTextIsNotRecordedAgain) {
 TEST_F(ClipStoreTest, HistoryKeepsTheNewestUpToTheLimitAndFollowsLimitChanges) {
     prefs.setHistoryLimit(10);
     for (int i = 0; i < 12; ++i)
-        store->record(QStringLiteral("clip %1").arg(i));
+        store->record(u"clip %1"_s.arg(i));
     ASSERT_EQ(store->history().size(), 10);
-    EXPECT_EQ(store->history().first().text(), QStringLiteral("clip 11"));
-    EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 2"));
+    EXPECT_EQ(store->history().first().text(), u"clip 11"_s);
+    EXPECT_EQ(store->history().last().text(), u"clip 2"_s);
 
     store->save();
     QSignalSpy changed(store.get(), &ClipStore::historyChanged);
     prefs.setHistoryLimit(4);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(store->history().size(), 4);
-    EXPECT_EQ(store->history().last().text(), QStringLiteral("clip 8"));
+    EXPECT_EQ(store->history().last().text(), u"clip 8"_s);
     EXPECT_TRUE(store->isSavePending());
 }
 
 TEST_F(ClipStoreTest, PinningMovesAHistoryClipAndUnpinningBringsItBack) {
-    const Clip older = add(QStringLiteral("older"));
+    const Clip older = add(u"older"_s);
     clock.advance(5);
-    add(QStringLiteral("newer"));
+    add(u"newer"_s);
     clock.advance(5);
     QSignalSpy pinnedSpy(store.get(), &ClipStore::pinnedChanged);
 
@@ -140,10 +142,9 @@ TEST_F(ClipStoreTest, PinningMovesAHistoryClipAndUnpinningBringsItBack) {
 
 TEST_F(ClipStoreTest, UnpinningDropsTheClipWhenHistoryHoldsItsTextAgain) {
     prefs.setIgnoreDuplicates(false);
-    const Clip pin = addPin(QStringLiteral("text"));
+    const Clip pin = addPin(u"text"_s);
     // An import (or a duplicate from before) can leave the text in history.
-    store->setHistory(
-        {Clip::make(kComposed, clock.now()), Clip::make(QStringLiteral("text"), clock.now())});
+    store->setHistory({Clip::make(kComposed, clock.now()), Clip::make(u"text"_s, clock.now())});
     store->unpin(pin);
     EXPECT_TRUE(store->pinned().isEmpty());
     EXPECT_EQ(store->history().size(), 2);
@@ -152,9 +153,9 @@ TEST_F(ClipStoreTest, UnpinningDropsTheClipWhenHistoryHoldsItsTextAgain) {
 
 TEST_F(ClipStoreTest, PinRefusesWhenFullAndAcceptsAPinnedTextWithoutChange) {
     prefs.setPinLimit(2);
-    addPin(QStringLiteral("one"));
-    const Clip two = addPin(QStringLiteral("two"));
-    const Clip three = add(QStringLiteral("three"));
+    addPin(u"one"_s);
+    const Clip two = addPin(u"two"_s);
+    const Clip three = add(u"three"_s);
     ASSERT_TRUE(store->isPinnedFull());
     EXPECT_EQ(pinsChangedCalls, 2);
 
@@ -163,7 +164,7 @@ TEST_F(ClipStoreTest, PinRefusesWhenFullAndAcceptsAPinnedTextWithoutChange) {
     EXPECT_EQ(texts(store->history()), Texts{"three"});
 
     prefs.setPinLimit(3);
-    const Clip sameText = Clip::make(QStringLiteral("two"), clock.now());
+    const Clip sameText = Clip::make(u"two"_s, clock.now());
     clock.advance(1);
     EXPECT_TRUE(store->pin(sameText));
     EXPECT_EQ(texts(store->pinned()), (Texts{"two", "one"}));
@@ -174,7 +175,7 @@ TEST_F(ClipStoreTest, PinRefusesWhenFullAndAcceptsAPinnedTextWithoutChange) {
 // Stamps of a later action on the same text must be strictly later, even
 // when the earlier one lies in the future (another device's clock).
 TEST_F(ClipStoreTest, StampsOrderActionsOnOneTextEvenAgainstFutureStamps) {
-    const Clip clip = add(QStringLiteral("x"));
+    const Clip clip = add(u"x"_s);
     ASSERT_TRUE(store->pin(clip));
     store->unpin(clip);
     ASSERT_TRUE(store->unpinned().contains(clip.textHash()));
@@ -211,16 +212,16 @@ TEST_F(ClipStoreTest, MovePinnedReordersOnlyForValidDistinctIndexes) {
     const int calls = pinsChangedCalls;
     store->movePinned(0, 1);
     EXPECT_EQ(pinsChangedCalls, calls);
-    EXPECT_EQ(store->pinnedClip(0)->text(), QStringLiteral("B"));
+    EXPECT_EQ(store->pinnedClip(0)->text(), u"B"_s);
     EXPECT_FALSE(store->pinnedClip(3));
     EXPECT_FALSE(store->pinnedClip(-1));
 }
 
 TEST_F(ClipStoreTest, DeleteRemovesByIdAndRecordsAnUnpinForPins) {
     prefs.setIgnoreDuplicates(false);
-    const Clip pin = addPin(QStringLiteral("pinned"));
-    const Clip first = add(QStringLiteral("dup"));
-    add(QStringLiteral("dup"));
+    const Clip pin = addPin(u"pinned"_s);
+    const Clip first = add(u"dup"_s);
+    add(u"dup"_s);
     const int calls = pinsChangedCalls;
     clock.advance(1);
 
@@ -236,14 +237,14 @@ TEST_F(ClipStoreTest, DeleteRemovesByIdAndRecordsAnUnpinForPins) {
     EXPECT_EQ(store->unpinned().value(pin.textHash()), clock.now());
     EXPECT_EQ(pinsChangedCalls, calls + 1);
 
-    store->deleteClip(Clip::make(QStringLiteral("dup"), clock.now()));
+    store->deleteClip(Clip::make(u"dup"_s, clock.now()));
     EXPECT_EQ(store->history().size(), 1);
 }
 
 TEST_F(ClipStoreTest, PromoteMovesAHistoryClipToTheTopAndLeavesPinsAlone) {
-    const Clip a = add(QStringLiteral("a"));
-    add(QStringLiteral("b"));
-    const Clip pin = addPin(QStringLiteral("p"));
+    const Clip a = add(u"a"_s);
+    add(u"b"_s);
+    const Clip pin = addPin(u"p"_s);
     clock.advance(3);
     store->promote(a);
     EXPECT_EQ(texts(store->history()), (Texts{"a", "b"}));
@@ -259,9 +260,9 @@ TEST_F(ClipStoreTest, ClearPinnedRecordsEveryUnpinAndNotifiesOnlyWhenThereWerePi
     store->clearPinned();
     EXPECT_EQ(pinsChangedCalls, 0);
 
-    const Clip a = addPin(QStringLiteral("a"));
-    const Clip b = addPin(QStringLiteral("b"));
-    add(QStringLiteral("h"));
+    const Clip a = addPin(u"a"_s);
+    const Clip b = addPin(u"b"_s);
+    add(u"h"_s);
     const int calls = pinsChangedCalls;
     clock.advance(1);
     store->clearPinned();
@@ -275,12 +276,12 @@ TEST_F(ClipStoreTest, ClearPinnedRecordsEveryUnpinAndNotifiesOnlyWhenThereWerePi
 TEST_F(ClipStoreTest, UnpinRecordsKeepTheNewestTwoHundred) {
     QList<UnpinRecord> records;
     for (int i = 0; i < 200; ++i)
-        records.append({QStringLiteral("%1").arg(i, 64, 10, QLatin1Char('0')),
-                        clock.now().plus(-1000 + i).unix()});
+        records.append(
+            {u"%1"_s.arg(i, 64, 10, QLatin1Char('0')), clock.now().plus(-1000 + i).unix()});
     store->mergePins({}, records);
     ASSERT_EQ(store->unpinned().size(), 200);
 
-    const Clip clip = addPin(QStringLiteral("fresh"));
+    const Clip clip = addPin(u"fresh"_s);
     store->unpin(clip);
     EXPECT_EQ(store->unpinned().size(), 200);
     EXPECT_TRUE(store->unpinned().contains(clip.textHash()));

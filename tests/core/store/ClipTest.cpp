@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 const QString kPrecomposed = QString::fromUtf16(u"caf\u00E9");
 const QString kDecomposed = QString::fromUtf16(u"cafe\u0301");
@@ -36,23 +38,21 @@ TEST(Clip, PreviewIsTheFirstLineOfTheTrimmedText) {
 
 TEST(Clip, PreviewOfAHugeLineIsItsStartAndLinesCountTheWholeText) {
     const qsizetype limit = Clip::previewLimit;
-    const QString ellipsis = QStringLiteral("\u2026");
-    const QString emoji = QStringLiteral("\U0001F600"); // two UTF-16 units
+    const QString ellipsis = u"\u2026"_s;
+    const QString emoji = u"\U0001F600"_s; // two UTF-16 units
     struct Case {
         const char* name;
         QString text;
         QString preview;
         qsizetype lines;
     } const cases[] = {
-        {"3 MB on one line", QString(3'000'000, u'L') + QStringLiteral(" end"),
-         QString(limit, u'L') + ellipsis, 1},
+        {"3 MB on one line", QString(3'000'000, u'L') + u" end"_s, QString(limit, u'L') + ellipsis,
+         1},
         {"exactly the limit", QString(limit, u'L'), QString(limit, u'L'), 1},
-        {"a short first line", QStringLiteral("  head\n") + QString(3'000'000, u'L'),
-         QStringLiteral("head"), 2},
-        {"no half character at the cut", QString(limit - 1, u'L') + emoji + QStringLiteral("x"),
+        {"a short first line", u"  head\n"_s + QString(3'000'000, u'L'), u"head"_s, 2},
+        {"no half character at the cut", QString(limit - 1, u'L') + emoji + u"x"_s,
          QString(limit - 1, u'L') + ellipsis, 1},
-        {"blank lines around do not count",
-         QStringLiteral("\n\n") + QString(5000, u'x') + QStringLiteral("\n\nlast\n\n"),
+        {"blank lines around do not count", u"\n\n"_s + QString(5000, u'x') + u"\n\nlast\n\n"_s,
          QString(limit, u'x') + ellipsis, 3},
     };
     for (const Case& c : cases) {
@@ -68,8 +68,8 @@ TEST(Clip, TextsCompareUnderCanonicalEquivalenceButHashExactly) {
     const Clip decomposed = Clip::make(kDecomposed, Instant{});
     EXPECT_TRUE(composed.hasSameText(decomposed));
     EXPECT_TRUE(decomposed.hasSameText(composed));
-    EXPECT_FALSE(composed.hasSameText(Clip::make(QStringLiteral("cafe"), Instant{})));
-    EXPECT_FALSE(composed.hasSameText(Clip::make(QStringLiteral("CAF\u00C9"), Instant{})));
+    EXPECT_FALSE(composed.hasSameText(Clip::make(u"cafe"_s, Instant{})));
+    EXPECT_FALSE(composed.hasSameText(Clip::make(u"CAF\u00C9"_s, Instant{})));
 
     // The hash names the exact bytes, as other devices compute it.
     EXPECT_EQ(composed.textHash(), SyncCrypto::hash(kPrecomposed));
@@ -78,12 +78,12 @@ TEST(Clip, TextsCompareUnderCanonicalEquivalenceButHashExactly) {
 }
 
 TEST(Clip, EncodesWithUpperCaseIdAndLeavesOutMissingMembers) {
-    const QUuid id = QUuid::fromString(QStringLiteral("8f2c3e9a-0b1d-4c5e-9f6a-7b8c9d0e1f2a"));
-    const Clip bare(id, QStringLiteral("t"), Instant::fromReference(100.5));
+    const QUuid id = QUuid::fromString(u"8f2c3e9a-0b1d-4c5e-9f6a-7b8c9d0e1f2a"_s);
+    const Clip bare(id, u"t"_s, Instant::fromReference(100.5));
     EXPECT_EQ(bare.toJson(), parse(R"({"id":"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A",
                                        "text":"t","createdAt":100.5})"));
-    const Clip full(id, QStringLiteral("t"), Instant::fromReference(100.5),
-                    QStringLiteral("org.app"), Instant::fromReference(200.25));
+    const Clip full(id, u"t"_s, Instant::fromReference(100.5), u"org.app"_s,
+                    Instant::fromReference(200.25));
     EXPECT_EQ(full.toJson(), parse(R"({"id":"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A","text":"t",
                                        "createdAt":100.5,"sourceApp":"org.app","pinnedAt":200.25})"));
 }
@@ -125,9 +125,8 @@ TEST(Clip, DecodesWhatTheFileFormatAllowsAndRejectsTheRest) {
     const auto full = Clip::fromJson(parse(R"({"id":"8f2c3e9a-0b1d-4c5e-9f6a-7b8c9d0e1f2a",
         "text":"t","createdAt":100.5,"sourceApp":"org.app","pinnedAt":200.25})"));
     ASSERT_TRUE(full);
-    EXPECT_EQ(full->id(),
-              QUuid::fromString(QStringLiteral("8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A")));
+    EXPECT_EQ(full->id(), QUuid::fromString(u"8F2C3E9A-0B1D-4C5E-9F6A-7B8C9D0E1F2A"_s));
     EXPECT_EQ(full->createdAt(), Instant::fromReference(100.5));
-    EXPECT_EQ(full->sourceApp(), QStringLiteral("org.app"));
+    EXPECT_EQ(full->sourceApp(), u"org.app"_s);
     EXPECT_EQ(full->pinnedAt(), Instant::fromReference(200.25));
 }

@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // A store file as described for the format: sorted keys, clip dates since
 // 2001, "unpinned" stamps since 1970; a pin and a history clip that use the
@@ -47,11 +49,10 @@ TEST(StoreCodec, HandWrittenFileDecodesAndEncodesToTheSameBytes) {
 
     ASSERT_EQ(contents->history.size(), 2);
     const Clip& first = contents->history.at(0);
-    EXPECT_EQ(first.id(),
-              QUuid::fromString(QStringLiteral("3f2504e0-4f89-41d3-9a0c-0305e82c3301")));
-    EXPECT_EQ(first.text(), QStringLiteral("second line\nof history"));
+    EXPECT_EQ(first.id(), QUuid::fromString(u"3f2504e0-4f89-41d3-9a0c-0305e82c3301"_s));
+    EXPECT_EQ(first.text(), u"second line\nof history"_s);
     EXPECT_EQ(first.createdAt(), Instant::fromReference(723456789.25));
-    EXPECT_EQ(first.sourceApp(), QStringLiteral("org.kde.kate"));
+    EXPECT_EQ(first.sourceApp(), u"org.kde.kate"_s);
     EXPECT_FALSE(first.pinnedAt());
     EXPECT_FALSE(contents->history.at(1).sourceApp());
     EXPECT_EQ(contents->history.at(1).text(), QString::fromUtf16(u"caf\u00E9"));
@@ -62,8 +63,8 @@ TEST(StoreCodec, HandWrittenFileDecodesAndEncodesToTheSameBytes) {
     ASSERT_EQ(contents->unpinned.size(), 1);
     // The unpin stamp counts from 1970, unlike the clip dates.
     EXPECT_DOUBLE_EQ(contents->unpinned
-                         .value(QStringLiteral("2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e"
-                                               "73043362938b9824"))
+                         .value(u"2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e"
+                                "73043362938b9824"_s)
                          .unix(),
                      1701234567.5);
 
@@ -80,21 +81,21 @@ TEST(StoreCodec, EncodesAnyTextAsQtWouldAndReadsItBack) {
     const QUuid id = QUuid::createUuid();
     StoreContents contents;
     contents.history = {Clip(id, everything, Instant::fromReference(0.1), everything),
-                        Clip(id, QStringLiteral("x"), Instant::fromReference(-5e9))};
-    contents.pinned = {Clip(id, QStringLiteral("p"), Instant::fromReference(1e300), std::nullopt,
+                        Clip(id, u"x"_s, Instant::fromReference(-5e9))};
+    contents.pinned = {Clip(id, u"p"_s, Instant::fromReference(1e300), std::nullopt,
                             Instant::fromReference(723456789.123456))};
-    contents.unpinned = {{QStringLiteral("b"), Instant::fromUnix(2)},
-                         {QStringLiteral("a"), Instant::fromUnix(1701234567.000001)}};
+    contents.unpinned = {{u"b"_s, Instant::fromUnix(2)},
+                         {u"a"_s, Instant::fromUnix(1701234567.000001)}};
 
     const QByteArray bytes = StoreCodec::encode(contents);
     QJsonObject qtUnpinned;
     for (auto it = contents.unpinned.cbegin(); it != contents.unpinned.cend(); ++it)
         qtUnpinned.insert(it.key(), it.value().unix());
     const QJsonObject qtRoot{
-        {QStringLiteral("history"),
+        {u"history"_s,
          QJsonArray{contents.history.at(0).toJson(), contents.history.at(1).toJson()}},
-        {QStringLiteral("pinned"), QJsonArray{contents.pinned.at(0).toJson()}},
-        {QStringLiteral("unpinned"), qtUnpinned},
+        {u"pinned"_s, QJsonArray{contents.pinned.at(0).toJson()}},
+        {u"unpinned"_s, qtUnpinned},
     };
     EXPECT_EQ(QJsonDocument::fromJson(bytes).object(), qtRoot);
     EXPECT_EQ(bytes, QJsonDocument(qtRoot).toJson(QJsonDocument::Indented));
@@ -131,11 +132,11 @@ TEST(StoreCodec, TextsThatReadersTendToAlterSurviveTheFile) {
         // Other readers see the same text.
         EXPECT_EQ(QJsonDocument::fromJson(bytes)
                       .object()
-                      .value(QStringLiteral("history"))
+                      .value(u"history"_s)
                       .toArray()
                       .at(0)
                       .toObject()
-                      .value(QStringLiteral("text"))
+                      .value(u"text"_s)
                       .toString(),
                   text);
     }

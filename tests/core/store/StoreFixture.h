@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 inline void PrintTo(const Instant& at, std::ostream* out) {
     *out << std::to_string(at.sinceReference) << " s since 2001";
 }
@@ -66,15 +68,15 @@ protected:
         QJsonObject object =
             Clip(QUuid::createUuid(), text, Instant::fromReference(createdAt)).toJson();
         if (pinnedAt)
-            object.insert(QStringLiteral("pinnedAt"), *pinnedAt);
+            object.insert(u"pinnedAt"_s, *pinnedAt);
         return object;
     }
 
     static QByteArray fileWith(const QJsonArray& history, const QJsonArray& pinned,
                                const QJsonObject& unpinned = {}) {
-        return QJsonDocument(QJsonObject{{QStringLiteral("history"), history},
-                                         {QStringLiteral("pinned"), pinned},
-                                         {QStringLiteral("unpinned"), unpinned}})
+        return QJsonDocument(QJsonObject{{u"history"_s, history},
+                                         {u"pinned"_s, pinned},
+                                         {u"unpinned"_s, unpinned}})
             .toJson();
     }
 
@@ -94,7 +96,7 @@ protected:
     Preferences prefs;
     FakeClock clock;
     LogCapture log;
-    QString storePath = xdg.path(QStringLiteral("data/Tindrel/store.json"));
+    QString storePath = xdg.path(u"data/Tindrel/store.json"_s);
     std::unique_ptr<ClipStore> store;
     int pinsChangedCalls = 0;
 };

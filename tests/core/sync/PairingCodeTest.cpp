@@ -3,6 +3,8 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 TEST(PairingCode, FormatsOnlyNineCharacterCodes) {
     const std::pair<const char*, const char*> cases[] = {
         {"7K0M1NP4Q", "7K0-M1N-P4Q"},
@@ -16,12 +18,12 @@ TEST(PairingCode, FormatsOnlyNineCharacterCodes) {
 
 TEST(PairingCode, NormalizeReadsWhatTheUserMeant) {
     const std::pair<QString, QString> cases[] = {
-        {QStringLiteral("7k0-m1n-p4q"), QStringLiteral("7K0M1NP4Q")},
-        {QStringLiteral("  7K0 M1N-P4Q\n"), QStringLiteral("7K0M1NP4Q")},
-        {QStringLiteral("oOiIlL"), QStringLiteral("001111")},
-        {QStringLiteral("uU-A"), QStringLiteral("A")},
+        {u"7k0-m1n-p4q"_s, u"7K0M1NP4Q"_s},
+        {u"  7K0 M1N-P4Q\n"_s, u"7K0M1NP4Q"_s},
+        {u"oOiIlL"_s, u"001111"_s},
+        {u"uU-A"_s, u"A"_s},
         // Characters outside the alphabet pass through: the key just won't match.
-        {QStringLiteral("ab#é"), QStringLiteral("AB#É")},
+        {u"ab#é"_s, u"AB#É"_s},
         {QString(), QString()},
     };
     for (const auto& [typed, code] : cases)

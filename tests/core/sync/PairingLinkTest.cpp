@@ -10,9 +10,11 @@
 #include <netinet/in.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 TEST(PairingLink, HasItsKeysInOrderAndOnlyWhenPairingIsOpen) {
-    const QString code = QStringLiteral("7K0M1NP4Q");
-    const QStringList two{QStringLiteral("192.168.1.20"), QStringLiteral("10.0.0.5")};
+    const QString code = u"7K0M1NP4Q"_s;
+    const QStringList two{u"192.168.1.20"_s, u"10.0.0.5"_s};
     struct Case {
         const char* name;
         std::optional<QString> code;
@@ -26,27 +28,19 @@ TEST(PairingLink, HasItsKeysInOrderAndOnlyWhenPairingIsOpen) {
         {"no code", std::nullopt, 5000, two, false, {}, std::nullopt},
         {"no port", code, std::nullopt, two, false, {}, std::nullopt},
         {"port zero", code, 0, two, false, {}, std::nullopt},
-        {"two hosts", code, 54321, two, false, QStringLiteral("wss://r.example"),
-         QStringLiteral("tindrel://pair?code=7K0M1NP4Q&port=54321&hosts=192.168.1.20,10.0.0.5")},
-        {"no hosts",
-         code,
-         1,
-         {},
-         false,
-         {},
-         QStringLiteral("tindrel://pair?code=7K0M1NP4Q&port=1&hosts=")},
+        {"two hosts", code, 54321, two, false, u"wss://r.example"_s,
+         u"tindrel://pair?code=7K0M1NP4Q&port=54321&hosts=192.168.1.20,10.0.0.5"_s},
+        {"no hosts", code, 1, {}, false, {}, u"tindrel://pair?code=7K0M1NP4Q&port=1&hosts="_s},
         {"relay on but empty",
          code,
          65535,
          {},
          true,
          {},
-         QStringLiteral("tindrel://pair?code=7K0M1NP4Q&port=65535&hosts=")},
-        {"relay", code, 80, two.mid(0, 1), true,
-         QStringLiteral("wss://relay.example.org:8443/a_b-c~d?x=1&y=é"),
-         QStringLiteral(
-             "tindrel://pair?code=7K0M1NP4Q&port=80&hosts=192.168.1.20&relay=wss%3A%2F%2F"
-             "relay%2Eexample%2Eorg%3A8443%2Fa%5Fb%2Dc%7Ed%3Fx%3D1%26y%3D%C3%A9")},
+         u"tindrel://pair?code=7K0M1NP4Q&port=65535&hosts="_s},
+        {"relay", code, 80, two.mid(0, 1), true, u"wss://relay.example.org:8443/a_b-c~d?x=1&y=é"_s,
+         u"tindrel://pair?code=7K0M1NP4Q&port=80&hosts=192.168.1.20&relay=wss%3A%2F%2F"
+         "relay%2Eexample%2Eorg%3A8443%2Fa%5Fb%2Dc%7Ed%3Fx%3D1%26y%3D%C3%A9"_s},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PairingLink::make(c.code, c.port, c.hosts, c.relayEnabled, c.relay), c.link)
@@ -54,16 +48,15 @@ TEST(PairingLink, HasItsKeysInOrderAndOnlyWhenPairingIsOpen) {
 }
 
 TEST(PairingLink, RelayAddressSurvivesAUrlParser) {
-    const QString relay = QStringLiteral("wss://relay.example.org/path?room=x&device=y#frag");
-    const auto link = PairingLink::make(QStringLiteral("ABC"), 4000, {}, true, relay);
+    const QString relay = u"wss://relay.example.org/path?room=x&device=y#frag"_s;
+    const auto link = PairingLink::make(u"ABC"_s, 4000, {}, true, relay);
     ASSERT_TRUE(link);
     const QUrlQuery query(QUrl(*link).query());
     QStringList keys;
     for (const auto& item : query.queryItems())
         keys.append(item.first);
-    EXPECT_EQ(keys, (QStringList{QStringLiteral("code"), QStringLiteral("port"),
-                                 QStringLiteral("hosts"), QStringLiteral("relay")}));
-    EXPECT_EQ(query.queryItemValue(QStringLiteral("relay"), QUrl::FullyDecoded), relay);
+    EXPECT_EQ(keys, (QStringList{u"code"_s, u"port"_s, u"hosts"_s, u"relay"_s}));
+    EXPECT_EQ(query.queryItemValue(u"relay"_s, QUrl::FullyDecoded), relay);
 }
 
 namespace {
@@ -122,8 +115,7 @@ TEST(LocalAddresses, KeepsOnlyDialableIPv4AddressesOnceInOrder) {
     interfaces.add("docker0", IFF_UP, "172.17.0.1");
     interfaces.add("eth2", IFF_UP, "169.25.4.1"); // looks close, but not link-local
     EXPECT_EQ(LocalAddresses::ipv4From(interfaces.list()),
-              (QStringList{QStringLiteral("192.168.1.20"), QStringLiteral("172.17.0.1"),
-                           QStringLiteral("169.25.4.1")}));
+              (QStringList{u"192.168.1.20"_s, u"172.17.0.1"_s, u"169.25.4.1"_s}));
     EXPECT_TRUE(LocalAddresses::ipv4From(nullptr).isEmpty());
 
     for (const QString& address : LocalAddresses::ipv4()) {

@@ -6,17 +6,19 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // Reads the image back with a real QR decoder.
 QString scan(const QImage& image) {
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("code.png"));
+    const QString file = dir.filePath(u"code.png"_s);
     if (!image.save(file))
-        return QStringLiteral("<not saved>");
+        return u"<not saved>"_s;
     QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+    zbar.start(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, file});
     if (!zbar.waitForFinished(30000) || zbar.exitCode() != 0)
-        return QStringLiteral("<no code found>");
+        return u"<no code found>"_s;
     QString text = QString::fromUtf8(zbar.readAllStandardOutput());
     if (text.endsWith(u'\n'))
         text.chop(1);
@@ -25,13 +27,13 @@ QString scan(const QImage& image) {
 } // namespace
 
 TEST(QRCode, ScansBackToThePairingLink) {
-    if (QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty())
+    if (QStandardPaths::findExecutable(u"zbarimg"_s).isEmpty())
         GTEST_SKIP() << "zbarimg (zbar-tools) is not installed";
-    const QStringList hosts{QStringLiteral("192.168.178.21"), QStringLiteral("10.11.12.13")};
+    const QStringList hosts{u"192.168.178.21"_s, u"10.11.12.13"_s};
     const QString links[] = {
-        *PairingLink::make(QStringLiteral("7K0M1NP4Q"), 54321, hosts, false, {}),
-        *PairingLink::make(QStringLiteral("7K0M1NP4Q"), 54321, hosts, true,
-                           QStringLiteral("wss://relay.example.org:8443/tindrel")),
+        *PairingLink::make(u"7K0M1NP4Q"_s, 54321, hosts, false, {}),
+        *PairingLink::make(u"7K0M1NP4Q"_s, 54321, hosts, true,
+                           u"wss://relay.example.org:8443/tindrel"_s),
     };
     for (const QString& link : links) {
         for (int size : {148, 296}) {
@@ -44,7 +46,7 @@ TEST(QRCode, ScansBackToThePairingLink) {
 }
 
 TEST(QRCode, OnlyCrispBlackAndWhiteWithAQuietBorder) {
-    const auto image = QRCode::image(QStringLiteral("tindrel://pair?code=X"), 148);
+    const auto image = QRCode::image(u"tindrel://pair?code=X"_s, 148);
     ASSERT_TRUE(image);
     bool sawDark = false;
     for (int y = 0; y < image->height(); ++y) {
@@ -64,8 +66,7 @@ TEST(QRCode, OnlyCrispBlackAndWhiteWithAQuietBorder) {
 
 TEST(QRCode, NothingWhenNoImageCanBeMade) {
     EXPECT_FALSE(QRCode::image(QString(), 148));
-    EXPECT_FALSE(QRCode::image(QStringLiteral("x"), 0));
-    EXPECT_FALSE(
-        QRCode::image(QStringLiteral("tindrel://pair?code=X"), 10)); // below one pixel per module
-    EXPECT_FALSE(QRCode::image(QString(4000, u'x'), 1000)); // beyond any QR code at level M
+    EXPECT_FALSE(QRCode::image(u"x"_s, 0));
+    EXPECT_FALSE(QRCode::image(u"tindrel://pair?code=X"_s, 10)); // below one pixel per module
+    EXPECT_FALSE(QRCode::image(QString(4000, u'x'), 1000));      // beyond any QR code at level M
 }

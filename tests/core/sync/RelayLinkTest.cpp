@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 // RelayLink against relays played in process on 127.0.0.1: Qt's own
 // WebSocket server, or a bare socket that completes the upgrade and then
 // ignores everything (a relay that stopped answering pings).
@@ -29,9 +31,7 @@ quint16 freePort() {
 }
 
 QUrl relayUrl(quint16 port) {
-    return RelayLink::linkUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port), room,
-                              QStringLiteral("ME"))
-        .value();
+    return RelayLink::linkUrl(u"ws://127.0.0.1:%1"_s.arg(port), room, u"ME"_s).value();
 }
 
 // A relay that keeps every connection and records what reaches it.
@@ -50,7 +50,7 @@ struct FakeRelay {
     ~FakeRelay() { qDeleteAll(sockets); }
     bool listen(quint16 port) { return server.listen(QHostAddress::LocalHost, port); }
 
-    QWebSocketServer server{QStringLiteral("fake"), QWebSocketServer::NonSecureMode};
+    QWebSocketServer server{u"fake"_s, QWebSocketServer::NonSecureMode};
     std::vector<QWebSocket*> sockets;
     QList<QByteArray> received;
     int disconnects = 0;
@@ -69,8 +69,7 @@ struct Observed {
 
 // The delays of the "reconnecting in Ns" lines, in order.
 QList<int> backoffs(const QStringList& messages) {
-    static const QRegularExpression line(
-        QStringLiteral("^relay link to Peer reconnecting in (\\d+)s"));
+    static const QRegularExpression line(u"^relay link to Peer reconnecting in (\\d+)s"_s);
     QList<int> out;
     for (const QString& message : messages)
         if (const auto match = line.match(message); match.hasMatch())
@@ -80,8 +79,7 @@ QList<int> backoffs(const QStringList& messages) {
 
 std::unique_ptr<RelayLink> makeLink(quint16 port, RelayLink::Timing timing) {
     auto link =
-        std::make_unique<RelayLink>(relayUrl(port), QStringLiteral("PEER"), QStringLiteral("Peer"),
-                                    sessionKey, QStringLiteral("ME"));
+        std::make_unique<RelayLink>(relayUrl(port), u"PEER"_s, u"Peer"_s, sessionKey, u"ME"_s);
     link->setTiming(timing);
     return link;
 }
@@ -89,37 +87,35 @@ std::unique_ptr<RelayLink> makeLink(quint16 port, RelayLink::Timing timing) {
 } // namespace
 
 TEST(RelayLinkUrl, FollowsTheConfiguredAddressWithRoomAndDevice) {
-    const QString expectedQuery = QStringLiteral("?room=") + room + QStringLiteral("&device=ME");
+    const QString expectedQuery = u"?room="_s + room + u"&device=ME"_s;
     const struct {
         const char* name;
         QString configured;
         QString expected; // empty: not a usable relay address
     } cases[] = {
-        {"plain", QStringLiteral("wss://relay.example.com"),
-         QStringLiteral("wss://relay.example.com/") + expectedQuery},
-        {"trailing slash", QStringLiteral("wss://relay.example.com/"),
-         QStringLiteral("wss://relay.example.com/") + expectedQuery},
-        {"only one trailing slash goes", QStringLiteral("wss://relay.example.com/sync//"),
-         QStringLiteral("wss://relay.example.com/sync/") + expectedQuery},
-        {"path and port kept", QStringLiteral("ws://10.0.0.2:8479/tindrel"),
-         QStringLiteral("ws://10.0.0.2:8479/tindrel") + expectedQuery},
-        {"existing query replaced", QStringLiteral("wss://relay.example.com/r?room=x&token=1"),
-         QStringLiteral("wss://relay.example.com/r") + expectedQuery},
-        {"slash then space", QStringLiteral("wss://relay.example.com/ "),
-         QStringLiteral("wss://relay.example.com/") + expectedQuery},
-        {"tabs and no-break spaces trimmed",
-         QStringLiteral("\t\u00a0wss://relay.example.com\u00a0\t"),
-         QStringLiteral("wss://relay.example.com/") + expectedQuery},
-        {"https taken as wss", QStringLiteral("https://relay.example.com"),
-         QStringLiteral("wss://relay.example.com/") + expectedQuery},
-        {"a line break is not trimmed", QStringLiteral("wss://relay.example.com\n"), {}},
+        {"plain", u"wss://relay.example.com"_s, u"wss://relay.example.com/"_s + expectedQuery},
+        {"trailing slash", u"wss://relay.example.com/"_s,
+         u"wss://relay.example.com/"_s + expectedQuery},
+        {"only one trailing slash goes", u"wss://relay.example.com/sync//"_s,
+         u"wss://relay.example.com/sync/"_s + expectedQuery},
+        {"path and port kept", u"ws://10.0.0.2:8479/tindrel"_s,
+         u"ws://10.0.0.2:8479/tindrel"_s + expectedQuery},
+        {"existing query replaced", u"wss://relay.example.com/r?room=x&token=1"_s,
+         u"wss://relay.example.com/r"_s + expectedQuery},
+        {"slash then space", u"wss://relay.example.com/ "_s,
+         u"wss://relay.example.com/"_s + expectedQuery},
+        {"tabs and no-break spaces trimmed", u"\t\u00a0wss://relay.example.com\u00a0\t"_s,
+         u"wss://relay.example.com/"_s + expectedQuery},
+        {"https taken as wss", u"https://relay.example.com"_s,
+         u"wss://relay.example.com/"_s + expectedQuery},
+        {"a line break is not trimmed", u"wss://relay.example.com\n"_s, {}},
         {"empty", QString(), {}},
-        {"no scheme", QStringLiteral("relay.example.com"), {}},
-        {"other scheme", QStringLiteral("ftp://relay.example.com"), {}},
-        {"space inside", QStringLiteral("wss://relay example.com"), {}},
+        {"no scheme", u"relay.example.com"_s, {}},
+        {"other scheme", u"ftp://relay.example.com"_s, {}},
+        {"space inside", u"wss://relay example.com"_s, {}},
     };
     for (const auto& c : cases) {
-        const auto url = RelayLink::linkUrl(c.configured, room, QStringLiteral("ME"));
+        const auto url = RelayLink::linkUrl(c.configured, room, u"ME"_s);
         if (c.expected.isEmpty()) {
             EXPECT_FALSE(url.has_value()) << c.name << ": " << url->toString().toStdString();
         } else {
@@ -134,7 +130,8 @@ TEST(RelayLink, BacksOffByDoublingAndStartsOverAfterAnOpen) {
     const quint16 port = freePort();
     // Each refused attempt reports both an error and a close; only one
     // reconnect may come of them.
-    auto link = makeLink(port, {.pingIntervalMs = 60'000, .backoffUnitMs = 15});
+    auto link = makeLink(port, {.pingInterval = std::chrono::milliseconds(60'000),
+                                .backoffUnit = std::chrono::milliseconds(15)});
     Observed seen;
     seen.watch(*link);
     link->start();
@@ -152,8 +149,8 @@ TEST(RelayLink, BacksOffByDoublingAndStartsOverAfterAnOpen) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() > beforeOpen.size(); },
                                 kWaitMs));
     EXPECT_EQ(backoffs(log.messages()).at(beforeOpen.size()), 2);
-    EXPECT_TRUE(log.contains(QStringLiteral("relay connected for Peer")));
-    EXPECT_TRUE(log.contains(QStringLiteral("relay closed for Peer (code 1001)")));
+    EXPECT_TRUE(log.contains(u"relay connected for Peer"_s));
+    EXPECT_TRUE(log.contains(u"relay closed for Peer (code 1001)"_s));
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.states.size() >= 2; }, kWaitMs));
     EXPECT_EQ(seen.states.first(2), (QList<bool>{true, false}));
 }
@@ -174,13 +171,11 @@ TEST(RelayLink, ReplacedConnectionClosingDoesNotTouchItsReplacement) {
 
     EXPECT_TRUE(link->isConnected());
     EXPECT_EQ(seen.states, QList<bool>{true});
-    EXPECT_FALSE(log.contains(QStringLiteral("relay closed")));
+    EXPECT_FALSE(log.contains(u"relay closed"_s));
     EXPECT_TRUE(backoffs(log.messages()).isEmpty());
     // The replacement is the live one.
     relay.sockets.back()->sendBinaryMessage(
-        SyncMessage::hello(QStringLiteral("PEER"), QStringLiteral("Peer"))
-            .seal(sessionKey)
-            .value());
+        SyncMessage::hello(u"PEER"_s, u"Peer"_s).seal(sessionKey).value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.messages.size() == 1; }, kWaitMs));
 }
 
@@ -207,7 +202,7 @@ TEST(RelayLink, MessagesSentWhileOpeningGoOutOnceOpen) {
     auto link = makeLink(relay.server.serverPort(), {});
     link->send(SyncMessage::ping()); // before connect: there is nothing to send on
     link->start();
-    const SyncMessage hello = SyncMessage::hello(QStringLiteral("ME"), QStringLiteral("Me"));
+    const SyncMessage hello = SyncMessage::hello(u"ME"_s, u"Me"_s);
     link->send(hello);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !relay.received.isEmpty(); }, kWaitMs));
     QCoreApplication::processEvents();
@@ -228,7 +223,7 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
             if (!head.contains("\r\n\r\n") || peer->property("upgraded").toBool())
                 return;
             peer->setProperty("upgraded", true);
-            const QRegularExpression keyLine(QStringLiteral("Sec-WebSocket-Key: *([^\r]+)"),
+            const QRegularExpression keyLine(u"Sec-WebSocket-Key: *([^\r]+)"_s,
                                              QRegularExpression::CaseInsensitiveOption);
             const QByteArray key = keyLine.match(QString::fromLatin1(head)).captured(1).toLatin1();
             const QByteArray accept =
@@ -242,7 +237,8 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
     });
 
     SyncLogCapture log;
-    auto link = makeLink(mute.serverPort(), {.pingIntervalMs = 200, .backoffUnitMs = 1000});
+    auto link = makeLink(mute.serverPort(), {.pingInterval = std::chrono::milliseconds(200),
+                                             .backoffUnit = std::chrono::milliseconds(1000)});
     Observed seen;
     seen.watch(*link);
     link->start();
@@ -253,9 +249,8 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
     const qint64 threePings = 3 * 6; // header and mask, no payload
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return peers.back()->bytesAvailable() >= seenBytes + threePings; }, kWaitMs));
-    EXPECT_EQ(log.messages(),
-              (QStringList{QStringLiteral("relay connected for Peer"),
-                           QStringLiteral("relay link to Peer reconnecting in 2s")}));
+    EXPECT_EQ(log.messages(), (QStringList{u"relay connected for Peer"_s,
+                                           u"relay link to Peer reconnecting in 2s"_s}));
     // A ping error alone does not say the socket is down.
     EXPECT_TRUE(link->isConnected());
     link->close();

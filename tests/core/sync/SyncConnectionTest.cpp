@@ -13,6 +13,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+using namespace Qt::StringLiterals;
+
 // SyncConnection over real sockets on 127.0.0.1. The test plays the other
 // device with a plain QTcpSocket, so it controls every byte and segment.
 
@@ -43,7 +45,7 @@ QByteArray frame(const SyncMessage& message, const QByteArray& key) {
 SyncMessage clip(const QString& text) {
     SyncMessage message;
     message.type = SyncMessageType::clip;
-    message.id = QStringLiteral("6F1C2E0A-0000-4000-8000-000000000001");
+    message.id = u"6F1C2E0A-0000-4000-8000-000000000001"_s;
     message.text = text;
     message.hash = SyncCrypto::hash(text);
     return message;
@@ -119,8 +121,8 @@ protected:
 } // namespace
 
 TEST_F(SyncConnectionTest, ReassemblesFramesFromAnySegmentation) {
-    const SyncMessage first = SyncMessage::hello(QStringLiteral("DEV-1"), QStringLiteral("Desk"));
-    const SyncMessage second = clip(QStringLiteral("second clip"));
+    const SyncMessage first = SyncMessage::hello(u"DEV-1"_s, u"Desk"_s);
+    const SyncMessage second = clip(u"second clip"_s);
     const QByteArray stream = frame(first, keyA) + frame(second, keyA);
     const struct {
         const char* name;
@@ -142,7 +144,7 @@ TEST_F(SyncConnectionTest, ReassemblesFramesFromAnySegmentation) {
         messages.clear();
         closes = 0;
         client.abort();
-        acceptInbound({{QStringLiteral("A"), keyA}});
+        acceptInbound({{u"A"_s, keyA}});
         client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qsizetype from = 0;
         for (qsizetype cut : c.cuts) {
@@ -159,8 +161,8 @@ TEST_F(SyncConnectionTest, ReassemblesFramesFromAnySegmentation) {
 }
 
 TEST_F(SyncConnectionTest, DeclaredLengthIsJudgedBeforeTheBodyArrives) {
-    const QString tooLate = QStringLiteral("after key was bound");
-    const QString noKey = QStringLiteral("with any of 1 key(s)");
+    const QString tooLate = u"after key was bound"_s;
+    const QString noKey = u"with any of 1 key(s)"_s;
     const struct {
         const char* name;
         bool bindFirst;
@@ -168,8 +170,7 @@ TEST_F(SyncConnectionTest, DeclaredLengthIsJudgedBeforeTheBodyArrives) {
         bool sendBody;
         QString logged; // empty: closed without a line
     } cases[] = {
-        {"unbound, 64 KiB is read", false, 65'536, true,
-         QStringLiteral("could not decrypt a 65536-byte frame")},
+        {"unbound, 64 KiB is read", false, 65'536, true, u"could not decrypt a 65536-byte frame"_s},
         {"unbound, one byte over 64 KiB", false, 65'537, false, {}},
         {"bound, 1 MiB is read", true, 1'048'576, true, tooLate},
         {"bound, one byte over 1 MiB", true, 1'048'577, false, {}},
@@ -179,7 +180,7 @@ TEST_F(SyncConnectionTest, DeclaredLengthIsJudgedBeforeTheBodyArrives) {
         SyncLogCapture caseLog;
         closes = 0;
         client.abort();
-        acceptInbound({{QStringLiteral("A"), keyA}});
+        acceptInbound({{u"A"_s, keyA}});
         if (c.bindFirst) {
             client.write(frame(SyncMessage::ping(), keyA));
             ASSERT_TRUE(waitForMessages(messages.size() + 1));
@@ -200,50 +201,45 @@ TEST_F(SyncConnectionTest, DeclaredLengthIsJudgedBeforeTheBodyArrives) {
 }
 
 TEST_F(SyncConnectionTest, InboundBindsTheFirstCandidateThatOpensAndKeepsIt) {
-    acceptInbound({{QStringLiteral("A"), keyA}, {QStringLiteral("B"), keyB}});
-    const SyncMessage hello = SyncMessage::hello(QStringLiteral("B"), QStringLiteral("Laptop"));
+    acceptInbound({{u"A"_s, keyA}, {u"B"_s, keyB}});
+    const SyncMessage hello = SyncMessage::hello(u"B"_s, u"Laptop"_s);
     client.write(frame(hello, keyB));
     ASSERT_TRUE(waitForMessages(1));
     EXPECT_EQ(messages.first(), hello);
-    EXPECT_EQ(connection->peerId(), QStringLiteral("B"));
+    EXPECT_EQ(connection->peerId(), u"B"_s);
     EXPECT_EQ(connection->boundKey(), keyB);
     EXPECT_FALSE(connection->isPairing());
 
     // A frame under the other candidate's key is not accepted once bound.
-    client.write(frame(clip(QStringLiteral("forged")), keyA));
+    client.write(frame(clip(u"forged"_s), keyA));
     ASSERT_TRUE(waitForClose());
     EXPECT_EQ(messages.size(), 1);
-    EXPECT_TRUE(
-        log.contains(QStringLiteral("frame failed to decrypt after key was bound — dropping "
-                                    "connection")));
+    EXPECT_TRUE(log.contains(u"frame failed to decrypt after key was bound — dropping "
+                             "connection"_s));
 }
 
 TEST_F(SyncConnectionTest, PairingCandidateTakesThePeerFromTheMessage) {
-    acceptInbound({{QStringLiteral("A"), keyA}, {std::nullopt, keyPairing}});
-    const SyncMessage pair =
-        SyncMessage::pair(QStringLiteral("NEW-DEVICE"), QStringLiteral("New"), QString(44, u'A'));
+    acceptInbound({{u"A"_s, keyA}, {std::nullopt, keyPairing}});
+    const SyncMessage pair = SyncMessage::pair(u"NEW-DEVICE"_s, u"New"_s, QString(44, u'A'));
     client.write(frame(pair, keyPairing));
     ASSERT_TRUE(waitForMessages(1));
     EXPECT_TRUE(connection->isPairing());
-    EXPECT_EQ(connection->peerId(), QStringLiteral("NEW-DEVICE"));
+    EXPECT_EQ(connection->peerId(), u"NEW-DEVICE"_s);
     EXPECT_EQ(connection->boundKey(), keyPairing);
 }
 
 TEST_F(SyncConnectionTest, FirstFrameThatNoCandidateOpensClosesWithItsSizeAndKeyCount) {
     const QByteArray unknownType =
         SyncCrypto::seal(R"({"type":"teleport","deviceId":"A"})", keyA).value();
-    const QByteArray hello =
-        SyncMessage::hello(QStringLiteral("X"), QStringLiteral("X")).seal(keyPairing).value();
+    const QByteArray hello = SyncMessage::hello(u"X"_s, u"X"_s).seal(keyPairing).value();
     const struct {
         const char* name;
         QList<Candidate> candidates;
         QByteArray sealed;
     } cases[] = {
         {"no candidates at all", {}, hello},
-        {"sealed with a key nobody offers",
-         {{QStringLiteral("A"), keyA}, {QStringLiteral("B"), keyB}},
-         hello},
-        {"opens, but the type is unknown", {{QStringLiteral("A"), keyA}}, unknownType},
+        {"sealed with a key nobody offers", {{u"A"_s, keyA}, {u"B"_s, keyB}}, hello},
+        {"opens, but the type is unknown", {{u"A"_s, keyA}}, unknownType},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -256,23 +252,22 @@ TEST_F(SyncConnectionTest, FirstFrameThatNoCandidateOpensClosesWithItsSizeAndKey
         ASSERT_TRUE(waitForClose());
         EXPECT_TRUE(messages.isEmpty());
         EXPECT_FALSE(connection->boundKey().has_value());
-        const QString expected = QStringLiteral("could not decrypt a %1-byte frame with any of %2 "
-                                                "key(s) — wrong pairing code, or this device is "
-                                                "not paired")
-                                     .arg(c.sealed.size())
+        const QString expected = u"could not decrypt a %1-byte frame with any of %2 "
+                                 "key(s) — wrong pairing code, or this device is "
+                                 "not paired"_s.arg(c.sealed.size())
                                      .arg(c.candidates.size());
         EXPECT_EQ(caseLog.messages(), QStringList{expected});
     }
 }
 
 TEST_F(SyncConnectionTest, SendNeedsAKeyAndAnUnboundInboundHasNone) {
-    acceptInbound({{QStringLiteral("A"), keyA}});
-    const SyncMessage reply = SyncMessage::hello(QStringLiteral("ME"), QStringLiteral("Me"));
+    acceptInbound({{u"A"_s, keyA}});
+    const SyncMessage reply = SyncMessage::hello(u"ME"_s, u"Me"_s);
     connection->send(reply); // no key yet: nothing may leave
     client.write(frame(SyncMessage::ping(), keyA));
     ASSERT_TRUE(waitForMessages(1));
-    connection->send(reply);                           // bound key
-    connection->send(clip(QStringLiteral("x")), keyB); // explicit key wins
+    connection->send(reply);              // bound key
+    connection->send(clip(u"x"_s), keyB); // explicit key wins
 
     QByteArray received;
     ASSERT_TRUE(QTest::qWaitFor(
@@ -284,7 +279,7 @@ TEST_F(SyncConnectionTest, SendNeedsAKeyAndAnUnboundInboundHasNone) {
     // The first bytes on the wire are the frame sent after binding.
     EXPECT_EQ(readFrames(received, keyA), QList<SyncMessage>{reply});
     EXPECT_EQ(readFrames(received.mid(frame(reply, keyA).size()), keyB),
-              QList<SyncMessage>{clip(QStringLiteral("x"))});
+              QList<SyncMessage>{clip(u"x"_s)});
     EXPECT_FALSE(connection->isClosed());
 }
 
@@ -294,8 +289,7 @@ TEST_F(SyncConnectionTest, CloseStillSendsWhatWasHandedOverAndReportsOnce) {
     QList<SyncMessage> sent;
     for (int i = 0; i < 4; ++i)
         sent.append(clip(QString(300'000, QChar(u'a' + i))));
-    auto* outbound =
-        new SyncConnection(endpoint(), QStringLiteral("PEER"), QStringLiteral("Peer"), keyA);
+    auto* outbound = new SyncConnection(endpoint(), u"PEER"_s, u"Peer"_s, keyA);
     QPointer<SyncConnection> alive(outbound);
     QObject::connect(outbound, &SyncConnection::closed, outbound, [this, outbound] {
         ++closes;
@@ -318,8 +312,8 @@ TEST_F(SyncConnectionTest, CloseStillSendsWhatWasHandedOverAndReportsOnce) {
 }
 
 TEST_F(SyncConnectionTest, PeerThatHangsUpRightAfterAFrameStillHasItDelivered) {
-    acceptInbound({{QStringLiteral("A"), keyA}});
-    const SyncMessage last = clip(QStringLiteral("last words"));
+    acceptInbound({{u"A"_s, keyA}});
+    const SyncMessage last = clip(u"last words"_s);
     client.write(frame(last, keyA));
     client.disconnectFromHost();
     ASSERT_TRUE(waitForClose());
@@ -331,14 +325,14 @@ TEST_F(SyncConnectionTest, PeerThatHangsUpRightAfterAFrameStillHasItDelivered) {
 
 TEST_F(SyncConnectionTest, UnidentifiedInboundIsClosedAfterItsGraceTime) {
     SyncConnection::Limits limits;
-    limits.unboundTimeoutMs = 50;
-    acceptInbound({{QStringLiteral("A"), keyA}}, limits);
+    limits.unboundTimeout = std::chrono::milliseconds(50);
+    acceptInbound({{u"A"_s, keyA}}, limits);
     ASSERT_TRUE(waitForClose());
     readUntilClosed(client);
 }
 
 TEST_F(SyncConnectionTest, PeerThatStopsReadingIsCutOffAtThePendingLimit) {
-    SyncConnection outbound(endpoint(), QStringLiteral("PEER"), QStringLiteral("Peer"), keyA);
+    SyncConnection outbound(endpoint(), u"PEER"_s, u"Peer"_s, keyA);
     SyncConnection::Limits limits;
     limits.maxPendingSendBytes = 1024 * 1024;
     outbound.setLimits(limits);
@@ -374,10 +368,10 @@ TEST_F(SyncConnectionTest, DialThatGetsNoAnswerTimesOut) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return fillers.front()->state() == QAbstractSocket::ConnectedState; }, kWaitMs));
 
-    SyncConnection outbound({QHostAddress::LocalHost, deaf.serverPort()}, QStringLiteral("PEER"),
-                            QStringLiteral("Peer"), keyA);
+    SyncConnection outbound({QHostAddress::LocalHost, deaf.serverPort()}, u"PEER"_s, u"Peer"_s,
+                            keyA);
     SyncConnection::Limits limits;
-    limits.connectTimeoutMs = 200;
+    limits.connectTimeout = std::chrono::milliseconds(200);
     outbound.setLimits(limits);
     watch(outbound);
     outbound.start();
@@ -385,7 +379,7 @@ TEST_F(SyncConnectionTest, DialThatGetsNoAnswerTimesOut) {
 }
 
 TEST_F(SyncConnectionTest, SocketsGetKeepAliveSettings) {
-    acceptInbound({{QStringLiteral("A"), keyA}});
+    acceptInbound({{u"A"_s, keyA}});
     const int fd = int(accepted->socketDescriptor());
     const auto option = [fd](int level, int name) {
         int value = -1;

@@ -5,6 +5,8 @@
 #include <QList>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QByteArray hex(const char* digits) {
     return QByteArray::fromHex(QByteArray(digits));
@@ -94,14 +96,14 @@ TEST(SyncCryptoHash, IsLowerHexSha256OfUtf8) {
     };
     const Case cases[] = {
         {QString(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {QStringLiteral("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {QStringLiteral("é"), "4a99557e4033c3539de2eb65472017cad5f9557f7a0625a09f1c3f6e2ba69c4c"},
-        {QStringLiteral("a😀"), "28e66175821bf0ad8d7c8008061930de7daf248c28814ad41a0541449257bcf7"},
+        {u"abc"_s, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {u"é"_s, "4a99557e4033c3539de2eb65472017cad5f9557f7a0625a09f1c3f6e2ba69c4c"},
+        {u"a😀"_s, "28e66175821bf0ad8d7c8008061930de7daf248c28814ad41a0541449257bcf7"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(SyncCrypto::hash(c.text), QLatin1String(c.digest)) << c.text.toStdString();
-    EXPECT_NE(SyncCrypto::hash(QStringLiteral("ABC")), SyncCrypto::hash(QStringLiteral("abc")));
-    EXPECT_NE(SyncCrypto::hash(QStringLiteral("abc ")), SyncCrypto::hash(QStringLiteral("abc")));
+    EXPECT_NE(SyncCrypto::hash(u"ABC"_s), SyncCrypto::hash(u"abc"_s));
+    EXPECT_NE(SyncCrypto::hash(u"abc "_s), SyncCrypto::hash(u"abc"_s));
 }
 
 TEST(SyncCryptoSeal, AcceptsExactlyTheLargestFrame) {
@@ -230,7 +232,7 @@ TEST(SyncCryptoKeys, PairingKeyIgnoresHowTheCodeWasTyped) {
     };
     for (const char* typed : typings)
         EXPECT_EQ(SyncCrypto::pairingKey(QLatin1String(typed)), expected) << typed;
-    EXPECT_NE(SyncCrypto::pairingKey(QStringLiteral("7K0M1NP4R")), expected);
+    EXPECT_NE(SyncCrypto::pairingKey(u"7K0M1NP4R"_s), expected);
 }
 
 TEST(SyncCryptoKeys, PairingKeyIsDerivedOncePerCode) {
@@ -258,7 +260,7 @@ TEST(SyncCryptoKeys, DecodeKeyAcceptsOnlyCanonicalBase64OfThirtyTwoBytes) {
         {QString::fromLatin1(QByteArray(31, 'k').toBase64()), false}, // 31 bytes
         {QString::fromLatin1(QByteArray(33, 'k').toBase64()), false}, // 33 bytes
         {QString(43, u'A') + u'=', true},
-        {QString(42, u'A') + QStringLiteral("B="), false}, // stray bits in the padding
+        {QString(42, u'A') + u"B="_s, false}, // stray bits in the padding
         {QString(43, u'A') + u'!', false},
         {u' ' + valid, false},
         {QString(), false},

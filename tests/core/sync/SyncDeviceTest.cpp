@@ -2,25 +2,25 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 TEST(SyncDevice, CleanNameRemovesControlsAndCutsBetweenCharacters) {
-    const QString e = QStringLiteral("e\u0301"); // one character, two code units
-    const QString face = QStringLiteral("😀");    // one character, a surrogate pair
+    const QString e = u"e\u0301"_s; // one character, two code units
+    const QString face = u"😀"_s;    // one character, a surrogate pair
     struct Case {
         const char* name;
         QString in;
         QString out;
     };
     const Case cases[] = {
-        {"plain", QStringLiteral("Desk ü"), QStringLiteral("Desk ü")},
-        {"controls", QStringLiteral("a\nb\tc\u0000d\u007f\u0085e"), QStringLiteral("abcde")},
-        {"bidi overrides", QStringLiteral("evil\u202Etxt.exe\u2066x\u2069"),
-         QStringLiteral("eviltxt.exex")},
-        {"line separators", QStringLiteral("Phone\u2028Desk\u2029"), QStringLiteral("PhoneDesk")},
+        {"plain", u"Desk ü"_s, u"Desk ü"_s},
+        {"controls", u"a\nb\tc\u0000d\u007f\u0085e"_s, u"abcde"_s},
+        {"bidi overrides", u"evil\u202Etxt.exe\u2066x\u2069"_s, u"eviltxt.exex"_s},
+        {"line separators", u"Phone\u2028Desk\u2029"_s, u"PhoneDesk"_s},
         {"100 kept", QString(100, u'x'), QString(100, u'x')},
         {"101 cut", QString(101, u'x'), QString(100, u'x')},
         {"combining marks", e.repeated(120), e.repeated(100)},
-        {"surrogate pairs", QStringLiteral("a") + face.repeated(110),
-         QStringLiteral("a") + face.repeated(99)},
+        {"surrogate pairs", u"a"_s + face.repeated(110), u"a"_s + face.repeated(99)},
         {"empty", QString(), QString()},
     };
     for (const Case& c : cases)
@@ -28,11 +28,10 @@ TEST(SyncDevice, CleanNameRemovesControlsAndCutsBetweenCharacters) {
 }
 
 TEST(SyncDevice, PayloadTimesCountFrom1970StoredTimesFrom2001) {
-    SyncDevice device{QStringLiteral("ID"),         QStringLiteral("N"),     QStringLiteral("K"),
-                      Instant::fromReference(5.25), QStringLiteral("linux"), false};
+    SyncDevice device{u"ID"_s, u"N"_s, u"K"_s, Instant::fromReference(5.25), u"linux"_s, false};
     const SyncDevicePayload entry = device.payload();
     EXPECT_EQ(entry.lastSeen, 978307205.25);
-    EXPECT_EQ(entry.platform, QStringLiteral("linux"));
+    EXPECT_EQ(entry.platform, u"linux"_s);
 
     const SyncDevice back = SyncDevice::fromPayload(entry);
     EXPECT_EQ(back.lastSeen, Instant::fromReference(5.25));

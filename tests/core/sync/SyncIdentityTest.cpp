@@ -12,32 +12,34 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString idKey = QStringLiteral("syncDeviceId");
-const QString nameKey = QStringLiteral("syncDeviceName");
-const QString keyKey = QStringLiteral("syncDeviceKey");
+const QString idKey = u"syncDeviceId"_s;
+const QString nameKey = u"syncDeviceName"_s;
+const QString keyKey = u"syncDeviceKey"_s;
 } // namespace
 
 TEST(SyncIdentity, CreatedOnceThenReadBack) {
     MemorySettingsStore settings;
-    SyncIdentity first(settings, QStringLiteral("studio"));
+    SyncIdentity first(settings, u"studio"_s);
     static const QRegularExpression uuid(
-        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
     EXPECT_TRUE(uuid.match(first.deviceId()).hasMatch()) << first.deviceId().toStdString();
     EXPECT_EQ(first.deviceKey().size(), 32);
     EXPECT_EQ(settings.values.value(idKey).toString(), first.deviceId());
     EXPECT_EQ(settings.values.value(keyKey).toString(), first.deviceKeyBase64());
     EXPECT_EQ(first.deviceKeyBase64().size(), 44);
     // The computer's name is used, not stored: it follows renames of the computer.
-    EXPECT_EQ(first.deviceName(), QStringLiteral("studio"));
+    EXPECT_EQ(first.deviceName(), u"studio"_s);
     EXPECT_FALSE(settings.contains(nameKey));
     EXPECT_GE(settings.syncs, 1);
 
     const int writes = settings.writes;
-    SyncIdentity second(settings, QStringLiteral("renamed"));
+    SyncIdentity second(settings, u"renamed"_s);
     EXPECT_EQ(second.deviceId(), first.deviceId());
     EXPECT_EQ(second.deviceKey(), first.deviceKey());
-    EXPECT_EQ(second.deviceName(), QStringLiteral("renamed"));
+    EXPECT_EQ(second.deviceName(), u"renamed"_s);
     EXPECT_EQ(settings.writes, writes);
 }
 
@@ -49,11 +51,11 @@ TEST(SyncIdentity, NameComesFromSettingsThenComputerThenFallback) {
         QString expected;
     };
     const Case cases[] = {
-        {"stored wins", QStringLiteral("Desk"), QStringLiteral("studio"), QStringLiteral("Desk")},
-        {"computer", std::nullopt, QStringLiteral("studio"), QStringLiteral("studio")},
-        {"fallback", std::nullopt, QString(), QStringLiteral("Linux")},
-        {"blank stored", QStringLiteral("  "), QStringLiteral("studio"), QStringLiteral("studio")},
-        {"cleaned", QStringLiteral("Desk\r\n"), QString(), QStringLiteral("Desk")},
+        {"stored wins", u"Desk"_s, u"studio"_s, u"Desk"_s},
+        {"computer", std::nullopt, u"studio"_s, u"studio"_s},
+        {"fallback", std::nullopt, QString(), u"Linux"_s},
+        {"blank stored", u"  "_s, u"studio"_s, u"studio"_s},
+        {"cleaned", u"Desk\r\n"_s, QString(), u"Desk"_s},
     };
     for (const Case& c : cases) {
         MemorySettingsStore settings;
@@ -65,21 +67,21 @@ TEST(SyncIdentity, NameComesFromSettingsThenComputerThenFallback) {
 
 TEST(SyncIdentity, RenamingKeepsTheOldNameWhenTheNewOneIsEmpty) {
     MemorySettingsStore settings;
-    SyncIdentity identity(settings, QStringLiteral("studio"));
-    ASSERT_TRUE(identity.setDeviceName(QStringLiteral("Desk")));
-    EXPECT_EQ(settings.values.value(nameKey).toString(), QStringLiteral("Desk"));
+    SyncIdentity identity(settings, u"studio"_s);
+    ASSERT_TRUE(identity.setDeviceName(u"Desk"_s));
+    EXPECT_EQ(settings.values.value(nameKey).toString(), u"Desk"_s);
 
-    for (const QString& empty : {QString(), QStringLiteral("   "), QStringLiteral("\n\t")}) {
+    for (const QString& empty : {QString(), u"   "_s, u"\n\t"_s}) {
         const int syncs = settings.syncs;
         EXPECT_FALSE(identity.setDeviceName(empty));
-        EXPECT_EQ(identity.deviceName(), QStringLiteral("Desk"));
-        EXPECT_EQ(settings.values.value(nameKey).toString(), QStringLiteral("Desk"));
+        EXPECT_EQ(identity.deviceName(), u"Desk"_s);
+        EXPECT_EQ(settings.values.value(nameKey).toString(), u"Desk"_s);
         EXPECT_EQ(settings.syncs, syncs);
     }
 
     const int syncs = settings.syncs;
-    ASSERT_TRUE(identity.setDeviceName(QStringLiteral("\u202Eevil") + QString(120, u'x')));
-    EXPECT_EQ(identity.deviceName(), QStringLiteral("evil") + QString(96, u'x'));
+    ASSERT_TRUE(identity.setDeviceName(u"\u202Eevil"_s + QString(120, u'x')));
+    EXPECT_EQ(identity.deviceName(), u"evil"_s + QString(96, u'x'));
     EXPECT_EQ(settings.values.value(nameKey).toString(), identity.deviceName());
     EXPECT_EQ(settings.syncs, syncs + 1);
 }
@@ -93,9 +95,8 @@ TEST(SyncIdentity, ReplacesAStoredKeyThatIsNotThirtyTwoBytes) {
     };
     const Case cases[] = {
         {"valid", good, true},
-        {"not base64", QStringLiteral("%%% not a key %%%"), false},
-        {"same key spelled loosely",
-         good.left(20) + QStringLiteral(" \n") + good.mid(20).chopped(1), true},
+        {"not base64", u"%%% not a key %%%"_s, false},
+        {"same key spelled loosely", good.left(20) + u" \n"_s + good.mid(20).chopped(1), true},
         {"16 bytes", QString::fromLatin1(QByteArray(16, 'g').toBase64()), false},
         {"empty", QString(), false},
     };
@@ -106,8 +107,7 @@ TEST(SyncIdentity, ReplacesAStoredKeyThatIsNotThirtyTwoBytes) {
         SyncIdentity identity(settings, {});
         EXPECT_EQ(identity.deviceKey().size(), 32) << c.name;
         // Replacing a key the user had ends every pairing: it is said.
-        EXPECT_EQ(log.contains(QStringLiteral("pair again")), !c.kept && !c.stored.isEmpty())
-            << c.name;
+        EXPECT_EQ(log.contains(u"pair again"_s), !c.kept && !c.stored.isEmpty()) << c.name;
         EXPECT_EQ(identity.deviceKeyBase64() == good, c.kept) << c.name;
         EXPECT_EQ(settings.values.value(keyKey).toString(), identity.deviceKeyBase64()) << c.name;
     }
@@ -132,8 +132,8 @@ TEST(SyncIdentity, SurvivesTheIniFile) {
     QByteArray key;
     {
         IniSettingsStore settings(XdgPaths::settingsFile());
-        SyncIdentity identity(settings, QStringLiteral("studio"));
-        identity.setDeviceName(QStringLiteral("Desk, \"quoted\" = ü"));
+        SyncIdentity identity(settings, u"studio"_s);
+        identity.setDeviceName(u"Desk, \"quoted\" = ü"_s);
         id = identity.deviceId();
         key = identity.deviceKey();
         // On disk already, before any orderly shutdown: a crash now must
@@ -146,8 +146,8 @@ TEST(SyncIdentity, SurvivesTheIniFile) {
         EXPECT_TRUE(onDisk.contains("syncDeviceName"));
     }
     IniSettingsStore settings(XdgPaths::settingsFile());
-    SyncIdentity again(settings, QStringLiteral("studio"));
+    SyncIdentity again(settings, u"studio"_s);
     EXPECT_EQ(again.deviceId(), id);
     EXPECT_EQ(again.deviceKey(), key);
-    EXPECT_EQ(again.deviceName(), QStringLiteral("Desk, \"quoted\" = ü"));
+    EXPECT_EQ(again.deviceName(), u"Desk, \"quoted\" = ü"_s);
 }

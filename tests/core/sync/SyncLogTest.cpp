@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 class SyncLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        path = dir.filePath(QStringLiteral("state/Tindrel/sync.log"));
+        path = dir.filePath(u"state/Tindrel/sync.log"_s);
         SyncLog::setFilePath(path);
         SyncLog::flush();
     }
@@ -29,7 +31,7 @@ protected:
     }
     // The messages of all lines, time stamps checked and stripped.
     QStringList messages() const {
-        static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
+        static const QRegularExpression stamp(u"^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "_s);
         const QString text = QString::fromUtf8(contents());
         if (!text.isEmpty() && !text.endsWith(u'\n'))
             ADD_FAILURE() << "last line unterminated";
@@ -56,9 +58,9 @@ protected:
 } // namespace
 
 TEST_F(SyncLogTest, StampsEachLineAndCreatesItsFolderPrivately) {
-    SyncLog::write(QStringLiteral("Sync started — ünïcode"));
+    SyncLog::write(u"Sync started — ünïcode"_s);
     SyncLog::flush();
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("Sync started — ünïcode")});
+    EXPECT_EQ(messages(), QStringList{u"Sync started — ünïcode"_s});
     EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther), 0);
     EXPECT_EQ(QFile::permissions(QFileInfo(path).absolutePath()) &
                   (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOther),
@@ -66,18 +68,17 @@ TEST_F(SyncLogTest, StampsEachLineAndCreatesItsFolderPrivately) {
 }
 
 TEST_F(SyncLogTest, CollapsesRunsOfTheSameMessage) {
-    const QString a = QStringLiteral("relay closed");
-    const QString r = QStringLiteral(" (repeated)");
+    const QString a = u"relay closed"_s;
+    const QString r = u" (repeated)"_s;
     for (int i = 0; i < 6; ++i)
         SyncLog::write(a);
-    SyncLog::write(QStringLiteral("b"));
+    SyncLog::write(u"b"_s);
     SyncLog::write(a);
-    SyncLog::write(QStringLiteral("Relay closed"));
-    SyncLog::write(QStringLiteral("Relay closed"));
+    SyncLog::write(u"Relay closed"_s);
+    SyncLog::write(u"Relay closed"_s);
     SyncLog::flush();
-    EXPECT_EQ(messages(),
-              (QStringList{a, a + r, a + r, a + r, QStringLiteral("b"), a,
-                           QStringLiteral("Relay closed"), QStringLiteral("Relay closed") + r}));
+    EXPECT_EQ(messages(), (QStringList{a, a + r, a + r, a + r, u"b"_s, a, u"Relay closed"_s,
+                                       u"Relay closed"_s + r}));
 }
 
 TEST_F(SyncLogTest, StartsOverOnlyOncePastTheLimit) {
@@ -90,7 +91,7 @@ TEST_F(SyncLogTest, StartsOverOnlyOncePastTheLimit) {
     for (const Case& c : cases) {
         fill(c.before);
         // A different message each round, so none is taken for a repeat.
-        const QString message = QStringLiteral("ping timeout %1").arg(++round);
+        const QString message = u"ping timeout %1"_s.arg(++round);
         SyncLog::write(message);
         SyncLog::flush();
         const qint64 line = 12 + 2 + message.size() + 1;
@@ -100,29 +101,29 @@ TEST_F(SyncLogTest, StartsOverOnlyOncePastTheLimit) {
 }
 
 TEST_F(SyncLogTest, SurvivesLostFilesAndFolders) {
-    SyncLog::write(QStringLiteral("one"));
+    SyncLog::write(u"one"_s);
     SyncLog::flush();
     ASSERT_TRUE(QFile::remove(path));
-    SyncLog::write(QStringLiteral("two"));
+    SyncLog::write(u"two"_s);
     SyncLog::flush();
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("two")});
+    EXPECT_EQ(messages(), QStringList{u"two"_s});
 
     // With the folder gone the line is lost, quietly.
     ASSERT_TRUE(QDir(QFileInfo(path).absolutePath()).removeRecursively());
-    SyncLog::write(QStringLiteral("three"));
+    SyncLog::write(u"three"_s);
     SyncLog::flush();
     EXPECT_FALSE(QFile::exists(path));
 
     // A path that cannot be a file is ignored as well.
     SyncLog::setFilePath(dir.path());
-    SyncLog::write(QStringLiteral("four"));
+    SyncLog::write(u"four"_s);
     SyncLog::flush();
 }
 
 TEST_F(SyncLogTest, OneCallIsOneLineWhateverTheMessageHolds) {
-    SyncLog::write(QStringLiteral("from peer\nforged 00:00:00.000  line\r\v\f\u0085\u2028\u2029"));
+    SyncLog::write(u"from peer\nforged 00:00:00.000  line\r\v\f\u0085\u2028\u2029"_s);
     SyncLog::flush();
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("from peer forged 00:00:00.000  line      ")});
+    EXPECT_EQ(messages(), QStringList{u"from peer forged 00:00:00.000  line      "_s});
 }
 
 TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {
@@ -132,7 +133,7 @@ TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {
     for (int t = 0; t < threads; ++t) {
         writers.emplace_back([t] {
             for (int i = 0; i < perThread; ++i)
-                SyncLog::write(QStringLiteral("writer %1 line %2 ").arg(t).arg(i) +
+                SyncLog::write(u"writer %1 line %2 "_s.arg(t).arg(i) +
                                QString(40, QChar(u'a' + t)));
         });
     }
@@ -143,8 +144,7 @@ TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {
     const QStringList lines = messages();
     ASSERT_EQ(lines.size(), threads * perThread);
     int next[threads] = {};
-    static const QRegularExpression shape(
-        QStringLiteral("^writer (\\d) line (\\d+) ([a-f])\\3{39}$"));
+    static const QRegularExpression shape(u"^writer (\\d) line (\\d+) ([a-f])\\3{39}$"_s);
     for (const QString& line : lines) {
         const auto match = shape.match(line);
         ASSERT_TRUE(match.hasMatch()) << line.toStdString();

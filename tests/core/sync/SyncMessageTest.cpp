@@ -5,28 +5,28 @@
 #include <gtest/gtest.h>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 SyncMessage everyField() {
     SyncMessage m;
     m.type = SyncMessageType::clip;
-    m.deviceId = QStringLiteral("D1");
-    m.deviceName = QStringLiteral("Desk");
+    m.deviceId = u"D1"_s;
+    m.deviceName = u"Desk"_s;
     m.proto = 3;
-    m.deviceKey = QStringLiteral("K");
-    m.id = QStringLiteral("C1");
-    m.text = QStringLiteral("t");
-    m.originId = QStringLiteral("O1");
-    m.originName = QStringLiteral("Laptop");
+    m.deviceKey = u"K"_s;
+    m.id = u"C1"_s;
+    m.text = u"t"_s;
+    m.originId = u"O1"_s;
+    m.originName = u"Laptop"_s;
     m.createdAt = 1.5;
-    m.hash = QStringLiteral("h");
+    m.hash = u"h"_s;
     m.devices = QList<SyncDevicePayload>{
-        {QStringLiteral("P1"), QStringLiteral("Phone"), QStringLiteral("k1"),
-         QStringLiteral("linux"), 2.25},
-        {QStringLiteral("P2"), QStringLiteral("Tab"), QStringLiteral("k2"), std::nullopt,
-         std::nullopt},
+        {u"P1"_s, u"Phone"_s, u"k1"_s, u"linux"_s, 2.25},
+        {u"P2"_s, u"Tab"_s, u"k2"_s, std::nullopt, std::nullopt},
     };
-    m.pins = QList<SyncPinPayload>{{QStringLiteral("pin"), 3.0}};
-    m.unpinned = QList<SyncUnpinPayload>{{QStringLiteral("u"), 4.0}};
+    m.pins = QList<SyncPinPayload>{{u"pin"_s, 3.0}};
+    m.unpinned = QList<SyncUnpinPayload>{{u"u"_s, 4.0}};
     return m;
 }
 
@@ -45,9 +45,9 @@ TEST(SyncMessageEncode, WritesOnlyPresentKeysInTheAgreedOrder) {
     };
     const Case cases[] = {
         {"ping", SyncMessage::ping(), R"({"type":"ping"})"},
-        {"hello", SyncMessage::hello(QStringLiteral("A"), QStringLiteral("Desk")),
+        {"hello", SyncMessage::hello(u"A"_s, u"Desk"_s),
          R"({"type":"hello","deviceId":"A","deviceName":"Desk","protocol":3})"},
-        {"ack", SyncMessage::ack(QStringLiteral("C")), R"({"type":"ack","id":"C"})"},
+        {"ack", SyncMessage::ack(u"C"_s), R"({"type":"ack","id":"C"})"},
         {"every field", everyField(),
          R"({"type":"clip","deviceId":"D1","deviceName":"Desk","deviceKey":"K","id":"C1",)"
          R"("text":"t","originId":"O1","originName":"Laptop","createdAt":1.5,"hash":"h",)"
@@ -61,10 +61,10 @@ TEST(SyncMessageEncode, WritesOnlyPresentKeysInTheAgreedOrder) {
 
 TEST(SyncMessageEncode, EscapesTextThatAnyJsonReaderRestores) {
     const QString texts[] = {
-        QStringLiteral("quote \" backslash \\ slash /"),
-        QStringLiteral("lines\n\r\ttab\b\f"),
+        u"quote \" backslash \\ slash /"_s,
+        u"lines\n\r\ttab\b\f"_s,
         QString(QChar(0)) + QChar(1) + QChar(0x1f) + QChar(0x7f),
-        QStringLiteral("é 漢字 😀 \u2028"),
+        u"é 漢字 😀 \u2028"_s,
     };
     for (const QString& text : texts) {
         SyncMessage m;
@@ -146,18 +146,17 @@ TEST(SyncMessageDecode, ReadsWhatOtherWritersSend) {
     };
     SyncMessage oldHello;
     oldHello.type = SyncMessageType::hello;
-    oldHello.deviceId = QStringLiteral("A");
+    oldHello.deviceId = u"A"_s;
     SyncMessage pins;
     pins.type = SyncMessageType::pins;
-    pins.pins = QList<SyncPinPayload>{{QStringLiteral("x/y"), 12.5}};
+    pins.pins = QList<SyncPinPayload>{{u"x/y"_s, 12.5}};
     pins.unpinned = QList<SyncUnpinPayload>{};
     SyncMessage roster;
     roster.type = SyncMessageType::devices;
-    roster.devices = QList<SyncDevicePayload>{
-        {QStringLiteral("P"), QStringLiteral("N"), QStringLiteral("K"), std::nullopt, 7.0}};
+    roster.devices = QList<SyncDevicePayload>{{u"P"_s, u"N"_s, u"K"_s, std::nullopt, 7.0}};
     SyncMessage clip;
     clip.type = SyncMessageType::clip;
-    clip.text = QStringLiteral("é😀");
+    clip.text = u"é😀"_s;
     clip.createdAt = 1700000000.25;
     const Case cases[] = {
         // A hello from a version-1 peer carries no protocol.
@@ -211,15 +210,14 @@ TEST(SyncMessageDecode, ATimeNoDeviceProducesCostsOnlyTheEntryCarryingIt) {
     // unreadable (which would also end a paired connection).
     SyncMessage clip;
     clip.type = SyncMessageType::clip;
-    clip.text = QStringLiteral("kept");
+    clip.text = u"kept"_s;
     SyncMessage pins;
     pins.type = SyncMessageType::pins;
-    pins.pins = QList<SyncPinPayload>{{QStringLiteral("good"), 5.0}};
-    pins.unpinned = QList<SyncUnpinPayload>{{QStringLiteral("g"), 6.0}};
+    pins.pins = QList<SyncPinPayload>{{u"good"_s, 5.0}};
+    pins.unpinned = QList<SyncUnpinPayload>{{u"g"_s, 6.0}};
     SyncMessage roster;
     roster.type = SyncMessageType::devices;
-    roster.devices = QList<SyncDevicePayload>{
-        {QStringLiteral("Q"), QStringLiteral("N"), QStringLiteral("K"), std::nullopt, 7.0}};
+    roster.devices = QList<SyncDevicePayload>{{u"Q"_s, u"N"_s, u"K"_s, std::nullopt, 7.0}};
     const struct {
         const char* json;
         SyncMessage expected;
@@ -251,9 +249,9 @@ TEST(SyncMessageDecode, KeepsALeadingByteOrderMarkInEveryText) {
     const QString bom(QChar(0xfeff));
     SyncMessage m;
     m.type = SyncMessageType::pins;
-    m.text = bom + QStringLiteral("clip");
+    m.text = bom + u"clip"_s;
     m.hash = SyncCrypto::hash(*m.text);
-    m.pins = QList<SyncPinPayload>{{bom, 1.0}, {bom + bom + QStringLiteral("x\n"), 2.0}};
+    m.pins = QList<SyncPinPayload>{{bom, 1.0}, {bom + bom + u"x\n"_s, 2.0}};
     m.unpinned = QList<SyncUnpinPayload>{};
     // Raw in the UTF-8, as we and other writers send it.
     ASSERT_TRUE(m.encode().contains("\"text\":\"\xEF\xBB\xBF"));

@@ -25,7 +25,7 @@ protected:
     void bootAll(std::initializer_list<SyncTestDevice*> devices) {
         for (SyncTestDevice* device : devices) {
             SyncService::Options options;
-            options.connectionLimits.unboundTimeoutMs = 300;
+            options.connectionLimits.unboundTimeout = std::chrono::milliseconds(300);
             device->boot(options);
             device->start();
             ASSERT_TRUE(device->service->isRunning());

@@ -11,9 +11,11 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString peersKey = QStringLiteral("syncPeers");
-const QString damagedKey = QStringLiteral("syncPeersDamaged");
+const QString peersKey = u"syncPeers"_s;
+const QString damagedKey = u"syncPeersDamaged"_s;
 
 QString keyText(char fill) {
     return QString::fromLatin1(QByteArray(32, fill).toBase64());
@@ -39,14 +41,14 @@ TEST_F(SyncPeerStoreTest, UpsertReplacesInPlaceKeepingUnsetLastSeenAndEnabled) {
     SyncDevice a = device("A", "Laptop");
     a.lastSeen = Instant::fromReference(100.5);
     a.enabled = false;
-    a.platform = QStringLiteral("macos");
+    a.platform = u"macos"_s;
     ASSERT_TRUE(store.upsert(a));
     ASSERT_TRUE(store.upsert(device("B", "Phone")));
 
     ASSERT_TRUE(store.upsert(device("A", "Laptop 2", 'n')));
     ASSERT_EQ(store.peers().size(), 2);
     const SyncDevice& updated = store.peers().at(0);
-    EXPECT_EQ(updated.name, QStringLiteral("Laptop 2"));
+    EXPECT_EQ(updated.name, u"Laptop 2"_s);
     EXPECT_EQ(updated.keyBase64, keyText('n'));
     EXPECT_EQ(updated.lastSeen, Instant::fromReference(100.5));
     EXPECT_EQ(updated.enabled, false);
@@ -58,9 +60,9 @@ TEST_F(SyncPeerStoreTest, UpsertReplacesInPlaceKeepingUnsetLastSeenAndEnabled) {
     ASSERT_TRUE(store.upsert(again));
     EXPECT_EQ(store.peers().at(0).enabled, true);
     EXPECT_EQ(store.peers().at(0).lastSeen, Instant::fromReference(200.0));
-    EXPECT_EQ(store.peers().at(1).id, QStringLiteral("B"));
-    EXPECT_EQ(store.peer(QStringLiteral("B"))->name, QStringLiteral("Phone"));
-    EXPECT_FALSE(store.peer(QStringLiteral("C")));
+    EXPECT_EQ(store.peers().at(1).id, u"B"_s);
+    EXPECT_EQ(store.peer(u"B"_s)->name, u"Phone"_s);
+    EXPECT_FALSE(store.peer(u"C"_s));
 }
 
 TEST_F(SyncPeerStoreTest, EveryChangeIsSavedAndFlushed) {
@@ -72,11 +74,11 @@ TEST_F(SyncPeerStoreTest, EveryChangeIsSavedAndFlushed) {
     };
     const Step steps[] = {
         {"upsert", [&] { store.upsert(device("A", "Laptop")); }, true},
-        {"touch", [&] { store.touch(QStringLiteral("A")); }, true},
-        {"touch unknown", [&] { store.touch(QStringLiteral("Z")); }, false},
-        {"disable", [&] { store.setEnabled(false, QStringLiteral("A")); }, true},
-        {"disable unknown", [&] { store.setEnabled(false, QStringLiteral("Z")); }, false},
-        {"remove unknown", [&] { store.remove(QStringLiteral("Z")); }, true},
+        {"touch", [&] { store.touch(u"A"_s); }, true},
+        {"touch unknown", [&] { store.touch(u"Z"_s); }, false},
+        {"disable", [&] { store.setEnabled(false, u"A"_s); }, true},
+        {"disable unknown", [&] { store.setEnabled(false, u"Z"_s); }, false},
+        {"remove unknown", [&] { store.remove(u"Z"_s); }, true},
     };
     for (const Step& step : steps) {
         const int writes = settings.writes;
@@ -95,7 +97,7 @@ TEST_F(SyncPeerStoreTest, StoresTheAgreedJsonShape) {
     SyncPeerStore store(settings, clock);
     SyncDevice a = device("A", "Laptop");
     a.lastSeen = Instant::fromReference(700000000.125);
-    a.platform = QStringLiteral("linux");
+    a.platform = u"linux"_s;
     a.enabled = false;
     store.upsert(a);
     store.upsert(device("B", "Phone"));
@@ -105,11 +107,9 @@ TEST_F(SyncPeerStoreTest, StoresTheAgreedJsonShape) {
     const QJsonObject first = array.at(0).toObject();
     EXPECT_EQ(first.value(QLatin1String("keyBase64")).toString(), keyText('k'));
     EXPECT_EQ(first.value(QLatin1String("lastSeen")).toDouble(), 700000000.125); // from 2001
-    EXPECT_EQ(first.value(QLatin1String("platform")).toString(), QStringLiteral("linux"));
+    EXPECT_EQ(first.value(QLatin1String("platform")).toString(), u"linux"_s);
     EXPECT_EQ(first.value(QLatin1String("enabled")), QJsonValue(false));
-    EXPECT_EQ(
-        array.at(1).toObject().keys(),
-        (QStringList{QStringLiteral("id"), QStringLiteral("keyBase64"), QStringLiteral("name")}));
+    EXPECT_EQ(array.at(1).toObject().keys(), (QStringList{u"id"_s, u"keyBase64"_s, u"name"_s}));
 }
 
 TEST_F(SyncPeerStoreTest, RemoveDropsEveryCopyAndKeepsOrder) {
@@ -120,10 +120,10 @@ TEST_F(SyncPeerStoreTest, RemoveDropsEveryCopyAndKeepsOrder) {
     SyncPeerStore store(settings, clock);
     ASSERT_EQ(store.peers().size(), 4);
     EXPECT_TRUE(store.peers().at(0).isEnabled()); // no "enabled" stored means on
-    store.remove(QStringLiteral("A"));
+    store.remove(u"A"_s);
     ASSERT_EQ(store.peers().size(), 2);
-    EXPECT_EQ(store.peers().at(0).id, QStringLiteral("B"));
-    EXPECT_EQ(store.peers().at(1).id, QStringLiteral("C"));
+    EXPECT_EQ(store.peers().at(0).id, u"B"_s);
+    EXPECT_EQ(store.peers().at(1).id, u"C"_s);
 }
 
 TEST_F(SyncPeerStoreTest, RefusesDevicesItCouldNeverTalkTo) {
@@ -135,12 +135,12 @@ TEST_F(SyncPeerStoreTest, RefusesDevicesItCouldNeverTalkTo) {
     SyncDevice shortKey = device("S", "n");
     shortKey.keyBase64 = QString::fromLatin1(QByteArray(16, 'k').toBase64());
     SyncDevice badKey = device("K", "n");
-    badKey.keyBase64 = QStringLiteral("not base64!");
+    badKey.keyBase64 = u"not base64!"_s;
     const Case cases[] = {
         {"short key", shortKey},
         {"bad key", badKey},
         {"empty id", device("", "n")},
-        {"long id", SyncDevice{QString(65, u'i'), QStringLiteral("n"), keyText('k'), {}, {}, {}}},
+        {"long id", SyncDevice{QString(65, u'i'), u"n"_s, keyText('k'), {}, {}, {}}},
     };
     for (const Case& c : cases) {
         const int writes = settings.writes;
@@ -167,16 +167,16 @@ TEST_F(SyncPeerStoreTest, HoldsAtMostSixtyFourDevices) {
 TEST_F(SyncPeerStoreTest, CleansNamesFromOtherDevices) {
     SyncPeerStore store(settings, clock);
     SyncDevice d = device("A", "");
-    d.name = QStringLiteral("Phone\n\u202E") + QString(150, u'x');
+    d.name = u"Phone\n\u202E"_s + QString(150, u'x');
     store.upsert(d);
-    EXPECT_EQ(store.peers().at(0).name, QStringLiteral("Phone") + QString(95, u'x'));
+    EXPECT_EQ(store.peers().at(0).name, u"Phone"_s + QString(95, u'x'));
 }
 
 TEST_F(SyncPeerStoreTest, KeepsAnUnreadableListAsideBeforeItIsOverwritten) {
     QJsonObject missingKey = device("A", "n").toJson();
-    missingKey.remove(QStringLiteral("keyBase64"));
+    missingKey.remove(u"keyBase64"_s);
     QJsonObject wrongType = device("A", "n").toJson();
-    wrongType.insert(QStringLiteral("enabled"), QStringLiteral("yes"));
+    wrongType.insert(u"enabled"_s, u"yes"_s);
     const QVariant cases[] = {
         QByteArray("not json"),
         QByteArray("{\"id\":\"A\"}"),
@@ -190,7 +190,7 @@ TEST_F(SyncPeerStoreTest, KeepsAnUnreadableListAsideBeforeItIsOverwritten) {
         LogCapture log;
         SyncPeerStore store(stored, clock);
         EXPECT_TRUE(store.peers().isEmpty()) << raw.toString().toStdString();
-        EXPECT_TRUE(log.contains(QStringLiteral("syncPeersDamaged")));
+        EXPECT_TRUE(log.contains(u"syncPeersDamaged"_s));
         store.upsert(device("C", "n"));
         EXPECT_EQ(stored.values.value(damagedKey), raw);
         EXPECT_EQ(storedArray(stored).size(), 1);
@@ -207,7 +207,7 @@ TEST_F(SyncPeerStoreTest, LoadsTheUsableDevicesOfAPartlyBadList) {
     LogCapture log;
     SyncPeerStore store(settings, clock);
     ASSERT_EQ(store.peers().size(), 2);
-    EXPECT_EQ(store.peers().at(1).id, QStringLiteral("B"));
+    EXPECT_EQ(store.peers().at(1).id, u"B"_s);
     EXPECT_EQ(settings.values.value(damagedKey), raw);
 
     // A readable list leaves nothing aside.
@@ -226,11 +226,11 @@ TEST(SyncPeerStoreIni, ReadsBackWhatItWroteThroughTheIniFile) {
         IniSettingsStore settings(XdgPaths::settingsFile());
         SyncPeerStore store(settings, clock);
         SyncDevice a = device("A", "Laptop, \"home\" = ü");
-        a.platform = QStringLiteral("macos");
+        a.platform = u"macos"_s;
         store.upsert(a);
         store.upsert(device("B", "Phone"));
-        store.touch(QStringLiteral("A"));
-        store.setEnabled(false, QStringLiteral("B"));
+        store.touch(u"A"_s);
+        store.setEnabled(false, u"B"_s);
         written = store.peers();
     }
     IniSettingsStore settings(XdgPaths::settingsFile());

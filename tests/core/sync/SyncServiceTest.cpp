@@ -64,7 +64,7 @@ protected:
     static SyncService::Options fastOptions() {
         SyncService::Options options;
         options.helloTimeout = 300ms;
-        options.connectionLimits.unboundTimeoutMs = 300;
+        options.connectionLimits.unboundTimeout = std::chrono::milliseconds(300);
         return options;
     }
 

@@ -28,6 +28,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void say(const QString& line) {
@@ -54,10 +56,10 @@ QJsonArray toJson(const QList<ServiceDiscovery::Service>& services) {
         QJsonArray addresses;
         for (const QHostAddress& address : service.addresses)
             addresses.append(address.toString());
-        out.append(QJsonObject{{QStringLiteral("name"), service.name},
-                               {QStringLiteral("port"), service.port},
-                               {QStringLiteral("txt"), txt},
-                               {QStringLiteral("addresses"), addresses}});
+        out.append(QJsonObject{{u"name"_s, service.name},
+                               {u"port"_s, service.port},
+                               {u"txt"_s, txt},
+                               {u"addresses"_s, addresses}});
     }
     return out;
 }
@@ -71,7 +73,7 @@ int probe(const QString& address, quint16 port) {
         if (!socket.waitForReadyRead(5000))
             return 1;
     }
-    say(QStringLiteral("reply ") + QString::fromUtf8(socket.readLine()).trimmed());
+    say(u"reply "_s + QString::fromUtf8(socket.readLine()).trimmed());
     return 0;
 }
 
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
     if (args.value(0) == QLatin1String("probe"))
         return probe(args.value(1), static_cast<quint16>(args.value(2).toUInt()));
 
-    QString type = QStringLiteral("_tindrel._tcp");
+    QString type = u"_tindrel._tcp"_s;
     QString name;
     QStringList txtPairs;
     bool browse = false;
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
 
     QTcpServer server;
     if (!server.listen(QHostAddress::Any)) {
-        say(QStringLiteral("listen-failed ") + server.errorString());
+        say(u"listen-failed "_s + server.errorString());
         return 1;
     }
     QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
@@ -113,20 +115,15 @@ int main(int argc, char** argv) {
 
     AvahiServiceDiscovery discovery;
     discovery.onAvailabilityChanged = [](bool available) {
-        say(QStringLiteral("available %1").arg(available ? 1 : 0));
+        say(u"available %1"_s.arg(available ? 1 : 0));
     };
-    discovery.onPublished = [](const QString& published) {
-        say(QStringLiteral("published ") + published);
-    };
-    discovery.onPublishFailed = [](const QString& reason) {
-        say(QStringLiteral("publish-failed ") + reason);
-    };
+    discovery.onPublished = [](const QString& published) { say(u"published "_s + published); };
+    discovery.onPublishFailed = [](const QString& reason) { say(u"publish-failed "_s + reason); };
     discovery.onServicesChanged = [](const QList<ServiceDiscovery::Service>& services) {
-        say(QStringLiteral("services ") +
+        say(u"services "_s +
             QString::fromUtf8(QJsonDocument(toJson(services)).toJson(QJsonDocument::Compact)));
     };
-    say(QStringLiteral("ready available=%1 port=%2")
-            .arg(discovery.isAvailable() ? 1 : 0)
+    say(u"ready available=%1 port=%2"_s.arg(discovery.isAvailable() ? 1 : 0)
             .arg(server.serverPort()));
     if (!name.isEmpty())
         discovery.publish(type, name, server.serverPort(), parseTxt(txtPairs));

@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 // Without any system bus, as in a container or a minimal session. The LAN
 // tests cover a real avahi-daemon.
 
@@ -42,9 +44,8 @@ TEST_F(NoBus, SaysUnavailableOnceAndKeepsWhatWasAskedFor) {
     discovery.onAvailabilityChanged = [&](bool available) { reports.append(available); };
     discovery.onPublishFailed = [&](const QString& reason) { failures.append(reason); };
     discovery.onServicesChanged = [&](const auto&) { servicesReported = true; };
-    discovery.publish(QStringLiteral("_tindrel._tcp"), QStringLiteral("Laptop"), 4000,
-                      {{QStringLiteral("pl"), QStringLiteral("linux")}});
-    discovery.browse(QStringLiteral("_tindrel._tcp"));
+    discovery.publish(u"_tindrel._tcp"_s, u"Laptop"_s, 4000, {{u"pl"_s, u"linux"_s}});
+    discovery.browse(u"_tindrel._tcp"_s);
 
     // Long enough for a retry to fail again; it must not be reported again.
     spinFor(1500);
@@ -61,29 +62,23 @@ TEST_F(NoBus, RefusesWhatCanNeverBePublishedAtOnce) {
         ServiceDiscovery::Txt txt;
         QString reason;
     };
-    const QString ok = QStringLiteral("Laptop");
+    const QString ok = u"Laptop"_s;
     const Case cases[] = {
-        {"empty name", QString(), {}, QStringLiteral("Invalid service name")},
+        {"empty name", QString(), {}, u"Invalid service name"_s},
         {"name that is only a NUL",
          QString::fromUtf16(u"\0rest", 5),
          {},
-         QStringLiteral("Invalid service name")},
-        {"empty key", ok, {{QString(), QStringLiteral("v")}}, QStringLiteral("Invalid record")},
-        {"key with =",
-         ok,
-         {{QStringLiteral("a=b"), QStringLiteral("v")}},
-         QStringLiteral("Invalid record")},
-        {"entry over 255 bytes",
-         ok,
-         {{QStringLiteral("k"), QString(254, u'v')}},
-         QStringLiteral("Invalid record")},
+         u"Invalid service name"_s},
+        {"empty key", ok, {{QString(), u"v"_s}}, u"Invalid record"_s},
+        {"key with =", ok, {{u"a=b"_s, u"v"_s}}, u"Invalid record"_s},
+        {"entry over 255 bytes", ok, {{u"k"_s, QString(254, u'v')}}, u"Invalid record"_s},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         AvahiServiceDiscovery discovery;
         QStringList failures;
         discovery.onPublishFailed = [&](const QString& reason) { failures.append(reason); };
-        discovery.publish(QStringLiteral("_tindrel._tcp"), c.name, 4000, c.txt);
+        discovery.publish(u"_tindrel._tcp"_s, c.name, 4000, c.txt);
         QCoreApplication::processEvents();
         EXPECT_EQ(failures, QStringList{c.reason});
     }
@@ -92,8 +87,7 @@ TEST_F(NoBus, RefusesWhatCanNeverBePublishedAtOnce) {
     AvahiServiceDiscovery discovery;
     QStringList failures;
     discovery.onPublishFailed = [&](const QString& reason) { failures.append(reason); };
-    discovery.publish(QStringLiteral("_tindrel._tcp"), ok, 4000,
-                      {{QStringLiteral("k"), QString(253, u'v')}});
+    discovery.publish(u"_tindrel._tcp"_s, ok, 4000, {{u"k"_s, QString(253, u'v')}});
     QCoreApplication::processEvents();
     EXPECT_TRUE(failures.isEmpty());
 }
