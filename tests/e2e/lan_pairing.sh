@@ -16,22 +16,11 @@
 # Usage: lan_pairing.sh REPO BIN_DIR
 set -euo pipefail
 repo=$1 bin=$2
-skip() { echo "SKIP: $*"; exit 77; }
 started=$SECONDS
 work=$(mktemp -d /tmp/tindrel-e2e-pairing.XXXXXX)
 source "$repo/tests/e2e/sync_pair.sh"
 source "$repo/tests/e2e/lan_pair.sh"
-if why=$(lan_unavailable); then
-    rm -rf "$work"
-    skip "$why"
-fi
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work"/*.out "$work/relay.log"; do
-        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
-    done
-    exit 1
-}
+skip_without_lan
 trap 'pair_down; lan_down; rm -rf "$work"' EXIT
 
 # A private range rather than the sandbox's link-local one: a pairing link
@@ -80,6 +69,13 @@ open_window() {
 # join NAME CODE-OR-LINK: NAME's `tindrel --join`, its output in $work/NAME.out
 join() {
     tindrel_on "$1" --join "$2" >"$work/$1.out" 2>&1
+}
+# pair_by_link NAME HOW: NAME joins a new window of Anna's by its link
+pair_by_link() {
+    open_window --no-wait
+    wait "$pair_pid" || fail "--pair --no-wait failed"
+    join "$1" "$link" || fail "$1 could not pair by the link $2"
+    grep -q "^Paired with Anna$" "$work/$1.out" || fail "$1's --join did not name Anna"
 }
 copy_and_expect() { # FROM TO TEXT
     local from to
@@ -132,10 +128,7 @@ step "link over TCP"
 # through her, and the relay is out of her reach.
 "$lan_sandbox" avahi 3 stop
 "$lan_sandbox" exec 3 ip route add prohibit "$address_Relay/32"
-open_window --no-wait
-wait "$pair_pid" || fail "--pair --no-wait failed"
-join Cleo "$link" || fail "Cleo could not pair by the link over TCP"
-grep -q "^Paired with Anna$" "$work/Cleo.out" || fail "Cleo's --join did not name Anna"
+pair_by_link Cleo "over TCP"
 copy_and_expect Anna Cleo "To Cleo over TCP $(date +%s%N)"
 logged Cleo "Received a clip from Anna" || fail "Cleo's clip did not come over TCP"
 
@@ -144,10 +137,7 @@ step "link over the relay"
 # no longer reach Anna's address; the relay is all that joins them.
 tindrel_on Anna unpair Bert && tindrel_on Bert unpair Anna || fail "unpairing failed"
 "$lan_sandbox" exec 2 ip route add prohibit "$address_Anna/32"
-open_window --no-wait
-wait "$pair_pid" || fail "--pair --no-wait failed"
-join Bert "$link" || fail "Bert could not pair by the link over the relay"
-grep -q "^Paired with Anna$" "$work/Bert.out" || fail "Bert's --join did not name Anna"
+pair_by_link Bert "over the relay"
 copy_and_expect Anna Bert "To Bert through the relay $(date +%s%N)"
 logged Bert "Received a clip via relay from Anna" ||
     fail "Bert's clip did not come through the relay"

@@ -10,22 +10,11 @@
 # Usage: lan_sync.sh REPO BIN_DIR
 set -euo pipefail
 repo=$1 bin=$2
-skip() { echo "SKIP: $*"; exit 77; }
 started=$SECONDS
 work=$(mktemp -d /tmp/tindrel-e2e-lan.XXXXXX)
 source "$repo/tests/e2e/sync_pair.sh"
 source "$repo/tests/e2e/lan_pair.sh"
-if why=$(lan_unavailable); then
-    rm -rf "$work"
-    skip "$why"
-fi
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$TDL_SANDBOX_DIR"/*/avahi.log; do
-        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
-    done
-    exit 1
-}
+skip_without_lan
 trap 'pair_down; lan_down; rm -rf "$work"' EXIT
 
 lan_up Anna Bert || skip "the sandbox LAN did not come up here"

@@ -10,13 +10,6 @@ set -euo pipefail
 repo=$1 bin=$2
 work=$(mktemp -d /tmp/tindrel-e2e.XXXXXX)
 source "$repo/tests/e2e/sync_pair.sh"
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work/relay.log"; do
-        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
-    done
-    exit 1
-}
 trap 'pair_down; rm -rf "$work"' EXIT
 
 relay_up || fail "the relay did not start"

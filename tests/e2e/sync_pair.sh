@@ -12,6 +12,8 @@
 #   copy_on NAME TEXT        copies TEXT on NAME's desktop (xclip) and waits
 #                            until NAME has recorded it; in_store and
 #                            listed_as below check a store and a device list
+#   fail MESSAGE             says what failed, shows the ends of the logs
+#                            and of the scripts' own *.out files, exits 1
 #   pair_down                stops everything started here
 #
 # relay_enabled=false leaves the relay out of the settings, relay_host names
@@ -21,6 +23,16 @@
 
 pids=()
 desktops=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    local f
+    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work"/*.out \
+        "$work/relay.log" "${TDL_SANDBOX_DIR:-/nonexistent}"/*/avahi.log; do
+        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
+    done
+    exit 1
+}
 
 new_id() { python3 -c 'import uuid; print(str(uuid.uuid4()).upper())'; }
 new_key() { python3 -c 'import base64, os; print(base64.b64encode(os.urandom(32)).decode())'; }
