@@ -236,6 +236,14 @@ std::optional<QVariantMap> BusClient::syncStatus() {
 }
 
 int BusClient::pair(const CommandLine& line) {
+    // Ctrl+C closes the window rather than leave it open unseen; caught from
+    // before the window opens, so that no moment after it kills us outright.
+    interrupted = 0;
+    if (line.wait) {
+        const auto onSignal = [](int) { interrupted = 1; };
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
     const auto reply = call(u"StartPairing"_s, {line.pairingSeconds});
     if (!reply)
         return 1;
@@ -259,11 +267,6 @@ int BusClient::pair(const CommandLine& line) {
     if (!line.wait)
         return 0;
 
-    // Ctrl+C closes the window rather than leave it open unseen.
-    interrupted = 0;
-    const auto onSignal = [](int) { interrupted = 1; };
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
     while (true) {
         QThread::msleep(statusPollMs);
         if (interrupted) {

@@ -4,7 +4,7 @@
 # processes, each in a network namespace of its own with its own
 # avahi-daemon, and a tindrel-relay in a fourth namespace, one sandbox for
 # every case in turn:
-#   - a window that has expired pairs nothing;
+#   - a window that has expired or was cancelled pairs nothing;
 #   - a wrong code pairs nothing, and Anna logs the frame she could not open;
 #   - the right code pairs Bert, and Anna's copy reaches his clipboard;
 #   - a second joiner with the same code is refused;
@@ -60,7 +60,9 @@ devices_of() { tindrel_on "$1" devices | cut -f2 | sort | tr '\n' ' '; }
 open_window() {
     # Gone before the start: the background job truncates it only later.
     rm -f "$work/pair.out"
-    tindrel_on Anna --pair "$@" >"$work/pair.out" 2>&1 &
+    # A simple command, so that $! is tindrel's own PID for the signal below.
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/Anna/run/bus" "$bin/tindrel" --pair "$@" \
+        >"$work/pair.out" 2>&1 &
     pair_pid=$!
     until_ok 10 grep -q "^Pairing link: " "$work/pair.out" || fail "--pair printed no code and link"
     code=$(sed -n 's/^Pairing code: //p' "$work/pair.out")
@@ -94,6 +96,14 @@ grep -q "The pairing window closed; no computer paired." "$work/pair.out" ||
 before=$(decrypt_failures Anna)
 join Bert "$code" && fail "Bert paired with the code of a closed window"
 until_ok 5 more_failures Anna "$before" || fail "Anna did not log the join she could not open"
+
+step "cancelled window"
+# Ctrl+C on --pair closes the window it opened.
+open_window
+kill -INT "$pair_pid"
+wait "$pair_pid" && fail "--pair succeeded though it was cancelled"
+grep -q "^Pairing cancelled.$" "$work/pair.out" || fail "--pair did not say it was cancelled"
+join Bert "$code" && fail "Bert paired with the code of a cancelled window"
 
 step "wrong code"
 # A wrong code: nothing paired, the failed decryption in Anna's log, the
@@ -144,5 +154,5 @@ logged Bert "Received a clip via relay from Anna" ||
 # Pairing again undid the unpairing.
 ! grep -q "syncUnpairedIds=.*$id_Bert" "$work/Anna/config/Tindrel/Tindrel.conf" ||
     fail "Anna still remembers Bert as unpaired"
-echo "pairing: expired window, wrong code, code, used code, link over TCP, link over the" \
+echo "pairing: expired and cancelled windows, wrong code, code, used code, link over TCP, link over the" \
     "relay OK ($((SECONDS - started)) s)"
