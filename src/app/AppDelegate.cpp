@@ -17,6 +17,9 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
+#include "platform/wayland/KWinWindowTracker.h"
+#include "platform/wayland/SwayWindowTracker.h"
+#include "platform/wayland/WaylandKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Desktop.h"
@@ -34,6 +37,7 @@
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -59,9 +63,21 @@ void AppDelegate::choosePlatform() {
     if (!m_desktop)
         return;
     if (wayland) {
-        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() +
-                   u"); shortcuts and windows through XWayland"_s);
-        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(m_desktop->workspace());
+        QString noKeys;
+        m_waylandKeys = WaylandKeySynth::connect(QString(), &m_desktop->keySynth(), &noKeys);
+        QString front = u"window in front from sway"_s;
+        m_windows = SwayWindowTracker::connect(QString());
+        if (!m_windows) {
+            m_windows = KWinWindowTracker::connect(QDBusConnection::sessionBus());
+            front = m_windows ? u"window in front from KWin"_s : u"window in front unknown"_s;
+        }
+        const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
+                                            : u"no pasting ("_s + noKeys + u")"_s;
+        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
+                   paste + u"; "_s + front + u"; shortcuts and windows through XWayland"_s);
+        m_waylandWorkspace = std::make_unique<WaylandWorkspace>(
+            m_desktop->workspace(), m_waylandKeys != nullptr, m_windows.get());
+        m_keySynth = m_waylandKeys ? m_waylandKeys.get() : &m_desktop->keySynth();
         m_waylandPasteboard = std::move(wayland);
         m_pasteboard = m_waylandPasteboard.get();
         m_workspace = m_waylandWorkspace.get();
@@ -70,6 +86,7 @@ void AppDelegate::choosePlatform() {
     Log::write(u"Tindrel: clipboard through X11 ("_s + why + u")"_s);
     m_pasteboard = m_desktop->pasteboard();
     m_workspace = &m_desktop->workspace();
+    m_keySynth = &m_desktop->keySynth();
 }
 
 void AppDelegate::launch() {
@@ -84,8 +101,8 @@ void AppDelegate::launch() {
         PanelController::Desktop{*m_clock, workspace, pasteboard, m_desktop->pointer(),
                                  *m_windowHints, *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
-    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
-                                        m_desktop->keySynth(), *m_scheduler);
+    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace, *m_keySynth,
+                                        *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
@@ -240,7 +257,8 @@ void AppDelegate::showSettings() {
         X11Desktop* desktop = m_desktop.get();
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
             *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings,
-            [desktop](quint32 code) { return desktop->baseKeysym(code); }});
+            [desktop](quint32 code) { return desktop->baseKeysym(code); }, *m_sync, *m_identity,
+            *m_discovery, *m_clock, XdgPaths::syncLogFile()});
     }
     m_settingsWindow->showInFront();
 }

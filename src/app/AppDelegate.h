@@ -12,11 +12,11 @@ class ClipStore;
 class ClipboardMonitor;
 class Clock;
 class FreedesktopFileManager;
+class KeySynth;
 class LoginItem;
 class PanelController;
 class Pasteboard;
 class Paster;
-class Pasteboard;
 class Preferences;
 class Scheduler;
 class ServiceDiscovery;
@@ -26,6 +26,7 @@ class StatusItem;
 class SyncIdentity;
 class SyncService;
 class WindowHints;
+class WindowTracker;
 class Workspace;
 class X11Desktop;
 
@@ -79,11 +80,15 @@ private:
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
     // Under Wayland with data-control, the clipboard is followed there and
-    // the rest goes through XWayland; otherwise both are X11.
+    // the rest goes through XWayland (keys through the virtual keyboard where
+    // the compositor has one); otherwise all is X11.
     std::unique_ptr<Pasteboard> m_waylandPasteboard;
+    std::unique_ptr<WindowTracker> m_windows;
     std::unique_ptr<Workspace> m_waylandWorkspace;
+    std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;
     Workspace* m_workspace = nullptr;
+    KeySynth* m_keySynth = nullptr;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;

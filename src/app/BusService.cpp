@@ -61,6 +61,20 @@ BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& m
         ++m_pairings;
         m_lastPaired = device.name;
     });
+    // Queued: the window's code is set only after preparing has ended.
+    connect(
+        &m_sync, &SyncService::isPreparingPairingChanged, this,
+        [this] {
+            if (!m_sync.isPreparingPairing())
+                answerPairings();
+        },
+        Qt::QueuedConnection);
+    connect(&m_sync, &SyncService::joinFinished, this, &BusService::answerJoin);
+    // A stop drops what was still being prepared; nobody must wait on it.
+    connect(&m_sync, &SyncService::isRunningChanged, this, [this] {
+        if (!m_sync.isRunning())
+            answerAllStopped();
+    });
     connect(&m_monitor, &ClipboardMonitor::isPausedChanged, this,
             [this] { announce("Paused", paused()); });
     const auto countChanged = [this] {
@@ -268,12 +282,15 @@ QVariantMap BusService::StartPairing(uint seconds) {
     }
     if (!syncRuns())
         return {};
-    m_sync.startPairing(std::chrono::seconds(seconds));
-    if (m_sync.pairingCode().isEmpty()) {
-        fail(notSent, m_sync.lastEvent());
-        return {};
+    // The window opens once its key is derived; the caller hears then.
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        m_waitingPairings.append(message());
     }
-    return SyncStatus();
+    m_sync.startPairing(std::chrono::seconds(seconds));
+    if (!m_sync.isPreparingPairing())
+        answerPairings();
+    return {};
 }
 
 void BusService::EndPairing() {
@@ -288,14 +305,50 @@ QString BusService::JoinPairing(const QString& codeOrLink) {
     }
     if (!syncRuns())
         return {};
-    // A damaged link is the user's to fix; no device appearing later helps.
-    const bool isLink = text.contains(u"://"_s);
-    const bool sent = m_sync.joinPairing(text);
-    if (!sent) {
-        fail(isLink && !PairingLink::parse(text) ? invalidArgument : notSent, m_sync.lastEvent());
-        return {};
+    // Answered once the requests are out (or refused); before the call, as a
+    // link that does not parse is refused at once.
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        // A damaged link is the user's to fix; no device appearing later helps.
+        const bool badLink = text.contains(u"://"_s) && !PairingLink::parse(text);
+        m_waitingJoins.append({message(), badLink});
     }
-    return m_sync.lastEvent();
+    m_sync.joinPairing(text);
+    return {};
+}
+
+void BusService::answerPairings() {
+    const QList<QDBusMessage> waiting = std::exchange(m_waitingPairings, {});
+    for (const QDBusMessage& call : waiting) {
+        const QDBusMessage reply =
+            m_sync.pairingCode().isEmpty()
+                ? call.createErrorReply(
+                      QString::fromLatin1(notSent),
+                      u"No pairing window opened (sync said: %1)."_s.arg(m_sync.lastEvent()))
+                : call.createReply(QVariant::fromValue(SyncStatus()));
+        QDBusConnection::sessionBus().send(reply);
+    }
+}
+
+void BusService::answerJoin(const QString& outcome, bool sent) {
+    if (m_waitingJoins.isEmpty())
+        return;
+    const WaitingJoin join = m_waitingJoins.takeFirst();
+    const QDBusMessage reply =
+        sent ? join.call.createReply(outcome)
+             : join.call.createErrorReply(
+                   QString::fromLatin1(join.badLink ? invalidArgument : notSent), outcome);
+    QDBusConnection::sessionBus().send(reply);
+}
+
+void BusService::answerAllStopped() {
+    const QString why = u"Sync stopped."_s;
+    for (const QDBusMessage& call : std::exchange(m_waitingPairings, {}))
+        QDBusConnection::sessionBus().send(
+            call.createErrorReply(QString::fromLatin1(syncOff), why));
+    for (const WaitingJoin& join : std::exchange(m_waitingJoins, {}))
+        QDBusConnection::sessionBus().send(
+            join.call.createErrorReply(QString::fromLatin1(syncOff), why));
 }
 
 QList<QVariantMap> BusService::SyncDevices() {

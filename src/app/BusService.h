@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDBusContext>
+#include <QDBusMessage>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -86,6 +88,11 @@ private:
     // The clip with this id, or a D-Bus error sent and nothing found.
     Found find(const QString& id);
     void copy(const Found& found);
+    // Answer the calls waiting for a pairing window, for a join's requests,
+    // or for anything when sync stops.
+    void answerPairings();
+    void answerJoin(const QString& outcome, bool sent);
+    void answerAllStopped();
     // False, with a D-Bus error sent, while sync is not running.
     bool syncRuns();
     // The paired device with this id, or else this name; or an error sent.
@@ -103,4 +110,12 @@ private:
     // even when the device was paired before.
     uint m_pairings = 0;
     QString m_lastPaired;
+    QList<QDBusMessage> m_waitingPairings;
+    struct WaitingJoin {
+        QDBusMessage call;
+        bool badLink = false;
+    };
+    // First come, first answered: two joins at once may swap their lines,
+    // which read alike.
+    QList<WaitingJoin> m_waitingJoins;
 };

@@ -42,7 +42,7 @@ protected:
 } // namespace
 
 TEST_F(SyncPairingRelayTest, ALinkNamingOnlyTheRelayPairsAndBringsUpTheirRelayLinks) {
-    a.service->startPairing(180s);
+    a.openPairing(180s);
     EXPECT_EQ(a.service->lastEvent(), u"Pairing open for 3 minutes"_s);
     const QStringList lines = log.messages();
     EXPECT_GT(lines.indexOf(u"Pairing open for 3 minutes"_s),
@@ -57,8 +57,7 @@ TEST_F(SyncPairingRelayTest, ALinkNamingOnlyTheRelayPairsAndBringsUpTheirRelayLi
     const QString link = PairingLink::make(a.service->pairingCode(),
                                            quint16(a.service->listenerPort()), {}, true, relayURL)
                              .value();
-    b.service->joinPairing(link);
-    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    EXPECT_EQ(b.join(link), u"Pairing request sent"_s);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
     EXPECT_TRUE(a.service->pairingCode().isEmpty());

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QPointer>
 
+using namespace Qt::StringLiterals;
+
 // A clipboard in memory. copy() stands for another application's copy;
 // the counters show what the code under test asked for. Requests are
 // answered at once, or, with answerAtOnce off, when the test calls answer():
@@ -26,7 +28,7 @@ public:
     std::optional<QString> ownText() const override { return ours ? contents : std::nullopt; }
     void writeText(const QString& value) override {
         contents = value;
-        declared = {QStringLiteral("text/plain")};
+        declared = {u"text/plain"_s};
         ours = true;
         ++count;
         ++writes;
@@ -36,7 +38,7 @@ public:
 
     // Another application copies; none for contents without text (an image).
     // The change is counted but, like a lost event, not reported.
-    void copy(std::optional<QString> value, QStringList types = {QStringLiteral("UTF8_STRING")}) {
+    void copy(std::optional<QString> value, QStringList types = {u"UTF8_STRING"_s}) {
         contents = std::move(value);
         declared = std::move(types);
         ours = false;

@@ -6,11 +6,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 // Points the sync log at a temporary file while it lives and reads back the
 // messages written to it, time stamps stripped.
 class SyncLogCapture {
 public:
-    SyncLogCapture() { SyncLog::setFilePath(m_dir.filePath(QStringLiteral("sync.log"))); }
+    SyncLogCapture() { SyncLog::setFilePath(m_dir.filePath(u"sync.log"_s)); }
     ~SyncLogCapture() {
         SyncLog::setFilePath(QString());
         SyncLog::flush();
@@ -20,7 +22,7 @@ public:
 
     QStringList messages() const {
         SyncLog::flush();
-        QFile file(m_dir.filePath(QStringLiteral("sync.log")));
+        QFile file(m_dir.filePath(u"sync.log"_s));
         QStringList out;
         if (!file.open(QIODevice::ReadOnly))
             return out;

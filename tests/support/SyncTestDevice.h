@@ -8,6 +8,9 @@
 #include "support/FakeServiceDiscovery.h"
 #include "support/MemorySettingsStore.h"
 
+#include <QSignalSpy>
+#include <QTest>
+#include <chrono>
 #include <memory>
 
 // One device for sync tests: its own settings, identity and DNS-SD, a sync
@@ -50,6 +53,23 @@ struct SyncTestDevice {
                 quint16(service->listenerPort())};
     }
     void start() { prefs.setSyncEnabled(true); }
+    // Opens a pairing window and waits until its key is derived and its
+    // code published; the code, or empty when none came.
+    QString openPairing(std::chrono::seconds duration = std::chrono::seconds(180)) {
+        service->startPairing(duration);
+        if (!QTest::qWaitFor([this] { return !service->isPreparingPairing(); }, 10000))
+            return {};
+        return service->pairingCode();
+    }
+    // Joins and waits until the requests have gone out or were refused;
+    // what the service said about it.
+    QString join(const QString& codeOrLink) {
+        QSignalSpy said(service.get(), &SyncService::joinFinished);
+        service->joinPairing(codeOrLink);
+        if (said.isEmpty() && !said.wait(10000))
+            return {};
+        return said.first().first().toString();
+    }
     bool connectedTo(const SyncTestDevice& other) const {
         return service->connectedPeerIds().contains(other.identity.deviceId());
     }

@@ -3,9 +3,12 @@
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
 #include "core/store/ClipStore.h"
+#include "core/sync/SyncIdentity.h"
+#include "core/sync/SyncService.h"
 #include "platform/FileManager.h"
 #include "support/FakeClock.h"
 #include "support/FakeHotKeyService.h"
+#include "support/FakeServiceDiscovery.h"
 #include "support/FakeWorkspace.h"
 #include "support/FillStore.h"
 #include "support/MemorySettingsStore.h"
@@ -19,8 +22,8 @@
 #include <memory>
 
 // The settings window over real preferences, a real store in a temporary
-// folder and a real hot-key manager; the desktop (key grabs, applications,
-// file manager) is faked.
+// folder, a real hot-key manager and a real sync service on loopback; the
+// desktop (key grabs, applications, file manager, DNS-SD) is faked.
 class SettingsFixture : public ::testing::Test {
 protected:
     struct RecordingFileManager final : FileManager {
@@ -35,9 +38,26 @@ protected:
 
     SettingsWindow& window() {
         if (!m_window)
-            m_window = std::make_unique<SettingsWindow>(
-                SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+            m_window = std::make_unique<SettingsWindow>(services());
         return *m_window;
+    }
+
+    SettingsWindow::Services services() {
+        return {prefs,    store,     hotKeys, workspace,
+                files,    settings,  {},      sync(),
+                identity, discovery, clock,   dir.filePath(QStringLiteral("sync.log"))};
+    }
+
+    // Built on first use, so that a test can store paired devices first.
+    SyncService& sync() {
+        if (!m_sync) {
+            SyncService::Options options;
+            options.listenAddress = QHostAddress::LocalHost;
+            options.port = 0;
+            m_sync =
+                std::make_unique<SyncService>(prefs, settings, clock, identity, discovery, options);
+        }
+        return *m_sync;
     }
 
     // Focus moves, and so editing ends, only in the active window.
@@ -77,7 +97,10 @@ protected:
     HotKeyManager hotKeys{keys};
     FakeWorkspace workspace;
     RecordingFileManager files;
+    SyncIdentity identity{settings, QStringLiteral("Anna's laptop")};
+    FakeServiceDiscovery discovery;
 
 private:
+    std::unique_ptr<SyncService> m_sync;
     std::unique_ptr<SettingsWindow> m_window;
 };

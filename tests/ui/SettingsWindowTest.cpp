@@ -52,15 +52,13 @@ TEST_F(SettingsFixture, OpensOnTheRememberedTabOrOnGeneral) {
         settings.values.remove(u"lastSettingsTab"_s);
         if (c.stored.isValid())
             settings.values.insert(u"lastSettingsTab"_s, c.stored);
-        SettingsWindow built(
-            SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+        SettingsWindow built(services());
         EXPECT_EQ(built.current(), c.expected) << c.stored.toString().toStdString();
     }
 
     window().select(SettingsTab::storage);
     EXPECT_EQ(settings.values.value(u"lastSettingsTab"_s), QVariant(u"storage"_s));
-    SettingsWindow reopened(
-        SettingsWindow::Services{prefs, store, hotKeys, workspace, files, settings, {}});
+    SettingsWindow reopened(services());
     EXPECT_EQ(reopened.current(), SettingsTab::storage);
     EXPECT_EQ(reopened.windowTitle(), u"Storage"_s);
 }

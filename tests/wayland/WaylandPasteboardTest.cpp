@@ -1,4 +1,5 @@
 #include "platform/wayland/WaylandPasteboard.h"
+#include "SwaySession.h"
 #include "core/capture/ClipboardMonitor.h"
 #include "core/prefs/Preferences.h"
 #include "support/FakeWorkspace.h"
@@ -15,35 +16,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// What the fixture wrote: the compositor's socket and runtime folder, and
-// the command prefix its clients run under; or why there is no compositor.
-struct Session {
-    QString display;
-    QString runtimeDir;
-    QStringList runAs;
-    QString skip;
-};
-
-Session readSession() {
-    Session session;
-    QFile file(QStringLiteral(TINDREL_WAYLAND_ENV_FILE));
-    if (!file.open(QIODevice::ReadOnly)) {
-        session.skip = u"the headless sway fixture has not run"_s;
-        return session;
-    }
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        if (line.startsWith(u"SKIP "_s))
-            session.skip = line.mid(5);
-        else if (line.startsWith(u"WAYLAND_DISPLAY="_s))
-            session.display = line.section(u'=', 1);
-        else if (line.startsWith(u"XDG_RUNTIME_DIR="_s))
-            session.runtimeDir = line.section(u'=', 1);
-        else if (line.startsWith(u"RUN_AS="_s))
-            session.runAs = line.section(u'=', 1).split(u' ', Qt::SkipEmptyParts);
-    }
-    return session;
-}
-
 bool waitUntil(const std::function<bool()>& condition) {
     return QTest::qWaitFor(condition, 10000);
 }
@@ -51,14 +23,12 @@ bool waitUntil(const std::function<bool()>& condition) {
 
 // The Wayland clipboard against a real compositor (headless sway) and real
 // clients (wl-copy, wl-paste), all on the Qt event loop of this thread.
-class WaylandPasteboardTest : public ::testing::Test {
+class WaylandPasteboardTest : public SwayTest {
 protected:
     void SetUp() override {
-        session = readSession();
-        if (!session.skip.isEmpty())
-            GTEST_SKIP() << "no Wayland compositor: " << session.skip.toStdString();
-        qputenv("XDG_RUNTIME_DIR", session.runtimeDir.toLocal8Bit());
-        qputenv("WAYLAND_DISPLAY", session.display.toLocal8Bit());
+        SwayTest::SetUp();
+        if (IsSkipped())
+            return;
         QString why;
         board = WaylandPasteboard::connect(session.display, &why);
         ASSERT_TRUE(board) << why.toStdString();
@@ -74,16 +44,7 @@ protected:
     // A Wayland client run as the compositor's user; kept until the test ends.
     QProcess& start(const QString& program, const QStringList& args) {
         QProcess& process = clients.emplace_back();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_RUNTIME_DIR"_s, session.runtimeDir);
-        env.insert(u"WAYLAND_DISPLAY"_s, session.display);
-        process.setProcessEnvironment(env);
-        if (session.runAs.isEmpty()) {
-            process.start(program, args);
-        } else {
-            process.start(session.runAs.first(),
-                          session.runAs.mid(1) + QStringList{program} + args);
-        }
+        session.start(process, program, args);
         EXPECT_TRUE(process.waitForStarted());
         return process;
     }
@@ -123,7 +84,6 @@ protected:
         return QString::fromUtf8(wlPaste.readAllStandardOutput());
     }
 
-    Session session;
     std::unique_ptr<WaylandPasteboard> board;
     std::list<QProcess> clients;
 };

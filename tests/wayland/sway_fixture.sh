@@ -42,7 +42,15 @@ up)
         exit 0
     fi
     chmod 777 "$state/run/$sock"
-    printf 'WAYLAND_DISPLAY=%s\nXDG_RUNTIME_DIR=%s\nRUN_AS=%s\n' "$sock" "$state/run" "$run" >"$file"
+    ipc=""
+    for _ in $(seq 200); do # its IPC socket comes a moment after
+        ipc=$(ls "$state/run" 2>/dev/null | grep -E '^sway-ipc\..*\.sock$' | head -1)
+        [ -n "$ipc" ] && break
+        sleep 0.05
+    done
+    [ -n "$ipc" ] && chmod 777 "$state/run/$ipc" && ipc="$state/run/$ipc"
+    printf 'WAYLAND_DISPLAY=%s\nXDG_RUNTIME_DIR=%s\nSWAYSOCK=%s\nRUN_AS=%s\n' \
+        "$sock" "$state/run" "$ipc" "$run" >"$file"
     echo "headless sway on $sock"
     ;;
 down)

@@ -3,10 +3,13 @@
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
 #include "core/store/ClipStore.h"
+#include "core/sync/SyncIdentity.h"
+#include "core/sync/SyncService.h"
 #include "platform/FileManager.h"
 #include "platform/HotKeyService.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/FakeClock.h"
+#include "support/FakeServiceDiscovery.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 #include "ui/settings/SettingsWindow.h"
@@ -48,7 +51,8 @@ protected:
         X11Desktop* d = desktop.get();
         window = std::make_unique<SettingsWindow>(
             SettingsWindow::Services{prefs, store, *hotKeys, desktop->workspace(), files, settings,
-                                     [d](quint32 code) { return d->baseKeysym(code); }});
+                                     [d](quint32 code) { return d->baseKeysym(code); }, sync,
+                                     identity, discovery, clock, QString()});
         window->showInFront();
         pane = qobject_cast<ShortcutsPane*>(window->pane(SettingsTab::shortcuts));
     }
@@ -71,6 +75,9 @@ protected:
     QTemporaryDir dir;
     ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     NoFileManager files;
+    SyncIdentity identity{settings, u"Test"_s};
+    FakeServiceDiscovery discovery;
+    SyncService sync{prefs, settings, clock, identity, discovery};
     std::unique_ptr<X11Desktop> desktop;
     std::unique_ptr<HotKeyManager> hotKeys;
     std::unique_ptr<SettingsWindow> window;

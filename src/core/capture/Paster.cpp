@@ -24,6 +24,9 @@ constexpr QLatin1StringView kTerminals[] = {
     QLatin1StringView("kgx"),
     QLatin1StringView("org.gnome.console"),
     QLatin1StringView("konsole"),
+    QLatin1StringView("org.kde.konsole"), // its Wayland app id
+    QLatin1StringView("foot"),
+    QLatin1StringView("footclient"),
     QLatin1StringView("yakuake"),
     QLatin1StringView("xfce4-terminal"),
     QLatin1StringView("mate-terminal"),

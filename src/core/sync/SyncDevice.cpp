@@ -2,6 +2,8 @@
 
 #include <QTextBoundaryFinder>
 
+using namespace Qt::StringLiterals;
+
 SyncDevicePayload SyncDevice::payload() const {
     SyncDevicePayload entry;
     entry.id = id;
@@ -26,16 +28,16 @@ SyncDevice SyncDevice::fromPayload(const SyncDevicePayload& entry) {
 
 QJsonObject SyncDevice::toJson() const {
     QJsonObject object{
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("keyBase64"), keyBase64},
+        {u"id"_s, id},
+        {u"name"_s, name},
+        {u"keyBase64"_s, keyBase64},
     };
     if (lastSeen)
-        object.insert(QStringLiteral("lastSeen"), lastSeen->sinceReference);
+        object.insert(u"lastSeen"_s, lastSeen->sinceReference);
     if (platform)
-        object.insert(QStringLiteral("platform"), *platform);
+        object.insert(u"platform"_s, *platform);
     if (enabled)
-        object.insert(QStringLiteral("enabled"), *enabled);
+        object.insert(u"enabled"_s, *enabled);
     return object;
 }
 

@@ -9,10 +9,12 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString idKey = QStringLiteral("syncDeviceId");
-const QString nameKey = QStringLiteral("syncDeviceName");
-const QString keyKey = QStringLiteral("syncDeviceKey");
+const QString idKey = u"syncDeviceId"_s;
+const QString nameKey = u"syncDeviceName"_s;
+const QString keyKey = u"syncDeviceKey"_s;
 
 QString storedString(const SettingsStore& settings, const QString& key) {
     return SettingValue::toString(settings.value(key)).value_or(QString());
@@ -33,7 +35,7 @@ SyncIdentity::SyncIdentity(SettingsStore& settings, const QString& computerName)
     if (m_deviceName.trimmed().isEmpty())
         m_deviceName = SyncDevice::cleanName(computerName);
     if (m_deviceName.trimmed().isEmpty())
-        m_deviceName = QStringLiteral("Linux");
+        m_deviceName = u"Linux"_s;
 
     ensureKey();
 }
@@ -64,7 +66,7 @@ void SyncIdentity::ensureKey() const {
     // Our peers hold this key: a hand-edited spelling of the same 32 bytes
     // (spaces, a line break, padding left out) is kept, in its usual form.
     QString compact = stored;
-    compact.remove(QRegularExpression(QStringLiteral("\\s")));
+    compact.remove(QRegularExpression(u"\\s"_s));
     const auto lenient =
         QByteArray::fromBase64Encoding(compact.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (lenient && lenient.decoded.size() == SyncCrypto::keySize) {
@@ -79,8 +81,8 @@ void SyncIdentity::ensureKey() const {
     if (!fresh)
         return;
     if (!stored.isEmpty())
-        Log::write(QStringLiteral("Tindrel: the device key in \"syncDeviceKey\" is not a 32-byte "
-                                  "key; a new one was made and paired devices must pair again"));
+        Log::write(u"Tindrel: the device key in \"syncDeviceKey\" is not a 32-byte "
+                   "key; a new one was made and paired devices must pair again"_s);
     m_deviceKey = *fresh;
     m_settings.setValue(keyKey, QString::fromLatin1(m_deviceKey.toBase64()));
     m_settings.sync();

@@ -15,6 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr qint64 sizeLimit = 524288;
 // Beyond this many waiting lines new ones are dropped: a storm of events on
@@ -106,16 +108,16 @@ private:
         if (message == m_lastMessage) {
             if (++m_repeatCount > maxRepeatLines)
                 return;
-            suffix = QStringLiteral(" (repeated)");
+            suffix = u" (repeated)"_s;
         } else {
             m_lastMessage = message;
             m_repeatCount = 0;
         }
         if (m_path.isEmpty())
             return;
-        const QByteArray line = (QTime::currentTime().toString(u"HH:mm:ss.zzz") +
-                                 QStringLiteral("  ") + message + suffix + u'\n')
-                                    .toUtf8();
+        const QByteArray line =
+            (QTime::currentTime().toString(u"HH:mm:ss.zzz") + u"  "_s + message + suffix + u'\n')
+                .toUtf8();
 
         struct stat info;
         if (::stat(m_path.constData(), &info) == 0 && info.st_size > sizeLimit)

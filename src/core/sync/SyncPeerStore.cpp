@@ -10,9 +10,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString peersKey = QStringLiteral("syncPeers");
-const QString damagedKey = QStringLiteral("syncPeersDamaged");
+const QString peersKey = u"syncPeers"_s;
+const QString damagedKey = u"syncPeersDamaged"_s;
 
 bool isUsable(const SyncDevice& device) {
     return !device.id.isEmpty() && device.id.size() <= SyncDevice::maxIdLength &&
@@ -120,8 +122,8 @@ void SyncPeerStore::load() {
         m_settings.setValue(damagedKey, raw);
         m_settings.sync();
     }
-    Log::write(QStringLiteral("Tindrel: paired devices in \"syncPeers\" could not all be read; "
-                              "the stored value was copied to \"syncPeersDamaged\""));
+    Log::write(u"Tindrel: paired devices in \"syncPeers\" could not all be read; "
+               "the stored value was copied to \"syncPeersDamaged\""_s);
 }
 
 void SyncPeerStore::persist() {

@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <numeric>
 
@@ -92,7 +93,7 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
                 setAdvertising(true);
                 setLastEvent(u"Advertising on port "_s +
                              (m_listenerPort ? QString::number(m_listenerPort) : u"?"_s) +
-                             u" via "_s + LocalAddresses::ipv4().join(u", "_s));
+                             u" via "_s + listenAddresses().join(u", "_s));
             },
             Qt::QueuedConnection);
     };
@@ -504,14 +505,33 @@ void SyncService::handleClip(const SyncMessage& message, SyncConnection* connect
 // --- pairing ---
 
 void SyncService::startPairing(std::chrono::seconds duration) {
+    const quint64 attempt = ++m_pairingAttempt;
     const std::optional<QString> code = PairingCode::generate();
-    const std::optional<QByteArray> key = code ? SyncCrypto::pairingKey(*code) : std::nullopt;
-    if (!key) {
+    if (!code) {
+        setPreparingPairing(false);
         setLastEvent(u"Could not open pairing: no secure random numbers"_s);
         return;
     }
-    m_pairingCode = *code;
-    m_pairingKey = *key;
+    setPreparingPairing(true);
+    // 200,000 HMAC rounds would hold the event loop for a noticeable moment.
+    QtConcurrent::run([code = *code] {
+        return SyncCrypto::pairingKey(code);
+    }).then(this, [this, attempt, code = *code, duration](const std::optional<QByteArray>& key) {
+        if (attempt != m_pairingAttempt)
+            return; // cancelled or replaced while the key was derived
+        setPreparingPairing(false);
+        if (!key) {
+            setLastEvent(u"Could not open pairing: the pairing key could not be derived"_s);
+            return;
+        }
+        openPairing(code, *key, duration);
+    });
+}
+
+void SyncService::openPairing(const QString& code, const QByteArray& key,
+                              std::chrono::seconds duration) {
+    m_pairingCode = code;
+    m_pairingKey = key;
     m_pairingExpiry = QDateTime::currentDateTimeUtc().addSecs(duration.count());
     Q_EMIT pairingCodeChanged();
     Q_EMIT pairingExpiryChanged();
@@ -521,6 +541,13 @@ void SyncService::startPairing(std::chrono::seconds duration) {
         u"Pairing open for "_s +
         QString::number(std::chrono::duration_cast<std::chrono::minutes>(duration).count()) +
         u" minutes"_s);
+}
+
+void SyncService::setPreparingPairing(bool preparing) {
+    if (preparing == m_preparingPairing)
+        return;
+    m_preparingPairing = preparing;
+    Q_EMIT isPreparingPairingChanged();
 }
 
 void SyncService::startPairingRelay() {
@@ -549,6 +576,8 @@ void SyncService::startPairingRelay() {
 }
 
 void SyncService::endPairing() {
+    ++m_pairingAttempt;
+    setPreparingPairing(false);
     m_pairingTimer.stop();
     if (RelayLink* link = std::exchange(m_pairingRelayLink, nullptr)) {
         link->disconnect(this);
@@ -573,35 +602,59 @@ void SyncService::endPairing() {
 std::optional<QString> SyncService::pairingURL() const {
     if (m_pairingCode.isEmpty() || m_listenerPort <= 0)
         return std::nullopt;
-    return PairingLink::make(m_pairingCode, static_cast<quint16>(m_listenerPort),
-                             LocalAddresses::ipv4(), m_prefs.relayEnabled(), m_prefs.relayURL());
+    return PairingLink::make(m_pairingCode, static_cast<quint16>(m_listenerPort), listenAddresses(),
+                             m_prefs.relayEnabled(), m_prefs.relayURL());
 }
 
-bool SyncService::joinPairing(const QString& codeOrLink) {
+QStringList SyncService::listenAddresses() const {
+    const QHostAddress& bound = m_options.listenAddress;
+    // A link naming addresses nothing listens on would send a joiner nowhere.
+    if (bound.protocol() == QAbstractSocket::IPv4Protocol && bound != QHostAddress::AnyIPv4)
+        return {bound.toString()};
+    return LocalAddresses::ipv4();
+}
+
+void SyncService::joinPairing(const QString& codeOrLink) {
     const bool isLink = codeOrLink.contains(u"://"_s);
     std::optional<PairingLink::Target> target;
     if (isLink) {
         target = PairingLink::parse(codeOrLink);
         if (!target) {
-            setLastEvent(u"This pairing link is not valid — copy the whole link again"_s);
-            return false;
+            finishJoin(u"This pairing link is not valid — copy the whole link again"_s, false);
+            return;
         }
     }
     const QString code = PairingCode::normalize(target ? target->code : codeOrLink);
-    const std::optional<QByteArray> key = SyncCrypto::pairingKey(code);
-    if (code.isEmpty() || !key) {
-        setLastEvent(u"No device is waiting to pair on this network"_s);
-        return false;
+    if (code.isEmpty()) {
+        finishJoin(u"No device is waiting to pair on this network"_s, false);
+        return;
     }
+    const quint64 generation = m_runGeneration;
+    QtConcurrent::run([code] {
+        return SyncCrypto::pairingKey(code);
+    }).then(this, [this, generation, target](const std::optional<QByteArray>& key) {
+        // Stopped meanwhile: the user no longer expects anything to go out.
+        if (generation != m_runGeneration)
+            return;
+        if (!key) {
+            finishJoin(u"No device is waiting to pair on this network"_s, false);
+            return;
+        }
+        sendPairingRequests(*key, target);
+    });
+}
+
+void SyncService::sendPairingRequests(const QByteArray& key,
+                                      const std::optional<PairingLink::Target>& target) {
     int sent = 0;
     if (target) {
         // The link says where the host is: no discovery needed.
         for (const QHostAddress& host : std::as_const(target->hosts)) {
-            dialPairing({host, target->port}, std::nullopt, *key);
+            dialPairing({host, target->port}, std::nullopt, key);
             ++sent;
         }
         if (!target->relay.isEmpty()) {
-            joinOverRelay(target->relay, *key);
+            joinOverRelay(target->relay, key);
             if (m_joinRelayLink)
                 ++sent;
         }
@@ -609,13 +662,13 @@ bool SyncService::joinPairing(const QString& codeOrLink) {
         for (auto it = m_endpointsByPeer.cbegin(); it != m_endpointsByPeer.cend(); ++it) {
             if (m_peerStore.peer(it.key()) || it.key() == m_identity.deviceId())
                 continue;
-            dialPairing(it.value(), it.key(), *key);
+            dialPairing(it.value(), it.key(), key);
             ++sent;
         }
     }
-    setLastEvent(sent > 0 ? u"Pairing request sent"_s
-                          : u"No device is waiting to pair on this network"_s);
-    return sent > 0;
+    finishJoin(sent > 0 ? u"Pairing request sent"_s
+                        : u"No device is waiting to pair on this network"_s,
+               sent > 0);
 }
 
 int SyncService::pendingJoins() const {
@@ -625,6 +678,11 @@ int SyncService::pendingJoins() const {
                    connection->role() == SyncConnection::Role::outbound && !connection->isClosed();
         });
     return int(dials) + (m_joinRelayLink ? 1 : 0);
+}
+
+void SyncService::finishJoin(const QString& outcome, bool sent) {
+    setLastEvent(outcome);
+    Q_EMIT joinFinished(outcome, sent);
 }
 
 void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,

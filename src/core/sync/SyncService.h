@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/sync/PairingLink.h"
 #include "core/sync/RelayLink.h"
 #include "core/sync/SyncConnection.h"
 #include "core/sync/SyncDevice.h"
@@ -48,6 +49,7 @@ class SyncService : public QObject {
     Q_PROPERTY(int discoveredUnpaired READ discoveredUnpaired NOTIFY discoveredUnpairedChanged)
     Q_PROPERTY(QString pairingCode READ pairingCode NOTIFY pairingCodeChanged)
     Q_PROPERTY(QDateTime pairingExpiry READ pairingExpiry NOTIFY pairingExpiryChanged)
+    Q_PROPERTY(bool isPreparingPairing READ isPreparingPairing NOTIFY isPreparingPairingChanged)
     Q_PROPERTY(QString lastEvent READ lastEvent NOTIFY lastEventChanged)
     Q_PROPERTY(bool isAdvertising READ isAdvertising NOTIFY isAdvertisingChanged)
     Q_PROPERTY(int listenerPort READ listenerPort NOTIFY listenerPortChanged)
@@ -91,10 +93,15 @@ public:
     // Empty while no pairing window is open.
     QString pairingCode() const { return m_pairingCode; }
     QDateTime pairingExpiry() const { return m_pairingExpiry; }
+    // A window was asked for and its key is still being derived.
+    bool isPreparingPairing() const { return m_preparingPairing; }
     QString lastEvent() const { return m_lastEvent; }
     bool isAdvertising() const { return m_isAdvertising; }
     // 0 until the listener has a port.
     int listenerPort() const { return m_listenerPort; }
+    // The IPv4 addresses other devices reach the listener at: the one it is
+    // bound to, or every address of this machine when it listens on all.
+    QStringList listenAddresses() const;
     QList<SyncDevice> peers() const { return m_peerStore.peers(); }
     // Hashes of clips sent or received lately, oldest first.
     const QList<QString>& recentHashes() const { return m_recentHashes; }
@@ -110,13 +117,16 @@ public:
     void startRelayLinks();
 
     // Opens a pairing window with a fresh code for `duration`; a second call
-    // replaces the open one.
+    // replaces the open one. The window's key is derived on a worker thread,
+    // so the code is published (pairingCodeChanged) only once the window can
+    // accept a joiner; endPairing() or stop() before then cancels it.
     void startPairing(std::chrono::seconds duration);
     void endPairing();
     // Asks the device that shows this code to pair: every unpaired device we
     // have seen on the network, or, for a pasted pairing link, the addresses
-    // and relay the link names. False when no request went out.
-    bool joinPairing(const QString& codeOrLink);
+    // and relay the link names. The requests go out once the code's key is
+    // derived on a worker thread; a stop() before then drops them.
+    void joinPairing(const QString& codeOrLink);
     // Requests of ours still waiting for an answer: open pairing dials and
     // the pasted link's relay room.
     int pendingJoins() const;
@@ -140,6 +150,10 @@ Q_SIGNALS:
     void discoveredUnpairedChanged();
     void pairingCodeChanged();
     void pairingExpiryChanged();
+    void isPreparingPairingChanged();
+    // What came of a joinPairing call: the line it also set as lastEvent,
+    // and whether any request went out.
+    void joinFinished(const QString& outcome, bool sent);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();
@@ -169,6 +183,11 @@ private:
     void connectKnownEndpoints();
     void handle(const SyncMessage& message, SyncConnection* connection);
     void handleHello(const SyncMessage& message, SyncConnection* connection);
+    void openPairing(const QString& code, const QByteArray& key, std::chrono::seconds duration);
+    void setPreparingPairing(bool preparing);
+    void sendPairingRequests(const QByteArray& key,
+                             const std::optional<PairingLink::Target>& target);
+    void finishJoin(const QString& outcome, bool sent);
     void startPairingRelay();
     void joinOverRelay(const QString& relayURL, const QByteArray& key);
     void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
@@ -236,6 +255,10 @@ private:
     // Derived once per window: every inbound connection tries it.
     QByteArray m_pairingKey;
     QTimer m_pairingTimer;
+    // Raised by every start and end of a window, so that a key derived for a
+    // window that was cancelled or replaced meanwhile is thrown away.
+    quint64 m_pairingAttempt = 0;
+    bool m_preparingPairing = false;
     RelayLink* m_pairingRelayLink = nullptr;
     // A pasted link's relay, waited on until the host answers.
     RelayLink* m_joinRelayLink = nullptr;

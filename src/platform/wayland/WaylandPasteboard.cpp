@@ -4,16 +4,15 @@
 #include "core/util/Utf8.h"
 #include "platform/wayland/PipeReader.h"
 #include "platform/wayland/PipeWriter.h"
+#include "platform/wayland/WaylandClient.h"
 
 #include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -94,52 +93,13 @@ void destroyVia(wl_proxy* proxy, uint32_t opcode) {
                            WL_MARSHAL_FLAG_DESTROY);
 }
 
-// Waits for the compositor to answer everything sent so far, for at most
-// `timeout`: used only while connecting, before any window exists.
-bool roundtripWithin(wl_display* display, std::chrono::milliseconds timeout) {
-    bool done = false;
-    static const wl_callback_listener listener{[](void* data, wl_callback* callback, uint32_t) {
-        *static_cast<bool*>(data) = true;
-        wl_callback_destroy(callback);
-    }};
-    wl_callback* callback = wl_display_sync(display);
-    wl_callback_add_listener(callback, &listener, &done);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done) {
-        while (wl_display_prepare_read(display) != 0)
-            wl_display_dispatch_pending(display);
-        wl_display_flush(display);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd fd{wl_display_get_fd(display), POLLIN, 0};
-        const int ready = left.count() > 0 ? ::poll(&fd, 1, static_cast<int>(left.count())) : 0;
-        if (ready <= 0) {
-            wl_display_cancel_read(display);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            return false;
-        }
-        if (wl_display_read_events(display) < 0)
-            return false;
-        if (wl_display_dispatch_pending(display) < 0)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 std::unique_ptr<WaylandPasteboard> WaylandPasteboard::connect(const QString& display,
                                                               QString* why) {
-    const QByteArray name = display.toLocal8Bit();
-    if (name.isEmpty() && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        *why = u"WAYLAND_DISPLAY is not set"_s;
+    wl_display* connection = WaylandClient::open(display, why);
+    if (!connection)
         return nullptr;
-    }
-    wl_display* connection = wl_display_connect(name.isEmpty() ? nullptr : name.constData());
-    if (!connection) {
-        *why = u"cannot connect to the Wayland display"_s;
-        return nullptr;
-    }
     std::unique_ptr<WaylandPasteboard> board(new WaylandPasteboard(connection));
     if (!board->bind(why))
         return nullptr;
@@ -196,7 +156,7 @@ bool WaylandPasteboard::bind(QString* why) {
     static const wl_registry_listener registryListener{&registryGlobal, &registryGlobalRemove};
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &registryListener, this);
-    if (!roundtripWithin(m_display, kRoundtripTimeout)) {
+    if (!WaylandClient::roundtrip(m_display, kRoundtripTimeout)) {
         *why = u"the Wayland compositor did not answer"_s;
         return false;
     }
@@ -248,7 +208,7 @@ bool WaylandPasteboard::bind(QString* why) {
     };
     listen(m_device, &deviceListener, this);
     // The current selection arrives now, before anyone counts changes.
-    if (!roundtripWithin(m_display, kRoundtripTimeout)) {
+    if (!WaylandClient::roundtrip(m_display, kRoundtripTimeout)) {
         *why = u"the Wayland compositor did not answer"_s;
         return false;
     }
@@ -267,9 +227,7 @@ QString WaylandPasteboard::protocolName() const {
 void WaylandPasteboard::dispatch() {
     if (m_dead)
         return;
-    while (wl_display_prepare_read(m_display) != 0)
-        wl_display_dispatch_pending(m_display);
-    if (wl_display_read_events(m_display) < 0 || wl_display_dispatch_pending(m_display) < 0) {
+    if (!WaylandClient::dispatch(m_display)) {
         lost(u"the connection to the Wayland compositor broke"_s);
         return;
     }
@@ -277,9 +235,7 @@ void WaylandPasteboard::dispatch() {
 }
 
 void WaylandPasteboard::flush() {
-    // Our messages are a few bytes; a full socket buffer would mean the
-    // compositor hangs, and the next event flushes again.
-    if (wl_display_flush(m_display) < 0 && errno != EAGAIN)
+    if (!WaylandClient::flush(m_display))
         lost(u"the connection to the Wayland compositor broke"_s);
 }
 

@@ -7,11 +7,11 @@
 #include "ui/settings/AboutPane.h"
 #include "ui/settings/AppearancePane.h"
 #include "ui/settings/GeneralPane.h"
-#include "ui/settings/Hint.h"
 #include "ui/settings/HistoryPane.h"
 #include "ui/settings/PrivacyPane.h"
 #include "ui/settings/ShortcutsPane.h"
 #include "ui/settings/StoragePane.h"
+#include "ui/settings/SyncPane.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -19,25 +19,11 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolBar>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 const QString kLastTabKey = u"lastSettingsTab"_s;
-
-// Until the sync service exists, its tab says so rather than offering
-// switches that do nothing.
-QWidget* syncPlaceholder() {
-    auto* pane = new QWidget;
-    auto* column = new QVBoxLayout(pane);
-    auto* text = new Hint(u"Sync arrives with the sync service."_s, pane);
-    text->setAlignment(Qt::AlignCenter);
-    column->addStretch(1);
-    column->addWidget(text);
-    column->addStretch(1);
-    return pane;
-}
 
 // A pane taller than its tab (large fonts) scrolls rather than being squeezed.
 QWidget* scrolling(QWidget* pane) {
@@ -112,7 +98,8 @@ QWidget* SettingsWindow::buildPane(SettingsTab tab) {
     case SettingsTab::shortcuts:
         return new ShortcutsPane(s.prefs, s.hotKeys, s.baseKeysym);
     case SettingsTab::sync:
-        return syncPlaceholder();
+        return new SyncPane(SyncPane::Parts{s.prefs, s.sync, s.identity, s.discovery, s.workspace,
+                                            s.files, s.clock, s.syncLogPath});
     case SettingsTab::appearance:
         return new AppearancePane(s.prefs);
     case SettingsTab::privacy:

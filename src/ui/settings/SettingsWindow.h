@@ -7,13 +7,17 @@
 #include <QMainWindow>
 
 class ClipStore;
+class Clock;
 class FileManager;
 class HotKeyManager;
 class Preferences;
 class QActionGroup;
 class QStackedWidget;
 class QToolBar;
+class ServiceDiscovery;
 class SettingsStore;
+class SyncIdentity;
+class SyncService;
 class Workspace;
 
 // The settings window: a toolbar of tabs over one pane each. Built once;
@@ -31,6 +35,11 @@ public:
         FileManager& files;
         SettingsStore& settings; // for "lastSettingsTab"
         KeyCombo::BaseKeysym baseKeysym;
+        SyncService& sync;
+        SyncIdentity& identity;
+        ServiceDiscovery& discovery;
+        const Clock& clock;
+        QString syncLogPath;
     };
 
     explicit SettingsWindow(Services services, QWidget* parent = nullptr);

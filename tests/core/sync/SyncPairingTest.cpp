@@ -8,7 +8,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 // Pairing between whole sync services over real loopback sockets; DNS-SD is
@@ -56,17 +58,16 @@ TEST_F(SyncPairingTest, TypedCodePairsBothWaysAndTheRegularConnectionFollowsAtOn
     b.service->unpair(a.record());
     ASSERT_TRUE(b.service->unpairedIds().contains(a.identity.deviceId()));
 
-    a.service->startPairing(180s);
+    const QString code = a.openPairing(180s);
     EXPECT_EQ(a.service->lastEvent(), u"Pairing open for 3 minutes"_s);
-    const QString code = a.service->pairingCode();
     ASSERT_EQ(code.size(), PairingCode::length);
     a.discovery.announce({b.advertised()});
     b.discovery.announce({a.advertised()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.service->discoveredUnpaired() == 1; }, kWaitMs));
 
     // Typed the way people type it.
-    b.service->joinPairing(u" "_s + PairingCode::format(code).toLower() + u" "_s);
-    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    EXPECT_EQ(b.join(u" "_s + PairingCode::format(code).toLower() + u" "_s),
+              u"Pairing request sent"_s);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
     const SyncDevice stored = a.service->peers().first();
@@ -93,7 +94,7 @@ TEST_F(SyncPairingTest, WindowLengthIsAnnouncedInWholeMinutes) {
         {59s, u"Pairing open for 0 minutes"_s},
     };
     for (const auto& [duration, line] : cases) {
-        a.service->startPairing(duration);
+        a.openPairing(duration);
         EXPECT_EQ(a.service->lastEvent(), line);
     }
     // No listener yet: nothing to link to, even with a code open.
@@ -105,14 +106,12 @@ TEST_F(SyncPairingTest, WindowLengthIsAnnouncedInWholeMinutes) {
 
 TEST_F(SyncPairingTest, WrongCodePairsNothingAndTheHostSaysWhy) {
     bootAll({&a, &b});
-    a.service->startPairing(180s);
+    QString wrong = a.openPairing(180s);
     b.discovery.announce({a.advertised()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.service->discoveredUnpaired() == 1; }, kWaitMs));
-    QString wrong = a.service->pairingCode();
     wrong[0] = wrong[0] == u'A' ? u'B' : u'A';
 
-    b.service->joinPairing(wrong);
-    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    EXPECT_EQ(b.join(wrong), u"Pairing request sent"_s);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return log.contains(u"wrong pairing code, or this device is not paired"_s); },
         kWaitMs));
@@ -125,15 +124,14 @@ TEST_F(SyncPairingTest, WrongCodePairsNothingAndTheHostSaysWhy) {
 
 TEST_F(SyncPairingTest, OneWindowPairsOneDeviceAndAClosedWindowNone) {
     bootAll({&a, &b, &c});
-    a.service->startPairing(180s);
-    const QString code = a.service->pairingCode();
+    const QString code = a.openPairing(180s);
     for (SyncTestDevice* joiner : {&b, &c})
         joiner->discovery.announce({a.advertised()});
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.service->discoveredUnpaired() == 1; }, kWaitMs));
 
-    b.service->joinPairing(code);
+    b.join(code);
     ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
-    c.service->joinPairing(code);
+    c.join(code);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return log.contains(u"wrong pairing code, or this device is not paired"_s); },
         kWaitMs));
@@ -141,10 +139,9 @@ TEST_F(SyncPairingTest, OneWindowPairsOneDeviceAndAClosedWindowNone) {
     EXPECT_TRUE(c.service->peers().isEmpty());
 
     // A window that ran out is as closed as one that paired.
-    a.service->startPairing(1s);
-    const QString expiring = a.service->pairingCode();
+    const QString expiring = a.openPairing(1s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.service->pairingCode().isEmpty(); }, 3000));
-    c.service->joinPairing(expiring);
+    c.join(expiring);
     QTest::qWait(300);
     EXPECT_EQ(a.service->peers().size(), 1);
     EXPECT_TRUE(c.service->peers().isEmpty());
@@ -154,22 +151,23 @@ TEST_F(SyncPairingTest, JoiningWithoutAnyoneToAskSendsNothing) {
     // Anna is already paired with Bert: she is nobody to ask.
     pair(a, b);
     bootAll({&a, &b});
-    a.service->startPairing(180s);
+    const QString code = a.openPairing(180s);
     b.discovery.announce({a.advertised()});
     QTest::qWait(50);
-    b.service->joinPairing(a.service->pairingCode());
-    EXPECT_EQ(b.service->lastEvent(), u"No device is waiting to pair on this network"_s);
+    EXPECT_EQ(b.join(code), u"No device is waiting to pair on this network"_s);
 }
 
 TEST_F(SyncPairingTest, PastedLinkReachesTheHostWithoutDiscovery) {
     bootAll({&a, &b});
-    a.service->startPairing(180s);
-    const QString link = loopbackLink(a);
-    ASSERT_TRUE(a.service->pairingURL()->startsWith(u"tindrel://pair?code="_s +
-                                                    a.service->pairingCode() + u"&port="_s));
+    a.openPairing(180s);
+    // The host listens on loopback only: its link must say so, not name
+    // this machine's other addresses where nothing answers.
+    const QString link = a.service->pairingURL().value();
+    EXPECT_EQ(link, loopbackLink(a));
+    ASSERT_TRUE(
+        link.startsWith(u"tindrel://pair?code="_s + a.service->pairingCode() + u"&port="_s));
 
-    b.service->joinPairing(link);
-    EXPECT_EQ(b.service->lastEvent(), u"Pairing request sent"_s);
+    EXPECT_EQ(b.join(link), u"Pairing request sent"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return knows(a, b) && knows(b, a); }, kWaitMs));
     // Bert never saw Anna on the network; the link's address is dialled again.
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.connectedTo(b) && b.connectedTo(a); }, kWaitMs));
@@ -177,8 +175,7 @@ TEST_F(SyncPairingTest, PastedLinkReachesTheHostWithoutDiscovery) {
 
 TEST_F(SyncPairingTest, ALinkThatDoesNotParseSaysSoAndSendsNothing) {
     bootAll({&a, &b});
-    a.service->startPairing(180s);
-    const QString code = a.service->pairingCode();
+    const QString code = a.openPairing(180s);
     const QString port = QString::number(a.service->listenerPort());
     const QString broken[] = {
         u"tindrel://pair?code="_s + code + u"&port=0&hosts=127.0.0.1"_s,
@@ -187,12 +184,9 @@ TEST_F(SyncPairingTest, ALinkThatDoesNotParseSaysSoAndSendsNothing) {
         u"tindrel://pair?port="_s + port + u"&hosts=127.0.0.1"_s,
         u"https://pair?code="_s + code + u"&port="_s + port + u"&hosts=127.0.0.1"_s,
     };
-    for (const QString& text : broken) {
-        b.service->joinPairing(text);
-        EXPECT_EQ(b.service->lastEvent(),
-                  u"This pairing link is not valid — copy the whole link again"_s)
+    for (const QString& text : broken)
+        EXPECT_EQ(b.join(text), u"This pairing link is not valid — copy the whole link again"_s)
             << text.toStdString();
-    }
     QTest::qWait(200);
     EXPECT_FALSE(log.contains(u"inbound connection"_s));
     EXPECT_TRUE(a.service->peers().isEmpty());
@@ -202,8 +196,7 @@ TEST_F(SyncPairingTest, OnlyAWellFormedPairFromAnotherDeviceOnAPairingConnection
     // Bert is paired already; his connection is not a pairing one.
     pair(a, b);
     bootAll({&a});
-    a.service->startPairing(180s);
-    const QByteArray pairingKey = SyncCrypto::pairingKey(a.service->pairingCode()).value();
+    const QByteArray pairingKey = SyncCrypto::pairingKey(a.openPairing(180s)).value();
     const QString cleoKey = c.identity.deviceKeyBase64();
     const QString shortKey = QString::fromLatin1(QByteArray(16, 'k').toBase64());
 
@@ -239,4 +232,49 @@ TEST_F(SyncPairingTest, OnlyAWellFormedPairFromAnotherDeviceOnAPairingConnection
     EXPECT_EQ(a.service->peers().last().name, u"Cleo the second"_s);
     EXPECT_TRUE(a.service->pairingCode().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return cleo.isClosed(); }, kWaitMs));
+}
+
+// The key costs 200,000 HMAC rounds: it is derived on a worker, and a window
+// cancelled, replaced or stopped meanwhile must not open when it arrives.
+TEST_F(SyncPairingTest, AWindowOpensOnlyOnceItsKeyArrivesAndNotAfterItWasCancelled) {
+    bootAll({&a, &b});
+    QSignalSpy published(a.service.get(), &SyncService::pairingCodeChanged);
+    const auto settle = [] {
+        QThreadPool::globalInstance()->waitForDone();
+        QTest::qWait(50);
+    };
+
+    a.service->startPairing(180s);
+    EXPECT_TRUE(a.service->isPreparingPairing());
+    EXPECT_TRUE(a.service->pairingCode().isEmpty()) << "published before its key existed";
+    a.service->endPairing();
+    EXPECT_FALSE(a.service->isPreparingPairing());
+    settle();
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+    EXPECT_EQ(published.size(), 0);
+
+    // Asked twice: only the second window opens.
+    a.service->startPairing(60s);
+    a.service->startPairing(180s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !a.service->pairingCode().isEmpty(); }, kWaitMs));
+    settle();
+    EXPECT_EQ(published.size(), 1);
+    EXPECT_EQ(log.messages().count(u"Pairing open for 1 minutes"_s), 0);
+    EXPECT_EQ(a.service->lastEvent(), u"Pairing open for 3 minutes"_s);
+    a.service->endPairing();
+
+    // Stopping drops a window still being prepared, and a join still
+    // deriving its key sends nothing. A code never seen before: a cached
+    // key would be there at once.
+    a.service->startPairing(180s);
+    b.discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.service->discoveredUnpaired() == 1; }, kWaitMs));
+    a.prefs.setSyncEnabled(false);
+    b.service->joinPairing(PairingCode::generate().value());
+    b.prefs.setSyncEnabled(false);
+    settle();
+    EXPECT_TRUE(a.service->pairingCode().isEmpty());
+    EXPECT_FALSE(a.service->isPreparingPairing());
+    EXPECT_EQ(b.service->lastEvent(), u"Sync stopped"_s);
+    EXPECT_FALSE(log.contains(u"Pairing request sent"_s));
 }
