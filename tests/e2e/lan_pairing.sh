@@ -8,6 +8,7 @@
 #   - a wrong code pairs nothing, and Anna logs the frame she could not open;
 #   - the right code pairs Bert, and Anna's copy reaches his clipboard;
 #   - a second joiner with the same code is refused;
+#   - Cleo types a new code into her Sync pane and pairs;
 #   - Cleo, without avahi-daemon and without the relay, joins by the link
 #     over TCP;
 #   - Bert, unpaired and cut off from Anna's address, joins again by the
@@ -49,11 +50,12 @@ done
 
 step() { echo "[$((SECONDS - started)) s] $*"; }
 log_of() { echo "$work/$1/state/Tindrel/sync.log"; }
-decrypt_failures() { grep -c "could not decrypt" "$(log_of "$1")" || true; }
-# more_failures NAME COUNT: NAME has logged more failed decryptions since
-more_failures() { [ "$(decrypt_failures "$1")" -gt "$2" ]; }
-# logged NAME TEXT (the log is written in the background)
-logged() { until_ok 5 grep -q -F "$2" "$(log_of "$1")"; }
+# log_count NAME TEXT: how many lines of NAME's log hold TEXT
+log_count() { grep -c -F "$2" "$(log_of "$1")" || true; }
+# logged_again NAME TEXT COUNT: more than COUNT lines hold TEXT now (the
+# log is written in the background)
+more_logged() { [ "$(log_count "$1" "$2")" -gt "$3" ]; }
+logged_again() { until_ok 5 more_logged "$@"; }
 devices_of() { tindrel_on "$1" devices | cut -f2 | sort | tr '\n' ' '; }
 # open_window SECONDS: `tindrel --pair` on Anna in the background; its
 # output goes to $work/pair.out, its code to $code, its link to $link
@@ -93,9 +95,9 @@ open_window 2
 wait "$pair_pid" && fail "--pair succeeded though nobody joined"
 grep -q "The pairing window closed; no computer paired." "$work/pair.out" ||
     fail "--pair did not say that the window closed"
-before=$(decrypt_failures Anna)
+before=$(log_count Anna "could not decrypt")
 join Bert "$code" && fail "Bert paired with the code of a closed window"
-until_ok 5 more_failures Anna "$before" || fail "Anna did not log the join she could not open"
+logged_again Anna "could not decrypt" "$before" || fail "Anna did not log the join she could not open"
 
 step "cancelled window"
 # Ctrl+C on --pair closes the window it opened.
@@ -111,10 +113,10 @@ step "wrong code"
 open_window
 first=${code:0:1}
 wrong=$([ "$first" = 2 ] && echo 3 || echo 2)${code:1}
-before=$(decrypt_failures Anna)
+before=$(log_count Anna "could not decrypt")
 join Bert "$wrong" && fail "Bert paired with a wrong code"
 grep -q "No computer accepted the code" "$work/Bert.out" || fail "--join did not say it failed"
-until_ok 5 more_failures Anna "$before" || fail "Anna did not log the failed decryption"
+logged_again Anna "could not decrypt" "$before" || fail "Anna did not log the failed decryption"
 [ -z "$(devices_of Anna)" ] || fail "a wrong code paired $(devices_of Anna)with Anna"
 
 step "right code"
@@ -133,14 +135,33 @@ step "used code"
 join Cleo "$code" && fail "a second device paired with a used code"
 [ "$(devices_of Anna)" = "Bert " ] || fail "Anna paired a second device with one code"
 
+step "pane"
+# The way a user at the desktop joins: Settings › Sync, "Pair with another
+# computer instead" (four Tabs from where the window opens, Space), the
+# code, Return.
+open_window
+tindrel_on Cleo --settings sync || fail "Cleo's settings did not open"
+settings_active() {
+    [ "$(DISPLAY=$dev_Cleo_display xdotool getactivewindow getwindowname 2>/dev/null)" = Sync ]
+}
+until_ok 10 settings_active || fail "Cleo's Sync settings did not come to the front"
+DISPLAY=$dev_Cleo_display xdotool key Tab Tab Tab Tab space
+DISPLAY=$dev_Cleo_display xdotool type --delay 20 "$code"
+DISPLAY=$dev_Cleo_display xdotool key Return
+wait "$pair_pid" || fail "the code typed into Cleo's Sync pane did not pair her"
+grep -q "^Paired with Cleo$" "$work/pair.out" || fail "Anna's --pair did not name Cleo"
+copy_and_expect Anna Cleo "To Cleo, paired in her pane $(date +%s%N)"
+tindrel_on Anna unpair Cleo && tindrel_on Cleo unpair Anna || fail "unpairing Cleo failed"
+
 step "link over TCP"
-# By the link over TCP: Cleo has no avahi-daemon, so nobody finds anybody
+# By the link over TCP, Cleo again: now she has no avahi-daemon, so nobody finds anybody
 # through her, and the relay is out of her reach.
 "$lan_sandbox" avahi 3 stop
 "$lan_sandbox" exec 3 ip route add prohibit "$address_Relay/32"
 pair_by_link Cleo "over TCP"
+before=$(log_count Cleo "Received a clip from Anna")
 copy_and_expect Anna Cleo "To Cleo over TCP $(date +%s%N)"
-logged Cleo "Received a clip from Anna" || fail "Cleo's clip did not come over TCP"
+logged_again Cleo "Received a clip from Anna" "$before" || fail "Cleo's clip did not come over TCP"
 
 step "link over the relay"
 # By the link over the relay: Bert and Anna unpair each other, and Bert can
@@ -148,11 +169,12 @@ step "link over the relay"
 tindrel_on Anna unpair Bert && tindrel_on Bert unpair Anna || fail "unpairing failed"
 "$lan_sandbox" exec 2 ip route add prohibit "$address_Anna/32"
 pair_by_link Bert "over the relay"
+before=$(log_count Bert "Received a clip via relay from Anna")
 copy_and_expect Anna Bert "To Bert through the relay $(date +%s%N)"
-logged Bert "Received a clip via relay from Anna" ||
+logged_again Bert "Received a clip via relay from Anna" "$before" ||
     fail "Bert's clip did not come through the relay"
 # Pairing again undid the unpairing.
 ! grep -q "syncUnpairedIds=.*$id_Bert" "$work/Anna/config/Tindrel/Tindrel.conf" ||
     fail "Anna still remembers Bert as unpaired"
-echo "pairing: expired and cancelled windows, wrong code, code, used code, link over TCP, link over the" \
+echo "pairing: expired and cancelled windows, wrong code, code, used code, pane, link over TCP, link over the" \
     "relay OK ($((SECONDS - started)) s)"
