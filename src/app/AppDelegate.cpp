@@ -220,7 +220,7 @@ void AppDelegate::connectParts() {
 
 void AppDelegate::publishOnBus() {
     m_bus = std::make_unique<BusService>(
-        *m_store, *m_prefs, *m_monitor,
+        *m_store, *m_prefs, *m_monitor, *m_sync,
         BusService::Actions{
             .showPanel = [this] { showPanel(); },
             .hidePanel = [this] { m_panel->hide(); },

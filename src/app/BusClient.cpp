@@ -4,7 +4,12 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -12,11 +17,21 @@
 #include <QJsonObject>
 #include <QThread>
 #include <QUuid>
+#include <algorithm>
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int callTimeoutMs = 10000;
+constexpr int statusPollMs = 200;
+// How long --join waits for an answer; a paired device answers at once.
+constexpr int joinAnswerMs = 30000;
+// Discovery may still be starting when a code is typed right after launch.
+constexpr int joinDiscoveryMs = 5000;
+constexpr auto notSentError = "io.tindrel.Tindrel.Error.NotSent";
+
+volatile std::sig_atomic_t interrupted = 0;
 // More than any text the instance accepts, so it is the instance that says no.
 constexpr qint64 maxInputBytes = qint64(32) * 1024 * 1024;
 
@@ -61,6 +76,16 @@ std::optional<QString> readAll(std::FILE* input) {
 
 BusClient::BusClient(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
+void BusClient::registerTypes() {
+    qRegisterMetaType<QDBusMessage>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusVariant>();
+    qRegisterMetaType<QDBusArgument>();
+    qRegisterMetaType<QDBusUnixFileDescriptor>();
+    qRegisterMetaType<QDBusError>();
+}
+
 bool BusClient::instanceRuns() {
     return m_bus.isConnected() && m_bus.interface() &&
            m_bus.interface()->isServiceRegistered(QString::fromLatin1(BusService::serviceName));
@@ -76,14 +101,18 @@ bool BusClient::waitForInstance(int timeoutMs) {
     return true;
 }
 
-std::optional<QDBusMessage> BusClient::call(const QString& method, const QVariantList& arguments) {
+QDBusMessage BusClient::ask(const QString& method, const QVariantList& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(
         QString::fromLatin1(BusService::serviceName), QString::fromLatin1(BusService::objectPath),
         QString::fromLatin1(BusService::interfaceName), method);
     message.setArguments(arguments);
     // A command asks the Tindrel that runs; it never starts one.
     message.setAutoStartService(false);
-    const QDBusMessage reply = m_bus.call(message, QDBus::Block, callTimeoutMs);
+    return m_bus.call(message, QDBus::Block, callTimeoutMs);
+}
+
+std::optional<QDBusMessage> BusClient::call(const QString& method, const QVariantList& arguments) {
+    const QDBusMessage reply = ask(method, arguments);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         print(stderr, u"tindrel: "_s + reply.errorMessage() + u'\n');
         return std::nullopt;
@@ -143,6 +172,18 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
         return done(call(u"Delete"_s, {argument}));
     case Kind::clear:
         return done(call(u"ClearHistory"_s));
+    case Kind::pair:
+        return pair(line);
+    case Kind::join:
+        return join(line);
+    case Kind::devices:
+        return devices(line);
+    case Kind::pauseDevice:
+        return done(call(u"PauseDevice"_s, {argument}));
+    case Kind::resumeDevice:
+        return done(call(u"ResumeDevice"_s, {argument}));
+    case Kind::unpair:
+        return done(call(u"UnpairDevice"_s, {argument}));
     case Kind::help:
     case Kind::version:
     case Kind::invalid:
@@ -181,6 +222,145 @@ int BusClient::list(const CommandLine& line) {
             clip.value(u"id"_s).toString(),
             clip.value(u"pinned"_s).toBool() ? u"pinned"_s : u"recent"_s,
             preview(clip.value(u"text"_s).toString()));
+    }
+    if (line.json)
+        print(stdout, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)));
+    else
+        print(stdout, lines);
+    return 0;
+}
+
+std::optional<QVariantMap> BusClient::syncStatus() {
+    const auto reply = call(u"SyncStatus"_s);
+    if (!reply)
+        return std::nullopt;
+    return qdbus_cast<QVariantMap>(reply->arguments().value(0));
+}
+
+int BusClient::pair(const CommandLine& line) {
+    // Ctrl+C closes the window rather than leave it open unseen; caught from
+    // before the window opens, so that no moment after it kills us outright.
+    interrupted = 0;
+    if (line.wait) {
+        const auto onSignal = [](int) { interrupted = 1; };
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    const auto reply = call(u"StartPairing"_s, {line.pairingSeconds});
+    if (!reply)
+        return 1;
+    const QVariantMap opened = qdbus_cast<QVariantMap>(reply->arguments().value(0));
+    const QString code = opened.value(u"pairingCode"_s).toString();
+    const uint pairingsBefore = opened.value(u"pairings"_s).toUInt();
+    const QDateTime expires =
+        QDateTime::fromMSecsSinceEpoch(opened.value(u"pairingExpires"_s).toLongLong());
+    // To the nearest second: the window opened a moment ago, not a second.
+    const qint64 left =
+        std::max<qint64>(0, (QDateTime::currentDateTime().msecsTo(expires) + 500) / 1000);
+    QString text = u"Pairing code: "_s + code + u'\n';
+    if (opened.contains(u"pairingLink"_s))
+        text += u"Pairing link: "_s + opened.value(u"pairingLink"_s).toString() + u'\n';
+    text += u"Open for %1:%2, until %3. On the other computer, type the code in the Sync "
+            u"settings, or run: tindrel --join %4\n"_s.arg(left / 60)
+                .arg(left % 60, 2, 10, QChar(u'0'))
+                .arg(expires.toString(u"HH:mm:ss"_s), code);
+    print(stdout, text);
+    std::fflush(stdout);
+    if (!line.wait)
+        return 0;
+
+    while (true) {
+        QThread::msleep(statusPollMs);
+        if (interrupted) {
+            ask(u"EndPairing"_s);
+            print(stderr, u"Pairing cancelled.\n"_s);
+            return 1;
+        }
+        const std::optional<QVariantMap> status = syncStatus();
+        if (!status)
+            return 1;
+        if (status->value(u"pairings"_s).toUInt() > pairingsBefore) {
+            print(stdout, u"Paired with "_s + status->value(u"lastPaired"_s).toString() + u'\n');
+            return 0;
+        }
+        const QString now = status->value(u"pairingCode"_s).toString();
+        if (now != code) {
+            print(stderr, now.isEmpty() ? u"The pairing window closed; no computer paired.\n"_s
+                                        : u"Another pairing window replaced this one.\n"_s);
+            return 1;
+        }
+    }
+}
+
+int BusClient::join(const CommandLine& line) {
+    const std::optional<QVariantMap> before = syncStatus();
+    if (!before)
+        return 1;
+    const uint pairingsBefore = before->value(u"pairings"_s).toUInt();
+    const QString codeOrLink = line.argument.value_or(QString());
+    const bool isLink = codeOrLink.contains(u"://"_s);
+    QDeadlineTimer discovery(joinDiscoveryMs);
+    QDBusMessage reply;
+    while (true) {
+        reply = ask(u"JoinPairing"_s, {codeOrLink});
+        // Only a code waits on discovery; a link names where to go.
+        if (reply.type() != QDBusMessage::ErrorMessage ||
+            reply.errorName() != QLatin1StringView(notSentError) || isLink ||
+            discovery.hasExpired())
+            break;
+        QThread::msleep(statusPollMs);
+    }
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        print(stderr, u"tindrel: "_s + reply.errorMessage() + u'\n');
+        return 1;
+    }
+    print(stdout, reply.arguments().value(0).toString() + u'\n');
+    std::fflush(stdout);
+    QDeadlineTimer answer(joinAnswerMs);
+    while (!answer.hasExpired()) {
+        QThread::msleep(statusPollMs);
+        const std::optional<QVariantMap> status = syncStatus();
+        if (!status)
+            return 1;
+        if (status->value(u"pairings"_s).toUInt() > pairingsBefore) {
+            print(stdout, u"Paired with "_s + status->value(u"lastPaired"_s).toString() + u'\n');
+            return 0;
+        }
+        if (status->value(u"pendingJoins"_s).toInt() == 0)
+            break;
+    }
+    print(stderr, u"No computer accepted the code. Check it, and that the other computer still "
+                  u"shows it.\n"_s);
+    return 1;
+}
+
+int BusClient::devices(const CommandLine& line) {
+    const auto reply = call(u"SyncDevices"_s);
+    if (!reply)
+        return 1;
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    const auto devices = qdbus_cast<QList<QVariantMap>>(reply->arguments().value(0));
+    QJsonArray array;
+    QString lines;
+    for (const QVariantMap& device : devices) {
+        const bool enabled = device.value(u"enabled"_s).toBool();
+        const bool direct = device.value(u"connected"_s).toBool();
+        const bool relay = device.value(u"relayConnected"_s).toBool();
+        if (line.json) {
+            QJsonObject entry = QJsonObject::fromVariantMap(device);
+            if (device.contains(u"lastSeen"_s))
+                entry.insert(u"lastSeen"_s, QDateTime::fromMSecsSinceEpoch(
+                                                device.value(u"lastSeen"_s).toLongLong(), Qt::UTC)
+                                                .toString(Qt::ISODateWithMs));
+            array.append(entry);
+            continue;
+        }
+        const QString state = !enabled ? u"paused"_s
+                              : direct ? u"connected"_s
+                              : relay  ? u"connected through the relay"_s
+                                       : u"not connected"_s;
+        lines += u"%1\t%2\t%3\n"_s.arg(device.value(u"id"_s).toString(),
+                                       preview(device.value(u"name"_s).toString()), state);
     }
     if (line.json)
         print(stdout, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)));

@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QVariantList>
+#include <QVariantMap>
 #include <cstdio>
 
 // Carries out a command line's request on the running Tindrel over the
@@ -14,6 +15,12 @@ class BusClient {
 public:
     explicit BusClient(QDBusConnection bus = QDBusConnection::sessionBus());
 
+    // Registers QtDBus's own types from this thread before any connection
+    // exists. Qt 6.4 registers them lazily from whichever thread needs them
+    // first, and its bus thread then now and again meets a type it cannot
+    // build and prints a warning into the command's output.
+    static void registerTypes();
+
     // Whether a Tindrel answers on the bus.
     bool instanceRuns();
     // Waits for one that is still starting up.
@@ -22,8 +29,15 @@ public:
     int run(const CommandLine& line, std::FILE* input = stdin);
 
 private:
+    // The reply, or nothing with the error printed.
     std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments = {});
+    // The reply or the error, printed by nobody.
+    QDBusMessage ask(const QString& method, const QVariantList& arguments = {});
+    std::optional<QVariantMap> syncStatus();
     int list(const CommandLine& line);
+    int pair(const CommandLine& line);
+    int join(const CommandLine& line);
+    int devices(const CommandLine& line);
 
     QDBusConnection m_bus;
 };

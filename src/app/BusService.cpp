@@ -4,6 +4,9 @@
 #include "core/capture/ClipboardMonitor.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
+#include "core/sync/PairingCode.h"
+#include "core/sync/PairingLink.h"
+#include "core/sync/SyncService.h"
 #include "core/util/Graphemes.h"
 #include "core/util/Log.h"
 
@@ -24,6 +27,9 @@ constexpr auto invalidArgument = "io.tindrel.Tindrel.Error.InvalidArgument";
 constexpr auto tooLong = "io.tindrel.Tindrel.Error.TooLong";
 constexpr auto notKept = "io.tindrel.Tindrel.Error.NotKept";
 constexpr auto pinLimit = "io.tindrel.Tindrel.Error.PinLimit";
+constexpr auto syncOff = "io.tindrel.Tindrel.Error.SyncOff";
+constexpr auto unknownDevice = "io.tindrel.Tindrel.Error.UnknownDevice";
+constexpr auto notSent = "io.tindrel.Tindrel.Error.NotSent";
 
 QVariantMap describe(const Clip& clip, bool pinned) {
     QVariantMap entry{
@@ -36,6 +42,10 @@ QVariantMap describe(const Clip& clip, bool pinned) {
         entry.insert(u"source"_s, *clip.sourceApp());
     return entry;
 }
+
+qint64 milliseconds(const Instant& instant) {
+    return qint64(std::llround(instant.unix() * 1000.0));
+}
 } // namespace
 
 struct BusService::Found {
@@ -44,9 +54,27 @@ struct BusService::Found {
 };
 
 BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor,
-                       Actions actions, QObject* parent)
-    : QObject(parent), m_store(store), m_prefs(prefs), m_monitor(monitor),
+                       SyncService& sync, Actions actions, QObject* parent)
+    : QObject(parent), m_store(store), m_prefs(prefs), m_monitor(monitor), m_sync(sync),
       m_actions(std::move(actions)), m_announcedCount(clipCount()) {
+    connect(&m_sync, &SyncService::paired, this, [this](const SyncDevice& device) {
+        ++m_pairings;
+        m_lastPaired = device.name;
+    });
+    // Queued: the window's code is set only after preparing has ended.
+    connect(
+        &m_sync, &SyncService::isPreparingPairingChanged, this,
+        [this] {
+            if (!m_sync.isPreparingPairing())
+                answerPairings();
+        },
+        Qt::QueuedConnection);
+    connect(&m_sync, &SyncService::joinFinished, this, &BusService::answerJoin);
+    // A stop drops what was still being prepared; nobody must wait on it.
+    connect(&m_sync, &SyncService::isRunningChanged, this, [this] {
+        if (!m_sync.isRunning())
+            answerAllStopped();
+    });
     connect(&m_monitor, &ClipboardMonitor::isPausedChanged, this,
             [this] { announce("Paused", paused()); });
     const auto countChanged = [this] {
@@ -225,6 +253,171 @@ void BusService::ClearHistory() {
     // Asked for explicitly by a script or a command: no question in a window.
     m_store.setHistory({});
     m_store.scheduleSave();
+}
+
+QVariantMap BusService::SyncStatus() {
+    QVariantMap status{
+        {u"enabled"_s, m_prefs.syncEnabled()},
+        {u"running"_s, m_sync.isRunning()},
+        {u"lastEvent"_s, m_sync.lastEvent()},
+        {u"port"_s, m_sync.listenerPort()},
+        {u"discovered"_s, m_sync.discoveredUnpaired()},
+        {u"pendingJoins"_s, m_sync.pendingJoins()},
+        {u"pairings"_s, m_pairings},
+        {u"lastPaired"_s, m_lastPaired},
+    };
+    if (!m_sync.pairingCode().isEmpty()) {
+        status.insert(u"pairingCode"_s, PairingCode::format(m_sync.pairingCode()));
+        status.insert(u"pairingExpires"_s, m_sync.pairingExpiry().toMSecsSinceEpoch());
+        if (const std::optional<QString> link = m_sync.pairingURL())
+            status.insert(u"pairingLink"_s, *link);
+    }
+    return status;
+}
+
+QVariantMap BusService::StartPairing(uint seconds) {
+    if (seconds < 1 || seconds > maxPairingSeconds) {
+        fail(invalidArgument, u"A pairing window lasts 1 to %1 seconds."_s.arg(maxPairingSeconds));
+        return {};
+    }
+    if (!syncRuns())
+        return {};
+    // The window opens once its key is derived; the caller hears then.
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        m_waitingPairings.append(message());
+    }
+    m_sync.startPairing(std::chrono::seconds(seconds));
+    if (!m_sync.isPreparingPairing())
+        answerPairings();
+    return {};
+}
+
+void BusService::EndPairing() {
+    m_sync.endPairing();
+}
+
+QString BusService::JoinPairing(const QString& codeOrLink) {
+    const QString text = codeOrLink.trimmed();
+    if (text.isEmpty()) {
+        fail(invalidArgument, u"The code is empty."_s);
+        return {};
+    }
+    if (!syncRuns())
+        return {};
+    // Answered once the requests are out (or refused); before the call, as a
+    // link that does not parse is refused at once.
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        // A damaged link is the user's to fix; no device appearing later helps.
+        const bool badLink = text.contains(u"://"_s) && !PairingLink::parse(text);
+        m_waitingJoins.append({message(), badLink});
+    }
+    m_sync.joinPairing(text);
+    return {};
+}
+
+void BusService::answerPairings() {
+    const QList<QDBusMessage> waiting = std::exchange(m_waitingPairings, {});
+    for (const QDBusMessage& call : waiting) {
+        const QDBusMessage reply =
+            m_sync.pairingCode().isEmpty()
+                ? call.createErrorReply(
+                      QString::fromLatin1(notSent),
+                      u"No pairing window opened (sync said: %1)."_s.arg(m_sync.lastEvent()))
+                : call.createReply(QVariant::fromValue(SyncStatus()));
+        QDBusConnection::sessionBus().send(reply);
+    }
+}
+
+void BusService::answerJoin(const QString& outcome, bool sent) {
+    if (m_waitingJoins.isEmpty())
+        return;
+    const WaitingJoin join = m_waitingJoins.takeFirst();
+    const QDBusMessage reply =
+        sent ? join.call.createReply(outcome)
+             : join.call.createErrorReply(
+                   QString::fromLatin1(join.badLink ? invalidArgument : notSent), outcome);
+    QDBusConnection::sessionBus().send(reply);
+}
+
+void BusService::answerAllStopped() {
+    const QString why = u"Sync stopped."_s;
+    for (const QDBusMessage& call : std::exchange(m_waitingPairings, {}))
+        QDBusConnection::sessionBus().send(
+            call.createErrorReply(QString::fromLatin1(syncOff), why));
+    for (const WaitingJoin& join : std::exchange(m_waitingJoins, {}))
+        QDBusConnection::sessionBus().send(
+            join.call.createErrorReply(QString::fromLatin1(syncOff), why));
+}
+
+QList<QVariantMap> BusService::SyncDevices() {
+    const QStringList lan = m_sync.connectedPeerIds();
+    const QStringList relay = m_sync.relayConnectedPeerIds();
+    QList<QVariantMap> devices;
+    for (const SyncDevice& device : m_sync.peers()) {
+        QVariantMap entry{
+            {u"id"_s, device.id},
+            {u"name"_s, device.name},
+            {u"enabled"_s, device.isEnabled()},
+            {u"connected"_s, lan.contains(device.id)},
+            {u"relayConnected"_s, relay.contains(device.id)},
+        };
+        if (device.platform)
+            entry.insert(u"platform"_s, *device.platform);
+        if (device.lastSeen)
+            entry.insert(u"lastSeen"_s, milliseconds(*device.lastSeen));
+        devices.append(entry);
+    }
+    return devices;
+}
+
+void BusService::PauseDevice(const QString& idOrName) {
+    if (const std::optional<SyncDevice> found = device(idOrName))
+        m_sync.setEnabled(false, *found);
+}
+
+void BusService::ResumeDevice(const QString& idOrName) {
+    if (const std::optional<SyncDevice> found = device(idOrName))
+        m_sync.setEnabled(true, *found);
+}
+
+void BusService::UnpairDevice(const QString& idOrName) {
+    if (const std::optional<SyncDevice> found = device(idOrName))
+        m_sync.unpair(*found);
+}
+
+bool BusService::syncRuns() {
+    if (m_sync.isRunning())
+        return true;
+    fail(syncOff, m_prefs.syncEnabled()
+                      ? u"Sync is not running: "_s + m_sync.lastEvent()
+                      : u"Sync is off; turn it on in the settings (tindrel --settings sync)."_s);
+    return false;
+}
+
+std::optional<SyncDevice> BusService::device(const QString& idOrName) {
+    const QString wanted = idOrName.trimmed();
+    const QList<SyncDevice> peers = m_sync.peers();
+    for (const SyncDevice& peer : peers)
+        if (peer.id.compare(wanted, Qt::CaseInsensitive) == 0)
+            return peer;
+    std::optional<SyncDevice> named;
+    for (const SyncDevice& peer : peers) {
+        if (peer.name.compare(wanted, Qt::CaseInsensitive) != 0)
+            continue;
+        if (named) {
+            fail(unknownDevice,
+                 u"Several paired devices are called \"%1\"; name one by its id."_s.arg(
+                     wanted.left(100)));
+            return std::nullopt;
+        }
+        named = peer;
+    }
+    if (!named)
+        fail(unknownDevice,
+             u"No paired device is called or has the id \"%1\"."_s.arg(wanted.left(100)));
+    return named;
 }
 
 BusService::Found BusService::find(const QString& id) {

@@ -1,18 +1,24 @@
 #pragma once
 
 #include <QDBusContext>
+#include <QDBusMessage>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 #include <functional>
+#include <optional>
 
 class ClipStore;
 class ClipboardMonitor;
 class Preferences;
+class SyncService;
+struct SyncDevice;
 
 // The running program's session-bus interface (io.tindrel.Tindrel): the
-// panel, pausing, the settings window and the clips, for scripts, desktop
-// key bindings and the `tindrel` command line. Every argument is checked;
+// panel, pausing, the settings window, the clips and sync (pairing and the
+// paired devices), for scripts, desktop key bindings and the `tindrel`
+// command line. Every argument is checked;
 // a call that fails answers with a D-Bus error and changes nothing.
 class BusService : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -34,8 +40,8 @@ public:
         std::function<void(const QString& tab)> openSettings;
     };
 
-    BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor, Actions actions,
-               QObject* parent = nullptr);
+    BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor, SyncService& sync,
+               Actions actions, QObject* parent = nullptr);
 
     // Exports the object and asks for the bus name on the session bus; logs
     // why when there is no bus or another process has the name.
@@ -48,6 +54,8 @@ public:
     // The longest text Add accepts when no capture limit is set: the largest
     // limit the settings allow.
     static constexpr int maxAddedLength = 1000000;
+    // A pairing window asked for over the bus lasts this long at most.
+    static constexpr uint maxPairingSeconds = 3600;
 
 public Q_SLOTS:
     void ShowPanel();
@@ -66,17 +74,48 @@ public Q_SLOTS:
     void Delete(const QString& id);
     void ClearHistory();
 
+    QVariantMap SyncStatus();
+    QVariantMap StartPairing(uint seconds);
+    void EndPairing();
+    QString JoinPairing(const QString& codeOrLink);
+    QList<QVariantMap> SyncDevices();
+    void PauseDevice(const QString& device);
+    void ResumeDevice(const QString& device);
+    void UnpairDevice(const QString& device);
+
 private:
     struct Found;
     // The clip with this id, or a D-Bus error sent and nothing found.
     Found find(const QString& id);
     void copy(const Found& found);
+    // Answer the calls waiting for a pairing window, for a join's requests,
+    // or for anything when sync stops.
+    void answerPairings();
+    void answerJoin(const QString& outcome, bool sent);
+    void answerAllStopped();
+    // False, with a D-Bus error sent, while sync is not running.
+    bool syncRuns();
+    // The paired device with this id, or else this name; or an error sent.
+    std::optional<SyncDevice> device(const QString& idOrName);
     void fail(const char* error, const QString& message);
     void announce(const char* property, const QVariant& value);
 
     ClipStore& m_store;
     Preferences& m_prefs;
     ClipboardMonitor& m_monitor;
+    SyncService& m_sync;
     Actions m_actions;
     uint m_announcedCount = 0;
+    // Pairings since launch, so that a client can tell that one happened
+    // even when the device was paired before.
+    uint m_pairings = 0;
+    QString m_lastPaired;
+    QList<QDBusMessage> m_waitingPairings;
+    struct WaitingJoin {
+        QDBusMessage call;
+        bool badLink = false;
+    };
+    // First come, first answered: two joins at once may swap their lines,
+    // which read alike.
+    QList<WaitingJoin> m_waitingJoins;
 };

@@ -53,6 +53,9 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         {u"pin", Kind::pin, u"a clip id"},
         {u"unpin", Kind::unpin, u"a clip id"},
         {u"delete", Kind::remove, u"a clip id"},
+        {u"pause-device", Kind::pauseDevice, u"a paired device's name or id"},
+        {u"resume-device", Kind::resumeDevice, u"a paired device's name or id"},
+        {u"unpair", Kind::unpair, u"a paired device's name or id"},
     };
     for (const WithArgument& entry : withArgument) {
         if (word != entry.name)
@@ -79,15 +82,41 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
             line.argument = rest.first();
         return line;
     }
-    if (word == u"list") {
-        line.kind = Kind::list;
+    if (word == u"list" || word == u"devices") {
+        line.kind = word == u"list" ? Kind::list : Kind::devices;
         for (const QString& option : rest) {
-            if (option == u"--pinned")
+            if (option == u"--pinned" && line.kind == Kind::list)
                 line.pinnedOnly = true;
             else if (option == u"--json")
                 line.json = true;
             else
-                return invalid(u"list does not know %1"_s.arg(option));
+                return invalid(u"%1 does not know %2"_s.arg(word, option));
+        }
+        return line;
+    }
+    if (word == u"--join") {
+        if (rest.isEmpty())
+            return invalid(u"--join needs the code or the pairing link the other computer shows"_s);
+        // A code read off the screen may be typed in groups: "ABC DEF GHJ".
+        line.kind = Kind::join;
+        line.argument = rest.join(u' ');
+        return line;
+    }
+    if (word == u"--pair") {
+        line.kind = Kind::pair;
+        bool timed = false;
+        for (const QString& option : rest) {
+            if (option == u"--no-wait") {
+                line.wait = false;
+                continue;
+            }
+            bool isNumber = false;
+            const uint seconds = option.toUInt(&isNumber);
+            if (!isNumber || seconds == 0 || timed)
+                return invalid(u"--pair takes a number of seconds and --no-wait, not %1"_s.arg(
+                    option.left(64)));
+            line.pairingSeconds = seconds;
+            timed = true;
         }
         return line;
     }
@@ -112,6 +141,16 @@ the one already running). The commands talk to the running Tindrel:
   add [TEXT]          record TEXT (or standard input) as if it had been copied
   pin ID, unpin ID, delete ID
   clear               clear the history (pinned clips stay)
+
+Sync (turn it on first, in the Sync settings):
+  --pair [SECONDS] [--no-wait]
+                      open a pairing window (3 minutes unless SECONDS), print
+                      its code and link, and wait until a computer has paired
+                      or the window closes; Ctrl+C closes it
+  --join CODE|LINK    pair with the computer that shows this code or link
+  devices [--json]    the paired devices and whether they are connected
+  pause-device DEVICE, resume-device DEVICE, unpair DEVICE
+                      by a paired device's name or id
   --help, --version
 
 Bind "tindrel --toggle-panel" (and "tindrel --toggle-pause") to keys in your

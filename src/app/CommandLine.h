@@ -25,14 +25,27 @@ struct CommandLine {
         unpin,  // argument: an id
         remove, // argument: an id
         clear,
-        invalid, // `error` says why
+        pair,         // `pairingSeconds`, `wait`
+        join,         // argument: a pairing code or link
+        devices,      // the paired devices
+        pauseDevice,  // argument: a device's name or id
+        resumeDevice, // argument: a device's name or id
+        unpair,       // argument: a device's name or id
+        invalid,      // `error` says why
     };
 
     Kind kind = Kind::start;
     std::optional<QString> argument;
     bool pinnedOnly = false;
     bool json = false;
+    // How long a pairing window stays open; the instance bounds it.
+    uint pairingSeconds = defaultPairingSeconds;
+    // Whether --pair waits for the window to end.
+    bool wait = true;
     QString error;
+
+    // As long as the Sync settings keep a window open.
+    static constexpr uint defaultPairingSeconds = 180;
 
     // `arguments` without the program name.
     static CommandLine parse(const QStringList& arguments);

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine line = CommandLine::parse(arguments);
+    BusClient::registerTypes();
     switch (line.kind) {
     case CommandLine::Kind::help:
         std::fputs(CommandLine::usage().toUtf8().constData(), stdout);

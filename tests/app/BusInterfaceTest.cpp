@@ -1,5 +1,6 @@
 #include "TindrelProcess.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
@@ -250,6 +251,38 @@ TEST_F(BusInterface, PanelPauseAndSettingsCommandsReachTheInstance) {
     EXPECT_EQ(tindrelCommand({u"--settings"_s}).exitCode, 0);
     EXPECT_EQ(tindrelCommand({u"--settings"_s, u"Privacy"_s}).exitCode, 0);
     EXPECT_EQ(tindrel.state(), QProcess::Running);
+}
+
+// Pairing itself runs between real devices in the e2e tests; here, what the
+// sync commands answer before there is anything to pair or manage.
+TEST_F(BusInterface, SyncCommandsExplainWhyTheyCannotActYet) {
+    start();
+    const QVariantMap status = qdbus_cast<QVariantMap>(call(u"SyncStatus"_s).arguments().value(0));
+    EXPECT_EQ(status.value(u"enabled"_s), QVariant(false));
+    EXPECT_EQ(status.value(u"running"_s), QVariant(false));
+    EXPECT_FALSE(status.contains(u"pairingCode"_s));
+
+    struct Case {
+        QStringList arguments;
+        QString says;
+    };
+    const QString off =
+        u"tindrel: Sync is off; turn it on in the settings (tindrel --settings sync).\n"_s;
+    const Case cases[] = {
+        {{u"--pair"_s}, off},
+        {{u"--pair"_s, u"4000"_s}, u"tindrel: A pairing window lasts 1 to 3600 seconds.\n"_s},
+        {{u"--join"_s, u"ABC-DEF-GHJ"_s}, off},
+        {{u"unpair"_s, u"Work laptop"_s},
+         u"tindrel: No paired device is called or has the id \"Work laptop\".\n"_s},
+    };
+    for (const Case& c : cases) {
+        const Command run = tindrelCommand(c.arguments);
+        EXPECT_EQ(run.exitCode, 1) << c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(run.err.toStdString(), c.says.toStdString());
+    }
+    const Command devices = tindrelCommand({u"devices"_s});
+    EXPECT_EQ(devices.exitCode, 0);
+    EXPECT_EQ(devices.out, QString());
 }
 
 TEST_F(BusInterface, WithoutARunningTindrelCommandsSaySoAndHelpNeedsNothing) {

@@ -4,6 +4,8 @@
 # through DNS-SD and a direct TCP link. Source after sync_pair.sh; needs
 # root and $repo.
 #
+#   skip_without_lan exits 77 (a skipped test) saying why, where no sandbox
+#                    can exist
 #   lan_up NAME...   brings up one namespace per NAME; device_up NAME then
 #                    starts that device inside it
 #   lan_down         stops the sandbox's daemons and deletes its namespaces
@@ -24,6 +26,19 @@ lan_unavailable() {
     done
     ip netns list >/dev/null 2>&1 || { echo "network namespaces are not available"; return 0; }
     return 1
+}
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+
+skip_without_lan() {
+    local why
+    if why=$(lan_unavailable); then
+        rm -rf "$work"
+        skip "$why"
+    fi
 }
 
 lan_up() {

@@ -2,6 +2,7 @@
 # End to end through the relay: a copy made with xclip on Anna's desktop
 # becomes the clipboard of Bert's, recorded once there with its sync:
 # source, and the other way round; Anna's pin is merged into Bert's store;
+# pausing Bert on Anna's command line stops the flow and resuming restores it;
 # Cleo, paired only with Anna, reaches Bert once the device lists have
 # gone round.
 # Usage: relay_sync.sh REPO BIN_DIR
@@ -9,13 +10,6 @@ set -euo pipefail
 repo=$1 bin=$2
 work=$(mktemp -d /tmp/tindrel-e2e.XXXXXX)
 source "$repo/tests/e2e/sync_pair.sh"
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work/relay.log"; do
-        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
-    done
-    exit 1
-}
 trap 'pair_down; rm -rf "$work"' EXIT
 
 relay_up || fail "the relay did not start"
@@ -77,6 +71,19 @@ store = json.load(open(sys.argv[1]))
 sys.exit(0 if any(p["text"] == "Pinned on Anna" for p in store["pinned"]) else 1)
 PY
 
+# Paused on Anna, Bert loses her relay link and her copies; resumed, both
+# come back, without what was copied meanwhile.
+until_ok 15 on_bus Anna || fail "Anna's command line does not reach her"
+tindrel_on Anna pause-device Bert || fail "Anna could not pause Bert"
+listed_as Anna Bert paused || fail "Anna does not list Bert as paused"
+while_paused="Copied while Bert is paused $(date +%s%N)"
+copy_on Anna "$while_paused"
+tindrel_on Anna resume-device Bert || fail "Anna could not resume Bert"
+until_ok 20 listed_as Anna Bert "connected through the relay" ||
+    fail "Anna's relay link to Bert did not come back"
+copy_and_expect Anna Bert "After resuming $(date +%s%N)"
+! in_store Bert history "$while_paused" || fail "a clip copied while Bert was paused reached him"
+
 # Cleo is paired with Anna only; Anna's device list tells Bert and Cleo of
 # each other, and Cleo's copies then reach Bert.
 device_up Cleo Anna || fail "Cleo's desktop did not start"
@@ -85,4 +92,4 @@ until_ok 20 grep -q "$id_Cleo" "$work/Bert/config/Tindrel/Tindrel.conf" ||
 until_ok 20 relay_linked Bert Cleo && until_ok 20 relay_linked Cleo Bert ||
     fail "the relay links between Bert and Cleo did not come up"
 copy_and_expect Cleo Bert "Cleo says hi $(date +%s%N)"
-echo "relay sync: clips both ways, pins and device lists OK"
+echo "relay sync: clips both ways, pins, pause and resume, device lists OK"

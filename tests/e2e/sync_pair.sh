@@ -4,16 +4,35 @@
 # (and takes $poll_interval, 0.1 s unless set).
 #
 #   relay_up                 starts tindrel-relay on a free loopback port
-#   device_up NAME PEER...   starts tindrel NAME paired with each PEER; the
-#                            device's DISPLAY, folder and PID are in dev_NAME_*
+#   device_up NAME PEER...   starts tindrel NAME paired with each PEER (none:
+#                            paired with nobody); the device's DISPLAY,
+#                            folder and PID are in dev_NAME_*
+#   tindrel_on NAME ARGS...  runs the `tindrel` command line against NAME,
+#                            over the session bus of its own it runs on
+#   copy_on NAME TEXT        copies TEXT on NAME's desktop (xclip) and waits
+#                            until NAME has recorded it; in_store and
+#                            listed_as below check a store and a device list
+#   fail MESSAGE             says what failed, shows the ends of the logs
+#                            and of the scripts' own *.out files, exits 1
 #   pair_down                stops everything started here
 #
-# relay_enabled=false leaves the relay out of the settings; a script may
+# relay_enabled=false leaves the relay out of the settings, relay_host names
+# where it listens when not on loopback; a script may
 # redefine launch_device NAME CMD... to start a device elsewhere (it must
 # exec, so that the PID kept is the device's own).
 
 pids=()
 desktops=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    local f
+    for f in "$work"/*/state/Tindrel/sync.log "$work"/*/tindrel.log "$work"/*.out \
+        "$work/relay.log" "${TDL_SANDBOX_DIR:-/nonexistent}"/*/avahi.log; do
+        [ -f "$f" ] && { echo "--- $f" >&2; tail -n 30 "$f" >&2; }
+    done
+    exit 1
+}
 
 new_id() { python3 -c 'import uuid; print(str(uuid.uuid4()).upper())'; }
 new_key() { python3 -c 'import base64, os; print(base64.b64encode(os.urandom(32)).decode())'; }
@@ -59,7 +78,7 @@ device_up() {
         echo 'syncEnabled=true'
         if [ "${relay_enabled:-true}" = true ]; then
             echo 'relayEnabled=true'
-            echo "relayURL=ws://127.0.0.1:$relay_port"
+            echo "relayURL=ws://${relay_host:-127.0.0.1}:$relay_port"
         else
             echo 'relayEnabled=false'
         fi
@@ -76,12 +95,29 @@ device_up() {
     local display=${line#DISPLAY=}
     desktops+=("$home/desktop|$display")
     eval "dev_${name}_display=$display dev_${name}_home=$home"
+    # A session bus of the device's own, for its command line; a socket
+    # file, so that it reaches into a network namespace too.
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$home/run/bus" \
+        >"$home/bus.log" 2>&1 </dev/null &
+    pids+=($!)
+    until_ok 10 test -S "$home/run/bus" || return 1
     DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
-        launch_device "$name" env -u DBUS_SESSION_BUS_ADDRESS "$bin/tindrel" \
-        >"$home/tindrel.log" 2>&1 &
+        launch_device "$name" env DBUS_SESSION_BUS_ADDRESS="unix:path=$home/run/bus" \
+        "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
     pids+=($!)
     eval "dev_${name}_pid=$!"
+}
+
+tindrel_on() {
+    local name=$1
+    shift
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/$name/run/bus" "$bin/tindrel" "$@"
+}
+
+# on_bus NAME: NAME's tindrel answers its command line
+on_bus() {
+    tindrel_on "$1" devices
 }
 
 # No system bus: these devices meet through the relay only, and never
@@ -89,6 +125,32 @@ device_up() {
 launch_device() {
     shift
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tindrel-e2e exec "$@"
+}
+
+store_of() { echo "$work/$1/data/Tindrel/store.json"; }
+# in_store NAME pinned|history TEXT
+in_store() {
+    python3 - "$(store_of "$1")" "$2" "$3" <<'PY'
+import json, sys
+try:
+    store = json.load(open(sys.argv[1]))
+except (OSError, ValueError):
+    sys.exit(1)  # not written yet, or being replaced
+sys.exit(0 if any(c["text"] == sys.argv[3] for c in store[sys.argv[2]]) else 1)
+PY
+}
+# listed_as NAME PEERNAME STATE: NAME's command line lists PEERNAME so
+# ("connected", "connected through the relay", "paused", "not connected")
+listed_as() {
+    tindrel_on "$1" devices | grep -q -P "\t$2\t$3$"
+}
+# copy_on NAME TEXT: a copy on NAME's desktop, once NAME has recorded it
+copy_on() {
+    local display
+    eval "display=\$dev_${1}_display"
+    printf '%s' "$2" | DISPLAY=$display xclip -quiet -selection clipboard >/dev/null 2>&1 &
+    pids+=($!)
+    until_ok 10 in_store "$1" history "$2" || fail "$1 did not record a copy"
 }
 
 # relay_linked NAME PEERNAME: NAME's relay link to PEERNAME is up

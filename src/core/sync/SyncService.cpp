@@ -620,13 +620,13 @@ void SyncService::joinPairing(const QString& codeOrLink) {
     if (isLink) {
         target = PairingLink::parse(codeOrLink);
         if (!target) {
-            finishJoin(u"This pairing link is not valid — copy the whole link again"_s);
+            finishJoin(u"This pairing link is not valid — copy the whole link again"_s, false);
             return;
         }
     }
     const QString code = PairingCode::normalize(target ? target->code : codeOrLink);
     if (code.isEmpty()) {
-        finishJoin(u"No device is waiting to pair on this network"_s);
+        finishJoin(u"No device is waiting to pair on this network"_s, false);
         return;
     }
     const quint64 generation = m_runGeneration;
@@ -637,7 +637,7 @@ void SyncService::joinPairing(const QString& codeOrLink) {
         if (generation != m_runGeneration)
             return;
         if (!key) {
-            finishJoin(u"No device is waiting to pair on this network"_s);
+            finishJoin(u"No device is waiting to pair on this network"_s, false);
             return;
         }
         sendPairingRequests(*key, target);
@@ -667,12 +667,22 @@ void SyncService::sendPairingRequests(const QByteArray& key,
         }
     }
     finishJoin(sent > 0 ? u"Pairing request sent"_s
-                        : u"No device is waiting to pair on this network"_s);
+                        : u"No device is waiting to pair on this network"_s,
+               sent > 0);
 }
 
-void SyncService::finishJoin(const QString& outcome) {
+int SyncService::pendingJoins() const {
+    const auto dials = std::count_if(
+        m_connections.cbegin(), m_connections.cend(), [](const SyncConnection* connection) {
+            return connection->isPairing() &&
+                   connection->role() == SyncConnection::Role::outbound && !connection->isClosed();
+        });
+    return int(dials) + (m_joinRelayLink ? 1 : 0);
+}
+
+void SyncService::finishJoin(const QString& outcome, bool sent) {
     setLastEvent(outcome);
-    Q_EMIT joinFinished(outcome);
+    Q_EMIT joinFinished(outcome, sent);
 }
 
 void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
@@ -783,6 +793,7 @@ SyncService::acceptPair(const SyncMessage& message,
                             m_identity.deviceKeyBase64()));
     const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
     setLastEvent(u"Paired with "_s + stored->name);
+    Q_EMIT paired(*stored);
     endPairing();
     startRelayLinks();
     broadcastRosterOverLAN();

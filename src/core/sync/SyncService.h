@@ -127,6 +127,9 @@ public:
     // and relay the link names. The requests go out once the code's key is
     // derived on a worker thread; a stop() before then drops them.
     void joinPairing(const QString& codeOrLink);
+    // Requests of ours still waiting for an answer: open pairing dials and
+    // the pasted link's relay room.
+    int pendingJoins() const;
     // The link a phone or a pasted join reaches this window by; nothing while
     // no window is open or the listener has no port.
     std::optional<QString> pairingURL() const;
@@ -148,12 +151,15 @@ Q_SIGNALS:
     void pairingCodeChanged();
     void pairingExpiryChanged();
     void isPreparingPairingChanged();
-    // What came of a joinPairing call: the line it also set as lastEvent.
-    void joinFinished(const QString& outcome);
+    // What came of a joinPairing call: the line it also set as lastEvent,
+    // and whether any request went out.
+    void joinFinished(const QString& outcome, bool sent);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();
     void peersChanged();
+    // A device was stored by pairing, here as host or as joiner.
+    void paired(const SyncDevice& device);
 
     // A clip from another device, to become the clipboard's content.
     void remoteClipReceived(const QString& text, const QString& senderName);
@@ -181,7 +187,7 @@ private:
     void setPreparingPairing(bool preparing);
     void sendPairingRequests(const QByteArray& key,
                              const std::optional<PairingLink::Target>& target);
-    void finishJoin(const QString& outcome);
+    void finishJoin(const QString& outcome, bool sent);
     void startPairingRelay();
     void joinOverRelay(const QString& relayURL, const QByteArray& key);
     void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
