@@ -18,17 +18,19 @@
 #include <QThread>
 #include <QUuid>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int callTimeoutMs = 10000;
-constexpr int statusPollMs = 200;
+using std::chrono::milliseconds;
+constexpr milliseconds callTimeout{10000};
+constexpr milliseconds statusPoll{200};
 // How long --join waits for an answer; a paired device answers at once.
-constexpr int joinAnswerMs = 30000;
+constexpr milliseconds joinAnswer{30000};
 // Discovery may still be starting when a code is typed right after launch.
-constexpr int joinDiscoveryMs = 5000;
+constexpr milliseconds joinDiscovery{5000};
 constexpr auto notSentError = "io.tindrel.Tindrel.Error.NotSent";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -91,8 +93,8 @@ bool BusClient::instanceRuns() {
            m_bus.interface()->isServiceRegistered(QString::fromLatin1(BusService::serviceName));
 }
 
-bool BusClient::waitForInstance(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
+bool BusClient::waitForInstance(std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
     while (!instanceRuns()) {
         if (deadline.hasExpired() || !m_bus.isConnected())
             return false;
@@ -108,7 +110,7 @@ QDBusMessage BusClient::ask(const QString& method, const QVariantList& arguments
     message.setArguments(arguments);
     // A command asks the Tindrel that runs; it never starts one.
     message.setAutoStartService(false);
-    return m_bus.call(message, QDBus::Block, callTimeoutMs);
+    return m_bus.call(message, QDBus::Block, int(callTimeout.count()));
 }
 
 std::optional<QDBusMessage> BusClient::call(const QString& method, const QVariantList& arguments) {
@@ -270,7 +272,7 @@ int BusClient::pair(const CommandLine& line) {
         return 0;
 
     while (true) {
-        QThread::msleep(statusPollMs);
+        QThread::msleep(statusPoll.count());
         if (interrupted) {
             ask(u"EndPairing"_s);
             print(stderr, u"Pairing cancelled.\n"_s);
@@ -299,7 +301,7 @@ int BusClient::join(const CommandLine& line) {
     const uint pairingsBefore = before->value(u"pairings"_s).toUInt();
     const QString codeOrLink = line.argument.value_or(QString());
     const bool isLink = codeOrLink.contains(u"://"_s);
-    QDeadlineTimer discovery(joinDiscoveryMs);
+    QDeadlineTimer discovery(joinDiscovery);
     QDBusMessage reply;
     while (true) {
         reply = ask(u"JoinPairing"_s, {codeOrLink});
@@ -308,7 +310,7 @@ int BusClient::join(const CommandLine& line) {
             reply.errorName() != QLatin1StringView(notSentError) || isLink ||
             discovery.hasExpired())
             break;
-        QThread::msleep(statusPollMs);
+        QThread::msleep(statusPoll.count());
     }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         print(stderr, u"tindrel: "_s + reply.errorMessage() + u'\n');
@@ -316,9 +318,9 @@ int BusClient::join(const CommandLine& line) {
     }
     print(stdout, reply.arguments().value(0).toString() + u'\n');
     std::fflush(stdout);
-    QDeadlineTimer answer(joinAnswerMs);
+    QDeadlineTimer answer(joinAnswer);
     while (!answer.hasExpired()) {
-        QThread::msleep(statusPollMs);
+        QThread::msleep(statusPoll.count());
         const std::optional<QVariantMap> status = syncStatus();
         if (!status)
             return 1;

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QVariantList>
 #include <QVariantMap>
+#include <chrono>
 #include <cstdio>
 
 // Carries out a command line's request on the running Tindrel over the
@@ -24,7 +25,7 @@ public:
     // Whether a Tindrel answers on the bus.
     bool instanceRuns();
     // Waits for one that is still starting up.
-    bool waitForInstance(int timeoutMs);
+    bool waitForInstance(std::chrono::milliseconds timeout);
     // The exit status: 0 done, 1 no instance or the instance refused.
     int run(const CommandLine& line, std::FILE* input = stdin);
 

@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     const SingleInstance::Claim claim = instance.claim();
     if (claim == SingleInstance::Claim::HeldByAnother) {
         // The first may still be starting, not yet on the bus.
-        if (BusClient running; running.waitForInstance(5000) && running.run(line) == 0) {
+        if (BusClient running;
+            running.waitForInstance(std::chrono::seconds(5)) && running.run(line) == 0) {
             std::puts("Tindrel is already running; its panel is opening.");
             return 0;
         }

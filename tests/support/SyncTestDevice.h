@@ -13,6 +13,8 @@
 #include <chrono>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 // One device for sync tests: its own settings, identity and DNS-SD, a sync
 // service listening on loopback, and what that service handed over.
 struct SyncTestDevice {
@@ -48,7 +50,7 @@ struct SyncTestDevice {
     // The browse result that would show this device.
     ServiceDiscovery::Service advertised() const {
         return {identity.deviceName(),
-                {{QStringLiteral("did"), identity.deviceId()}},
+                {{u"did"_s, identity.deviceId()}},
                 {QHostAddress::LocalHost},
                 quint16(service->listenerPort())};
     }

@@ -26,6 +26,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 // A panel over a real store and preferences, with every desktop service
 // faked: clipboard writes, pastes, the frontmost application and delays are
 // recorded for the test to inspect and run.
@@ -92,7 +94,7 @@ protected:
     FakeWindowHints windowHints;
     ManualScheduler scheduler;
     QTemporaryDir dir;
-    ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
+    ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     std::unique_ptr<AppState> state =
         std::make_unique<AppState>(store, prefs, workspace, scheduler);
     std::unique_ptr<PanelController> panel = std::make_unique<PanelController>(

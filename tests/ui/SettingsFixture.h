@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 // The settings window over real preferences, a real store in a temporary
 // folder, a real hot-key manager and a real sync service on loopback; the
 // desktop (key grabs, applications, file manager, DNS-SD) is faked.
@@ -43,9 +45,8 @@ protected:
     }
 
     SettingsWindow::Services services() {
-        return {prefs,    store,     hotKeys, workspace,
-                files,    settings,  {},      sync(),
-                identity, discovery, clock,   dir.filePath(QStringLiteral("sync.log"))};
+        return {prefs, store,  hotKeys,  workspace, files, settings,
+                {},    sync(), identity, discovery, clock, dir.filePath(u"sync.log"_s)};
     }
 
     // Built on first use, so that a test can store paired devices first.
@@ -92,12 +93,12 @@ protected:
     Preferences prefs{settings};
     FakeClock clock;
     QTemporaryDir dir;
-    ClipStore store{prefs, clock, dir.filePath(QStringLiteral("store.json"))};
+    ClipStore store{prefs, clock, dir.filePath(u"store.json"_s)};
     FakeHotKeyService keys;
     HotKeyManager hotKeys{keys};
     FakeWorkspace workspace;
     RecordingFileManager files;
-    SyncIdentity identity{settings, QStringLiteral("Anna's laptop")};
+    SyncIdentity identity{settings, u"Anna's laptop"_s};
     FakeServiceDiscovery discovery;
 
 private:

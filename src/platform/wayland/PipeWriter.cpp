@@ -1,11 +1,12 @@
 #include "platform/wayland/PipeWriter.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-constexpr int kTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kTimeout{5000};
 }
 
 void PipeWriter::start(int fd, QByteArray bytes, QObject* parent) {
@@ -18,7 +19,7 @@ PipeWriter::PipeWriter(int fd, QByteArray bytes, QObject* parent)
     connect(&m_notifier, &QSocketNotifier::activated, this, &PipeWriter::writeSome);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &QObject::deleteLater);
-    m_timer.start(kTimeoutMs);
+    m_timer.start(kTimeout);
 }
 
 PipeWriter::~PipeWriter() {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <deque>
 
+using namespace Qt::StringLiterals;
+
 // Stand-ins for many paired devices, all in this one process: each is a sync
 // service paired with the given device and linked to it through the relay.
 // Prints "id key" for each, so that a script can pair the device back.
@@ -15,10 +17,10 @@ int main(int argc, char** argv) {
         std::fputs("usage: tindrel-sync-peers RELAY_URL DEVICE_ID DEVICE_KEY COUNT\n", stderr);
         return 2;
     }
-    const SyncDevice target{args.at(2), QStringLiteral("Anna"), args.at(3), {}, {}, {}};
+    const SyncDevice target{args.at(2), u"Anna"_s, args.at(3), {}, {}, {}};
     std::deque<SyncTestDevice> peers;
     for (int i = 1; i <= args.at(4).toInt(); ++i) {
-        SyncTestDevice& peer = peers.emplace_back(QStringLiteral("Peer") + QString::number(i));
+        SyncTestDevice& peer = peers.emplace_back(u"Peer"_s + QString::number(i));
         SyncPeerStore(peer.settings, peer.clock).upsert(target);
         peer.prefs.setRelayEnabled(true);
         peer.prefs.setRelayURL(args.at(1));

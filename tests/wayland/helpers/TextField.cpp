@@ -7,6 +7,8 @@
 #include <QWindow>
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 void say(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -21,7 +23,7 @@ int main(int argc, char** argv) {
     if (argc > 1)
         QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[1]));
     QPlainTextEdit field;
-    field.setWindowTitle(QStringLiteral("Tindrel paste target"));
+    field.setWindowTitle(u"Tindrel paste target"_s);
     QObject::connect(&field, &QPlainTextEdit::textChanged,
                      [&field] { say("text " + field.toPlainText().toUtf8().toPercentEncoding()); });
     bool announced = false;
