@@ -17,15 +17,11 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
-#include "platform/wayland/KWinWindowTracker.h"
-#include "platform/wayland/NoKeySynth.h"
 #include "platform/wayland/NoPointerWatcher.h"
-#include "platform/wayland/SwayWindowTracker.h"
 #include "platform/wayland/WaylandClient.h"
-#include "platform/wayland/WaylandKeySynth.h"
+#include "platform/wayland/WaylandDesktop.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWindowHints.h"
-#include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/ComputerName.h"
@@ -34,7 +30,6 @@
 #include "platform/xdg/PortalHotKeyService.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
-#include "platform/xdg/XdgWorkspace.h"
 #include "ui/Alerts.h"
 #include "ui/Theme.h"
 #include "ui/panel/PanelController.h"
@@ -62,7 +57,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     // In a Wayland session an X grab sees keys only while an XWayland window
     // has the keyboard: there the portal binds them, or the user does in the
     // desktop's own settings.
-    if (m_waylandPasteboard || WaylandClient::reachable(QString())) {
+    if (m_wayland || WaylandClient::reachable(QString())) {
         m_portalHotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
         m_hotKeys = std::make_unique<HotKeyManager>(*m_portalHotKeys);
     } else if (m_desktop) {
@@ -75,41 +70,20 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::choosePlatform() {
     QString why;
-    auto wayland = WaylandPasteboard::connect(QString(), &why);
-    m_desktop = X11Desktop::open(/*withPasteboard=*/!wayland);
-    if (wayland) {
-        // Without XWayland there is no X11 at all: the parts that need no
-        // window system, and stand-ins that say no for the others.
-        if (!m_desktop) {
-            m_xdgWorkspace = std::make_unique<XdgWorkspace>();
-            m_noPointer = std::make_unique<NoPointerWatcher>();
-        }
-        KeySynth* xwaylandKeys = m_desktop ? &m_desktop->keySynth() : nullptr;
-        QString noKeys;
-        m_waylandKeys = WaylandKeySynth::connect(QString(), xwaylandKeys, &noKeys);
-        QString front = u"window in front from sway"_s;
-        m_windows = SwayWindowTracker::connect(QString());
-        if (!m_windows) {
-            m_windows = KWinWindowTracker::connect(QDBusConnection::sessionBus());
-            front = m_windows ? u"window in front from KWin"_s : u"window in front unknown"_s;
-        }
-        const QString paste = m_waylandKeys ? u"pasting through the virtual keyboard"_s
-                                            : u"no pasting ("_s + noKeys + u")"_s;
-        Log::write(u"Tindrel: clipboard through Wayland ("_s + wayland->protocolName() + u"); "_s +
-                   paste + u"; "_s + front +
+    auto clipboard = WaylandPasteboard::connect(QString(), &why);
+    m_desktop = X11Desktop::open(/*withPasteboard=*/!clipboard);
+    if (clipboard) {
+        m_wayland = std::make_unique<WaylandDesktop>(std::move(clipboard),
+                                                     m_desktop ? &m_desktop->workspace() : nullptr,
+                                                     m_desktop ? &m_desktop->keySynth() : nullptr);
+        Log::write(u"Tindrel: "_s + m_wayland->description() +
                    (m_desktop ? u"; shortcuts and windows through XWayland"_s
                               : u"; no X11, so windows of our own are Wayland ones"_s));
-        m_waylandWorkspace =
-            std::make_unique<WaylandWorkspace>(m_desktop ? m_desktop->workspace() : *m_xdgWorkspace,
-                                               m_waylandKeys != nullptr, m_windows.get());
-        if (!m_waylandKeys && !m_desktop)
-            m_noKeys = std::make_unique<NoKeySynth>();
-        m_keySynth = m_waylandKeys ? m_waylandKeys.get()
-                     : m_desktop   ? &m_desktop->keySynth()
-                                   : m_noKeys.get();
-        m_waylandPasteboard = std::move(wayland);
-        m_pasteboard = m_waylandPasteboard.get();
-        m_workspace = m_waylandWorkspace.get();
+        if (!m_desktop)
+            m_noPointer = std::make_unique<NoPointerWatcher>();
+        m_pasteboard = &m_wayland->pasteboard();
+        m_workspace = &m_wayland->workspace();
+        m_keySynth = &m_wayland->keySynth();
         return;
     }
     if (!m_desktop)

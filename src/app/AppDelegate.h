@@ -28,7 +28,7 @@ class StatusItem;
 class SyncIdentity;
 class SyncService;
 class WindowHints;
-class WindowTracker;
+class WaylandDesktop;
 class Workspace;
 class X11Desktop;
 
@@ -82,18 +82,11 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
     std::unique_ptr<X11Desktop> m_desktop;
-    // Without X11 at all: the desktop's parts that need no window system,
-    // and stand-ins for those that cannot work.
-    std::unique_ptr<Workspace> m_xdgWorkspace;
-    std::unique_ptr<KeySynth> m_noKeys;
+    // Under Wayland with data-control, the clipboard, pasting and the window
+    // in front come from there and the rest from XWayland; otherwise all is
+    // X11. With no X11 at all, nothing watches the pointer.
+    std::unique_ptr<WaylandDesktop> m_wayland;
     std::unique_ptr<PointerWatcher> m_noPointer;
-    // Under Wayland with data-control, the clipboard is followed there and
-    // the rest goes through XWayland (keys through the virtual keyboard where
-    // the compositor has one); otherwise all is X11.
-    std::unique_ptr<Pasteboard> m_waylandPasteboard;
-    std::unique_ptr<WindowTracker> m_windows;
-    std::unique_ptr<Workspace> m_waylandWorkspace;
-    std::unique_ptr<KeySynth> m_waylandKeys;
     Pasteboard* m_pasteboard = nullptr;
     Workspace* m_workspace = nullptr;
     KeySynth* m_keySynth = nullptr;
