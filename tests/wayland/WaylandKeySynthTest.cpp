@@ -124,6 +124,34 @@ TEST_F(WaylandKeySynthTest, EachChordPastesIntoTheClient) {
     }
 }
 
+// The user's own keyboard still holds Alt+Super (the global shortcut that
+// asked for the paste): the compositor gives the client the modifiers of the
+// keyboard that sent the last key, so our chord arrives as a plain Ctrl+V.
+// Qt would take Ctrl+Alt+Meta+V for no paste at all.
+TEST_F(WaylandKeySynthTest, ModifiersHeldOnAnotherKeyboardDoNotSpoilThePaste) {
+    QProcess user;
+    session.start(user, u"wtype"_s,
+                  {u"-M"_s, u"alt"_s, u"-M"_s, u"logo"_s, u"-s"_s, u"4000"_s, u"-m"_s, u"logo"_s,
+                   u"-m"_s, u"alt"_s});
+    ASSERT_TRUE(user.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        user.kill();
+        user.waitForFinished();
+    });
+    QTest::qWait(800);
+    ASSERT_EQ(user.state(), QProcess::Running) << user.readAllStandardError().toStdString();
+
+    board->writeText(u"while held"_s);
+    ASSERT_TRUE(keys->sendChord(PasteChord::CtrlV));
+    EXPECT_TRUE(fieldShows(u"while held"_s)) << text.toStdString();
+
+    // And once that keyboard lets go, pasting still works.
+    ASSERT_TRUE(user.waitForFinished(10000));
+    board->writeText(u" after"_s);
+    ASSERT_TRUE(keys->sendChord(PasteChord::CtrlV));
+    EXPECT_TRUE(fieldShows(u"while held after"_s)) << text.toStdString();
+}
+
 // Where the compositor has no virtual keyboard, or there is no compositor,
 // there is no key synthesiser, and the reason says which.
 TEST(WaylandKeySynthConnect, GivesNoneWithAReasonWithoutAVirtualKeyboard) {

@@ -22,7 +22,10 @@ struct zwp_virtual_keyboard_v1;
 //
 // No Wayland client may see the keyboard while another has the focus, so
 // whether modifiers are held is asked of `modifierSource` (the XWayland
-// view, which sees the keys while our own windows have the focus).
+// view, which sees the keys while our own windows have the focus). Without
+// it the chord is still sound on sway: the focused client gets the modifiers
+// of the keyboard that sent the last key, ours, so keys the user still holds
+// elsewhere do not join it.
 class WaylandKeySynth final : public QObject, public KeySynth {
     Q_OBJECT
 public:
