@@ -3,6 +3,7 @@
 #include "core/sync/SyncService.h"
 #include "platform/Clock.h"
 #include "ui/Symbols.h"
+#include "ui/Theme.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/SyncPane.h"
 
@@ -18,7 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int kDeviceIcon = 22;
-const QColor kGreen(0x30, 0xb0, 0x50);
 } // namespace
 
 SyncDeviceList::SyncDeviceList(SyncService& sync, const Clock& clock, const Confirm& confirmUnpair,
@@ -97,7 +97,8 @@ bool SyncDeviceList::redraw() {
         const bool isConnected = connected.contains(peer.id);
         const std::pair<QString, bool> icon(SyncPane::iconName(peer), isConnected);
         if (row.iconDrawn != icon) {
-            row.icon->setPixmap(Symbols::tinted(icon.first, isConnected ? kGreen : grey,
+            row.icon->setPixmap(Symbols::tinted(icon.first,
+                                                isConnected ? Theme::connectedGreen() : grey,
                                                 kDeviceIcon, devicePixelRatioF()));
             row.iconDrawn = icon;
         }

@@ -9,6 +9,7 @@
 #include "platform/FileManager.h"
 #include "platform/ServiceDiscovery.h"
 #include "platform/Workspace.h"
+#include "ui/Theme.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/NumberField.h"
 #include "ui/settings/PairingBox.h"
@@ -32,7 +33,6 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr int kDot = 7;
 constexpr int kNameWidth = 190;
-const QColor kGreen(0x30, 0xb0, 0x50);
 
 QColor secondary(const QWidget* widget) {
     return widget->palette().color(QPalette::PlaceholderText);
@@ -53,7 +53,7 @@ void paintDot(QLabel* label, bool on) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(on ? kGreen : secondary(label));
+    painter.setBrush(on ? Theme::connectedGreen() : secondary(label));
     painter.drawEllipse(QRectF(0, 0, kDot, kDot));
     painter.end();
     label->setPixmap(pixmap);
