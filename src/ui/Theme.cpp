@@ -50,3 +50,7 @@ QPalette Theme::darkPalette() {
         p.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7f));
     return p;
 }
+
+QColor Theme::connectedGreen() {
+    return QColor(0x30, 0xb0, 0x50);
+}

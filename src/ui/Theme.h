@@ -2,6 +2,7 @@
 
 #include "core/prefs/AppTheme.h"
 
+#include <QColor>
 #include <QPalette>
 #include <QString>
 
@@ -17,4 +18,6 @@ struct SystemLook {
 SystemLook capture();
 void apply(AppTheme theme, const SystemLook& system);
 QPalette darkPalette();
+// The green that marks a device or a service as connected, in both themes.
+QColor connectedGreen();
 } // namespace Theme

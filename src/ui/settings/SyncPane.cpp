@@ -9,25 +9,22 @@
 #include "platform/FileManager.h"
 #include "platform/ServiceDiscovery.h"
 #include "platform/Workspace.h"
-#include "ui/Symbols.h"
+#include "ui/Theme.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/NumberField.h"
+#include "ui/settings/PairingBox.h"
 #include "ui/settings/PaneForm.h"
-#include "ui/settings/QRView.h"
 #include "ui/settings/RelativeTime.h"
+#include "ui/settings/SyncDeviceList.h"
 
-#include <QClipboard>
-#include <QFontDatabase>
-#include <QGraphicsOpacityEffect>
+#include <QEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -36,8 +33,6 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr int kDot = 7;
 constexpr int kNameWidth = 190;
-constexpr int kDeviceIcon = 22;
-const QColor kGreen(0x30, 0xb0, 0x50);
 
 QColor secondary(const QWidget* widget) {
     return widget->palette().color(QPalette::PlaceholderText);
@@ -58,7 +53,7 @@ void paintDot(QLabel* label, bool on) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(on ? kGreen : secondary(label));
+    painter.setBrush(on ? Theme::connectedGreen() : secondary(label));
     painter.drawEllipse(QRectF(0, 0, kDot, kDot));
     painter.end();
     label->setPixmap(pixmap);
@@ -100,23 +95,75 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     Preferences& prefs = m_parts.prefs;
     SyncService& sync = m_parts.sync;
     now = [] { return QDateTime::currentDateTimeUtc(); };
-    confirmUnpair = [this](const SyncDevice& device) {
-        QMessageBox box(QMessageBox::Warning, u"Tindrel"_s,
-                        u"Unpair \u201c"_s + device.name + u"\u201d?"_s, QMessageBox::NoButton,
-                        window());
-        box.setTextFormat(Qt::PlainText);
-        box.setInformativeText(u"Clips stop syncing with it, and other devices' lists do not "
-                               "bring it back. To sync with it again, pair it again."_s);
-        QPushButton* yes = box.addButton(u"Unpair"_s, QMessageBox::DestructiveRole);
-        QPushButton* no = box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
-        box.setDefaultButton(no);
-        box.exec();
-        return box.clickedButton() == yes;
-    };
+    confirmUnpair = [this](const SyncDevice& device) { return askUnpair(device); };
 
     PaneForm form(this, prefs);
 
-    // --- on/off, this device, status ---
+    buildTop(form);
+
+    // --- my devices ---
+    QFormLayout* devices = form.section(u"My devices"_s);
+    m_whileEnabled.append(qobject_cast<QGroupBox*>(devices->parentWidget()));
+    m_noDevices = plainLabel(this, true);
+    m_noDevices->setText(u"No devices yet. Pair your phone below."_s);
+    m_noDevices->setForegroundRole(QPalette::PlaceholderText);
+    devices->addRow(m_noDevices);
+    m_devices = new SyncDeviceList(sync, m_parts.clock, confirmUnpair, this);
+    devices->addRow(m_devices);
+    form.hint(devices, u"Devices you pair anywhere show up here on their own — each device "
+                       "passes the full list along. The switch pauses syncing with a device "
+                       "without unpairing it."_s);
+
+    // --- add a device ---
+    QFormLayout* add = form.section(u"Add a device"_s);
+    m_whileEnabled.append(qobject_cast<QGroupBox*>(add->parentWidget()));
+    m_pairingBox = new PairingBox(sync, this);
+    connect(m_pairingBox, &PairingBox::pairRequested, this, &SyncPane::startPairing);
+    add->addRow(m_pairingBox);
+
+    buildRelay(form);
+    buildWhat(form);
+    buildEvents(form);
+    form.finish();
+
+    // Every change redraws the whole pane: it is a few labels, and one
+    // place deciding what shows keeps the states from drifting apart.
+    const auto redraw = [this] { refresh(); };
+    for (const auto signal : {&Preferences::syncEnabledChanged, &Preferences::relayEnabledChanged,
+                              &Preferences::relayURLChanged})
+        connect(&prefs, signal, this, redraw);
+    for (const auto signal :
+         {&SyncService::isRunningChanged, &SyncService::connectedPeerIdsChanged,
+          &SyncService::relayConnectedPeerIdsChanged, &SyncService::discoveredUnpairedChanged,
+          &SyncService::pairingCodeChanged, &SyncService::pairingExpiryChanged,
+          &SyncService::isPreparingPairingChanged, &SyncService::lastEventChanged,
+          &SyncService::isAdvertisingChanged, &SyncService::listenerPortChanged,
+          &SyncService::peersChanged})
+        connect(&sync, signal, this, redraw);
+
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, &SyncPane::refresh);
+    m_name->setText(m_parts.identity.deviceName());
+    refresh();
+}
+
+// --- building ---
+
+bool SyncPane::askUnpair(const SyncDevice& device) {
+    QMessageBox box(QMessageBox::Warning, u"Tindrel"_s,
+                    u"Unpair \u201c"_s + device.name + u"\u201d?"_s, QMessageBox::NoButton,
+                    window());
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(u"Clips stop syncing with it, and other devices' lists do not "
+                           "bring it back. To sync with it again, pair it again."_s);
+    QPushButton* yes = box.addButton(u"Unpair"_s, QMessageBox::DestructiveRole);
+    QPushButton* no = box.addButton(u"Cancel"_s, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void SyncPane::buildTop(PaneForm& form) {
     m_topForm = form.section(QString());
     form.toggle(m_topForm, u"Sync clipboard across my devices"_s, &Preferences::syncEnabled,
                 &Preferences::setSyncEnabled, &Preferences::syncEnabledChanged)
@@ -149,150 +196,11 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     m_listening->setForegroundRole(QPalette::PlaceholderText);
     m_listening->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_topForm->addRow(u"Port"_s, m_listening);
+}
 
-    // --- my devices ---
-    QFormLayout* devices = form.section(u"My devices"_s);
-    m_whileEnabled.append(qobject_cast<QGroupBox*>(devices->parentWidget()));
-    m_noDevices = plainLabel(this, true);
-    m_noDevices->setText(u"No devices yet. Pair your phone below."_s);
-    m_noDevices->setForegroundRole(QPalette::PlaceholderText);
-    devices->addRow(m_noDevices);
-    m_deviceList = new QWidget(this);
-    m_deviceList->setObjectName(u"deviceList"_s);
-    auto* deviceColumn = new QVBoxLayout(m_deviceList);
-    deviceColumn->setContentsMargins(0, 0, 0, 0);
-    deviceColumn->setSpacing(6);
-    devices->addRow(m_deviceList);
-    form.hint(devices, u"Devices you pair anywhere show up here on their own — each device "
-                       "passes the full list along. The switch pauses syncing with a device "
-                       "without unpairing it."_s);
-
-    // --- add a device ---
-    QFormLayout* add = form.section(u"Add a device"_s);
-    m_whileEnabled.append(qobject_cast<QGroupBox*>(add->parentWidget()));
-    auto* addBox = new QWidget(this);
-    auto* addColumn = new QVBoxLayout(addBox);
-    addColumn->setContentsMargins(0, 0, 0, 0);
-    add->addRow(addBox);
-
-    m_pair = new QPushButton(u"Show Pairing Code"_s, addBox);
-    m_pair->setObjectName(u"pairButton"_s);
-    connect(m_pair, &QPushButton::clicked, this, &SyncPane::startPairing);
-    addColumn->addWidget(m_pair, 0, Qt::AlignLeft);
-    m_pairHint = new Hint(u"The code is valid for 3 minutes and can pair one device."_s, addBox);
-    addColumn->addWidget(m_pairHint);
-
-    m_pairing = new QWidget(addBox);
-    m_pairing->setObjectName(u"pairingWindow"_s);
-    auto* pairingRow = new QHBoxLayout(m_pairing);
-    pairingRow->setContentsMargins(0, 0, 0, 0);
-    pairingRow->setSpacing(14);
-    m_qrColumn = new QWidget(m_pairing);
-    auto* qrColumn = new QVBoxLayout(m_qrColumn);
-    qrColumn->setContentsMargins(0, 0, 0, 0);
-    m_qr = new QRView(m_qrColumn);
-    m_qr->setObjectName(u"pairingQR"_s);
-    qrColumn->addWidget(m_qr);
-    auto* scan = new Hint(u"Scan with your phone camera"_s, m_qrColumn);
-    QFont smallest = scan->font();
-    smallest.setPointSizeF(smallest.pointSizeF() * 0.9);
-    scan->setFont(smallest);
-    scan->setAlignment(Qt::AlignHCenter);
-    qrColumn->addWidget(scan);
-    qrColumn->addStretch(1);
-    pairingRow->addWidget(m_qrColumn, 0, Qt::AlignTop);
-
-    auto* codeColumn = new QVBoxLayout;
-    m_code = new QLabel(m_pairing);
-    m_code->setObjectName(u"pairingCode"_s);
-    m_code->setTextFormat(Qt::PlainText);
-    m_code->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    codeFont.setPointSizeF(18); // 24 px at 96 dpi
-    codeFont.setWeight(QFont::DemiBold);
-    codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
-    m_code->setFont(codeFont);
-    codeColumn->addWidget(m_code);
-    codeColumn->addWidget(new Hint(u"Scan the code with your phone's camera and tap the "
-                                   "notification — no typing, and it carries this computer's "
-                                   "address so it doesn't depend on network discovery."_s,
-                                   m_pairing));
-    m_link = new QLineEdit(m_pairing);
-    m_link->setObjectName(u"pairingLink"_s);
-    m_link->setReadOnly(true);
-    auto* copyLink = new QPushButton(u"Copy Link"_s, m_pairing);
-    copyLink->setObjectName(u"copyLinkButton"_s);
-    connect(copyLink, &QPushButton::clicked, this,
-            [this] { QGuiApplication::clipboard()->setText(m_link->text()); });
-    m_linkRow = new QWidget(m_pairing);
-    auto* linkColumn = new QVBoxLayout(m_linkRow);
-    linkColumn->setContentsMargins(0, 0, 0, 0);
-    linkColumn->addWidget(new Hint(u"Or paste this link on the other computer:"_s, m_linkRow));
-    auto* linkRow = new QHBoxLayout;
-    linkRow->addWidget(m_link, 1);
-    linkRow->addWidget(copyLink);
-    linkColumn->addLayout(linkRow);
-    codeColumn->addWidget(m_linkRow);
-    m_expiry = new Hint(QString(), m_pairing);
-    m_expiry->setObjectName(u"pairingExpiry"_s);
-    codeColumn->addWidget(m_expiry);
-    auto* cancel = new QPushButton(u"Cancel"_s, m_pairing);
-    cancel->setObjectName(u"cancelPairingButton"_s);
-    connect(cancel, &QPushButton::clicked, &sync, &SyncService::endPairing);
-    codeColumn->addWidget(cancel, 0, Qt::AlignLeft);
-    codeColumn->addStretch(1);
-    pairingRow->addLayout(codeColumn, 1);
-    addColumn->addWidget(m_pairing);
-
-    m_disclosure = new QToolButton(addBox);
-    m_disclosure->setObjectName(u"joinDisclosure"_s);
-    m_disclosure->setText(u"Pair with another computer instead"_s);
-    m_disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_disclosure->setArrowType(Qt::RightArrow);
-    m_disclosure->setCheckable(true);
-    m_disclosure->setAutoRaise(true);
-    addColumn->addWidget(m_disclosure, 0, Qt::AlignLeft);
-    m_joinBox = new QWidget(addBox);
-    m_joinBox->setObjectName(u"joinBox"_s);
-    auto* joinColumn = new QVBoxLayout(m_joinBox);
-    joinColumn->setContentsMargins(18, 0, 0, 0);
-    joinColumn->addWidget(new Hint(u"Code from the other computer"_s, m_joinBox));
-    m_joinField = new QLineEdit(m_joinBox);
-    m_joinField->setObjectName(u"joinCodeField"_s);
-    m_joinField->setPlaceholderText(u"XXX-XXX-XXX"_s);
-    m_joinField->setClearButtonEnabled(true);
-    m_joinButton = new QPushButton(u"Join"_s, m_joinBox);
-    m_joinButton->setObjectName(u"joinButton"_s);
-    m_joinButton->setEnabled(false);
-    auto* joinRow = new QHBoxLayout;
-    joinRow->addWidget(m_joinField, 1);
-    joinRow->addWidget(m_joinButton);
-    joinColumn->addLayout(joinRow);
-    joinColumn->addWidget(new Hint(u"The whole pairing link shown beside the other computer's QR "
-                                   "code works too — it finds that computer even where network "
-                                   "discovery is blocked."_s,
-                                   m_joinBox));
-    m_joinResult = new Hint(QString(), m_joinBox);
-    m_joinResult->setObjectName(u"joinResult"_s);
-    m_joinResult->setVisible(false);
-    joinColumn->addWidget(m_joinResult);
-    m_nearby = new Hint(QString(), m_joinBox);
-    m_nearby->setObjectName(u"unpairedNearby"_s);
-    joinColumn->addWidget(m_nearby);
-    m_joinBox->setVisible(false);
-    addColumn->addWidget(m_joinBox);
-    connect(m_disclosure, &QToolButton::toggled, this, [this](bool open) {
-        m_disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        m_joinBox->setVisible(open);
-        if (open)
-            m_joinField->setFocus();
-    });
-    connect(m_joinField, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_joinButton->setEnabled(canJoin(text)); });
-    connect(m_joinField, &QLineEdit::returnPressed, this, &SyncPane::join);
-    connect(m_joinButton, &QPushButton::clicked, this, &SyncPane::join);
-
-    // --- relay ---
+void SyncPane::buildRelay(PaneForm& form) {
+    Preferences& prefs = m_parts.prefs;
+    SyncService& sync = m_parts.sync;
     QFormLayout* relay = form.section(u"Internet relay"_s);
     m_whileEnabled.append(qobject_cast<QGroupBox*>(relay->parentWidget()));
     form.toggle(relay, u"Also sync when devices aren't on the same network"_s,
@@ -324,8 +232,9 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     form.hint(relay, u"The relay only ever forwards encrypted frames — it holds no keys and "
                      "cannot read your clips. Local network is still used when it works; the "
                      "relay is the fallback."_s);
+}
 
-    // --- what gets synced ---
+void SyncPane::buildWhat(PaneForm& form) {
     QFormLayout* what = form.section(u"What gets synced"_s);
     m_whileEnabled.append(qobject_cast<QGroupBox*>(what->parentWidget()));
     form.toggle(what, u"Send my clips to other devices"_s, &Preferences::syncSend,
@@ -346,8 +255,9 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     form.hint(what, u"Privacy rules apply before sync: anything Tindrel refuses to record — "
                     "password manager clips, concealed types, ignored apps — is never sent "
                     "either."_s);
+}
 
-    // --- the latest event and the log ---
+void SyncPane::buildEvents(PaneForm& form) {
     QFormLayout* events = form.section(QString());
     m_eventBox = qobject_cast<QGroupBox*>(events->parentWidget());
     m_whileEnabled.append(m_eventBox);
@@ -367,32 +277,6 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     openLog->setEnabled(!m_parts.logPath.isEmpty());
     revealLog->setEnabled(!m_parts.logPath.isEmpty());
     events->addRow(u"Sync log"_s, inRow(this, {openLog, revealLog}));
-    form.finish();
-
-    // Every change redraws the whole pane: it is a few labels, and one
-    // place deciding what shows keeps the states from drifting apart.
-    const auto redraw = [this] { refresh(); };
-    for (const auto signal : {&Preferences::syncEnabledChanged, &Preferences::relayEnabledChanged,
-                              &Preferences::relayURLChanged})
-        connect(&prefs, signal, this, redraw);
-    for (const auto signal :
-         {&SyncService::isRunningChanged, &SyncService::connectedPeerIdsChanged,
-          &SyncService::relayConnectedPeerIdsChanged, &SyncService::discoveredUnpairedChanged,
-          &SyncService::pairingCodeChanged, &SyncService::pairingExpiryChanged,
-          &SyncService::isPreparingPairingChanged, &SyncService::lastEventChanged,
-          &SyncService::isAdvertisingChanged, &SyncService::listenerPortChanged,
-          &SyncService::peersChanged})
-        connect(&sync, signal, this, redraw);
-
-    connect(&sync, &SyncService::joinFinished, this, [this](const QString& outcome) {
-        m_joinResult->setText(outcome);
-        m_joinResult->setVisible(true);
-    });
-
-    m_tick.setInterval(1000);
-    connect(&m_tick, &QTimer::timeout, this, &SyncPane::refresh);
-    m_name->setText(m_parts.identity.deviceName());
-    refresh();
 }
 
 // --- texts ---
@@ -458,8 +342,10 @@ std::optional<QString> SyncPane::relayProblem(const QString& relayURL) {
 void SyncPane::refresh() {
     applySyncEnabled();
     showStatus();
-    showDevices();
-    showPairing();
+    const bool anyDevices = m_devices->redraw();
+    m_noDevices->setVisible(!anyDevices);
+    m_devices->setVisible(anyDevices);
+    m_pairingBox->redraw(now());
     showRelay();
     const QString event = m_parts.sync.lastEvent();
     m_lastEvent->setText(event);
@@ -499,121 +385,6 @@ void SyncPane::showStatus() {
     }
 }
 
-std::optional<SyncDevice> SyncPane::device(const QString& id) const {
-    for (const SyncDevice& peer : m_parts.sync.peers())
-        if (peer.id == id)
-            return peer;
-    return std::nullopt;
-}
-
-void SyncPane::buildDevices() {
-    // Later, not now: the click that led here may come from one of these rows.
-    for (const DeviceRow& row : std::as_const(m_rows)) {
-        row.row->hide();
-        row.row->deleteLater();
-    }
-    m_rows.clear();
-    for (const SyncDevice& peer : m_parts.sync.peers()) {
-        auto* row = new QWidget(m_deviceList);
-        row->setObjectName(u"device:"_s + peer.id);
-        auto* line = new QHBoxLayout(row);
-        line->setContentsMargins(0, 0, 0, 0);
-        auto* icon = new QLabel(row);
-        icon->setFixedSize(kDeviceIcon, kDeviceIcon);
-        line->addWidget(icon);
-        auto* texts = new QVBoxLayout;
-        texts->setSpacing(0);
-        auto* name = new QLabel(peer.name, row);
-        name->setObjectName(u"deviceName"_s);
-        name->setTextFormat(Qt::PlainText);
-        // A peer may call itself anything up to 100 characters long.
-        name->setWordWrap(true);
-        texts->addWidget(name);
-        auto* subtitle = new Hint(QString(), row);
-        subtitle->setObjectName(u"deviceSubtitle"_s);
-        texts->addWidget(subtitle);
-        line->addLayout(texts, 1);
-        auto* active = new QCheckBox(row);
-        active->setObjectName(u"pauseSwitch"_s);
-        active->setAccessibleName(u"Sync with "_s + peer.name);
-        active->setToolTip(u"Sync with this device"_s);
-        line->addWidget(active);
-        auto* unpairButton = new QPushButton(u"Unpair"_s, row);
-        unpairButton->setObjectName(u"unpairButton"_s);
-        line->addWidget(unpairButton);
-        const QString id = peer.id;
-        connect(active, &QCheckBox::toggled, this, [this, id](bool on) { setActive(id, on); });
-        connect(unpairButton, &QPushButton::clicked, this, [this, id] { unpair(id); });
-        m_deviceList->layout()->addWidget(row);
-        m_rows.append({id, row, icon, subtitle, active, std::nullopt});
-    }
-}
-
-void SyncPane::showDevices() {
-    const QList<SyncDevice> peers = m_parts.sync.peers();
-    const bool sameDevices =
-        std::equal(peers.cbegin(), peers.cend(), m_rows.cbegin(), m_rows.cend(),
-                   [](const SyncDevice& peer, const DeviceRow& row) { return peer.id == row.id; });
-    if (!sameDevices)
-        buildDevices();
-    m_noDevices->setVisible(peers.isEmpty());
-    m_deviceList->setVisible(!peers.isEmpty());
-
-    const QStringList connected = m_parts.sync.connectedPeerIds();
-    const Instant current = m_parts.clock.now();
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const SyncDevice& peer = peers.at(i);
-        DeviceRow& row = m_rows[i];
-        const bool isConnected = connected.contains(peer.id);
-        const std::pair<QString, bool> icon(iconName(peer), isConnected);
-        if (row.iconDrawn != icon) {
-            row.icon->setPixmap(Symbols::tinted(icon.first, isConnected ? kGreen : secondary(this),
-                                                kDeviceIcon, devicePixelRatioF()));
-            row.iconDrawn = icon;
-        }
-        if (auto* name = row.row->findChild<QLabel*>(u"deviceName"_s))
-            name->setText(peer.name);
-        row.subtitle->setText(subtitle(peer, isConnected, current));
-        {
-            const QSignalBlocker blocker(row.active);
-            row.active->setChecked(peer.isEnabled());
-        }
-        // A paused device stays in the list, drawn faint.
-        if (peer.isEnabled()) {
-            row.row->setGraphicsEffect(nullptr);
-        } else if (!row.row->graphicsEffect()) {
-            auto* faint = new QGraphicsOpacityEffect(row.row);
-            faint->setOpacity(0.6);
-            row.row->setGraphicsEffect(faint);
-        }
-    }
-}
-
-void SyncPane::showPairing() {
-    const SyncService& sync = m_parts.sync;
-    const QString code = sync.pairingCode();
-    const bool open = !code.isEmpty();
-    m_pair->setVisible(!open);
-    m_pair->setEnabled(!sync.isPreparingPairing());
-    m_pairHint->setVisible(!open);
-    m_pairing->setVisible(open);
-    if (open) {
-        m_code->setText(PairingCode::format(code));
-        const std::optional<QString> link = sync.pairingURL();
-        m_qr->setText(link.value_or(QString()));
-        m_qrColumn->setVisible(link && m_qr->hasImage());
-        m_link->setText(link.value_or(QString()));
-        m_link->setCursorPosition(0);
-        m_linkRow->setVisible(link.has_value());
-        m_expiry->setText(u"Expires in "_s + countdown(now(), sync.pairingExpiry()) + u"."_s);
-    } else {
-        m_qr->setText(QString());
-    }
-    const int nearby = sync.discoveredUnpaired();
-    m_nearby->setVisible(nearby > 0);
-    m_nearby->setText(nearby > 0 ? unpairedNearby(nearby) : QString());
-}
-
 void SyncPane::showRelay() {
     const Preferences& prefs = m_parts.prefs;
     const bool on = prefs.relayEnabled();
@@ -637,26 +408,7 @@ void SyncPane::startPairing() {
 }
 
 void SyncPane::join() {
-    const QString typed = m_joinField->text().trimmed();
-    if (!canJoin(typed))
-        return;
-    m_joinResult->setVisible(false);
-    m_parts.sync.joinPairing(typed);
-    m_joinField->clear();
-}
-
-void SyncPane::setActive(const QString& id, bool active) {
-    if (const std::optional<SyncDevice> peer = device(id))
-        m_parts.sync.setEnabled(active, *peer);
-}
-
-void SyncPane::unpair(const QString& id) {
-    const std::optional<SyncDevice> peer = device(id);
-    if (!peer || !confirmUnpair(*peer))
-        return;
-    // Asked again: the device may have gone while the question was open.
-    if (const std::optional<SyncDevice> still = device(id))
-        m_parts.sync.unpair(*still);
+    m_pairingBox->join();
 }
 
 void SyncPane::commitDeviceName(bool pressedReturn) {
@@ -690,8 +442,7 @@ void SyncPane::hideEvent(QHideEvent* event) {
 void SyncPane::changeEvent(QEvent* event) {
     // Grey icons are tinted from the palette: a new theme draws them anew.
     if (event->type() == QEvent::PaletteChange) {
-        for (DeviceRow& row : m_rows)
-            row.iconDrawn.reset();
+        m_devices->forgetIcons();
         refresh();
     }
     QWidget::changeEvent(event);

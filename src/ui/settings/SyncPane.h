@@ -10,22 +10,20 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <utility>
 
 class Clock;
 class FileManager;
 class Hint;
+class PairingBox;
+class PaneForm;
 class Preferences;
-class QCheckBox;
 class QFormLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
-class QToolButton;
-class QRView;
 class ServiceDiscovery;
 class SyncIdentity;
+class SyncDeviceList;
 class SyncService;
 class Workspace;
 
@@ -86,25 +84,14 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    struct DeviceRow {
-        QString id;
-        QWidget* row;
-        QLabel* icon;
-        QLabel* subtitle;
-        QCheckBox* active;
-        // What the icon was last drawn for: drawing it is an SVG render.
-        std::optional<std::pair<QString, bool>> iconDrawn;
-    };
-
-    void buildDevices();
-    void showDevices();
-    void showPairing();
+    void buildTop(PaneForm& form);
+    void buildRelay(PaneForm& form);
+    void buildWhat(PaneForm& form);
+    void buildEvents(PaneForm& form);
+    bool askUnpair(const SyncDevice& device);
     void showRelay();
     void showStatus();
     void applySyncEnabled();
-    void unpair(const QString& id);
-    void setActive(const QString& id, bool active);
-    std::optional<SyncDevice> device(const QString& id) const;
 
     Parts m_parts;
     QTimer m_tick;
@@ -120,27 +107,9 @@ private:
     QLabel* m_listening;
     QList<QGroupBox*> m_whileEnabled;
 
-    QWidget* m_deviceList;
     QLabel* m_noDevices;
-    QList<DeviceRow> m_rows;
-
-    QPushButton* m_pair;
-    Hint* m_pairHint;
-    QWidget* m_linkRow;
-    QWidget* m_pairing;
-    QRView* m_qr;
-    QWidget* m_qrColumn;
-    QLabel* m_code;
-    QLineEdit* m_link;
-    QLabel* m_expiry;
-    QToolButton* m_disclosure;
-    QWidget* m_joinBox;
-    QLineEdit* m_joinField;
-    QPushButton* m_joinButton;
-    // What the service answered to the last join, shown by the field: the
-    // pane's last line may be out of sight.
-    Hint* m_joinResult;
-    Hint* m_nearby;
+    SyncDeviceList* m_devices;
+    PairingBox* m_pairingBox;
 
     QLineEdit* m_relayURL;
     Hint* m_relayProblem;
