@@ -130,20 +130,33 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
     }
     const auto done = [](const std::optional<QDBusMessage>& reply) { return reply ? 0 : 1; };
     const QString argument = line.argument.value_or(QString());
+    // Commands that are one call, with the line's argument where they take one.
+    struct Simple {
+        Kind kind;
+        QString method;
+        bool takesArgument = false;
+    };
+    static const Simple simple[] = {
+        {Kind::start, u"ShowPanel"_s},
+        {Kind::showPanel, u"ShowPanel"_s},
+        {Kind::togglePanel, u"TogglePanel"_s},
+        {Kind::pause, u"Pause"_s},
+        {Kind::resume, u"Resume"_s},
+        {Kind::togglePause, u"TogglePause"_s},
+        {Kind::settings, u"OpenSettings"_s, true},
+        {Kind::pin, u"Pin"_s, true},
+        {Kind::unpin, u"Unpin"_s, true},
+        {Kind::remove, u"Delete"_s, true},
+        {Kind::clear, u"ClearHistory"_s},
+        {Kind::pauseDevice, u"PauseDevice"_s, true},
+        {Kind::resumeDevice, u"ResumeDevice"_s, true},
+        {Kind::unpair, u"UnpairDevice"_s, true},
+    };
+    for (const Simple& command : simple)
+        if (command.kind == line.kind)
+            return done(command.takesArgument ? call(command.method, {argument})
+                                              : call(command.method));
     switch (line.kind) {
-    case Kind::start:
-    case Kind::showPanel:
-        return done(call(u"ShowPanel"_s));
-    case Kind::togglePanel:
-        return done(call(u"TogglePanel"_s));
-    case Kind::pause:
-        return done(call(u"Pause"_s));
-    case Kind::resume:
-        return done(call(u"Resume"_s));
-    case Kind::togglePause:
-        return done(call(u"TogglePause"_s));
-    case Kind::settings:
-        return done(call(u"OpenSettings"_s, {argument}));
     case Kind::list:
         return list(line);
     case Kind::copy: {
@@ -166,29 +179,13 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
             print(stdout, reply->arguments().value(0).toString() + u'\n');
         return done(reply);
     }
-    case Kind::pin:
-        return done(call(u"Pin"_s, {argument}));
-    case Kind::unpin:
-        return done(call(u"Unpin"_s, {argument}));
-    case Kind::remove:
-        return done(call(u"Delete"_s, {argument}));
-    case Kind::clear:
-        return done(call(u"ClearHistory"_s));
     case Kind::pair:
         return pair(line);
     case Kind::join:
         return join(line);
     case Kind::devices:
         return devices(line);
-    case Kind::pauseDevice:
-        return done(call(u"PauseDevice"_s, {argument}));
-    case Kind::resumeDevice:
-        return done(call(u"ResumeDevice"_s, {argument}));
-    case Kind::unpair:
-        return done(call(u"UnpairDevice"_s, {argument}));
-    case Kind::help:
-    case Kind::version:
-    case Kind::invalid:
+    default:
         break;
     }
     return 1;
