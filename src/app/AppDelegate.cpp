@@ -115,8 +115,10 @@ void AppDelegate::launch() {
     // Without avahi-daemon sync says so once and runs on its listener and
     // the relay; discovery resumes when the daemon comes back.
     m_discovery = std::make_unique<AvahiServiceDiscovery>();
-    m_sync =
-        std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity, *m_discovery);
+    SyncService::Options syncOptions;
+    syncOptions.receivedClipsPath = XdgPaths::syncReceivedClipsFile();
+    m_sync = std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity,
+                                           *m_discovery, syncOptions);
     connectParts();
 
     m_monitor->start();

@@ -83,7 +83,9 @@ struct SyncTestDevice {
     };
 
     MemorySettingsStore settings;
-    FakeClock clock;
+    // Just after the times the sync tests send: a clip or pin stamp that
+    // lies ahead of the clock, or long before it, is not taken as sent.
+    FakeClock clock{Instant::fromUnix(1'700'000'060.0)};
     Preferences prefs;
     SyncIdentity identity;
     FakeServiceDiscovery discovery;

@@ -32,11 +32,11 @@ double toWireTime(double seconds) {
 
 // --- encoding: written by hand so the keys come out in the agreed order ---
 
-void appendString(QByteArray& out, const QString& text) {
-    static constexpr char digits[] = "0123456789abcdef";
+constexpr char hexDigits[] = "0123456789abcdef";
+
+void appendUtf8(QByteArray& out, QStringView text) {
     const QByteArray utf8 = text.toUtf8();
     out.reserve(out.size() + utf8.size() + 2);
-    out += '"';
     for (char c : utf8) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
@@ -64,13 +64,36 @@ void appendString(QByteArray& out, const QString& text) {
         default:
             if (byte < 0x20) {
                 out += "\\u00";
-                out += digits[byte >> 4];
-                out += digits[byte & 0xf];
+                out += hexDigits[byte >> 4];
+                out += hexDigits[byte & 0xf];
             } else {
                 out += c;
             }
         }
     }
+}
+
+void appendString(QByteArray& out, const QString& text) {
+    out += '"';
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (!QChar::isSurrogate(unit))
+            continue;
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            ++i; // a pair: UTF-8 holds it
+            continue;
+        }
+        // A lone surrogate has no UTF-8 form and would go out as "?"; as an
+        // escape every JSON reader gives it back, as the store file does.
+        appendUtf8(out, QStringView(text).sliced(run, i - run));
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += hexDigits[(unit >> shift) & 0xf];
+        run = i + 1;
+    }
+    appendUtf8(out, QStringView(text).sliced(run));
     out += '"';
 }
 
@@ -289,6 +312,10 @@ QByteArray SyncMessage::encode() const {
 }
 
 std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
+    // The bytes are the JSON text and nothing else; a byte-order mark in
+    // front is not something a conforming writer puts there.
+    if (json.startsWith("\xEF\xBB\xBF"))
+        return std::nullopt;
     QJsonParseError error;
     const QJsonDocument document = Utf8::parseJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())

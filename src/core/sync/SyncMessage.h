@@ -40,9 +40,10 @@ struct SyncMessage {
 
     // UTF-8 JSON with the keys in a fixed order; never fails.
     QByteArray encode() const;
-    // Nothing when the bytes are not a message: not a JSON object, a missing
-    // or unknown type, a key of the wrong JSON type, or a list entry without
-    // one of its required keys. A time that is not within 0 ... 10^11 s only
+    // Nothing when the bytes are not a message: not a JSON object (a
+    // byte-order mark before it included), a missing or unknown type, a key
+    // of the wrong JSON type, or a list entry without one of its required
+    // keys. A time that is not within 0 ... 10^11 s only
     // drops what carries it: the list entry, or a clip's createdAt (the clip
     // stays). Unknown keys are ignored; null counts as absent where a key may be.
     static std::optional<SyncMessage> decode(const QByteArray& json);

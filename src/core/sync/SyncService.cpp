@@ -54,7 +54,8 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
                          SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
                          QObject* parent)
     : QObject(parent), m_prefs(prefs), m_settings(settings), m_clock(clock), m_identity(identity),
-      m_discovery(discovery), m_options(std::move(options)), m_peerStore(settings, clock) {
+      m_discovery(discovery), m_options(std::move(options)), m_peerStore(settings, clock),
+      m_replayGuard(std::make_unique<ReplayGuard>(m_options.receivedClipsPath)) {
     loadUnpairedIds();
     m_pairingTimer.setSingleShot(true);
     connect(&m_pairingTimer, &QTimer::timeout, this, &SyncService::endPairing);
@@ -423,6 +424,16 @@ void SyncService::handle(const SyncMessage& message, SyncConnection* connection)
             handlePair(message, connection);
         return;
     }
+    // A device that dials us says hello before anything else. A caller that
+    // does not is playing back frames recorded earlier (they open with the
+    // key all the same): nothing it sends is acted on.
+    if (connection->role() == SyncConnection::Role::inbound && !m_greeted.contains(connection) &&
+        message.type != SyncMessageType::hello) {
+        SyncLog::write(u"a caller sent "_s + syncMessageTypeName(message.type) +
+                       u" before its hello — not acted on, connection closed"_s);
+        connection->close();
+        return;
+    }
     switch (message.type) {
     case SyncMessageType::hello:
         handleHello(message, connection);
@@ -485,14 +496,12 @@ void SyncService::handleHello(const SyncMessage& message, SyncConnection* connec
 void SyncService::handleClip(const SyncMessage& message, SyncConnection* connection) {
     if (!m_prefs.syncReceive() || !message.text || !message.hash || message.text->isEmpty())
         return;
-    if (m_recentHashes.contains(*message.hash)) {
-        if (message.id)
-            connection->send(SyncMessage::ack(*message.id));
-        return;
-    }
-    remember(*message.hash);
+    // Acknowledged whatever comes of it, as a copy seen before always was.
     if (message.id)
         connection->send(SyncMessage::ack(*message.id));
+    if (!admitClip(message, connection->peerId().value_or(QString()),
+                   connection->peerName().value_or(QString())))
+        return;
     const QString origin =
         message.originName ? SyncDevice::cleanName(*message.originName) : QString();
     QString sender = origin;
@@ -500,6 +509,39 @@ void SyncService::handleClip(const SyncMessage& message, SyncConnection* connect
         sender = connection->peerName().value_or(u"another device"_s);
     Q_EMIT remoteClipReceived(*message.text, sender);
     setLastEvent(u"Received a clip from "_s + (message.originName ? origin : u"a device"_s));
+}
+
+// Whether a clip that came from `peerId` is to be handed over: it is no
+// frame played back again, and its text was not sent or received lately.
+bool SyncService::admitClip(const SyncMessage& message, const QString& peerId,
+                            const QString& peerName) {
+    const double now = m_clock.now().unix();
+    const QString who = peerName.isEmpty() ? u"a device"_s : peerName;
+    if (message.createdAt)
+        m_peerClock.isAhead(peerId, peerName, *message.createdAt, now);
+    // The hash of the text itself: one the sender got wrong would leave the
+    // text out of the memory and let it come round again.
+    const QString hash = SyncCrypto::hash(*message.text);
+    switch (m_replayGuard->admit(peerId, message, now)) {
+    case ReplayGuard::Verdict::fresh:
+        break;
+    case ReplayGuard::Verdict::repeated:
+        // The same frame by the other path (direct and relay) is no news.
+        if (!m_recentHashes.contains(hash))
+            SyncLog::write(u"a clip from "_s + who +
+                           u" came a second time — refused as played back"_s);
+        return false;
+    case ReplayGuard::Verdict::stale:
+        SyncLog::write(u"a clip from "_s + who + u" was made more than "_s +
+                       QString::number(qint64(ReplayGuard::maxAge / 60)) +
+                       u" minutes ago — refused as played back (or that device's clock is "
+                       "behind)"_s);
+        return false;
+    }
+    if (m_recentHashes.contains(hash))
+        return false;
+    remember(hash);
+    return true;
 }
 
 // --- pairing ---
@@ -894,10 +936,8 @@ void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
     case SyncMessageType::clip: {
         if (!m_prefs.syncReceive() || !message.text || message.text->isEmpty())
             return;
-        const QString hash = message.hash.value_or(SyncCrypto::hash(*message.text));
-        if (m_recentHashes.contains(hash))
+        if (!admitClip(message, link->peerId(), link->peerName()))
             return;
-        remember(hash);
         const QString sender =
             message.originName ? SyncDevice::cleanName(*message.originName) : link->peerName();
         Q_EMIT remoteClipReceived(*message.text, sender);
@@ -1007,8 +1047,12 @@ void SyncService::broadcast(const Clip& clip) {
     message.originName = m_identity.deviceName();
     message.createdAt = clip.createdAt().unix();
     message.hash = hash;
+    // A caller hears nothing before its hello is answered: a device that
+    // judges us by the same rule would not take it.
     for (SyncConnection* connection : std::as_const(m_connections))
-        if (connection->peerId() && !connection->isPairing())
+        if (connection->peerId() && !connection->isPairing() &&
+            (connection->role() == SyncConnection::Role::outbound ||
+             m_greeted.contains(connection)))
             connection->send(message);
     for (RelayLink* link : std::as_const(m_relayLinks))
         link->send(message);
@@ -1115,10 +1159,13 @@ void SyncService::remember(const QString& hash) {
 void SyncService::handlePins(const SyncMessage& message, const QString& fromPeer) {
     if (!m_prefs.syncReceive())
         return;
-    const QList<SyncPinPayload> pins = message.pins.value_or(QList<SyncPinPayload>{});
-    const QList<SyncUnpinPayload> unpinned = message.unpinned.value_or(QList<SyncUnpinPayload>{});
+    QList<SyncPinPayload> pins = message.pins.value_or(QList<SyncPinPayload>{});
+    QList<SyncUnpinPayload> unpinned = message.unpinned.value_or(QList<SyncUnpinPayload>{});
     if (pins.isEmpty() && unpinned.isEmpty())
         return;
+    const std::optional<SyncDevice> device = m_peerStore.peer(fromPeer);
+    m_peerClock.admit(fromPeer, device ? device->name : QString(), pins, unpinned,
+                      m_clock.now().unix());
     Q_EMIT remotePinsReceived(pins, unpinned, fromPeer);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/sync/PairingLink.h"
+#include "core/sync/PeerClockGuard.h"
 #include "core/sync/RelayLink.h"
+#include "core/sync/ReplayGuard.h"
 #include "core/sync/SyncConnection.h"
 #include "core/sync/SyncDevice.h"
 #include "core/sync/SyncEndpoint.h"
@@ -75,6 +77,9 @@ public:
         std::chrono::milliseconds helloTimeout{15'000};
         SyncConnection::Limits connectionLimits;
         RelayLink::Timing relayTiming;
+        // Where the memory of received clips survives a restart; empty keeps
+        // it for this run only.
+        QString receivedClipsPath;
     };
 
     SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
@@ -197,6 +202,7 @@ private:
                                          const std::function<void(const SyncMessage&)>& reply);
     void unregister(SyncConnection* connection);
     void handleClip(const SyncMessage& message, SyncConnection* connection);
+    bool admitClip(const SyncMessage& message, const QString& peerId, const QString& peerName);
     void stopRelayLinks();
     void handleRelay(const SyncMessage& message, RelayLink* link);
     void relayConnectedChanged(RelayLink* link, bool connected);
@@ -265,4 +271,6 @@ private:
     QTimer m_keepAliveTimer;
     QList<QString> m_recentHashes;
     QStringList m_unpairedIds;
+    std::unique_ptr<ReplayGuard> m_replayGuard;
+    PeerClockGuard m_peerClock;
 };

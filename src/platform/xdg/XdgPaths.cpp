@@ -41,6 +41,9 @@ QString XdgPaths::storeFile() {
 QString XdgPaths::syncLogFile() {
     return inAppDir(stateHome(), u"sync.log"_s);
 }
+QString XdgPaths::syncReceivedClipsFile() {
+    return inAppDir(stateHome(), u"sync-received"_s);
+}
 QString XdgPaths::autostartDir() {
     return configHome() + u"/autostart"_s;
 }

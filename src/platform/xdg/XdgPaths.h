@@ -13,6 +13,8 @@ QString stateHome();  // $XDG_STATE_HOME or ~/.local/state
 QString settingsFile(); // <config>/Tindrel/Tindrel.conf
 QString storeFile();    // <data>/Tindrel/store.json
 QString syncLogFile();  // <state>/Tindrel/sync.log
+// <state>/Tindrel/sync-received: the clip frames lately taken from each device.
+QString syncReceivedClipsFile();
 QString autostartDir(); // <config>/autostart
 
 // Creates the folder and missing parents; the last component gets mode 0700.

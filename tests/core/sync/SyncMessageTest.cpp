@@ -65,6 +65,9 @@ TEST(SyncMessageEncode, EscapesTextThatAnyJsonReaderRestores) {
         u"lines\n\r\ttab\b\f"_s,
         QString(QChar(0)) + QChar(1) + QChar(0x1f) + QChar(0x7f),
         u"é 漢字 😀 \u2028"_s,
+        // Halves of a pair on their own, which UTF-8 cannot hold.
+        u"a"_s + QChar(0xd800) + u"b"_s + QChar(0xdfff),
+        QString(QChar(0xdc00)) + u"😀"_s + QChar(0xd83d),
     };
     for (const QString& text : texts) {
         SyncMessage m;
@@ -259,8 +262,10 @@ TEST(SyncMessageDecode, KeepsALeadingByteOrderMarkInEveryText) {
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, m);
     EXPECT_EQ(SyncCrypto::hash(*back->text), *m.hash);
-    // A byte-order mark before the document is not part of any text.
-    EXPECT_EQ(SyncMessage::decode("\xEF\xBB\xBF" + m.encode()), m);
+    // One before the document is no part of the message format: refused,
+    // not skipped.
+    EXPECT_FALSE(SyncMessage::decode("\xEF\xBB\xBF" + m.encode()));
+    EXPECT_FALSE(SyncMessage::decode("\xEF\xBB\xBF{\"type\":\"ping\"}"));
 }
 
 TEST(SyncMessageEncode, WritesTimesAsPlainDecimals) {

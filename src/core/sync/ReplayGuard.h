@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/sync/SyncMessage.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QThreadPool>
+#include <atomic>
+#include <memory>
+
+// Tells a clip frame a paired device has just sent from one recorded earlier
+// and sent again by someone else. Nobody needs a key for that: the frame
+// opens as it did the first time. What a conforming device sends is not
+// changed; the clip's own createdAt and a memory of the frames taken are
+// enough.
+//
+// - A clip created more than maxAge before our clock is refused. Clips are
+//   only ever sent live (neither a connection nor the relay keeps them for
+//   later), so all an honest clip needs is room for clocks that differ by
+//   minutes; a quarter of an hour is that, and bounds how late an attacker
+//   can deliver a frame it has held back.
+// - Within that window every frame taken is remembered, per device, until
+//   its time leaves the window: the same frame again is refused.
+// - A time more than maxAhead after our clock says nothing (that device's
+//   clock is wrong); such a clip is taken as made now, but only when it is
+//   not older than the newest clip already taken from that device.
+// - A clip without a readable time, which no conforming device sends, is
+//   judged by the memory alone.
+//
+// The memory is kept in a small file of its own, rewritten on a worker
+// thread after each clip taken, so a restart does not reopen the window. A
+// file that cannot be read is set aside and the memory starts empty.
+class ReplayGuard {
+public:
+    static constexpr double maxAge = 15 * 60.0;
+    static constexpr double maxAhead = 24 * 60 * 60.0;
+    // Far more than one device sends within the window; beyond it the
+    // oldest frames are forgotten and nothing at or before them is taken.
+    static constexpr qsizetype maxFramesPerPeer = 1024;
+    static constexpr qsizetype maxPeers = 128;
+
+    enum class Verdict {
+        fresh,    // never seen: act on it
+        repeated, // this frame, or one no newer than a forgotten one, came before
+        stale,    // created too long ago
+    };
+
+    // An empty path keeps the memory for this run only.
+    explicit ReplayGuard(QString path = {});
+    // Waits for the last write.
+    ~ReplayGuard();
+    ReplayGuard(const ReplayGuard&) = delete;
+    ReplayGuard& operator=(const ReplayGuard&) = delete;
+
+    // Judges a received clip from `peerId` at `now` (seconds since 1970) and
+    // remembers it when fresh.
+    Verdict admit(const QString& peerId, const SyncMessage& clip, double now);
+    // Blocks until what was handed to the worker is on disk.
+    void flush();
+
+private:
+    struct Peer {
+        // Frame digest -> the clip's time (our clock for an undated one).
+        QHash<quint64, double> frames;
+        // Frames at or before this time may have been forgotten.
+        double floor = -1.0;
+        // The newest clip time taken from this device.
+        double newest = -1.0;
+        double lastUse = 0.0;
+    };
+
+    void load();
+    QByteArray encode() const;
+    void save();
+    static void prune(Peer& peer, double now);
+
+    QString m_path;
+    QHash<QString, Peer> m_peers;
+    // One write at a time, in order; an older snapshot still waiting is
+    // skipped, the newer one holds all it would have written.
+    std::unique_ptr<QThreadPool> m_writer;
+    std::shared_ptr<std::atomic<quint64>> m_latest;
+};

@@ -1,0 +1,67 @@
+#include "RelayClients.h"
+#include "RelayProcess.h"
+#include "core/store/Clip.h"
+#include "core/sync/ReplayGuard.h"
+#include "support/SyncLogCapture.h"
+#include "support/SyncTestDevice.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+// Someone without a key in a paired couple's relay room (the room name is no
+// secret from the relay's operator) records what passes and sends it again
+// later, through a real tindrel-relay process.
+
+using namespace Qt::StringLiterals;
+
+TEST(SyncReplayRelayTest, AClipRecordedInTheRoomAndSentAgainIsRefused) {
+    SyncLogCapture log;
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    SyncTestDevice a(u"Anna"_s);
+    SyncTestDevice b(u"Bert"_s);
+    pair(a, b);
+    for (SyncTestDevice* device : {&a, &b}) {
+        device->prefs.setRelayEnabled(true);
+        device->prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
+        device->boot();
+        device->start();
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return a.service->relayConnectedPeerIds().size() == 1 &&
+                   b.service->relayConnectedPeerIds().size() == 1;
+        },
+        kWaitMs));
+    Client mallory;
+    ASSERT_TRUE(mallory.open(relay.url(SyncCrypto::roomId(a.sessionKeyWith(b)), u"M"_s)));
+
+    b.service->broadcast(Clip::make(u"old password"_s, b.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.received.size() == 1; }, kWaitMs));
+    ASSERT_TRUE(mallory.waitForBinary(1));
+    const QByteArray secret = mallory.binary.last();
+    // Enough later copies to push its text out of the recent hashes.
+    for (int i = 0; i < SyncService::recentHashLimit; ++i)
+        b.service->broadcast(Clip::make(u"later "_s + QString::number(i), b.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return a.received.size() == SyncService::recentHashLimit + 1; }, kWaitMs));
+
+    mallory.ws.sendBinaryMessage(secret);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return log.contains(u"a clip from Bert came a second time — refused as played back"_s);
+        },
+        kWaitMs));
+    // And once its time is past the window.
+    a.clock.advance(ReplayGuard::maxAge + 1.0);
+    mallory.ws.sendBinaryMessage(secret);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return log.contains(u"a clip from Bert was made more than 15 minutes ago"_s); },
+        kWaitMs));
+    // Bert's next clip still comes through the same room.
+    b.clock.advance(ReplayGuard::maxAge + 1.0);
+    b.service->broadcast(Clip::make(u"new"_s, b.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return a.received.size() == SyncService::recentHashLimit + 2; }, kWaitMs));
+    EXPECT_EQ(a.received.last().first, u"new"_s);
+}
