@@ -295,6 +295,11 @@ TEST_F(BusInterface, BadRequestsAreRefusedWithAReasonAndChangeNothing) {
     EXPECT_EQ(call(u"CopyAt"_s, QVariantList{uint(0)}).errorName(),
               u"io.tindrel.Tindrel.Error.OutOfRange"_s);
     EXPECT_EQ(call(u"Delete"_s, {unknown}).errorName(), u"io.tindrel.Tindrel.Error.UnknownClip"_s);
+    EXPECT_EQ(call(u"Text"_s, {unknown, 0u}).errorName(),
+              u"io.tindrel.Tindrel.Error.UnknownClip"_s);
+    EXPECT_EQ(call(u"Text"_s, {kept, 10u}).errorName(), u"io.tindrel.Tindrel.Error.OutOfRange"_s);
+    EXPECT_EQ(call(u"ListPage"_s, {false, 0u}).errorName(),
+              u"io.tindrel.Tindrel.Error.OutOfRange"_s);
 }
 
 TEST_F(BusInterface, WithoutALimitSetAddStillRefusesATextBeyondTheLargestOne) {
