@@ -137,14 +137,6 @@ void AppDelegate::launch() {
 }
 
 void AppDelegate::wireSync(Pasteboard& pasteboard) {
-    // After the store has recorded it; sent whether or not the local filters
-    // kept it, since the other device applies its own.
-    connect(m_monitor.get(), &ClipboardMonitor::copied, this,
-            [this](const QString& text, const std::optional<QString>& source) {
-                const int maxLength = m_prefs->syncMaxLength();
-                if (maxLength == 0 || !Graphemes::exceeds(text, maxLength))
-                    m_sync->broadcast(Clip::make(text, m_clock->now(), source));
-            });
     connect(m_sync.get(), &SyncService::remoteClipReceived, this,
             [this, &pasteboard](const QString& text, const QString& sender) {
                 // It becomes the clipboard's content without the monitor
@@ -177,8 +169,17 @@ void AppDelegate::wireSync(Pasteboard& pasteboard) {
     connect(m_prefs.get(), &Preferences::syncEnabledChanged, this, showSync);
 }
 
+void AppDelegate::recordLocalCopy(const QString& text, const std::optional<QString>& source) {
+    m_store->record(text, source);
+    // Sent whether or not the local filters kept it, since the other device
+    // applies its own.
+    const int maxLength = m_prefs->syncMaxLength();
+    if (maxLength == 0 || !Graphemes::exceeds(text, maxLength))
+        m_sync->broadcast(Clip::make(text, m_clock->now(), source));
+}
+
 void AppDelegate::connectParts() {
-    connect(m_monitor.get(), &ClipboardMonitor::copied, m_store.get(), &ClipStore::record);
+    connect(m_monitor.get(), &ClipboardMonitor::copied, this, &AppDelegate::recordLocalCopy);
     // The panel's own write must not come back as a copy.
     connect(m_panel.get(), &PanelController::willWriteToPasteboard, this,
             [this] { m_monitor->setLastChangeCount(m_pasteboard->changeCount() + 1); });
@@ -202,6 +203,7 @@ void AppDelegate::publishOnBus() {
             .hidePanel = [this] { m_panel->hide(); },
             .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
             .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
+            .recordCopy = [this](const QString& text) { recordLocalCopy(text, std::nullopt); },
         });
     m_bus->publish();
 }

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 
 class AppState;
 class BusService;
@@ -68,6 +69,9 @@ private:
     // everything else (and otherwise the clipboard too) from X11; logs which.
     void choosePlatform();
     void connectParts();
+    // A copy made on this computer, from the clipboard or the command line:
+    // into the store, and to the paired devices.
+    void recordLocalCopy(const QString& text, const std::optional<QString>& source);
     void publishOnBus();
     void observePreferences();
     void wireSync(Pasteboard& pasteboard);

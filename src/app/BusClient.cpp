@@ -32,6 +32,11 @@ constexpr milliseconds joinAnswer{30000};
 // Discovery may still be starting when a code is typed right after launch.
 constexpr milliseconds joinDiscovery{5000};
 constexpr auto notSentError = "io.tindrel.Tindrel.Error.NotSent";
+constexpr auto unknownClipError = "io.tindrel.Tindrel.Error.UnknownClip";
+// Pages of a list that changes as it is read are read again from the start,
+// this many times at most.
+constexpr int listAttempts = 5;
+constexpr qsizetype previewWidth = 72;
 
 volatile std::sig_atomic_t interrupted = 0;
 // More than any text the instance accepts, so it is the instance that says no.
@@ -43,7 +48,7 @@ void print(std::FILE* to, const QString& text) {
 
 // One line of a clip for the terminal: its first line, cut short.
 QString preview(const QString& text) {
-    constexpr qsizetype width = 72;
+    constexpr qsizetype width = previewWidth;
     QString line = text.trimmed();
     bool cut = false;
     if (const qsizetype end = line.indexOf(u'\n'); end != -1) {
@@ -59,6 +64,13 @@ QString preview(const QString& text) {
         if (c.category() == QChar::Other_Control)
             c = u' ';
     return cut ? line + u'…' : line;
+}
+
+// Whether the preview of a text that starts with `start` is the preview of
+// `start`: it is when the first line ends within it, or runs past the width.
+bool previewKnown(const QString& start) {
+    const QString shown = start.trimmed();
+    return shown.contains(u'\n') || shown.size() > previewWidth;
 }
 
 std::optional<QString> readAll(std::FILE* input) {
@@ -191,16 +203,84 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
     return 1;
 }
 
-int BusClient::list(const CommandLine& line) {
-    const auto reply = call(u"List"_s, {line.pinnedOnly});
-    if (!reply)
-        return 1;
+std::optional<QList<QVariantMap>> BusClient::clips(bool pinnedOnly, bool wholeTexts) {
     qDBusRegisterMetaType<QList<QVariantMap>>();
-    const auto clips = qdbus_cast<QList<QVariantMap>>(reply->arguments().value(0));
+    for (int attempt = 0; attempt < listAttempts; ++attempt) {
+        QList<QVariantMap> all;
+        std::optional<uint> revision;
+        bool moved = false;
+        for (uint first = 1; !moved;) {
+            const QDBusMessage reply = ask(u"ListPage"_s, {pinnedOnly, first});
+            if (reply.type() == QDBusMessage::ErrorMessage) {
+                // A Tindrel started before pages existed: all in one answer.
+                if (reply.errorName() == u"org.freedesktop.DBus.Error.UnknownMethod"_s) {
+                    const auto old = call(u"List"_s, {pinnedOnly});
+                    if (!old)
+                        return std::nullopt;
+                    return qdbus_cast<QList<QVariantMap>>(old->arguments().value(0));
+                }
+                print(stderr, u"tindrel: "_s + reply.errorMessage() + u'\n');
+                return std::nullopt;
+            }
+            const auto page = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+            const uint total = reply.arguments().value(1).toUInt();
+            const uint now = reply.arguments().value(2).toUInt();
+            if (revision && *revision != now) {
+                moved = true;
+                break;
+            }
+            revision = now;
+            for (QVariantMap clip : page) {
+                QString text = clip.value(u"text"_s).toString();
+                if (!clip.value(u"complete"_s, true).toBool() &&
+                    (wholeTexts || !previewKnown(text))) {
+                    const QDBusMessage rest = fetchRest(clip.value(u"id"_s).toString(), text);
+                    if (rest.type() == QDBusMessage::ErrorMessage) {
+                        // Deleted since the page came: the list has moved.
+                        if (rest.errorName() == QLatin1StringView(unknownClipError)) {
+                            moved = true;
+                            break;
+                        }
+                        print(stderr, u"tindrel: "_s + rest.errorMessage() + u'\n');
+                        return std::nullopt;
+                    }
+                    clip.insert(u"text"_s, text);
+                }
+                all.append(clip);
+            }
+            first += uint(page.size());
+            if (page.isEmpty() || first > total)
+                break;
+        }
+        if (!moved)
+            return all;
+    }
+    print(stderr, u"tindrel: the clips kept changing while they were listed; try again.\n"_s);
+    return std::nullopt;
+}
+
+QDBusMessage BusClient::fetchRest(const QString& id, QString& start) {
+    while (true) {
+        const uint offset = uint(start.size());
+        QDBusMessage reply = ask(u"Text"_s, {id, offset});
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return reply;
+        start += reply.arguments().value(0).toString();
+        const uint next = reply.arguments().value(1).toUInt();
+        // Zero at the end; a part that brings nothing would never end.
+        if (next == 0 || next <= offset || next != uint(start.size()))
+            return reply;
+    }
+}
+
+int BusClient::list(const CommandLine& line) {
+    const std::optional<QList<QVariantMap>> clips = this->clips(line.pinnedOnly, line.json);
+    if (!clips)
+        return 1;
     QJsonArray array;
     QString lines;
     int position = 0;
-    for (const QVariantMap& clip : clips) {
+    for (const QVariantMap& clip : *clips) {
         ++position;
         const QDateTime time =
             QDateTime::fromMSecsSinceEpoch(clip.value(u"time"_s).toLongLong(), Qt::UTC);

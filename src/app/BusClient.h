@@ -35,6 +35,11 @@ private:
     // The reply or the error, printed by nobody.
     QDBusMessage ask(const QString& method, const QVariantList& arguments = {});
     std::optional<QVariantMap> syncStatus();
+    // Every clip, a page at a time, the whole text where `wholeTexts` or
+    // where the preview needs more of it; nothing with the error printed.
+    std::optional<QList<QVariantMap>> clips(bool pinnedOnly, bool wholeTexts);
+    // A clip's text from where `start` ends, appended to it part by part.
+    QDBusMessage fetchRest(const QString& id, QString& start);
     int list(const CommandLine& line);
     int pair(const CommandLine& line);
     int join(const CommandLine& line);

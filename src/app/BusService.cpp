@@ -30,11 +30,46 @@ constexpr auto pinLimit = "io.tindrel.Tindrel.Error.PinLimit";
 constexpr auto syncOff = "io.tindrel.Tindrel.Error.SyncOff";
 constexpr auto unknownDevice = "io.tindrel.Tindrel.Error.UnknownDevice";
 constexpr auto notSent = "io.tindrel.Tindrel.Error.NotSent";
+constexpr auto tooLarge = "io.tindrel.Tindrel.Error.TooLarge";
 
-QVariantMap describe(const Clip& clip, bool pinned) {
+// What one clip's entry adds to an answer besides its texts: keys, id,
+// flags, time, and the bus's type signatures and padding, with room to spare.
+constexpr qsizetype entryOverhead = 512;
+
+// The bytes a text takes on the bus, as UTF-8; a lone surrogate goes as
+// the three bytes of U+FFFD.
+qsizetype utf8Size(QStringView text) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            bytes += 4, ++i;
+        else
+            bytes += 3;
+    }
+    return bytes;
+}
+
+qsizetype entrySize(const Clip& clip, QStringView text) {
+    return entryOverhead + utf8Size(text) + (clip.sourceApp() ? utf8Size(*clip.sourceApp()) : 0);
+}
+
+// The first `length` code units of a text, or one fewer than would split
+// a surrogate pair.
+QStringView beginning(const QString& text, qsizetype length) {
+    if (text.size() <= length)
+        return text;
+    return QStringView(text).left(text.at(length - 1).isHighSurrogate() ? length - 1 : length);
+}
+
+QVariantMap describe(const Clip& clip, bool pinned, QStringView text) {
     QVariantMap entry{
         {u"id"_s, clip.id().toString(QUuid::WithoutBraces)},
-        {u"text"_s, clip.text()},
+        {u"text"_s, text.toString()},
         {u"pinned"_s, pinned},
         {u"time"_s, qint64(std::llround(clip.createdAt().unix() * 1000.0))},
     };
@@ -56,7 +91,10 @@ struct BusService::Found {
 BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor,
                        SyncService& sync, Actions actions, QObject* parent)
     : QObject(parent), m_store(store), m_prefs(prefs), m_monitor(monitor), m_sync(sync),
-      m_actions(std::move(actions)), m_announcedCount(clipCount()) {
+      m_actions(std::move(actions)),
+      m_link(QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),
+             QString::fromLatin1(interfaceName), this),
+      m_announcedCount(clipCount()) {
     connect(&m_sync, &SyncService::paired, this, [this](const SyncDevice& device) {
         ++m_pairings;
         m_lastPaired = device.name;
@@ -85,42 +123,13 @@ BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& m
     };
     connect(&m_store, &ClipStore::historyChanged, this, countChanged);
     connect(&m_store, &ClipStore::pinnedChanged, this, countChanged);
+    for (const auto changed : {&ClipStore::historyChanged, &ClipStore::pinnedChanged})
+        connect(&m_store, changed, this, [this] { ++m_revision; });
 }
 
 void BusService::publish() {
-    const auto unreachable = [](const QString& why) {
-        // Tindrel still runs; only scripts and later starts cannot reach it.
-        Log::write(u"Tindrel: not reachable on the session bus — "_s + why);
-    };
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        unreachable(u"no session bus ("_s + bus.lastError().message() + u')');
-        return;
-    }
     qDBusRegisterMetaType<QList<QVariantMap>>();
-    // The object first, so that a call right after the name appears finds it.
-    if (!bus.registerObject(
-            QString::fromLatin1(objectPath), QString::fromLatin1(interfaceName), this,
-            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
-        unreachable(u"the object path is taken"_s);
-        return;
-    }
-    // Asked without waiting: the answer comes through the event loop.
-    constexpr uint doNotQueue = 4, primaryOwner = 1;
-    QDBusMessage request =
-        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
-                                       u"org.freedesktop.DBus"_s, u"RequestName"_s);
-    request << QString::fromLatin1(serviceName) << doNotQueue;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [unreachable](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                const QDBusPendingReply<uint> reply = *call;
-                if (reply.isError())
-                    unreachable(reply.error().message());
-                else if (reply.value() != primaryOwner)
-                    unreachable(u"another process owns "_s + QString::fromLatin1(serviceName));
-            });
+    m_link.start();
 }
 
 bool BusService::paused() const {
@@ -175,13 +184,84 @@ void BusService::OpenSettings(const QString& tab) {
 }
 
 QList<QVariantMap> BusService::List(bool pinnedOnly) {
-    QList<QVariantMap> clips;
+    // Kept for the scripts that call it; within the budget or not at all.
+    qsizetype bytes = 0;
     for (const Clip& clip : m_store.pinned())
-        clips.append(describe(clip, true));
+        bytes += entrySize(clip, clip.text());
     if (!pinnedOnly)
         for (const Clip& clip : m_store.history())
-            clips.append(describe(clip, false));
+            bytes += entrySize(clip, clip.text());
+    if (bytes > replyBudget) {
+        fail(tooLarge, u"The clips are too large for one answer; ListPage gives them a page at "
+                       u"a time."_s);
+        return {};
+    }
+    QList<QVariantMap> clips;
+    for (const Clip& clip : m_store.pinned())
+        clips.append(describe(clip, true, clip.text()));
+    if (!pinnedOnly)
+        for (const Clip& clip : m_store.history())
+            clips.append(describe(clip, false, clip.text()));
     return clips;
+}
+
+QList<QVariantMap> BusService::ListPage(bool pinnedOnly, uint first, uint& total, uint& revision) {
+    const QList<Clip>& pins = m_store.pinned();
+    const QList<Clip>& history = m_store.history();
+    const qsizetype all = pins.size() + (pinnedOnly ? 0 : history.size());
+    total = uint(all);
+    revision = m_revision;
+    if (first < 1) {
+        fail(outOfRange, u"Positions count from 1."_s);
+        return {};
+    }
+    QList<QVariantMap> page;
+    qsizetype bytes = 0;
+    for (qsizetype index = qsizetype(first) - 1; index < all; ++index) {
+        const bool pinned = index < pins.size();
+        const Clip& clip = pinned ? pins.at(index) : history.at(index - pins.size());
+        const QStringView text = beginning(clip.text(), pageTextLength);
+        const qsizetype size = entrySize(clip, text);
+        // At least one clip, so that every page moves on; one always fits.
+        if (!page.isEmpty() && bytes + size > replyBudget)
+            break;
+        bytes += size;
+        QVariantMap entry = describe(clip, pinned, text);
+        entry.insert(u"length"_s, uint(clip.text().size()));
+        entry.insert(u"complete"_s, text.size() == clip.text().size());
+        page.append(entry);
+    }
+    return page;
+}
+
+QString BusService::Text(const QString& id, uint offset, uint& next) {
+    next = 0;
+    const Found found = find(id);
+    if (!found.clip)
+        return {};
+    const QString& text = found.clip->text();
+    if (offset > uint(text.size())) {
+        fail(outOfRange,
+             u"The text is %1 code units long; %2 is past its end."_s.arg(text.size()).arg(offset));
+        return {};
+    }
+    // As much as fits in one answer, never half a surrogate pair.
+    constexpr qsizetype budget = replyBudget - entryOverhead;
+    qsizetype end = offset, bytes = 0;
+    while (end < text.size()) {
+        const qsizetype units = text.at(end).isHighSurrogate() && end + 1 < text.size() &&
+                                        text.at(end + 1).isLowSurrogate()
+                                    ? 2
+                                    : 1;
+        const qsizetype size = utf8Size(QStringView(text).mid(end, units));
+        if (bytes + size > budget)
+            break;
+        bytes += size;
+        end += units;
+    }
+    if (end < text.size())
+        next = uint(end);
+    return text.mid(offset, end - offset);
 }
 
 void BusService::Copy(const QString& id) {
@@ -217,7 +297,7 @@ QString BusService::Add(const QString& text) {
         fail(tooLong, u"The text is longer than the limit of %1 characters."_s.arg(limit));
         return {};
     }
-    m_store.record(text);
+    m_actions.recordCopy(text);
     // The store keeps the text as a copy would be kept; find where it went.
     const Clip added = Clip::make(m_prefs.trimWhitespace() ? text.trimmed() : text, {});
     for (const QList<Clip>* list : {&m_store.history(), &m_store.pinned()})
@@ -326,7 +406,7 @@ void BusService::answerPairings() {
                       QString::fromLatin1(notSent),
                       u"No pairing window opened (sync said: %1)."_s.arg(m_sync.lastEvent()))
                 : call.createReply(QVariant::fromValue(SyncStatus()));
-        QDBusConnection::sessionBus().send(reply);
+        connection().send(reply);
     }
 }
 
@@ -338,17 +418,15 @@ void BusService::answerJoin(const QString& outcome, bool sent) {
         sent ? join.call.createReply(outcome)
              : join.call.createErrorReply(
                    QString::fromLatin1(join.badLink ? invalidArgument : notSent), outcome);
-    QDBusConnection::sessionBus().send(reply);
+    connection().send(reply);
 }
 
 void BusService::answerAllStopped() {
     const QString why = u"Sync stopped."_s;
     for (const QDBusMessage& call : std::exchange(m_waitingPairings, {}))
-        QDBusConnection::sessionBus().send(
-            call.createErrorReply(QString::fromLatin1(syncOff), why));
+        connection().send(call.createErrorReply(QString::fromLatin1(syncOff), why));
     for (const WaitingJoin& join : std::exchange(m_waitingJoins, {}))
-        QDBusConnection::sessionBus().send(
-            join.call.createErrorReply(QString::fromLatin1(syncOff), why));
+        connection().send(join.call.createErrorReply(QString::fromLatin1(syncOff), why));
 }
 
 QList<QVariantMap> BusService::SyncDevices() {
@@ -454,5 +532,5 @@ void BusService::announce(const char* property, const QVariant& value) {
                                    u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
     signal << QString::fromLatin1(interfaceName)
            << QVariantMap{{QString::fromLatin1(property), value}} << QStringList();
-    QDBusConnection::sessionBus().send(signal);
+    connection().send(signal);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/BusLink.h"
+
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QList>
@@ -38,14 +40,18 @@ public:
         std::function<void()> togglePanel;
         // An empty tab name leaves the window on its current tab.
         std::function<void(const QString& tab)> openSettings;
+        // Takes a text as a copy made here: the path every local copy takes.
+        std::function<void(const QString& text)> recordCopy;
     };
 
     BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor, SyncService& sync,
                Actions actions, QObject* parent = nullptr);
 
-    // Exports the object and asks for the bus name on the session bus; logs
-    // why when there is no bus or another process has the name.
+    // Exports the object and asks for the bus name on the session bus, and
+    // does so again whenever the bus drops us; logs why when there is no bus.
     void publish();
+    // The connection answers and announcements go out on.
+    QDBusConnection connection() const { return m_link.connection(); }
 
     bool paused() const;
     void setPaused(bool paused);
@@ -54,6 +60,17 @@ public:
     // The longest text Add accepts when no capture limit is set: the largest
     // limit the settings allow.
     static constexpr int maxAddedLength = 1000000;
+    // No answer of ours may be larger: the bus drops a connection that sends
+    // more than its max_message_size, and with it our name, so that every
+    // command after it finds no Tindrel. dbus-daemon allows 128 MiB on the
+    // session bus, but 32 MiB where its configuration says nothing and less
+    // on some systems; 4 MiB stays far below all of these (the sizes are
+    // reckoned from the texts, so their overhead needs room too) and still
+    // carries a few thousand ordinary clips per page.
+    static constexpr qsizetype replyBudget = qsizetype(4) * 1024 * 1024;
+    // A page gives at most this many UTF-16 code units of each text, so a
+    // few huge clips cannot crowd the rest out; Text gives the rest.
+    static constexpr qsizetype pageTextLength = 65536;
     // A pairing window asked for over the bus lasts this long at most.
     static constexpr uint maxPairingSeconds = 3600;
 
@@ -66,6 +83,8 @@ public Q_SLOTS:
     void TogglePause();
     void OpenSettings(const QString& tab);
     QList<QVariantMap> List(bool pinnedOnly);
+    QList<QVariantMap> ListPage(bool pinnedOnly, uint first, uint& total, uint& revision);
+    QString Text(const QString& id, uint offset, uint& next);
     void Copy(const QString& id);
     void CopyAt(uint position);
     QString Add(const QString& text);
@@ -105,7 +124,11 @@ private:
     ClipboardMonitor& m_monitor;
     SyncService& m_sync;
     Actions m_actions;
+    BusLink m_link;
     uint m_announcedCount = 0;
+    // Counts changes to the clips, so that a client reading pages can tell
+    // that the list moved under it.
+    uint m_revision = 0;
     // Pairings since launch, so that a client can tell that one happened
     // even when the device was paired before.
     uint m_pairings = 0;

@@ -1,6 +1,10 @@
 #include "TindrelProcess.h"
 
+#include "app/BusService.h"
+#include "core/store/StoreCodec.h"
+
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
@@ -152,6 +156,98 @@ TEST_F(BusInterface, CommandsAddListPinCopyAndRemoveClips) {
     EXPECT_EQ(tindrelCommand({u"list"_s}).out, QString());
 }
 
+// The bus here takes at most 6 MiB in one message, and the clips come to
+// twice that, one of them alone more than an answer may carry.
+TEST_F(BusInterface, AHistoryLargerThanTheBusAcceptsIsListedWholeAndTindrelStaysOnIt) {
+    constexpr qint64 busLimit = qint64(6) * 1024 * 1024;
+    static_assert(BusService::replyBudget < busLimit);
+    bus.restart({xdg.path(u"run/test-bus"_s), busLimit});
+    ASSERT_FALSE(bus.address().isEmpty());
+
+    const Instant when = Instant::fromUnix(1.7e9);
+    const QString ascii = QString(80, u'x');
+    struct Expected {
+        Clip clip;
+        QString preview;
+    };
+    QList<Expected> expected;
+    Clip pin = Clip::make(u"pinned note"_s, when);
+    pin.setPinnedAt(when);
+    expected.append({pin, u"pinned note"_s});
+    const QString huge = u"huge clip "_s + ascii + u"\U0001F600"_s.repeated(1200000);
+    expected.append({Clip::make(huge, when), huge.left(72) + u'…'});
+    for (int i = 1; i <= 8; ++i) {
+        const QString text =
+            u"long clip %1 "_s.arg(i) + u"€"_s.repeated(300000) + u"\nsecond line"_s;
+        expected.append({Clip::make(text, when, u"org.example.Editor"_s), text.left(72) + u'…'});
+    }
+    // Its beginning on a page is all blanks: the preview needs the rest.
+    expected.append({Clip::make(QString(70000, u' ') + u"tail"_s, when), u"tail"_s});
+    for (int i = 1; i <= 40; ++i) {
+        const QString text = u"small clip %1"_s.arg(i);
+        expected.append({Clip::make(text, when), text});
+    }
+    StoreContents contents;
+    contents.pinned.append(pin);
+    for (qsizetype i = 1; i < expected.size(); ++i)
+        contents.history.append(expected[i].clip);
+    QDir().mkpath(xdg.path(u"data/Tindrel"_s));
+    QFile store(xdg.path(u"data/Tindrel/store.json"_s));
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+    store.write(StoreCodec::encode(contents));
+    store.close();
+    ASSERT_GT(store.size(), busLimit);
+    start();
+
+    QString lines;
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        lines += u"%1\t%2\t%3\t%4\n"_s.arg(i + 1).arg(
+            expected[i].clip.id().toString(QUuid::WithoutBraces),
+            i == 0 ? u"pinned"_s : u"recent"_s, expected[i].preview);
+    const Command list = tindrelCommand({u"list"_s});
+    EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
+    EXPECT_TRUE(list.out == lines) << list.out.left(2000).toStdString();
+
+    const QJsonArray all = listed();
+    ASSERT_EQ(all.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(all[i][u"position"_s].toInt(), i + 1);
+        EXPECT_EQ(all[i][u"id"_s].toString(), expected[i].clip.id().toString(QUuid::WithoutBraces));
+        // Compared as a whole, not printed: the texts run to megabytes.
+        EXPECT_TRUE(all[i][u"text"_s].toString() == expected[i].clip.text());
+    }
+    const QJsonArray pins = listed({u"--pinned"_s});
+    ASSERT_EQ(pins.size(), 1);
+    EXPECT_EQ(pins[0][u"text"_s].toString(), u"pinned note"_s);
+
+    // The one-answer List refuses rather than send what the bus would not take.
+    EXPECT_EQ(call(u"List"_s, {false}).errorName(), u"io.tindrel.Tindrel.Error.TooLarge"_s);
+    ASSERT_EQ(tindrelCommand({u"copy"_s, QString::number(expected.size())}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return clipboard() == u"small clip 40"_s; }));
+    EXPECT_TRUE(bus.connection().interface()->isServiceRegistered(service));
+    EXPECT_EQ(tindrel.state(), QProcess::Running);
+}
+
+// The daemon ends and another starts at the same address, as when the
+// session's bus restarts: every client loses its connection.
+TEST_F(BusInterface, WhenTheBusComesBackTindrelTakesItsNameAgain) {
+    bus.restart({xdg.path(u"run/test-bus"_s)});
+    ASSERT_FALSE(bus.address().isEmpty());
+    start();
+    const QString kept = added(u"kept across the restart"_s);
+    bus.restart();
+    ASSERT_FALSE(bus.address().isEmpty());
+    EXPECT_TRUE(waitUntil(
+        [this] { return bus.connection().interface()->isServiceRegistered(service); }, 15000ms))
+        << "it never took its name again";
+    const QJsonArray clips = listed();
+    ASSERT_EQ(clips.size(), 1);
+    EXPECT_EQ(clips[0][u"id"_s].toString(), kept);
+    // It answers on the new connection, not the dead one.
+    EXPECT_EQ(property(u"ClipCount"_s).toUInt(), 1u);
+}
+
 TEST_F(BusInterface, BadRequestsAreRefusedWithAReasonAndChangeNothing) {
     start("maxClipLength=20\npinLimit=1\n");
     const QString kept = added(u"kept clip"_s);
@@ -199,6 +295,11 @@ TEST_F(BusInterface, BadRequestsAreRefusedWithAReasonAndChangeNothing) {
     EXPECT_EQ(call(u"CopyAt"_s, QVariantList{uint(0)}).errorName(),
               u"io.tindrel.Tindrel.Error.OutOfRange"_s);
     EXPECT_EQ(call(u"Delete"_s, {unknown}).errorName(), u"io.tindrel.Tindrel.Error.UnknownClip"_s);
+    EXPECT_EQ(call(u"Text"_s, {unknown, 0u}).errorName(),
+              u"io.tindrel.Tindrel.Error.UnknownClip"_s);
+    EXPECT_EQ(call(u"Text"_s, {kept, 10u}).errorName(), u"io.tindrel.Tindrel.Error.OutOfRange"_s);
+    EXPECT_EQ(call(u"ListPage"_s, {false, 0u}).errorName(),
+              u"io.tindrel.Tindrel.Error.OutOfRange"_s);
 }
 
 TEST_F(BusInterface, WithoutALimitSetAddStillRefusesATextBeyondTheLargestOne) {

@@ -21,10 +21,24 @@ public:
     // The test's own connection to it.
     QDBusConnection connection() const;
 
+    struct Setup {
+        // Where it listens; a restart() comes back at the same address.
+        QString socket;
+        // The daemon's max_message_size, in bytes; its own default when 0.
+        qint64 maxMessageSize = 0;
+    };
+    // Ends the daemon and starts one as `setup` says, activating nothing.
+    void restart(const Setup& setup);
+    // Ends the daemon and starts it again as it was started last.
+    void restart();
+
 private:
     void start(const QStringList& arguments);
+    void stop();
 
     QProcess m_daemon;
+    QStringList m_arguments;
+    QString m_socket;
     QString m_address;
     QString m_connectionName;
 };

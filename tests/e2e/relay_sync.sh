@@ -3,6 +3,7 @@
 # becomes the clipboard of Bert's, recorded once there with its sync:
 # source, and the other way round; Anna's pin is merged into Bert's store;
 # pausing Bert on Anna's command line stops the flow and resuming restores it;
+# a text added there travels as a copy does;
 # Cleo, paired only with Anna, reaches Bert once the device lists have
 # gone round.
 # Usage: relay_sync.sh REPO BIN_DIR
@@ -83,6 +84,12 @@ until_ok 20 listed_as Anna Bert "connected through the relay" ||
     fail "Anna's relay link to Bert did not come back"
 copy_and_expect Anna Bert "After resuming $(date +%s%N)"
 ! in_store Bert history "$while_paused" || fail "a clip copied while Bert was paused reached him"
+
+# A text added on Anna's command line goes to Bert as her copies do.
+added="Added on Anna's command line $(date +%s%N)"
+tindrel_on Anna add "$added" >/dev/null || fail "Anna could not add a text"
+until_ok 10 clipboard_is "$dev_Bert_display" "$added" ||
+    fail "a text added on Anna's command line did not reach Bert"
 
 # Cleo is paired with Anna only; Anna's device list tells Bert and Cleo of
 # each other, and Cleo's copies then reach Bert.
