@@ -220,3 +220,30 @@ TEST(SyncJoinByCodeTest, AnAnswerOnTheOtherPathAfterThePairingIsIgnored) {
         EXPECT_EQ(log.count(u"Paired with Anna"_s), said + 1);
     }
 }
+
+// Bert typed the code before he had found Anna on the network, and Anna
+// is not on his relay: while his request waits there, Anna turning up on
+// the network is asked too.
+TEST(SyncJoinByCodeTest, AHostFoundWhileTheRelayWaitsIsAskedToo) {
+    SyncLogCapture log;
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    SyncTestDevice a{u"Anna"_s};
+    SyncTestDevice b{u"Bert"_s};
+    b.prefs.setRelayEnabled(true);
+    b.prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
+    for (SyncTestDevice* device : {&a, &b}) {
+        device->boot();
+        device->start();
+    }
+    const QString code = a.openPairing();
+    ASSERT_FALSE(code.isEmpty());
+    QSignalSpy ended(b.service.get(), &SyncService::joinEnded);
+
+    EXPECT_EQ(b.join(code), u"Pairing request sent"_s);
+    ASSERT_EQ(b.service->pendingJoins(), 1);
+    b.discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 3 * kWaitMs));
+    EXPECT_EQ(ended.first().first().toString(), u"Paired with Anna"_s);
+    EXPECT_EQ(a.service->peers().size(), 1);
+}
