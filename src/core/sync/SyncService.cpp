@@ -27,8 +27,12 @@ const QString serviceType = u"_tindrel._tcp"_s;
 const QString unpairedKey = u"syncUnpairedIds"_s;
 // DNS-SD labels hold at most 63 bytes.
 constexpr qsizetype maxServiceNameBytes = 63;
-// How long a pasted link's relay is waited on for the host's answer.
+// How long a join's relay room is waited on while the relay cannot be
+// reached.
 constexpr std::chrono::minutes joinRelayWait{3};
+// The host is in its room before its code is shown and answers at once; a
+// request that has reached the room gets no answer after this.
+constexpr std::chrono::seconds joinRelayAnswerWait{5};
 
 QString boolText(bool value) {
     return value ? u"true"_s : u"false"_s;
@@ -203,11 +207,8 @@ void SyncService::stop() {
     setConnected({});
     stopRelayLinks();
     endPairing();
-    if (RelayLink* link = std::exchange(m_joinRelayLink, nullptr)) {
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
-    }
+    dropJoinRelay(false);
+    m_join = {};
     setLastEvent(u"Sync stopped"_s);
 }
 
@@ -318,6 +319,8 @@ void SyncService::connectionClosed(SyncConnection* connection) {
     const bool greeted = m_greeted.remove(connection);
     if (!m_connections.removeOne(connection))
         return; // dropped by stop(), which has already cleared the state
+    if (connection->isPairing() && connection->role() == SyncConnection::Role::outbound)
+        reportUnansweredJoin();
     const std::optional<QString> id = connection->peerId();
     if (!id || !greeted)
         return;
@@ -352,6 +355,9 @@ void SyncService::handleServices(const QList<ServiceDiscovery::Service>& service
             ++unpaired;
     }
     setDiscoveredUnpaired(unpaired);
+    // A code typed before its host was found still reaches it.
+    if (m_join.active && !m_join.codeKey.isEmpty() && dialUnpaired(m_join.codeKey) > 0)
+        m_join.triedNetwork = true;
 }
 
 void SyncService::rememberEndpoint(const QString& id, const SyncEndpoint& endpoint) {
@@ -688,29 +694,49 @@ void SyncService::joinPairing(const QString& codeOrLink) {
 
 void SyncService::sendPairingRequests(const QByteArray& key,
                                       const std::optional<PairingLink::Target>& target) {
-    int sent = 0;
+    m_join = {};
+    int dialled = 0;
+    QString relayURL;
     if (target) {
         // The link says where the host is: no discovery needed.
         for (const QHostAddress& host : std::as_const(target->hosts)) {
             dialPairing({host, target->port}, std::nullopt, key);
-            ++sent;
+            ++dialled;
         }
-        if (!target->relay.isEmpty()) {
-            joinOverRelay(target->relay, key);
-            if (m_joinRelayLink)
-                ++sent;
-        }
+        relayURL = target->relay;
     } else {
-        for (auto it = m_endpointsByPeer.cbegin(); it != m_endpointsByPeer.cend(); ++it) {
-            if (m_peerStore.peer(it.key()) || it.key() == m_identity.deviceId())
-                continue;
-            dialPairing(it.value(), it.key(), key);
-            ++sent;
-        }
+        m_join.codeKey = key;
+        dialled = dialUnpaired(key);
+        // The host offers its window on the relay too, and may be reachable
+        // only there.
+        if (m_prefs.relayEnabled())
+            relayURL = m_prefs.relayURL();
     }
-    finishJoin(sent > 0 ? u"Pairing request sent"_s
-                        : u"No device is waiting to pair on this network"_s,
-               sent > 0);
+    if (relayURL.trimmed().isEmpty())
+        dropJoinRelay(false);
+    else
+        joinOverRelay(relayURL, key);
+    m_join.triedNetwork = dialled > 0;
+    m_join.triedRelay = m_joinRelayLink != nullptr;
+    m_join.active = m_join.triedNetwork || m_join.triedRelay;
+    if (!m_join.active)
+        m_join = {};
+    finishJoin(m_join.active ? u"Pairing request sent"_s
+                             : u"No device is waiting to pair on this network"_s,
+               m_join.active);
+}
+
+int SyncService::dialUnpaired(const QByteArray& key) {
+    int dialled = 0;
+    for (auto it = m_endpointsByPeer.cbegin(); it != m_endpointsByPeer.cend(); ++it) {
+        if (m_peerStore.peer(it.key()) || it.key() == m_identity.deviceId() ||
+            m_join.dialled.contains(it.key()))
+            continue;
+        m_join.dialled.insert(it.key());
+        dialPairing(it.value(), it.key(), key);
+        ++dialled;
+    }
+    return dialled;
 }
 
 int SyncService::pendingJoins() const {
@@ -745,16 +771,12 @@ void SyncService::dialPairing(const SyncEndpoint& endpoint, const std::optional<
 }
 
 void SyncService::joinOverRelay(const QString& relayURL, const QByteArray& key) {
-    if (RelayLink* old = std::exchange(m_joinRelayLink, nullptr)) {
-        old->disconnect(this);
-        old->close();
-        old->deleteLater();
-    }
+    dropJoinRelay(false);
     const QString ownId = m_identity.deviceId();
     const std::optional<QUrl> url =
         RelayLink::linkUrl(relayURL, SyncCrypto::pairingRoomId(key), ownId);
     if (!url) {
-        SyncLog::write(u"the pairing link names a relay that is not a ws:// or wss:// URL"_s);
+        SyncLog::write(u"the relay to pair through is not a ws:// or wss:// URL"_s);
         return;
     }
     auto* link = new RelayLink(*url, u"pairing"_s, u"pairing"_s, key, ownId, this);
@@ -762,28 +784,80 @@ void SyncService::joinOverRelay(const QString& relayURL, const QByteArray& key) 
     connect(link, &RelayLink::messageReceived, this, [this, link](const SyncMessage& message) {
         if (link != m_joinRelayLink || message.type != SyncMessageType::pair)
             return;
-        if (!acceptPair(message, [link](const SyncMessage& reply) { link->send(reply); }))
+        // A success ends the join, this link included.
+        acceptPair(message, [link](const SyncMessage& reply) { link->send(reply); });
+    });
+    auto* answer = new QTimer(link);
+    answer->setSingleShot(true);
+    connect(link, &RelayLink::connectedChanged, this, [this, link, answer](bool connected) {
+        if (link != m_joinRelayLink)
             return;
-        if (m_joinRelayLink == link) {
-            m_joinRelayLink = nullptr;
-            link->disconnect(this);
-            link->closeAfterSending();
-            QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
+        if (!connected) {
+            answer->stop();
+            return;
         }
+        m_join.reachedRelay = true;
+        // Again on every reconnect: the relay keeps nothing for the host.
+        link->send(SyncMessage::pair(m_identity.deviceId(), m_identity.deviceName(),
+                                     m_identity.deviceKeyBase64()));
+        answer->start(joinRelayAnswerWait);
     });
-    // Nobody answered: the window has closed or the code was wrong.
-    QTimer::singleShot(joinRelayWait, link, [this, link] {
-        if (m_joinRelayLink != link)
+    // Nobody answered: the window has closed, the code was wrong, or the
+    // host is not on this relay.
+    const auto giveUp = [this, link] {
+        if (link != m_joinRelayLink)
             return;
-        m_joinRelayLink = nullptr;
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
-    });
+        dropJoinRelay(false);
+        reportUnansweredJoin();
+    };
+    connect(answer, &QTimer::timeout, this, giveUp);
+    QTimer::singleShot(joinRelayWait, link, giveUp);
     m_joinRelayLink = link;
     link->start();
-    // Queued until the link opens; the host is already in the room.
-    link->send(SyncMessage::pair(ownId, m_identity.deviceName(), m_identity.deviceKeyBase64()));
+}
+
+void SyncService::dropJoinRelay(bool afterSending) {
+    RelayLink* link = std::exchange(m_joinRelayLink, nullptr);
+    if (!link)
+        return;
+    link->disconnect(this);
+    if (afterSending) {
+        link->closeAfterSending();
+        QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
+    } else {
+        link->close();
+        link->deleteLater();
+    }
+}
+
+void SyncService::endJoin(const SyncDevice& device) {
+    if (!m_join.active && !m_joinRelayLink)
+        return;
+    m_join = {};
+    // Our answer to the host may still be on its way.
+    dropJoinRelay(true);
+    // The host answered on one path; the others must not pair a second time.
+    for (SyncConnection* connection : std::as_const(m_connections))
+        if (connection->isPairing() && connection->role() == SyncConnection::Role::outbound)
+            connection->close();
+    Q_EMIT joinEnded(u"Paired with "_s + device.name, true);
+}
+
+void SyncService::reportUnansweredJoin() {
+    if (!m_join.active || pendingJoins() > 0)
+        return;
+    const Join join = std::exchange(m_join, {});
+    // Over the network alone the host's own log says why; with the relay in
+    // it the user must learn where the code was tried.
+    if (!join.triedRelay)
+        return;
+    QString outcome =
+        u"No device answered the code "_s +
+        (join.triedNetwork ? u"on this network or over the relay"_s : u"over the relay"_s);
+    if (!join.reachedRelay)
+        outcome += u" — the relay could not be reached"_s;
+    setLastEvent(outcome);
+    Q_EMIT joinEnded(outcome, false);
 }
 
 void SyncService::handlePair(const SyncMessage& message, SyncConnection* connection) {
@@ -837,6 +911,7 @@ SyncService::acceptPair(const SyncMessage& message,
     setLastEvent(u"Paired with "_s + stored->name);
     Q_EMIT paired(*stored);
     endPairing();
+    endJoin(*stored);
     startRelayLinks();
     broadcastRosterOverLAN();
     return stored;

@@ -129,11 +129,13 @@ public:
     void endPairing();
     // Asks the device that shows this code to pair: every unpaired device we
     // have seen on the network, or, for a pasted pairing link, the addresses
-    // and relay the link names. The requests go out once the code's key is
-    // derived on a worker thread; a stop() before then drops them.
+    // the link names; and the code's room on the relay the link names, or on
+    // our own relay when one is set. The first answer pairs and ends the
+    // other requests. They go out once the code's key is derived on a
+    // worker thread; a stop() before then drops them.
     void joinPairing(const QString& codeOrLink);
     // Requests of ours still waiting for an answer: open pairing dials and
-    // the pasted link's relay room.
+    // the relay room of the join.
     int pendingJoins() const;
     // The link a phone or a pasted join reaches this window by; nothing while
     // no window is open or the listener has no port.
@@ -159,6 +161,10 @@ Q_SIGNALS:
     // What came of a joinPairing call: the line it also set as lastEvent,
     // and whether any request went out.
     void joinFinished(const QString& outcome, bool sent);
+    // What came of the requests a joinFinished(…, true) announced: the
+    // pairing, or (after a join that also tried the relay) that nobody
+    // answered. Also set as lastEvent.
+    void joinEnded(const QString& outcome, bool paired);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();
@@ -194,9 +200,13 @@ private:
                              const std::optional<PairingLink::Target>& target);
     void finishJoin(const QString& outcome, bool sent);
     void startPairingRelay();
+    int dialUnpaired(const QByteArray& key);
     void joinOverRelay(const QString& relayURL, const QByteArray& key);
+    void dropJoinRelay(bool afterSending);
     void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
                      const QByteArray& key);
+    void endJoin(const SyncDevice& device);
+    void reportUnansweredJoin();
     void handlePair(const SyncMessage& message, SyncConnection* connection);
     std::optional<SyncDevice> acceptPair(const SyncMessage& message,
                                          const std::function<void(const SyncMessage&)>& reply);
@@ -266,8 +276,19 @@ private:
     quint64 m_pairingAttempt = 0;
     bool m_preparingPairing = false;
     RelayLink* m_pairingRelayLink = nullptr;
-    // A pasted link's relay, waited on until the host answers.
+    // The join's relay room, waited on until the host answers.
     RelayLink* m_joinRelayLink = nullptr;
+    // The join whose requests are out, until it pairs or nobody answers.
+    struct Join {
+        bool active = false;
+        // A typed code: devices found while it waits are asked too.
+        QByteArray codeKey;
+        QSet<QString> dialled;
+        bool triedNetwork = false;
+        bool triedRelay = false;
+        bool reachedRelay = false;
+    };
+    Join m_join;
     QTimer m_keepAliveTimer;
     QList<QString> m_recentHashes;
     QStringList m_unpairedIds;

@@ -147,10 +147,12 @@ void PairingBox::buildJoin() {
             [this](const QString& text) { m_joinButton->setEnabled(SyncPane::canJoin(text)); });
     connect(m_joinField, &QLineEdit::returnPressed, this, &PairingBox::join);
     connect(m_joinButton, &QPushButton::clicked, this, &PairingBox::join);
-    connect(&m_sync, &SyncService::joinFinished, this, [this](const QString& outcome) {
-        m_joinResult->setText(outcome);
-        m_joinResult->setVisible(true);
-    });
+    // The requests going out, then what came of them.
+    for (auto signal : {&SyncService::joinFinished, &SyncService::joinEnded})
+        connect(&m_sync, signal, this, [this](const QString& outcome) {
+            m_joinResult->setText(outcome);
+            m_joinResult->setVisible(true);
+        });
 }
 
 void PairingBox::redraw(const QDateTime& now) {
