@@ -6,6 +6,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "core/store/PinsState.h"
+#include "core/store/StoreCodec.h"
 #include "core/sync/SyncCrypto.h"
 #include "support/FakeClock.h"
 #include "support/FakeWorkspace.h"
@@ -166,6 +167,19 @@ void BM_Encode1000(benchmark::State& state) {
         benchmark::DoNotOptimize(bench.store->encoded());
 }
 BENCHMARK(BM_Encode1000)->Unit(benchmark::kMillisecond);
+
+// A store full to its text budget with two copies of 31 MiB: what the save
+// at quit encodes.
+void BM_EncodeTwoLargeTexts(benchmark::State& state) {
+    StoreContents contents;
+    for (int i = 0; i < 2; ++i)
+        contents.history.append(
+            Clip::make(QString(31 * 1024 * 1024, QLatin1Char(i == 0 ? 'x' : 'y')), Instant{}));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(StoreCodec::encode(contents));
+    state.SetBytesProcessed(state.iterations() * 62 * 1024 * 1024);
+}
+BENCHMARK(BM_EncodeTwoLargeTexts)->Unit(benchmark::kMillisecond);
 
 void BM_Load1000(benchmark::State& state) {
     Bench bench(true);
