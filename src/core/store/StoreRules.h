@@ -22,7 +22,7 @@ inline constexpr qint64 kTextBudget = qint64(64) * 1024 * 1024;
 // that six bytes per unit also cover its id, times and the JSON around them.
 inline constexpr qint64 kClipWeightOverhead = 48;
 // One unit is at most six bytes in the file (a control character or a lone
-// surrogate as \uXXXX), so a store within the budget is a file of at most
+// surrogate, escaped), so a store within the budget is a file of at most
 // 6 x budget plus the unpin records (200 of about 100 bytes) and the frame.
 // Loading and importing accept a third more than that.
 inline constexpr qint64 kMaxFileBytes = 8 * kTextBudget;
