@@ -1,14 +1,23 @@
 // The clip store's hot paths: a capture into a full history, saving and
-// loading a full store, and merging a pin state from another device.
+// loading a full store, and merging a pin state from another device. The
+// memory cases (run them alone: --benchmark_filter=Memory) report resident
+// memory against the text the store holds.
+#include "core/panel/AppState.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/ClipStore.h"
 #include "core/store/PinsState.h"
+#include "core/store/StoreCodec.h"
 #include "core/sync/SyncCrypto.h"
 #include "support/FakeClock.h"
+#include "support/FakeWorkspace.h"
+#include "support/ManualScheduler.h"
 #include "support/MemorySettingsStore.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <benchmark/benchmark.h>
 #include <memory>
 
@@ -159,6 +168,19 @@ void BM_Encode1000(benchmark::State& state) {
 }
 BENCHMARK(BM_Encode1000)->Unit(benchmark::kMillisecond);
 
+// A store full to its text budget with two copies of 31 MiB: what the save
+// at quit encodes.
+void BM_EncodeTwoLargeTexts(benchmark::State& state) {
+    StoreContents contents;
+    for (int i = 0; i < 2; ++i)
+        contents.history.append(
+            Clip::make(QString(31 * 1024 * 1024, QLatin1Char(i == 0 ? 'x' : 'y')), Instant{}));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(StoreCodec::encode(contents));
+    state.SetBytesProcessed(state.iterations() * 62 * 1024 * 1024);
+}
+BENCHMARK(BM_EncodeTwoLargeTexts)->Unit(benchmark::kMillisecond);
+
 void BM_Load1000(benchmark::State& state) {
     Bench bench(true);
     bench.store->save();
@@ -204,6 +226,117 @@ void BM_MergePinsUnchanged(benchmark::State& state) {
 }
 BENCHMARK(BM_MergePinsUnchanged)->Unit(benchmark::kMicrosecond);
 } // namespace
+
+// Resident memory of this process in MiB.
+double residentMiB() {
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+// A store with the panel's state beside it, as in the program: the state
+// prepares every text for searching on a pooled thread after each change.
+struct Watched {
+    Watched() : prefs(settings) {
+        prefs.setHistoryLimit(1000);
+        store = std::make_unique<ClipStore>(prefs, clock, dir.filePath(u"store.json"_s));
+        state = std::make_unique<AppState>(*store, prefs, workspace, scheduler);
+        settle();
+    }
+    // Lets the preparing finish, as an idle event loop would.
+    void settle() {
+        do {
+            QCoreApplication::processEvents();
+            QThreadPool::globalInstance()->waitForDone();
+            QCoreApplication::processEvents();
+        } while (state->unpreparedTexts() > 0);
+    }
+    qint64 utf8Bytes() const {
+        qint64 total = 0;
+        for (const QList<Clip>* list : {&store->pinned(), &store->history()})
+            for (const Clip& clip : *list)
+                total += clip.text().toUtf8().size();
+        return total;
+    }
+
+    QTemporaryDir dir;
+    MemorySettingsStore settings;
+    Preferences prefs;
+    FakeClock clock;
+    FakeWorkspace workspace;
+    ManualScheduler scheduler;
+    std::unique_ptr<ClipStore> store;
+    std::unique_ptr<AppState> state;
+};
+
+// Eighteen copies of 31 MiB of plain text, as `tindrel add` gives them: how
+// much the store keeps, resident memory per byte of it (UTF-8, as copied),
+// and the save at quit.
+void BM_MemoryLargeCopies(benchmark::State& state) {
+    for (auto _ : state) {
+        const double before = residentMiB();
+        Watched w;
+        for (int i = 0; i < 18; ++i) {
+            w.clock.advance(1);
+            QString text(31 * 1024 * 1024, u'x');
+            text.replace(0, 8, u"%1 "_s.arg(i, 7));
+            w.store->record(text);
+            w.settle();
+        }
+        const double grown = residentMiB() - before;
+        QElapsedTimer timer;
+        timer.start();
+        benchmark::DoNotOptimize(w.store->encoded());
+        const double encodeMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        timer.restart();
+        w.store->save(); // encoding, and writing with a sync to disk
+        const double saveMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        const double held = static_cast<double>(w.utf8Bytes()) / (1024.0 * 1024.0);
+        state.counters["clips_kept"] = static_cast<double>(w.store->history().size());
+        state.counters["text_MiB"] = held;
+        state.counters["rss_grown_MiB"] = grown;
+        state.counters["rss_per_text"] = held > 0 ? grown / held : 0;
+        state.counters["encode_ms"] = encodeMs;
+        state.counters["save_ms"] = saveMs;
+        state.counters["file_MiB"] =
+            static_cast<double>(w.store->storeSizeOnDisk()) / (1024.0 * 1024.0);
+    }
+}
+BENCHMARK(BM_MemoryLargeCopies)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Eight floods of 1,000 clips of 10 KB from another device into a history of
+// 100, the panel closed: resident memory should stay flat from one to the
+// next. Reports the growth over the first flood and over the last seven.
+void BM_MemoryRepeatedFloods(benchmark::State& state) {
+    for (auto _ : state) {
+        Watched w;
+        w.prefs.setHistoryLimit(100);
+        const QString body(10 * 1024 - 16, u'y');
+        double afterFirst = 0;
+        const double before = residentMiB();
+        for (int flood = 0; flood < 8; ++flood) {
+            for (int i = 0; i < 1000; ++i) {
+                w.clock.advance(0.01);
+                w.store->record(u"%1 %2 "_s.arg(flood).arg(i, 4) + body, u"sync:Peer"_s);
+                if (i % 50 == 49)
+                    w.settle(); // clips arrive over time, not all at once
+            }
+            w.settle();
+            const double now = residentMiB();
+            state.counters["rss_flood_" + std::to_string(flood + 1)] = now;
+            if (flood == 0)
+                afterFirst = now;
+        }
+        state.counters["first_flood_MiB"] = afterFirst - before;
+        state.counters["last_seven_MiB"] = residentMiB() - afterFirst;
+        state.counters["texts_prepared"] = static_cast<double>(w.state->preparedTexts());
+    }
+}
+BENCHMARK(BM_MemoryRepeatedFloods)->Iterations(1)->Unit(benchmark::kSecond);
 
 // Timers need an application object.
 int main(int argc, char** argv) {

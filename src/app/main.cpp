@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <cstdio>
+#include <malloc.h>
 
 using namespace Qt::StringLiterals;
 
@@ -53,6 +54,12 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+
+    // A clip's buffers can be tens of MiB. glibc would raise its threshold
+    // for giving such blocks their own mapping to 32 MiB after the first is
+    // freed, and keep later ones in the heap, where what they leave behind
+    // stays resident; a fixed threshold returns every large buffer at once.
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tindrel"_s);

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMetaMethod>
 #include <QMutex>
+#include <QSet>
 #include <QThreadPool>
 #include <algorithm>
 #include <bit>
@@ -63,7 +64,11 @@ AppState::~AppState() {
 void AppState::sourceChanged() {
     scheduleFolding();
     invalidate();
-    m_recentSearches.clear(); // earlier results say nothing about the new lists
+    // Earlier results say nothing about the new lists, and would keep the
+    // texts of clips that left the store alive until the next search.
+    m_recentSearches.clear();
+    m_filteredPinned.clear();
+    m_filteredHistory.clear();
     Q_EMIT changed();
 }
 
@@ -170,7 +175,19 @@ void AppState::scheduleFolding() {
         Qt::QueuedConnection);
 }
 
+void AppState::forgetGoneClips() {
+    QSet<QUuid> present;
+    for (const QList<Clip>* list : {&m_store.pinned(), &m_store.history()})
+        for (const Clip& clip : *list)
+            present.insert(clip.id());
+    m_folded.removeIf(
+        [&](QHash<QUuid, Folded>::iterator it) { return !present.contains(it.key()); });
+}
+
 void AppState::startFolding() {
+    // Runs once after every burst of changes, searched or not: a cache that
+    // waited for a search to be pruned would keep every text ever copied.
+    forgetGoneClips();
     if (m_folding) {
         m_foldAgain = true;
         return;
@@ -261,15 +278,6 @@ void AppState::recompute() const {
     if (m_recentSearches.size() == rememberedSearches)
         m_recentSearches.removeFirst();
     m_recentSearches.append({needle, m_filteredPinned, m_filteredHistory});
-    // Forget texts of clips that are gone, so the cache cannot outgrow the store.
-    if (m_folded.size() > 2 * (pinned.size() + history.size()) + 64) {
-        QHash<QUuid, Folded> kept;
-        for (const QList<Clip>* list : {&pinned, &history})
-            for (const Clip& clip : *list)
-                if (auto it = m_folded.constFind(clip.id()); it != m_folded.cend())
-                    kept.insert(clip.id(), *it);
-        m_folded.swap(kept);
-    }
 }
 
 QList<Clip> AppState::filteredPinned() const {

@@ -69,6 +69,8 @@ public:
     // prepared off the main thread whenever the store changes, so a
     // keystroke only reads them; one that comes first prepares what it needs.
     qsizetype unpreparedTexts() const;
+    // Texts held prepared for searching: never more than the store holds.
+    qsizetype preparedTexts() const { return m_folded.size(); }
 
     void moveSelection(int delta);
     void activateSelection();
@@ -125,6 +127,8 @@ private:
     void invalidate();
     void scheduleFolding();
     void startFolding();
+    // Drops what was kept for clips the store no longer holds.
+    void forgetGoneClips();
     // Puts the selection on the clip with this id, or on `fallback` when it
     // is not shown; clamped to the list.
     void selectClip(const QUuid& id, int fallback);

@@ -7,7 +7,8 @@
 #include <algorithm>
 
 BackupMerge::Result BackupMerge::merge(StoreContents current, const StoreContents& backup,
-                                       qsizetype pinLimit, qsizetype historyLimit, Instant now) {
+                                       qsizetype pinLimit, qsizetype historyLimit,
+                                       qint64 textBudget, Instant now) {
     Result result;
     StoreContents& s = result.contents;
     s = std::move(current);
@@ -26,12 +27,16 @@ BackupMerge::Result BackupMerge::merge(StoreContents current, const StoreContent
 
     // Walking from the end and inserting each at the front keeps the
     // backup's order, ahead of the pins already here.
+    qint64 pinnedWeight = StoreRules::weight(s.pinned);
     for (qsizetype i = backup.pinned.size() - 1; i >= 0; --i) {
         Clip clip = backup.pinned.at(i);
         if (clip.text().isEmpty() || StoreRules::indexOfText(s.pinned, clip) != -1)
             continue;
         if (s.pinned.size() >= pinLimit)
             break;
+        if (pinnedWeight + StoreRules::weight(clip) > textBudget)
+            continue;
+        pinnedWeight += StoreRules::weight(clip);
         clip.setPinnedAt(StoreRules::pinStamp(s.unpinned, clip.textHash(), now));
         s.unpinned.remove(clip.textHash());
         takeUniqueId(clip);
@@ -55,7 +60,8 @@ BackupMerge::Result BackupMerge::merge(StoreContents current, const StoreContent
     }
     std::stable_sort(s.history.begin(), s.history.end(),
                      [](const Clip& a, const Clip& b) { return a.createdAt() > b.createdAt(); });
-    result.pushedOut = StoreRules::trimHistory(s.history, historyLimit);
+    result.pushedOut = StoreRules::trimHistory(s.history, historyLimit) +
+                       StoreRules::fitBudget(s.history, pinnedWeight, textBudget);
     // Imported clips older than everything kept are among those cut at once.
     if (!imported.isEmpty())
         result.added += std::ranges::count_if(

@@ -68,6 +68,7 @@ ClipStore::~ClipStore() = default;
 void ClipStore::setHistory(QList<Clip> clips) {
     m_history = std::move(clips);
     trimHistory(m_prefs.historyLimit());
+    fitBudget();
     Q_EMIT historyChanged();
 }
 
@@ -86,6 +87,16 @@ void ClipStore::record(const QString& captured, const std::optional<QString>& so
     Clip candidate = Clip::make(text, now, sourceApp);
     if (indexOfText(m_pinned, candidate) != -1)
         return;
+    // Checked before anything leaves: a text that cannot fit must not cost
+    // the history its older clips. Pins are never pushed out.
+    const qint64 room = m_textBudget - StoreRules::weight(m_pinned);
+    if (StoreRules::weight(candidate) > room) {
+        Log::write(u"Tindrel: a copy of %1 characters was not recorded — the history keeps "
+                   "at most %2 characters of text, %3 of them free of pins"_s.arg(text.size())
+                       .arg(m_textBudget)
+                       .arg(std::max<qint64>(room, 0)));
+        return;
+    }
 
     const qsizetype duplicate =
         m_prefs.ignoreDuplicates() ? indexOfText(m_history, candidate) : qsizetype(-1);
@@ -99,6 +110,7 @@ void ClipStore::record(const QString& captured, const std::optional<QString>& so
         m_history.prepend(std::move(candidate));
     }
     trimHistory(m_prefs.historyLimit());
+    fitBudget();
     Q_EMIT historyChanged();
     scheduleSave();
 }
@@ -208,6 +220,13 @@ bool ClipStore::trimHistory(qsizetype limit) {
     return true;
 }
 
+bool ClipStore::fitBudget() {
+    if (StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget) == 0)
+        return false;
+    scheduleSave();
+    return true;
+}
+
 void ClipStore::recordUnpin(const Clip& pin, Instant now) {
     m_unpinned.insert(pin.textHash(), StoreRules::removalStamp(pin, now));
     StoreRules::trimUnpinned(m_unpinned);
@@ -287,7 +306,8 @@ void ClipStore::load() {
     const auto bytes = BoundedFile::read(m_storePath, kMaxStoreBytes);
     if (!bytes) {
         setDamagedFileAside(bytes.error().kind == BoundedFile::Error::Kind::TooLarge
-                                ? u"is larger than 512 MiB, too large to be ours"_s
+                                ? u"is larger than %1 MiB, too large to be ours"_s.arg(
+                                      kMaxStoreBytes / (1024 * 1024))
                                 : u"cannot be read: "_s + bytes.error().description);
         return;
     }
@@ -308,6 +328,7 @@ void ClipStore::load() {
     m_history = std::move(contents->history);
     m_history.removeIf(isEmptyText);
     StoreRules::trimHistory(m_history, m_prefs.historyLimit());
+    StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget);
     m_unpinned = std::move(contents->unpinned);
 }
 
@@ -343,7 +364,8 @@ std::expected<ClipStore::ImportSummary, BackupError> ClipStore::importClips(cons
         if (bytes.error().kind == BoundedFile::Error::Kind::TooLarge)
             return std::unexpected(
                 BackupError{BackupError::Kind::TooLarge,
-                            u"The file is larger than 256 MiB, too large for a backup."_s});
+                            u"The file is larger than %1 MiB, too large for a backup."_s.arg(
+                                kMaxBackupBytes / (1024 * 1024))});
         return std::unexpected(unreadable(bytes.error().description));
     }
     const auto backup = StoreCodec::decode(*bytes, StoreCodec::Unpinned::Ignore);
@@ -352,8 +374,9 @@ std::expected<ClipStore::ImportSummary, BackupError> ClipStore::importClips(cons
             BackupError{BackupError::Kind::NotABackup,
                         u"The file isn't a Tindrel backup (%1)."_s.arg(backup.error())});
 
-    BackupMerge::Result merged = BackupMerge::merge(contents(), *backup, m_prefs.pinLimit(),
-                                                    m_prefs.historyLimit(), m_clock.now());
+    BackupMerge::Result merged =
+        BackupMerge::merge(contents(), *backup, m_prefs.pinLimit(), m_prefs.historyLimit(),
+                           m_textBudget, m_clock.now());
     m_history = std::move(merged.contents.history);
     m_pinned = std::move(merged.contents.pinned);
     m_unpinned = std::move(merged.contents.unpinned);
@@ -383,8 +406,9 @@ PinsState ClipStore::pinsState(int maxLength) const {
 }
 
 bool ClipStore::mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>& unpinned) {
-    PinMerge::Result merged = PinMerge::merge(contents(), PinsState{pins, unpinned},
-                                              m_prefs.pinLimit(), m_prefs.historyLimit());
+    PinMerge::Result merged =
+        PinMerge::merge(contents(), PinsState{pins, unpinned}, m_prefs.pinLimit(),
+                        m_prefs.historyLimit(), m_textBudget);
     m_history = std::move(merged.contents.history);
     m_pinned = std::move(merged.contents.pinned);
     m_unpinned = std::move(merged.contents.unpinned);
@@ -392,6 +416,13 @@ bool ClipStore::mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>
         Log::write(u"Tindrel: %1 pinned clip(s) from another device didn't fit — "
                    "the pin limit here is %2"_s.arg(merged.overflow)
                        .arg(m_prefs.pinLimit()));
+    if (merged.overBudget > 0)
+        Log::write(u"Tindrel: %1 pinned clip(s) from another device didn't fit — the pins "
+                   "would hold more than %2 characters of text"_s.arg(merged.overBudget)
+                       .arg(m_textBudget));
+    // New pins take their room from the oldest history clips.
+    if (StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget) > 0)
+        merged.historyTouched = merged.needsSave = true;
     if (merged.pinnedTouched)
         Q_EMIT pinnedChanged();
     if (merged.historyTouched)

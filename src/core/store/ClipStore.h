@@ -4,6 +4,7 @@
 #include "core/store/Clip.h"
 #include "core/store/PinsState.h"
 #include "core/store/StoreContents.h"
+#include "core/store/StoreRules.h"
 #include "core/util/Instant.h"
 
 #include <QByteArray>
@@ -33,7 +34,8 @@ public:
     struct ImportSummary {
         // Backup clips the store holds now.
         qsizetype added = 0;
-        // Older clips the history limit pushed out to make room.
+        // Older clips the history limit or the text budget pushed out to
+        // make room.
         qsizetype pushedOut = 0;
     };
 
@@ -55,7 +57,10 @@ public:
     // Text hash -> when a pin of that text was last removed.
     const QHash<QString, Instant>& unpinned() const { return m_unpinned; }
 
-    // Offers a captured text; applies the text filters and the limits.
+    // Offers a captured text; applies the text filters and the limits. The
+    // oldest history clips leave to keep history and pins within the text
+    // budget; a text the budget cannot hold beside the pins is refused, with
+    // a log line.
     void record(const QString& text, const std::optional<QString>& sourceApp = std::nullopt);
     // False when the pin limit is reached.
     bool pin(const Clip& clip);
@@ -105,10 +110,15 @@ public:
     // pin was added or removed. Does not emit localPinsChanged().
     bool mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>& unpinned);
 
-    static constexpr qint64 kMaxBackupBytes = qint64(256) * 1024 * 1024;
-    // Far beyond any store we write (history and pins are bounded): such a
-    // file is set aside rather than read into memory.
-    static constexpr qint64 kMaxStoreBytes = qint64(512) * 1024 * 1024;
+    // The room for text in history and pins (StoreRules::kTextBudget unless
+    // a test makes it smaller); a smaller one applies at the next change.
+    qint64 textBudget() const { return m_textBudget; }
+    void setTextBudget(qint64 units) { m_textBudget = units; }
+
+    // Beyond any store or backup we write (the text budget bounds them): such
+    // a file is refused rather than read into memory.
+    static constexpr qint64 kMaxBackupBytes = StoreRules::kMaxFileBytes;
+    static constexpr qint64 kMaxStoreBytes = StoreRules::kMaxFileBytes;
 
 Q_SIGNALS:
     void pinnedChanged();
@@ -127,6 +137,8 @@ private:
     void load();
     void setDamagedFileAside(const QString& reason);
     bool trimHistory(qsizetype limit);
+    // Drops the oldest history clips beyond the text budget; whether any went.
+    bool fitBudget();
     void recordUnpin(const Clip& pin, Instant now);
     // Hands a snapshot to the writer; its ticket, 0 when saving is off.
     quint64 startSave();
@@ -138,6 +150,7 @@ private:
     QList<Clip> m_history;
     QList<Clip> m_pinned;
     QHash<QString, Instant> m_unpinned;
+    qint64 m_textBudget = StoreRules::kTextBudget;
     // The lull after the last change, and the longest wait after the first.
     QTimer m_saveTimer;
     QTimer m_saveDeadline;

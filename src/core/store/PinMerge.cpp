@@ -41,8 +41,10 @@ void applyUnpins(PinMerge::Result& r, const QList<UnpinRecord>& records, qsizety
 }
 
 // Then pins, latest first, each applied unless a local unpin is as late.
-void applyPins(PinMerge::Result& r, const QList<PinRecord>& pins, qsizetype pinLimit) {
+void applyPins(PinMerge::Result& r, const QList<PinRecord>& pins, qsizetype pinLimit,
+               qint64 textBudget) {
     StoreContents& s = r.contents;
+    qint64 pinnedWeight = StoreRules::weight(s.pinned);
     struct Incoming {
         Clip clip;
         double at;
@@ -82,12 +84,18 @@ void applyPins(PinMerge::Result& r, const QList<PinRecord>& pins, qsizetype pinL
         }
         Clip newPin = pin.clip;
         const qsizetype inHistory = StoreRules::indexOfText(s.history, pin.clip);
-        if (inHistory != -1) {
+        if (inHistory != -1)
             newPin = s.history.at(inHistory);
+        newPin.setPinnedAt(at);
+        if (pinnedWeight + StoreRules::weight(newPin) > textBudget) {
+            ++r.overBudget;
+            continue;
+        }
+        if (inHistory != -1) {
             s.history.removeIf([&](const Clip& c) { return c.hasSameText(pin.clip); });
             r.historyTouched = true;
         }
-        newPin.setPinnedAt(at);
+        pinnedWeight += StoreRules::weight(newPin);
         added.append(std::move(newPin));
         s.unpinned.remove(hash);
         r.pinsChanged = r.needsSave = r.pinnedTouched = true;
@@ -98,11 +106,11 @@ void applyPins(PinMerge::Result& r, const QList<PinRecord>& pins, qsizetype pinL
 } // namespace
 
 PinMerge::Result PinMerge::merge(StoreContents current, const PinsState& received,
-                                 qsizetype pinLimit, qsizetype historyLimit) {
+                                 qsizetype pinLimit, qsizetype historyLimit, qint64 textBudget) {
     Result result;
     result.contents = std::move(current);
     applyUnpins(result, received.unpinned, historyLimit);
-    applyPins(result, received.pins, pinLimit);
+    applyPins(result, received.pins, pinLimit, textBudget);
     StoreRules::trimUnpinned(result.contents.unpinned);
     return result;
 }

@@ -18,8 +18,12 @@ struct Result {
     bool needsSave = false;
     // Received pins left out because the pin limit was reached.
     qsizetype overflow = 0;
+    // Received pins left out because the pins would outweigh the text budget.
+    qsizetype overBudget = 0;
 };
 
+// The pins never outweigh textBudget (StoreRules::weight); the caller fits
+// the history to what is left.
 Result merge(StoreContents current, const PinsState& received, qsizetype pinLimit,
-             qsizetype historyLimit);
+             qsizetype historyLimit, qint64 textBudget);
 } // namespace PinMerge

@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -56,19 +59,56 @@ public:
         m_out.append('"');
     }
 
+    // In slices, so that a huge text costs no second copy of itself; a
+    // slice never ends between the two halves of a surrogate pair.
     void utf8Run(QStringView text) {
-        const QByteArray utf8 = text.toUtf8();
+        constexpr qsizetype kSlice = 64 * 1024;
+        for (qsizetype at = 0; at < text.size();) {
+            qsizetype size = std::min(kSlice, text.size() - at);
+            if (at + size < text.size() && QChar::isHighSurrogate(text.at(at + size - 1).unicode()))
+                --size;
+            escaped(text.sliced(at, size).toUtf8());
+            at += size;
+        }
+    }
+
+    void escaped(const QByteArray& utf8) {
         const char* run = utf8.constData();
         const char* const end = run + utf8.size();
-        for (const char* p = run; p != end; ++p) {
-            const auto c = static_cast<unsigned char>(*p);
-            if (c >= 0x20 && c != '"' && c != '\\')
-                continue;
+        const char* p = run;
+        while (p != end) {
+            p = plainEnd(p, end);
+            if (p == end)
+                break;
             m_out.append(run, p - run);
-            run = p + 1;
-            escape(c);
+            escape(static_cast<unsigned char>(*p));
+            run = ++p;
         }
         m_out.append(run, end - run);
+    }
+
+    // The first byte from p on that JSON needs escaped, or end. Texts are
+    // mostly plain, and a store full of large ones is written at quit.
+    static const char* plainEnd(const char* p, const char* const end) {
+#if defined(__SSE2__)
+        const __m128i controlMax = _mm_set1_epi8(0x1F);
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i backslash = _mm_set1_epi8('\\');
+        for (; end - p >= 16; p += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i special = _mm_or_si128(
+                _mm_cmpeq_epi8(_mm_min_epu8(bytes, controlMax), bytes),
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+            if (_mm_movemask_epi8(special) != 0)
+                break;
+        }
+#endif
+        for (; p != end; ++p) {
+            const auto c = static_cast<unsigned char>(*p);
+            if (c < 0x20 || c == '"' || c == '\\')
+                return p;
+        }
+        return end;
     }
 
     void number(double value) {

@@ -51,3 +51,25 @@ qsizetype StoreRules::trimHistory(QList<Clip>& history, qsizetype limit) {
     history.resize(limit);
     return excess;
 }
+
+qint64 StoreRules::weight(const Clip& clip) {
+    return clip.text().size() + (clip.sourceApp() ? clip.sourceApp()->size() : 0) +
+           kClipWeightOverhead;
+}
+
+qint64 StoreRules::weight(const QList<Clip>& clips) {
+    qint64 total = 0;
+    for (const Clip& clip : clips)
+        total += weight(clip);
+    return total;
+}
+
+qsizetype StoreRules::fitBudget(QList<Clip>& history, qint64 pinnedWeight, qint64 budget) {
+    qint64 total = pinnedWeight + weight(history);
+    qsizetype keep = history.size();
+    while (keep > 0 && total > budget)
+        total -= weight(history.at(--keep));
+    const qsizetype dropped = history.size() - keep;
+    history.resize(keep);
+    return dropped;
+}

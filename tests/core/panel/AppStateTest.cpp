@@ -320,3 +320,33 @@ TEST_F(AppStateTest, SearchFindsAQueryWhereverItLiesInTheText) {
     EXPECT_FALSE(state->matches(clip(u"short"_s), u"longer than the text"_s));
     EXPECT_TRUE(state->matches(clip(u"anything"_s), QString()));
 }
+
+// Clips come and go by the thousand (a flood from another device) with the
+// panel closed and nothing searched: the texts prepared for searching must
+// go with them, or every text ever copied stays in memory.
+TEST_F(AppStateTest, PreparedTextsAreOnlyThoseOfClipsInTheStoreThroughRepeatedFloods) {
+    prefs.setHistoryLimit(20);
+    fill({u"pinned"_s}, {});
+    makeState();
+    state->setBackground([](std::function<void()> work) { std::thread(std::move(work)).join(); });
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i) // the queued folding, then its results
+            QCoreApplication::processEvents();
+    };
+    for (int flood = 0; flood < 4; ++flood) {
+        for (int i = 0; i < 50; ++i) {
+            store.record(u"flood %1 clip %2"_s.arg(flood).arg(i));
+            if (i % 10 == 0)
+                settle();
+        }
+        settle();
+        EXPECT_EQ(state->unpreparedTexts(), 0);
+        EXPECT_EQ(state->preparedTexts(), 21) << "after flood " << flood;
+    }
+    // A search in between changes nothing about that.
+    state->setQuery(u"clip 4"_s);
+    EXPECT_EQ(state->filteredHistory().size(), 10);
+    store.record(u"after the search"_s);
+    settle();
+    EXPECT_EQ(state->preparedTexts(), 21);
+}

@@ -164,7 +164,7 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
          BackupError::Kind::NotABackup},
         {"missing file", xdg.path(u"missing.json"_s), {}, BackupError::Kind::Unreadable},
         {"a folder", xdg.root(), {}, BackupError::Kind::Unreadable},
-        {"over 256 MiB", sparse, {}, BackupError::Kind::TooLarge},
+        {"larger than any store we write", sparse, {}, BackupError::Kind::TooLarge},
     };
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     for (const auto& c : cases) {
@@ -188,4 +188,28 @@ TEST_F(ClipStoreBackupTest, ExportToAPlaceThatCannotBeWrittenFails) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, BackupError::Kind::Unwritable);
     EXPECT_FALSE(result.error().description.isEmpty());
+}
+
+TEST_F(ClipStoreBackupTest, AnImportStaysWithinTheTextBudgetDroppingTheOldestUnpinnedClips) {
+    store->setTextBudget(1000);
+    const auto weighing = [](qint64 weight, char fill) {
+        return QString(weight - StoreRules::kClipWeightOverhead, QLatin1Char(fill));
+    };
+    clock.current = Instant::fromReference(1000);
+    addPin(weighing(250, 'p'));
+    add(weighing(250, 'l'));
+    const QJsonArray backupHistory{
+        clipJson(weighing(250, 'n'), 1500),                                   // newest of all
+        clipJson(weighing(250, 'm'), 900), clipJson(weighing(250, 'o'), 100), // oldest of all
+    };
+    const QJsonArray backupPins{clipJson(weighing(800, 'q'), 50, 50)}; // too heavy beside ours
+    writeFile(backupPath, fileWith(backupHistory, backupPins));
+    const auto result = store->importClips(backupPath);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(texts(store->pinned()), Texts{weighing(250, 'p').toStdString()});
+    EXPECT_EQ(texts(store->history()),
+              (Texts{weighing(250, 'n').toStdString(), weighing(250, 'l').toStdString(),
+                     weighing(250, 'm').toStdString()}));
+    EXPECT_EQ(result->added, 2);
+    EXPECT_EQ(result->pushedOut, 1);
 }

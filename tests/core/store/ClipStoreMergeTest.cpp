@@ -206,3 +206,21 @@ TEST_F(ClipStoreMergeTest, ThousandsOfUnpinRecordsLeaveTheNewestTwoHundred) {
     EXPECT_TRUE(store->unpinned().contains(records.at(4801).hash));
     EXPECT_FALSE(store->unpinned().contains(records.at(4800).hash));
 }
+
+TEST_F(ClipStoreMergeTest, ReceivedPinsTakeTheirRoomFromOldHistoryAndNeverOutweighTheBudget) {
+    store->setTextBudget(1000);
+    prefs.setPinLimit(10);
+    const auto weighing = [](qint64 weight, QChar fill) {
+        return QString(weight - StoreRules::kClipWeightOverhead, fill);
+    };
+    for (const QChar fill : {u'a', u'b', u'c', u'd'})
+        store->record(weighing(250, fill));
+    EXPECT_TRUE(store->mergePins({{weighing(300, u'p'), at(2)}, {weighing(900, u'q'), at(1)}}, {}));
+    EXPECT_EQ(texts(store->pinned()), Texts{weighing(300, u'p').toStdString()});
+    EXPECT_EQ(texts(store->history()),
+              (Texts{weighing(250, u'd').toStdString(), weighing(250, u'c').toStdString()}));
+    ASSERT_EQ(log.lines.size(), 1);
+    EXPECT_TRUE(log.lines.first().contains(u"1 pinned clip(s) from another device didn't fit"_s))
+        << log.lines.first().toStdString();
+    EXPECT_TRUE(store->isSavePending());
+}

@@ -288,3 +288,80 @@ TEST_F(ClipStoreTest, UnpinRecordsKeepTheNewestTwoHundred) {
     EXPECT_FALSE(store->unpinned().contains(records.first().hash)); // the oldest
     EXPECT_TRUE(store->unpinned().contains(records.at(1).hash));
 }
+
+namespace {
+// A text that weighs `weight` against the text budget (no source app).
+QString weighing(qint64 weight, QChar fill) {
+    return QString(weight - StoreRules::kClipWeightOverhead, fill);
+}
+} // namespace
+
+TEST_F(ClipStoreTest, TheTextBudgetPushesOutTheOldestClipsNeverPinsAndRefusesWhatCannotFit) {
+    store->setTextBudget(1000);
+    addPin(weighing(250, u'p'));
+    for (const QChar fill : {u'a', u'b', u'c'})
+        store->record(weighing(250, fill));
+    EXPECT_EQ(store->history().size(), 3); // exactly the budget
+    store->record(weighing(250, u'd'));
+    EXPECT_EQ(texts(store->history()),
+              (Texts{weighing(250, u'd').toStdString(), weighing(250, u'c').toStdString(),
+                     weighing(250, u'b').toStdString()}));
+    EXPECT_TRUE(log.lines.isEmpty());
+
+    // Fits the budget, not beside the pin: refused before anything leaves.
+    const auto before = texts(store->history());
+    store->record(weighing(800, u'e'));
+    EXPECT_EQ(texts(store->history()), before);
+    EXPECT_EQ(store->pinned().size(), 1);
+    ASSERT_EQ(log.lines.size(), 1);
+    EXPECT_TRUE(log.lines.first().contains(u"not recorded"_s)) << log.lines.first().toStdString();
+
+    // Larger than the whole budget: refused however empty the store is.
+    store->clearPinned();
+    store->setHistory({});
+    store->record(weighing(1001, u'f'));
+    EXPECT_TRUE(store->history().isEmpty());
+    EXPECT_EQ(log.lines.size(), 2);
+
+    // Once the pin is gone the same text fits, and everything older leaves.
+    for (const QChar fill : {u'a', u'b'})
+        store->record(weighing(250, fill));
+    store->record(weighing(800, u'e'));
+    EXPECT_EQ(texts(store->history()), Texts{weighing(800, u'e').toStdString()});
+}
+
+// Whatever fills the budget, the file it gives stays within what loading and
+// importing accept: six bytes per unit of weight, and a little for the
+// frame and the unpin records.
+TEST_F(ClipStoreTest, AStoreFilledToItsBudgetIsAFileThatLoadsAndImports) {
+    static_assert(6 * StoreRules::kTextBudget + (1 << 20) <= ClipStore::kMaxStoreBytes);
+    static_assert(ClipStore::kMaxBackupBytes == ClipStore::kMaxStoreBytes);
+    constexpr qint64 budget = 20000;
+    store->setTextBudget(budget);
+    prefs.setHistoryLimit(1000);
+    prefs.setPinLimit(20);
+    for (int i = 0; i < 200; ++i)
+        store->unpin(addPin(u"unpinned %1"_s.arg(i)));
+    store->setHistory({});
+    // Texts that grow most when escaped: control characters and lone
+    // surrogates, six bytes each; tiny clips, where the record's frame is
+    // most of the file; and long sources.
+    const QString controls(300, QChar(0x01));
+    const QString surrogates(300, QChar(0xDC00));
+    for (int i = 0; i < 20; ++i)
+        addPin(controls + QString::number(i));
+    for (int i = 0; i < 3000; ++i) {
+        clock.advance(0.123456789);
+        store->record((i % 3 == 0   ? surrogates
+                       : i % 3 == 1 ? u"tiny "_s
+                                    : controls) +
+                          QString::number(i),
+                      QString(i % 50, u'\u0002'));
+    }
+    const qint64 weight =
+        StoreRules::weight(store->history()) + StoreRules::weight(store->pinned());
+    EXPECT_LE(weight, budget);
+    EXPECT_GT(weight, budget - 500); // filled, not emptied
+    const qint64 unpinRecords = 200 * 100;
+    EXPECT_LE(store->encoded().size(), 6 * budget + unpinRecords);
+}

@@ -107,6 +107,42 @@ TEST(StoreCodec, EncodesAnyTextAsQtWouldAndReadsItBack) {
     EXPECT_EQ(decoded->unpinned, contents.unpinned);
 }
 
+// Long texts are written in slices, scanned sixteen bytes at a time: a
+// character to escape or a surrogate pair at any place around the edges of
+// either must come out as Qt would write it.
+TEST(StoreCodec, LongTextsEncodeAsQtWouldWhereverTheirSpecialCharactersLie) {
+    const qsizetype slice = 64 * 1024;
+    const QString specials[] = {u"\""_s,
+                                u"\\"_s,
+                                QString(QChar(0x01)),
+                                u"\n"_s,
+                                QString::fromUtf16(u"\U0001F600"),
+                                QString::fromUtf16(u"\u00E9")};
+    const qsizetype places[] = {0,  1,  14,        15,        16,    17,
+                                31, 32, slice - 2, slice - 1, slice, slice + 1};
+    StoreContents contents;
+    for (const QString& special : specials)
+        for (const qsizetype at : places) {
+            QString text(slice + 40, u'a');
+            text.replace(at, special.size(), special);
+            contents.history.append(Clip(QUuid::createUuid(), text, Instant::fromReference(1)));
+        }
+    QJsonArray history;
+    for (const Clip& clip : contents.history)
+        history.append(clip.toJson());
+    const QJsonObject qtRoot{
+        {u"history"_s, history}, {u"pinned"_s, QJsonArray{}}, {u"unpinned"_s, QJsonObject{}}};
+    const QByteArray bytes = StoreCodec::encode(contents);
+    // Up to the empty lists, which Qt writes on two lines.
+    const QByteArray qt = QJsonDocument(qtRoot).toJson(QJsonDocument::Indented);
+    const qsizetype lists = qt.indexOf("\"pinned\"");
+    EXPECT_TRUE(bytes.left(lists) == qt.left(lists));
+    EXPECT_EQ(QJsonDocument::fromJson(bytes).object(), qtRoot);
+    const auto decoded = StoreCodec::decode(bytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(decoded->history == contents.history);
+}
+
 // A text must come back exactly as it went in, or a pin's unpin records
 // (keyed by the text's hash) stop matching it after a restart.
 TEST(StoreCodec, TextsThatReadersTendToAlterSurviveTheFile) {
