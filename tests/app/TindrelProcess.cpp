@@ -86,7 +86,10 @@ void TindrelProcess::start(const QByteArray& settings, QProcess::ProcessChannelM
 
     tindrel.setProcessEnvironment(environment());
     tindrel.setProcessChannelMode(channels);
-    tindrel.start(QStringLiteral(TINDREL_BINARY), {});
+    if (wrapper.isEmpty())
+        tindrel.start(QStringLiteral(TINDREL_BINARY), {});
+    else
+        tindrel.start(wrapper.first(), wrapper.mid(1) << QStringLiteral(TINDREL_BINARY));
     ASSERT_TRUE(tindrel.waitForStarted());
     ASSERT_TRUE(waitUntil([this] { return trayIcon().window != XCB_NONE; }, 15000ms))
         << "no tray icon appeared";

@@ -57,6 +57,9 @@ protected:
     bool copy(const QString& text);
     static bool xdotool(const QStringList& args);
 
+    // A command that runs tindrel, given as its last argument, instead of
+    // running it directly; it must exec it, so the PID stays tindrel's.
+    QStringList wrapper;
     TempXdg xdg;
     XcbConnection x;
     PrivateBus bus;

@@ -4,16 +4,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
@@ -154,6 +157,84 @@ TEST_F(TindrelProcess, StartsWithoutItsLockAndSaysWhy) {
     ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000ms));
     EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }));
+}
+
+// Opening a named pipe waits for a writer: before the event loop, with the
+// single-instance lock held, that would be a start that never ends.
+TEST_F(TindrelProcess, AStoreFileThatIsANamedPipeIsSetAsideAndTindrelStarts) {
+    const QString storePath = xdg.path(u"data/Tindrel/store.json"_s);
+    ASSERT_TRUE(QDir().mkpath(xdg.path(u"data/Tindrel"_s)));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(storePath).constData(), 0600), 0);
+    start({}, QProcess::SeparateChannels);
+    QByteArray err;
+    ASSERT_TRUE(waitUntil([&] {
+        err += tindrel.readAllStandardError();
+        return err.contains("Tindrel: the store file cannot be read: it is a named pipe, not a "
+                            "regular file; moved it to " +
+                            QFile::encodeName(storePath) + ".damaged-");
+    })) << err.toStdString();
+
+    ASSERT_TRUE(copy(u"saved in a real file"_s));
+    ASSERT_TRUE(waitUntil([&] { return storeHolds(u"saved in a real file"_s); }, 10000ms));
+    EXPECT_TRUE(QFileInfo(storePath).isFile());
+}
+
+// A disk that fills up: the save fails and says so, the store on disk stays
+// as it was, and once there is room the next copy saves everything. The
+// data folder is a 200 KiB tmpfs in a mount namespace of tindrel's own, so
+// the mount goes with the process however the test ends.
+TEST_F(TindrelProcess, AFullDiskLeavesTheStoreWholeAndSaysSo) {
+    if (QStandardPaths::findExecutable(u"unshare"_s).isEmpty() ||
+        QProcess::execute(u"unshare"_s, {u"-m"_s, u"true"_s}) != 0)
+        GTEST_SKIP() << "no mount namespace of its own here (needs root and unshare)";
+    const QString dataDir = xdg.path(u"data/Tindrel"_s);
+    ASSERT_TRUE(QDir().mkpath(dataDir));
+    wrapper = {u"unshare"_s,
+               u"-m"_s,
+               u"--propagation"_s,
+               u"private"_s,
+               u"sh"_s,
+               u"-c"_s,
+               u"mount -t tmpfs -o size=200k,mode=0700 tindrel-test \"$0\" && exec \"$@\""_s,
+               dataDir};
+    start({}, QProcess::SeparateChannels);
+    // The tmpfs is seen only through the process's own view of the files.
+    const QString inside = u"/proc/%1/root"_s.arg(tindrel.processId()) + dataDir;
+    const auto storeBytes = [&] {
+        QFile file(inside + u"/store.json"_s);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(copy(u"saved before the disk filled"_s));
+    ASSERT_TRUE(
+        waitUntil([&] { return storeBytes().contains("saved before the disk filled"); }, 10000ms));
+    const QByteArray before = storeBytes();
+
+    QFile filler(inside + u"/filler"_s);
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size()) {
+    }
+    filler.close();
+
+    QByteArray err;
+    ASSERT_TRUE(copy(u"kept in memory"_s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            err += tindrel.readAllStandardError();
+            return err.contains("Tindrel: save failed — No space left on device");
+        },
+        10000ms))
+        << err.toStdString();
+    EXPECT_EQ(storeBytes(), before);
+
+    ASSERT_TRUE(filler.remove());
+    ASSERT_TRUE(copy(u"saved once there was room"_s));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QByteArray now = storeBytes();
+            return now.contains("saved once there was room") && now.contains("kept in memory");
+        },
+        10000ms));
 }
 
 TEST_F(TindrelProcess, SigtermSavesTheLatestClipBeforeLeaving) {

@@ -1,8 +1,12 @@
 #include "StoreFixture.h"
+#include "support/FifoRescue.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -149,12 +153,18 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_TRUE(file.resize(ClipStore::kMaxBackupBytes + 1));
     }
+    const QString pipe = xdg.path(u"pipe.json"_s);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const FifoRescue rescue(pipe);
+    const QString zero = xdg.path(u"zero.json"_s);
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_s, zero));
 
     struct Case {
         const char* what;
         QString path;
         QByteArray content; // written to path unless empty
         BackupError::Kind kind;
+        const char* says = ""; // in the description
     } const cases[] = {
         {"not JSON", backupPath, "this is not json", BackupError::Kind::NotABackup},
         {"foreign JSON", backupPath, R"({"items": []})", BackupError::Kind::NotABackup},
@@ -165,6 +175,8 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
         {"missing file", xdg.path(u"missing.json"_s), {}, BackupError::Kind::Unreadable},
         {"a folder", xdg.root(), {}, BackupError::Kind::Unreadable},
         {"larger than any store we write", sparse, {}, BackupError::Kind::TooLarge},
+        {"a named pipe", pipe, {}, BackupError::Kind::Unreadable, "not a regular file"},
+        {"a link to /dev/zero", zero, {}, BackupError::Kind::Unreadable, "not a regular file"},
     };
     QSignalSpy saves(store.get(), &ClipStore::saveFinished);
     for (const auto& c : cases) {
@@ -176,10 +188,13 @@ TEST_F(ClipStoreBackupTest, AFailedImportReportsWhyAndChangesNothing) {
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().kind, c.kind);
         EXPECT_FALSE(result.error().description.isEmpty());
+        EXPECT_TRUE(result.error().description.contains(QString::fromUtf8(c.says)))
+            << result.error().description.toStdString();
         EXPECT_EQ(store->encoded(), before);
         EXPECT_EQ(pinsChangedCalls, calls);
     }
     EXPECT_EQ(saves.count(), 0);
+    EXPECT_FALSE(rescue.wasNeeded()) << "the pipe was opened";
 }
 
 TEST_F(ClipStoreBackupTest, ExportToAPlaceThatCannotBeWrittenFails) {
@@ -212,4 +227,24 @@ TEST_F(ClipStoreBackupTest, AnImportStaysWithinTheTextBudgetDroppingTheOldestUnp
                      weighing(250, 'm').toStdString()}));
     EXPECT_EQ(result->added, 2);
     EXPECT_EQ(result->pushedOut, 1);
+}
+
+// A backup cut short by a full disk is a failed export, and the backup that
+// was there before stays whole.
+TEST_F(ClipStoreBackupTest, ExportToAFullDiskFailsAndKeepsTheOldBackup) {
+    add(u"clip"_s);
+    ASSERT_TRUE(store->exportClips(backupPath));
+    const QByteArray before = readFile(backupPath);
+    add(QString(4000, u'x'));
+    std::expected<void, BackupError> result;
+    {
+        const FileSizeLimit full(before.size() + 100);
+        ASSERT_TRUE(full.active());
+        result = store->exportClips(backupPath);
+    }
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, BackupError::Kind::Unwritable);
+    EXPECT_TRUE(result.error().description.contains(qt_error_string(EFBIG)))
+        << result.error().description.toStdString();
+    EXPECT_EQ(readFile(backupPath), before);
 }

@@ -1,10 +1,15 @@
 #include "StoreFixture.h"
+#include "support/FifoRescue.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <optional>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -145,6 +150,58 @@ TEST_F(ClipStorePersistenceTest, AnUnreadableStoreIsMovedAsideUnderAFreeName) {
     EXPECT_TRUE(store->save());
 }
 
+// A named pipe would block the start until some writer came along, and
+// /dev/zero would fill memory: neither is opened. Renaming the pipe or the
+// link aside loses nothing.
+TEST_F(ClipStorePersistenceTest, AStoreThatIsNotARegularFileIsSetAsideUnopened) {
+    struct Case {
+        const char* what;
+        bool pipe; // else a link to /dev/zero
+        const char* says;
+    } const cases[] = {
+        {"a named pipe", true, "named pipe"},
+        {"a link to /dev/zero", false, "device"},
+    };
+    const QString damaged = storePath + kDamagedSuffix;
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath).absolutePath()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(damaged);
+        QFile::remove(storePath);
+        log.lines.clear();
+        if (c.pipe)
+            ASSERT_EQ(::mkfifo(QFile::encodeName(storePath).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(QFile::link(u"/dev/zero"_s, storePath));
+
+        {
+            std::optional<FifoRescue> rescue;
+            if (c.pipe)
+                rescue.emplace(storePath);
+            openStore();
+            if (rescue) {
+                EXPECT_FALSE(rescue->wasNeeded()) << "the pipe was opened";
+            }
+        }
+        EXPECT_TRUE(store->history().isEmpty());
+        ASSERT_EQ(log.lines.size(), 1);
+        EXPECT_TRUE(log.lines.first().contains(damaged)) << log.lines.first().toStdString();
+        EXPECT_TRUE(log.lines.first().contains(QString::fromUtf8(c.says)))
+            << log.lines.first().toStdString();
+        struct stat aside {};
+        ASSERT_EQ(::lstat(QFile::encodeName(damaged).constData(), &aside), 0);
+        EXPECT_TRUE(c.pipe ? S_ISFIFO(aside.st_mode) : S_ISLNK(aside.st_mode));
+        if (!c.pipe) {
+            EXPECT_EQ(QFileInfo(damaged).symLinkTarget(), u"/dev/zero"_s);
+        }
+
+        store->record(u"fresh start"_s);
+        ASSERT_TRUE(store->save());
+        EXPECT_TRUE(QFileInfo(storePath).isFile());
+        EXPECT_FALSE(QFileInfo(storePath).isSymLink());
+    }
+}
+
 // When the damaged file cannot be moved aside, saving would destroy what may
 // still be recovered from it, so nothing saves in this session.
 TEST_F(ClipStorePersistenceTest, ADamagedFileThatCannotBeMovedIsNeverOverwritten) {
@@ -190,6 +247,46 @@ TEST_F(ClipStorePersistenceTest, AFailedSaveIsLoggedAndTheNextChangeRetries) {
     EXPECT_EQ(log.lines.size(), 1) << "each failure is logged once";
     EXPECT_FALSE(store->saveError());
     EXPECT_EQ(errorChanges.count(), 1);
+}
+
+// A disk that fills up during a save: what was written in part never takes
+// the old file's place, and the failure is reported like any other. Writes
+// smaller than Qt's write buffer fail only when it is flushed.
+TEST_F(ClipStorePersistenceTest, ASaveCutShortLeavesTheOldFileAsItWas) {
+    struct Case {
+        const char* what;
+        qsizetype clipSize;
+    } const cases[] = {
+        {"a small save", 4000},
+        {"a large save", 200000},
+    };
+    openStore();
+    add(u"saved before the disk filled"_s);
+    ASSERT_TRUE(store->save());
+    const QByteArray before = readFile(storePath);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.lines.clear();
+        add(QString(c.clipSize, u'x'));
+        {
+            const FileSizeLimit full(before.size() + 100);
+            ASSERT_TRUE(full.active());
+            EXPECT_FALSE(store->save());
+        }
+        EXPECT_EQ(readFile(storePath), before);
+        ASSERT_EQ(log.lines.size(), 1);
+        EXPECT_EQ(log.lines.first(),
+                  QString::fromUtf8("Tindrel: save failed — ") + qt_error_string(EFBIG));
+        ASSERT_TRUE(store->saveError());
+        EXPECT_TRUE(QFileInfo(storePath).dir().entryList(QDir::Files | QDir::Hidden) ==
+                    QStringList{u"store.json"_s})
+            << "a temporary file was left behind";
+    }
+
+    add(u"once there is room"_s);
+    ASSERT_TRUE(store->save());
+    EXPECT_EQ(readFile(storePath), store->encoded());
+    EXPECT_FALSE(store->saveError());
 }
 
 // Copies 50 ms apart never leave the half-second lull the save waits for;
