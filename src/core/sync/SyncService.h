@@ -2,6 +2,7 @@
 
 #include "core/sync/PairingLink.h"
 #include "core/sync/RelayLink.h"
+#include "core/sync/RelayStateGate.h"
 #include "core/sync/SyncConnection.h"
 #include "core/sync/SyncDevice.h"
 #include "core/sync/SyncEndpoint.h"
@@ -64,8 +65,20 @@ public:
     static constexpr qsizetype recentHashLimit = 200;
     static constexpr qsizetype maxKnownEndpoints = 256;
     static constexpr qsizetype maxUnboundInbound = 16;
+    static constexpr qsizetype maxUnboundPerAddress = 4;
     static constexpr qsizetype maxRosterEntries = 64;
     static constexpr qsizetype maxUnpairedIds = 256;
+    // What device lists may add: a few per message and per peer, and only
+    // while well under the store's own bound.
+    static constexpr qsizetype maxRosterAddsPerMessage = 4;
+    static constexpr qsizetype maxRosterAddsPerPeer = 8;
+    static constexpr qsizetype maxRosterDevices = 32;
+    // The relay we ship lets one address hold 32 connections (its
+    // --per-address default); the pairing window and a pasted link's join
+    // each take one more, so the links to devices stop two short of it.
+    // Devices past these sync over the local network only.
+    static constexpr qsizetype maxRelayLinks = 30;
+    static constexpr qsizetype maxRefusalLength = 200;
 
     struct Options {
         QHostAddress listenAddress = QHostAddress::Any;
@@ -201,6 +214,7 @@ private:
     void handleRelay(const SyncMessage& message, RelayLink* link);
     void relayConnectedChanged(RelayLink* link, bool connected);
     void sendRelayState(RelayLink* link);
+    void answerRelayPing(RelayLink* link);
     void closePeer(const QString& id);
     void broadcastRaw(const SyncMessage& message);
     QList<SyncDevicePayload> rosterEntries(const std::optional<QString>& excluding) const;
@@ -209,7 +223,8 @@ private:
     std::optional<SyncMessage> pinsMessage() const;
     void remember(const QString& hash);
     void handlePins(const SyncMessage& message, const QString& fromPeer);
-    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceName);
+    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceId,
+                     const QString& sourceName);
     bool isOwnOrigin(const SyncMessage& message) const;
     std::optional<QByteArray> sessionKey(const SyncDevice& device) const;
     void loadUnpairedIds();
@@ -252,6 +267,9 @@ private:
     QHash<QString, SyncEndpoint> m_endpointsByPeer;
     QHash<QString, qint64> m_peerProtocols;
     QHash<QString, RelayLink*> m_relayLinks;
+    RelayStateGate m_relayStateGate;
+    // New devices each peer's lists have added since we started.
+    QHash<QString, qsizetype> m_rosterAddsByPeer;
     // Derived once per window: every inbound connection tries it.
     QByteArray m_pairingKey;
     QTimer m_pairingTimer;
