@@ -3,6 +3,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncLog.h"
 
+#include <QRegularExpression>
 #include <QSslError>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -170,10 +171,15 @@ void RelayLink::reportFailure(quint64 epoch, QWebSocket* socket) {
         reason = u"its certificate was refused: "_s +
                  (m_sslErrors.isEmpty() ? socket->errorString() : m_sslErrors.join(u"; "_s));
         break;
-    default:
-        // An HTTP answer other than the upgrade names its status here.
-        reason = socket->errorString();
+    default: {
+        // An HTTP answer other than the upgrade: Qt names its status.
+        static const QRegularExpression status(u"status code: (\\d{3}) \\(([^)]*)\\)"_s);
+        const QRegularExpressionMatch match = status.match(socket->errorString());
+        reason = match.hasMatch() ? u"it answered HTTP "_s + match.captured(1) + u" ("_s +
+                                        match.captured(2) + u")"_s
+                                  : socket->errorString();
         break;
+    }
     }
     reportFailureText(reason);
 }

@@ -870,8 +870,10 @@ void SyncService::startRelayLinks() {
         connect(link, &RelayLink::connectedChanged, this,
                 [this, link](bool connected) { relayConnectedChanged(link, connected); });
         connect(link, &RelayLink::unreachable, this, [this, link](const QString& reason) {
-            if (m_relayLinks.value(link->peerId()) == link)
-                setLastEvent(u"Cannot reach the relay: "_s + reason);
+            // Every link to one relay fails alike; one line says it.
+            const QString event = u"Cannot reach the relay: "_s + reason;
+            if (m_relayLinks.value(link->peerId()) == link && event != m_lastEvent)
+                setLastEvent(event);
         });
         m_relayLinks.insert(device.id, link);
         link->start();
