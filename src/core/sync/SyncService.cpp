@@ -784,6 +784,7 @@ SyncService::acceptPair(const SyncMessage& message,
                                                : u"The other computer"_s;
         const QString reason = SyncDevice::cleanName(message.text->left(maxRefusalLength));
         setLastEvent(who + u" refused to pair: "_s + reason);
+        Q_EMIT joinRefused(m_lastEvent);
         return std::nullopt;
     }
     if (!message.deviceId || !message.deviceName || !message.deviceKey ||

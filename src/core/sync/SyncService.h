@@ -167,6 +167,8 @@ Q_SIGNALS:
     // What came of a joinPairing call: the line it also set as lastEvent,
     // and whether any request went out.
     void joinFinished(const QString& outcome, bool sent);
+    // The device we asked answered that it cannot pair, and why.
+    void joinRefused(const QString& outcome);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();

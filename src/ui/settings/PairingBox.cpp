@@ -147,10 +147,12 @@ void PairingBox::buildJoin() {
             [this](const QString& text) { m_joinButton->setEnabled(SyncPane::canJoin(text)); });
     connect(m_joinField, &QLineEdit::returnPressed, this, &PairingBox::join);
     connect(m_joinButton, &QPushButton::clicked, this, &PairingBox::join);
-    connect(&m_sync, &SyncService::joinFinished, this, [this](const QString& outcome) {
+    const auto showJoinResult = [this](const QString& outcome) {
         m_joinResult->setText(outcome);
         m_joinResult->setVisible(true);
-    });
+    };
+    connect(&m_sync, &SyncService::joinFinished, this, showJoinResult);
+    connect(&m_sync, &SyncService::joinRefused, this, showJoinResult);
 }
 
 void PairingBox::redraw(const QDateTime& now) {
