@@ -86,6 +86,28 @@ TEST_F(SyncRelayAbuseTest, AReplayedPingIsNotAnsweredAgainAndAgain) {
     EXPECT_EQ(answers(), 2 * first);
 }
 
+// A ping is answered once; what the answer holds must all arrive, even when
+// its device list makes the receiver open a link to a new device.
+TEST_F(SyncRelayAbuseTest, TheOneAnswerToAPingArrivesWhole) {
+    ASSERT_TRUE(relay.start());
+    SyncTestDevice c{u"Cleo"_s};
+    pair(a, b);
+    pair(a, c);
+    a.pins = {{{u"pinned on Anna"_s, 1'700'000'000.0}}, {}};
+    useRelay(a, relayURL());
+    useRelay(b, relayURL());
+    a.boot();
+    b.boot();
+    a.start();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return a.service->relayConnectedPeerIds().size() == 2; }, kWaitMs));
+    QTest::qWait(200);
+    b.start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return b.service->peers().size() == 2 && !b.receivedPins.isEmpty(); }, kWaitMs));
+    EXPECT_EQ(b.receivedPins.first().pins, a.pins.first);
+}
+
 // However many devices are paired, no more relay links are opened than the
 // relay lets one address hold.
 TEST_F(SyncRelayAbuseTest, RelayLinksStayWithinTheRelaysPerAddressLimit) {

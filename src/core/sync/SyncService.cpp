@@ -828,7 +828,7 @@ SyncService::acceptPair(const SyncMessage& message,
     setLastEvent(u"Paired with "_s + stored->name);
     Q_EMIT paired(*stored);
     endPairing();
-    startRelayLinks();
+    updateRelayLinks();
     broadcastRosterOverLAN();
     return stored;
 }
@@ -844,8 +844,24 @@ void SyncService::unregister(SyncConnection* connection) {
 
 void SyncService::startRelayLinks() {
     stopRelayLinks();
-    if (!m_isRunning || !m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty())
+    updateRelayLinks();
+}
+
+void SyncService::updateRelayLinks() {
+    if (!m_isRunning || !m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty()) {
+        stopRelayLinks();
         return;
+    }
+    // A link that would only be opened again stays: a replacement would drop
+    // what is on its way over the old one, and a peer answers a repeated
+    // ping only once something changed.
+    QHash<QString, RelayLink*> previous = std::exchange(m_relayLinks, {});
+    const auto retire = [this](RelayLink* link) {
+        m_relayStateGate.forget(link->peerId());
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    };
     const QString ownId = m_identity.deviceId();
     qsizetype skipped = 0;
     for (const SyncDevice& device : m_peerStore.peers()) {
@@ -861,8 +877,18 @@ void SyncService::startRelayLinks() {
         const std::optional<QUrl> url =
             RelayLink::linkUrl(m_prefs.relayURL(), SyncCrypto::roomId(*key), ownId);
         if (!url) {
+            for (RelayLink* link : std::as_const(previous))
+                retire(link);
+            stopRelayLinks();
             setLastEvent(u"Relay URL is not valid"_s);
             return;
+        }
+        if (RelayLink* old = previous.take(device.id)) {
+            if (old->url() == *url) {
+                m_relayLinks.insert(device.id, old);
+                continue;
+            }
+            retire(old);
         }
         auto* link = new RelayLink(*url, device.id, device.name, *key, ownId, this);
         link->setTiming(m_options.relayTiming);
@@ -879,6 +905,14 @@ void SyncService::startRelayLinks() {
         m_relayLinks.insert(device.id, link);
         link->start();
     }
+    for (RelayLink* link : std::as_const(previous))
+        retire(link);
+    QSet<QString> connected;
+    for (auto it = m_relayLinks.cbegin(); it != m_relayLinks.cend(); ++it)
+        if (m_relayConnectedPeerIds.contains(it.key()) && it.value()->isConnected())
+            connected.insert(it.key());
+    if (connected != m_relayConnectedPeerIds)
+        setRelayConnected(std::move(connected));
     if (skipped > 0)
         SyncLog::write(u"no relay link for "_s + QString::number(skipped) +
                        u" device(s): the relay lets one address hold only "_s +
@@ -1021,7 +1055,7 @@ void SyncService::setEnabled(bool enabled, const SyncDevice& device) {
     m_peerStore.setEnabled(enabled, device.id);
     republishPeers();
     if (enabled) {
-        startRelayLinks();
+        updateRelayLinks();
         const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
         if (stored && m_endpointsByPeer.contains(device.id))
             connectIfNeeded(*stored, m_endpointsByPeer.value(device.id));
@@ -1259,7 +1293,7 @@ void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QSt
     if (added.isEmpty())
         return;
     setLastEvent(u"Added "_s + added.join(u", "_s) + u" — synced from "_s + source);
-    startRelayLinks();
+    updateRelayLinks();
     connectKnownEndpoints();
     broadcastRosterOverLAN();
 }

@@ -213,6 +213,9 @@ private:
     void unregister(SyncConnection* connection);
     void handleClip(const SyncMessage& message, SyncConnection* connection);
     void stopRelayLinks();
+    // Opens the links that are missing and closes those no longer wanted,
+    // keeping the rest.
+    void updateRelayLinks();
     void handleRelay(const SyncMessage& message, RelayLink* link);
     void relayConnectedChanged(RelayLink* link, bool connected);
     void sendRelayState(RelayLink* link);
