@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -28,6 +29,10 @@ constexpr quint16 kDefaultPort = 8479;
 constexpr qint64 kReservedDescriptors = 64;
 // On SIGTERM members get this long to take their close frames before we exit.
 constexpr std::chrono::milliseconds kStopGrace{5000};
+// With --metrics, a stop lasts at least this long so that a balancer polling
+// /healthz sees the 503 before the port goes away (HAProxy's default check
+// interval is 2 s).
+constexpr std::chrono::milliseconds kHealthNotice{2500};
 
 void say(const QString& message) {
     const QByteArray bytes = (u"tindrel-relay: "_s + message).toUtf8();
@@ -225,7 +230,8 @@ int main(int argc, char** argv) {
         server.setSslConfiguration(*tls);
     }
     MetricsEndpoint metrics(server);
-    if (const QString metricsAddress = parser.value(u"metrics"_s); !metricsAddress.isEmpty()) {
+    const QString metricsAddress = parser.value(u"metrics"_s);
+    if (!metricsAddress.isEmpty()) {
         const auto where = hostPort(metricsAddress);
         if (!where) {
             say(u"--metrics needs host:port, e.g. 127.0.0.1:9479"_s);
@@ -239,9 +245,17 @@ int main(int argc, char** argv) {
             QString::number(metrics.serverPort()));
     }
 
-    QObject::connect(&server, &RelayServer::stopped, &app, [] {
+    bool serverStopped = false;
+    bool noticeGiven = false;
+    const auto exitWhenDone = [&] {
+        if (!serverStopped || !noticeGiven)
+            return;
         say(u"stopped"_s);
         QCoreApplication::exit(0);
+    };
+    QObject::connect(&server, &RelayServer::stopped, &app, [&] {
+        serverStopped = true;
+        exitWhenDone();
     });
     QSocketNotifier signals(signalFd, QSocketNotifier::Read);
     QObject::connect(&signals, &QSocketNotifier::activated, &app, [&] {
@@ -249,6 +263,13 @@ int main(int argc, char** argv) {
         while (read(signalFd, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGTERM) {
                 metrics.setDraining();
+                if (!metricsAddress.isEmpty())
+                    QTimer::singleShot(kHealthNotice, &app, [&] {
+                        noticeGiven = true;
+                        exitWhenDone();
+                    });
+                else
+                    noticeGiven = true;
                 server.stop(kStopGrace);
             } else if (info.ssi_signo == SIGHUP && !certPath.isEmpty()) {
                 // Open connections keep the certificate they started with.

@@ -147,3 +147,22 @@ TEST(RelayOperations, SigtermClosesEveryMemberWithGoingAwayAndExits) {
     Client late;
     EXPECT_FALSE(late.open(relay.url(roomName("a"))));
 }
+
+// A balancer polling /healthz must see the stop coming, even from a relay
+// that has no member to wait for.
+TEST(RelayOperations, HealthzAnswers503WhileTheRelayStops) {
+    RelayProcess relay({u"--metrics"_s, u"127.0.0.1:0"_s});
+    ASSERT_TRUE(relay.start());
+    const quint16 metrics = relay.metricsPort();
+    ASSERT_EQ(httpGet(metrics, "/healthz"), std::pair(200, QByteArray("ok\n")));
+
+    relay.signal(SIGTERM);
+    ASSERT_TRUE(relay.waitForLog(u"stopping:"_s));
+    // Long past the moment a relay with nobody to close is done.
+    QTest::qWait(300);
+    EXPECT_EQ(httpGet(metrics, "/healthz"), std::pair(503, QByteArray("stopping\n")));
+    Client late;
+    EXPECT_FALSE(late.open(relay.url(roomName("late"))));
+    EXPECT_EQ(relay.waitForExit(10'000), 0);
+    EXPECT_TRUE(relay.logContains(u"stopped"_s));
+}

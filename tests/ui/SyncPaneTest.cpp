@@ -442,6 +442,30 @@ TEST_F(SyncPaneTest, APastedLinkJoinsWithoutDiscoveryAndABrokenOneSaysSo) {
         QTest::qWaitFor([&] { return text(u"statusText"_s) == u"1 device connected"_s; }, kWaitMs));
 }
 
+// A host that holds all the devices it can says so, and the pane that asked
+// shows it where the join's outcome goes and as the last event.
+TEST_F(SyncPaneTest, AJoinAFullHostRefusesShowsWhy) {
+    SyncTestDevice bert(u"Bert"_s);
+    SyncPeerStore bertPeers(bert.settings, bert.clock);
+    for (int i = 0; bertPeers.peers().size() < SyncPeerStore::maxDevices; ++i)
+        ASSERT_TRUE(bertPeers.upsert(
+            SyncDevice{u"D"_s + QString::number(i), u"d"_s, key('k'), {}, {}, {}}));
+    bert.boot();
+    bert.start();
+    ASSERT_FALSE(bert.openPairing().isEmpty());
+    shown();
+    turnOn();
+    find<QToolButton>(u"joinDisclosure"_s)->click();
+    find<QLineEdit>(u"joinCodeField"_s)->setText(bert.service->pairingURL().value());
+    find<QPushButton>(u"joinButton"_s)->click();
+    const QString said =
+        u"Bert refused to pair: This computer already has the most paired devices it can hold"_s;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(u"joinResult"_s) == said; }, kWaitMs))
+        << text(u"joinResult"_s).toStdString();
+    EXPECT_EQ(text(u"lastEvent"_s), said);
+    EXPECT_TRUE(sync().peers().isEmpty());
+}
+
 // What a camera reads off the screen: the code, decoded by zbarimg at two
 // scale factors, carries a link that pairs another computer.
 TEST_F(SyncPaneTest, TheQRCodeHoldsALinkThatPairsAnotherComputer) {

@@ -3,6 +3,8 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncLog.h"
 
+#include <QRegularExpression>
+#include <QSslError>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
@@ -92,7 +94,17 @@ void RelayLink::start() {
     m_awaitingPong = false;
     m_queued.clear();
     m_queuedBytes = 0;
+    m_sslErrors.clear();
     retire(std::exchange(m_socket, nullptr));
+
+    // Such a name never resolves (RFC 6761); asking a DNS server would
+    // only leak it.
+    if (m_url.host().toLower().endsWith(u".invalid"_s) || m_url.host().toLower() == u"invalid"_s) {
+        m_broken = true;
+        reportFailureText(u"the name "_s + m_url.host() + u" does not resolve"_s);
+        scheduleReconnect(epoch);
+        return;
+    }
 
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     socket->setMaxAllowedIncomingMessageSize(SyncCrypto::maxSealedSize);
@@ -106,8 +118,17 @@ void RelayLink::start() {
         if (isCurrent(epoch))
             m_closing = true;
     });
+    // The certificate is not ignored: the errors only say why the link fails.
+    QObject::connect(socket, &QWebSocket::sslErrors, this,
+                     [this, epoch](const QList<QSslError>& errors) {
+                         if (!isCurrent(epoch))
+                             return;
+                         for (const QSslError& error : errors)
+                             m_sslErrors.append(error.errorString());
+                     });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, epoch, socket] {
+                         reportFailure(epoch, socket);
                          // Usually "disconnected" follows and carries the close code; wait for
                          // it unless the socket is already down.
                          if (socket->state() == QAbstractSocket::UnconnectedState)
@@ -133,10 +154,50 @@ void RelayLink::start() {
     m_pingTimer.start(m_timing.pingInterval);
 }
 
+void RelayLink::reportFailure(quint64 epoch, QWebSocket* socket) {
+    if (!isCurrent(epoch) || m_opened)
+        return;
+    QString reason;
+    switch (socket->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        reason = u"the connection to "_s + m_url.host() + u':' +
+                 QString::number(m_url.port(m_url.scheme() == u"wss"_s ? 443 : 80)) +
+                 u" was refused"_s;
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        reason = u"the name "_s + m_url.host() + u" does not resolve"_s;
+        break;
+    case QAbstractSocket::SslHandshakeFailedError:
+        reason = u"its certificate was refused: "_s +
+                 (m_sslErrors.isEmpty() ? socket->errorString() : m_sslErrors.join(u"; "_s));
+        break;
+    default: {
+        // An HTTP answer other than the upgrade: Qt names its status.
+        static const QRegularExpression status(u"status code: (\\d{3}) \\(([^)]*)\\)"_s);
+        const QRegularExpressionMatch match = status.match(socket->errorString());
+        reason = match.hasMatch() ? u"it answered HTTP "_s + match.captured(1) + u" ("_s +
+                                        match.captured(2) + u")"_s
+                                  : socket->errorString();
+        break;
+    }
+    }
+    reportFailureText(reason);
+}
+
+void RelayLink::reportFailureText(const QString& reason) {
+    if (reason == m_lastFailure)
+        return;
+    m_lastFailure = reason;
+    SyncLog::write(u"relay unreachable for "_s + m_peerName + u": "_s + reason);
+    QMetaObject::invokeMethod(
+        this, [this, reason] { Q_EMIT unreachable(reason); }, Qt::QueuedConnection);
+}
+
 void RelayLink::onOpened(quint64 epoch) {
     if (!isCurrent(epoch))
         return;
     m_opened = true;
+    m_lastFailure.clear();
     setConnected(true);
     m_reconnectAttempt = 0;
     SyncLog::write(u"relay connected for "_s + m_peerName);

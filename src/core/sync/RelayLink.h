@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
@@ -67,6 +68,9 @@ Q_SIGNALS:
     void messageReceived(const SyncMessage& message);
     // The new connected state, queued, only when it changes.
     void connectedChanged(bool connected);
+    // Why the relay could not be reached, queued, each time the reason
+    // differs from the last one (an open connection forgets it).
+    void unreachable(const QString& reason);
 
 private:
     bool isCurrent(quint64 epoch) const { return !m_stopped && epoch == m_generation; }
@@ -77,6 +81,8 @@ private:
     void scheduleReconnect(quint64 epoch);
     void setConnected(bool connected);
     void retire(QWebSocket* socket);
+    void reportFailure(quint64 epoch, QWebSocket* socket);
+    void reportFailureText(const QString& reason);
 
     QUrl m_url;
     QString m_peerId;
@@ -99,6 +105,9 @@ private:
     bool m_connected = false;
     // Sent while the socket is still opening; it goes out once open.
     QList<QByteArray> m_queued;
+    // What OpenSSL held against the relay's certificate this epoch.
+    QStringList m_sslErrors;
+    QString m_lastFailure;
     qint64 m_queuedBytes = 0;
 
     QTimer m_reconnectTimer;

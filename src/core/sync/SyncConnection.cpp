@@ -26,6 +26,7 @@ SyncConnection::SyncConnection(Role role, QList<CandidateKey> candidateKeys, QOb
 SyncConnection::SyncConnection(QTcpSocket* socket, Role role, QList<CandidateKey> candidateKeys,
                                QObject* parent)
     : SyncConnection(role, std::move(candidateKeys), parent) {
+    m_peerAddress = socket->peerAddress();
     attach(socket);
 }
 
@@ -190,8 +191,16 @@ void SyncConnection::send(const SyncMessage& message, const std::optional<QByteA
         // Qt only writes when the event loop runs; hand the kernel what it takes
         // before deciding the peer is not reading.
         m_socket->flush();
-        if (m_socket->bytesToWrite() > m_limits.maxPendingSendBytes)
+        if (m_socket->bytesToWrite() > m_limits.maxPendingSendBytes) {
+            const QString who = m_peerName ? *m_peerName
+                                : m_peerId
+                                    ? *m_peerId
+                                    : (m_endpoint ? m_endpoint->address : m_peerAddress).toString();
+            SyncLog::write(u"closed the connection to "_s + who + u" — "_s +
+                           QString::number(m_socket->bytesToWrite()) +
+                           u" bytes waited to be sent; it has stopped reading"_s);
             finish(Ending::abort);
+        }
     }
 }
 

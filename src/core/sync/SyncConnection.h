@@ -4,6 +4,7 @@
 #include "core/sync/SyncMessage.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -72,6 +73,8 @@ public:
     // A bound key never changes: false (and nothing set) once one is bound.
     bool setBoundKey(const QByteArray& key);
     bool isClosed() const { return m_closed; }
+    // The remote address of an accepted socket; null for an outbound one.
+    const QHostAddress& peerAddress() const { return m_peerAddress; }
 
     // Connects (outbound) and starts reading.
     void start();
@@ -108,6 +111,7 @@ private:
     std::optional<QByteArray> m_boundKey;
     std::optional<QString> m_peerId;
     std::optional<QString> m_peerName;
+    QHostAddress m_peerAddress;
     bool m_isPairing = false;
     bool m_started = false;
     bool m_closed = false;

@@ -2,6 +2,7 @@
 
 #include "core/prefs/Preferences.h"
 #include "core/store/Clip.h"
+#include "core/sync/InboundAdmission.h"
 #include "core/sync/LocalAddresses.h"
 #include "core/sync/PairingCode.h"
 #include "core/sync/PairingLink.h"
@@ -12,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -267,20 +269,26 @@ void SyncService::publish() {
 void SyncService::acceptPending() {
     while (m_listener && m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();
-        const auto unbound = std::count_if(
-            m_connections.cbegin(), m_connections.cend(), [](const SyncConnection* connection) {
-                return connection->role() == SyncConnection::Role::inbound &&
-                       !connection->boundKey() && !connection->isClosed();
-            });
-        // Callers that have not shown a key get a fixed number of slots; a
-        // flood of them costs a refused socket each, not memory.
-        if (unbound >= maxUnboundInbound) {
-            SyncLog::write(u"inbound connection refused — "_s + QString::number(unbound) +
-                           u" unidentified connections are already open"_s);
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        // Callers that have not shown a key share a fixed number of slots, a
+        // few per address; a newcomer pushes out the oldest, so a flood costs
+        // its sender sockets and never shuts out a paired device.
+        QList<SyncConnection*> waiting;
+        QList<QHostAddress> addresses;
+        for (SyncConnection* connection : std::as_const(m_connections)) {
+            if (connection->role() == SyncConnection::Role::inbound && !connection->boundKey() &&
+                !connection->isClosed()) {
+                waiting.append(connection);
+                addresses.append(connection->peerAddress());
+            }
         }
+        const QList<qsizetype> evicted = InboundAdmission::evictions(
+            addresses, socket->peerAddress(), {maxUnboundInbound, maxUnboundPerAddress});
+        if (!evicted.isEmpty())
+            SyncLog::write(u"closed "_s + QString::number(evicted.size()) +
+                           u" unidentified inbound connection(s) to make room for one from "_s +
+                           socket->peerAddress().toString());
+        for (qsizetype index : evicted)
+            waiting.at(index)->close();
         const QList<SyncConnection::CandidateKey> candidates = candidateKeys();
         SyncLog::write(u"inbound connection — "_s + QString::number(candidates.size()) +
                        u" candidate key(s), pairing="_s + boolText(!m_pairingCode.isEmpty()));
@@ -448,8 +456,9 @@ void SyncService::handle(const SyncMessage& message, SyncConnection* connection)
         handleClip(message, connection);
         break;
     case SyncMessageType::devices:
-        if (message.devices)
-            mergeRoster(*message.devices, connection->peerName().value_or(QString()));
+        if (message.devices && connection->peerId())
+            mergeRoster(*message.devices, *connection->peerId(),
+                        connection->peerName().value_or(QString()));
         break;
     case SyncMessageType::pins:
         if (connection->peerId())
@@ -885,6 +894,15 @@ void SyncService::handlePair(const SyncMessage& message, SyncConnection* connect
 std::optional<SyncDevice>
 SyncService::acceptPair(const SyncMessage& message,
                         const std::function<void(const SyncMessage&)>& reply) {
+    // The other side's refusal: a pair message with a reason and no key.
+    if (!message.deviceKey && message.text && !message.text->isEmpty()) {
+        const QString who = message.deviceName ? SyncDevice::cleanName(*message.deviceName)
+                                               : u"The other computer"_s;
+        const QString reason = SyncDevice::cleanName(message.text->left(maxRefusalLength));
+        setLastEvent(who + u" refused to pair: "_s + reason);
+        Q_EMIT joinRefused(m_lastEvent);
+        return std::nullopt;
+    }
     if (!message.deviceId || !message.deviceName || !message.deviceKey ||
         !SyncCrypto::decodeKey(*message.deviceKey))
         return std::nullopt;
@@ -895,10 +913,25 @@ SyncService::acceptPair(const SyncMessage& message,
     SyncDevice device{*message.deviceId, *message.deviceName, *message.deviceKey, {}, {}, {}};
     device.lastSeen = m_clock.now();
     device.platform = u"unknown"_s;
+    const bool full =
+        !m_peerStore.peer(device.id) && m_peerStore.peers().size() >= SyncPeerStore::maxDevices;
     if (!m_peerStore.upsert(device)) {
-        SyncLog::write(u"refused to pair: the device's id or key is not usable, or "_s +
-                       QString::number(SyncPeerStore::maxDevices) +
-                       u" devices are paired already"_s);
+        if (full) {
+            const QString reason =
+                u"This computer already has the most paired devices it can hold"_s;
+            // Without a key an older joiner takes this for nothing and waits
+            // as before; ours shows the reason.
+            SyncMessage refusal;
+            refusal.type = SyncMessageType::pair;
+            refusal.deviceId = m_identity.deviceId();
+            refusal.deviceName = m_identity.deviceName();
+            refusal.text = reason;
+            reply(refusal);
+            setLastEvent(u"Refused to pair with "_s + SyncDevice::cleanName(device.name) + u": "_s +
+                         reason + u" ("_s + QString::number(SyncPeerStore::maxDevices) + u")"_s);
+        } else {
+            SyncLog::write(u"refused to pair: the device's id or key is not usable"_s);
+        }
         return std::nullopt;
     }
     republishPeers();
@@ -912,7 +945,7 @@ SyncService::acceptPair(const SyncMessage& message,
     Q_EMIT paired(*stored);
     endPairing();
     endJoin(*stored);
-    startRelayLinks();
+    updateRelayLinks();
     broadcastRosterOverLAN();
     return stored;
 }
@@ -928,20 +961,51 @@ void SyncService::unregister(SyncConnection* connection) {
 
 void SyncService::startRelayLinks() {
     stopRelayLinks();
-    if (!m_isRunning || !m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty())
+    updateRelayLinks();
+}
+
+void SyncService::updateRelayLinks() {
+    if (!m_isRunning || !m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty()) {
+        stopRelayLinks();
         return;
+    }
+    // A link that would only be opened again stays: a replacement would drop
+    // what is on its way over the old one, and a peer answers a repeated
+    // ping only once something changed.
+    QHash<QString, RelayLink*> previous = std::exchange(m_relayLinks, {});
+    const auto retire = [this](RelayLink* link) {
+        m_relayStateGate.forget(link->peerId());
+        link->disconnect(this);
+        link->close();
+        link->deleteLater();
+    };
     const QString ownId = m_identity.deviceId();
+    qsizetype skipped = 0;
     for (const SyncDevice& device : m_peerStore.peers()) {
         if (!device.isEnabled())
             continue;
         const std::optional<QByteArray> key = sessionKey(device);
         if (!key)
             continue;
+        if (m_relayLinks.size() >= maxRelayLinks) {
+            ++skipped;
+            continue;
+        }
         const std::optional<QUrl> url =
             RelayLink::linkUrl(m_prefs.relayURL(), SyncCrypto::roomId(*key), ownId);
         if (!url) {
+            for (RelayLink* link : std::as_const(previous))
+                retire(link);
+            stopRelayLinks();
             setLastEvent(u"Relay URL is not valid"_s);
             return;
+        }
+        if (RelayLink* old = previous.take(device.id)) {
+            if (old->url() == *url) {
+                m_relayLinks.insert(device.id, old);
+                continue;
+            }
+            retire(old);
         }
         auto* link = new RelayLink(*url, device.id, device.name, *key, ownId, this);
         link->setTiming(m_options.relayTiming);
@@ -949,9 +1013,27 @@ void SyncService::startRelayLinks() {
                 [this, link](const SyncMessage& message) { handleRelay(message, link); });
         connect(link, &RelayLink::connectedChanged, this,
                 [this, link](bool connected) { relayConnectedChanged(link, connected); });
+        connect(link, &RelayLink::unreachable, this, [this, link](const QString& reason) {
+            // Every link to one relay fails alike; one line says it.
+            const QString event = u"Cannot reach the relay: "_s + reason;
+            if (m_relayLinks.value(link->peerId()) == link && event != m_lastEvent)
+                setLastEvent(event);
+        });
         m_relayLinks.insert(device.id, link);
         link->start();
     }
+    for (RelayLink* link : std::as_const(previous))
+        retire(link);
+    QSet<QString> connected;
+    for (auto it = m_relayLinks.cbegin(); it != m_relayLinks.cend(); ++it)
+        if (m_relayConnectedPeerIds.contains(it.key()) && it.value()->isConnected())
+            connected.insert(it.key());
+    if (connected != m_relayConnectedPeerIds)
+        setRelayConnected(std::move(connected));
+    if (skipped > 0)
+        SyncLog::write(u"no relay link for "_s + QString::number(skipped) +
+                       u" device(s): the relay lets one address hold only "_s +
+                       QString::number(maxRelayLinks) + u" links besides pairing"_s);
     if (!m_relayLinks.isEmpty())
         setLastEvent(u"Relay enabled for "_s + QString::number(m_relayLinks.size()) +
                      u" device(s)"_s);
@@ -964,6 +1046,7 @@ void SyncService::stopRelayLinks() {
         link->deleteLater();
     }
     m_relayLinks.clear();
+    m_relayStateGate.clear();
     setRelayConnected({});
 }
 
@@ -993,6 +1076,35 @@ void SyncService::sendRelayState(RelayLink* link) {
         link->send(*pins);
 }
 
+void SyncService::answerRelayPing(RelayLink* link) {
+    const std::optional<SyncMessage> roster = rosterMessage(link->peerId());
+    const std::optional<SyncMessage> pins = pinsMessage();
+    if (!roster && !pins)
+        return;
+    const QByteArray fingerprint = QCryptographicHash::hash(
+        (roster ? roster->encode() : QByteArray()) + '\n' + (pins ? pins->encode() : QByteArray()),
+        QCryptographicHash::Sha256);
+    const RelayStateGate::Decision decision =
+        m_relayStateGate.decide(link->peerId(), fingerprint, m_clock.now());
+    if (decision.answer) {
+        if (roster)
+            link->send(*roster);
+        if (pins)
+            link->send(*pins);
+        return;
+    }
+    // Something changed but the last answer was recent: one answer later,
+    // however many pings come meanwhile.
+    if (decision.retryAfter && m_relayStateGate.defer(link->peerId())) {
+        const auto delay = std::chrono::milliseconds(qint64(*decision.retryAfter * 1000.0) + 1);
+        QTimer::singleShot(delay, link, [this, link] {
+            m_relayStateGate.undefer(link->peerId());
+            if (m_relayLinks.value(link->peerId()) == link)
+                answerRelayPing(link);
+        });
+    }
+}
+
 void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
     if (m_relayLinks.value(link->peerId()) != link)
         return;
@@ -1006,7 +1118,7 @@ void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
         break;
     case SyncMessageType::devices:
         if (message.devices)
-            mergeRoster(*message.devices, link->peerName());
+            mergeRoster(*message.devices, link->peerId(), link->peerName());
         break;
     case SyncMessageType::clip: {
         if (!m_prefs.syncReceive() || !message.text || message.text->isEmpty())
@@ -1021,7 +1133,7 @@ void SyncService::handleRelay(const SyncMessage& message, RelayLink* link) {
     }
     case SyncMessageType::ping:
         // The peer has just joined the room and missed what we sent.
-        sendRelayState(link);
+        answerRelayPing(link);
         break;
     case SyncMessageType::hello:
     case SyncMessageType::pair:
@@ -1041,6 +1153,7 @@ void SyncService::closePeer(const QString& id) {
         ids.remove(id);
         setConnected(std::move(ids));
     }
+    m_relayStateGate.forget(id);
     if (RelayLink* link = m_relayLinks.take(id)) {
         link->disconnect(this);
         link->close();
@@ -1057,7 +1170,7 @@ void SyncService::setEnabled(bool enabled, const SyncDevice& device) {
     m_peerStore.setEnabled(enabled, device.id);
     republishPeers();
     if (enabled) {
-        startRelayLinks();
+        updateRelayLinks();
         const std::optional<SyncDevice> stored = m_peerStore.peer(device.id);
         if (stored && m_endpointsByPeer.contains(device.id))
             connectIfNeeded(*stored, m_endpointsByPeer.value(device.id));
@@ -1244,9 +1357,17 @@ void SyncService::handlePins(const SyncMessage& message, const QString& fromPeer
     Q_EMIT remotePinsReceived(pins, unpinned, fromPeer);
 }
 
-void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceName) {
+void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceId,
+                              const QString& sourceName) {
     const QString ownId = m_identity.deviceId();
+    const QString source = sourceName.isEmpty() ? u"a paired device"_s : sourceName;
     QStringList added;
+    QStringList leftOut;
+    // A real list brings a device or two at a time. One message, and one
+    // peer while we run, add only a few, and never past half the store: a
+    // lying peer must not crowd out the devices the user pairs by hand.
+    qsizetype budget = std::min(maxRosterAddsPerMessage,
+                                maxRosterAddsPerPeer - m_rosterAddsByPeer.value(sourceId));
     // No device has more than this many peers; the rest of a longer list is
     // not looked at.
     const qsizetype count = std::min(entries.size(), maxRosterEntries);
@@ -1257,8 +1378,15 @@ void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QSt
             continue;
         const std::optional<SyncDevice> known = m_peerStore.peer(entry.id);
         if (!known) {
-            if (m_peerStore.upsert(SyncDevice::fromPayload(entry)))
+            if (budget <= 0 || m_peerStore.peers().size() >= maxRosterDevices) {
+                leftOut.append(SyncDevice::cleanName(entry.name));
+                continue;
+            }
+            if (m_peerStore.upsert(SyncDevice::fromPayload(entry))) {
                 added.append(m_peerStore.peer(entry.id)->name);
+                --budget;
+                ++m_rosterAddsByPeer[sourceId];
+            }
             continue;
         }
         const QString name = SyncDevice::cleanName(entry.name);
@@ -1272,12 +1400,22 @@ void SyncService::mergeRoster(const QList<SyncDevicePayload>& entries, const QSt
         renamed.platform = platform;
         m_peerStore.upsert(renamed);
     }
+    if (!leftOut.isEmpty()) {
+        constexpr qsizetype named = 5;
+        SyncLog::write(u"left out "_s + QString::number(leftOut.size()) +
+                       u" new device(s) from the list of "_s + source + u" ("_s +
+                       leftOut.first(std::min(named, leftOut.size())).join(u", "_s) +
+                       (leftOut.size() > named ? u", …"_s : QString()) +
+                       u"): a list adds at most "_s + QString::number(maxRosterAddsPerMessage) +
+                       u" at a time and "_s + QString::number(maxRosterAddsPerPeer) +
+                       u" per device, and only while fewer than "_s +
+                       QString::number(maxRosterDevices) + u" are paired"_s);
+    }
     republishPeers();
     if (added.isEmpty())
         return;
-    setLastEvent(u"Added "_s + added.join(u", "_s) + u" — synced from "_s +
-                 (sourceName.isEmpty() ? u"a paired device"_s : sourceName));
-    startRelayLinks();
+    setLastEvent(u"Added "_s + added.join(u", "_s) + u" — synced from "_s + source);
+    updateRelayLinks();
     connectKnownEndpoints();
     broadcastRosterOverLAN();
 }

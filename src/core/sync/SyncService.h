@@ -3,6 +3,7 @@
 #include "core/sync/PairingLink.h"
 #include "core/sync/PeerClockGuard.h"
 #include "core/sync/RelayLink.h"
+#include "core/sync/RelayStateGate.h"
 #include "core/sync/ReplayGuard.h"
 #include "core/sync/SyncConnection.h"
 #include "core/sync/SyncDevice.h"
@@ -66,8 +67,20 @@ public:
     static constexpr qsizetype recentHashLimit = 200;
     static constexpr qsizetype maxKnownEndpoints = 256;
     static constexpr qsizetype maxUnboundInbound = 16;
+    static constexpr qsizetype maxUnboundPerAddress = 4;
     static constexpr qsizetype maxRosterEntries = 64;
     static constexpr qsizetype maxUnpairedIds = 256;
+    // What device lists may add: a few per message and per peer, and only
+    // while well under the store's own bound.
+    static constexpr qsizetype maxRosterAddsPerMessage = 4;
+    static constexpr qsizetype maxRosterAddsPerPeer = 8;
+    static constexpr qsizetype maxRosterDevices = 32;
+    // The relay we ship lets one address hold 32 connections (its
+    // --per-address default); the pairing window and a pasted link's join
+    // each take one more, so the links to devices stop two short of it.
+    // Devices past these sync over the local network only.
+    static constexpr qsizetype maxRelayLinks = 30;
+    static constexpr qsizetype maxRefusalLength = 200;
 
     struct Options {
         QHostAddress listenAddress = QHostAddress::Any;
@@ -165,6 +178,8 @@ Q_SIGNALS:
     // pairing, or (after a join that also tried the relay) that nobody
     // answered. Also set as lastEvent.
     void joinEnded(const QString& outcome, bool paired);
+    // The device we asked answered that it cannot pair, and why.
+    void joinRefused(const QString& outcome);
     void lastEventChanged();
     void isAdvertisingChanged();
     void listenerPortChanged();
@@ -214,9 +229,13 @@ private:
     void handleClip(const SyncMessage& message, SyncConnection* connection);
     bool admitClip(const SyncMessage& message, const QString& peerId, const QString& peerName);
     void stopRelayLinks();
+    // Opens the links that are missing and closes those no longer wanted,
+    // keeping the rest.
+    void updateRelayLinks();
     void handleRelay(const SyncMessage& message, RelayLink* link);
     void relayConnectedChanged(RelayLink* link, bool connected);
     void sendRelayState(RelayLink* link);
+    void answerRelayPing(RelayLink* link);
     void closePeer(const QString& id);
     void broadcastRaw(const SyncMessage& message);
     QList<SyncDevicePayload> rosterEntries(const std::optional<QString>& excluding) const;
@@ -225,7 +244,8 @@ private:
     std::optional<SyncMessage> pinsMessage() const;
     void remember(const QString& hash);
     void handlePins(const SyncMessage& message, const QString& fromPeer);
-    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceName);
+    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceId,
+                     const QString& sourceName);
     bool isOwnOrigin(const SyncMessage& message) const;
     std::optional<QByteArray> sessionKey(const SyncDevice& device) const;
     void loadUnpairedIds();
@@ -268,6 +288,9 @@ private:
     QHash<QString, SyncEndpoint> m_endpointsByPeer;
     QHash<QString, qint64> m_peerProtocols;
     QHash<QString, RelayLink*> m_relayLinks;
+    RelayStateGate m_relayStateGate;
+    // New devices each peer's lists have added since we started.
+    QHash<QString, qsizetype> m_rosterAddsByPeer;
     // Derived once per window: every inbound connection tries it.
     QByteArray m_pairingKey;
     QTimer m_pairingTimer;

@@ -147,12 +147,15 @@ void PairingBox::buildJoin() {
             [this](const QString& text) { m_joinButton->setEnabled(SyncPane::canJoin(text)); });
     connect(m_joinField, &QLineEdit::returnPressed, this, &PairingBox::join);
     connect(m_joinButton, &QPushButton::clicked, this, &PairingBox::join);
-    // The requests going out, then what came of them.
+    // The requests going out, then what came of them, or why the device we
+    // asked refused.
+    const auto showJoinResult = [this](const QString& outcome) {
+        m_joinResult->setText(outcome);
+        m_joinResult->setVisible(true);
+    };
     for (auto signal : {&SyncService::joinFinished, &SyncService::joinEnded})
-        connect(&m_sync, signal, this, [this](const QString& outcome) {
-            m_joinResult->setText(outcome);
-            m_joinResult->setVisible(true);
-        });
+        connect(&m_sync, signal, this, showJoinResult);
+    connect(&m_sync, &SyncService::joinRefused, this, showJoinResult);
 }
 
 void PairingBox::redraw(const QDateTime& now) {

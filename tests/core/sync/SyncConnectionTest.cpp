@@ -351,6 +351,9 @@ TEST_F(SyncConnectionTest, PeerThatStopsReadingIsCutOffAtThePendingLimit) {
     }
     EXPECT_TRUE(outbound.isClosed()) << "still open after " << sends << " sends";
     ASSERT_TRUE(waitForClose());
+    // The one line that says what happened, naming the device.
+    EXPECT_TRUE(log.contains(u"closed the connection to Peer — "_s));
+    EXPECT_TRUE(log.contains(u"bytes waited to be sent; it has stopped reading"_s));
 }
 
 TEST_F(SyncConnectionTest, DialThatGetsNoAnswerTimesOut) {

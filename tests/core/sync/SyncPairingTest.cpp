@@ -173,6 +173,28 @@ TEST_F(SyncPairingTest, PastedLinkReachesTheHostWithoutDiscovery) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.connectedTo(b) && b.connectedTo(a); }, kWaitMs));
 }
 
+// A host that holds all the devices it can refuses, and says why on both sides.
+TEST_F(SyncPairingTest, AFullHostAnswersTheJoinerWithTheReason) {
+    SyncPeerStore store(a.settings, a.clock);
+    for (int i = 0; store.peers().size() < SyncPeerStore::maxDevices; ++i)
+        ASSERT_TRUE(store.upsert(SyncDevice{u"D"_s + QString::number(i),
+                                            u"d"_s,
+                                            QString::fromLatin1(QByteArray(32, 'k').toBase64()),
+                                            {},
+                                            {},
+                                            {}}));
+    bootAll({&a, &b});
+    a.openPairing(180s);
+    EXPECT_EQ(b.join(a.service->pairingURL().value()), u"Pairing request sent"_s);
+    const QString reason = u"This computer already has the most paired devices it can hold"_s;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return b.service->lastEvent() == u"Anna refused to pair: "_s + reason; }, kWaitMs))
+        << b.service->lastEvent().toStdString();
+    EXPECT_EQ(a.service->lastEvent(), u"Refused to pair with Bert: "_s + reason + u" (64)"_s);
+    EXPECT_FALSE(knows(a, b));
+    EXPECT_FALSE(knows(b, a));
+}
+
 TEST_F(SyncPairingTest, ALinkThatDoesNotParseSaysSoAndSendsNothing) {
     bootAll({&a, &b});
     const QString code = a.openPairing(180s);

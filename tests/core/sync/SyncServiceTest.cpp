@@ -410,11 +410,46 @@ TEST_F(SyncServiceTest, AHugeDeviceListIsReadOnlyAsFarAsAnyRealOne) {
     peer.send(roster);
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.service->peers().size() > 1; }, kWaitMs));
     QTest::qWait(100);
-    // B plus the first entries, up to the store's own bound.
-    EXPECT_EQ(a.service->peers().size(), SyncPeerStore::maxDevices);
-    EXPECT_EQ(a.service->peers().last().id, u"D62"_s);
+    // B plus the first few entries; what was left out is logged.
+    EXPECT_EQ(a.service->peers().size(), 1 + SyncService::maxRosterAddsPerMessage);
+    EXPECT_EQ(a.service->peers().last().id, u"D3"_s);
     EXPECT_EQ(a.service->peers().first().name, u"Bert"_s);
+    EXPECT_TRUE(
+        log.contains(u"left out 60 new device(s) from the list of Bert (d, d, d, d, d, …)"_s));
     EXPECT_FALSE(peer.isClosed());
+
+    // Sent again and again, the same peer adds only its share, and a real
+    // pairing still finds room.
+    for (int i = 0; i < 20; ++i)
+        peer.send(roster);
+    QTest::qWait(300);
+    EXPECT_EQ(a.service->peers().size(), 1 + SyncService::maxRosterAddsPerPeer);
+}
+
+// Several peers' lists together stop well short of the store's bound.
+TEST_F(SyncServiceTest, DeviceListsFillOnlyHalfTheStore) {
+    pair(a, b);
+    SyncPeerStore store(a.settings, a.clock);
+    // Paired by hand: 28 besides Bert.
+    for (int i = 0; i < 28; ++i)
+        ASSERT_TRUE(
+            store.upsert(SyncDevice::fromPayload(entry(u"H"_s + QString::number(i), u"h"_s))));
+    a.boot(fastOptions());
+    a.start();
+    RawPeer peer(a, b.sessionKeyWith(a));
+    peer.send(helloFrom(b, 3));
+    ASSERT_TRUE(peer.waitForType(SyncMessageType::hello));
+    SyncMessage roster;
+    roster.type = SyncMessageType::devices;
+    roster.devices = QList<SyncDevicePayload>{};
+    for (int i = 0; i < 4; ++i)
+        roster.devices->append(entry(u"N"_s + QString::number(i), u"n"_s));
+    peer.send(roster);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return a.service->peers().size() == SyncService::maxRosterDevices; }, kWaitMs));
+    QTest::qWait(100);
+    EXPECT_EQ(a.service->peers().size(), SyncService::maxRosterDevices);
+    EXPECT_TRUE(log.contains(u"left out 1 new device(s) from the list of Bert (n)"_s));
 }
 
 TEST_F(SyncServiceTest, UnknownCallersGetAFixedNumberOfSlotsAndLittleTime) {
@@ -433,8 +468,10 @@ TEST_F(SyncServiceTest, UnknownCallersGetAFixedNumberOfSlotsAndLittleTime) {
             return s->state() == QAbstractSocket::UnconnectedState;
         });
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return closedCount() >= 24; }, kWaitMs));
-    EXPECT_TRUE(log.contains(u"16 unidentified connections are already open"_s));
+    // One address keeps a few of them; the older ones make room for newer ones.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return closedCount() >= 40 - SyncService::maxUnboundPerAddress; }, kWaitMs));
+    EXPECT_TRUE(log.contains(u"unidentified inbound connection(s) to make room"_s));
     // The rest are dropped once their time is up ...
     ASSERT_TRUE(QTest::qWaitFor([&] { return closedCount() == 40; }, kWaitMs));
 
@@ -450,6 +487,50 @@ TEST_F(SyncServiceTest, UnknownCallersGetAFixedNumberOfSlotsAndLittleTime) {
     RawPeer peer(a, b.sessionKeyWith(a));
     peer.send(helloFrom(b, 3));
     EXPECT_TRUE(peer.waitForType(SyncMessageType::hello));
+}
+
+// Idle callers from one address and from many (loopback answers on all of
+// 127.0.0.0/8) hold every slot they can get; the paired device still gets in,
+// every time, and so does a new caller from an address of its own.
+TEST_F(SyncServiceTest, IdleCallersNeverKeepAPairedDeviceOut) {
+    pair(a, b);
+    SyncService::Options options = fastOptions();
+    options.connectionLimits.unboundTimeout = 60s; // the flood outlives the test
+    a.boot(options);
+    a.start();
+    const auto port = quint16(a.service->listenerPort());
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    const auto openFrom = [&](const QString& from) {
+        auto socket = std::make_unique<QTcpSocket>();
+        EXPECT_TRUE(socket->bind(QHostAddress(from), 0));
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(socket->waitForConnected(kWaitMs));
+        flood.push_back(std::move(socket));
+    };
+    struct Wave {
+        const char* what;
+        int count;
+        bool manyAddresses;
+    };
+    for (const Wave& wave : {Wave{"one address", 40, false}, Wave{"many addresses", 40, true},
+                             Wave{"many again", 40, true}}) {
+        SCOPED_TRACE(wave.what);
+        for (int i = 0; i < wave.count; ++i)
+            openFrom(wave.manyAddresses ? u"127.0.0.%1"_s.arg(2 + i) : u"127.0.0.1"_s);
+        QTest::qWait(100);
+        RawPeer peer(a, b.sessionKeyWith(a));
+        peer.send(helloFrom(b, 3));
+        EXPECT_TRUE(peer.waitForType(SyncMessageType::hello));
+        EXPECT_FALSE(peer.isClosed());
+    }
+    // What is still open is within the slots.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return std::count_if(flood.begin(), flood.end(), [](const auto& s) {
+                       return s->state() == QAbstractSocket::ConnectedState;
+                   }) <= SyncService::maxUnboundInbound;
+        },
+        kWaitMs));
 }
 
 TEST_F(SyncServiceTest, APeerStaysConnectedWhileAnyConnectionToItHasSaidHello) {
