@@ -108,7 +108,7 @@ TEST_F(PortalHotKeyServiceTest, BindsThePreferredShortcutsAndActsOnTheirActivati
     prefs.setTogglePauseHotKey(KeyCombo{'p', KeyCombo::Ctrl | KeyCombo::Alt});
     prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
     prefs.setPinLimit(2);
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     manager->reload(prefs);
     ASSERT_TRUE(waitForBound({u"paste-pinned-1=ALT+LOGO+1|Paste pinned clip 1"_s,
                               u"paste-pinned-2=ALT+LOGO+2|Paste pinned clip 2"_s,
@@ -127,7 +127,7 @@ TEST_F(PortalHotKeyServiceTest, BindsThePreferredShortcutsAndActsOnTheirActivati
 }
 
 TEST_F(PortalHotKeyServiceTest, RebindsInAFreshSessionOnlyWhenTheShortcutsChange) {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     manager->reload(prefs);
     ASSERT_TRUE(waitForBound({u"toggle-panel=CTRL+ALT+v|Open Tindrel"_s}));
     const QString first = lastSession();
@@ -177,7 +177,7 @@ TEST_F(PortalHotKeyServiceTest, RefusalsOfTheDesktopAreLoggedNotSilent) {
         TearDown();
         log.lines.clear();
         prefs.setTogglePauseHotKey(KeyCombo{'p', KeyCombo::Ctrl | KeyCombo::Alt});
-        start(c.arguments);
+        ASSERT_NO_FATAL_FAILURE(start(c.arguments));
         manager->reload(prefs);
         ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines.size() >= c.lines.size(); }, 10000));
         QStringList lines = log.lines;
@@ -203,7 +203,7 @@ TEST_F(PortalHotKeyServiceTest, WithoutThePortalSaysSoAndRegistersNothing) {
         SCOPED_TRACE(c.name);
         TearDown();
         log.lines.clear();
-        start(c.portalArguments);
+        ASSERT_NO_FATAL_FAILURE(start(c.portalArguments));
         int changes = 0;
         QObject::connect(manager.get(), &HotKeyManager::availabilityChanged,
                          [&changes] { ++changes; });
@@ -224,7 +224,7 @@ TEST_F(PortalHotKeyServiceTest, WithoutThePortalSaysSoAndRegistersNothing) {
 }
 
 TEST_F(PortalHotKeyServiceTest, BindsAgainWhenThePortalTurnsUpLateOrRestarts) {
-    start(std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(start(std::nullopt));
     manager->reload(prefs);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !manager->isAvailable(); }, 10000));
 

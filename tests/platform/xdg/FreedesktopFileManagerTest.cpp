@@ -1,4 +1,5 @@
 #include "platform/xdg/FreedesktopFileManager.h"
+#include "support/PrivateBusConfig.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -30,7 +31,8 @@ public:
 class PrivateBus {
 public:
     PrivateBus() {
-        m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        m_daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + privateBusConfig(), u"--nofork"_s,
+                                          u"--print-address=1"_s});
         if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(5000))
             return;
         address = QString::fromUtf8(m_daemon.readLine().trimmed());
