@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QTest>
@@ -71,7 +72,14 @@ TEST(FreedesktopFileManager, AsksTheFileManagerOnTheBusToShowTheFile) {
     files.reveal(u"/home/u/.local/share/Tindrel/store.json"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !fileManager.shown.isEmpty(); }, 5000));
     EXPECT_EQ(fileManager.shown, QStringList{u"file:///home/u/.local/share/Tindrel/store.json"_s});
-    QTest::qWait(50);
+    // A later call on the same connection: once its answer is handled, so is
+    // the file manager's.
+    bool markerBack = false;
+    QDBusPendingCallWatcher marker(client.asyncCall(QDBusMessage::createMethodCall(
+        u"org.freedesktop.FileManager1"_s, u"/"_s, u"org.freedesktop.DBus.Peer"_s, u"Ping"_s)));
+    QObject::connect(&marker, &QDBusPendingCallWatcher::finished, &marker,
+                     [&markerBack] { markerBack = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return markerBack; }, 5000));
     EXPECT_TRUE(started.isEmpty()) << "fell back although the file manager answered";
 
     // Without a file manager on the bus, the folder opens with xdg-open.
