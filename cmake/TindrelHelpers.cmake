@@ -39,7 +39,7 @@ function(tindrel_add_test name)
     # races; one entry, so that it leaves ENVIRONMENT to the test.
     if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
         list(APPEND props ENVIRONMENT_MODIFICATION
-            "TSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp:second_deadlock_stack=1")
+            "TSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp:ignore_noninstrumented_modules=1:second_deadlock_stack=1")
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
