@@ -1,6 +1,7 @@
 # Entry points for people and CI. Each one first installs what is missing.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 10
 JOBS ?= $(shell nproc)
@@ -12,7 +13,7 @@ LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
 
-.PHONY: all bootstrap configure build run test sanitize fuzz bench package format clean
+.PHONY: all bootstrap configure build run test sanitize tsan fuzz bench package format clean
 
 all: build
 
@@ -29,11 +30,12 @@ build: configure
 run: build
 	@WAYLAND="$(WAYLAND)" scripts/run
 
-# Under CI (CI=true) the sanitizer and fuzzer runs belong to the tests too.
+# Under CI (CI=true) the sanitizer, thread sanitizer and fuzzer runs belong to
+# the tests too.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 ifeq ($(CI),true)
-	@$(MAKE) --no-print-directory sanitize fuzz
+	@$(MAKE) --no-print-directory sanitize tsan fuzz
 endif
 
 # The unit and gui tests under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -42,6 +44,14 @@ sanitize: bootstrap
 		-DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) --target unit_gui_tests -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|gui)$$'
+
+# The unit and gui tests under ThreadSanitizer (tests/support/tsan.supp holds
+# what Qt, which is not instrumented, reports of itself).
+tsan: bootstrap
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Tsan \
+		-DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
+	@cmake --build $(TSAN_BUILD) --target unit_gui_tests -j $(JOBS)
+	@cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|gui)$$'
 
 # Every fuzzer for FUZZ_SECONDS over its seed corpus.
 fuzz: bootstrap
@@ -65,4 +75,4 @@ format: configure
 	@cmake --build $(BUILD) --target format
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

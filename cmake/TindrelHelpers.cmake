@@ -35,6 +35,12 @@ function(tindrel_add_test name)
     if(T_LOCK)
         list(APPEND props RESOURCE_LOCK "${T_LOCK}")
     endif()
+    # Under ThreadSanitizer every run reads the suppressions of Qt's own
+    # races; one entry, so that it leaves ENVIRONMENT to the test.
+    if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
+        list(APPEND props ENVIRONMENT_MODIFICATION
+            "TSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp:ignore_noninstrumented_modules=1:second_deadlock_stack=1")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60

@@ -1,4 +1,5 @@
 #include "PrivateBus.h"
+#include "support/PrivateBusConfig.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -6,11 +7,11 @@
 using namespace Qt::StringLiterals;
 
 PrivateBus::PrivateBus() {
-    start({u"--session"_s});
+    start({u"--config-file="_s + privateBusConfig()});
 }
 
 PrivateBus::PrivateBus(const QString& serviceDir, const QProcessEnvironment& environment) {
-    // The session bus's rules, with only our own folder of services.
+    // The tests' rules, with only our own folder of services.
     const QString config = serviceDir + u"/bus.conf"_s;
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
@@ -18,16 +19,11 @@ PrivateBus::PrivateBus(const QString& serviceDir, const QProcessEnvironment& env
     file.write(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
+  <include>)" + privateBusConfig().toUtf8() +
+               R"(</include>
   <servicedir>)" +
-               serviceDir.toUtf8() + R"(</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
+               serviceDir.toUtf8() +
+               R"(</servicedir>
 </busconfig>
 )");
     file.close();

@@ -5,7 +5,8 @@
 #include <QString>
 
 // A session bus of the test's own (a dbus-daemon it starts and ends), so a
-// Tindrel under test never meets the user's, nor another test's.
+// Tindrel under test never meets the user's, nor another test's. It starts
+// no program of the machine's: only the services a test names.
 class PrivateBus {
 public:
     PrivateBus();

@@ -97,7 +97,8 @@ device_up() {
     eval "dev_${name}_display=$display dev_${name}_home=$home"
     # A session bus of the device's own, for its command line; a socket
     # file, so that it reaches into a network namespace too.
-    dbus-daemon --session --nofork --nopidfile --address="unix:path=$home/run/bus" \
+    dbus-daemon --config-file="$repo/tests/support/private-bus.conf" --nofork --nopidfile \
+        --address="unix:path=$home/run/bus" \
         >"$home/bus.log" 2>&1 </dev/null &
     pids+=($!)
     until_ok 10 test -S "$home/run/bus" || return 1

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/prefs/Preferences.h"
+#include "core/store/Clip.h"
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncService.h"
@@ -72,6 +73,22 @@ struct SyncTestDevice {
             return {};
         return said.first().first().toString();
     }
+    // Sends a clip of its own to `to` and waits until `to` hands it over: by
+    // then all this device sent `to` before, on the same connection, has
+    // come too. The marker leaves `to.received` again, so that a test can
+    // then say what did not come, with no clock involved.
+    bool sendMarker(SyncTestDevice& to) {
+        const QString text =
+            u"marker "_s + QString::number(++markersSent) + u" from "_s + identity.deviceName();
+        service->broadcast(Clip::make(text, Instant::fromUnix(1'700'000'000.0)));
+        const auto arrived = [&] {
+            return !to.received.isEmpty() && to.received.last().first == text;
+        };
+        if (!QTest::qWaitFor(arrived, 10000))
+            return false;
+        to.received.removeLast();
+        return true;
+    }
     bool connectedTo(const SyncTestDevice& other) const {
         return service->connectedPeerIds().contains(other.identity.deviceId());
     }
@@ -93,6 +110,7 @@ struct SyncTestDevice {
     SyncService::PinsSnapshot pins;
     QList<std::pair<QString, QString>> received;
     QList<Pins> receivedPins;
+    int markersSent = 0;
 };
 
 // Each of the two knows the other, as after a pairing.

@@ -36,7 +36,8 @@ chosen() {
     env -u QT_QPA_PLATFORM DISPLAY="$display" WAYLAND_DISPLAY="$wayland" \
         XDG_CONFIG_HOME="$work/$name/config" XDG_DATA_HOME="$work/$name/data" \
         XDG_CACHE_HOME="$work/$name/cache" \
-        dbus-run-session -- sh -c 'echo $$ >"$1"; exec "$2"' sh "$work/$name.pid" "$tindrel" \
+        dbus-run-session --config-file="$here/../support/private-bus.conf" -- \
+        sh -c 'echo $$ >"$1"; exec "$2"' sh "$work/$name.pid" "$tindrel" \
         >"$log" 2>&1 &
     pids+=($!)
     for _ in $(seq 300); do

@@ -1,8 +1,10 @@
 #include "platform/xdg/FreedesktopFileManager.h"
+#include "support/PrivateBusConfig.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QTest>
@@ -30,7 +32,8 @@ public:
 class PrivateBus {
 public:
     PrivateBus() {
-        m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        m_daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + privateBusConfig(), u"--nofork"_s,
+                                          u"--print-address=1"_s});
         if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(5000))
             return;
         address = QString::fromUtf8(m_daemon.readLine().trimmed());
@@ -69,7 +72,14 @@ TEST(FreedesktopFileManager, AsksTheFileManagerOnTheBusToShowTheFile) {
     files.reveal(u"/home/u/.local/share/Tindrel/store.json"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !fileManager.shown.isEmpty(); }, 5000));
     EXPECT_EQ(fileManager.shown, QStringList{u"file:///home/u/.local/share/Tindrel/store.json"_s});
-    QTest::qWait(50);
+    // A later call on the same connection: once its answer is handled, so is
+    // the file manager's.
+    bool markerBack = false;
+    QDBusPendingCallWatcher marker(client.asyncCall(QDBusMessage::createMethodCall(
+        u"org.freedesktop.FileManager1"_s, u"/"_s, u"org.freedesktop.DBus.Peer"_s, u"Ping"_s)));
+    QObject::connect(&marker, &QDBusPendingCallWatcher::finished, &marker,
+                     [&markerBack] { markerBack = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return markerBack; }, 5000));
     EXPECT_TRUE(started.isEmpty()) << "fell back although the file manager answered";
 
     // Without a file manager on the bus, the folder opens with xdg-open.

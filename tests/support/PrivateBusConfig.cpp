@@ -1,0 +1,5 @@
+#include "PrivateBusConfig.h"
+
+QString privateBusConfig() {
+    return QStringLiteral(TINDREL_PRIVATE_BUS_CONFIG);
+}
