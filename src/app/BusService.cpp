@@ -9,6 +9,7 @@
 #include "core/sync/SyncService.h"
 #include "core/util/Graphemes.h"
 #include "core/util/Log.h"
+#include "core/util/Utf8.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -36,26 +37,9 @@ constexpr auto tooLarge = "io.tindrel.Tindrel.Error.TooLarge";
 // flags, time, and the bus's type signatures and padding, with room to spare.
 constexpr qsizetype entryOverhead = 512;
 
-// The bytes a text takes on the bus, as UTF-8; a lone surrogate goes as
-// the three bytes of U+FFFD.
-qsizetype utf8Size(QStringView text) {
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x80)
-            bytes += 1;
-        else if (c < 0x800)
-            bytes += 2;
-        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            bytes += 4, ++i;
-        else
-            bytes += 3;
-    }
-    return bytes;
-}
-
 qsizetype entrySize(const Clip& clip, QStringView text) {
-    return entryOverhead + utf8Size(text) + (clip.sourceApp() ? utf8Size(*clip.sourceApp()) : 0);
+    return entryOverhead + Utf8::size(text) +
+           (clip.sourceApp() ? Utf8::size(*clip.sourceApp()) : 0);
 }
 
 // The first `length` code units of a text, or one fewer than would split
@@ -253,7 +237,7 @@ QString BusService::Text(const QString& id, uint offset, uint& next) {
                                         text.at(end + 1).isLowSurrogate()
                                     ? 2
                                     : 1;
-        const qsizetype size = utf8Size(QStringView(text).mid(end, units));
+        const qsizetype size = Utf8::size(QStringView(text).mid(end, units));
         if (bytes + size > budget)
             break;
         bytes += size;

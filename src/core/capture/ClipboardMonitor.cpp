@@ -1,6 +1,7 @@
 #include "core/capture/ClipboardMonitor.h"
 
 #include "core/prefs/Preferences.h"
+#include "core/util/Utf8.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 
@@ -29,25 +30,6 @@ bool declaresAny(const QSet<QString>& declared, const QStringList& markers) {
         if (declared.contains(marker))
             return true;
     return false;
-}
-
-// The UTF-8 size of a text, without building the bytes.
-qsizetype utf8Size(QStringView text) {
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x80)
-            bytes += 1;
-        else if (c < 0x800)
-            bytes += 2;
-        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
-                 QChar::isLowSurrogate(text[i + 1].unicode())) {
-            bytes += 4;
-            ++i;
-        } else
-            bytes += 3;
-    }
-    return bytes;
 }
 } // namespace
 
@@ -121,7 +103,7 @@ void ClipboardMonitor::textArrived(qint64 count, const std::optional<QString>& s
     // A text from after a change would pass filters it was never put through.
     const bool current = m_pasteboard.changeCount() == count;
     // Larger copies cost memory and time a history should not spend on them.
-    const bool accepted = current && text && utf8Size(*text) <= Pasteboard::maxTextBytes;
+    const bool accepted = current && text && Utf8::size(*text) <= Pasteboard::maxTextBytes;
     readDone();
     if (accepted)
         Q_EMIT copied(*text, source);

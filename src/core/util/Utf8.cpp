@@ -39,3 +39,21 @@ QJsonDocument Utf8::parseJson(const QByteArray& json, QJsonParseError* error) {
     escaped.append(json.constData() + done, json.size() - done);
     return QJsonDocument::fromJson(escaped, error);
 }
+
+qsizetype Utf8::size(QStringView text) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                 QChar::isLowSurrogate(text[i + 1].unicode())) {
+            bytes += 4;
+            ++i;
+        } else
+            bytes += 3;
+    }
+    return bytes;
+}

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QJsonDocument>
 #include <QString>
+#include <QStringView>
 
 class QJsonParseError;
 
@@ -18,4 +19,7 @@ QString decode(QByteArrayView bytes);
 // Like QJsonDocument::fromJson, but strings that start with U+FEFF keep it.
 // A byte-order mark before the document itself is still skipped.
 QJsonDocument parseJson(const QByteArray& json, QJsonParseError* error = nullptr);
+// The bytes a text takes as UTF-8, without building them; a lone surrogate
+// counts as the three bytes of U+FFFD it becomes.
+qsizetype size(QStringView text);
 } // namespace Utf8
