@@ -54,6 +54,13 @@ QString serviceName(const QString& deviceName) {
     }
     return name;
 }
+// A link we are done with: its late callbacks must not reach us, and it may
+// still be inside one of its own, so it goes once control returns.
+void discard(RelayLink* link, const QObject* receiver) {
+    link->disconnect(receiver);
+    link->close();
+    link->deleteLater();
+}
 } // namespace
 
 SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
@@ -609,9 +616,7 @@ void SyncService::setPreparingPairing(bool preparing) {
 
 void SyncService::startPairingRelay() {
     if (RelayLink* link = std::exchange(m_pairingRelayLink, nullptr)) {
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
+        discard(link, this);
     }
     if (!m_prefs.relayEnabled() || m_prefs.relayURL().isEmpty())
         return;
@@ -829,14 +834,13 @@ void SyncService::dropJoinRelay(bool afterSending) {
     RelayLink* link = std::exchange(m_joinRelayLink, nullptr);
     if (!link)
         return;
-    link->disconnect(this);
-    if (afterSending) {
-        link->closeAfterSending();
-        QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
-    } else {
-        link->close();
-        link->deleteLater();
+    if (!afterSending) {
+        discard(link, this);
+        return;
     }
+    link->disconnect(this);
+    link->closeAfterSending();
+    QTimer::singleShot(std::chrono::seconds(3), link, &QObject::deleteLater);
 }
 
 void SyncService::endJoin(const SyncDevice& device) {
@@ -975,9 +979,7 @@ void SyncService::updateRelayLinks() {
     QHash<QString, RelayLink*> previous = std::exchange(m_relayLinks, {});
     const auto retire = [this](RelayLink* link) {
         m_relayStateGate.forget(link->peerId());
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
+        discard(link, this);
     };
     const QString ownId = m_identity.deviceId();
     qsizetype skipped = 0;
@@ -1041,9 +1043,7 @@ void SyncService::updateRelayLinks() {
 
 void SyncService::stopRelayLinks() {
     for (RelayLink* link : std::as_const(m_relayLinks)) {
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
+        discard(link, this);
     }
     m_relayLinks.clear();
     m_relayStateGate.clear();
@@ -1155,9 +1155,7 @@ void SyncService::closePeer(const QString& id) {
     }
     m_relayStateGate.forget(id);
     if (RelayLink* link = m_relayLinks.take(id)) {
-        link->disconnect(this);
-        link->close();
-        link->deleteLater();
+        discard(link, this);
     }
     if (m_relayConnectedPeerIds.contains(id)) {
         QSet<QString> ids = m_relayConnectedPeerIds;
