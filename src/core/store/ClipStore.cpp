@@ -421,7 +421,7 @@ bool ClipStore::mergePins(const QList<PinRecord>& pins, const QList<UnpinRecord>
                    "would hold more than %2 characters of text"_s.arg(merged.overBudget)
                        .arg(m_textBudget));
     // New pins take their room from the oldest history clips.
-    if (StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget) > 0)
+    if (fitBudget())
         merged.historyTouched = merged.needsSave = true;
     if (merged.pinnedTouched)
         Q_EMIT pinnedChanged();
