@@ -201,6 +201,8 @@ void PortalRemoteDesktop::onSessionClosed() {
     m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
     m_session.clear();
     ++m_epoch;
+    m_keys.clear();
+    m_keyInFlight = false;
     m_waiting.reset();
     setPermission(PastePermission::notAsked);
 }
@@ -221,16 +223,39 @@ void PortalRemoteDesktop::press(PasteChord chord) {
 }
 
 void PortalRemoteDesktop::key(quint32 keysym, bool pressed) {
-    // One connection delivers in order, so no answer is awaited.
+    m_keys.append({keysym, pressed});
+    if (!m_keyInFlight)
+        sendNextKey();
+}
+
+void PortalRemoteDesktop::sendNextKey() {
+    if (m_keys.isEmpty() || m_session.isEmpty())
+        return;
+    const auto [keysym, pressed] = m_keys.takeFirst();
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, u"NotifyKeyboardKeysym"_s);
     call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(), int(keysym),
                        uint(pressed ? 1 : 0)});
-    m_bus.send(call);
+    // The portal may handle calls on several threads, so a key sent before
+    // the last is answered could overtake it: Ctrl would come after the V.
+    m_keyInFlight = true;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, epoch = m_epoch](QDBusPendingCallWatcher* answered) {
+                answered->deleteLater();
+                if (epoch != m_epoch)
+                    return;
+                m_keyInFlight = false;
+                if (answered->isError())
+                    m_keys.clear(); // the rest of a broken chord would be worse
+                sendNextKey();
+            });
 }
 
 void PortalRemoteDesktop::closeSession() {
     ++m_epoch;
+    m_keys.clear();
+    m_keyInFlight = false;
     if (m_session.isEmpty())
         return;
     m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));

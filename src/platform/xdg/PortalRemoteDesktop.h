@@ -3,10 +3,12 @@
 #include "platform/KeySynth.h"
 
 #include <QDBusConnection>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 #include <optional>
+#include <utility>
 
 class SettingsStore;
 
@@ -56,6 +58,7 @@ private:
     void setPermission(PastePermission permission);
     void press(PasteChord chord);
     void key(quint32 keysym, bool pressed);
+    void sendNextKey();
     void closeSession();
 
     QDBusConnection m_bus;
@@ -65,6 +68,9 @@ private:
     QString m_session;
     // The chord a paste asked for while the desktop was being asked.
     std::optional<PasteChord> m_waiting;
+    // Keys not yet sent (keysym, pressed), and whether one awaits its answer.
+    QList<std::pair<quint32, bool>> m_keys;
+    bool m_keyInFlight = false;
     // Raised when a session ends, so answers for an older one are dropped.
     quint64 m_epoch = 0;
 };

@@ -5,6 +5,7 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QTest>
@@ -33,6 +34,9 @@ public:
     // (keysym, pressed) in the order they came.
     QList<std::pair<quint32, bool>> keys;
     int closed = 0;
+    // Key calls are left unanswered until answerHeld().
+    bool holdKeys = false;
+    QList<QDBusMessage> held;
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -53,7 +57,10 @@ public:
             start(bus, message, qdbus_cast<QVariantMap>(args.value(2)));
         } else if (member == u"NotifyKeyboardKeysym"_s) {
             keys.append({quint32(args.value(2).toInt()), args.value(3).toUInt() == 1});
-            bus.send(message.createReply());
+            if (holdKeys)
+                held.append(message);
+            else
+                bus.send(message.createReply());
         } else if (member == u"Close"_s) {
             ++closed;
             bus.send(message.createReply());
@@ -62,6 +69,12 @@ public:
                 message.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s, member));
         }
         return true;
+    }
+
+    void answerHeld(const QDBusConnection& bus) {
+        for (const QDBusMessage& message : std::as_const(held))
+            bus.send(message.createReply());
+        held.clear();
     }
 
     // The desktop ends the session, as when the user stops the remote control.
@@ -124,6 +137,16 @@ protected:
 
     void startClient() {
         keys = std::make_unique<PortalRemoteDesktop>(bus.connection(), &settings);
+    }
+    // Everything the client sent before has reached the stand-in: its
+    // connection delivers in order, and this goes on it last.
+    void roundTrip() {
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(u"org.freedesktop.portal.Desktop"_s, kRoot,
+                                           u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+        get << kRemote << u"version"_s;
+        QDBusPendingCall call = bus.connection().asyncCall(get);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return call.isFinished(); }));
     }
     bool settlesAs(PastePermission permission) {
         return QTest::qWaitFor([&] { return keys->permission() == permission; });
@@ -189,6 +212,7 @@ TEST_F(PortalRemoteDesktopTest, KeepsTheGrantAcrossRunsWhereThePortalCan) {
     ASSERT_TRUE(settlesAs(PastePermission::granted));
     EXPECT_EQ(fake.selected.value(u"persist_mode"_s).toUInt(), 2u);
     EXPECT_EQ(settings.value(PortalRemoteDesktop::restoreTokenKey).toString(), u"token-1"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.keys.size() >= 4; }));
 
     // The next run restores the session at start, without a question.
     keys.reset();
@@ -223,4 +247,24 @@ TEST_F(PortalRemoteDesktopTest, WithoutThePortalItSaysItCannotAsk) {
     EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
     ASSERT_TRUE(settlesAs(PastePermission::unavailable));
     EXPECT_FALSE(keys->problem().isEmpty());
+}
+
+TEST_F(PortalRemoteDesktopTest, SendsEachKeyOnlyOnceThePortalTookTheOneBefore) {
+    startClient();
+    keys->sendChord(PasteChord::CtrlV);
+    ASSERT_TRUE(settlesAs(PastePermission::granted));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.keys.size() >= 4; }));
+    fake.keys.clear();
+
+    fake.holdKeys = true;
+    EXPECT_TRUE(keys->sendChord(PasteChord::CtrlV));
+    for (qsizetype sent = 1; sent <= kCtrlV.size(); ++sent) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake.keys.size() >= sent; }));
+        roundTrip();
+        // The portal may handle calls in parallel: a second key sent now
+        // could overtake the first.
+        EXPECT_EQ(fake.keys.size(), sent);
+        fake.answerHeld(server);
+    }
+    EXPECT_EQ(fake.keys, kCtrlV);
 }
