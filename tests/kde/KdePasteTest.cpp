@@ -1,7 +1,7 @@
 #include "KdeSession.h"
 #include "platform/Workspace.h"
 #include "platform/kde/KdeKeySynth.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "platform/xdg/PortalRemoteDesktop.h"
 #include "support/MemorySettingsStore.h"
 
@@ -25,7 +25,7 @@ protected:
         bus = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(session.busAddress, u"kdepaste"_s));
         ASSERT_TRUE(bus->isConnected());
-        xwayland = X11Desktop::open(/*withPasteboard=*/false);
+        xwayland = X11Parts::open(/*withPasteboard=*/false);
         ASSERT_TRUE(xwayland) << "no XWayland on " << session.x11Display.toStdString();
         portal = std::make_unique<PortalRemoteDesktop>(*bus, &settings);
         keys = std::make_unique<KdeKeySynth>(xwayland->keySynth(), xwayland->workspace(), *portal);
@@ -97,7 +97,7 @@ protected:
 
     MemorySettingsStore settings;
     std::unique_ptr<QDBusConnection> bus;
-    std::unique_ptr<X11Desktop> xwayland;
+    std::unique_ptr<X11Parts> xwayland;
     std::unique_ptr<PortalRemoteDesktop> portal;
     std::unique_ptr<KdeKeySynth> keys;
     bool focused = false;
