@@ -147,3 +147,43 @@ TEST_F(KdePasteTest, PastesIntoANativeWaylandFieldThroughThePortalOnceAllowed) {
     EXPECT_EQ(asked.count(), 2); // asking, granted
     EXPECT_EQ(contents(saved), QByteArray());
 }
+
+// The tindrel program itself: a clip chosen in its panel (an XWayland
+// window) is pasted into the native Wayland window that was in front.
+class KdeTindrelPasteTest : public KdeTindrelTest {};
+
+TEST_F(KdeTindrelPasteTest, PastesAClipChosenInThePanelIntoANativeWaylandField) {
+    start();
+    EXPECT_TRUE(log().contains(u"pasting through XTest into X11 windows, through the desktop "
+                               "portal into the others"_s))
+        << log().toStdString();
+    QProcess& field =
+        client(QStringLiteral(TINDREL_WAYLAND_TEXT_FIELD), {u"io.tindrel.PasteTarget"_s});
+    QString text;
+    bool focused = false;
+    const auto read = [&] {
+        while (field.canReadLine()) {
+            const QByteArray line = field.readLine().trimmed();
+            focused = focused || line == "focused";
+            if (line.startsWith("text "))
+                text = QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(5)));
+        }
+    };
+    ASSERT_TRUE(waitUntil([&] { return read(), focused; }));
+    client(u"wl-copy"_s, {u"--foreground"_s, u"--"_s, u"chosen in the panel"_s});
+    ASSERT_TRUE(recorded(u"chosen in the panel"_s)) << log().toStdString();
+
+    auto xwayland = X11Parts::open(/*withPasteboard=*/false);
+    ASSERT_TRUE(xwayland);
+    command({}); // opens the running instance's panel
+    ASSERT_TRUE(waitUntil([&] {
+        const auto front = xwayland->workspace().frontmost();
+        return front && front->pid == tindrel.processId();
+    })) << "the panel did not take the focus";
+    // Return pastes the selected clip, the newest; the key comes through
+    // XTest, as the panel is an XWayland window.
+    client(u"xdotool"_s, {u"key"_s, u"Return"_s});
+    EXPECT_TRUE(waitUntil([&] { return read(), text == u"chosen in the panel"_s; }))
+        << text.toStdString() << "\n"
+        << log().toStdString();
+}
