@@ -220,7 +220,7 @@ TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
     FakeKeySynth paster;
     const std::pair<PastePermission, QString> cases[] = {
         {PastePermission::notAsked, u"Not asked yet"_s},
-        {PastePermission::asking, u"Waiting for your answer"_s},
+        {PastePermission::asking, u"Waiting for the desktop"_s},
         {PastePermission::granted, u"Granted by the desktop"_s},
         {PastePermission::refused, u"Refused"_s},
         {PastePermission::unavailable, u"Not available"_s},

@@ -29,10 +29,10 @@ PermissionText describe(const Workspace& workspace, const KeySynth* keys) {
     case PastePermission::notNeeded:
         break;
     case PastePermission::notAsked:
-        return {false, u"Not asked yet: the desktop asks you the first time Tindrel pastes"_s,
+        return {false, u"Not asked yet: Tindrel asks the desktop the first time it pastes"_s,
                 false};
     case PastePermission::asking:
-        return {false, u"Waiting for your answer to the desktop"_s, false};
+        return {false, u"Waiting for the desktop's answer"_s, false};
     case PastePermission::granted:
         return {true, u"Granted by the desktop"_s, false};
     case PastePermission::refused:
