@@ -149,3 +149,21 @@ TEST_F(ShortcutsPaneTest, WithoutGlobalShortcutsTheRowsNameTheCommandToBind) {
     EXPECT_TRUE(open().isVisibleTo(&shortcuts()));
     EXPECT_FALSE(shortcuts().openPanelHint()->isVisibleTo(&shortcuts()));
 }
+
+TEST_F(ShortcutsPaneTest, AShortcutTheDesktopDidNotBindSaysSo) {
+    prefs.setTogglePauseHotKey(KeyCombo{kP, kCtrlAlt});
+    ASSERT_EQ(ourGrabs(), 2);
+    EXPECT_FALSE(shortcuts().conflictWarning().contains(u"not bound"_s));
+    // A desktop that answers later turns both down.
+    const QList<quint32> ids = keys.grabs.keys();
+    keys.grabs.clear();
+    for (const quint32 id : ids)
+        keys.onLost(id, 10);
+    EXPECT_EQ(shortcuts().conflictWarning(), u"Ctrl+Alt+V is not bound: X error 10.\n"
+                                             "Ctrl+Alt+P is not bound: X error 10."_s);
+    // Recorded again and bound this time: nothing to warn of.
+    startRecording(*shortcuts().pauseRecorder());
+    QTest::keyClick(shortcuts().pauseRecorder(), Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(shortcuts().conflictWarning().isEmpty());
+    EXPECT_EQ(ourGrabs(), 2);
+}

@@ -99,6 +99,8 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     showAvailability();
     connect(&m_hotKeys, &HotKeyManager::availabilityChanged, this,
             &ShortcutsPane::showAvailability);
+    // The desktop may turn a shortcut down well after it was asked.
+    connect(&m_hotKeys, &HotKeyManager::refusalsChanged, this, &ShortcutsPane::showWarning);
 }
 
 QWidget* ShortcutsPane::either(QWidget* recorder, QWidget* hint) {
@@ -116,8 +118,7 @@ void ShortcutsPane::showAvailability() {
     m_pause->setVisible(available);
     m_openPanelHint->setVisible(!available);
     m_pauseHint->setVisible(!available);
-    if (!available)
-        m_global->setRowVisible(m_warningRow, false);
+    showWarning();
 }
 
 ShortcutRecorderView*
@@ -147,10 +148,22 @@ ShortcutsPane::recorder(std::optional<KeyCombo> (Preferences::*get)() const,
 }
 
 void ShortcutsPane::validate(const std::optional<KeyCombo>& combo) {
-    const std::optional<QString> conflict =
-        combo ? m_hotKeys.conflictMessage(*combo, m_prefs) : std::nullopt;
-    m_warning->setText(conflict.value_or(QString()));
-    m_global->setRowVisible(m_warningRow, conflict.has_value());
+    m_conflict = combo ? m_hotKeys.conflictMessage(*combo, m_prefs) : std::nullopt;
+    showWarning();
+}
+
+void ShortcutsPane::showWarning() {
+    // A shortcut the desktop did not bind is not shown as if it were.
+    QStringList lines;
+    if (m_conflict)
+        lines << *m_conflict;
+    for (const HotKeyManager::Action action :
+         {HotKeyManager::Action::openPanel(), HotKeyManager::Action::togglePause()})
+        if (const std::optional<QString> refusal = m_hotKeys.refusal(action))
+            lines << *refusal;
+    const bool shown = m_hotKeys.isAvailable() && !lines.isEmpty();
+    m_warning->setText(shown ? lines.join(u'\n') : QString());
+    m_global->setRowVisible(m_warningRow, shown);
 }
 
 QString ShortcutsPane::conflictWarning() const {

@@ -27,7 +27,8 @@ public:
     // What shows instead of the recorders where no global shortcut can be set.
     DesktopShortcutHint* openPanelHint() const { return m_openPanelHint; }
     DesktopShortcutHint* pauseHint() const { return m_pauseHint; }
-    // The warning under the shortcuts, empty when there is none.
+    // The warning under the shortcuts (keys another program holds, or that
+    // the desktop did not bind), empty when there is none.
     QString conflictWarning() const;
 
 private:
@@ -38,6 +39,7 @@ private:
     void validate(const std::optional<KeyCombo>& combo);
     QWidget* either(QWidget* recorder, QWidget* hint);
     void showAvailability();
+    void showWarning();
 
     Preferences& m_prefs;
     HotKeyManager& m_hotKeys;
@@ -48,4 +50,5 @@ private:
     QFormLayout* m_global = nullptr;
     QWidget* m_warningRow = nullptr;
     QLabel* m_warning = nullptr;
+    std::optional<QString> m_conflict; // for the keys last recorded
 };
