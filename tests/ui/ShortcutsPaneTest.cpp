@@ -152,18 +152,28 @@ TEST_F(ShortcutsPaneTest, WithoutGlobalShortcutsTheRowsNameTheCommandToBind) {
 
 TEST_F(ShortcutsPaneTest, AShortcutTheDesktopDidNotBindSaysSo) {
     prefs.setTogglePauseHotKey(KeyCombo{kP, kCtrlAlt});
+    hotKeys.reload(prefs);
     ASSERT_EQ(ourGrabs(), 2);
-    EXPECT_FALSE(shortcuts().conflictWarning().contains(u"not bound"_s));
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
     // A desktop that answers later turns both down.
     const QList<quint32> ids = keys.grabs.keys();
     keys.grabs.clear();
     for (const quint32 id : ids)
         keys.onLost(id, 10);
-    EXPECT_EQ(shortcuts().conflictWarning(), u"Ctrl+Alt+V is not bound: X error 10.\n"
-                                             "Ctrl+Alt+P is not bound: X error 10."_s);
-    // Recorded again and bound this time: nothing to warn of.
+    EXPECT_EQ(shortcuts().unboundWarning(), u"Ctrl+Alt+V is not bound: X error 10.\n"
+                                            "Ctrl+Alt+P is not bound: X error 10."_s);
+    EXPECT_TRUE(shortcuts().conflictWarning().isEmpty());
+    // Recorded again and bound this time: only the other one is left.
     startRecording(*shortcuts().pauseRecorder());
     QTest::keyClick(shortcuts().pauseRecorder(), Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_TRUE(shortcuts().conflictWarning().isEmpty());
     EXPECT_EQ(ourGrabs(), 2);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
+
+    // Keys another program holds are said once, not twice.
+    keys.taken.insert({kP, kCtrlAlt});
+    startRecording(*shortcuts().pauseRecorder());
+    QTest::keyClick(shortcuts().pauseRecorder(), Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(shortcuts().conflictWarning(),
+              u"Ctrl+Alt+P is already claimed by another app or the desktop."_s);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
 }

@@ -27,9 +27,11 @@ public:
     // What shows instead of the recorders where no global shortcut can be set.
     DesktopShortcutHint* openPanelHint() const { return m_openPanelHint; }
     DesktopShortcutHint* pauseHint() const { return m_pauseHint; }
-    // The warning under the shortcuts (keys another program holds, or that
-    // the desktop did not bind), empty when there is none.
+    // The warning under the shortcuts, empty when there is none.
     QString conflictWarning() const;
+    // The shortcuts the desktop did not bind and why, one a line; empty
+    // when it bound them all (or has not answered yet).
+    QString unboundWarning() const;
 
 private:
     ShortcutRecorderView* recorder(std::optional<KeyCombo> (Preferences::*get)() const,
@@ -39,7 +41,8 @@ private:
     void validate(const std::optional<KeyCombo>& combo);
     QWidget* either(QWidget* recorder, QWidget* hint);
     void showAvailability();
-    void showWarning();
+    void showUnbound();
+    QWidget* warningRow(QLabel** text);
 
     Preferences& m_prefs;
     HotKeyManager& m_hotKeys;
@@ -50,5 +53,7 @@ private:
     QFormLayout* m_global = nullptr;
     QWidget* m_warningRow = nullptr;
     QLabel* m_warning = nullptr;
-    std::optional<QString> m_conflict; // for the keys last recorded
+    QWidget* m_unboundRow = nullptr;
+    QLabel* m_unbound = nullptr;
+    QString m_conflictKeys; // the keys last recorded, when another program holds them
 };
