@@ -25,50 +25,20 @@ constexpr int kCtrlAltB = (Qt::CTRL | Qt::ALT | Qt::Key_B).toCombined();
 
 // The shortcut service inside the real KWin, reached on the session's bus
 // the way System Settings and KDE's own programs reach it.
-class KGlobalAccelTest : public KdeTest {
-protected:
-    void SetUp() override {
-        KdeTest::SetUp();
-        if (IsSkipped())
-            return;
+class KGlobalAccelClient {
+public:
+    void open(const QString& address) {
         qDBusRegisterMetaType<QList<int>>();
         qDBusRegisterMetaType<QList<QStringList>>();
-        bus = QDBusConnection::connectToBus(session.busAddress, u"kglobalaccel-test"_s);
+        bus = QDBusConnection::connectToBus(address, kConnection);
         ASSERT_TRUE(bus.isConnected()) << bus.lastError().message().toStdString();
         // Each case starts from a service that has never heard of us.
-        forget(kOurs);
-        forget(kOther);
+        forgetAll();
     }
-    void TearDown() override {
-        stop();
-        if (bus.isConnected()) {
-            forget(kOurs);
-            forget(kOther);
-        }
-        QDBusConnection::disconnectFromBus(u"kglobalaccel-test"_s);
-        KdeTest::TearDown();
-    }
-
-    void start() {
-        QString why;
-        service = KGlobalAccelHotKeyService::connect(bus, &why);
-        ASSERT_TRUE(service) << why.toStdString();
-        manager = std::make_unique<HotKeyManager>(*service);
-        QObject::connect(manager.get(), &HotKeyManager::triggered,
-                         [this](Action a) { actions.append(a); });
-        // As the application does: a changed preference reloads.
-        for (auto changed :
-             {&Preferences::openPanelHotKeyChanged, &Preferences::togglePauseHotKeyChanged,
-              &Preferences::pinnedModifierChanged})
-            QObject::connect(&prefs, changed, manager.get(), [this] {
-                ++reloads;
-                manager->reload(prefs);
-            });
-        manager->reload(prefs);
-    }
-    void stop() {
-        manager.reset();
-        service.reset();
+    void close() {
+        if (bus.isConnected())
+            forgetAll();
+        QDBusConnection::disconnectFromBus(kConnection);
     }
 
     QDBusMessage ask(const QString& path, const QString& interface, const QString& method,
@@ -107,9 +77,19 @@ protected:
         for (const QStringList& action : listed(component))
             kga(u"unregister"_s, {component, action.value(0)});
     }
+    void forgetAll() {
+        forget(kOurs);
+        forget(kOther);
+    }
     QString componentPath() {
         return qdbus_cast<QDBusObjectPath>(kga(u"getComponent"_s, {kOurs}).arguments().value(0))
             .path();
+    }
+    bool isActive(const QString& path) {
+        return ask(path, u"org.kde.kglobalaccel.Component"_s, u"isActive"_s, {})
+            .arguments()
+            .value(0)
+            .toBool();
     }
     // What System Settings does when the user gives an action other keys.
     void setInSystemSettings(const QString& action, const QList<int>& keys) {
@@ -126,6 +106,51 @@ protected:
     }
 
     QDBusConnection bus{QString()};
+
+private:
+    static inline const QString kConnection = u"kglobalaccel-test"_s;
+};
+
+class KGlobalAccelTest : public KdeTest {
+protected:
+    void SetUp() override {
+        KdeTest::SetUp();
+        if (!IsSkipped())
+            desktop.open(session.busAddress);
+    }
+    void TearDown() override {
+        stop();
+        desktop.close();
+        KdeTest::TearDown();
+    }
+
+    void start() {
+        QString why;
+        service = KGlobalAccelHotKeyService::connect(desktop.bus, &why);
+        ASSERT_TRUE(service) << why.toStdString();
+        manager = std::make_unique<HotKeyManager>(*service);
+        QObject::connect(manager.get(), &HotKeyManager::triggered,
+                         [this](Action a) { actions.append(a); });
+        // As the application does: a changed preference reloads.
+        for (auto changed :
+             {&Preferences::openPanelHotKeyChanged, &Preferences::togglePauseHotKeyChanged,
+              &Preferences::pinnedModifierChanged})
+            QObject::connect(&prefs, changed, manager.get(), [this] {
+                ++reloads;
+                manager->reload(prefs);
+            });
+        manager->reload(prefs);
+    }
+    void stop() {
+        manager.reset();
+        service.reset();
+    }
+
+    QList<int> keysOf(const QString& action, const QString& component = kOurs) {
+        return desktop.keysOf(action, component);
+    }
+
+    KGlobalAccelClient desktop;
     MemorySettingsStore settings;
     Preferences prefs{settings};
     LogCapture log;
@@ -142,8 +167,8 @@ TEST_F(KGlobalAccelTest, ListsOurShortcutsUnderTindrelAndFiresThemByName) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(waitUntil([&] { return keysOf(u"toggle-panel"_s) == QList<int>{kCtrlAltV}; }))
         << keysOf(u"toggle-panel"_s).value(0);
-    ASSERT_TRUE(waitUntil([&] { return listed(kOurs).size() == 4; }));
-    QList<QStringList> names = listed(kOurs);
+    ASSERT_TRUE(waitUntil([&] { return desktop.listed(kOurs).size() == 4; }));
+    QList<QStringList> names = desktop.listed(kOurs);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (QList<QStringList>{{u"paste-pinned-1"_s, u"Paste pinned clip 1"_s},
                                          {u"paste-pinned-2"_s, u"Paste pinned clip 2"_s},
@@ -152,48 +177,43 @@ TEST_F(KGlobalAccelTest, ListsOurShortcutsUnderTindrelAndFiresThemByName) {
     EXPECT_EQ(keysOf(u"toggle-pause"_s), QList<int>{(Qt::CTRL | Qt::ALT | Qt::Key_P).toCombined()});
     EXPECT_EQ(keysOf(u"paste-pinned-2"_s),
               QList<int>{(Qt::ALT | Qt::META | Qt::Key_2).toCombined()});
-    const QList<QStringList> components =
-        qdbus_cast<QList<QStringList>>(kga(u"allMainComponents"_s, {}).arguments().value(0));
+    const QList<QStringList> components = qdbus_cast<QList<QStringList>>(
+        desktop.kga(u"allMainComponents"_s, {}).arguments().value(0));
     EXPECT_TRUE(std::ranges::any_of(components, [](const QStringList& c) {
         return c.value(0) == kOurs && c.mid(1).contains(u"Tindrel"_s);
     }));
 
-    invoke(u"toggle-panel"_s);
-    invoke(u"paste-pinned-2"_s);
+    desktop.invoke(u"toggle-panel"_s);
+    desktop.invoke(u"paste-pinned-2"_s);
     ASSERT_TRUE(waitUntil([&] { return actions.size() == 2; }));
     EXPECT_EQ(actions, (QList<Action>{Action::openPanel(), Action::pastePinned(1)}));
     EXPECT_EQ(manager->refusal(Action::openPanel()), std::nullopt);
     EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
 
     // At exit the actions stay listed with their keys, but inactive.
-    const QString path = componentPath();
+    const QString path = desktop.componentPath();
     stop();
-    ASSERT_TRUE(waitUntil([&] {
-        return !ask(path, u"org.kde.kglobalaccel.Component"_s, u"isActive"_s, {})
-                    .arguments()
-                    .value(0)
-                    .toBool();
-    }));
+    ASSERT_TRUE(waitUntil([&] { return !desktop.isActive(path); }));
     EXPECT_EQ(keysOf(u"toggle-panel"_s), QList<int>{kCtrlAltV});
-    EXPECT_EQ(listed(kOurs).size(), 4);
+    EXPECT_EQ(desktop.listed(kOurs).size(), 4);
 }
 
 TEST_F(KGlobalAccelTest, KeysGivenInSystemSettingsBecomeTindrelsOwn) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(waitUntil([&] { return keysOf(u"toggle-panel"_s) == QList<int>{kCtrlAltV}; }));
 
-    setInSystemSettings(u"toggle-panel"_s, {kCtrlAltC});
+    desktop.setInSystemSettings(u"toggle-panel"_s, {kCtrlAltC});
     ASSERT_TRUE(waitUntil([&] {
         return prefs.openPanelHotKey() == KeyCombo{'c', KeyCombo::Ctrl | KeyCombo::Alt};
     }));
     EXPECT_EQ(reloads, 1);
     // Registered again with the new keys, and not set back: it still fires.
-    invoke(u"toggle-panel"_s);
+    desktop.invoke(u"toggle-panel"_s);
     ASSERT_TRUE(waitUntil([&] { return actions.size() == 1; }));
     EXPECT_EQ(keysOf(u"toggle-panel"_s), QList<int>{kCtrlAltC});
     EXPECT_EQ(reloads, 1);
 
-    setInSystemSettings(u"toggle-panel"_s, {});
+    desktop.setInSystemSettings(u"toggle-panel"_s, {});
     ASSERT_TRUE(waitUntil([&] { return !prefs.openPanelHotKey(); }));
     EXPECT_EQ(reloads, 2);
     EXPECT_TRUE(keysOf(u"toggle-panel"_s).isEmpty());
@@ -203,19 +223,19 @@ TEST_F(KGlobalAccelTest, KeysGivenWhileTindrelDidNotRunAreKeptAtTheNextStart) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(waitUntil([&] { return keysOf(u"toggle-panel"_s) == QList<int>{kCtrlAltV}; }));
     stop();
-    setInSystemSettings(u"toggle-panel"_s, {kCtrlAltB});
+    desktop.setInSystemSettings(u"toggle-panel"_s, {kCtrlAltB});
 
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(waitUntil([&] {
         return prefs.openPanelHotKey() == KeyCombo{'b', KeyCombo::Ctrl | KeyCombo::Alt};
     }));
-    invoke(u"toggle-panel"_s);
+    desktop.invoke(u"toggle-panel"_s);
     ASSERT_TRUE(waitUntil([&] { return actions.size() == 1; }));
     EXPECT_EQ(keysOf(u"toggle-panel"_s), QList<int>{kCtrlAltB});
 }
 
 TEST_F(KGlobalAccelTest, KeysAnotherProgramHoldsAreNotClaimed) {
-    holdElsewhere(kCtrlAltV);
+    desktop.holdElsewhere(kCtrlAltV);
     ASSERT_EQ(keysOf(u"grab"_s, kOther), QList<int>{kCtrlAltV});
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(waitUntil([&] { return manager->refusal(Action::openPanel()).has_value(); }));
@@ -228,4 +248,60 @@ TEST_F(KGlobalAccelTest, KeysAnotherProgramHoldsAreNotClaimed) {
     EXPECT_EQ(keysOf(u"grab"_s, kOther), QList<int>{kCtrlAltV});
     // The preference is the user's still: nothing was rebound.
     EXPECT_EQ(prefs.openPanelHotKey(), KeyCombo::defaultOpenPanel());
+}
+
+// The tindrel program itself under KWin: its shortcuts are KDE's.
+class TindrelShortcutsOnKWinTest : public KdeTindrelTest {
+protected:
+    void SetUp() override {
+        KdeTindrelTest::SetUp();
+        if (!IsSkipped())
+            desktop.open(session.busAddress);
+    }
+    void TearDown() override {
+        KdeTindrelTest::TearDown();
+        desktop.close();
+    }
+    // Whether a window of ours is shown on XWayland.
+    bool panelShown() {
+        QProcess search;
+        search.setProcessEnvironment(session.environment());
+        search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"tindrel"_s});
+        return search.waitForFinished(10000) && !search.readAllStandardOutput().trimmed().isEmpty();
+    }
+
+    KGlobalAccelClient desktop;
+};
+
+TEST_F(TindrelShortcutsOnKWinTest, RegistersWithKGlobalAccelAndItsShortcutOpensThePanel) {
+    start();
+    EXPECT_TRUE(log().contains(u"; shortcuts through kglobalaccel; desktop: KDE Plasma"_s))
+        << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        return desktop.keysOf(u"toggle-panel"_s) == QList<int>{kCtrlAltV};
+    })) << log().toStdString();
+    EXPECT_EQ(desktop.listed(kOurs), (QList<QStringList>{{u"toggle-panel"_s, u"Open Tindrel"_s}}));
+    ASSERT_FALSE(panelShown());
+
+    desktop.invoke(u"toggle-panel"_s);
+    EXPECT_TRUE(waitUntil([&] { return panelShown(); })) << log().toStdString();
+    EXPECT_FALSE(log().contains(u"could not register"_s)) << log().toStdString();
+
+    // Quit: still listed in System Settings with its keys, but inactive.
+    const QString path = desktop.componentPath();
+    tindrel.terminate();
+    ASSERT_TRUE(tindrel.waitForFinished(10000));
+    EXPECT_TRUE(waitUntil([&] { return !desktop.isActive(path); }));
+    EXPECT_EQ(desktop.keysOf(u"toggle-panel"_s), QList<int>{kCtrlAltV});
+}
+
+TEST_F(TindrelShortcutsOnKWinTest, KeysAnotherProgramHoldsAreReportedNotBound) {
+    desktop.holdElsewhere(kCtrlAltV);
+    start();
+    EXPECT_TRUE(waitUntil([&] {
+        return log().contains(u"Tindrel: could not register Ctrl+Alt+V (another program holds "
+                              "these keys in the desktop's shortcuts)"_s);
+    })) << log().toStdString();
+    EXPECT_TRUE(desktop.keysOf(u"toggle-panel"_s).isEmpty());
+    EXPECT_EQ(desktop.keysOf(u"grab"_s, kOther), QList<int>{kCtrlAltV});
 }
