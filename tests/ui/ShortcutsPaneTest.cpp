@@ -169,6 +169,14 @@ TEST_F(ShortcutsPaneTest, AShortcutTheDesktopDidNotBindSaysSo) {
     EXPECT_EQ(ourGrabs(), 2);
     EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
 
+    // So are the pinned clips' keys.
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
+    keys.taken.insert({'2', KeyCombo::Alt | KeyCombo::Super});
+    hotKeys.reload(prefs);
+    EXPECT_EQ(shortcuts().unboundWarning(), u"Alt+Super+2 is not bound: X error 10."_s);
+    prefs.setPinnedModifier(PinnedShortcutModifier::disabled);
+    hotKeys.reload(prefs);
+
     // Keys another program holds are said once, not twice.
     keys.taken.insert({kP, kCtrlAlt});
     startRecording(*shortcuts().pauseRecorder());

@@ -170,9 +170,12 @@ void ShortcutsPane::validate(const std::optional<KeyCombo>& combo) {
 void ShortcutsPane::showUnbound() {
     // A shortcut the desktop did not bind is not shown as if it were; keys
     // just reported as held by another program need no second line.
+    QList<HotKeyManager::Action> actions{HotKeyManager::Action::openPanel(),
+                                         HotKeyManager::Action::togglePause()};
+    for (int i = 0; i < int(KeyCombo::numberRow.size()); ++i)
+        actions.append(HotKeyManager::Action::pastePinned(i));
     QStringList lines;
-    for (const HotKeyManager::Action action :
-         {HotKeyManager::Action::openPanel(), HotKeyManager::Action::togglePause()}) {
+    for (const HotKeyManager::Action& action : std::as_const(actions)) {
         const std::optional<QString> refusal = m_hotKeys.refusal(action);
         if (refusal && (m_conflictKeys.isEmpty() || !refusal->startsWith(m_conflictKeys + u' ')))
             lines << *refusal;
