@@ -7,6 +7,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QMetaObject>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -277,9 +278,9 @@ void KGlobalAccelHotKeyService::follow(quint32 id, int key) {
             onRebound(id, 0, 0);
         return;
     }
-    const std::optional<KdeKeyCodes::Combo> combo = m_keys.fromQt(key);
     // Keys we cannot hold (a sequence, a media key): ours go back on sync.
-    if (!combo || key < 0) {
+    const std::optional<KdeKeyCodes::Combo> combo = key < 0 ? std::nullopt : m_keys.fromQt(key);
+    if (!combo) {
         scheduleSync();
         return;
     }
