@@ -1,5 +1,6 @@
 #include "platform/kde/KdeDesktop.h"
 
+#include "platform/kde/KGlobalAccelHotKeyService.h"
 #include "platform/kde/KdeKeySynth.h"
 #include "platform/wayland/KWinWindowTracker.h"
 #include "platform/wayland/NoKeySynth.h"
@@ -66,8 +67,16 @@ void KdeDesktop::choosePasting(SettingsStore* settings) {
 
 // Global shortcuts: where the desktop lets us bind keys.
 void KdeDesktop::chooseShortcuts() {
+    // KDE's own service lists ours in System Settings and binds them; the
+    // portal is for a Plasma without it.
+    QString why;
+    m_hotKeys = KGlobalAccelHotKeyService::connect(QDBusConnection::sessionBus(), &why);
+    if (m_hotKeys) {
+        m_shortcuts = u"shortcuts through kglobalaccel"_s;
+        return;
+    }
     m_hotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
-    m_shortcuts = u"shortcuts through the desktop portal"_s;
+    m_shortcuts = u"shortcuts through the desktop portal ("_s + why + u')';
 }
 
 QString KdeDesktop::name() const {

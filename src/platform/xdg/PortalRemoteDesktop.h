@@ -15,8 +15,8 @@ class SettingsStore;
 // Key presses through the desktop portal's remote control
 // (org.freedesktop.portal.RemoteDesktop), the way a Wayland client types into
 // other applications where the compositor lends no virtual keyboard (KWin).
-// The desktop asks the user before it lets us, so we ask only when a paste
-// first needs it; the chord waiting then is pressed once the user allows.
+// The desktop may ask the user before it lets us, so we ask only when a
+// paste first needs it; the chord waiting then is pressed once allowed.
 // Where the portal can remember the answer (version 2 and later) its token is
 // kept in the settings, and the next run starts the session at once, without
 // a question. Everything is asynchronous; a session the desktop ends (the
