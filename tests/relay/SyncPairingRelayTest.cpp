@@ -148,7 +148,9 @@ TEST(SyncJoinByCodeTest, TheFirstPathToAnswerPairsOnceAndTheJoinSaysWhatCameOfIt
         EXPECT_EQ(b.join(PairingCode::format(code)), u"Pairing request sent"_s);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 3 * kWaitMs));
         EXPECT_EQ(ended.first().first().toString(), c.outcome);
-        // Whatever was still on its way has arrived by now.
+        // Whatever was still on its way has arrived by now. A fixed wait: the
+        // join is over and both its paths are closed, so no later marker can
+        // come along them.
         QTest::qWait(300);
         EXPECT_EQ(ended.size(), 1);
         EXPECT_EQ(b.service->pendingJoins(), 0);
@@ -215,6 +217,8 @@ TEST(SyncJoinByCodeTest, AnAnswerOnTheOtherPathAfterThePairingIsIgnored) {
         // The other request is withdrawn at once.
         EXPECT_EQ(b.service->pendingJoins(), 0);
         (networkFirst ? answerOnRelay : answerOnNetwork)();
+        // A fixed wait: Bert has withdrawn from that path, so no later marker
+        // can reach him along it.
         QTest::qWait(300);
         EXPECT_EQ(paired.size(), 1);
         EXPECT_EQ(log.count(u"Paired with Anna"_s), said + 1);
