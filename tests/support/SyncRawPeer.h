@@ -61,7 +61,7 @@ struct RawPeer {
     // target has acted on all this connection carried before, and all that
     // made it send here has come. Needs a greeted connection with receiving
     // on; the marker leaves no clip or event behind, only a line in the log.
-    bool sendMarker() {
+    bool sendMarker(int timeoutMs = waitMs) {
         SyncMessage clip;
         clip.type = SyncMessageType::clip;
         const QString id = u"marker-"_s + QString::number(++markersSent);
@@ -77,7 +77,7 @@ struct RawPeer {
                     return m.type == SyncMessageType::ack && m.id == id;
                 });
             },
-            waitMs);
+            timeoutMs);
     }
 
     QByteArray key;
