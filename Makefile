@@ -39,17 +39,12 @@ ifeq ($(CI),true)
 endif
 
 # The unit and gui tests under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Left out until their findings are mended (the build only began to sanitize
-# for real lately): the relay's memory tests measure the allocator, which
-# ASan replaces; the shortcut pane's recorder reports a null this under UBSan;
-# two join-by-code cases leak or time out under ASan.
-SANITIZE_PENDING := ^(RelayMemory\.|ShortcutsPaneTest\.|SyncJoinByCodeTest\.(TheFirstPath|AHostFound))
 sanitize: bootstrap
 	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Sanitize \
 		-DTINDREL_BUILD_BENCH=OFF $(LAUNCHER) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) --target unit_gui_tests -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/lsan.supp \
-		ctest --output-on-failure -j $(JOBS) -L '^(unit|gui)$$' -E '$(SANITIZE_PENDING)'
+		ctest --output-on-failure -j $(JOBS) -L '^(unit|gui)$$'
 
 # The unit and gui tests under ThreadSanitizer (tests/support/tsan.supp holds
 # what Qt, which is not instrumented, reports of itself).

@@ -152,7 +152,11 @@ TEST(RelayScaleOut, RoomsKeepTogetherBehindHaproxyAndMoveWhenTheirRelayDies) {
     };
     const int expectMoved = static_cast<int>(2 * loads[victim].rooms);
     ASSERT_TRUE(QTest::qWaitFor([&] { return closedCount() >= expectMoved; }, kWaitMs));
-    QTest::qWait(500); // time for anyone else to be cut off by mistake
+    // Every member still open passes a message to its room mate: had it been
+    // cut off by mistake, the close would have come first on its connection.
+    for (auto& room : rooms)
+        if (!room[0]->closed && !room[1]->closed)
+            expectRoomWorks(*room[0], *room[1], "still there");
     EXPECT_EQ(closedCount(), expectMoved) << "members of other relays' rooms were cut off";
 
     // The dead relay's members reconnect as clients do, with a back-off,

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 // The test as the other end of one sync connection, byte by byte, to send
@@ -55,9 +56,33 @@ struct RawPeer {
         return QTest::qWaitFor([&] { return types().contains(type); }, waitMs);
     }
     bool isClosed() { return socket.state() == QAbstractSocket::UnconnectedState; }
+    // Sends a clip made long ago, which the target acknowledges and then
+    // refuses as played back, and waits for the acknowledgement: by then the
+    // target has acted on all this connection carried before, and all that
+    // made it send here has come. Needs a greeted connection with receiving
+    // on; the marker leaves no clip or event behind, only a line in the log.
+    bool sendMarker(int timeoutMs = waitMs) {
+        SyncMessage clip;
+        clip.type = SyncMessageType::clip;
+        const QString id = u"marker-"_s + QString::number(++markersSent);
+        clip.id = id;
+        clip.text = id;
+        clip.hash = SyncCrypto::hash(id);
+        clip.createdAt = 1.0;
+        send(clip);
+        return QTest::qWaitFor(
+            [&] {
+                const QList<SyncMessage> got = messages();
+                return std::any_of(got.cbegin(), got.cend(), [&](const SyncMessage& m) {
+                    return m.type == SyncMessageType::ack && m.id == id;
+                });
+            },
+            timeoutMs);
+    }
 
     QByteArray key;
     QTcpSocket socket;
     QByteArray buffer;
     QList<SyncMessage> decoded;
+    int markersSent = 0;
 };

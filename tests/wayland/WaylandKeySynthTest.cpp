@@ -96,6 +96,8 @@ TEST_F(WaylandKeySynthTest, ChosenClipArrivesThroughThePasteFlow) {
     // until it is let go, or the client would see a different chord.
     modifiers.held = true;
     paster.activateAndPaste(std::nullopt);
+    // A fixed wait: the virtual keyboard carries only the paste chord, so no
+    // later marker can travel that way without pasting the clip itself.
     QTest::qWait(300);
     readField();
     EXPECT_EQ(text, QString());

@@ -217,8 +217,10 @@ void SyncConnection::finish(Ending ending) {
     if (QTcpSocket* socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
         // The socket outlives us until the peer has the rest (or the linger
-        // runs out), so an owner deleting us in onClose loses nothing.
-        socket->setParent(nullptr);
+        // runs out), so an owner deleting us in onClose loses nothing. It
+        // goes with our owner all the same: at quit no event loop is left to
+        // run its linger, and it would never be freed.
+        socket->setParent(parent());
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(m_limits.closeLinger, socket, [socket] {
             socket->abort();

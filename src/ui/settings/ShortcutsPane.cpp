@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -138,10 +139,13 @@ ShortcutsPane::recorder(std::optional<KeyCombo> (Preferences::*get)() const,
                         void (Preferences::*changed)(), const KeyCombo::BaseKeysym& baseKeysym) {
     auto* view = new ShortcutRecorderView(this);
     view->baseKeysym = baseKeysym;
-    view->setCombo((m_prefs.*get)());
+    view->setCombo(std::invoke(get, m_prefs));
+    // std::invoke, not .*, on m_prefs inside these lambdas: for a .* on a
+    // member reached through a captured this, GCC 12's UBSan checks the
+    // closure instead of the pane, reports a null pane and aborts the run.
     connect(&m_prefs, changed, view, [this, view, get] {
         if (!view->isRecording())
-            view->setCombo((m_prefs.*get)());
+            view->setCombo(std::invoke(get, m_prefs));
     });
     // Our own grabs would fire instead of reaching the recorder.
     connect(view, &ShortcutRecorderView::recordingChanged, this, [this](bool recording) {
@@ -152,7 +156,7 @@ ShortcutsPane::recorder(std::optional<KeyCombo> (Preferences::*get)() const,
     });
     connect(view, &ShortcutRecorderView::comboChanged, this,
             [this, set](const std::optional<KeyCombo>& combo) {
-                (m_prefs.*set)(combo);
+                std::invoke(set, m_prefs, combo);
                 validate(combo);
             });
     return view;

@@ -311,6 +311,21 @@ TEST_F(SyncConnectionTest, CloseStillSendsWhatWasHandedOverAndReportsOnce) {
     EXPECT_TRUE(alive.isNull());
 }
 
+// The closing socket lingers until the peer has the rest, but not beyond
+// the one who owned the connection: after quit nothing would free it.
+TEST_F(SyncConnectionTest, AClosingSocketGoesWithTheConnectionsOwner) {
+    auto owner = std::make_unique<QObject>();
+    auto* outbound = new SyncConnection(endpoint(), u"PEER"_s, u"Peer"_s, keyA, owner.get());
+    outbound->start();
+    ASSERT_TRUE(server.waitForNewConnection(kWaitMs));
+    const QPointer<QTcpSocket> socket = outbound->findChild<QTcpSocket*>();
+    ASSERT_FALSE(socket.isNull());
+    outbound->send(clip(QString(300'000, u'x')));
+    outbound->close();
+    owner.reset();
+    EXPECT_TRUE(socket.isNull()) << "the lingering socket outlived its connection's owner";
+}
+
 TEST_F(SyncConnectionTest, PeerThatHangsUpRightAfterAFrameStillHasItDelivered) {
     acceptInbound({{u"A"_s, keyA}});
     const SyncMessage last = clip(u"last words"_s);

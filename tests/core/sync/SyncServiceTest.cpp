@@ -1,6 +1,7 @@
 #include "core/sync/SyncService.h"
 #include "core/prefs/Preferences.h"
 #include "core/store/Clip.h"
+#include "core/sync/SyncConnection.h"
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
 #include "support/SyncLogCapture.h"
@@ -182,14 +183,31 @@ TEST_F(SyncServiceTest, ClipsTravelOnceAndNeverBounceBack) {
     EXPECT_EQ(a.received, (QList<std::pair<QString, QString>>{{u"from Bert"_s, u"Bert"_s}}));
     EXPECT_EQ(b.received.size(), 1);
 
-    // Sending off: nothing leaves. Receiving off: nothing is handed over.
+    // Sending off: nothing leaves.
     a.prefs.setSyncSend(false);
     a.service->broadcast(clipOf(u"kept home"_s));
-    b.prefs.setSyncReceive(false);
     a.prefs.setSyncSend(true);
-    a.service->broadcast(clipOf(u"not taken"_s));
-    QTest::qWait(150);
+    ASSERT_TRUE(a.sendMarker(b));
     EXPECT_EQ(b.received.size(), 1);
+
+    // Receiving off: nothing is handed over. B then answers nothing but a
+    // hello, so a second hello on the same connection marks the end.
+    b.prefs.setSyncReceive(false);
+    RawPeer anna(b, a.sessionKeyWith(b));
+    anna.send(helloFrom(a, 3));
+    ASSERT_TRUE(anna.waitForType(SyncMessageType::hello));
+    SyncMessage clip;
+    clip.type = SyncMessageType::clip;
+    clip.id = u"not-taken"_s;
+    clip.text = u"not taken"_s;
+    clip.hash = SyncCrypto::hash(*clip.text);
+    clip.createdAt = 1'700'000'000.0;
+    anna.send(clip);
+    anna.send(helloFrom(a, 3));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return anna.types().count(SyncMessageType::hello) == 2; }, kWaitMs));
+    EXPECT_EQ(b.received.size(), 1);
+    EXPECT_FALSE(anna.types().contains(SyncMessageType::ack));
 }
 
 TEST_F(SyncServiceTest, RecentHashesForgetTheOldestBeyondTheirLimit) {
@@ -339,7 +357,10 @@ TEST_F(SyncServiceTest, APeerNeverMakesUsStoreOrDialOurOwnId) {
     RawPeer peer(a, b.sessionKeyWith(a));
     // A hello naming us (or anyone but the key's owner) does not connect.
     peer.send(helloFrom(a, 3));
-    QTest::qWait(100);
+    // Anything but a hello from a caller not greeted yet closes the
+    // connection: once it is closed, A has acted on the hello.
+    peer.send(SyncMessage::ping());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peer.isClosed(); }, kWaitMs));
     EXPECT_FALSE(a.connectedTo(b));
     EXPECT_TRUE(peer.types().isEmpty());
 
@@ -398,7 +419,7 @@ TEST_F(SyncServiceTest, DeviceListsAddNewDevicesAndOnlyRenameKnownOnes) {
 
     // The same list again adds nothing: no event, no further gossip.
     peer.send(roster);
-    QTest::qWait(150);
+    ASSERT_TRUE(peer.sendMarker());
     EXPECT_EQ(peer.types().count(SyncMessageType::devices), 2);
     EXPECT_EQ(a.service->lastEvent(), u"Added New one, New two — synced from Bert"_s);
 }
@@ -421,8 +442,7 @@ TEST_F(SyncServiceTest, AHugeDeviceListIsReadOnlyAsFarAsAnyRealOne) {
     roster.devices->append(renamed);
     ASSERT_LT(roster.encode().size(), SyncCrypto::maxSealedSize);
     peer.send(roster);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return a.service->peers().size() > 1; }, kWaitMs));
-    QTest::qWait(100);
+    ASSERT_TRUE(peer.sendMarker());
     // B plus the first few entries; what was left out is logged.
     EXPECT_EQ(a.service->peers().size(), 1 + SyncService::maxRosterAddsPerMessage);
     EXPECT_EQ(a.service->peers().last().id, u"D3"_s);
@@ -433,9 +453,11 @@ TEST_F(SyncServiceTest, AHugeDeviceListIsReadOnlyAsFarAsAnyRealOne) {
 
     // Sent again and again, the same peer adds only its share, and a real
     // pairing still finds room.
+    // The marker comes after twenty lists of ten thousand entries, which a
+    // sanitized build takes seconds to read.
     for (int i = 0; i < 20; ++i)
         peer.send(roster);
-    QTest::qWait(300);
+    ASSERT_TRUE(peer.sendMarker(12 * kWaitMs));
     EXPECT_EQ(a.service->peers().size(), 1 + SyncService::maxRosterAddsPerPeer);
 }
 
@@ -458,9 +480,7 @@ TEST_F(SyncServiceTest, DeviceListsFillOnlyHalfTheStore) {
     for (int i = 0; i < 4; ++i)
         roster.devices->append(entry(u"N"_s + QString::number(i), u"n"_s));
     peer.send(roster);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return a.service->peers().size() == SyncService::maxRosterDevices; }, kWaitMs));
-    QTest::qWait(100);
+    ASSERT_TRUE(peer.sendMarker());
     EXPECT_EQ(a.service->peers().size(), SyncService::maxRosterDevices);
     EXPECT_TRUE(log.contains(u"left out 1 new device(s) from the list of Bert (n)"_s));
 }
@@ -557,8 +577,10 @@ TEST_F(SyncServiceTest, APeerStaysConnectedWhileAnyConnectionToItHasSaidHello) {
     ASSERT_TRUE(first->waitForType(SyncMessageType::hello));
     ASSERT_TRUE(second.waitForType(SyncMessageType::hello));
 
+    // Once A has let go of the first connection, it has acted on its end.
     first.reset();
-    QTest::qWait(300);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return a.service->findChildren<SyncConnection*>().size() == 1; }, kWaitMs));
     EXPECT_TRUE(a.connectedTo(b));
     second.socket.disconnectFromHost();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !a.connectedTo(b); }, kWaitMs));
@@ -594,9 +616,15 @@ TEST_F(SyncServiceTest, PausingAndUnpairingEndTheFlowAndUnpairingSticks) {
     EXPECT_FALSE(a.connectedTo(b));
     EXPECT_EQ(a.service->peers().first().enabled, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !b.connectedTo(a); }, kWaitMs));
-    // B finds A again, but A no longer takes B's key.
+    // B finds A again, but A no longer takes B's key: it says so once it
+    // has turned B's hello away, and closes the connection, which B then
+    // lets go of.
+    const QString refused = u"wrong pairing code, or this device is not paired"_s;
+    const qsizetype refusals = log.count(refused);
     b.discovery.announce({a.advertised()});
-    QTest::qWait(200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count(refused) > refusals; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return b.service->findChildren<SyncConnection*>().isEmpty(); }, kWaitMs));
     EXPECT_FALSE(a.connectedTo(b));
 
     a.service->setEnabled(true, bert);
@@ -626,7 +654,7 @@ TEST_F(SyncServiceTest, PausingAndUnpairingEndTheFlowAndUnpairingSticks) {
     roster.devices = QList<SyncDevicePayload>{b.record().payload()};
     peer.send(roster);
     ASSERT_TRUE(peer.waitForType(SyncMessageType::hello));
-    QTest::qWait(100);
+    ASSERT_TRUE(peer.sendMarker());
     EXPECT_EQ(a.service->peers().size(), 1);
 }
 
