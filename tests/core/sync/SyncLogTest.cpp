@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -153,4 +154,17 @@ TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {
         // Each writer's lines keep the order it wrote them in.
         EXPECT_EQ(match.captured(2).toInt(), next[t]++);
     }
+}
+
+// Starting a program puts a child on this thread's memory until it execs; the
+// lines queued afterwards must reach the writer just the same (and a race
+// detector must still see the queue's lock taken, or it cries wolf).
+TEST_F(SyncLogTest, LinesQueuedAfterStartingAProgramAllArrive) {
+    QProcess program;
+    program.start(u"true"_s, {});
+    ASSERT_TRUE(program.waitForFinished());
+    for (int i = 0; i < 50; ++i)
+        SyncLog::write(u"line %1"_s.arg(i));
+    SyncLog::flush();
+    EXPECT_EQ(messages().size(), 50);
 }
