@@ -2,12 +2,13 @@
 //
 // QProcess starts a program with clone(CLONE_VM | CLONE_VFORK): the child
 // runs on the parent's memory, and on the parent thread's thread-local state,
-// until it execs. The ThreadSanitizer runtime of GCC 12 handles every clone() as a
-// fork and runs its after-fork bookkeeping in the child, which, sharing that
-// state, undoes it for the parent as well: from then on TSan ignores every
-// lock the parent thread takes and reports races on whatever those locks
-// guard (the sync log's queue first). Such a child only execs, so it goes
-// straight to the C library; any other clone still goes through TSan.
+// until it execs. The ThreadSanitizer runtime of GCC 12 handles every clone()
+// as a fork and runs its after-fork bookkeeping in the child, on that shared
+// state: afterwards it misses the locks the parent thread takes (threads
+// started later race with it on everything those locks guard, the sync log's
+// queue first) or kills the next thread start as one after a multithreaded
+// fork. Such a child only execs, so it goes straight to the C library; any
+// other clone still goes through TSan.
 
 #include <cstdarg>
 #include <dlfcn.h>
