@@ -30,12 +30,12 @@ build: configure
 run: build
 	@WAYLAND="$(WAYLAND)" scripts/run
 
-# Under CI (CI=true) the sanitizer and fuzzer runs belong to the tests too; the
-# thread sanitizer joins them once every unit and gui test passes under it.
+# Under CI (CI=true) the sanitizer, thread sanitizer and fuzzer runs belong to
+# the tests too.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 ifeq ($(CI),true)
-	@$(MAKE) --no-print-directory sanitize fuzz
+	@$(MAKE) --no-print-directory sanitize tsan fuzz
 endif
 
 # The unit and gui tests under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -36,8 +36,10 @@ function(tindrel_add_test name)
         list(APPEND props RESOURCE_LOCK "${T_LOCK}")
     endif()
     # Under ThreadSanitizer every run reads the suppressions of Qt's own
-    # races; one entry, so that it leaves ENVIRONMENT to the test.
+    # races; one entry, so that it leaves ENVIRONMENT to the test. The
+    # runtime also needs QProcess's children kept from its thread state.
     if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
+        target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/TsanVforkClone.cpp)
         list(APPEND props ENVIRONMENT_MODIFICATION
             "TSAN_OPTIONS=set:suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp:ignore_noninstrumented_modules=1:second_deadlock_stack=1")
     endif()

@@ -1,5 +1,6 @@
 #include "RelayClients.h"
 #include "RelayProcess.h"
+#include "support/Sanitizers.h"
 
 #include <QHostAddress>
 #include <algorithm>
@@ -13,22 +14,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The relay under test is built as this test is. Under AddressSanitizer its
-// allocator is ASan's, with a quarantine and shadow memory of its own: the
-// resident sizes read here would say nothing about the relay's bounds.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAllocatorReplaced = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAllocatorReplaced = true;
-#else
-constexpr bool kAllocatorReplaced = false;
-#endif
-#else
-constexpr bool kAllocatorReplaced = false;
-#endif
+// The relay under test is built as this test is. Under a sanitizer its
+// memory holds the runtime's shadow, and under AddressSanitizer a quarantine
+// too: the resident sizes read here would say nothing about the relay's
+// bounds.
+constexpr bool kAllocatorReplaced = underAddressSanitizer || underThreadSanitizer;
 constexpr const char* kAllocatorReplacedWhy =
-    "AddressSanitizer replaces the allocator whose memory this measures";
+    "a sanitizer's runtime holds shadow memory of the relay this measures";
 
 constexpr int kPing = 0x9, kBinary = 0x2, kContinue = 0x0;
 constexpr qint64 kMiB = 1'048'576;

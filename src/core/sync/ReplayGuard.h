@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
-#include <QThreadPool>
-#include <atomic>
 #include <memory>
 
 // Tells a clip frame a paired device has just sent from one recorded earlier
@@ -77,8 +75,7 @@ private:
 
     QString m_path;
     QHash<QString, Peer> m_peers;
-    // One write at a time, in order; an older snapshot still waiting is
-    // skipped, the newer one holds all it would have written.
-    std::unique_ptr<QThreadPool> m_writer;
-    std::shared_ptr<std::atomic<quint64>> m_latest;
+    // Writes the snapshots on a thread of its own; none without a path.
+    class Writer;
+    std::unique_ptr<Writer> m_writer;
 };

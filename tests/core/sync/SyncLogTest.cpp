@@ -1,7 +1,9 @@
 #include "core/sync/SyncLog.h"
+#include "support/SyncLogCapture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -153,4 +155,21 @@ TEST_F(SyncLogTest, ConcurrentWritersNeverInterleave) {
         // Each writer's lines keep the order it wrote them in.
         EXPECT_EQ(match.captured(2).toInt(), next[t]++);
     }
+}
+
+// A program started before the log's first line: its child ran on this
+// thread's memory until it exec'd, and the writer thread comes after it. The
+// lines must reach the file just the same, and a race detector must still see
+// the queue's lock taken (or it reports the queue as raced). Each case runs in
+// a process of its own, so here the writer starts only after the program.
+TEST(SyncLogAfterAProgram, LinesAllArrive) {
+    QProcess program;
+    program.start(u"true"_s, {});
+    ASSERT_TRUE(program.waitForFinished());
+    const SyncLogCapture log;
+    for (int i = 0; i < 50; ++i)
+        SyncLog::write(u"line %1"_s.arg(i));
+    const QStringList lines = log.messages();
+    ASSERT_EQ(lines.size(), 50);
+    EXPECT_EQ(lines.last(), u"line 49"_s);
 }
