@@ -17,6 +17,10 @@ const QString kPath = u"/io/tindrel/WindowInFront"_s;
 // One name for every run of ours: a script left behind by a crash is
 // replaced, not added to.
 const QString kPlugin = u"tindrel-window-in-front"_s;
+// One at a time: each request replaces the one before, which has run.
+const QString kActivatePlugin = u"tindrel-activate-window"_s;
+// Windows remembered for activate(); far more than anyone switches between.
+constexpr qsizetype kMaxWindowIds = 512;
 // Titles and names longer than this are not a window's.
 constexpr qsizetype kMaxField = 1024;
 
@@ -51,8 +55,10 @@ KWinWindowTracker::~KWinWindowTracker() {
     m_bus.unregisterObject(kPath);
     // Sent without waiting: KWin drops the script whether or not we are
     // still there to hear it.
-    if (!m_kwin.isEmpty())
+    if (!m_kwin.isEmpty()) {
         m_bus.call(scripting(u"unloadScript"_s, {kPlugin}), QDBus::NoBlock);
+        m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
+    }
 }
 
 QByteArray KWinWindowTracker::script(const QString& service) {
@@ -79,6 +85,50 @@ QByteArray KWinWindowTracker::script(const QString& service) {
     tell(workspace.activeWindow || workspace.activeClient);
 })();
 )";
+}
+
+QByteArray KWinWindowTracker::activationScript(const QString& window) {
+    // KWin's ids are braced UUIDs, X11 ids are numbers: nothing else goes
+    // into the script.
+    static const QRegularExpression id(u"^(\\{[0-9a-fA-F-]{1,64}\\}|[0-9]{1,20})$"_s);
+    if (!id.match(window).hasMatch())
+        return {};
+    return R"(// Brings one window to the front for Tindrel; the next request replaces it.
+(function () {
+    const target = ")" +
+           window.toLatin1() + R"(";
+    const windows = workspace.windowList ? workspace.windowList() : workspace.clientList();
+    for (const w of windows) {
+        if (String(w.internalId) !== target && String(w.windowId) !== target)
+            continue;
+        if (workspace.activeWindow !== undefined)
+            workspace.activeWindow = w;
+        else
+            workspace.activeClient = w;
+        return;
+    }
+})();
+)";
+}
+
+bool KWinWindowTracker::activate(const FrontmostApp& app) {
+    if (m_kwin.isEmpty() || app.window == 0)
+        return false;
+    QString window = m_windowIds.value(app.window);
+    // Our own windows are X11 ones, named by their id (the panel asks so).
+    if (window.isEmpty() && app.isOwnProcess)
+        window = QString::number(app.window);
+    const QByteArray text = activationScript(window);
+    if (text.isEmpty() || !(m_activation.isOpen() || m_activation.open()) ||
+        !m_activation.resize(0) || !m_activation.seek(0) || m_activation.write(text) < 0 ||
+        !m_activation.flush())
+        return false;
+    // In order, as for the tracking script: the request before goes first.
+    m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
+    m_bus.call(scripting(u"loadScript"_s, {m_activation.fileName(), kActivatePlugin}),
+               QDBus::NoBlock);
+    m_bus.call(scripting(u"start"_s), QDBus::NoBlock);
+    return true;
 }
 
 void KWinWindowTracker::load() {
@@ -122,6 +172,9 @@ void KWinWindowTracker::activated(const QString& windowId, const QString& pid,
     FrontmostApp app;
     // Compared, never shown: a hash of KWin's window id is enough.
     app.window = quint64(qHash(windowId.left(kMaxField))) | 1;
+    if (m_windowIds.size() >= kMaxWindowIds)
+        m_windowIds.clear();
+    m_windowIds.insert(app.window, windowId.left(kMaxField));
     app.pid = pid.toLongLong();
     app.name = caption.left(kMaxField);
     app.windowClass = resourceClass.left(kMaxField);
