@@ -6,7 +6,7 @@
 // process's CPU time.
 #include "core/capture/ClipboardMonitor.h"
 #include "core/prefs/Preferences.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
 #include "support/MemorySettingsStore.h"
@@ -32,7 +32,7 @@ BENCHMARK(BM_PollWithoutChange);
 int idleRun(int argc, char** argv, int seconds) {
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
-    const auto desktop = X11Desktop::open();
+    const auto desktop = X11Parts::open();
     if (!desktop) {
         std::fputs("no X display\n", stderr);
         return 1;

@@ -17,17 +17,10 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/avahi/AvahiServiceDiscovery.h"
-#include "platform/wayland/NoPointerWatcher.h"
-#include "platform/wayland/WaylandClient.h"
-#include "platform/wayland/WaylandDesktop.h"
-#include "platform/wayland/WaylandPasteboard.h"
-#include "platform/wayland/WaylandWindowHints.h"
-#include "platform/x11/X11Desktop.h"
-#include "platform/x11/X11WindowHints.h"
+#include "platform/desktop/DesktopProbe.h"
 #include "platform/xdg/ComputerName.h"
 #include "platform/xdg/FreedesktopFileManager.h"
 #include "platform/xdg/IniSettingsStore.h"
-#include "platform/xdg/PortalHotKeyService.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
@@ -38,7 +31,6 @@
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
-#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -48,67 +40,28 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_loginItem = std::make_unique<XdgAutostart>();
     m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
     m_scheduler = std::make_unique<TimerScheduler>();
-    choosePlatform();
-    // Our windows are X11 ones wherever an X server is there to show them.
-    if (QGuiApplication::platformName() == u"xcb"_s)
-        m_windowHints = std::make_unique<X11WindowHints>();
-    else
-        m_windowHints = std::make_unique<WaylandWindowHints>();
-    // In a Wayland session an X grab sees keys only while an XWayland window
-    // has the keyboard: there the portal binds them, or the user does in the
-    // desktop's own settings.
-    if (m_wayland || WaylandClient::reachable(QString())) {
-        m_portalHotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
-        m_hotKeys = std::make_unique<HotKeyManager>(*m_portalHotKeys);
-    } else if (m_desktop) {
+    m_desktop = DesktopProbe::open();
+    if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
-    }
     m_systemLook = Theme::capture();
 }
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::choosePlatform() {
-    QString why;
-    auto clipboard = WaylandPasteboard::connect(QString(), &why);
-    m_desktop = X11Desktop::open(/*withPasteboard=*/!clipboard);
-    if (clipboard) {
-        m_wayland = std::make_unique<WaylandDesktop>(std::move(clipboard),
-                                                     m_desktop ? &m_desktop->workspace() : nullptr,
-                                                     m_desktop ? &m_desktop->keySynth() : nullptr);
-        Log::write(u"Tindrel: "_s + m_wayland->description() +
-                   (m_desktop ? u"; shortcuts and windows through XWayland"_s
-                              : u"; no X11, so windows of our own are Wayland ones"_s));
-        if (!m_desktop)
-            m_noPointer = std::make_unique<NoPointerWatcher>();
-        m_pasteboard = &m_wayland->pasteboard();
-        m_workspace = &m_wayland->workspace();
-        m_keySynth = &m_wayland->keySynth();
-        return;
-    }
-    if (!m_desktop)
-        return;
-    Log::write(u"Tindrel: clipboard through X11 ("_s + why + u")"_s);
-    m_pasteboard = m_desktop->pasteboard();
-    m_workspace = &m_desktop->workspace();
-    m_keySynth = &m_desktop->keySynth();
-}
-
 void AppDelegate::launch() {
-    Workspace& workspace = *m_workspace;
-    Pasteboard& pasteboard = *m_pasteboard;
+    Workspace& workspace = m_desktop->workspace();
+    Pasteboard& pasteboard = m_desktop->pasteboard();
 
     m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile());
     m_state = std::make_unique<AppState>(*m_store, *m_prefs, workspace, *m_scheduler);
     m_state->confirmClearHistory = &Alerts::confirmClearHistory;
     m_panel = std::make_unique<PanelController>(
         *m_state, *m_prefs,
-        PanelController::Desktop{*m_clock, workspace, pasteboard,
-                                 m_desktop ? m_desktop->pointer() : *m_noPointer, *m_windowHints,
-                                 *m_scheduler});
+        PanelController::Desktop{*m_clock, workspace, pasteboard, m_desktop->pointer(),
+                                 m_desktop->windowHints(), *m_scheduler});
     m_monitor = std::make_unique<ClipboardMonitor>(*m_prefs, pasteboard, workspace);
-    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace, *m_keySynth,
-                                        *m_scheduler);
+    m_paster = std::make_unique<Paster>(*m_prefs, *m_monitor, pasteboard, workspace,
+                                        m_desktop->keySynth(), *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
@@ -182,7 +135,7 @@ void AppDelegate::connectParts() {
     connect(m_monitor.get(), &ClipboardMonitor::copied, this, &AppDelegate::recordLocalCopy);
     // The panel's own write must not come back as a copy.
     connect(m_panel.get(), &PanelController::willWriteToPasteboard, this,
-            [this] { m_monitor->setLastChangeCount(m_pasteboard->changeCount() + 1); });
+            [this] { m_monitor->setLastChangeCount(m_desktop->pasteboard().changeCount() + 1); });
     connect(m_panel.get(), &PanelController::pasteRequested, m_paster.get(),
             &Paster::activateAndPaste);
     connect(m_state.get(), &AppState::settingsRequested, this, &AppDelegate::showSettings);
@@ -264,12 +217,12 @@ void AppDelegate::togglePause() {
 void AppDelegate::showSettings() {
     if (!m_settingsWindow) {
         m_files = std::make_unique<FreedesktopFileManager>();
-        X11Desktop* desktop = m_desktop.get();
+        Desktop* desktop = m_desktop.get();
         KeyCombo::BaseKeysym baseKeysym;
-        if (desktop)
+        if (desktop->knowsBaseKeysyms())
             baseKeysym = [desktop](quint32 code) { return desktop->baseKeysym(code); };
         m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
-            *m_prefs, *m_store, *m_hotKeys, *m_workspace, *m_files, *m_settings, baseKeysym,
+            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings, baseKeysym,
             *m_sync, *m_identity, *m_discovery, *m_clock, XdgPaths::syncLogFile()});
     }
     m_settingsWindow->showInFront();

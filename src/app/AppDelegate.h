@@ -12,14 +12,12 @@ class BusService;
 class ClipStore;
 class ClipboardMonitor;
 class Clock;
+class Desktop;
 class FreedesktopFileManager;
-class HotKeyService;
-class KeySynth;
 class LoginItem;
 class PanelController;
 class Pasteboard;
 class Paster;
-class PointerWatcher;
 class Preferences;
 class Scheduler;
 class ServiceDiscovery;
@@ -28,10 +26,6 @@ class SettingsWindow;
 class StatusItem;
 class SyncIdentity;
 class SyncService;
-class WindowHints;
-class WaylandDesktop;
-class Workspace;
-class X11Desktop;
 
 // Builds every long-lived part of the program in a fixed order, connects
 // them, and does what the global shortcuts and the tray menu ask for. Owns
@@ -45,7 +39,7 @@ public:
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    bool isReady() const { return m_pasteboard && m_workspace && m_hotKeys; }
+    bool isReady() const { return m_desktop && m_hotKeys; }
     // The rest, in order: store, panel state, panel, clipboard monitor,
     // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
     void launch();
@@ -65,9 +59,6 @@ public:
     void showNotice(const QString& message);
 
 private:
-    // The clipboard from Wayland where the session offers data-control,
-    // everything else (and otherwise the clipboard too) from X11; logs which.
-    void choosePlatform();
     void connectParts();
     // A copy made on this computer, from the clipboard or the command line:
     // into the store, and to the paired devices.
@@ -82,20 +73,10 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<Clock> m_clock;
     std::unique_ptr<Scheduler> m_scheduler;
-    std::unique_ptr<WindowHints> m_windowHints;
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<Preferences> m_prefs;
-    std::unique_ptr<X11Desktop> m_desktop;
-    // Under Wayland with data-control, the clipboard, pasting and the window
-    // in front come from there and the rest from XWayland; otherwise all is
-    // X11. With no X11 at all, nothing watches the pointer.
-    std::unique_ptr<WaylandDesktop> m_wayland;
-    std::unique_ptr<PointerWatcher> m_noPointer;
-    Pasteboard* m_pasteboard = nullptr;
-    Workspace* m_workspace = nullptr;
-    KeySynth* m_keySynth = nullptr;
-    // Global shortcuts through the desktop portal in a Wayland session.
-    std::unique_ptr<HotKeyService> m_portalHotKeys;
+    // The clipboard, keys, shortcuts and windows of the desktop we run on.
+    std::unique_ptr<Desktop> m_desktop;
     std::unique_ptr<HotKeyManager> m_hotKeys;
     std::unique_ptr<ClipStore> m_store;
     std::unique_ptr<AppState> m_state;

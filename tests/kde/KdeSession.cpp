@@ -123,5 +123,12 @@ QString KdeTindrelTest::command(const QStringList& arguments) {
 }
 
 bool KdeTindrelTest::recorded(const QString& text) {
-    return waitUntil([&] { return command({u"list"_s}).contains(text); });
+    // Until it has taken its name on the bus, `list` fails: asked again.
+    return waitUntil([&] {
+        QProcess list;
+        list.setProcessEnvironment(tindrel.processEnvironment());
+        list.start(QStringLiteral(TINDREL_BINARY), {u"list"_s});
+        return list.waitForFinished(15000) && list.exitCode() == 0 &&
+               QString::fromUtf8(list.readAllStandardOutput()).contains(text);
+    });
 }

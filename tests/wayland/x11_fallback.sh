@@ -63,9 +63,9 @@ expect() {
 }
 
 expect no-data-control wayland-bare \
-    "Tindrel: clipboard through X11 (the Wayland compositor offers no data-control protocol)"
+    "Tindrel: clipboard through X11 (the Wayland compositor offers no data-control protocol); shortcuts through the desktop portal; desktop: X11"
 expect no-compositor wayland-nothing-here \
-    "Tindrel: clipboard through X11 (cannot connect to the Wayland display)"
+    "Tindrel: clipboard through X11 (cannot connect to the Wayland display); desktop: X11"
 
 [ $failed -eq 0 ] && echo "2 passed, 0 failed" || echo "$((2 - failed)) passed, $failed failed"
 exit $failed

@@ -8,7 +8,7 @@
 #include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
 
@@ -29,7 +29,7 @@ using X11TestEnv::waitUntil;
 // The monitor and the paster with the real X11 pieces, against real clients.
 class CaptureAndPasteTest : public ::testing::Test {
 protected:
-    CaptureAndPasteTest() : desktop(X11Desktop::open()) {
+    CaptureAndPasteTest() : desktop(X11Parts::open()) {
         if (!desktop)
             return;
         monitor =
@@ -73,7 +73,7 @@ protected:
     MemorySettingsStore settings;
     Preferences prefs{settings};
     TimerScheduler scheduler;
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
     std::unique_ptr<ClipboardMonitor> monitor;
     std::unique_ptr<Paster> paster;
     QList<std::pair<QString, QString>> captures;

@@ -3,7 +3,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
 #include "platform/HotKeyService.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "support/LogCapture.h"
 #include "support/MemorySettingsStore.h"
 #include "support/QtPrinters.h"
@@ -19,7 +19,7 @@ using X11TestEnv::waitUntil;
 // The hot-key manager over real key grabs, pressed with xdotool.
 class HotKeyManagerX11Test : public ::testing::Test {
 protected:
-    HotKeyManagerX11Test() : desktop(X11Desktop::open(false)) {
+    HotKeyManagerX11Test() : desktop(X11Parts::open(false)) {
         if (!desktop)
             return;
         manager = std::make_unique<HotKeyManager>(desktop->hotKeys());
@@ -39,7 +39,7 @@ protected:
 
     MemorySettingsStore settings;
     Preferences prefs{settings};
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
     std::unique_ptr<HotKeyManager> manager;
     QList<Action> actions;
     bool numLockOn = false;
@@ -62,7 +62,7 @@ TEST_F(HotKeyManagerX11Test, PressedShortcutsReachOnAction) {
 TEST_F(HotKeyManagerX11Test, ACombinationHeldByAnotherClientIsAConflict) {
     ASSERT_TRUE(desktop);
     LogCapture log;
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     const KeyCombo taken{'k', KeyCombo::Ctrl | KeyCombo::Alt};
     ASSERT_EQ(other->hotKeys().registerHotKey(1, taken.keyCode, taken.carbonModifiers), 0);

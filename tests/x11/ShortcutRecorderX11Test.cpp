@@ -7,7 +7,7 @@
 #include "core/sync/SyncService.h"
 #include "platform/FileManager.h"
 #include "platform/HotKeyService.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "support/FakeClock.h"
 #include "support/FakeServiceDiscovery.h"
 #include "support/MemorySettingsStore.h"
@@ -37,7 +37,7 @@ struct NoFileManager final : FileManager {
 // into with xdotool, over real key grabs.
 class ShortcutRecorderX11Test : public ::testing::Test {
 protected:
-    ShortcutRecorderX11Test() : desktop(X11Desktop::open(false)) {
+    ShortcutRecorderX11Test() : desktop(X11Parts::open(false)) {
         if (!desktop)
             return;
         hotKeys = std::make_unique<HotKeyManager>(desktop->hotKeys());
@@ -48,7 +48,7 @@ protected:
                          [this] { hotKeys->reload(prefs); });
         hotKeys->reload(prefs);
         settings.values.insert(u"lastSettingsTab"_s, u"shortcuts"_s);
-        X11Desktop* d = desktop.get();
+        X11Parts* d = desktop.get();
         window = std::make_unique<SettingsWindow>(
             SettingsWindow::Services{prefs, store, *hotKeys, desktop->workspace(), files, settings,
                                      [d](quint32 code) { return d->baseKeysym(code); }, sync,
@@ -78,7 +78,7 @@ protected:
     SyncIdentity identity{settings, u"Test"_s};
     FakeServiceDiscovery discovery;
     SyncService sync{prefs, settings, clock, identity, discovery};
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
     std::unique_ptr<HotKeyManager> hotKeys;
     std::unique_ptr<SettingsWindow> window;
     ShortcutsPane* pane = nullptr;
@@ -101,7 +101,7 @@ TEST_F(ShortcutRecorderX11Test, ARecordedChordBecomesTheShortcutThatOpensThePane
 TEST_F(ShortcutRecorderX11Test, AChordAnotherClientGrabbedIsRecordedWithAWarning) {
     ASSERT_TRUE(desktop && pane);
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     ASSERT_EQ(other->hotKeys().registerHotKey(1, 'j', kCtrlAlt), 0);
 

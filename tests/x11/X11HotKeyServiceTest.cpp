@@ -1,7 +1,7 @@
 #include "X11TestEnv.h"
 
 #include "platform/HotKeyService.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -35,7 +35,7 @@ bool lockIsOn(const QString& name) {
 
 class X11HotKeyServiceTest : public ::testing::Test {
 protected:
-    X11HotKeyServiceTest() : desktop(X11Desktop::open(false)) {
+    X11HotKeyServiceTest() : desktop(X11Parts::open(false)) {
         if (desktop)
             hotKeys().onPressed = [this](quint32 id) { presses.append(id); };
     }
@@ -54,7 +54,7 @@ protected:
         return waitUntil([&] { return presses.count(id) >= times; });
     }
 
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
     QList<quint32> presses;
 };
 
@@ -96,7 +96,7 @@ TEST_F(X11HotKeyServiceTest, PressesReachTheCallbackWhateverTheLockKeys) {
 TEST_F(X11HotKeyServiceTest, AComboHeldByAnotherClientIsAConflict) {
     ASSERT_TRUE(desktop);
     ASSERT_EQ(hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 0);
-    auto other = X11Desktop::open(false); // another X client
+    auto other = X11Parts::open(false); // another X client
     ASSERT_TRUE(other);
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_k, kCtrl | kAlt), 10); // BadAccess
     // The refusal took nothing from the holder.
@@ -134,7 +134,7 @@ TEST_F(X11HotKeyServiceTest, AComboWeAlreadyHoldIsRefused) {
     EXPECT_EQ(hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 0);
     ASSERT_TRUE(xdotool({u"key"_s, u"ctrl+alt+n"_s}));
     EXPECT_TRUE(pressed(1));
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_n, kCtrl | kAlt), 10) << "still ours";
     X11TestEnv::settle();
@@ -143,7 +143,7 @@ TEST_F(X11HotKeyServiceTest, AComboWeAlreadyHoldIsRefused) {
 
 TEST_F(X11HotKeyServiceTest, GrabsAgainWhenTheKeyMappingChanges) {
     ASSERT_TRUE(desktop);
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     // F20 is on no key yet: kept, nothing grabbed.
     ASSERT_EQ(hotKeys().registerHotKey(5, XKB_KEY_F20, kCtrl | kAlt), 0);
@@ -174,7 +174,7 @@ TEST_F(X11HotKeyServiceTest, TwoKeysymsThatLandOnOneKeyKeepOneGrab) {
     EXPECT_TRUE(pressed(kept));
     // Dropping the one lost takes nothing from the one kept.
     hotKeys().unregisterHotKey(lost.first().first);
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_F21, kCtrl | kAlt), 10);
 }
@@ -184,7 +184,7 @@ TEST_F(X11HotKeyServiceTest, AnUnregisteredKeyIsReleased) {
     ASSERT_EQ(hotKeys().registerHotKey(3, XKB_KEY_j, kCtrl | kAlt), 0);
     ASSERT_EQ(hotKeys().registerHotKey(4, XKB_KEY_l, kCtrl | kAlt), 0);
     hotKeys().unregisterHotKey(3);
-    auto other = X11Desktop::open(false);
+    auto other = X11Parts::open(false);
     ASSERT_TRUE(other);
     EXPECT_EQ(other->hotKeys().registerHotKey(1, XKB_KEY_j, kCtrl | kAlt), 0);
     EXPECT_EQ(other->hotKeys().registerHotKey(2, XKB_KEY_l, kCtrl | kAlt), 10);

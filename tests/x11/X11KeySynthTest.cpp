@@ -2,7 +2,7 @@
 
 #include "platform/KeySynth.h"
 #include "platform/Workspace.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,7 +16,7 @@ using X11TestEnv::waitUntil;
 
 class X11KeySynthTest : public ::testing::Test {
 protected:
-    X11KeySynthTest() : desktop(X11Desktop::open(false)) {}
+    X11KeySynthTest() : desktop(X11Parts::open(false)) {}
 
     bool frontIs(quint64 window) {
         const auto app = desktop->workspace().frontmost();
@@ -24,7 +24,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
 };
 
 TEST_F(X11KeySynthTest, SeesEveryHeldModifier) {

@@ -1,7 +1,7 @@
 #include "X11TestEnv.h"
 
 #include "platform/Workspace.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
 #include "support/TempXdg.h"
 
 #include <QDir>
@@ -27,7 +27,7 @@ protected:
         m_savedDataDirs = qgetenv("XDG_DATA_DIRS");
         qputenv("XDG_DATA_DIRS", xdg.path(u"none"_s).toUtf8());
         QDir().mkpath(xdg.path(u"data/applications"_s));
-        desktop = X11Desktop::open(false);
+        desktop = X11Parts::open(false);
     }
     ~X11WorkspaceTest() override { qputenv("XDG_DATA_DIRS", m_savedDataDirs); }
 
@@ -51,7 +51,7 @@ protected:
     Workspace& workspace() { return desktop->workspace(); }
 
     TempXdg xdg;
-    std::unique_ptr<X11Desktop> desktop;
+    std::unique_ptr<X11Parts> desktop;
 
 private:
     QByteArray m_savedDataDirs;

@@ -1,59 +1,61 @@
 #include "platform/x11/X11Desktop.h"
 
-#include "platform/x11/X11HotKeyService.h"
-#include "platform/x11/X11KeySynth.h"
-#include "platform/x11/X11Pasteboard.h"
-#include "platform/x11/X11PointerWatcher.h"
-#include "platform/x11/X11Workspace.h"
-#include "platform/x11/XcbConnection.h"
-#include "platform/x11/XcbKeyboard.h"
-#include "platform/x11/XcbSelectionReader.h"
+#include "platform/wayland/WaylandClient.h"
+#include "platform/x11/X11Parts.h"
+#include "platform/x11/X11WindowHints.h"
+#include "platform/xdg/PortalHotKeyService.h"
 
-#include <QGuiApplication>
+#include <QDBusConnection>
 
-X11Desktop::X11Desktop() = default;
+using namespace Qt::StringLiterals;
+
+std::unique_ptr<X11Desktop> X11Desktop::open(const QString& why) {
+    auto parts = X11Parts::open();
+    if (!parts || !parts->pasteboard())
+        return nullptr;
+    return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(parts), why));
+}
+
+X11Desktop::X11Desktop(std::unique_ptr<X11Parts> parts, const QString& why)
+    : m_parts(std::move(parts)), m_windowHints(std::make_unique<X11WindowHints>()) {
+    m_description = u"clipboard through X11 ("_s + why + u")"_s;
+    if (WaylandClient::reachable(QString())) {
+        m_portalHotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
+        m_description += u"; shortcuts through the desktop portal"_s;
+    }
+}
+
 X11Desktop::~X11Desktop() = default;
 
-std::unique_ptr<X11Desktop> X11Desktop::open(bool withPasteboard) {
-    std::unique_ptr<X11Desktop> desktop(new X11Desktop);
-    desktop->m_conn = std::make_unique<XcbConnection>();
-    if (!desktop->m_conn->isValid())
-        return nullptr;
-    XcbConnection& conn = *desktop->m_conn;
-    desktop->m_keyboard = std::make_unique<XcbKeyboard>(conn);
-    desktop->m_keySynth = std::make_unique<X11KeySynth>(conn, *desktop->m_keyboard);
-    desktop->m_workspace = std::make_unique<X11Workspace>(conn, desktop->m_keySynth->isAvailable());
-    desktop->m_hotKeys = std::make_unique<X11HotKeyService>(conn, *desktop->m_keyboard);
-    desktop->m_pointer = std::make_unique<X11PointerWatcher>(conn);
-    if (withPasteboard) {
-        // QClipboard must be Qt's X11 one, or the change count means nothing.
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
-            QGuiApplication::platformName() != QLatin1String("xcb"))
-            return nullptr;
-        auto reader = std::make_unique<XcbSelectionReader>();
-        if (!reader->isValid())
-            return nullptr;
-        desktop->m_pasteboard = std::make_unique<X11Pasteboard>(std::move(reader));
-    }
-    return desktop;
+QString X11Desktop::name() const {
+    return u"X11"_s;
 }
-
-Pasteboard* X11Desktop::pasteboard() const {
-    return m_pasteboard.get();
+QString X11Desktop::description() const {
+    return m_description;
+}
+Pasteboard& X11Desktop::pasteboard() {
+    return *m_parts->pasteboard();
+}
+Workspace& X11Desktop::workspace() {
+    return m_parts->workspace();
+}
+KeySynth& X11Desktop::keySynth() {
+    return m_parts->keySynth();
+}
+HotKeyService& X11Desktop::hotKeys() {
+    return m_portalHotKeys ? *m_portalHotKeys : m_parts->hotKeys();
+}
+PointerWatcher& X11Desktop::pointer() {
+    return m_parts->pointer();
+}
+WindowHints& X11Desktop::windowHints() {
+    return *m_windowHints;
 }
 quint32 X11Desktop::baseKeysym(quint32 keycode) const {
-    return keycode <= 255 ? m_keyboard->baseKeysym(xcb_keycode_t(keycode)) : 0;
+    return m_parts->baseKeysym(keycode);
 }
 
-Workspace& X11Desktop::workspace() const {
-    return *m_workspace;
-}
-KeySynth& X11Desktop::keySynth() const {
-    return *m_keySynth;
-}
-HotKeyService& X11Desktop::hotKeys() const {
-    return *m_hotKeys;
-}
-PointerWatcher& X11Desktop::pointer() const {
-    return *m_pointer;
+Desktop::Capabilities X11Desktop::capabilities() {
+    return capabilitiesOfParts(u"the X server refuses synthesised keys (no XTest)"_s,
+                               u"the window manager does not say which window is active"_s);
 }

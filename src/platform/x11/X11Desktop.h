@@ -1,53 +1,41 @@
 #pragma once
 
-#include <QtGlobal>
+#include "platform/Desktop.h"
+
 #include <memory>
 
-class HotKeyService;
-class KeySynth;
-class Pasteboard;
-class PointerWatcher;
-class Workspace;
-class XcbConnection;
-class XcbKeyboard;
-class X11HotKeyService;
-class X11KeySynth;
-class X11Pasteboard;
-class X11PointerWatcher;
-class X11Workspace;
+class X11Parts;
 
-// The X11 implementations of the desktop interfaces, sharing one connection
-// of our own: the key synthesiser can only end the keyboard grab a held
-// shortcut key gives the hot-key service because it is the same client.
-// open() gives none when there is no X server to talk to (for example a
-// Wayland session without XWayland).
-class X11Desktop final {
+// An X11 session (Xfce, Cinnamon, MATE, i3, KDE or GNOME on X11), or a
+// Wayland session whose compositor offers no data-control, where XWayland's
+// clipboard is all there is. Everything comes from the X server; in a
+// Wayland session an X grab sees keys only while an XWayland window has the
+// keyboard, so there the portal binds the shortcuts.
+class X11Desktop final : public Desktop {
 public:
-    // The pasteboard needs a QGuiApplication on the xcb platform (open fails
-    // without one); with withPasteboard false the rest works without it.
-    static std::unique_ptr<X11Desktop> open(bool withPasteboard = true);
-    ~X11Desktop();
-    X11Desktop(const X11Desktop&) = delete;
-    X11Desktop& operator=(const X11Desktop&) = delete;
+    // None without an X server, or when Qt does not run on it (the
+    // pasteboard needs Qt's X11 clipboard). `why` says why Wayland's
+    // clipboard is not used, for the log.
+    static std::unique_ptr<X11Desktop> open(const QString& why);
+    ~X11Desktop() override;
 
-    Pasteboard* pasteboard() const; // null when opened without it
-    Workspace& workspace() const;
-    KeySynth& keySynth() const;
-    HotKeyService& hotKeys() const;
-    PointerWatcher& pointer() const;
-    // The keysym printed on the key with this X key code, whatever Shift
-    // makes of it; 0 when the keyboard does not know it.
-    quint32 baseKeysym(quint32 keycode) const;
+    QString name() const override;
+    QString description() const override;
+    Pasteboard& pasteboard() override;
+    Workspace& workspace() override;
+    KeySynth& keySynth() override;
+    HotKeyService& hotKeys() override;
+    PointerWatcher& pointer() override;
+    WindowHints& windowHints() override;
+    quint32 baseKeysym(quint32 keycode) const override;
+    bool knowsBaseKeysyms() const override { return true; }
+    Capabilities capabilities() override;
 
 private:
-    X11Desktop();
+    X11Desktop(std::unique_ptr<X11Parts> parts, const QString& why);
 
-    // Declared in build order; they go in reverse, the connection last.
-    std::unique_ptr<XcbConnection> m_conn;
-    std::unique_ptr<XcbKeyboard> m_keyboard;
-    std::unique_ptr<X11KeySynth> m_keySynth;
-    std::unique_ptr<X11Workspace> m_workspace;
-    std::unique_ptr<X11HotKeyService> m_hotKeys;
-    std::unique_ptr<X11PointerWatcher> m_pointer;
-    std::unique_ptr<X11Pasteboard> m_pasteboard;
+    std::unique_ptr<X11Parts> m_parts;
+    std::unique_ptr<WindowHints> m_windowHints;
+    std::unique_ptr<HotKeyService> m_portalHotKeys; // in a Wayland session
+    QString m_description;
 };

@@ -1,0 +1,33 @@
+#include "platform/desktop/DesktopProbe.h"
+
+#include "core/util/Log.h"
+#include "platform/kde/KdeDesktop.h"
+#include "platform/wayland/WaylandDesktop.h"
+#include "platform/wayland/WaylandPasteboard.h"
+#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Parts.h"
+
+using namespace Qt::StringLiterals;
+
+bool DesktopProbe::isKde() {
+    // A colon-separated list, such as "KDE" or "ubuntu:KDE".
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':').contains(u"KDE"_s);
+}
+
+std::unique_ptr<Desktop> DesktopProbe::open() {
+    QString why;
+    std::unique_ptr<Desktop> desktop;
+    if (auto clipboard = WaylandPasteboard::connect(QString(), &why)) {
+        // XWayland, when there, without its clipboard: that is Wayland's.
+        auto xwayland = X11Parts::open(/*withPasteboard=*/false);
+        if (isKde())
+            desktop = std::make_unique<KdeDesktop>(std::move(clipboard), std::move(xwayland));
+        else
+            desktop = std::make_unique<WaylandDesktop>(std::move(clipboard), std::move(xwayland));
+    } else {
+        desktop = X11Desktop::open(why);
+    }
+    if (desktop)
+        Log::write(u"Tindrel: "_s + desktop->description() + u"; desktop: "_s + desktop->name());
+    return desktop;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <memory>
+
+// The one place that decides which desktop we run on: a Wayland compositor
+// with data-control (KDE Plasma, or any other such as sway), else the X
+// server (an X11 session, or XWayland where the compositor offers no
+// data-control). Says what it chose in one log line.
+class DesktopProbe {
+public:
+    // None when there is neither a Wayland compositor with data-control nor
+    // an X server to talk to.
+    static std::unique_ptr<Desktop> open();
+    // Whether the session says it is KDE Plasma.
+    static bool isKde();
+};
