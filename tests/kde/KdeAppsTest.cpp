@@ -52,6 +52,11 @@ bool saidLine(QProcess& process, QString& seen, const QString& prefix) {
 
 class KdeAppsTest : public KdeTindrelTest {
 protected:
+    // Started, and answering commands on the bus.
+    void startAndWait(const QByteArray& settings = {}) {
+        start(settings);
+        ASSERT_TRUE(recorded(QString())) << log().toStdString();
+    }
     // An X11 window of the helper under `windowClass`, once KWin has made it
     // active; its X11 id.
     quint64 x11Window(const QString& windowClass) {
@@ -134,7 +139,8 @@ TEST_F(KdeAppsTest, KWinReportsTheWindowInFrontAndBringsAnotherBack) {
 // apps, found by the same id under KWin's lower-case classes.
 TEST_F(KdeAppsTest, IgnoredX11AndWaylandAppsAreNotRecorded) {
     writeEntries(xdg.path(u"data"_s));
-    start("pollInterval=0.1\nignoredApps=" + kNotesId.toUtf8() + ", " + kFieldId.toUtf8() + "\n");
+    startAndWait("pollInterval=0.1\nignoredApps=" + kNotesId.toUtf8() + ", " + kFieldId.toUtf8() +
+                 "\n");
 
     ASSERT_NE(x11Window(kNotesClass), 0u);
     x11Copy(u"copied in an ignored X11 app"_s);
@@ -153,7 +159,7 @@ TEST_F(KdeAppsTest, IgnoredX11AndWaylandAppsAreNotRecorded) {
 // A clip chosen from the history becomes the clipboard of Wayland and X11
 // clients both.
 TEST_F(KdeAppsTest, AChosenClipBecomesTheClipboardEverywhere) {
-    start();
+    startAndWait();
     ASSERT_NE(x11Window(u"PlainWindow"_s), 0u);
     x11Copy(u"first clip under KWin"_s);
     ASSERT_TRUE(recorded(u"first clip under KWin"_s)) << log().toStdString();
@@ -172,7 +178,7 @@ TEST_F(KdeAppsTest, AChosenClipBecomesTheClipboardEverywhere) {
 // The panel takes the focus when it opens and gives it back to the window
 // that had it when it closes.
 TEST_F(KdeAppsTest, ClosingThePanelGivesTheFocusBack) {
-    start();
+    startAndWait();
     const quint64 plain = x11Window(u"PlainWindow"_s);
     ASSERT_NE(plain, 0u);
     command({u"--show-panel"_s});

@@ -128,6 +128,7 @@ protected:
 TEST_F(KdeTrayTest, TheItemNamesItsIconAndSaysWhatItShows) {
     start();
     ASSERT_TRUE(waitUntil([&] { return !watcher.registered.isEmpty(); })) << log().toStdString();
+    ASSERT_TRUE(recorded(QString())) << "tindrel does not answer on the bus";
     QVariantMap item;
     ASSERT_TRUE(waitUntil([&] {
         item = properties();
@@ -157,22 +158,33 @@ TEST_F(KdeTrayTest, TheItemNamesItsIconAndSaysWhatItShows) {
 
 // The panel opens where the tray was clicked (the tray says where), not at
 // XWayland's idea of the pointer: below a click in the upper half of the
-// screen, above one in the lower half.
+// screen, above one in the lower half. A tray that does not say where gets
+// the panel where the last click was, or by the tray's corner before any.
 TEST_F(KdeTrayTest, ThePanelOpensWhereTheTrayWasClicked) {
     start();
     ASSERT_TRUE(waitUntil([&] { return !watcher.registered.isEmpty(); })) << log().toStdString();
+    ASSERT_TRUE(recorded(QString())) << "tindrel does not answer on the bus";
+    const QRect screen(0, 0, 1280, 800); // the fixture's virtual output
+    constexpr int near = 24;
+
+    const QRect corner = panelAfterClickAt(0, 0);
+    ASSERT_TRUE(corner.isValid()) << log().toStdString();
+    EXPECT_GE(corner.right(), screen.right() - near) << corner.x() << "," << corner.y();
+    EXPECT_GE(corner.bottom(), screen.bottom() - near);
 
     const QRect below = panelAfterClickAt(400, 150);
     ASSERT_TRUE(below.isValid()) << log().toStdString();
     EXPECT_LE(std::abs(below.center().x() - 400), 2) << below.x() << "," << below.y();
     EXPECT_GE(below.top(), 150);
-    EXPECT_LE(below.top(), 150 + 24);
+    EXPECT_LE(below.top(), 150 + near);
 
     const QRect above = panelAfterClickAt(1000, 700);
     ASSERT_TRUE(above.isValid()) << log().toStdString();
     EXPECT_LE(std::abs(above.center().x() - 1000), 2) << above.x() << "," << above.y();
     EXPECT_LE(above.bottom(), 700);
-    EXPECT_GE(above.bottom(), 700 - 24);
+    EXPECT_GE(above.bottom(), 700 - near);
+
+    EXPECT_EQ(panelAfterClickAt(0, 0), above);
 }
 
 #include "KdeTrayTest.moc"

@@ -51,8 +51,8 @@ public:
     // session bus, where it was last clicked, or beside it before any click;
     // none without an icon or a tray to show it in.
     std::optional<QRect> anchor() const;
-    // The icon in an XEmbed tray (or Qt's own item where a tray on the bus
-    // appears later); null while the item of our own stands in for it.
+    // The icon where no tray listens on the session bus (an XEmbed tray);
+    // null while our own item is shown on such a tray instead.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     StatusNotifierItem* notifierItem() const { return m_notifier; }
     // The icon theme's name for what the icon shows: the program's own

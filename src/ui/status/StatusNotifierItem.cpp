@@ -40,12 +40,6 @@ SniPixmaps toPixmaps(const QIcon& icon) {
     }
     return out;
 }
-
-QPoint position(int x, int y) {
-    // Trays that do not know where they were clicked send the origin: a
-    // null point, as none.
-    return QPoint(x, y);
-}
 } // namespace
 
 QDBusArgument& operator<<(QDBusArgument& out, const SniPixmap& pixmap) {
@@ -177,7 +171,9 @@ void StatusNotifierItem::showMessage(const QString& title, const QString& text) 
 }
 
 void StatusNotifierItem::Activate(int x, int y) {
-    Q_EMIT activated(position(x, y));
+    // Trays that do not know where they were clicked send the origin, taken
+    // (as a null point) for none.
+    Q_EMIT activated(QPoint(x, y));
 }
 
 void StatusNotifierItem::SecondaryActivate(int, int) {
@@ -185,7 +181,7 @@ void StatusNotifierItem::SecondaryActivate(int, int) {
 }
 
 void StatusNotifierItem::ContextMenu(int x, int y) {
-    Q_EMIT contextMenuRequested(position(x, y));
+    Q_EMIT contextMenuRequested(QPoint(x, y));
 }
 
 void StatusNotifierItem::Scroll(int, const QString&) {}

@@ -49,7 +49,6 @@ class StatusNotifierItem final : public QObject {
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(SniPixmaps IconPixmap READ iconPixmap)
-    Q_PROPERTY(QString IconThemePath READ iconThemePath)
     Q_PROPERTY(SniToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
 public:
@@ -76,7 +75,6 @@ public:
     int windowId() const { return 0; }
     QString iconName() const { return m_iconName; }
     SniPixmaps iconPixmap() const { return m_pixmaps; }
-    QString iconThemePath() const { return QString(); }
     SniToolTip toolTip() const;
     bool itemIsMenu() const { return false; }
 
