@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -132,6 +133,43 @@ TEST(KWinWindowTracker, LoadsItsScriptAndFollowsWhatItReports) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return scripting.calls == QStringList{u"unloadScript tindrel-window-in-front"_s}; },
         5000));
+}
+
+// The script that brings a window to the front, run as KWin 5 and KWin 6
+// would run it: it finds the window by KWin's id or by its X11 id and sets
+// it active through the property that version has. Only ids go into it.
+TEST(KWinWindowTracker, ActivationScriptFindsTheWindowUnderKWin5And6) {
+    const QString node = QStandardPaths::findExecutable(u"node"_s);
+    if (node.isEmpty())
+        GTEST_SKIP() << "node is not installed";
+    struct Case {
+        QString window;
+        QString active;
+    };
+    const Case cases[] = {
+        {u"{8d1a3c52-0d5e-4c1c-9a53-6f0c2b1e7d10}"_s, u"wayland"_s},
+        {u"{1f2e3d4c-5b6a-4798-8a9b-0c1d2e3f4a5b}"_s, u"x11"_s},
+        {u"4194310"_s, u"x11"_s},
+        {u"{00000000-0000-0000-0000-000000000000}"_s, u"none"_s},
+    };
+    QTemporaryFile script;
+    ASSERT_TRUE(script.open());
+    for (const Case& c : cases) {
+        for (const QString& version : {u"5"_s, u"6"_s}) {
+            SCOPED_TRACE((c.window + u" KWin "_s + version).toStdString());
+            ASSERT_TRUE(script.resize(0) && script.seek(0));
+            script.write(KWinWindowTracker::activationScript(c.window));
+            script.flush();
+            QProcess harness;
+            harness.start(node, {QStringLiteral(TINDREL_KWIN_ACTIVATION_HARNESS), script.fileName(),
+                                 version});
+            ASSERT_TRUE(harness.waitForFinished(10000));
+            ASSERT_EQ(harness.exitCode(), 0) << harness.readAllStandardError().toStdString();
+            EXPECT_EQ(QString::fromUtf8(harness.readAllStandardOutput()).trimmed(), c.active);
+        }
+    }
+    for (const QString& bad : {u""_s, u"\"); evil(\""_s, u"{abc} "_s, u"12a"_s})
+        EXPECT_TRUE(KWinWindowTracker::activationScript(bad).isEmpty()) << bad.toStdString();
 }
 
 #include "KWinWindowTrackerTest.moc"

@@ -57,7 +57,8 @@ KWinWindowTracker::~KWinWindowTracker() {
     // still there to hear it.
     if (!m_kwin.isEmpty()) {
         m_bus.call(scripting(u"unloadScript"_s, {kPlugin}), QDBus::NoBlock);
-        m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
+        if (m_activating)
+            m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
     }
 }
 
@@ -128,6 +129,7 @@ bool KWinWindowTracker::activate(const FrontmostApp& app) {
     m_bus.call(scripting(u"loadScript"_s, {m_activation.fileName(), kActivatePlugin}),
                QDBus::NoBlock);
     m_bus.call(scripting(u"start"_s), QDBus::NoBlock);
+    m_activating = true;
     return true;
 }
 

@@ -53,6 +53,8 @@ private:
     QDBusConnection m_bus;
     QTemporaryFile m_script;
     QTemporaryFile m_activation;
+    // Whether KWin holds an activation script of ours.
+    bool m_activating = false;
     // KWin's ids of the windows reported, by the number they were given.
     QHash<quint64, QString> m_windowIds;
     // KWin's unique bus name, once it has answered.
