@@ -3,10 +3,12 @@
 #include "support/QtPrinters.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -124,14 +126,46 @@ TEST_F(KdeAppsTest, KWinReportsTheWindowInFrontAndBringsAnotherBack) {
     EXPECT_EQ(field.pid, clients.back().processId());
     EXPECT_NE(field.window, notes.window);
 
-    ASSERT_TRUE(tracker->activate(notes));
-    EXPECT_TRUE(frontIs(kNotesId));
-    ASSERT_TRUE(tracker->activate(field));
-    EXPECT_TRUE(frontIs(kFieldId));
+    // Back and forth: each request is a script of its own that KWin takes
+    // while it still drops the one before.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(tracker->activate(notes));
+        ASSERT_TRUE(frontIs(kNotesId));
+        ASSERT_TRUE(tracker->activate(field));
+        ASSERT_TRUE(frontIs(kFieldId));
+    }
     // A window KWin never reported is not asked for.
     FrontmostApp stranger = notes;
     stranger.window = 12345;
     EXPECT_FALSE(tracker->activate(stranger));
+}
+
+// A run that did not end cleanly leaves its script in KWin under the name
+// the next run loads its own; KWin drops the old one only a moment after it
+// is unloaded, and the next run must still get its script in.
+TEST_F(KdeAppsTest, KWinTakesTheScriptAfterARunThatLeftItsOwn) {
+    writeEntries(xdg.path(u"data"_s));
+    QDBusConnection bus = QDBusConnection::connectToBus(session.busAddress, u"kde-apps"_s);
+    const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(u"kde-apps"_s); });
+    QTemporaryFile leftover;
+    ASSERT_TRUE(leftover.open());
+    leftover.write("(function () {})();\n");
+    leftover.flush();
+    QDBusMessage load = QDBusMessage::createMethodCall(
+        u"org.kde.KWin"_s, u"/Scripting"_s, u"org.kde.kwin.Scripting"_s, u"loadScript"_s);
+    load.setArguments({leftover.fileName(), u"tindrel-window-in-front"_s});
+    const QDBusMessage loaded = bus.call(load);
+    ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
+    ASSERT_GE(loaded.arguments().value(0).toInt(), 0);
+
+    auto tracker = KWinWindowTracker::connect(bus);
+    ASSERT_TRUE(tracker);
+    ASSERT_NE(x11Window(kNotesClass), 0u);
+    EXPECT_TRUE(waitUntil([&] {
+        const std::optional<FrontmostApp> front = tracker->frontmost();
+        return front && front->appId == kNotesId;
+    }));
 }
 
 // Copies are recorded from X11 and Wayland clients alike, except while an

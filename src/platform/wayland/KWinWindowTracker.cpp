@@ -17,8 +17,9 @@ const QString kPath = u"/io/tindrel/WindowInFront"_s;
 // One name for every run of ours: a script left behind by a crash is
 // replaced, not added to.
 const QString kPlugin = u"tindrel-window-in-front"_s;
-// One at a time: each request replaces the one before, which has run.
-const QString kActivatePlugin = u"tindrel-activate-window"_s;
+// Each request under a name of its own: KWin drops an unloaded script only
+// later, and refuses a new one under its name until then.
+const QString kActivatePlugin = u"tindrel-activate-window-"_s;
 // Windows remembered for activate(); far more than anyone switches between.
 constexpr qsizetype kMaxWindowIds = 512;
 // Titles and names longer than this are not a window's.
@@ -57,8 +58,8 @@ KWinWindowTracker::~KWinWindowTracker() {
     // still there to hear it.
     if (!m_kwin.isEmpty()) {
         m_bus.call(scripting(u"unloadScript"_s, {kPlugin}), QDBus::NoBlock);
-        if (m_activating)
-            m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
+        if (!m_activationPlugin.isEmpty())
+            m_bus.call(scripting(u"unloadScript"_s, {m_activationPlugin}), QDBus::NoBlock);
     }
 }
 
@@ -124,12 +125,13 @@ bool KWinWindowTracker::activate(const FrontmostApp& app) {
         !m_activation.resize(0) || !m_activation.seek(0) || m_activation.write(text) < 0 ||
         !m_activation.flush())
         return false;
-    // In order, as for the tracking script: the request before goes first.
-    m_bus.call(scripting(u"unloadScript"_s, {kActivatePlugin}), QDBus::NoBlock);
-    m_bus.call(scripting(u"loadScript"_s, {m_activation.fileName(), kActivatePlugin}),
+    // The request before has run (or never will): it goes.
+    if (!m_activationPlugin.isEmpty())
+        m_bus.call(scripting(u"unloadScript"_s, {m_activationPlugin}), QDBus::NoBlock);
+    m_activationPlugin = kActivatePlugin + QString::number(++m_activations);
+    m_bus.call(scripting(u"loadScript"_s, {m_activation.fileName(), m_activationPlugin}),
                QDBus::NoBlock);
     m_bus.call(scripting(u"start"_s), QDBus::NoBlock);
-    m_activating = true;
     return true;
 }
 
@@ -145,12 +147,23 @@ void KWinWindowTracker::load() {
     }
     // Messages to one peer arrive in order: the old script goes first.
     m_bus.call(scripting(u"unloadScript"_s, {kPlugin}), QDBus::NoBlock);
+    askToLoad(true);
+}
+
+void KWinWindowTracker::askToLoad(bool firstTime) {
     auto* watcher = new QDBusPendingCallWatcher(
         m_bus.asyncCall(scripting(u"loadScript"_s, {m_script.fileName(), kPlugin})), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                     [this](QDBusPendingCallWatcher* call) {
+                     [this, firstTime](QDBusPendingCallWatcher* call) {
                          call->deleteLater();
                          const QDBusPendingReply<int> reply = *call;
+                         // KWin drops an unloaded script a moment later and refuses its
+                         // name until then: a script left by an earlier run that did not
+                         // end cleanly is still there. Asked again once it is gone.
+                         if (!reply.isError() && reply.value() < 0 && firstTime) {
+                             askToLoad(false);
+                             return;
+                         }
                          if (reply.isError() || reply.value() < 0) {
                              Log::write(u"Tindrel: the window in front is unknown; KWin did "
                                         u"not load our script: "_s +

@@ -49,12 +49,14 @@ private:
     explicit KWinWindowTracker(QDBusConnection bus);
     bool fromKWin() const;
     void load();
+    void askToLoad(bool firstTime);
 
     QDBusConnection m_bus;
     QTemporaryFile m_script;
     QTemporaryFile m_activation;
-    // Whether KWin holds an activation script of ours.
-    bool m_activating = false;
+    // The name KWin holds our last activation script under, if any.
+    QString m_activationPlugin;
+    int m_activations = 0;
     // KWin's ids of the windows reported, by the number they were given.
     QHash<quint64, QString> m_windowIds;
     // KWin's unique bus name, once it has answered.

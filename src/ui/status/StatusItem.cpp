@@ -89,7 +89,7 @@ void StatusItem::trigger(std::optional<QRect> at) {
     // over D-Bus sends no key state.
     const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
     if (held & Qt::ControlModifier)
-        m_menu->popup(at ? at->topLeft() : QCursor::pos());
+        m_menu->popup(m_notifier && m_lastClick ? *m_lastClick : QCursor::pos());
     else if (held & Qt::AltModifier)
         Q_EMIT togglePauseRequested();
     else

@@ -54,7 +54,6 @@ public:
     // The icon where no tray listens on the session bus (an XEmbed tray);
     // null while our own item is shown on such a tray instead.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
-    StatusNotifierItem* notifierItem() const { return m_notifier; }
     // The icon theme's name for what the icon shows: the program's own
     // symbolic icon for the plain clipboard; empty where the theme has none.
     static QString themeIconName(const QString& symbol, bool dimmed);
