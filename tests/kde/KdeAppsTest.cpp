@@ -158,6 +158,8 @@ TEST_F(KdeAppsTest, KWinTakesTheScriptAfterARunThatLeftItsOwn) {
     const QDBusMessage loaded = bus.call(load);
     ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
     ASSERT_GE(loaded.arguments().value(0).toInt(), 0);
+    bus.call(QDBusMessage::createMethodCall(u"org.kde.KWin"_s, u"/Scripting"_s,
+                                            u"org.kde.kwin.Scripting"_s, u"start"_s));
 
     auto tracker = KWinWindowTracker::connect(bus);
     ASSERT_TRUE(tracker);

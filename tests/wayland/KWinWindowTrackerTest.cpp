@@ -22,12 +22,14 @@ class FakeKWinScripting final : public QObject {
 public:
     QStringList calls;
     QString scriptPath;
+    // Loads refused first, as KWin refuses a name it has not let go of yet.
+    int refusals = 0;
 
 public Q_SLOTS:
     int loadScript(const QString& path, const QString& plugin) {
         calls << u"loadScript "_s + plugin;
         scriptPath = path;
-        return 7;
+        return refusals-- > 0 ? -1 : 7;
     }
     bool unloadScript(const QString& plugin) {
         calls << u"unloadScript "_s + plugin;
@@ -133,6 +135,42 @@ TEST(KWinWindowTracker, LoadsItsScriptAndFollowsWhatItReports) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return scripting.calls == QStringList{u"unloadScript tindrel-window-in-front"_s}; },
         5000));
+}
+
+// KWin drops an unloaded script only a moment later and refuses its name
+// until then, as after a run that left its script behind: asked once more,
+// then given up on.
+TEST(KWinWindowTracker, AsksOnceMoreWhenKWinStillHoldsTheName) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    QDBusConnection kwin = QDBusConnection::connectToBus(bus.address(), u"fake-kwin"_s);
+    const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(u"fake-kwin"_s); });
+    FakeKWinScripting scripting;
+    ASSERT_TRUE(kwin.registerService(u"org.kde.KWin"_s));
+    ASSERT_TRUE(kwin.registerObject(u"/Scripting"_s, &scripting, QDBusConnection::ExportAllSlots));
+    const QByteArray savedDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_CURRENT_DESKTOP", savedDesktop); });
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+
+    const QString unload = u"unloadScript tindrel-window-in-front"_s;
+    const QString load = u"loadScript tindrel-window-in-front"_s;
+    struct Case {
+        int refusals;
+        QStringList calls;
+    };
+    const Case cases[] = {
+        {2, {unload, load, load}}, // first: one that loaded unloads as it goes
+        {1, {unload, load, load, u"start"_s}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusals);
+        scripting.calls.clear();
+        scripting.refusals = c.refusals;
+        auto tracker = KWinWindowTracker::connect(bus.connection());
+        ASSERT_TRUE(tracker);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return scripting.calls == c.calls; }, 5000))
+            << scripting.calls.join(u", "_s).toStdString();
+    }
 }
 
 // The script that brings a window to the front, run as KWin 5 and KWin 6
