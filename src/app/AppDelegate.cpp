@@ -40,7 +40,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
     m_loginItem = std::make_unique<XdgAutostart>();
     m_prefs = std::make_unique<Preferences>(*m_settings, m_loginItem.get());
     m_scheduler = std::make_unique<TimerScheduler>();
-    m_desktop = DesktopProbe::open();
+    m_desktop = DesktopProbe::open(m_settings.get());
     if (m_desktop)
         m_hotKeys = std::make_unique<HotKeyManager>(m_desktop->hotKeys());
     m_systemLook = Theme::capture();
@@ -221,9 +221,10 @@ void AppDelegate::showSettings() {
         KeyCombo::BaseKeysym baseKeysym;
         if (desktop->knowsBaseKeysyms())
             baseKeysym = [desktop](quint32 code) { return desktop->baseKeysym(code); };
-        m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
-            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings, baseKeysym,
-            *m_sync, *m_identity, *m_discovery, *m_clock, XdgPaths::syncLogFile()});
+        m_settingsWindow = std::make_unique<SettingsWindow>(
+            SettingsWindow::Services{*m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files,
+                                     *m_settings, baseKeysym, *m_sync, *m_identity, *m_discovery,
+                                     *m_clock, XdgPaths::syncLogFile(), &desktop->keySynth()});
     }
     m_settingsWindow->showInFront();
 }

@@ -41,6 +41,9 @@ public:
     // Called when a registration that held had to be given up later (the
     // keyboard layout changed and the new grab was refused), with the status.
     std::function<void(quint32 id, int status)> onLost;
+    // Called when the desktop's own shortcut settings gave a registered
+    // shortcut other keys (keyCode 0: none): the user chose them there.
+    std::function<void(quint32 id, quint32 keyCode, quint32 modifiers)> onRebound;
     // Called when isAvailable() changed.
     std::function<void()> onAvailabilityChanged;
 };

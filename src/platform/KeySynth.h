@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PasteChord.h"
+#include "platform/PastePermission.h"
 
 // Synthesised key events.
 class KeySynth {
@@ -11,4 +12,7 @@ public:
     virtual bool modifiersHeld() = 0;
     // Presses and releases the chord; false when it could not be sent.
     virtual bool sendChord(PasteChord chord) = 0;
+    // Where the desktop asks the user before letting us type elsewhere,
+    // what the user said.
+    virtual PastePermission permission() const { return PastePermission::notNeeded; }
 };

@@ -36,6 +36,10 @@ up)
         XDG_STATE_HOME=$state/home/.local/state XDG_CURRENT_DESKTOP=KDE \
         KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true
     unset DISPLAY WAYLAND_DISPLAY
+    # KWin locks an idle screen after five minutes, and a locked screen takes
+    # the keyboard from every window: nobody here moves the mouse.
+    mkdir -p "$XDG_CONFIG_HOME"
+    printf '[Daemon]\nAutolock=false\nLockOnResume=false\n' >"$XDG_CONFIG_HOME/kscreenlockerrc"
     # The bus first: KWin, the portals and the programs under test share it.
     read -r address pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         paste -sd' ')
@@ -73,10 +77,13 @@ up)
         DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
         sleep 0.05
     done
-    # Services the bus activates later (the portals) need the displays.
+    # Services the bus activates later (the portals) need the displays, and
+    # to know the session is a Wayland one: without that Qt puts the KDE
+    # portal on XWayland, where it finds none of KWin's remote control.
     dbus-update-activation-environment WAYLAND_DISPLAY="$state/run/wayland-kwin" \
-        DISPLAY="$display" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true \
-        XDG_RUNTIME_DIR="$state/run" HOME="$HOME" XDG_CONFIG_HOME="$XDG_CONFIG_HOME"
+        DISPLAY="$display" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE \
+        KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true XDG_RUNTIME_DIR="$state/run" HOME="$HOME" \
+        XDG_CONFIG_HOME="$XDG_CONFIG_HOME"
     printf '%s\n' "WAYLAND_DISPLAY=$state/run/wayland-kwin" "XDG_RUNTIME_DIR=$state/run" \
         "DISPLAY=$display" "DBUS_SESSION_BUS_ADDRESS=$address" "HOME=$HOME" \
         "XDG_CONFIG_HOME=$XDG_CONFIG_HOME" >"$file"

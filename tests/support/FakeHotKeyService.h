@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QSet>
+#include <optional>
 #include <utility>
 
 // Key grabs in memory. Combos in `taken` are held by "another program" and
@@ -39,6 +40,24 @@ public:
                 onPressed(it.key());
                 return true;
             }
+        }
+        return false;
+    }
+
+    // Plays the desktop's own settings giving the holder of `from` other
+    // keys (none: no keys); false when no id holds it.
+    bool rebind(Combo from, std::optional<Combo> to) {
+        for (auto it = grabs.begin(); it != grabs.end(); ++it) {
+            if (it.value() != from)
+                continue;
+            if (to)
+                it.value() = *to;
+            const quint32 id = it.key();
+            if (!to)
+                grabs.erase(it);
+            if (onRebound)
+                onRebound(id, to ? to->first : 0, to ? to->second : 0);
+            return true;
         }
         return false;
     }

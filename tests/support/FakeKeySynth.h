@@ -20,9 +20,13 @@ public:
         sent.append(chord);
         if (onSend)
             onSend(chord);
-        return true;
+        return accepts;
     }
+    PastePermission permission() const override { return grant; }
 
+    // What sendChord answers, and the desktop's answer it reports.
+    bool accepts = true;
+    PastePermission grant = PastePermission::notNeeded;
     int heldChecks = 0;
     int modifierQueries = 0;
     QList<PasteChord> sent;

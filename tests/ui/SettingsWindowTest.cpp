@@ -1,4 +1,5 @@
 #include "SettingsFixture.h"
+#include "support/FakeKeySynth.h"
 
 #include "ui/settings/AppearancePane.h"
 #include "ui/settings/HistoryPane.h"
@@ -213,6 +214,32 @@ TEST_F(SettingsFixture, IgnoredAppsSayWhenTheDesktopHidesTheAppInFront) {
         EXPECT_EQ(hintStartingWith(privacy, u"This desktop does not tell Tindrel"_s) != nullptr,
                   !sees);
     }
+}
+
+TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
+    FakeKeySynth paster;
+    const std::pair<PastePermission, QString> cases[] = {
+        {PastePermission::notAsked, u"Not asked yet"_s},
+        {PastePermission::asking, u"Waiting for the desktop"_s},
+        {PastePermission::granted, u"Granted by the desktop"_s},
+        {PastePermission::refused, u"Refused"_s},
+        {PastePermission::unavailable, u"Not available"_s},
+    };
+    for (const auto& [grant, words] : cases) {
+        SCOPED_TRACE(words.toStdString());
+        paster.grant = grant;
+        // Where the desktop asks, the session's trust is not the answer.
+        workspace.trusted = true;
+        PrivacyPane privacy(prefs, workspace, &paster);
+        EXPECT_TRUE(privacy.permissionText().startsWith(words))
+            << privacy.permissionText().toStdString();
+    }
+    // The answer that came while the pane was hidden shows when it is shown.
+    paster.grant = PastePermission::asking;
+    PrivacyPane privacy(prefs, workspace, &paster);
+    paster.grant = PastePermission::granted;
+    privacy.show();
+    EXPECT_EQ(privacy.permissionText(), u"Granted by the desktop"_s);
 }
 
 TEST_F(SettingsFixture, IgnoredAppsAddOnceAndKeepUninstalledOnes) {

@@ -149,3 +149,39 @@ TEST_F(ShortcutsPaneTest, WithoutGlobalShortcutsTheRowsNameTheCommandToBind) {
     EXPECT_TRUE(open().isVisibleTo(&shortcuts()));
     EXPECT_FALSE(shortcuts().openPanelHint()->isVisibleTo(&shortcuts()));
 }
+
+TEST_F(ShortcutsPaneTest, AShortcutTheDesktopDidNotBindSaysSo) {
+    prefs.setTogglePauseHotKey(KeyCombo{kP, kCtrlAlt});
+    hotKeys.reload(prefs);
+    ASSERT_EQ(ourGrabs(), 2);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
+    // A desktop that answers later turns both down.
+    const QList<quint32> ids = keys.grabs.keys();
+    keys.grabs.clear();
+    for (const quint32 id : ids)
+        keys.onLost(id, 10);
+    EXPECT_EQ(shortcuts().unboundWarning(), u"Ctrl+Alt+V is not bound: X error 10.\n"
+                                            "Ctrl+Alt+P is not bound: X error 10."_s);
+    EXPECT_TRUE(shortcuts().conflictWarning().isEmpty());
+    // Recorded again and bound this time: only the other one is left.
+    startRecording(*shortcuts().pauseRecorder());
+    QTest::keyClick(shortcuts().pauseRecorder(), Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(ourGrabs(), 2);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
+
+    // So are the pinned clips' keys.
+    prefs.setPinnedModifier(PinnedShortcutModifier::altSuper);
+    keys.taken.insert({'2', KeyCombo::Alt | KeyCombo::Super});
+    hotKeys.reload(prefs);
+    EXPECT_EQ(shortcuts().unboundWarning(), u"Alt+Super+2 is not bound: X error 10."_s);
+    prefs.setPinnedModifier(PinnedShortcutModifier::disabled);
+    hotKeys.reload(prefs);
+
+    // Keys another program holds are said once, not twice.
+    keys.taken.insert({kP, kCtrlAlt});
+    startRecording(*shortcuts().pauseRecorder());
+    QTest::keyClick(shortcuts().pauseRecorder(), Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(shortcuts().conflictWarning(),
+              u"Ctrl+Alt+P is already claimed by another app or the desktop."_s);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
+}

@@ -44,8 +44,15 @@ HotKeyManager::HotKeyManager(HotKeyService& service, QObject* parent)
         const auto it = self->m_registrations.constFind(id);
         if (it == self->m_registrations.constEnd())
             return;
-        self->logRefusal(it->combo, status);
+        const Registration lost = *it;
         self->m_registrations.erase(it);
+        self->refuse(lost, status);
+    };
+    m_service.onRebound = [self = QPointer<HotKeyManager>(this)](quint32 id, quint32 keyCode,
+                                                                 quint32 modifiers) {
+        if (self)
+            self->follow(id, keyCode == 0 ? std::nullopt
+                                          : std::optional<KeyCombo>(KeyCombo{keyCode, modifiers}));
     };
     m_service.onAvailabilityChanged = [self = QPointer<HotKeyManager>(this)] {
         if (!self)
@@ -77,12 +84,17 @@ HotKeyManager::~HotKeyManager() {
     unregisterAll();
     m_service.onPressed = nullptr;
     m_service.onLost = nullptr;
+    m_service.onRebound = nullptr;
     m_service.onAvailabilityChanged = nullptr;
 }
 
-void HotKeyManager::reload(const Preferences& prefs) {
+void HotKeyManager::reload(Preferences& prefs) {
     m_prefs = &prefs;
     unregisterAll();
+    if (!m_refusals.isEmpty()) {
+        m_refusals.clear();
+        Q_EMIT refusalsChanged();
+    }
     if (m_suspended || !isAvailable())
         return;
     if (const std::optional<KeyCombo> combo = prefs.openPanelHotKey())
@@ -101,12 +113,66 @@ void HotKeyManager::registerCombo(const KeyCombo& combo, Action action) {
     const quint32 id = m_nextId++; // spent even when refused
     const int status = m_service.registerHotKey(id, combo.keyCode, combo.carbonModifiers);
     if (status != 0) {
-        logRefusal(combo, status);
+        refuse({combo, action}, status);
         return;
     }
     const auto [name, description] = purpose(action);
     m_service.describe(id, name, description);
     m_registrations.insert(id, {combo, action});
+}
+
+void HotKeyManager::refuse(const Registration& registration, int status) {
+    logRefusal(registration.combo, status);
+    m_refusals.append({registration.action, registration.combo.displayString() +
+                                                u" is not bound: "_s +
+                                                m_service.statusText(status) + u'.'});
+    Q_EMIT refusalsChanged();
+}
+
+std::optional<QString> HotKeyManager::refusal(const Action& action) const {
+    for (const auto& [refused, text] : m_refusals)
+        if (refused == action)
+            return text;
+    return std::nullopt;
+}
+
+void HotKeyManager::follow(quint32 id, const std::optional<KeyCombo>& combo) {
+    const auto it = m_registrations.constFind(id);
+    if (it == m_registrations.constEnd() || !m_prefs || it->combo == combo)
+        return;
+    const Action action = it->action;
+    const QString keys = combo ? combo->displayString() : u"no keys"_s;
+    Log::write(u"Tindrel: the desktop's settings gave \""_s + purpose(action).second + u"\" "_s +
+               keys);
+    // Setting the preference reloads the shortcuts, which the desktop then
+    // holds already: nothing goes back to it.
+    switch (action.kind) {
+    case Action::Kind::openPanel:
+        m_prefs->setOpenPanelHotKey(combo);
+        return;
+    case Action::Kind::togglePause:
+        m_prefs->setTogglePauseHotKey(combo);
+        return;
+    case Action::Kind::pastePinned:
+        break;
+    }
+    // The pinned clips share one modifier: another one for this clip's
+    // digit is a new modifier for all of them.
+    if (combo && combo->keyCode == KeyCombo::numberRow[size_t(action.index)]) {
+        for (const PinnedShortcutModifier modifier :
+             {PinnedShortcutModifier::altSuper, PinnedShortcutModifier::ctrlShift,
+              PinnedShortcutModifier::ctrlSuper, PinnedShortcutModifier::shiftSuper}) {
+            if (modifierMask(modifier) == combo->carbonModifiers) {
+                m_prefs->setPinnedModifier(modifier);
+                return;
+            }
+        }
+    }
+    // Anything else cannot be kept for one clip alone: ours go back.
+    Log::write(u"Tindrel: pinned clips keep "_s + it->combo.displayString() +
+               u"; their keys are set in Tindrel's Shortcuts settings"_s);
+    QMetaObject::invokeMethod(
+        this, [this] { reload(*m_prefs); }, Qt::QueuedConnection);
 }
 
 void HotKeyManager::logRefusal(const KeyCombo& combo, int status) const {
@@ -133,13 +199,12 @@ void HotKeyManager::beginRecording() {
     unregisterAll();
 }
 
-void HotKeyManager::endRecording(const Preferences& prefs) {
+void HotKeyManager::endRecording(Preferences& prefs) {
     m_suspended = false;
     reload(prefs);
 }
 
-std::optional<QString> HotKeyManager::conflictMessage(const KeyCombo& combo,
-                                                      const Preferences& prefs) {
+std::optional<QString> HotKeyManager::conflictMessage(const KeyCombo& combo, Preferences& prefs) {
     // Nothing to check against: the desktop's own settings hold the keys.
     if (!isAvailable())
         return std::nullopt;

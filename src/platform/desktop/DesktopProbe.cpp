@@ -14,14 +14,15 @@ bool DesktopProbe::isKde() {
     return qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':').contains(u"KDE"_s);
 }
 
-std::unique_ptr<Desktop> DesktopProbe::open() {
+std::unique_ptr<Desktop> DesktopProbe::open(SettingsStore* settings) {
     QString why;
     std::unique_ptr<Desktop> desktop;
     if (auto clipboard = WaylandPasteboard::connect(QString(), &why)) {
         // XWayland, when there, without its clipboard: that is Wayland's.
         auto xwayland = X11Parts::open(/*withPasteboard=*/false);
         if (isKde())
-            desktop = std::make_unique<KdeDesktop>(std::move(clipboard), std::move(xwayland));
+            desktop =
+                std::make_unique<KdeDesktop>(std::move(clipboard), std::move(xwayland), settings);
         else
             desktop = std::make_unique<WaylandDesktop>(std::move(clipboard), std::move(xwayland));
     } else {

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class SettingsStore;
+
 // The one place that decides which desktop we run on: a Wayland compositor
 // with data-control (KDE Plasma, or any other such as sway), else the X
 // server (an X11 session, or XWayland where the compositor offers no
@@ -12,7 +14,9 @@ class DesktopProbe {
 public:
     // None when there is neither a Wayland compositor with data-control nor
     // an X server to talk to.
-    static std::unique_ptr<Desktop> open();
+    // `settings` (may be null) keeps what a desktop's parts must remember
+    // between runs, such as the portal's grant to paste.
+    static std::unique_ptr<Desktop> open(SettingsStore* settings = nullptr);
     // Whether the session says it is KDE Plasma.
     static bool isKde();
 };

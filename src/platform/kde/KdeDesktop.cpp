@@ -1,5 +1,7 @@
 #include "platform/kde/KdeDesktop.h"
 
+#include "platform/kde/KGlobalAccelHotKeyService.h"
+#include "platform/kde/KdeKeySynth.h"
 #include "platform/wayland/KWinWindowTracker.h"
 #include "platform/wayland/NoKeySynth.h"
 #include "platform/wayland/NoPointerWatcher.h"
@@ -10,6 +12,7 @@
 #include "platform/x11/X11Parts.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/PortalHotKeyService.h"
+#include "platform/xdg/PortalRemoteDesktop.h"
 #include "platform/xdg/XdgWorkspace.h"
 
 #include <QDBusConnection>
@@ -18,9 +21,9 @@
 using namespace Qt::StringLiterals;
 
 KdeDesktop::KdeDesktop(std::unique_ptr<WaylandPasteboard> pasteboard,
-                       std::unique_ptr<X11Parts> xwayland)
+                       std::unique_ptr<X11Parts> xwayland, SettingsStore* settings)
     : m_pasteboard(std::move(pasteboard)), m_xwayland(std::move(xwayland)) {
-    choosePasting();
+    choosePasting(settings);
     m_windows = KWinWindowTracker::connect(QDBusConnection::sessionBus());
     Workspace* base = m_xwayland ? &m_xwayland->workspace() : nullptr;
     if (!base) {
@@ -40,10 +43,21 @@ KdeDesktop::KdeDesktop(std::unique_ptr<WaylandPasteboard> pasteboard,
 KdeDesktop::~KdeDesktop() = default;
 
 // Pasting: how keys reach the window in front.
-void KdeDesktop::choosePasting() {
+void KdeDesktop::choosePasting(SettingsStore* settings) {
     KeySynth* xwaylandKeys = m_xwayland ? &m_xwayland->keySynth() : nullptr;
     m_keys = WaylandKeySynth::connect(QString(), xwaylandKeys, &m_noPaste);
     m_canPaste = m_keys != nullptr;
+    if (!m_canPaste && m_xwayland) {
+        // KWin 5.27 lends no virtual keyboard: XTest reaches X11 windows, the
+        // portal's remote control (once the user allows it) the others.
+        m_portal = std::make_unique<PortalRemoteDesktop>(QDBusConnection::sessionBus(), settings);
+        m_keys = std::make_unique<KdeKeySynth>(*xwaylandKeys, m_xwayland->workspace(), *m_portal);
+        m_keySynth = m_keys.get();
+        m_canPaste = true;
+        m_pasting = u"pasting through XTest into X11 windows, through the desktop portal into "
+                    "the others"_s;
+        return;
+    }
     if (!m_canPaste && !xwaylandKeys)
         m_keys = std::make_unique<NoKeySynth>();
     m_keySynth = m_keys ? m_keys.get() : xwaylandKeys;
@@ -53,8 +67,16 @@ void KdeDesktop::choosePasting() {
 
 // Global shortcuts: where the desktop lets us bind keys.
 void KdeDesktop::chooseShortcuts() {
+    // KDE's own service lists ours in System Settings and binds them; the
+    // portal is for a Plasma without it.
+    QString why;
+    m_hotKeys = KGlobalAccelHotKeyService::connect(QDBusConnection::sessionBus(), &why);
+    if (m_hotKeys) {
+        m_shortcuts = u"shortcuts through kglobalaccel"_s;
+        return;
+    }
     m_hotKeys = std::make_unique<PortalHotKeyService>(QDBusConnection::sessionBus());
-    m_shortcuts = u"shortcuts through the desktop portal"_s;
+    m_shortcuts = u"shortcuts through the desktop portal ("_s + why + u')';
 }
 
 QString KdeDesktop::name() const {

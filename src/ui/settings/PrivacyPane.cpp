@@ -1,6 +1,7 @@
 #include "ui/settings/PrivacyPane.h"
 
 #include "core/prefs/Preferences.h"
+#include "platform/KeySynth.h"
 #include "platform/Workspace.h"
 #include "ui/Alerts.h"
 #include "ui/Symbols.h"
@@ -15,28 +16,42 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-QWidget* permissionRow(bool trusted, QWidget* parent) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    const QColor color = trusted ? QColor(0x34, 0xa8, 0x53) : QColor(0xf0, 0x8a, 0x00);
-    auto* sign = new QLabel(row);
-    sign->setPixmap(Symbols::tinted(trusted ? u"checkmark.circle.fill"_s : u"xmark.circle.fill"_s,
-                                    color, 16, row->devicePixelRatioF()));
-    layout->addWidget(sign);
-    layout->addWidget(new QLabel(trusted ? u"Granted"_s : u"Not granted"_s, row));
-    if (!trusted) {
-        auto* why = new QPushButton(u"Open Settings…"_s, row);
-        QObject::connect(why, &QPushButton::clicked, row, [] { Alerts::explainPasting(); });
-        layout->addWidget(why);
+struct PermissionText {
+    bool granted;
+    QString text;
+    // Whether the session's own nature is why (an explanation helps then).
+    bool explain;
+};
+
+// In plain words: what the desktop lets Tindrel do, never more than it gave.
+PermissionText describe(const Workspace& workspace, const KeySynth* keys) {
+    switch (keys ? keys->permission() : PastePermission::notNeeded) {
+    case PastePermission::notNeeded:
+        break;
+    case PastePermission::notAsked:
+        return {false, u"Not asked yet: Tindrel asks the desktop the first time it pastes"_s,
+                false};
+    case PastePermission::asking:
+        return {false, u"Waiting for the desktop's answer"_s, false};
+    case PastePermission::granted:
+        return {true, u"Granted by the desktop"_s, false};
+    case PastePermission::refused:
+        return {false,
+                u"Refused: only X11 apps get pasted into; restart Tindrel to be asked again"_s,
+                false};
+    case PastePermission::unavailable:
+        return {false,
+                u"Not available: the desktop cannot be asked, so only X11 apps get pasted into"_s,
+                false};
     }
-    layout->addStretch(1);
-    return row;
+    const bool trusted = workspace.isTrusted();
+    return {trusted, trusted ? u"Granted"_s : u"Not granted"_s, !trusted};
 }
 } // namespace
 
-PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, QWidget* parent)
-    : QWidget(parent) {
+PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, const KeySynth* keys,
+                         QWidget* parent)
+    : QWidget(parent), m_workspace(workspace), m_keys(keys) {
     PaneForm form(this, prefs);
 
     QFormLayout* never = form.section(u"Never capture"_s);
@@ -58,8 +73,44 @@ PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, QWidget* pare
                            "from these apps are recorded anyway."_s);
 
     QFormLayout* access = form.section(u"Accessibility"_s);
-    access->addRow(u"Auto-paste permission"_s, permissionRow(workspace.isTrusted(), this));
+    access->addRow(u"Auto-paste permission"_s, permissionRow());
     form.hint(access, u"Needed only so Tindrel can press Ctrl+V for you. Without it, clicking a "
                       "clip still copies it."_s);
     form.finish();
+}
+
+QWidget* PrivacyPane::permissionRow() {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_permissionSign = new QLabel(row);
+    layout->addWidget(m_permissionSign);
+    m_permissionText = new QLabel(row);
+    m_permissionText->setWordWrap(true);
+    layout->addWidget(m_permissionText, 1);
+    m_explain = new QPushButton(u"Open Settings…"_s, row);
+    connect(m_explain, &QPushButton::clicked, row, [] { Alerts::explainPasting(); });
+    layout->addWidget(m_explain);
+    showPermission();
+    return row;
+}
+
+void PrivacyPane::showPermission() {
+    const PermissionText permission = describe(m_workspace, m_keys);
+    const QColor color = permission.granted ? QColor(0x34, 0xa8, 0x53) : QColor(0xf0, 0x8a, 0x00);
+    m_permissionSign->setPixmap(
+        Symbols::tinted(permission.granted ? u"checkmark.circle.fill"_s : u"xmark.circle.fill"_s,
+                        color, 16, devicePixelRatioF()));
+    m_permissionText->setText(permission.text);
+    m_explain->setVisible(permission.explain);
+}
+
+void PrivacyPane::showEvent(QShowEvent* event) {
+    // The desktop's answer may have come since the pane was last shown.
+    showPermission();
+    QWidget::showEvent(event);
+}
+
+QString PrivacyPane::permissionText() const {
+    return m_permissionText->text();
 }

@@ -103,7 +103,7 @@ QWidget* SettingsWindow::buildPane(SettingsTab tab) {
     case SettingsTab::appearance:
         return new AppearancePane(s.prefs);
     case SettingsTab::privacy:
-        return new PrivacyPane(s.prefs, s.workspace);
+        return new PrivacyPane(s.prefs, s.workspace, s.keySynth);
     case SettingsTab::storage:
         return new StoragePane(s.prefs, s.store, s.files);
     case SettingsTab::about:

@@ -10,6 +10,7 @@ class ClipStore;
 class Clock;
 class FileManager;
 class HotKeyManager;
+class KeySynth;
 class Preferences;
 class QActionGroup;
 class QStackedWidget;
@@ -40,6 +41,8 @@ public:
         ServiceDiscovery& discovery;
         const Clock& clock;
         QString syncLogPath;
+        // What the desktop said about pasting, where it asks; may be null.
+        const KeySynth* keySynth = nullptr;
     };
 
     explicit SettingsWindow(Services services, QWidget* parent = nullptr);

@@ -47,22 +47,12 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     m_pauseHint = new DesktopShortcutHint(u"tindrel --toggle-pause"_s, this);
     global->addRow(u"Pause / resume tracking"_s, either(m_pause, m_pauseHint));
 
-    m_warningRow = new QWidget(this);
-    auto* warningLayout = new QHBoxLayout(m_warningRow);
-    warningLayout->setContentsMargins(0, 0, 0, 0);
-    auto* sign = new QLabel(m_warningRow);
-    sign->setPixmap(Symbols::tinted(u"exclamationmark.triangle.fill"_s, kWarningOrange, 16,
-                                    devicePixelRatioF()));
-    m_warning = new QLabel(m_warningRow);
-    m_warning->setTextFormat(Qt::PlainText);
-    m_warning->setWordWrap(true);
-    QPalette orange = m_warning->palette();
-    orange.setColor(QPalette::WindowText, kWarningOrange);
-    m_warning->setPalette(orange);
-    warningLayout->addWidget(sign, 0, Qt::AlignTop);
-    warningLayout->addWidget(m_warning, 1);
+    m_warningRow = warningRow(&m_warning);
     global->addRow(m_warningRow);
     global->setRowVisible(m_warningRow, false);
+    m_unboundRow = warningRow(&m_unbound);
+    global->addRow(m_unboundRow);
+    global->setRowVisible(m_unboundRow, false);
 
     QFormLayout* pinned = form.section(u"Pinned clips"_s);
     form.picker<PinnedShortcutModifier>(
@@ -99,6 +89,27 @@ ShortcutsPane::ShortcutsPane(Preferences& prefs, HotKeyManager& hotKeys,
     showAvailability();
     connect(&m_hotKeys, &HotKeyManager::availabilityChanged, this,
             &ShortcutsPane::showAvailability);
+    // The desktop may turn a shortcut down well after it was asked.
+    connect(&m_hotKeys, &HotKeyManager::refusalsChanged, this, &ShortcutsPane::showUnbound);
+}
+
+QWidget* ShortcutsPane::warningRow(QLabel** text) {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* sign = new QLabel(row);
+    sign->setPixmap(Symbols::tinted(u"exclamationmark.triangle.fill"_s, kWarningOrange, 16,
+                                    devicePixelRatioF()));
+    auto* label = new QLabel(row);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    QPalette orange = label->palette();
+    orange.setColor(QPalette::WindowText, kWarningOrange);
+    label->setPalette(orange);
+    layout->addWidget(sign, 0, Qt::AlignTop);
+    layout->addWidget(label, 1);
+    *text = label;
+    return row;
 }
 
 QWidget* ShortcutsPane::either(QWidget* recorder, QWidget* hint) {
@@ -118,6 +129,7 @@ void ShortcutsPane::showAvailability() {
     m_pauseHint->setVisible(!available);
     if (!available)
         m_global->setRowVisible(m_warningRow, false);
+    showUnbound();
 }
 
 ShortcutRecorderView*
@@ -149,8 +161,32 @@ ShortcutsPane::recorder(std::optional<KeyCombo> (Preferences::*get)() const,
 void ShortcutsPane::validate(const std::optional<KeyCombo>& combo) {
     const std::optional<QString> conflict =
         combo ? m_hotKeys.conflictMessage(*combo, m_prefs) : std::nullopt;
+    m_conflictKeys = conflict ? combo->displayString() : QString();
     m_warning->setText(conflict.value_or(QString()));
     m_global->setRowVisible(m_warningRow, conflict.has_value());
+    showUnbound();
+}
+
+void ShortcutsPane::showUnbound() {
+    // A shortcut the desktop did not bind is not shown as if it were; keys
+    // just reported as held by another program need no second line.
+    QList<HotKeyManager::Action> actions{HotKeyManager::Action::openPanel(),
+                                         HotKeyManager::Action::togglePause()};
+    for (int i = 0; i < int(KeyCombo::numberRow.size()); ++i)
+        actions.append(HotKeyManager::Action::pastePinned(i));
+    QStringList lines;
+    for (const HotKeyManager::Action& action : std::as_const(actions)) {
+        const std::optional<QString> refusal = m_hotKeys.refusal(action);
+        if (refusal && (m_conflictKeys.isEmpty() || !refusal->startsWith(m_conflictKeys + u' ')))
+            lines << *refusal;
+    }
+    const bool shown = m_hotKeys.isAvailable() && !lines.isEmpty();
+    m_unbound->setText(lines.join(u'\n'));
+    m_global->setRowVisible(m_unboundRow, shown);
+}
+
+QString ShortcutsPane::unboundWarning() const {
+    return m_global->isRowVisible(m_unboundRow) ? m_unbound->text() : QString();
 }
 
 QString ShortcutsPane::conflictWarning() const {

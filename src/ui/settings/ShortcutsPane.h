@@ -29,6 +29,9 @@ public:
     DesktopShortcutHint* pauseHint() const { return m_pauseHint; }
     // The warning under the shortcuts, empty when there is none.
     QString conflictWarning() const;
+    // The shortcuts the desktop did not bind and why, one a line; empty
+    // when it bound them all (or has not answered yet).
+    QString unboundWarning() const;
 
 private:
     ShortcutRecorderView* recorder(std::optional<KeyCombo> (Preferences::*get)() const,
@@ -38,6 +41,8 @@ private:
     void validate(const std::optional<KeyCombo>& combo);
     QWidget* either(QWidget* recorder, QWidget* hint);
     void showAvailability();
+    void showUnbound();
+    QWidget* warningRow(QLabel** text);
 
     Preferences& m_prefs;
     HotKeyManager& m_hotKeys;
@@ -48,4 +53,7 @@ private:
     QFormLayout* m_global = nullptr;
     QWidget* m_warningRow = nullptr;
     QLabel* m_warning = nullptr;
+    QWidget* m_unboundRow = nullptr;
+    QLabel* m_unbound = nullptr;
+    QString m_conflictKeys; // the keys last recorded, when another program holds them
 };

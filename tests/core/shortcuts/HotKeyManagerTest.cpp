@@ -6,6 +6,7 @@
 #include "support/QtPrinters.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -174,4 +175,94 @@ TEST_F(HotKeyManagerTest, AShortcutLostLaterIsLoggedAndDropped) {
     service.onLost(pauseId, 10);
     EXPECT_EQ(log.lines, QStringList{u"Tindrel: could not register Ctrl+Alt+P (X error 10)"_s});
     EXPECT_FALSE(manager.registeredIds().contains(pauseId));
+}
+
+TEST_F(HotKeyManagerTest, KeysGivenInTheDesktopsSettingsBecomeThePreference) {
+    const Combo ctrlAltC{'c', KeyCombo::Ctrl | KeyCombo::Alt};
+    struct Case {
+        const char* name;
+        Combo from;
+        std::optional<Combo> to;
+        std::optional<KeyCombo> openPanel;
+        std::optional<KeyCombo> pause;
+        PinnedShortcutModifier pinned;
+    };
+    const Case cases[] = {
+        {"open panel on other keys", kOpenPanel, ctrlAltC, KeyCombo{'c', ctrlAltC.second},
+         KeyCombo{'p', kPause.second}, PinnedShortcutModifier::altSuper},
+        {"pause given no keys", kPause, std::nullopt, KeyCombo::defaultOpenPanel(), std::nullopt,
+         PinnedShortcutModifier::altSuper},
+        // The pinned clips share a modifier: a new one for a clip is one for all.
+        {"pinned clip 3 on another modifier",
+         {'3', kAltSuper},
+         Combo{'3', KeyCombo::Ctrl | KeyCombo::Super},
+         KeyCombo::defaultOpenPanel(),
+         KeyCombo{'p', kPause.second},
+         PinnedShortcutModifier::ctrlSuper},
+        // One clip alone on other keys is nothing the preferences can hold.
+        {"pinned clip 3 on a letter",
+         {'3', kAltSuper},
+         ctrlAltC,
+         KeyCombo::defaultOpenPanel(),
+         KeyCombo{'p', kPause.second},
+         PinnedShortcutModifier::altSuper},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemorySettingsStore store;
+        Preferences local{store};
+        local.setTogglePauseHotKey(KeyCombo{kPause.first, kPause.second});
+        local.setPinnedModifier(PinnedShortcutModifier::altSuper);
+        local.setPinLimit(3);
+        FakeHotKeyService desktop;
+        HotKeyManager hotKeys{desktop};
+        int reloads = 0;
+        // As the application does: a changed preference reloads.
+        for (auto changed :
+             {&Preferences::openPanelHotKeyChanged, &Preferences::togglePauseHotKeyChanged,
+              &Preferences::pinnedModifierChanged})
+            QObject::connect(&local, changed, &hotKeys, [&] {
+                ++reloads;
+                hotKeys.reload(local);
+            });
+        hotKeys.reload(local);
+        ASSERT_TRUE(desktop.rebind(c.from, c.to));
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(local.openPanelHotKey(), c.openPanel);
+        EXPECT_EQ(local.togglePauseHotKey(), c.pause);
+        EXPECT_EQ(local.pinnedModifier(), c.pinned);
+        // What is registered now is what the preferences say, once.
+        EXPECT_LE(reloads, 1);
+        QList<Combo> expected;
+        if (c.openPanel)
+            expected << Combo{c.openPanel->keyCode, c.openPanel->carbonModifiers};
+        if (c.pause)
+            expected << Combo{c.pause->keyCode, c.pause->carbonModifiers};
+        expected << pinnedCombos(3, modifierMask(c.pinned));
+        EXPECT_EQ(desktop.grabs.values(), expected);
+        // The same keys again are no change.
+        const QList<quint32> attempts = desktop.attempts;
+        if (c.openPanel)
+            desktop.rebind(expected.first(), expected.first());
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(desktop.attempts, attempts);
+    }
+}
+
+TEST_F(HotKeyManagerTest, RefusedShortcutsAreToldUntilTheNextReload) {
+    service.taken.insert(kOpenPanel);
+    QSignalSpy changed(&manager, &HotKeyManager::refusalsChanged);
+    manager.reload(prefs);
+    EXPECT_EQ(manager.refusal(Action::openPanel()), u"Ctrl+Alt+V is not bound: X error 10."_s);
+    EXPECT_EQ(manager.refusal(Action::togglePause()), std::nullopt);
+    // Given up later, as a desktop that answers late does.
+    const quint32 pauseId = service.grabs.lastKey();
+    service.grabs.remove(pauseId);
+    service.onLost(pauseId, 10);
+    EXPECT_EQ(manager.refusal(Action::togglePause()), u"Ctrl+Alt+P is not bound: X error 10."_s);
+    EXPECT_EQ(changed.size(), 2);
+    service.taken.clear();
+    manager.reload(prefs);
+    EXPECT_EQ(manager.refusal(Action::openPanel()), std::nullopt);
+    EXPECT_EQ(manager.refusal(Action::togglePause()), std::nullopt);
 }

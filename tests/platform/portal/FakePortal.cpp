@@ -4,6 +4,7 @@
 // on demand. A control interface lets the test press a shortcut and ask what
 // is bound.
 //   tindrel_fake_portal [--no-shortcuts] [--decline] [--leave-unbound NAME]
+//                       [--bind-nothing] [--answer-without-list]
 
 #include "platform/xdg/PortalShortcut.h"
 
@@ -28,6 +29,10 @@ class FakePortal : public QDBusVirtualObject {
 public:
     bool offered = true;
     bool decline = false;
+    // Success with an empty list, as Plasma 5.27's portal answers; or with
+    // no list at all.
+    bool bindNothing = false;
+    bool answerWithoutList = false;
     QString leaveUnbound;
 
     QString introspect(const QString&) const override { return {}; }
@@ -129,6 +134,15 @@ private:
                            {u"trigger_description"_s, trigger}}});
         }
         m_lastSession = session;
+        if (bindNothing || answerWithoutList) {
+            bound.clear();
+            respond(
+                bus, handle, 0,
+                answerWithoutList
+                    ? QVariantMap{}
+                    : QVariantMap{{u"shortcuts"_s, QVariant::fromValue(QList<PortalShortcut>{})}});
+            return message.createReply(QVariant::fromValue(QDBusObjectPath(handle)));
+        }
         respond(bus, handle, 0, {{u"shortcuts"_s, QVariant::fromValue(given)}});
         return message.createReply(QVariant::fromValue(QDBusObjectPath(handle)));
     }
@@ -175,6 +189,8 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     portal.offered = !args.contains(u"--no-shortcuts"_s);
     portal.decline = args.contains(u"--decline"_s);
+    portal.bindNothing = args.contains(u"--bind-nothing"_s);
+    portal.answerWithoutList = args.contains(u"--answer-without-list"_s);
     if (const qsizetype at = args.indexOf(u"--leave-unbound"_s); at > 0)
         portal.leaveUnbound = args.value(at + 1);
     QDBusConnection bus = QDBusConnection::sessionBus();

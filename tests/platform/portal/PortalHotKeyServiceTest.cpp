@@ -181,6 +181,15 @@ TEST_F(PortalHotKeyServiceTest, RefusalsOfTheDesktopAreLoggedNotSilent) {
         {"one left unbound",
          {u"--leave-unbound"_s, u"toggle-pause"_s},
          {u"Tindrel: could not register Ctrl+Alt+P (the desktop left it unbound)"_s}},
+        // Success that binds nothing, as Plasma 5.27's portal answers.
+        {"an empty list",
+         {u"--bind-nothing"_s},
+         {u"Tindrel: could not register Ctrl+Alt+V (the desktop left it unbound)"_s,
+          u"Tindrel: could not register Ctrl+Alt+P (the desktop left it unbound)"_s}},
+        {"no list",
+         {u"--answer-without-list"_s},
+         {u"Tindrel: could not register Ctrl+Alt+V (the desktop left it unbound)"_s,
+          u"Tindrel: could not register Ctrl+Alt+P (the desktop left it unbound)"_s}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,6 +206,12 @@ TEST_F(PortalHotKeyServiceTest, RefusalsOfTheDesktopAreLoggedNotSilent) {
         EXPECT_EQ(lines, expected);
         EXPECT_TRUE(service->isAvailable());
         EXPECT_EQ(manager->registeredIds().size(), 2 - c.lines.size());
+        // What the settings show: a refused shortcut is not shown as bound.
+        for (const Action action : {Action::openPanel(), Action::togglePause()}) {
+            const bool refused = manager->refusal(action).has_value();
+            const QString keys = action == Action::openPanel() ? u"Ctrl+Alt+V"_s : u"Ctrl+Alt+P"_s;
+            EXPECT_EQ(refused, c.lines.join(u' ').contains(keys));
+        }
     }
 }
 

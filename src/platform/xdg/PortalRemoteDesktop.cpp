@@ -1,0 +1,264 @@
+#include "platform/xdg/PortalRemoteDesktop.h"
+
+#include "platform/SettingsStore.h"
+#include "platform/xdg/PortalRequest.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString kService = u"org.freedesktop.portal.Desktop"_s;
+const QString kPath = u"/org/freedesktop/portal/desktop"_s;
+const QString kInterface = u"org.freedesktop.portal.RemoteDesktop"_s;
+const QString kSession = u"org.freedesktop.portal.Session"_s;
+constexpr uint kKeyboard = 1;
+// Remember the grant until the user takes it back.
+constexpr uint kPersistUntilRevoked = 2;
+// The first version whose sessions can be restored without a question.
+constexpr uint kRestorableVersion = 2;
+
+quint64 sessionCounter = 0;
+
+QList<quint32> keysyms(PasteChord chord) {
+    switch (chord) {
+    case PasteChord::CtrlShiftV:
+        return {XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_v};
+    case PasteChord::ShiftInsert:
+        return {XKB_KEY_Shift_L, XKB_KEY_Insert};
+    case PasteChord::CtrlV:
+        break;
+    }
+    return {XKB_KEY_Control_L, XKB_KEY_v};
+}
+} // namespace
+
+PortalRemoteDesktop::PortalRemoteDesktop(const QDBusConnection& bus, SettingsStore* settings,
+                                         QObject* parent)
+    : QObject(parent), m_bus(bus), m_settings(settings) {
+    if (!m_bus.isConnected()) {
+        m_permission = PastePermission::unavailable;
+        m_problem = u"no session bus"_s;
+        return;
+    }
+    // A kept token restores the grant without a question: take it now, so
+    // the first paste is not delayed.
+    if (m_settings && !m_settings->value(restoreTokenKey).toString().isEmpty())
+        ask();
+}
+
+PortalRemoteDesktop::~PortalRemoteDesktop() {
+    closeSession();
+}
+
+bool PortalRemoteDesktop::sendChord(PasteChord chord) {
+    switch (m_permission) {
+    case PastePermission::granted:
+        press(chord);
+        return true;
+    case PastePermission::notAsked:
+        m_waiting = chord;
+        ask();
+        return false;
+    case PastePermission::asking:
+        m_waiting = chord;
+        return false;
+    default:
+        return false;
+    }
+}
+
+void PortalRemoteDesktop::ask() {
+    if (m_permission != PastePermission::notAsked)
+        return;
+    setPermission(PastePermission::asking);
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get.setArguments({kInterface, u"version"_s});
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, epoch = m_epoch](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (epoch != m_epoch)
+                    return;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                if (reply.isError()) {
+                    fail(u"the desktop portal offers no remote control: "_s +
+                         reply.error().message());
+                    return;
+                }
+                createSession(reply.value().variant().toUInt());
+            });
+}
+
+void PortalRemoteDesktop::createSession(uint version) {
+    const QString token = u"tindrel_keys"_s + QString::number(++sessionCounter);
+    auto* request = PortalRequest::start(m_bus, kInterface, u"CreateSession"_s, {},
+                                         {{u"session_handle_token"_s, token}}, this);
+    connect(
+        request, &PortalRequest::finished, this,
+        [this, version, request, epoch = m_epoch](uint response, const QVariantMap& results) {
+            if (epoch != m_epoch)
+                return;
+            const QVariant handle = results.value(u"session_handle"_s);
+            // Documented as a string; some portals send an object path.
+            m_session = handle.canConvert<QDBusObjectPath>()
+                            ? handle.value<QDBusObjectPath>().path()
+                            : handle.toString();
+            if (response != PortalRequest::success || m_session.isEmpty()) {
+                m_session.clear();
+                fail(u"the desktop portal made no remote control session"_s +
+                     (request->errorText().isEmpty() ? QString() : u": "_s + request->errorText()));
+                return;
+            }
+            m_bus.connect(kService, m_session, kSession, u"Closed"_s, this,
+                          SLOT(onSessionClosed()));
+            selectDevices(version);
+        });
+}
+
+void PortalRemoteDesktop::selectDevices(uint version) {
+    QVariantMap options{{u"types"_s, kKeyboard}};
+    if (version >= kRestorableVersion) {
+        options.insert(u"persist_mode"_s, kPersistUntilRevoked);
+        const QString token =
+            m_settings ? m_settings->value(restoreTokenKey).toString() : QString();
+        if (!token.isEmpty())
+            options.insert(u"restore_token"_s, token);
+    }
+    auto* request =
+        PortalRequest::start(m_bus, kInterface, u"SelectDevices"_s,
+                             {QVariant::fromValue(QDBusObjectPath(m_session))}, options, this);
+    connect(request, &PortalRequest::finished, this,
+            [this, epoch = m_epoch](uint response, const QVariantMap& results) {
+                if (epoch != m_epoch)
+                    return;
+                if (response != PortalRequest::success) {
+                    started(response, results);
+                    return;
+                }
+                startSession();
+            });
+}
+
+void PortalRemoteDesktop::startSession() {
+    // No parent window: the question is the desktop's own, not a dialog of ours.
+    auto* request = PortalRequest::start(
+        m_bus, kInterface, u"Start"_s, {QVariant::fromValue(QDBusObjectPath(m_session)), QString()},
+        {}, this);
+    connect(request, &PortalRequest::finished, this,
+            [this, epoch = m_epoch](uint response, const QVariantMap& results) {
+                if (epoch == m_epoch)
+                    started(response, results);
+            });
+}
+
+void PortalRemoteDesktop::started(uint response, const QVariantMap& results) {
+    if (response == PortalRequest::cancelled) {
+        closeSession();
+        m_waiting.reset();
+        setPermission(PastePermission::refused);
+        return;
+    }
+    if (response != PortalRequest::success) {
+        fail(u"the desktop portal could not start remote control"_s);
+        return;
+    }
+    if (!(results.value(u"devices"_s).toUInt() & kKeyboard)) {
+        closeSession();
+        m_waiting.reset();
+        setPermission(PastePermission::refused);
+        return;
+    }
+    if (m_settings) {
+        // A portal that gives no token (or a new one) leaves nothing stale.
+        const QString token = results.value(u"restore_token"_s).toString();
+        if (token.isEmpty())
+            m_settings->remove(restoreTokenKey);
+        else
+            m_settings->setValue(restoreTokenKey, token);
+    }
+    setPermission(PastePermission::granted);
+    if (const std::optional<PasteChord> chord = std::exchange(m_waiting, std::nullopt))
+        press(*chord);
+}
+
+void PortalRemoteDesktop::fail(const QString& why) {
+    closeSession();
+    m_waiting.reset();
+    m_problem = why;
+    setPermission(PastePermission::unavailable);
+}
+
+void PortalRemoteDesktop::onSessionClosed() {
+    // The desktop ended it (the user stopped the remote control): the grant
+    // is gone, and the next paste asks again.
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_session.clear();
+    ++m_epoch;
+    m_keys.clear();
+    m_keyInFlight = false;
+    m_waiting.reset();
+    setPermission(PastePermission::notAsked);
+}
+
+void PortalRemoteDesktop::setPermission(PastePermission permission) {
+    if (m_permission == permission)
+        return;
+    m_permission = permission;
+    Q_EMIT permissionChanged();
+}
+
+void PortalRemoteDesktop::press(PasteChord chord) {
+    const QList<quint32> keys = keysyms(chord);
+    for (const quint32 keysym : keys)
+        key(keysym, true);
+    for (auto it = keys.crbegin(); it != keys.crend(); ++it)
+        key(*it, false);
+}
+
+void PortalRemoteDesktop::key(quint32 keysym, bool pressed) {
+    m_keys.append({keysym, pressed});
+    if (!m_keyInFlight)
+        sendNextKey();
+}
+
+void PortalRemoteDesktop::sendNextKey() {
+    if (m_keys.isEmpty() || m_session.isEmpty())
+        return;
+    const auto [keysym, pressed] = m_keys.takeFirst();
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, u"NotifyKeyboardKeysym"_s);
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(), int(keysym),
+                       uint(pressed ? 1 : 0)});
+    // The portal may handle calls on several threads, so a key sent before
+    // the last is answered could overtake it: Ctrl would come after the V.
+    m_keyInFlight = true;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, epoch = m_epoch](QDBusPendingCallWatcher* answered) {
+                answered->deleteLater();
+                if (epoch != m_epoch)
+                    return;
+                m_keyInFlight = false;
+                if (answered->isError())
+                    m_keys.clear(); // the rest of a broken chord would be worse
+                sendNextKey();
+            });
+}
+
+void PortalRemoteDesktop::closeSession() {
+    ++m_epoch;
+    m_keys.clear();
+    m_keyInFlight = false;
+    if (m_session.isEmpty())
+        return;
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSession, u"Close"_s));
+    m_session.clear();
+}

@@ -1,0 +1,57 @@
+#include "platform/kde/KdeKeySynth.h"
+#include "support/FakeKeySynth.h"
+#include "support/FakeWorkspace.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+// Which way a paste goes on KWin, decided by what XWayland says is in front.
+class KdeKeySynthTest : public ::testing::Test {
+protected:
+    FakeKeySynth xtest;
+    FakeWorkspace xwayland;
+    FakeKeySynth portal;
+    KdeKeySynth keys{xtest, xwayland, portal};
+};
+
+TEST_F(KdeKeySynthTest, SendsEachChordTheWayThatReachesTheWindowInFront) {
+    struct Case {
+        const char* name;
+        bool x11InFront;
+        bool portalAccepts;
+        bool sent;
+        QList<PasteChord> viaXTest;
+        QList<PasteChord> viaPortal;
+    };
+    const Case cases[] = {
+        // XWayland names an active window only while an X11 one has the focus.
+        {"X11 window", true, false, true, {PasteChord::CtrlShiftV}, {}},
+        {"Wayland window", false, true, true, {}, {PasteChord::CtrlShiftV}},
+        // The portal not (yet) allowing is not reported as a paste.
+        {"Wayland window, portal says no", false, false, false, {}, {PasteChord::CtrlShiftV}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        xtest.sent.clear();
+        portal.sent.clear();
+        xwayland.front =
+            c.x11InFront ? std::optional(FakeWorkspace::app(u"xterm"_s)) : std::nullopt;
+        portal.accepts = c.portalAccepts;
+        EXPECT_EQ(keys.sendChord(PasteChord::CtrlShiftV), c.sent);
+        EXPECT_EQ(xtest.sent, c.viaXTest);
+        EXPECT_EQ(portal.sent, c.viaPortal);
+    }
+}
+
+TEST_F(KdeKeySynthTest, ReportsThePortalsGrantAndXWaylandsModifiers) {
+    for (const PastePermission grant :
+         {PastePermission::notAsked, PastePermission::granted, PastePermission::refused}) {
+        portal.grant = grant;
+        EXPECT_EQ(keys.permission(), grant);
+    }
+    // Our own windows are X11 ones: XWayland sees the keys held over them.
+    xtest.heldChecks = 1;
+    EXPECT_TRUE(keys.modifiersHeld());
+    EXPECT_FALSE(keys.modifiersHeld());
+}
