@@ -35,15 +35,24 @@ public Q_SLOTS:
     void RegisterStatusNotifierHost(const QString&) {}
 };
 
-// The X11 window KWin has made active; 0 while none or a Wayland one is.
-quint64 activeX11Window() {
-    QProcess xprop;
-    xprop.start(u"xprop"_s, {u"-root"_s, u"_NET_ACTIVE_WINDOW"_s});
-    if (!xprop.waitForFinished(5000))
+// The X11 window a process has mapped (KWin lists those it manages); 0
+// when none.
+quint64 mappedWindowOf(qint64 pid) {
+    QProcess list;
+    list.start(u"xprop"_s, {u"-root"_s, u"_NET_CLIENT_LIST"_s});
+    if (!list.waitForFinished(5000))
         return 0;
-    static const QRegularExpression id(u"# (0x[0-9a-fA-F]+)"_s);
-    const QRegularExpressionMatch match = id.match(QString::fromLatin1(xprop.readAll()));
-    return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
+    static const QRegularExpression id(u"0x[0-9a-fA-F]+"_s);
+    for (const QRegularExpressionMatch& match :
+         id.globalMatch(QString::fromLatin1(list.readAll()))) {
+        QProcess owner;
+        owner.start(u"xprop"_s, {u"-id"_s, match.captured(0), u"_NET_WM_PID"_s});
+        if (owner.waitForFinished(5000) && QString::fromLatin1(owner.readAll())
+                                               .trimmed()
+                                               .endsWith(u" = "_s + QString::number(pid)))
+            return match.captured(0).toULongLong(nullptr, 16);
+    }
+    return 0;
 }
 
 // Where an X11 window is on the screen.
@@ -79,10 +88,19 @@ protected:
         QDBusConnection::disconnectFromBus(u"kde-tray"_s);
     }
 
+    // Tindrel's item: others register too (the portal's, while it lets a
+    // program send keys).
+    QString ourItem() const {
+        const QString pid = u"-"_s + QString::number(tindrel.processId()) + u"-"_s;
+        for (const QString& item : watcher.registered)
+            if (item.contains(pid))
+                return item;
+        return QString();
+    }
+
     QVariantMap properties() {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(watcher.registered.value(0), u"/StatusNotifierItem"_s,
-                                           u"org.freedesktop.DBus.Properties"_s, u"GetAll"_s);
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            ourItem(), u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s, u"GetAll"_s);
         call.setArguments({u"org.kde.StatusNotifierItem"_s});
         const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -91,9 +109,8 @@ protected:
     }
     // A click the tray passes on: asked without waiting, as a tray does.
     void click(const QString& method, int x, int y) {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(watcher.registered.value(0), u"/StatusNotifierItem"_s,
-                                           u"org.kde.StatusNotifierItem"_s, method);
+        QDBusMessage call = QDBusMessage::createMethodCall(ourItem(), u"/StatusNotifierItem"_s,
+                                                           u"org.kde.StatusNotifierItem"_s, method);
         call.setArguments({x, y});
         bus.call(call, QDBus::NoBlock);
     }
@@ -106,7 +123,7 @@ protected:
             click(u"Activate"_s, x, y);
             waitUntil(
                 [&] {
-                    panel = activeX11Window();
+                    panel = mappedWindowOf(tindrel.processId());
                     return panel != 0;
                 },
                 1000);
@@ -115,7 +132,7 @@ protected:
             return {};
         const QRect geometry = x11Geometry(panel);
         command({u"--toggle-panel"_s});
-        EXPECT_TRUE(waitUntil([&] { return activeX11Window() != panel; }));
+        EXPECT_TRUE(waitUntil([&] { return mappedWindowOf(tindrel.processId()) == 0; }));
         return geometry;
     }
 
@@ -127,7 +144,7 @@ protected:
 // version is drawn, and follows the pause state.
 TEST_F(KdeTrayTest, TheItemNamesItsIconAndSaysWhatItShows) {
     start();
-    ASSERT_TRUE(waitUntil([&] { return !watcher.registered.isEmpty(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !ourItem().isEmpty(); })) << log().toStdString();
     ASSERT_TRUE(recorded(QString())) << "tindrel does not answer on the bus";
     QVariantMap item;
     ASSERT_TRUE(waitUntil([&] {
@@ -163,7 +180,7 @@ TEST_F(KdeTrayTest, TheItemNamesItsIconAndSaysWhatItShows) {
 // the panel where the last click was, or by the tray's corner before any.
 TEST_F(KdeTrayTest, ThePanelOpensWhereTheTrayWasClicked) {
     start();
-    ASSERT_TRUE(waitUntil([&] { return !watcher.registered.isEmpty(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !ourItem().isEmpty(); })) << log().toStdString();
     ASSERT_TRUE(recorded(QString())) << "tindrel does not answer on the bus";
     const QRect screen(0, 0, 1280, 800); // the fixture's virtual output
     constexpr int near = 24;

@@ -188,6 +188,7 @@ TEST(KWinWindowTracker, ActivationScriptFindsTheWindowUnderKWin5And6) {
         {u"{8d1a3c52-0d5e-4c1c-9a53-6f0c2b1e7d10}"_s, u"wayland"_s},
         {u"{1f2e3d4c-5b6a-4798-8a9b-0c1d2e3f4a5b}"_s, u"x11"_s},
         {u"4194310"_s, u"x11"_s},
+        {u"{2a3b4c5d-6e7f-4081-9293-a4b5c6d7e8f9}"_s, u"late"_s},
         {u"{00000000-0000-0000-0000-000000000000}"_s, u"none"_s},
     };
     QTemporaryFile script;

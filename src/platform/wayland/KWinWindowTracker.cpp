@@ -99,16 +99,27 @@ QByteArray KWinWindowTracker::activationScript(const QString& window) {
 (function () {
     const target = ")" +
            window.toLatin1() + R"(";
-    const windows = workspace.windowList ? workspace.windowList() : workspace.clientList();
-    for (const w of windows) {
+    function bring(w) {
         if (String(w.internalId) !== target && String(w.windowId) !== target)
-            continue;
+            return false;
         if (workspace.activeWindow !== undefined)
             workspace.activeWindow = w;
         else
             workspace.activeClient = w;
-        return;
+        return true;
     }
+    const windows = workspace.windowList ? workspace.windowList() : workspace.clientList();
+    for (const w of windows) {
+        if (bring(w))
+            return;
+    }
+    // A window just mapped may reach KWin after this script.
+    const added = workspace.windowAdded || workspace.clientAdded;
+    const once = function (w) {
+        if (bring(w))
+            added.disconnect(once);
+    };
+    added.connect(once);
 })();
 )";
 }

@@ -73,7 +73,13 @@ void StatusItem::makeNotifierItem() {
     connect(m_notifier, &StatusNotifierItem::activated, this, [this](QPoint at) {
         if (!at.isNull())
             m_lastClick = at;
-        trigger(anchor());
+        // XWayland knows the keys held only while one of its windows has the
+        // keyboard, and a click on a Wayland tray leaves it with what was
+        // held when that one lost it: a plain click there is taken as one.
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            trigger(anchor());
+        else
+            Q_EMIT clicked(anchor());
     });
     connect(m_notifier, &StatusNotifierItem::secondaryActivated, this,
             &StatusItem::togglePauseRequested);
