@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QHash>
 #include <QObject>
 #include <QTemporaryFile>
 #include <memory>
@@ -22,11 +23,15 @@ public:
     ~KWinWindowTracker() override;
 
     std::optional<FrontmostApp> frontmost() const override { return m_front; }
-    // KWin takes no such request from us.
-    bool activate(const FrontmostApp&) override { return false; }
+    // Through a script of its own, as KWin takes no such request over D-Bus:
+    // a window it reported, or one of ours by its X11 id.
+    bool activate(const FrontmostApp& app) override;
 
     // The script KWin runs, calling back to the bus name `service`.
     static QByteArray script(const QString& service);
+    // The script that brings the window KWin knows as `window` (its
+    // internal id or X11 window id) to the front; empty for anything else.
+    static QByteArray activationScript(const QString& window);
 
 public Q_SLOTS:
     // From our script in KWin; calls from anyone else are ignored. All
@@ -44,9 +49,16 @@ private:
     explicit KWinWindowTracker(QDBusConnection bus);
     bool fromKWin() const;
     void load();
+    void askToLoad(bool firstTime);
 
     QDBusConnection m_bus;
     QTemporaryFile m_script;
+    QTemporaryFile m_activation;
+    // The name KWin holds our last activation script under, if any.
+    QString m_activationPlugin;
+    int m_activations = 0;
+    // KWin's ids of the windows reported, by the number they were given.
+    QHash<quint64, QString> m_windowIds;
     // KWin's unique bus name, once it has answered.
     QString m_kwin;
     std::optional<FrontmostApp> m_front;

@@ -160,11 +160,16 @@ QString DesktopEntryIndex::applicationId(const QString& gtkApplicationId,
         return QString();
     refresh();
     // The class names the application more reliably than the instance.
+    // Classes compare without case, as the desktop-entry format has it: KWin
+    // reports XTerm as xterm, and the app must keep its id there.
     for (const QString& name : {wmClass, wmInstance}) {
         if (name.isEmpty())
             continue;
         for (const Entry& e : std::as_const(m_entries))
             if (e.startupWMClass == name)
+                return e.id;
+        for (const Entry& e : std::as_const(m_entries))
+            if (e.startupWMClass.compare(name, Qt::CaseInsensitive) == 0)
                 return e.id;
         for (const Entry& e : std::as_const(m_entries))
             if (e.id.compare(name, Qt::CaseInsensitive) == 0)

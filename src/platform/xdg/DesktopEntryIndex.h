@@ -20,7 +20,7 @@ public:
     // The desktop-entry id (without ".desktop") a window belongs to, taken in
     // this order: the id the window names itself (GTK application id, KDE
     // desktop file), an entry whose StartupWMClass or file name matches the
-    // window's class, then its instance; else the class.
+    // window's class, then its instance, in any case; else the class.
     QString applicationId(const QString& gtkApplicationId, const QString& kdeDesktopFile,
                           const QString& wmInstance, const QString& wmClass);
     // Applications meant to be shown in menus, sorted by name.

@@ -5,10 +5,13 @@
 #include "ui/PlainText.h"
 #include "ui/Symbols.h"
 #include "ui/panel/SaveProblemLine.h"
+#include "ui/status/StatusNotifierItem.h"
 
 #include <QCursor>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 using namespace Qt::StringLiterals;
@@ -24,30 +27,36 @@ void StatusItem::rebuild() {
     if (!m_prefs.showMenuBarIcon()) {
         delete m_tray;
         m_tray = nullptr;
+        delete m_notifier;
+        m_notifier = nullptr;
         return;
     }
-    if (m_tray)
+    if (m_tray || m_notifier || m_askingForWatcher)
         return;
-    m_tray = new QSystemTrayIcon(this);
     if (!m_menu)
         buildMenu();
+    // Asked of the bus without waiting; without a bus the answer comes at once.
+    m_askingForWatcher = true;
+    StatusNotifierItem::askForWatcher(QDBusConnection::sessionBus(), this, [this](bool watcher) {
+        m_askingForWatcher = false;
+        if (!m_prefs.showMenuBarIcon() || m_tray || m_notifier)
+            return;
+        if (watcher)
+            makeNotifierItem();
+        else
+            makeTrayIcon();
+    });
+}
+
+void StatusItem::makeTrayIcon() {
+    m_tray = new QSystemTrayIcon(this);
     m_tray->setContextMenu(m_menu);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 switch (reason) {
-                case QSystemTrayIcon::Trigger: {
-                    // Ctrl-click opens the menu and Alt-click pauses, as
-                    // the right and middle buttons do. Asked of the display:
-                    // a tray that reports clicks over D-Bus sends no key state.
-                    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
-                    if (held & Qt::ControlModifier)
-                        m_menu->popup(QCursor::pos());
-                    else if (held & Qt::AltModifier)
-                        Q_EMIT togglePauseRequested();
-                    else
-                        Q_EMIT clicked(anchor());
+                case QSystemTrayIcon::Trigger:
+                    trigger(anchor());
                     break;
-                }
                 case QSystemTrayIcon::MiddleClick:
                     Q_EMIT togglePauseRequested();
                     break;
@@ -57,6 +66,40 @@ void StatusItem::rebuild() {
             });
     update();
     m_tray->show();
+}
+
+void StatusItem::makeNotifierItem() {
+    m_notifier = new StatusNotifierItem(QDBusConnection::sessionBus(), this);
+    connect(m_notifier, &StatusNotifierItem::activated, this, [this](QPoint at) {
+        if (!at.isNull())
+            m_lastClick = at;
+        // XWayland knows the keys held only while one of its windows has the
+        // keyboard, and a click on a Wayland tray leaves it with what was
+        // held when that one lost it: a plain click there is taken as one.
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            trigger(anchor());
+        else
+            Q_EMIT clicked(anchor());
+    });
+    connect(m_notifier, &StatusNotifierItem::secondaryActivated, this,
+            &StatusItem::togglePauseRequested);
+    // No exported menu: the tray asks for ours where it was clicked.
+    connect(m_notifier, &StatusNotifierItem::contextMenuRequested, this,
+            [this](QPoint at) { m_menu->popup(at.isNull() ? QCursor::pos() : at); });
+    update();
+}
+
+void StatusItem::trigger(std::optional<QRect> at) {
+    // Ctrl-click opens the menu and Alt-click pauses, as the right and
+    // middle buttons do. Asked of the display: a tray that reports clicks
+    // over D-Bus sends no key state.
+    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+    if (held & Qt::ControlModifier)
+        m_menu->popup(m_notifier && m_lastClick ? *m_lastClick : QCursor::pos());
+    else if (held & Qt::AltModifier)
+        Q_EMIT togglePauseRequested();
+    else
+        Q_EMIT clicked(at);
 }
 
 void StatusItem::buildMenu() {
@@ -125,6 +168,16 @@ void StatusItem::setSaveProblem(std::optional<QString> problem) {
 void StatusItem::notify(const QString& message) {
     if (m_tray)
         m_tray->showMessage(u"Tindrel"_s, message, QSystemTrayIcon::Warning);
+    if (m_notifier)
+        m_notifier->showMessage(u"Tindrel"_s, message);
+}
+
+QString StatusItem::themeIconName(const QString& symbol, bool dimmed) {
+    // Installed with the program; its other symbols and the faded look are
+    // ours alone, sent as pictures.
+    if (symbol == ::symbolName(MenuBarIconStyle::clipboard) && !dimmed)
+        return u"io.tindrel.Tindrel-symbolic"_s;
+    return QString();
 }
 
 void StatusItem::show(const QString& symbol, bool dimmed) {
@@ -132,23 +185,33 @@ void StatusItem::show(const QString& symbol, bool dimmed) {
     m_dimmed = dimmed;
     if (m_tray)
         m_tray->setIcon(Symbols::trayIcon(symbol, dimmed));
+    if (m_notifier)
+        m_notifier->setIcon(themeIconName(symbol, dimmed), Symbols::trayIcon(symbol, dimmed));
+}
+
+void StatusItem::setToolTipText(const QString& text) {
+    if (m_tray)
+        m_tray->setToolTip(PlainText::tooltip(text));
+    // The tray shows the title as it is, never as markup.
+    if (m_notifier)
+        m_notifier->setToolTip(text);
 }
 
 void StatusItem::update() {
     updatePauseText();
-    if (!m_tray)
+    if (!exists())
         return;
     const bool dimmed = paused();
     const QString plain = ::symbolName(m_prefs.menuBarIcon());
     const QString filled = plain + u".fill"_s;
     show(dimmed && Symbols::exists(filled) ? filled : plain, dimmed);
-    m_tray->setToolTip(PlainText::tooltip(toolTip()));
+    setToolTipText(toolTip());
 }
 
 void StatusItem::notifyRemoteClip(const QString& deviceName) {
-    if (!m_tray)
+    if (!exists())
         return;
-    m_tray->setToolTip(PlainText::tooltip(u"Tindrel — clip received from "_s + deviceName));
+    setToolTipText(u"Tindrel — clip received from "_s + deviceName);
     show(u"arrow.down.circle.fill"_s, false);
     // Each arrival restores the normal look when its time is up; the last
     // one to finish leaves the icon as the state says.
@@ -156,6 +219,8 @@ void StatusItem::notifyRemoteClip(const QString& deviceName) {
 }
 
 std::optional<QRect> StatusItem::anchor() const {
+    if (m_notifier)
+        return m_lastClick ? QRect(*m_lastClick, QSize(1, 1)) : besideTray();
     // Without a tray to show the icon in, the panel opens at the top centre.
     if (!m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return std::nullopt;
@@ -163,4 +228,21 @@ std::optional<QRect> StatusItem::anchor() const {
     if (geometry.isValid() && !geometry.isEmpty())
         return geometry;
     return QRect(QCursor::pos(), QSize(1, 1));
+}
+
+std::optional<QRect> StatusItem::besideTray() const {
+    // Before its first click the tray has said nowhere where it is. Plasma
+    // keeps it at the far end of a panel; the edge the panel reserves says
+    // which, the bottom when none does.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return std::nullopt;
+    const QRect all = screen->geometry();
+    const QRect free = screen->availableGeometry();
+    if (free.top() > all.top())
+        return QRect(QPoint(free.right(), all.top()), QSize(1, free.top() - all.top()));
+    if (free.bottom() < all.bottom())
+        return QRect(QPoint(free.right(), free.bottom() + 1),
+                     QSize(1, all.bottom() - free.bottom()));
+    return QRect(all.bottomRight(), QSize(1, 1));
 }

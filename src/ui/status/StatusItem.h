@@ -12,6 +12,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class Scheduler;
+class StatusNotifierItem;
 
 // The tray icon: the program's one permanent presence on screen. A left click
 // toggles the clip panel, a middle click pauses or resumes tracking, a right
@@ -44,12 +45,18 @@ public:
     void setConnectedDevices(int count);
     static QString syncLineText(int connectedDevices);
 
-    bool exists() const { return m_tray != nullptr; }
+    bool exists() const { return m_tray != nullptr || m_notifier != nullptr; }
     // Where the panel opens: the icon's rectangle, or the pointer when the
-    // tray does not tell where the icon is (StatusNotifierItem hosts); none
-    // without an icon or a tray to show it in.
+    // tray does not tell where the icon is; on a tray that listens on the
+    // session bus, where it was last clicked, or beside it before any click;
+    // none without an icon or a tray to show it in.
     std::optional<QRect> anchor() const;
+    // The icon where no tray listens on the session bus (an XEmbed tray);
+    // null while our own item is shown on such a tray instead.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
+    // The icon theme's name for what the icon shows: the program's own
+    // symbolic icon for the plain clipboard; empty where the theme has none.
+    static QString themeIconName(const QString& symbol, bool dimmed);
     QMenu* menu() const { return m_menu; }
     // What the icon shows now.
     QString symbolName() const { return m_symbol; }
@@ -65,16 +72,25 @@ Q_SIGNALS:
     void quitRequested();
 
 private:
+    void makeTrayIcon();
+    void makeNotifierItem();
+    // A plain click on the icon, `at` where the panel should open.
+    void trigger(std::optional<QRect> at);
+    std::optional<QRect> besideTray() const;
     void buildMenu();
     void updatePauseText();
     void updateSyncLine();
     void show(const QString& symbol, bool dimmed);
+    void setToolTipText(const QString& text);
 
     bool paused() const { return isPaused && isPaused(); }
 
     Preferences& m_prefs;
     Scheduler& m_scheduler;
     QSystemTrayIcon* m_tray = nullptr;
+    StatusNotifierItem* m_notifier = nullptr;
+    bool m_askingForWatcher = false;
+    std::optional<QPoint> m_lastClick;
     QMenu* m_menu = nullptr;
     QAction* m_pause = nullptr;
     QAction* m_syncLine = nullptr;

@@ -37,6 +37,9 @@ TEST_F(DesktopEntryIndexTest, FindsTheEntryOfAWindow) {
     write(u"system/firefox-esr.desktop"_s, entry("Firefox"));
     write(u"system/kde4/kate.desktop"_s, entry("Kate"));
     write(u"system/helper.desktop"_s, entry("Helper", "StartupWMClass=Navigator\n"));
+    write(u"system/debian-xterm.desktop"_s, entry("XTerm", "StartupWMClass=XTerm\n"));
+    write(u"system/a-term.desktop"_s, entry("Term", "StartupWMClass=TERM\n"));
+    write(u"system/b-term.desktop"_s, entry("term", "StartupWMClass=term\n"));
     struct Case {
         const char* instance;
         const char* windowClass;
@@ -47,7 +50,13 @@ TEST_F(DesktopEntryIndexTest, FindsTheEntryOfAWindow) {
         {"Navigator", "Other", "helper"},              // StartupWMClass, by instance
         {"Navigator", "Firefox-esr", "firefox-esr"},   // the class comes first
         {"kate", "kde4-kate", "kde4-kate"},            // subfolder joins the id
-        {"unknown", "UnknownClass", "UnknownClass"},   // no entry: the class
+        // KWin reports X11 classes in lower case; the app keeps its id.
+        {"xterm", "xterm", "debian-xterm"},
+        {"xterm", "XTerm", "debian-xterm"},
+        {"navigator", "other", "helper"},
+        {"x", "term", "b-term"}, // the exact spelling first
+        {"x", "Term", "a-term"},
+        {"unknown", "UnknownClass", "UnknownClass"}, // no entry: the class
         {"onlyinstance", "", "onlyinstance"},
         {"", "", ""},
     };
