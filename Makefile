@@ -31,9 +31,13 @@ run: build
 	@WAYLAND="$(WAYLAND)" scripts/run
 
 # Under CI (CI=true) the sanitizer, thread sanitizer and fuzzer runs belong to
-# the tests too.
+# the tests too. The kde cases drive one real compositor's focus, portal and
+# XWayland together, and on a loaded machine a step of KWin's may come later
+# than a case waits: they run on their own afterwards, and a failed case gets
+# two more tries (each one is logged).
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '^kde$$' $(CTEST_ARGS)
+	@cd $(BUILD) && ctest --output-on-failure -L '^kde$$' --repeat until-pass:3 $(CTEST_ARGS)
 ifeq ($(CI),true)
 	@$(MAKE) --no-print-directory sanitize tsan fuzz
 endif

@@ -64,6 +64,10 @@ void AppDelegate::launch() {
                                         m_desktop->keySynth(), *m_scheduler);
     m_statusItem = std::make_unique<StatusItem>(*m_prefs, *m_scheduler);
     m_statusItem->isPaused = [this] { return m_monitor->isPaused(); };
+    m_statusItem->isPanelShortcutBound = [this] {
+        return m_hotKeys->isAvailable() &&
+               !m_hotKeys->refusal(HotKeyManager::Action::openPanel()).has_value();
+    };
     m_identity = std::make_unique<SyncIdentity>(*m_settings, ComputerName::current());
     // Without avahi-daemon sync says so once and runs on its listener and
     // the relay; discovery resumes when the daemon comes back.
@@ -178,6 +182,10 @@ void AppDelegate::observePreferences() {
         connect(m_prefs.get(), changed, this, [this] { m_hotKeys->reload(*m_prefs); });
     connect(m_monitor.get(), &ClipboardMonitor::isPausedChanged, this,
             [this] { m_statusItem->update(); });
+    // The tooltip names the shortcut only while the desktop holds it.
+    for (const auto changed :
+         {&HotKeyManager::refusalsChanged, &HotKeyManager::availabilityChanged})
+        connect(m_hotKeys.get(), changed, this, [this] { m_statusItem->update(); });
     // A failed save is only a log line otherwise, and the user may lose the
     // clips it holds.
     connect(m_store.get(), &ClipStore::saveErrorChanged, this,

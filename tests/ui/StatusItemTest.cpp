@@ -64,6 +64,14 @@ TEST_F(StatusItemTest, PausingShowsTheFilledFadedSymbolAndSaysSo) {
     EXPECT_EQ(item.symbolName(), u"scissors"_s);
     EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
 
+    // A key the desktop did not bind is not named as if it worked.
+    item.isPanelShortcutBound = [] { return false; };
+    item.update();
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — no shortcut · right-click for menu"_s);
+    item.isPanelShortcutBound = [] { return true; };
+    item.update();
+    EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — Ctrl+Alt+V · right-click for menu"_s);
+
     prefs.setOpenPanelHotKey(std::nullopt);
     item.update();
     EXPECT_EQ(item.trayIcon()->toolTip(), u"Tindrel — no shortcut · right-click for menu"_s);

@@ -151,7 +151,9 @@ QString StatusItem::toolTip() const {
     if (paused()) {
         tip = u"Tindrel — tracking paused"_s;
     } else {
-        const std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
+        std::optional<KeyCombo> combo = m_prefs.openPanelHotKey();
+        if (isPanelShortcutBound && !isPanelShortcutBound())
+            combo.reset();
         tip = u"Tindrel — "_s + (combo ? combo->displayString() : u"no shortcut"_s) +
               u" · right-click for menu"_s;
     }

@@ -29,6 +29,9 @@ public:
 
     // Whether tracking is paused now, for the symbol, tooltip and menu.
     std::function<bool()> isPaused;
+    // Whether the desktop really bound the panel's shortcut; unset, it did.
+    // The tooltip names a shortcut only then.
+    std::function<bool()> isPanelShortcutBound;
 
     // Creates or removes the tray icon as showMenuBarIcon says.
     void rebuild();
