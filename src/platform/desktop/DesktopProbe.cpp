@@ -6,13 +6,9 @@
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Parts.h"
+#include "platform/xdg/CurrentDesktop.h"
 
 using namespace Qt::StringLiterals;
-
-bool DesktopProbe::isKde() {
-    // A colon-separated list, such as "KDE" or "ubuntu:KDE".
-    return qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':').contains(u"KDE"_s);
-}
 
 std::unique_ptr<Desktop> DesktopProbe::open(SettingsStore* settings) {
     QString why;
@@ -20,7 +16,7 @@ std::unique_ptr<Desktop> DesktopProbe::open(SettingsStore* settings) {
     if (auto clipboard = WaylandPasteboard::connect(QString(), &why)) {
         // XWayland, when there, without its clipboard: that is Wayland's.
         auto xwayland = X11Parts::open(/*withPasteboard=*/false);
-        if (isKde())
+        if (CurrentDesktop::is(u"KDE"_s))
             desktop =
                 std::make_unique<KdeDesktop>(std::move(clipboard), std::move(xwayland), settings);
         else

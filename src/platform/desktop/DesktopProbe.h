@@ -17,6 +17,4 @@ public:
     // `settings` (may be null) keeps what a desktop's parts must remember
     // between runs, such as the portal's grant to paste.
     static std::unique_ptr<Desktop> open(SettingsStore* settings = nullptr);
-    // Whether the session says it is KDE Plasma.
-    static bool isKde();
 };

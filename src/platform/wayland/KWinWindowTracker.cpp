@@ -1,6 +1,7 @@
 #include "platform/wayland/KWinWindowTracker.h"
 
 #include "core/util/Log.h"
+#include "platform/xdg/CurrentDesktop.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -25,11 +26,6 @@ constexpr qsizetype kMaxWindowIds = 512;
 // Titles and names longer than this are not a window's.
 constexpr qsizetype kMaxField = 1024;
 
-bool isKdeSession() {
-    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
-    return desktops.contains(u"KDE"_s, Qt::CaseInsensitive);
-}
-
 QDBusMessage scripting(const QString& method, const QVariantList& arguments = {}) {
     QDBusMessage call = QDBusMessage::createMethodCall(kKWin, u"/Scripting"_s, kScripting, method);
     call.setArguments(arguments);
@@ -38,7 +34,7 @@ QDBusMessage scripting(const QString& method, const QVariantList& arguments = {}
 } // namespace
 
 std::unique_ptr<KWinWindowTracker> KWinWindowTracker::connect(QDBusConnection bus) {
-    if (!isKdeSession() || !bus.isConnected())
+    if (!CurrentDesktop::is(u"KDE"_s) || !bus.isConnected())
         return nullptr;
     std::unique_ptr<KWinWindowTracker> tracker(new KWinWindowTracker(bus));
     if (!bus.registerObject(kPath, tracker.get(), QDBusConnection::ExportScriptableSlots)) {
