@@ -5,10 +5,7 @@
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
-#include <QDBusVariant>
 #include <QMetaObject>
 #include <QSet>
 #include <xkbcommon/xkbcommon.h>
@@ -75,33 +72,25 @@ QString PortalHotKeyService::trigger(quint32 keysym, quint32 modifiers) {
 }
 
 void PortalHotKeyService::probe() {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kService, kPath, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
-    get.setArguments({kInterface, u"version"_s});
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, epoch = m_epoch](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (epoch != m_epoch)
-                    return;
-                const QDBusPendingReply<QDBusVariant> reply = *call;
-                if (reply.isError()) {
-                    giveUp(u"the desktop portal offers no global shortcuts: "_s +
-                           reply.error().message());
-                    return;
-                }
-                const uint version = reply.value().variant().toUInt();
-                if (version < 1) {
-                    giveUp(u"the desktop portal's global shortcuts have no usable version"_s);
-                    return;
-                }
-                const bool wasUnavailable = m_state == State::unavailable;
-                m_state = State::ready;
-                m_problem.clear();
-                if (wasUnavailable && onAvailabilityChanged)
-                    onAvailabilityChanged();
-                scheduleSync();
-            });
+    PortalRequest::readVersion(
+        m_bus, kInterface, this, [this, epoch = m_epoch](std::expected<uint, QString> version) {
+            if (epoch != m_epoch)
+                return;
+            if (!version) {
+                giveUp(u"the desktop portal offers no global shortcuts: "_s + version.error());
+                return;
+            }
+            if (*version < 1) {
+                giveUp(u"the desktop portal's global shortcuts have no usable version"_s);
+                return;
+            }
+            const bool wasUnavailable = m_state == State::unavailable;
+            m_state = State::ready;
+            m_problem.clear();
+            if (wasUnavailable && onAvailabilityChanged)
+                onAvailabilityChanged();
+            scheduleSync();
+        });
 }
 
 void PortalHotKeyService::giveUp(const QString& why) {

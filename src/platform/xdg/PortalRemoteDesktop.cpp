@@ -6,8 +6,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusVariant>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 using namespace Qt::StringLiterals;
@@ -77,23 +75,16 @@ void PortalRemoteDesktop::ask() {
     if (m_permission != PastePermission::notAsked)
         return;
     setPermission(PastePermission::asking);
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kService, kPath, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
-    get.setArguments({kInterface, u"version"_s});
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, epoch = m_epoch](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                if (epoch != m_epoch)
-                    return;
-                const QDBusPendingReply<QDBusVariant> reply = *call;
-                if (reply.isError()) {
-                    fail(u"the desktop portal offers no remote control: "_s +
-                         reply.error().message());
-                    return;
-                }
-                createSession(reply.value().variant().toUInt());
-            });
+    PortalRequest::readVersion(
+        m_bus, kInterface, this, [this, epoch = m_epoch](std::expected<uint, QString> version) {
+            if (epoch != m_epoch)
+                return;
+            if (!version) {
+                fail(u"the desktop portal offers no remote control: "_s + version.error());
+                return;
+            }
+            createSession(*version);
+        });
 }
 
 void PortalRemoteDesktop::createSession(uint version) {

@@ -4,6 +4,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +19,24 @@ QString nextToken() {
     return u"tindrel"_s + QString::number(++counter);
 }
 } // namespace
+
+void PortalRequest::readVersion(const QDBusConnection& bus, const QString& interface,
+                                QObject* context,
+                                std::function<void(std::expected<uint, QString>)> done) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get.setArguments({interface, u"version"_s});
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(get), context);
+    connect(watcher, &QDBusPendingCallWatcher::finished, context,
+            [done = std::move(done)](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                if (reply.isError())
+                    done(std::unexpected(reply.error().message()));
+                else
+                    done(reply.value().variant().toUInt());
+            });
+}
 
 PortalRequest::PortalRequest(const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_bus(bus) {}

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QVariantList>
 #include <QVariantMap>
+#include <expected>
+#include <functional>
 
 // One call of a desktop-portal method that answers later: the method returns
 // the path of a request object at once, and the result comes as that
@@ -21,6 +23,12 @@ public:
     static PortalRequest* start(const QDBusConnection& bus, const QString& interface,
                                 const QString& method, const QVariantList& arguments,
                                 QVariantMap options, QObject* parent);
+
+    // Reads the version of one of the portal's interfaces without waiting:
+    // `done` gets it, or an error message when the portal does not offer
+    // the interface; never called once `context` is gone.
+    static void readVersion(const QDBusConnection& bus, const QString& interface, QObject* context,
+                            std::function<void(std::expected<uint, QString>)> done);
 
     // Why the call failed, when it failed before the portal answered.
     const QString& errorText() const { return m_error; }
