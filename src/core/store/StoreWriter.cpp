@@ -9,56 +9,29 @@
 #include <QPointer>
 
 StoreWriter::StoreWriter(QString path, QObject* parent)
-    : QObject(parent), m_path(std::move(path)), m_thread([this] { run(); }) {}
+    : QObject(parent), m_path(std::move(path)) {}
 
-StoreWriter::~StoreWriter() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    m_thread.join();
-}
+StoreWriter::~StoreWriter() = default;
 
 quint64 StoreWriter::write(StoreContents snapshot) {
-    quint64 ticket = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        m_next = std::move(snapshot);
-        ticket = ++m_queued;
-    }
-    m_changed.notify_all();
+    const quint64 ticket = ++m_tickets;
+    m_jobs.post([this, ticket, snapshot = std::move(snapshot)] {
+        const std::optional<QString> error = writeNow(snapshot);
+        {
+            std::lock_guard lock(m_errorMutex);
+            m_lastError = error;
+        }
+        // Delivered on the owner's thread; dropped if the owner is gone.
+        QMetaObject::invokeMethod(
+            this, [this, ticket, error] { Q_EMIT written(ticket, error); }, Qt::QueuedConnection);
+    });
     return ticket;
 }
 
 std::optional<QString> StoreWriter::waitForAll() {
-    std::unique_lock lock(m_mutex);
-    const quint64 target = m_queued;
-    m_changed.wait(lock, [&] { return m_finished >= target; });
+    m_jobs.waitForAll();
+    std::lock_guard lock(m_errorMutex);
     return m_lastError;
-}
-
-void StoreWriter::run() {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || m_next.has_value(); });
-        if (!m_next)
-            return; // stopping, and nothing left to write
-        const StoreContents snapshot = std::move(*m_next);
-        m_next.reset();
-        const quint64 ticket = m_queued;
-        lock.unlock();
-
-        const std::optional<QString> error = writeNow(snapshot);
-
-        lock.lock();
-        m_finished = ticket;
-        m_lastError = error;
-        m_changed.notify_all();
-        // Delivered on the owner's thread; dropped if the owner is gone.
-        QMetaObject::invokeMethod(
-            this, [this, ticket, error] { Q_EMIT written(ticket, error); }, Qt::QueuedConnection);
-    }
 }
 
 std::optional<QString> StoreWriter::writeNow(const StoreContents& snapshot) const {

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "core/store/StoreContents.h"
+#include "core/util/LatestJobThread.h"
 
 #include <QObject>
 #include <QString>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 // Encodes and writes store snapshots atomically on a thread of its own, so a
 // save costs the GUI thread only the snapshot. Snapshots are written in the
@@ -31,16 +30,11 @@ Q_SIGNALS:
     void written(quint64 ticket, const std::optional<QString>& error);
 
 private:
-    void run();
     std::optional<QString> writeNow(const StoreContents& snapshot) const;
 
     const QString m_path;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::optional<StoreContents> m_next;
-    quint64 m_queued = 0;
-    quint64 m_finished = 0;
+    quint64 m_tickets = 0; // the owner's count of snapshots handed over
+    std::mutex m_errorMutex;
     std::optional<QString> m_lastError;
-    bool m_stopping = false;
-    std::thread m_thread;
+    LatestJobThread m_jobs; // last: goes first, writing what is queued
 };

@@ -3,6 +3,7 @@
 #include "core/sync/SyncLog.h"
 #include "core/util/AtomicFile.h"
 #include "core/util/BoundedFile.h"
+#include "core/util/LatestJobThread.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -12,10 +13,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -34,73 +32,9 @@ quint64 digestOf(const SyncMessage& message) {
 }
 } // namespace
 
-// One write at a time, in order; a snapshot still waiting when a newer one
-// comes is dropped, the newer one holds all it would have written. Standard
-// threads and locks rather than Qt's thread pool, whose hand-over the thread
-// sanitizer cannot see (Qt is not built with it).
-class ReplayGuard::Writer {
-public:
-    explicit Writer(QString path) : m_path(std::move(path)), m_thread([this] { run(); }) {}
-    ~Writer() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
-
-    void write(QByteArray bytes) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_next = std::move(bytes);
-            ++m_queued;
-        }
-        m_changed.notify_all();
-    }
-
-    void waitForAll() {
-        std::unique_lock lock(m_mutex);
-        const quint64 ticket = m_queued;
-        m_changed.wait(lock, [&] { return m_written >= ticket; });
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return m_stopping || m_next; });
-            if (!m_next)
-                return; // stopping, and everything is written
-            const QByteArray bytes = std::move(*m_next);
-            m_next.reset();
-            const quint64 ticket = m_queued;
-            lock.unlock();
-            QDir().mkpath(QFileInfo(m_path).absolutePath());
-            if (const auto written = AtomicFile::write(m_path, bytes); !written)
-                SyncLog::write(u"could not save the memory of received clips: "_s +
-                               written.error());
-            lock.lock();
-            m_written = ticket;
-            m_changed.notify_all();
-        }
-    }
-
-    const QString m_path;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::optional<QByteArray> m_next;
-    quint64 m_queued = 0;
-    quint64 m_written = 0;
-    bool m_stopping = false;
-    std::thread m_thread; // last: starts only once everything above exists
-};
-
 ReplayGuard::ReplayGuard(QString path) : m_path(std::move(path)) {
     if (!m_path.isEmpty())
-        m_writer = std::make_unique<Writer>(m_path);
+        m_writer = std::make_unique<LatestJobThread>();
     load();
 }
 
@@ -220,5 +154,10 @@ void ReplayGuard::load() {
 
 void ReplayGuard::save() {
     if (m_writer)
-        m_writer->write(encode());
+        m_writer->post([path = m_path, bytes = encode()] {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            if (const auto written = AtomicFile::write(path, bytes); !written)
+                SyncLog::write(u"could not save the memory of received clips: "_s +
+                               written.error());
+        });
 }

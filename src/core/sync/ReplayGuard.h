@@ -7,6 +7,8 @@
 #include <QString>
 #include <memory>
 
+class LatestJobThread;
+
 // Tells a clip frame a paired device has just sent from one recorded earlier
 // and sent again by someone else. Nobody needs a key for that: the frame
 // opens as it did the first time. What a conforming device sends is not
@@ -76,6 +78,5 @@ private:
     QString m_path;
     QHash<QString, Peer> m_peers;
     // Writes the snapshots on a thread of its own; none without a path.
-    class Writer;
-    std::unique_ptr<Writer> m_writer;
+    std::unique_ptr<LatestJobThread> m_writer;
 };
