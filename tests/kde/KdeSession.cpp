@@ -1,4 +1,5 @@
 #include "KdeSession.h"
+#include "support/FixtureFile.h"
 
 #include <QFile>
 #include <QTest>
@@ -6,25 +7,14 @@
 using namespace Qt::StringLiterals;
 
 KdeSession KdeSession::read() {
+    const FixtureFile fixture = FixtureFile::read(QStringLiteral(TINDREL_KDE_ENV_FILE),
+                                                  u"the headless KWin fixture has not run"_s);
     KdeSession session;
-    QFile file(QStringLiteral(TINDREL_KDE_ENV_FILE));
-    if (!file.open(QIODevice::ReadOnly)) {
-        session.skip = u"the headless KWin fixture has not run"_s;
-        return session;
-    }
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        const QString value = line.section(u'=', 1);
-        if (line.startsWith(u"SKIP "_s))
-            session.skip = line.mid(5);
-        else if (line.startsWith(u"WAYLAND_DISPLAY="_s))
-            session.waylandDisplay = value;
-        else if (line.startsWith(u"XDG_RUNTIME_DIR="_s))
-            session.runtimeDir = value;
-        else if (line.startsWith(u"DISPLAY="_s))
-            session.x11Display = value;
-        else if (line.startsWith(u"DBUS_SESSION_BUS_ADDRESS="_s))
-            session.busAddress = value;
-    }
+    session.skip = fixture.skip;
+    session.waylandDisplay = fixture.values.value(u"WAYLAND_DISPLAY"_s);
+    session.runtimeDir = fixture.values.value(u"XDG_RUNTIME_DIR"_s);
+    session.x11Display = fixture.values.value(u"DISPLAY"_s);
+    session.busAddress = fixture.values.value(u"DBUS_SESSION_BUS_ADDRESS"_s);
     return session;
 }
 

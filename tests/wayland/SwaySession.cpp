@@ -1,29 +1,18 @@
 #include "SwaySession.h"
 
-#include <QFile>
+#include "support/FixtureFile.h"
 
 using namespace Qt::StringLiterals;
 
 SwaySession SwaySession::read() {
+    const FixtureFile fixture = FixtureFile::read(QStringLiteral(TINDREL_WAYLAND_ENV_FILE),
+                                                  u"the headless sway fixture has not run"_s);
     SwaySession session;
-    QFile file(QStringLiteral(TINDREL_WAYLAND_ENV_FILE));
-    if (!file.open(QIODevice::ReadOnly)) {
-        session.skip = u"the headless sway fixture has not run"_s;
-        return session;
-    }
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        const QString value = line.section(u'=', 1);
-        if (line.startsWith(u"SKIP "_s))
-            session.skip = line.mid(5);
-        else if (line.startsWith(u"WAYLAND_DISPLAY="_s))
-            session.display = value;
-        else if (line.startsWith(u"XDG_RUNTIME_DIR="_s))
-            session.runtimeDir = value;
-        else if (line.startsWith(u"SWAYSOCK="_s))
-            session.swaySocket = value;
-        else if (line.startsWith(u"RUN_AS="_s))
-            session.runAs = value.split(u' ', Qt::SkipEmptyParts);
-    }
+    session.skip = fixture.skip;
+    session.display = fixture.values.value(u"WAYLAND_DISPLAY"_s);
+    session.runtimeDir = fixture.values.value(u"XDG_RUNTIME_DIR"_s);
+    session.swaySocket = fixture.values.value(u"SWAYSOCK"_s);
+    session.runAs = fixture.values.value(u"RUN_AS"_s).split(u' ', Qt::SkipEmptyParts);
     return session;
 }
 
