@@ -181,11 +181,7 @@ void PortalHotKeyService::sync() {
         [this, now, create, epoch = m_epoch](uint response, const QVariantMap& results) {
             if (epoch != m_epoch)
                 return;
-            const QVariant handle = results.value(u"session_handle"_s);
-            // Documented as a string; some portals send an object path.
-            m_session = handle.canConvert<QDBusObjectPath>()
-                            ? handle.value<QDBusObjectPath>().path()
-                            : handle.toString();
+            m_session = PortalRequest::sessionHandle(results);
             if (response != PortalRequest::success || m_session.isEmpty()) {
                 m_busy = false;
                 m_session.clear();

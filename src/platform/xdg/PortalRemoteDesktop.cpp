@@ -96,11 +96,7 @@ void PortalRemoteDesktop::createSession(uint version) {
         [this, version, request, epoch = m_epoch](uint response, const QVariantMap& results) {
             if (epoch != m_epoch)
                 return;
-            const QVariant handle = results.value(u"session_handle"_s);
-            // Documented as a string; some portals send an object path.
-            m_session = handle.canConvert<QDBusObjectPath>()
-                            ? handle.value<QDBusObjectPath>().path()
-                            : handle.toString();
+            m_session = PortalRequest::sessionHandle(results);
             if (response != PortalRequest::success || m_session.isEmpty()) {
                 m_session.clear();
                 fail(u"the desktop portal made no remote control session"_s +

@@ -38,6 +38,13 @@ void PortalRequest::readVersion(const QDBusConnection& bus, const QString& inter
             });
 }
 
+QString PortalRequest::sessionHandle(const QVariantMap& results) {
+    const QVariant handle = results.value(u"session_handle"_s);
+    // Documented as a string; some portals send an object path.
+    return handle.canConvert<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
+                                                : handle.toString();
+}
+
 PortalRequest::PortalRequest(const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_bus(bus) {}
 

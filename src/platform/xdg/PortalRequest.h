@@ -30,6 +30,9 @@ public:
     static void readVersion(const QDBusConnection& bus, const QString& interface, QObject* context,
                             std::function<void(std::expected<uint, QString>)> done);
 
+    // The session a CreateSession request answered with; empty when none.
+    static QString sessionHandle(const QVariantMap& results);
+
     // Why the call failed, when it failed before the portal answered.
     const QString& errorText() const { return m_error; }
 
