@@ -24,7 +24,16 @@ std::unique_ptr<Desktop> DesktopProbe::open(SettingsStore* settings) {
     } else {
         desktop = X11Desktop::open(why);
     }
-    if (desktop)
-        Log::write(u"Tindrel: "_s + desktop->description() + u"; desktop: "_s + desktop->name());
+    if (!desktop)
+        return nullptr;
+    QString line = u"Tindrel: "_s + desktop->description();
+    const Desktop::Capabilities can = desktop->capabilities();
+    for (const auto& [capability, missing] :
+         {std::pair{can.shortcuts, u"no global shortcuts"_s}, std::pair{can.paste, u"no pasting"_s},
+          std::pair{can.frontmost, u"app in front unknown"_s}})
+        if (!capability.given)
+            line += u"; "_s + missing +
+                    (capability.why.isEmpty() ? QString() : u" ("_s + capability.why + u')');
+    Log::write(line + u"; desktop: "_s + desktop->name());
     return desktop;
 }

@@ -12,6 +12,7 @@
 #include "platform/xdg/XdgWorkspace.h"
 
 #include <QGuiApplication>
+#include <QStringList>
 
 using namespace Qt::StringLiterals;
 
@@ -42,8 +43,7 @@ bool DataControlDesktop::useVirtualKeyboard() {
     if (!m_canPaste && !xwaylandKeys)
         m_keys = std::make_unique<NoKeySynth>();
     m_keySynth = m_keys ? m_keys.get() : xwaylandKeys;
-    m_pasting = m_canPaste ? u"pasting through the virtual keyboard"_s
-                           : u"no pasting ("_s + m_noPaste + u")"_s;
+    m_pasting = m_canPaste ? u"pasting through the virtual keyboard"_s : QString();
     return m_canPaste;
 }
 
@@ -68,12 +68,17 @@ void DataControlDesktop::finish(std::unique_ptr<WindowTracker> windows, const QS
     m_shortcuts = shortcuts;
 }
 
+// What it cannot do, the probe adds from capabilities().
 QString DataControlDesktop::description() const {
-    return u"clipboard through Wayland ("_s + protocolName() + u"); "_s + m_pasting + u"; "_s +
-           (m_windows ? u"window in front from "_s + m_windowsFrom : u"window in front unknown"_s) +
-           (m_xwayland ? u"; windows of our own through XWayland"_s
-                       : u"; no X11, so windows of our own are Wayland ones"_s) +
-           u"; "_s + m_shortcuts;
+    QStringList parts{u"clipboard through Wayland ("_s + protocolName() + u')'};
+    if (m_canPaste)
+        parts << m_pasting;
+    if (m_windows)
+        parts << u"window in front from "_s + m_windowsFrom;
+    parts << (m_xwayland ? u"windows of our own through XWayland"_s
+                         : u"no X11, so windows of our own are Wayland ones"_s)
+          << m_shortcuts;
+    return parts.join(u"; "_s);
 }
 Pasteboard& DataControlDesktop::pasteboard() {
     return *m_pasteboard;
