@@ -1,5 +1,7 @@
 #include "platform/wayland/DataControlDesktop.h"
 
+#include "platform/PointerWatcher.h"
+#include "platform/WindowHints.h"
 #include "platform/wayland/NoKeySynth.h"
 #include "platform/wayland/NoPointerWatcher.h"
 #include "platform/wayland/WaylandKeySynth.h"

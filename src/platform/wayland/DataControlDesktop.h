@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Desktop.h"
+#include "platform/KeySynth.h"
 
 #include <QString>
 #include <memory>
