@@ -20,7 +20,9 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-constexpr int kWaitMs = 5000;
+// A bound, not a pause: each join derives keys (200,000 HMAC rounds on both
+// sides), which the thread sanitizer slows to seconds on a loaded machine.
+constexpr int kWaitMs = 30000;
 
 class SyncPairingTest : public ::testing::Test {
 protected:
