@@ -121,6 +121,16 @@ TEST_F(WaylandPasteboardTest, OurWriteIsWhatOthersPasteAndIsCountedOnce) {
     // selection back; that echo is not a second change.
     EXPECT_EQ(paste(), ours);
     EXPECT_EQ(text(), ours);
+    // Each type once (XWayland lists them to X programs as given), and
+    // Latin-1 for the X programs that ask for STRING only.
+    QProcess& listed = start(u"wl-paste"_s, {u"--list-types"_s});
+    ASSERT_TRUE(waitUntil([&] { return listed.state() == QProcess::NotRunning; }));
+    const QStringList offered =
+        QString::fromUtf8(listed.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(offered, (QStringList{u"text/plain;charset=utf-8"_s, u"text/plain"_s, u"STRING"_s}));
+    QProcess& latin1 = start(u"wl-paste"_s, {u"--no-newline"_s, u"--type"_s, u"STRING"_s});
+    ASSERT_TRUE(waitUntil([&] { return latin1.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(latin1.readAllStandardOutput(), QByteArray("written by Tindrel ?\nsecond line"));
 
     // Another client's copy ends our ownership and is counted. The echo
     // came before it on the same connection: once we read the new text, the

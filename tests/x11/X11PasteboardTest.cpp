@@ -3,6 +3,7 @@
 #include "platform/x11/X11Pasteboard.h"
 #include "platform/x11/XcbSelectionReader.h"
 
+#include <QSet>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
@@ -69,6 +70,19 @@ TEST_F(X11PasteboardTest, CountsEveryChangeOnceAndAnswersOwnWritesFromMemory) {
     reader.start(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
     ASSERT_TRUE(waitUntil([&] { return reader.state() == QProcess::NotRunning; }));
     EXPECT_EQ(reader.readAllStandardOutput(), QByteArray("ours"));
+
+    // Older X programs (xterm, Emacs, Java) ask for Latin-1 STRING only; a
+    // target named twice makes some of them stop reading the list.
+    QProcess targets;
+    targets.start(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, u"TARGETS"_s});
+    ASSERT_TRUE(waitUntil([&] { return targets.state() == QProcess::NotRunning; }));
+    const QStringList offered =
+        QString::fromLatin1(targets.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& wanted : {u"STRING"_s, u"UTF8_STRING"_s, u"TARGETS"_s})
+        EXPECT_EQ(offered.count(wanted), 1)
+            << wanted.toStdString() << " in " << offered.join(u' ').toStdString();
+    EXPECT_EQ(QSet<QString>(offered.cbegin(), offered.cend()).size(), offered.size())
+        << offered.join(u' ').toStdString();
 }
 
 TEST_F(X11PasteboardTest, DeclaresEveryTargetOfTheOwner) {

@@ -57,9 +57,10 @@ constexpr TextType kTextTypes[] = {
     {"TEXT", false},
     {"STRING", true},
 };
-// What we offer for our own text, all as UTF-8.
-const char* const kOfferedTypes[] = {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING",
-                                     "TEXT"};
+// What we offer for our own text, all as UTF-8 but STRING, which is
+// Latin-1. XWayland's bridge names the first two UTF8_STRING and TEXT for X
+// programs itself: offering those as well would list them twice there.
+const char* const kOfferedTypes[] = {"text/plain;charset=utf-8", "text/plain", "STRING"};
 
 QStringList offeredTypes() {
     QStringList types;
@@ -392,14 +393,20 @@ void WaylandPasteboard::writePrimaryText(const QString& text) {
     flush();
 }
 
-void WaylandPasteboard::onSend(wl_proxy* source, const char*, int fd) {
-    // Every type we offer is the same UTF-8 text.
-    if (source == m_source)
-        PipeWriter::start(fd, m_sourceBytes, this);
-    else if (source == m_primarySource)
-        PipeWriter::start(fd, m_primaryBytes, this);
-    else
+void WaylandPasteboard::onSend(wl_proxy* source, const char* type, int fd) {
+    const QByteArray* bytes = source == m_source          ? &m_sourceBytes
+                              : source == m_primarySource ? &m_primaryBytes
+                                                          : nullptr;
+    if (!bytes) {
         ::close(fd);
+        return;
+    }
+    // Older X programs ask for STRING only; what Latin-1 cannot hold
+    // becomes a question mark there.
+    if (qstrcmp(type, "STRING") == 0)
+        PipeWriter::start(fd, QString::fromUtf8(*bytes).toLatin1(), this);
+    else
+        PipeWriter::start(fd, *bytes, this);
 }
 
 void WaylandPasteboard::onCancelled(wl_proxy* source) {
