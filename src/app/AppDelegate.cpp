@@ -31,6 +31,7 @@
 #include "ui/status/StatusItem.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 using namespace Qt::StringLiterals;
 
@@ -161,7 +162,11 @@ void AppDelegate::publishOnBus() {
             .togglePanel = [this] { m_panel->toggle(panelAnchor()); },
             .openSettings = [this](const QString& tab) { openSettingsOn(tab); },
             .recordCopy = [this](const QString& text) { recordLocalCopy(text, std::nullopt); },
+            .quit = [] { QCoreApplication::quit(); },
         });
+    connect(m_bus.get(), &BusService::connected, this, [this](const QDBusConnection& bus) {
+        m_desktop->useBusConnection(bus, QString::fromLatin1(BusService::serviceName));
+    });
     m_bus->publish();
 }
 

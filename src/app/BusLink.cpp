@@ -75,6 +75,7 @@ void BusLink::adopt(const QDBusConnection& connection) {
     m_wasConnected = true;
     m_saidUnreachable = false;
     m_retryDelay = firstRetry;
+    Q_EMIT connected(m_connection);
 }
 
 void BusLink::requestName() {

@@ -35,6 +35,10 @@ public:
     static constexpr std::chrono::milliseconds firstRetry{250};
     static constexpr std::chrono::milliseconds longestRetry{30000};
 
+Q_SIGNALS:
+    // A new connection holds the object and has asked for the name.
+    void connected(const QDBusConnection& connection);
+
 private Q_SLOTS:
     void lost();
 

@@ -79,6 +79,7 @@ BusService::BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& m
       m_link(QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),
              QString::fromLatin1(interfaceName), this),
       m_announcedCount(clipCount()) {
+    connect(&m_link, &BusLink::connected, this, &BusService::connected);
     connect(&m_sync, &SyncService::paired, this, [this](const SyncDevice& device) {
         ++m_pairings;
         m_lastPaired = device.name;
@@ -151,6 +152,13 @@ void BusService::Resume() {
 
 void BusService::TogglePause() {
     setPaused(!paused());
+}
+
+void BusService::Quit() {
+    // After the answer: the caller should not see the connection vanish
+    // under its call.
+    if (m_actions.quit)
+        QMetaObject::invokeMethod(this, m_actions.quit, Qt::QueuedConnection);
 }
 
 void BusService::OpenSettings(const QString& tab) {

@@ -42,6 +42,7 @@ public:
         std::function<void(const QString& tab)> openSettings;
         // Takes a text as a copy made here: the path every local copy takes.
         std::function<void(const QString& text)> recordCopy;
+        std::function<void()> quit;
     };
 
     BusService(ClipStore& store, Preferences& prefs, ClipboardMonitor& monitor, SyncService& sync,
@@ -74,6 +75,11 @@ public:
     // A pairing window asked for over the bus lasts this long at most.
     static constexpr uint maxPairingSeconds = 3600;
 
+Q_SIGNALS:
+    // A new connection to the session bus holds our object and has asked
+    // for our name (not exported).
+    void connected(const QDBusConnection& connection);
+
 public Q_SLOTS:
     void ShowPanel();
     void HidePanel();
@@ -81,6 +87,7 @@ public Q_SLOTS:
     void Pause();
     void Resume();
     void TogglePause();
+    void Quit();
     void OpenSettings(const QString& tab);
     QList<QVariantMap> List(bool pinnedOnly);
     QList<QVariantMap> ListPage(bool pinnedOnly, uint first, uint& total, uint& revision);

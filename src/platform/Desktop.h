@@ -8,6 +8,7 @@
 
 class KeySynth;
 class Pasteboard;
+class QDBusConnection;
 class PointerWatcher;
 class WindowHints;
 
@@ -54,6 +55,14 @@ public:
 
     // What it can do right now (shortcuts may come and go with the portal).
     virtual Capabilities capabilities() = 0;
+
+    // The session-bus connection that holds our name `ourName`, each time it
+    // is made: where a desktop's helper that takes calls only from us, and
+    // calls us back, reaches us.
+    virtual void useBusConnection(const QDBusConnection& bus, const QString& ourName) {
+        Q_UNUSED(bus);
+        Q_UNUSED(ourName);
+    }
 
 protected:
     // What the parts themselves say, with the assembly's words for why it

@@ -1,7 +1,9 @@
 #include "platform/desktop/DesktopProbe.h"
 
 #include "core/util/Log.h"
+#include "platform/gnome/GnomeDesktop.h"
 #include "platform/kde/KdeDesktop.h"
+#include "platform/wayland/WaylandClient.h"
 #include "platform/wayland/WaylandDesktop.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/x11/X11Desktop.h"
@@ -21,9 +23,11 @@ std::unique_ptr<Desktop> DesktopProbe::open(SettingsStore* settings) {
                 std::make_unique<KdeDesktop>(std::move(clipboard), std::move(xwayland), settings);
         else
             desktop = std::make_unique<WaylandDesktop>(std::move(clipboard), std::move(xwayland));
-    } else {
-        desktop = X11Desktop::open(why);
+    } else if (CurrentDesktop::is(u"GNOME"_s) && WaylandClient::reachable(QString())) {
+        desktop = GnomeDesktop::open(settings);
     }
+    if (!desktop)
+        desktop = X11Desktop::open(why);
     if (!desktop)
         return nullptr;
     QString line = u"Tindrel: "_s + desktop->description();
