@@ -230,10 +230,11 @@ TEST_F(SyncPaneTest, PairShowsTheCodeItsQRCodeAndACountdownThatTicksUntilCancel)
     EXPECT_TRUE(text(u"pairingExpiry"_s) == u"Expires in 3:00."_s ||
                 text(u"pairingExpiry"_s) == u"Expires in 2:59."_s)
         << text(u"pairingExpiry"_s).toStdString();
-    EXPECT_EQ(sync().pairingExpiry().toSecsSinceEpoch() -
-                  QDateTime::currentDateTimeUtc().toSecsSinceEpoch(),
-              180)
-        << "the pane opens windows of three minutes";
+    // Three minutes from when it opened, which was a moment ago: a slow
+    // machine may have crossed a second boundary since.
+    const qint64 left = sync().pairingExpiry().toSecsSinceEpoch() -
+                        QDateTime::currentDateTimeUtc().toSecsSinceEpoch();
+    EXPECT_TRUE(left <= 180 && left >= 175) << left << ": the pane opens windows of three minutes";
     shoot(u"pairing-open"_s);
     shoot(u"pairing-open-section"_s,
           find<QWidget>(u"pairingWindow"_s)->parentWidget()->parentWidget());
