@@ -23,6 +23,9 @@ public:
     // Whether frontmost() can name the application in front at all; under
     // Wayland only the compositor knows, and most do not tell.
     virtual bool seesFrontmost() const { return true; }
+    // When it does not: what would let it (an extension to turn on, say),
+    // in words for the settings; empty when nothing would.
+    virtual QString howToSeeFrontmost() const { return {}; }
     virtual bool openUrl(const QUrl& url) = 0;
     // The system alert sound.
     virtual void beep() = 0;

@@ -24,6 +24,7 @@ public:
     }
     void unregisterHotKey(quint32 id) override { grabs.remove(id); }
     bool isAvailable() const override { return available; }
+    QString problem() const override { return why; }
     // Plays the desktop turning out to offer no global shortcuts (or again).
     void setAvailable(bool value) {
         available = value;
@@ -65,5 +66,6 @@ public:
     QMap<quint32, Combo> grabs;
     QSet<Combo> taken;
     bool available = true;
+    QString why;
     QList<quint32> attempts; // every id asked for, in order
 };

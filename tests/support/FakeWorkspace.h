@@ -17,6 +17,7 @@ public:
     }
     bool isTrusted() const override { return trusted; }
     bool seesFrontmost() const override { return seesFront; }
+    QString howToSeeFrontmost() const override { return howToSee; }
     bool openUrl(const QUrl& url) override {
         opened.append(url);
         return true;
@@ -39,6 +40,7 @@ public:
     std::optional<FrontmostApp> front;
     bool trusted = true;
     bool seesFront = true;
+    QString howToSee;
     bool activationBringsToFront = true;
     QList<FrontmostApp> activated;
     QList<QUrl> opened;

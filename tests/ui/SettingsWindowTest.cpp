@@ -2,6 +2,7 @@
 #include "support/FakeKeySynth.h"
 
 #include "ui/settings/AppearancePane.h"
+#include "ui/settings/GeneralPane.h"
 #include "ui/settings/HistoryPane.h"
 #include "ui/settings/IgnoredAppsList.h"
 #include "ui/settings/NumberField.h"
@@ -214,6 +215,13 @@ TEST_F(SettingsFixture, IgnoredAppsSayWhenTheDesktopHidesTheAppInFront) {
         EXPECT_EQ(hintStartingWith(privacy, u"This desktop does not tell Tindrel"_s) != nullptr,
                   !sees);
     }
+    // Where something would let it, the hint says what.
+    workspace.howToSee = u"Tindrel's GNOME Shell extension is not installed"_s;
+    PrivacyPane privacy(prefs, workspace);
+    Hint* hint = hintStartingWith(privacy, u"This desktop does not tell Tindrel"_s);
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->text().endsWith(u"(Tindrel's GNOME Shell extension is not installed)"_s))
+        << hint->text().toStdString();
 }
 
 TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
@@ -240,6 +248,40 @@ TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
     paster.grant = PastePermission::granted;
     privacy.show();
     EXPECT_EQ(privacy.permissionText(), u"Granted by the desktop"_s);
+}
+
+// The pasting hint claims only what this desktop lets Tindrel do.
+TEST_F(SettingsFixture, PastingHintSaysWhereAClickPastes) {
+    FakeKeySynth paster;
+    struct Case {
+        bool trusted;
+        PastePermission grant;
+        QString says;
+    };
+    const Case cases[] = {
+        {true, PastePermission::notNeeded,
+         u"Tindrel returns focus to your previous app and presses Ctrl+V."_s},
+        {false, PastePermission::notNeeded,
+         u"This desktop does not let Tindrel press Ctrl+V in other apps, so clicking only "
+         "copies."_s},
+        {true, PastePermission::notAsked, u"need the desktop's permission"_s},
+        {true, PastePermission::granted, u"need the desktop's permission"_s},
+        {true, PastePermission::refused, u"in the others, clicking only copies."_s},
+        {true, PastePermission::unavailable, u"in the others, clicking only copies."_s},
+    };
+    prefs.setPasteOnClick(true);
+    for (const Case& c : cases) {
+        workspace.trusted = c.trusted;
+        paster.grant = c.grant;
+        GeneralPane general(prefs, &workspace, &paster);
+        Hint* hint = hintStartingWith(general, u"Tindrel returns"_s);
+        if (!hint)
+            hint = hintStartingWith(general, u"This desktop"_s);
+        ASSERT_NE(hint, nullptr) << c.says.toStdString();
+        EXPECT_TRUE(hint->text().contains(c.says)) << hint->text().toStdString();
+        // Nothing names a session type the desktop may not be.
+        EXPECT_FALSE(hint->text().contains(u"Wayland"_s)) << hint->text().toStdString();
+    }
 }
 
 TEST_F(SettingsFixture, IgnoredAppsAddOnceAndKeepUninstalledOnes) {

@@ -144,10 +144,17 @@ TEST_F(ShortcutsPaneTest, WithoutGlobalShortcutsTheRowsNameTheCommandToBind) {
         EXPECT_EQ(QGuiApplication::clipboard()->text(), row.command);
     }
     EXPECT_NE(hintStartingWith(shortcuts(), u"This session lets no program set global"_s), nullptr);
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty()) << "no reason given, none shown";
+    // Where the desktop says why, the pane says it, with how to mend it.
+    keys.why = u"Tindrel's GNOME Shell extension is turned off (gnome-extensions enable "
+               "tindrel@tindrel.io)"_s;
+    keys.setAvailable(false);
+    EXPECT_EQ(shortcuts().unboundWarning(), u"No global shortcuts: "_s + keys.why + u'.');
 
     keys.setAvailable(true);
     EXPECT_TRUE(open().isVisibleTo(&shortcuts()));
     EXPECT_FALSE(shortcuts().openPanelHint()->isVisibleTo(&shortcuts()));
+    EXPECT_TRUE(shortcuts().unboundWarning().isEmpty());
 }
 
 TEST_F(ShortcutsPaneTest, AShortcutTheDesktopDidNotBindSaysSo) {

@@ -73,6 +73,10 @@ bool HotKeyManager::isAvailable() const {
     return m_service.isAvailable();
 }
 
+QString HotKeyManager::problem() const {
+    return m_service.problem();
+}
+
 void HotKeyManager::logUnavailable() const {
     const QString why = m_service.problem();
     Log::write(u"Tindrel: no global shortcuts in this session"_s +

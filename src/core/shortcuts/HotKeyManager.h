@@ -55,6 +55,8 @@ public:
     QList<quint32> registeredIds() const { return m_registrations.keys(); }
     // False when the session lets us set no global shortcut at all.
     bool isAvailable() const;
+    // Why not, in words for the settings (may be empty).
+    QString problem() const;
     // Why the action's shortcut, asked for since the last reload, is not
     // bound ("Ctrl+Alt+V is not bound: ..."); none while it is, or may be.
     std::optional<QString> refusal(const Action& action) const;

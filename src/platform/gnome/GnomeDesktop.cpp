@@ -25,8 +25,7 @@ GnomeDesktop::GnomeDesktop(std::unique_ptr<X11Parts> parts, SettingsStore* setti
     : m_parts(std::move(parts)), m_extension(std::make_unique<GnomeShellExtension>()) {
     m_portal = std::make_unique<PortalRemoteDesktop>(QDBusConnection::sessionBus(), settings);
     m_keys = std::make_unique<KdeKeySynth>(m_parts->keySynth(), m_parts->workspace(), *m_portal);
-    m_workspace =
-        std::make_unique<GnomeWorkspace>(m_parts->workspace(), *m_extension, /*canPaste=*/true);
+    m_workspace = std::make_unique<GnomeWorkspace>(m_parts->workspace(), *m_extension, *m_portal);
     m_hotKeys = std::make_unique<GnomeShellHotKeyService>(*m_extension);
     // Our windows are X11 ones wherever Qt runs on XWayland.
     if (QGuiApplication::platformName() == u"xcb"_s)

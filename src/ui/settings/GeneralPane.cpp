@@ -1,12 +1,37 @@
 #include "ui/settings/GeneralPane.h"
 
 #include "core/prefs/Preferences.h"
+#include "platform/KeySynth.h"
+#include "platform/Workspace.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/PaneForm.h"
 
 using namespace Qt::StringLiterals;
 
-GeneralPane::GeneralPane(Preferences& prefs, QWidget* parent) : QWidget(parent) {
+QString GeneralPane::pastingHint(const Workspace* workspace, const KeySynth* keys) {
+    const QString does = u"Tindrel returns focus to your previous app and presses Ctrl+V."_s;
+    switch (keys ? keys->permission() : PastePermission::notNeeded) {
+    case PastePermission::notNeeded:
+        break;
+    case PastePermission::notAsked:
+    case PastePermission::asking:
+    case PastePermission::granted:
+        return does + u" Apps other than X11 ones need the desktop's permission for it (see "
+                      "Privacy)."_s;
+    case PastePermission::refused:
+    case PastePermission::unavailable:
+        return u"Tindrel returns focus to your previous app and presses Ctrl+V in X11 apps; in "
+               "the others, clicking only copies."_s;
+    }
+    if (workspace && !workspace->isTrusted())
+        return u"This desktop does not let Tindrel press Ctrl+V in other apps, so clicking only "
+               "copies."_s;
+    return does;
+}
+
+GeneralPane::GeneralPane(Preferences& prefs, Workspace* workspace, const KeySynth* keys,
+                         QWidget* parent)
+    : QWidget(parent) {
     PaneForm form(this, prefs);
 
     QFormLayout* start = form.section({});
@@ -25,13 +50,10 @@ GeneralPane::GeneralPane(Preferences& prefs, QWidget* parent) : QWidget(parent) 
     form.toggle(pasting, u"Paste immediately when a clip is clicked"_s, &Preferences::pasteOnClick,
                 &Preferences::setPasteOnClick, &Preferences::pasteOnClickChanged);
     Hint* pasteHint = form.hint(pasting);
-    const auto showPasteHint = [&prefs, pasteHint] {
-        pasteHint->setText(prefs.pasteOnClick()
-                               ? u"Tindrel returns focus to your previous app and presses Ctrl+V. "
-                                 "This works in X11 sessions; under Wayland, clicking only "
-                                 "copies."_s
-                               : u"Clicking only copies to the clipboard — you press Ctrl+V "
-                                 "yourself."_s);
+    const auto showPasteHint = [&prefs, pasteHint, workspace, keys] {
+        pasteHint->setText(prefs.pasteOnClick() ? pastingHint(workspace, keys)
+                                                : u"Clicking only copies to the clipboard — you "
+                                                  "press Ctrl+V yourself."_s);
     };
     showPasteHint();
     connect(&prefs, &Preferences::pasteOnClickChanged, pasteHint, showPasteHint);

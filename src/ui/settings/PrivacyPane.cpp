@@ -68,9 +68,12 @@ PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, const KeySynt
     ignored->addRow(m_ignored);
     form.hint(ignored,
               u"Anything copied while one of these apps is frontmost is never recorded."_s);
-    if (!workspace.seesFrontmost())
+    if (!workspace.seesFrontmost()) {
+        const QString how = workspace.howToSeeFrontmost();
         form.hint(ignored, u"This desktop does not tell Tindrel which app is in front, so copies "
-                           "from these apps are recorded anyway."_s);
+                           "from these apps are recorded anyway."_s +
+                               (how.isEmpty() ? QString() : u" ("_s + how + u")"_s));
+    }
 
     QFormLayout* access = form.section(u"Accessibility"_s);
     access->addRow(u"Auto-paste permission"_s, permissionRow());

@@ -92,7 +92,7 @@ QWidget* SettingsWindow::buildPane(SettingsTab tab) {
     Services& s = m_services;
     switch (tab) {
     case SettingsTab::general:
-        return new GeneralPane(s.prefs);
+        return new GeneralPane(s.prefs, &s.workspace, s.keySynth);
     case SettingsTab::history:
         return new HistoryPane(s.prefs, s.store);
     case SettingsTab::shortcuts:

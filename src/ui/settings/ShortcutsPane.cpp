@@ -184,7 +184,13 @@ void ShortcutsPane::showUnbound() {
         if (refusal && (m_conflictKeys.isEmpty() || !refusal->startsWith(m_conflictKeys + u' ')))
             lines << *refusal;
     }
-    const bool shown = m_hotKeys.isAvailable() && !lines.isEmpty();
+    // Without any, the reason may say how to get them (an extension to
+    // turn on, say).
+    if (!m_hotKeys.isAvailable())
+        lines = m_hotKeys.problem().isEmpty()
+                    ? QStringList()
+                    : QStringList{u"No global shortcuts: "_s + m_hotKeys.problem() + u'.'};
+    const bool shown = !lines.isEmpty();
     m_unbound->setText(lines.join(u'\n'));
     m_global->setRowVisible(m_unboundRow, shown);
 }
