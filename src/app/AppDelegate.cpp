@@ -21,6 +21,7 @@
 #include "platform/xdg/ComputerName.h"
 #include "platform/xdg/FreedesktopFileManager.h"
 #include "platform/xdg/IniSettingsStore.h"
+#include "platform/xdg/KeyboardSettings.h"
 #include "platform/xdg/XdgAutostart.h"
 #include "platform/xdg/XdgPaths.h"
 #include "ui/Alerts.h"
@@ -32,6 +33,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -87,11 +89,28 @@ void AppDelegate::launch() {
     wireSync(pasteboard);
     publishOnBus();
 
+    showIfNothingElseWould();
+
     SyncLog::setFilePath(XdgPaths::syncLogFile());
     SyncLog::write(u"--- launch --- syncEnabled="_s +
                    (m_prefs->syncEnabled() ? u"true"_s : u"false"_s));
     if (m_prefs->syncEnabled())
         m_sync->start();
+}
+
+void AppDelegate::showIfNothingElseWould() {
+    // With no tray icon and no shortcut, a start that shows nothing looks
+    // like one that failed, and leaves no way in: open the panel, saying
+    // how to open it again. Asked once the desktop has had time to answer
+    // about both (the tray host, the shortcut service and the Shell
+    // extension all answer over the bus).
+    QTimer::singleShot(startSettle, this, [this] {
+        if (m_panel->isVisible() || m_statusItem->exists() || m_desktop->showsOurIcon() ||
+            m_statusItem->isPanelShortcutBound())
+            return;
+        Log::write(u"Tindrel: no tray icon and no shortcut opens the panel here; opening it"_s);
+        m_panel->showWithStartNotice(KeyboardSettings::command());
+    });
 }
 
 void AppDelegate::wireSync(Pasteboard& pasteboard) {

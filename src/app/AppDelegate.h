@@ -4,6 +4,7 @@
 #include "ui/Theme.h"
 
 #include <QObject>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -59,6 +60,9 @@ public:
     void showNotice(const QString& message);
 
 private:
+    // How long the desktop has to say whether a tray icon or a shortcut
+    // will open the panel.
+    static constexpr std::chrono::seconds startSettle{3};
     void connectParts();
     // A copy made on this computer, from the clipboard or the command line:
     // into the store, and to the paired devices.
@@ -66,6 +70,7 @@ private:
     void publishOnBus();
     void observePreferences();
     void wireSync(Pasteboard& pasteboard);
+    void showIfNothingElseWould();
     void togglePause();
     void clearHistory();
     std::optional<QRect> panelAnchor() const;

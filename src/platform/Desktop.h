@@ -56,6 +56,10 @@ public:
     // What it can do right now (shortcuts may come and go with the portal).
     virtual Capabilities capabilities() = 0;
 
+    // Whether the desktop itself shows an icon of ours with our menu (a
+    // Shell extension of ours, say), tray or no tray.
+    virtual bool showsOurIcon() const { return false; }
+
     // The session-bus connection that holds our name `ourName`, each time it
     // is made: where a desktop's helper that takes calls only from us, and
     // calls us back, reaches us.

@@ -2,6 +2,10 @@
 
 #include "ui/panel/PanelResizeGrip.h"
 #include "ui/panel/SectionHeader.h"
+#include "ui/panel/StartNotice.h"
+
+#include <QClipboard>
+#include <QPushButton>
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -279,6 +283,39 @@ TEST_F(PanelFixture, BannerAndEmptyStatesShowOnlyWhenTheyApply) {
 
     prefs.setPasteOnClick(false);
     EXPECT_FALSE(content().banner()->isVisible());
+}
+
+// Opened by Tindrel itself where nothing else would open it: the line on
+// how to open it again shows for that showing alone.
+TEST_F(PanelFixture, TheStartNoticeSaysHowToOpenThePanelAgainForOneShowing) {
+    open();
+    const int plain = panel->window()->height();
+    close();
+    clock.advance(1);
+
+    panel->showWithStartNotice({});
+    QCoreApplication::processEvents();
+    StartNotice* notice = content().startNotice();
+    ASSERT_TRUE(notice->isVisible());
+    EXPECT_TRUE(notice->text().contains(u"tindrel --toggle-panel"_s));
+    EXPECT_EQ(panel->window()->height(), plain + 66);
+    // Nothing to open the desktop's settings with: no button that does nothing.
+    EXPECT_FALSE(notice->settingsButton()->isVisible());
+    QTest::mouseClick(notice->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"tindrel --toggle-panel"_s);
+    close();
+    clock.advance(1);
+
+    open();
+    EXPECT_FALSE(content().startNotice()->isVisible());
+    EXPECT_EQ(panel->window()->height(), plain);
+    close();
+    clock.advance(1);
+
+    // Where the desktop's keyboard settings are known, a button opens them.
+    panel->showWithStartNotice({u"true"_s});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(content().startNotice()->settingsButton()->isVisible());
 }
 
 TEST_F(PanelFixture, OpensAtTheTopCentreOrUnderTheAnchorWithTheCustomSize) {

@@ -7,7 +7,7 @@ namespace PanelGeometry {
 namespace {
 double chrome(const PanelContent& c) {
     return (c.searchShown ? searchHeight : 0.0) + (c.bannerShown ? bannerHeight : 0.0) +
-           footerDivider + footerHeight;
+           (c.noticeShown ? noticeHeight : 0.0) + footerDivider + footerHeight;
 }
 } // namespace
 

@@ -14,6 +14,7 @@ struct PanelContent {
     double rowHeight = 34.0;
     bool searchShown = true;
     bool bannerShown = false;
+    bool noticeShown = false; // the line on how to open the panel again
 };
 
 // The clip panel's size and placement arithmetic, in screen coordinates with
@@ -41,6 +42,7 @@ inline constexpr double footerDivider = 1.0;
 inline constexpr double footerHeight = 36.0;
 inline constexpr double searchHeight = 41.0;
 inline constexpr double bannerHeight = 33.0;
+inline constexpr double noticeHeight = 66.0;
 inline constexpr double preferredListCap = 396.0;
 inline constexpr double emptyListHeight = 90.0;
 

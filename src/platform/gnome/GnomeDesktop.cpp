@@ -73,6 +73,10 @@ Desktop::Capabilities GnomeDesktop::capabilities() {
     return capabilitiesOfParts(QString(), m_extension->problem());
 }
 
+bool GnomeDesktop::showsOurIcon() const {
+    return m_extension->isActive();
+}
+
 void GnomeDesktop::useBusConnection(const QDBusConnection& bus, const QString& ourName) {
     m_extension->useConnection(bus, ourName);
 }

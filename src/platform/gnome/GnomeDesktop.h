@@ -35,6 +35,7 @@ public:
     quint32 baseKeysym(quint32 keycode) const override;
     bool knowsBaseKeysyms() const override { return true; }
     Capabilities capabilities() override;
+    bool showsOurIcon() const override;
     void useBusConnection(const QDBusConnection& bus, const QString& ourName) override;
 
 private:

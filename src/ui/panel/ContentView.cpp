@@ -13,6 +13,7 @@
 #include "ui/panel/PanelSearchBar.h"
 #include "ui/panel/PastingBanner.h"
 #include "ui/panel/SaveProblemLine.h"
+#include "ui/panel/StartNotice.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -37,10 +38,13 @@ ContentView::ContentView(AppState& state, Preferences& prefs, QWidget* parent)
     : QWidget(parent), m_state(state), m_prefs(prefs) {
     m_searchBar = new PanelSearchBar(this);
     m_banner = new PastingBanner(this);
+    m_notice = new StartNotice(this);
+    m_notice->setVisible(false);
     m_footer = new PanelFooter(this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    column->addWidget(m_notice);
     column->addWidget(m_searchBar);
     column->addWidget(m_banner);
     column->addWidget(makeEmptyState(), 1);
@@ -273,6 +277,7 @@ void ContentView::fitPinnedBlock() {
     const bool bannerShown = m_banner->isVisibleTo(this);
     const double chrome = (searchShown ? PanelGeometry::searchHeight : 0.0) +
                           (bannerShown ? PanelGeometry::bannerHeight : 0.0) +
+                          (m_notice->isVisibleTo(this) ? PanelGeometry::noticeHeight : 0.0) +
                           PanelGeometry::footerDivider + PanelGeometry::footerHeight;
     PanelContent content;
     content.pinnedCount = static_cast<int>(m_pinned->rows().size());

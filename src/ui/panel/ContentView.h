@@ -11,6 +11,7 @@ class PanelFooter;
 class PanelResizeGrip;
 class PanelSearchBar;
 class PastingBanner;
+class StartNotice;
 class Preferences;
 class QLabel;
 class QLineEdit;
@@ -34,6 +35,7 @@ public:
     QScrollArea* recentScroll() const { return m_scroll; }
     QScrollArea* pinnedScroll() const { return m_pinnedScroll; }
     QWidget* banner() const;
+    StartNotice* startNotice() const { return m_notice; }
     QWidget* emptyState() const { return m_empty; }
     PanelResizeGrip* resizeGrip() const;
     QString emptyText() const;
@@ -65,6 +67,7 @@ private:
 
     PanelSearchBar* m_searchBar = nullptr;
     PastingBanner* m_banner = nullptr;
+    StartNotice* m_notice = nullptr;
     QWidget* m_empty = nullptr;
     QLabel* m_emptyIcon = nullptr;
     QLabel* m_emptyLabel = nullptr;

@@ -14,6 +14,7 @@
 #include "ui/panel/ContentView.h"
 #include "ui/panel/PanelResizeGrip.h"
 #include "ui/panel/PanelWindow.h"
+#include "ui/panel/StartNotice.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -121,11 +122,21 @@ void PanelController::makePanel() {
     applySizeLimits();
 }
 
+void PanelController::showWithStartNotice(const QStringList& keyboardSettings) {
+    m_keyboardSettings = keyboardSettings;
+    m_noticeNext = true;
+    if (isVisible())
+        hide();
+    show(std::nullopt);
+}
+
 void PanelController::show(std::optional<QRect> anchor) {
     m_previousApp = m_desktop.workspace.frontmost();
     ++m_showing;
     if (!m_window)
         makePanel();
+    m_content->startNotice()->setKeyboardSettings(m_keyboardSettings);
+    m_content->startNotice()->setVisible(std::exchange(m_noticeNext, false));
     m_window->setTranslucent(m_desktop.windowHints.isCompositing());
     m_state.reset();
 
@@ -165,6 +176,7 @@ PanelContent PanelController::currentContent() const {
     content.rowHeight = rowHeight(m_prefs.rowDensity());
     content.searchShown = m_prefs.showSearchField();
     content.bannerShown = !m_state.canAutoPaste() && m_prefs.pasteOnClick();
+    content.noticeShown = m_content && m_content->startNotice()->isVisibleTo(m_content);
     return content;
 }
 

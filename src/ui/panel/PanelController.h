@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QRect>
 #include <QSizeF>
+#include <QStringList>
 #include <optional>
 
 class AppState;
@@ -56,6 +57,10 @@ public:
     // rectangle on screen; none places the panel at the top centre.
     void toggle(std::optional<QRect> anchor);
     void show(std::optional<QRect> anchor);
+    // Opens it with a line on how to open it again, for this showing only:
+    // Tindrel opened it by itself, as nothing else here would. `keyboardSettings`
+    // is the program that opens the desktop's shortcut settings, if known.
+    void showWithStartNotice(const QStringList& keyboardSettings);
     void hide();
     bool isVisible() const;
 
@@ -100,7 +105,9 @@ private:
     std::optional<FrontmostApp> m_previousApp;
     Instant m_lastHide = Instant::distantPast();
     bool m_monitoring = false;
-    quint64 m_showing = 0;      // counts the showings
+    quint64 m_showing = 0;     // counts the showings
+    bool m_noticeNext = false; // the next showing carries the start notice
+    QStringList m_keyboardSettings;
     quint64 m_ownPressTime = 0; // of the last press Qt gave one of our windows
     bool m_growPending = false;
     QSizeF m_resizeStart; // the panel's size when the running drag began
