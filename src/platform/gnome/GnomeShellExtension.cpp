@@ -50,6 +50,7 @@ void GnomeShellExtension::useConnection(const QDBusConnection& bus, const QStrin
     for (QDBusServiceWatcher* old : findChildren<QDBusServiceWatcher*>())
         delete old;
     ++m_epoch;
+    ++m_connections;
     m_bus = bus;
     m_ourName = ourName;
     m_named = false;
@@ -82,11 +83,11 @@ void GnomeShellExtension::lookUpOwner(const QString& name) {
     call << name;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, name, epoch = m_epoch](QDBusPendingCallWatcher* answer) {
+            [this, name, connection = m_connections](QDBusPendingCallWatcher* answer) {
                 answer->deleteLater();
                 const QDBusPendingReply<QString> reply = *answer;
                 // No owner is an error reply; the watcher tells when one comes.
-                if (epoch == m_epoch && !reply.isError())
+                if (connection == m_connections && !reply.isError())
                     onNameOwnerChanged(name, QString(), reply.value());
             });
 }

@@ -81,6 +81,8 @@ private:
     // Raised on every new connection and change of the Shell; older answers
     // are dropped.
     quint64 m_epoch = 0;
+    // Raised on every new connection only.
+    quint64 m_connections = 0;
     std::optional<FrontmostApp> m_front;
     DesktopEntryIndex m_entries;
 };

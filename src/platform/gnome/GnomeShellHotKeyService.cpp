@@ -1,9 +1,9 @@
 #include "platform/gnome/GnomeShellHotKeyService.h"
 
 #include "platform/gnome/GnomeShellExtension.h"
+#include "platform/xdg/KeysymName.h"
 
 #include <QPointer>
-#include <xkbcommon/xkbcommon.h>
 
 using namespace Qt::StringLiterals;
 
@@ -31,16 +31,15 @@ GnomeShellHotKeyService::~GnomeShellHotKeyService() {
 }
 
 QString GnomeShellHotKeyService::accelerator(quint32 keysym, quint32 modifiers) {
-    char name[64];
-    // Unnamed keysyms come back as a hex number, which GTK does not parse.
-    if (xkb_keysym_get_name(keysym, name, sizeof name) <= 0 || qstrncmp(name, "0x", 2) == 0)
+    const QString name = KeysymName::of(keysym);
+    if (name.isEmpty())
         return {};
     QString text;
     for (const auto& [bit, word] : {std::pair{256u, u"<Control>"_s}, std::pair{2048u, u"<Alt>"_s},
                                     std::pair{512u, u"<Shift>"_s}, std::pair{4096u, u"<Super>"_s}})
         if (modifiers & bit)
             text += word;
-    return text + QString::fromLatin1(name);
+    return text + name;
 }
 
 int GnomeShellHotKeyService::registerHotKey(quint32 id, quint32 keyCode, quint32 modifiers) {

@@ -1,5 +1,6 @@
 #include "platform/xdg/PortalHotKeyService.h"
 
+#include "platform/xdg/KeysymName.h"
 #include "platform/xdg/PortalRequest.h"
 #include "platform/xdg/PortalShortcut.h"
 
@@ -8,7 +9,6 @@
 #include <QDBusServiceWatcher>
 #include <QMetaObject>
 #include <QSet>
-#include <xkbcommon/xkbcommon.h>
 
 using namespace Qt::StringLiterals;
 
@@ -59,16 +59,15 @@ PortalHotKeyService::~PortalHotKeyService() {
 }
 
 QString PortalHotKeyService::trigger(quint32 keysym, quint32 modifiers) {
-    char name[64];
-    // Unnamed keysyms come back as a hex number, which is no trigger.
-    if (xkb_keysym_get_name(keysym, name, sizeof name) <= 0 || qstrncmp(name, "0x", 2) == 0)
+    const QString name = KeysymName::of(keysym);
+    if (name.isEmpty())
         return {};
     QString text;
     for (const auto& [bit, word] : {std::pair{256u, u"CTRL+"_s}, std::pair{2048u, u"ALT+"_s},
                                     std::pair{512u, u"SHIFT+"_s}, std::pair{4096u, u"LOGO+"_s}})
         if (modifiers & bit)
             text += word;
-    return text + QString::fromLatin1(name);
+    return text + name;
 }
 
 void PortalHotKeyService::probe() {
