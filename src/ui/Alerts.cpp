@@ -32,9 +32,10 @@ void Alerts::explainPasting() {
     QMessageBox box(QMessageBox::Information, u"Tindrel"_s,
                     u"Tindrel cannot paste for you in this session"_s);
     box.setInformativeText(
-        u"Pressing Ctrl+V in another application needs an X11 session; this one does not allow "
-        "it (a Wayland session, for example). Clicking a clip still copies it, so you can "
-        "paste it yourself."_s);
+        u"This desktop does not let Tindrel press Ctrl+V in the window in front: Wayland "
+        "desktops allow it only through a virtual keyboard or the desktop's remote control, "
+        "and the desktop offers neither or was told not to allow it (Settings › Privacy says "
+        "which). Clicking a clip still copies it, so you can paste it yourself."_s);
     bringToFront(box);
     box.exec();
 }

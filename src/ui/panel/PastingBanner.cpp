@@ -11,7 +11,7 @@
 using namespace Qt::StringLiterals;
 
 PastingBanner::PastingBanner(QWidget* parent) : QWidget(parent) {
-    setToolTip(u"Tindrel can press Ctrl+V for you only in an X11 session"_s);
+    setToolTip(u"This desktop does not let Tindrel press Ctrl+V in the window in front"_s);
     auto* bar = new QWidget(this);
     bar->setFixedHeight(32);
     bar->setAutoFillBackground(true);
