@@ -1,5 +1,6 @@
 #include "platform/xdg/PortalRemoteDesktop.h"
 #include "PrivateBus.h"
+#include "support/LogCapture.h"
 #include "support/MemorySettingsStore.h"
 
 #include <QDBusArgument>
@@ -202,6 +203,66 @@ TEST_F(PortalRemoteDesktopTest, AnswersOtherThanYesPressNothingAndAreNotAskedAga
         EXPECT_EQ(keys->permission(), permission);
         EXPECT_EQ(fake.questions, 1);
         EXPECT_TRUE(fake.keys.isEmpty());
+    }
+}
+
+TEST_F(PortalRemoteDesktopTest, AsksAgainAtOnceAtTheUsersWordAfterAnythingButYes) {
+    const std::pair<FakeRemoteDesktop::Answer, PastePermission> cases[] = {
+        {FakeRemoteDesktop::Answer::refuse, PastePermission::refused},
+        {FakeRemoteDesktop::Answer::fail, PastePermission::unavailable},
+    };
+    for (const auto& [answer, permission] : cases) {
+        SCOPED_TRACE(int(permission));
+        fake.answer = answer;
+        fake.questions = 0;
+        startClient();
+        keys->sendChord(PasteChord::CtrlV);
+        ASSERT_TRUE(settlesAs(permission));
+
+        fake.answer = FakeRemoteDesktop::Answer::allow;
+        EXPECT_TRUE(keys->askAgain());
+        // The question opens now, not at some later paste.
+        EXPECT_EQ(keys->permission(), PastePermission::asking);
+        ASSERT_TRUE(settlesAs(PastePermission::granted));
+        EXPECT_EQ(fake.questions, 2);
+        EXPECT_TRUE(keys->problem().isEmpty());
+        // The paste refused long ago is not pressed now, into whatever is in front.
+        roundTrip();
+        EXPECT_TRUE(fake.keys.isEmpty());
+
+        // Once granted there is nothing to ask.
+        EXPECT_TRUE(keys->askAgain());
+        roundTrip();
+        EXPECT_EQ(keys->permission(), PastePermission::granted);
+        EXPECT_EQ(fake.questions, 2);
+    }
+}
+
+TEST_F(PortalRemoteDesktopTest, SaysOnceWhenTheDesktopForgetsTheGrantAtQuit) {
+    struct Case {
+        uint version;
+        bool kept;
+    };
+    for (const Case c : {Case{1, false}, Case{2, true}}) {
+        SCOPED_TRACE(c.version);
+        LogCapture log;
+        fake.version = c.version;
+        settings.remove(PortalRemoteDesktop::restoreTokenKey);
+        startClient();
+        for (int grant = 0; grant < 2; ++grant) { // the second after the desktop ended the first
+            keys->sendChord(PasteChord::CtrlV);
+            ASSERT_TRUE(settlesAs(PastePermission::granted));
+            fake.end(server);
+            ASSERT_TRUE(settlesAs(PastePermission::notAsked));
+        }
+        EXPECT_EQ(keys->keepsGrant(), c.kept);
+        if (c.kept) {
+            EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+        } else {
+            ASSERT_EQ(log.lines.size(), 1);
+            EXPECT_TRUE(log.contains(u"version 1) cannot keep a grant"_s))
+                << log.lines.first().toStdString();
+        }
     }
 }
 
