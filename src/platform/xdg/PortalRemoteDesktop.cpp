@@ -118,7 +118,7 @@ void PortalRemoteDesktop::createSession() {
                 return;
             }
             m_bus.connect(kService, m_session, kSession, u"Closed"_s, this,
-                          SLOT(onSessionClosed()));
+                          SLOT(onSessionClosed(QDBusMessage)));
             selectDevices();
         });
 }
@@ -207,10 +207,16 @@ void PortalRemoteDesktop::fail(const QString& why) {
     setPermission(PastePermission::unavailable);
 }
 
-void PortalRemoteDesktop::onSessionClosed() {
+void PortalRemoteDesktop::onSessionClosed(const QDBusMessage& message) {
+    // GNOME ends a session the user refused right after its answer, and
+    // the end of one we closed may already be on its way: neither takes
+    // back anything.
+    if (message.path() != m_session)
+        return;
     // The desktop ended it (the user stopped the remote control): the grant
     // is gone, and the next paste asks again.
-    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this,
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_session.clear();
     ++m_epoch;
     m_keys.clear();
@@ -270,7 +276,8 @@ void PortalRemoteDesktop::closeSession() {
     m_keyInFlight = false;
     if (m_session.isEmpty())
         return;
-    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this,
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSession, u"Close"_s));
     m_session.clear();
 }

@@ -3,6 +3,7 @@
 #include "platform/KeySynth.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -53,7 +54,7 @@ Q_SIGNALS:
     void permissionChanged();
 
 private Q_SLOTS:
-    void onSessionClosed();
+    void onSessionClosed(const QDBusMessage& message);
 
 private:
     void ask();

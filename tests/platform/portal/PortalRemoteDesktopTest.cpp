@@ -29,6 +29,9 @@ public:
 
     uint version = 1;
     Answer answer = Answer::allow;
+    // GNOME's portal also ends a session the user refused, right after its
+    // answer.
+    bool closesRefused = false;
     int questions = 0;
     QVariantMap selected; // the last SelectDevices options
     QString session;
@@ -93,6 +96,8 @@ private:
             ++questions;
         if (answer != Answer::allow) {
             respond(bus, message, opts, answer == Answer::refuse ? 1 : 2, {});
+            if (closesRefused)
+                end(bus);
             return;
         }
         QVariantMap results{{u"devices"_s, 1u}};
@@ -187,17 +192,29 @@ TEST_F(PortalRemoteDesktopTest, AsksAtTheFirstPasteAndPressesItOnceAllowed) {
 }
 
 TEST_F(PortalRemoteDesktopTest, AnswersOtherThanYesPressNothingAndAreNotAskedAgain) {
-    const std::pair<FakeRemoteDesktop::Answer, PastePermission> cases[] = {
-        {FakeRemoteDesktop::Answer::refuse, PastePermission::refused},
-        {FakeRemoteDesktop::Answer::fail, PastePermission::unavailable},
+    struct Case {
+        const char* name;
+        FakeRemoteDesktop::Answer answer;
+        bool closesRefused;
+        PastePermission permission;
     };
-    for (const auto& [answer, permission] : cases) {
-        SCOPED_TRACE(int(permission));
+    const Case cases[] = {
+        {"refused", FakeRemoteDesktop::Answer::refuse, false, PastePermission::refused},
+        // The session's end that follows is no revocation of a grant.
+        {"refused, session ended", FakeRemoteDesktop::Answer::refuse, true,
+         PastePermission::refused},
+        {"failed", FakeRemoteDesktop::Answer::fail, false, PastePermission::unavailable},
+    };
+    for (const auto& [name, answer, closesRefused, permission] : cases) {
+        SCOPED_TRACE(name);
         fake.answer = answer;
+        fake.closesRefused = closesRefused;
         fake.questions = 0;
         startClient();
         EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
         ASSERT_TRUE(settlesAs(permission));
+        roundTrip(); // whatever the portal sent after its answer has come
+        EXPECT_EQ(keys->permission(), permission);
         EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
         QCoreApplication::processEvents();
         EXPECT_EQ(keys->permission(), permission);
