@@ -20,8 +20,8 @@ class SettingsStore;
 // paste first needs it; the chord waiting then is pressed once allowed.
 // Where the portal can remember the answer (version 2 and later) its token is
 // kept in the settings, and the next run starts the session at once, without
-// a question; an older portal (GNOME 43's and Plasma 5.27's) asks at each run,
-// which the log says once. Everything is asynchronous; a session the desktop
+// a question; a version 1 portal (Debian 12's, under GNOME and Plasma alike)
+// asks at each run, which the log says once. Everything is asynchronous; a session the desktop
 // ends (the user revoked it) is asked for again at the next paste.
 class PortalRemoteDesktop final : public QObject, public KeySynth {
     Q_OBJECT
