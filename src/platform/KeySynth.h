@@ -15,4 +15,8 @@ public:
     // Where the desktop asks the user before letting us type elsewhere,
     // what the user said.
     virtual PastePermission permission() const { return PastePermission::notNeeded; }
+    // At the user's word, asks the desktop that question again now (after
+    // a refusal, or when it could not be asked); permission() follows its
+    // answer. False where there is nobody to ask.
+    virtual bool askAgain() { return false; }
 };

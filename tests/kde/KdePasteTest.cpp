@@ -1,6 +1,6 @@
 #include "KdeSession.h"
 #include "platform/Workspace.h"
-#include "platform/kde/KdeKeySynth.h"
+#include "platform/wayland/SplitKeySynth.h"
 #include "platform/x11/X11Parts.h"
 #include "platform/xdg/PortalRemoteDesktop.h"
 #include "support/MemorySettingsStore.h"
@@ -28,7 +28,8 @@ protected:
         xwayland = X11Parts::open(/*withPasteboard=*/false);
         ASSERT_TRUE(xwayland) << "no XWayland on " << session.x11Display.toStdString();
         portal = std::make_unique<PortalRemoteDesktop>(*bus, &settings);
-        keys = std::make_unique<KdeKeySynth>(xwayland->keySynth(), xwayland->workspace(), *portal);
+        keys =
+            std::make_unique<SplitKeySynth>(xwayland->keySynth(), xwayland->workspace(), *portal);
     }
 
     void TearDown() override {
@@ -99,7 +100,7 @@ protected:
     std::unique_ptr<QDBusConnection> bus;
     std::unique_ptr<X11Parts> xwayland;
     std::unique_ptr<PortalRemoteDesktop> portal;
-    std::unique_ptr<KdeKeySynth> keys;
+    std::unique_ptr<SplitKeySynth> keys;
     bool focused = false;
     QString fieldText;
 };

@@ -23,12 +23,17 @@ public:
         return accepts;
     }
     PastePermission permission() const override { return grant; }
+    bool askAgain() override {
+        ++askedAgain;
+        return grant != PastePermission::notNeeded;
+    }
 
     // What sendChord answers, and the desktop's answer it reports.
     bool accepts = true;
     PastePermission grant = PastePermission::notNeeded;
     int heldChecks = 0;
     int modifierQueries = 0;
+    int askedAgain = 0;
     QList<PasteChord> sent;
     std::function<void(PasteChord)> onSend;
 };

@@ -1,8 +1,8 @@
 #include "platform/kde/KdeDesktop.h"
 
 #include "platform/kde/KGlobalAccelHotKeyService.h"
-#include "platform/kde/KdeKeySynth.h"
 #include "platform/wayland/KWinWindowTracker.h"
+#include "platform/wayland/SplitKeySynth.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/x11/X11Parts.h"
 #include "platform/xdg/PortalHotKeyService.h"
@@ -38,7 +38,7 @@ void KdeDesktop::choosePasting(SettingsStore* settings) {
     // portal's remote control (once the user allows it) the others.
     auto portal = std::make_unique<PortalRemoteDesktop>(QDBusConnection::sessionBus(), settings);
     auto keys =
-        std::make_unique<KdeKeySynth>(xwayland()->keySynth(), xwayland()->workspace(), *portal);
+        std::make_unique<SplitKeySynth>(xwayland()->keySynth(), xwayland()->workspace(), *portal);
     pasteThrough(std::move(keys),
                  u"pasting through XTest into X11 windows, through the desktop portal into the "
                  "others"_s,

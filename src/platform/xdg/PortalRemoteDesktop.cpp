@@ -1,5 +1,6 @@
 #include "platform/xdg/PortalRemoteDesktop.h"
 
+#include "core/util/Log.h"
 #include "platform/SettingsStore.h"
 #include "platform/xdg/PortalRequest.h"
 
@@ -83,17 +84,30 @@ void PortalRemoteDesktop::ask() {
                 fail(u"the desktop portal offers no remote control: "_s + version.error());
                 return;
             }
-            createSession(*version);
+            m_version = *version;
+            createSession();
         });
 }
 
-void PortalRemoteDesktop::createSession(uint version) {
+bool PortalRemoteDesktop::askAgain() {
+    if (!m_bus.isConnected())
+        return false;
+    if (m_permission == PastePermission::granted || m_permission == PastePermission::asking)
+        return true;
+    // Straight to the question: the user is looking for it.
+    m_problem.clear();
+    m_permission = PastePermission::notAsked;
+    ask();
+    return true;
+}
+
+void PortalRemoteDesktop::createSession() {
     const QString token = u"tindrel_keys"_s + QString::number(++sessionCounter);
     auto* request = PortalRequest::start(m_bus, kInterface, u"CreateSession"_s, {},
                                          {{u"session_handle_token"_s, token}}, this);
     connect(
         request, &PortalRequest::finished, this,
-        [this, version, request, epoch = m_epoch](uint response, const QVariantMap& results) {
+        [this, request, epoch = m_epoch](uint response, const QVariantMap& results) {
             if (epoch != m_epoch)
                 return;
             m_session = PortalRequest::sessionHandle(results);
@@ -104,14 +118,14 @@ void PortalRemoteDesktop::createSession(uint version) {
                 return;
             }
             m_bus.connect(kService, m_session, kSession, u"Closed"_s, this,
-                          SLOT(onSessionClosed()));
-            selectDevices(version);
+                          SLOT(onSessionClosed(QDBusMessage)));
+            selectDevices();
         });
 }
 
-void PortalRemoteDesktop::selectDevices(uint version) {
+void PortalRemoteDesktop::selectDevices() {
     QVariantMap options{{u"types"_s, kKeyboard}};
-    if (version >= kRestorableVersion) {
+    if (m_version >= kRestorableVersion) {
         options.insert(u"persist_mode"_s, kPersistUntilRevoked);
         const QString token =
             m_settings ? m_settings->value(restoreTokenKey).toString() : QString();
@@ -162,13 +176,24 @@ void PortalRemoteDesktop::started(uint response, const QVariantMap& results) {
         setPermission(PastePermission::refused);
         return;
     }
+    // A portal that gives no token (or a new one) leaves nothing stale.
+    const QString token = results.value(u"restore_token"_s).toString();
     if (m_settings) {
-        // A portal that gives no token (or a new one) leaves nothing stale.
-        const QString token = results.value(u"restore_token"_s).toString();
         if (token.isEmpty())
             m_settings->remove(restoreTokenKey);
         else
             m_settings->setValue(restoreTokenKey, token);
+    }
+    m_keepsGrant = !token.isEmpty() && m_settings;
+    if (!m_keepsGrant && !m_saidForgets) {
+        m_saidForgets = true;
+        const QString why = m_version < kRestorableVersion
+                                ? u"its portal's remote control (version "_s +
+                                      QString::number(m_version) + u") cannot keep a grant"_s
+                                : u"its portal gave no token to keep the grant by"_s;
+        Log::write(u"Tindrel: the desktop lets Tindrel paste into Wayland windows until Tindrel "_s
+                   u"quits; "_s +
+                   why + u", so it asks again at the first paste after each start"_s);
     }
     setPermission(PastePermission::granted);
     if (const std::optional<PasteChord> chord = std::exchange(m_waiting, std::nullopt))
@@ -182,10 +207,16 @@ void PortalRemoteDesktop::fail(const QString& why) {
     setPermission(PastePermission::unavailable);
 }
 
-void PortalRemoteDesktop::onSessionClosed() {
+void PortalRemoteDesktop::onSessionClosed(const QDBusMessage& message) {
+    // GNOME ends a session the user refused right after its answer, and
+    // the end of one we closed may already be on its way: neither takes
+    // back anything.
+    if (message.path() != m_session)
+        return;
     // The desktop ended it (the user stopped the remote control): the grant
     // is gone, and the next paste asks again.
-    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this,
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_session.clear();
     ++m_epoch;
     m_keys.clear();
@@ -245,7 +276,8 @@ void PortalRemoteDesktop::closeSession() {
     m_keyInFlight = false;
     if (m_session.isEmpty())
         return;
-    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this, SLOT(onSessionClosed()));
+    m_bus.disconnect(kService, m_session, kSession, u"Closed"_s, this,
+                     SLOT(onSessionClosed(QDBusMessage)));
     m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSession, u"Close"_s));
     m_session.clear();
 }

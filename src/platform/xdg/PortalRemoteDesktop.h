@@ -3,6 +3,7 @@
 #include "platform/KeySynth.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -19,8 +20,9 @@ class SettingsStore;
 // paste first needs it; the chord waiting then is pressed once allowed.
 // Where the portal can remember the answer (version 2 and later) its token is
 // kept in the settings, and the next run starts the session at once, without
-// a question. Everything is asynchronous; a session the desktop ends (the
-// user revoked it) is asked for again at the next paste.
+// a question; a version 1 portal (Debian 12's, under GNOME and Plasma alike)
+// asks at each run, which the log says once. Everything is asynchronous; a session the desktop
+// ends (the user revoked it) is asked for again at the next paste.
 class PortalRemoteDesktop final : public QObject, public KeySynth {
     Q_OBJECT
 public:
@@ -36,6 +38,12 @@ public:
     // desktop (once) and presses it when allowed, returning false.
     bool sendChord(PasteChord chord) override;
     PastePermission permission() const override { return m_permission; }
+    // Opens the desktop's question now, unless the grant is there or the
+    // question already open.
+    bool askAgain() override;
+
+    // Whether the desktop keeps its grant for the next run (it gave a token).
+    bool keepsGrant() const { return m_keepsGrant; }
 
     // Why the desktop cannot be asked, when it cannot.
     const QString& problem() const { return m_problem; }
@@ -46,12 +54,12 @@ Q_SIGNALS:
     void permissionChanged();
 
 private Q_SLOTS:
-    void onSessionClosed();
+    void onSessionClosed(const QDBusMessage& message);
 
 private:
     void ask();
-    void createSession(uint version);
-    void selectDevices(uint version);
+    void createSession();
+    void selectDevices();
     void startSession();
     void started(uint response, const QVariantMap& results);
     void fail(const QString& why);
@@ -65,6 +73,9 @@ private:
     SettingsStore* m_settings;
     PastePermission m_permission = PastePermission::notAsked;
     QString m_problem;
+    uint m_version = 0;
+    bool m_keepsGrant = false;
+    bool m_saidForgets = false;
     QString m_session;
     // The chord a paste asked for while the desktop was being asked.
     std::optional<PasteChord> m_waiting;

@@ -1,5 +1,6 @@
 #include "platform/xdg/PortalRemoteDesktop.h"
 #include "PrivateBus.h"
+#include "support/LogCapture.h"
 #include "support/MemorySettingsStore.h"
 
 #include <QDBusArgument>
@@ -28,6 +29,9 @@ public:
 
     uint version = 1;
     Answer answer = Answer::allow;
+    // GNOME's portal also ends a session the user refused, right after its
+    // answer.
+    bool closesRefused = false;
     int questions = 0;
     QVariantMap selected; // the last SelectDevices options
     QString session;
@@ -92,6 +96,8 @@ private:
             ++questions;
         if (answer != Answer::allow) {
             respond(bus, message, opts, answer == Answer::refuse ? 1 : 2, {});
+            if (closesRefused)
+                end(bus);
             return;
         }
         QVariantMap results{{u"devices"_s, 1u}};
@@ -186,6 +192,38 @@ TEST_F(PortalRemoteDesktopTest, AsksAtTheFirstPasteAndPressesItOnceAllowed) {
 }
 
 TEST_F(PortalRemoteDesktopTest, AnswersOtherThanYesPressNothingAndAreNotAskedAgain) {
+    struct Case {
+        const char* name;
+        FakeRemoteDesktop::Answer answer;
+        bool closesRefused;
+        PastePermission permission;
+    };
+    const Case cases[] = {
+        {"refused", FakeRemoteDesktop::Answer::refuse, false, PastePermission::refused},
+        // The session's end that follows is no revocation of a grant.
+        {"refused, session ended", FakeRemoteDesktop::Answer::refuse, true,
+         PastePermission::refused},
+        {"failed", FakeRemoteDesktop::Answer::fail, false, PastePermission::unavailable},
+    };
+    for (const auto& [name, answer, closesRefused, permission] : cases) {
+        SCOPED_TRACE(name);
+        fake.answer = answer;
+        fake.closesRefused = closesRefused;
+        fake.questions = 0;
+        startClient();
+        EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
+        ASSERT_TRUE(settlesAs(permission));
+        roundTrip(); // whatever the portal sent after its answer has come
+        EXPECT_EQ(keys->permission(), permission);
+        EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(keys->permission(), permission);
+        EXPECT_EQ(fake.questions, 1);
+        EXPECT_TRUE(fake.keys.isEmpty());
+    }
+}
+
+TEST_F(PortalRemoteDesktopTest, AsksAgainAtOnceAtTheUsersWordAfterAnythingButYes) {
     const std::pair<FakeRemoteDesktop::Answer, PastePermission> cases[] = {
         {FakeRemoteDesktop::Answer::refuse, PastePermission::refused},
         {FakeRemoteDesktop::Answer::fail, PastePermission::unavailable},
@@ -195,13 +233,53 @@ TEST_F(PortalRemoteDesktopTest, AnswersOtherThanYesPressNothingAndAreNotAskedAga
         fake.answer = answer;
         fake.questions = 0;
         startClient();
-        EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
+        keys->sendChord(PasteChord::CtrlV);
         ASSERT_TRUE(settlesAs(permission));
-        EXPECT_FALSE(keys->sendChord(PasteChord::CtrlV));
-        QCoreApplication::processEvents();
-        EXPECT_EQ(keys->permission(), permission);
-        EXPECT_EQ(fake.questions, 1);
+
+        fake.answer = FakeRemoteDesktop::Answer::allow;
+        EXPECT_TRUE(keys->askAgain());
+        // The question opens now, not at some later paste.
+        EXPECT_EQ(keys->permission(), PastePermission::asking);
+        ASSERT_TRUE(settlesAs(PastePermission::granted));
+        EXPECT_EQ(fake.questions, 2);
+        EXPECT_TRUE(keys->problem().isEmpty());
+        // The paste refused long ago is not pressed now, into whatever is in front.
+        roundTrip();
         EXPECT_TRUE(fake.keys.isEmpty());
+
+        // Once granted there is nothing to ask.
+        EXPECT_TRUE(keys->askAgain());
+        roundTrip();
+        EXPECT_EQ(keys->permission(), PastePermission::granted);
+        EXPECT_EQ(fake.questions, 2);
+    }
+}
+
+TEST_F(PortalRemoteDesktopTest, SaysOnceWhenTheDesktopForgetsTheGrantAtQuit) {
+    struct Case {
+        uint version;
+        bool kept;
+    };
+    for (const Case c : {Case{1, false}, Case{2, true}}) {
+        SCOPED_TRACE(c.version);
+        LogCapture log;
+        fake.version = c.version;
+        settings.remove(PortalRemoteDesktop::restoreTokenKey);
+        startClient();
+        for (int grant = 0; grant < 2; ++grant) { // the second after the desktop ended the first
+            keys->sendChord(PasteChord::CtrlV);
+            ASSERT_TRUE(settlesAs(PastePermission::granted));
+            fake.end(server);
+            ASSERT_TRUE(settlesAs(PastePermission::notAsked));
+        }
+        EXPECT_EQ(keys->keepsGrant(), c.kept);
+        if (c.kept) {
+            EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+        } else {
+            ASSERT_EQ(log.lines.size(), 1);
+            EXPECT_TRUE(log.contains(u"version 1) cannot keep a grant"_s))
+                << log.lines.first().toStdString();
+        }
     }
 }
 

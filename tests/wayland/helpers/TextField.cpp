@@ -1,6 +1,7 @@
 // A native Wayland text client for the paste tests: one text area, under
-// the application id given. Prints "focused" once its window has the
-// keyboard, then "text <percent-encoded UTF-8>" after every change.
+// the application id given. Prints "focused" whenever its window gets the
+// keyboard and "focus lost" when another window takes it (a desktop's
+// dialog), and "text <percent-encoded UTF-8>" after every change.
 //   tindrel_wayland_text_field <app-id>
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -26,13 +27,8 @@ int main(int argc, char** argv) {
     field.setWindowTitle(u"Tindrel paste target"_s);
     QObject::connect(&field, &QPlainTextEdit::textChanged,
                      [&field] { say("text " + field.toPlainText().toUtf8().toPercentEncoding()); });
-    bool announced = false;
-    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, [&](QWindow* window) {
-        if (window && !announced) {
-            announced = true;
-            say("focused");
-        }
-    });
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged,
+                     [](QWindow* window) { say(window ? "focused" : "focus lost"); });
     field.show();
     field.setFocus();
     return QApplication::exec();

@@ -4,17 +4,18 @@
 
 class Workspace;
 
-// Pasting on KWin, which lends ordinary programs neither a virtual keyboard
-// nor its fake input: each chord goes the one way that reaches the window in
+// Pasting where the compositor lends ordinary programs no virtual keyboard
+// (KWin, mutter): each chord goes the one way that reaches the window in
 // front. XWayland's XTest reaches X11 windows only, and only while one of
 // them is active (XWayland names it as its active window then, and none
 // while a Wayland window has the focus); every other window is typed into
-// through the desktop portal's remote control, which the user must allow.
-class KdeKeySynth final : public KeySynth {
+// through another way, the desktop portal's remote control, which the user
+// must allow.
+class SplitKeySynth final : public KeySynth {
 public:
     // `xtest` and `xwayland` are XWayland's; `portal` types into Wayland
     // windows.
-    KdeKeySynth(KeySynth& xtest, Workspace& xwayland, KeySynth& portal);
+    SplitKeySynth(KeySynth& xtest, Workspace& xwayland, KeySynth& portal);
 
     // XWayland sees the keyboard while our own (X11) windows have it, which
     // is when a paste is started.
@@ -22,6 +23,7 @@ public:
     bool sendChord(PasteChord chord) override;
     // X11 windows need no grant; the portal's is the one the user gives.
     PastePermission permission() const override { return m_portal.permission(); }
+    bool askAgain() override { return m_portal.askAgain(); }
 
 private:
     KeySynth& m_xtest;

@@ -1,4 +1,4 @@
-#include "platform/kde/KdeKeySynth.h"
+#include "platform/wayland/SplitKeySynth.h"
 #include "support/FakeKeySynth.h"
 #include "support/FakeWorkspace.h"
 
@@ -7,16 +7,16 @@
 
 using namespace Qt::StringLiterals;
 
-// Which way a paste goes on KWin, decided by what XWayland says is in front.
-class KdeKeySynthTest : public ::testing::Test {
+// Which way a paste goes under KWin or mutter, decided by what XWayland says is in front.
+class SplitKeySynthTest : public ::testing::Test {
 protected:
     FakeKeySynth xtest;
     FakeWorkspace xwayland;
     FakeKeySynth portal;
-    KdeKeySynth keys{xtest, xwayland, portal};
+    SplitKeySynth keys{xtest, xwayland, portal};
 };
 
-TEST_F(KdeKeySynthTest, SendsEachChordTheWayThatReachesTheWindowInFront) {
+TEST_F(SplitKeySynthTest, SendsEachChordTheWayThatReachesTheWindowInFront) {
     struct Case {
         const char* name;
         bool x11InFront;
@@ -49,12 +49,16 @@ TEST_F(KdeKeySynthTest, SendsEachChordTheWayThatReachesTheWindowInFront) {
     }
 }
 
-TEST_F(KdeKeySynthTest, ReportsThePortalsGrantAndXWaylandsModifiers) {
+TEST_F(SplitKeySynthTest, ReportsThePortalsGrantAndXWaylandsModifiers) {
     for (const PastePermission grant :
          {PastePermission::notAsked, PastePermission::granted, PastePermission::refused}) {
         portal.grant = grant;
         EXPECT_EQ(keys.permission(), grant);
     }
+    // The user's "ask again" is a question for the portal.
+    EXPECT_TRUE(keys.askAgain());
+    EXPECT_EQ(portal.askedAgain, 1);
+    EXPECT_EQ(xtest.askedAgain, 0);
     // Our own windows are X11 ones: XWayland sees the keys held over them.
     xtest.heldChecks = 1;
     EXPECT_TRUE(keys.modifiersHeld());
