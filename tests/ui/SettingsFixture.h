@@ -16,6 +16,7 @@
 #include "ui/settings/Hint.h"
 #include "ui/settings/SettingsWindow.h"
 
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -80,6 +81,13 @@ protected:
             if (hint->text().startsWith(text))
                 return hint;
         }
+        return nullptr;
+    }
+
+    static QPushButton* findButton(QWidget& pane, const QString& text) {
+        for (QPushButton* button : pane.findChildren<QPushButton*>())
+            if (button->text() == text)
+                return button;
         return nullptr;
     }
 

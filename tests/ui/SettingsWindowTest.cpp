@@ -248,6 +248,20 @@ TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
     paster.grant = PastePermission::granted;
     privacy.show();
     EXPECT_EQ(privacy.permissionText(), u"Granted by the desktop"_s);
+    auto* askAgain = findButton(privacy, u"Ask Again"_s);
+    ASSERT_NE(askAgain, nullptr);
+    EXPECT_FALSE(askAgain->isVisible()) << "nothing to ask while granted";
+
+    // A refusal can be taken back without a restart; the answer shows as
+    // it comes, the pane open.
+    paster.grant = PastePermission::refused;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return askAgain->isVisible(); }, 3000));
+    QTest::mouseClick(askAgain, Qt::LeftButton);
+    EXPECT_EQ(paster.askedAgain, 1);
+    paster.grant = PastePermission::granted;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return privacy.permissionText() == u"Granted by the desktop"_s; }, 3000));
+    EXPECT_FALSE(askAgain->isVisible());
 }
 
 // The pasting hint claims only what this desktop lets Tindrel do.

@@ -3,7 +3,7 @@
 #include "platform/gnome/GnomeShellExtension.h"
 #include "platform/gnome/GnomeShellHotKeyService.h"
 #include "platform/gnome/GnomeWorkspace.h"
-#include "platform/kde/KdeKeySynth.h"
+#include "platform/wayland/SplitKeySynth.h"
 #include "platform/wayland/WaylandWindowHints.h"
 #include "platform/x11/X11Parts.h"
 #include "platform/x11/X11WindowHints.h"
@@ -24,7 +24,7 @@ std::unique_ptr<GnomeDesktop> GnomeDesktop::open(SettingsStore* settings) {
 GnomeDesktop::GnomeDesktop(std::unique_ptr<X11Parts> parts, SettingsStore* settings)
     : m_parts(std::move(parts)), m_extension(std::make_unique<GnomeShellExtension>()) {
     m_portal = std::make_unique<PortalRemoteDesktop>(QDBusConnection::sessionBus(), settings);
-    m_keys = std::make_unique<KdeKeySynth>(m_parts->keySynth(), m_parts->workspace(), *m_portal);
+    m_keys = std::make_unique<SplitKeySynth>(m_parts->keySynth(), m_parts->workspace(), *m_portal);
     m_workspace = std::make_unique<GnomeWorkspace>(m_parts->workspace(), *m_extension, *m_portal);
     m_hotKeys = std::make_unique<GnomeShellHotKeyService>(*m_extension);
     // Our windows are X11 ones wherever Qt runs on XWayland.

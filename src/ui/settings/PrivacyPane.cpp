@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -36,9 +37,7 @@ PermissionText describe(const Workspace& workspace, const KeySynth* keys) {
     case PastePermission::granted:
         return {true, u"Granted by the desktop"_s, false};
     case PastePermission::refused:
-        return {false,
-                u"Refused: only X11 apps get pasted into; restart Tindrel to be asked again"_s,
-                false};
+        return {false, u"Refused: only X11 apps get pasted into"_s, false};
     case PastePermission::unavailable:
         return {false,
                 u"Not available: the desktop cannot be asked, so only X11 apps get pasted into"_s,
@@ -49,8 +48,7 @@ PermissionText describe(const Workspace& workspace, const KeySynth* keys) {
 }
 } // namespace
 
-PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, const KeySynth* keys,
-                         QWidget* parent)
+PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, KeySynth* keys, QWidget* parent)
     : QWidget(parent), m_workspace(workspace), m_keys(keys) {
     PaneForm form(this, prefs);
 
@@ -94,6 +92,22 @@ QWidget* PrivacyPane::permissionRow() {
     m_explain = new QPushButton(u"Open Settings…"_s, row);
     connect(m_explain, &QPushButton::clicked, row, [] { Alerts::explainPasting(); });
     layout->addWidget(m_explain);
+    m_askAgain = new QPushButton(u"Ask Again"_s, row);
+    m_askAgain->setToolTip(u"Ask the desktop again to let Tindrel paste"_s);
+    connect(m_askAgain, &QPushButton::clicked, row, [this] {
+        if (m_keys && m_keys->askAgain())
+            showPermission();
+    });
+    layout->addWidget(m_askAgain);
+    // The desktop answers in its own time (a dialog the user reads): the row
+    // follows while the pane is shown.
+    auto* follow = new QTimer(row);
+    follow->setInterval(500);
+    connect(follow, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            showPermission();
+    });
+    follow->start();
     showPermission();
     return row;
 }
@@ -106,6 +120,7 @@ void PrivacyPane::showPermission() {
                         color, 16, devicePixelRatioF()));
     m_permissionText->setText(permission.text);
     m_explain->setVisible(permission.explain);
+    m_askAgain->setVisible(m_keys && m_keys->permission() == PastePermission::refused);
 }
 
 void PrivacyPane::showEvent(QShowEvent* event) {

@@ -15,7 +15,7 @@ class PrivacyPane : public QWidget {
 public:
     // `keys` (may be null) tells what the desktop said about typing into
     // other applications, where it asks.
-    PrivacyPane(Preferences& prefs, Workspace& workspace, const KeySynth* keys = nullptr,
+    PrivacyPane(Preferences& prefs, Workspace& workspace, KeySynth* keys = nullptr,
                 QWidget* parent = nullptr);
 
     IgnoredAppsList* ignoredApps() const { return m_ignored; }
@@ -31,9 +31,10 @@ private:
     void showPermission();
 
     Workspace& m_workspace;
-    const KeySynth* m_keys;
+    KeySynth* m_keys;
     IgnoredAppsList* m_ignored;
     QLabel* m_permissionSign = nullptr;
     QLabel* m_permissionText = nullptr;
     QPushButton* m_explain = nullptr;
+    QPushButton* m_askAgain = nullptr;
 };

@@ -42,7 +42,7 @@ public:
         const Clock& clock;
         QString syncLogPath;
         // What the desktop said about pasting, where it asks; may be null.
-        const KeySynth* keySynth = nullptr;
+        KeySynth* keySynth = nullptr;
     };
 
     explicit SettingsWindow(Services services, QWidget* parent = nullptr);
