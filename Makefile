@@ -31,13 +31,15 @@ run: build
 	@WAYLAND="$(WAYLAND)" scripts/run
 
 # Under CI (CI=true) the sanitizer, thread sanitizer and fuzzer runs belong to
-# the tests too. The kde cases drive one real compositor's focus, portal and
-# XWayland together, and on a loaded machine a step of KWin's may come later
-# than a case waits: they run on their own afterwards, and a failed case gets
-# two more tries (each one is logged).
+# the tests too. The kde and gnome cases each drive one real compositor's
+# focus, portal and XWayland together, and on a loaded machine a step of the
+# compositor's may come later than a case waits: they run on their own
+# afterwards, one desktop at a time, and a failed case gets two more tries
+# (each one is logged).
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '^kde$$' $(CTEST_ARGS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '^(kde|gnome)$$' $(CTEST_ARGS)
 	@cd $(BUILD) && ctest --output-on-failure -L '^kde$$' --repeat until-pass:3 $(CTEST_ARGS)
+	@cd $(BUILD) && ctest --output-on-failure -L '^gnome$$' --repeat until-pass:3 $(CTEST_ARGS)
 ifeq ($(CI),true)
 	@$(MAKE) --no-print-directory sanitize tsan fuzz
 endif
