@@ -2,7 +2,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -45,6 +47,23 @@ public Q_SLOTS:
         focus << FocusReport{window, desktopId, wmClass, wmInstance, pid, title, x11};
     }
 };
+
+// The part of Tindrel's own interface the top-bar menu calls.
+class TindrelStandIn final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.tindrel.Tindrel")
+    Q_PROPERTY(bool Paused READ paused)
+public:
+    bool paused() const { return false; }
+    QStringList calls;
+
+public Q_SLOTS:
+    void TogglePanel() { calls << u"TogglePanel"_s; }
+    void TogglePause() { calls << u"TogglePause"_s; }
+    void OpenSettings(const QString& tab) { calls << u"OpenSettings(%1)"_s.arg(tab); }
+    void ClearHistory() { calls << u"ClearHistory"_s; }
+    void Quit() { calls << u"Quit"_s; }
+};
 } // namespace
 
 class GnomeShellExtensionTest : public GnomeTest {
@@ -58,6 +77,9 @@ protected:
         ASSERT_TRUE(tindrel.isConnected() && intruder.isConnected());
         ASSERT_TRUE(tindrel.registerObject(u"/io/tindrel/ShellExtension"_s, &callbacks,
                                            QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(tindrel.registerObject(u"/io/tindrel/Tindrel"_s, &standIn,
+                                           QDBusConnection::ExportAllSlots |
+                                               QDBusConnection::ExportAllProperties));
         // The Shell enables its extensions a moment after it answers.
         ASSERT_TRUE(waitUntil([&] { return version() == QVariant(1u); }))
             << "our extension is not running: " << shellLog().toStdString();
@@ -142,6 +164,7 @@ protected:
     }
 
     QDBusConnection tindrel{u"unset"_s};
+    TindrelStandIn standIn;
     QDBusConnection intruder{u"unset"_s};
     ExtensionCallbacks callbacks;
 };
@@ -285,6 +308,116 @@ TEST_F(GnomeShellExtensionTest, GivesTheKeysBackWhenTindrelOrTheExtensionGoes) {
     ASSERT_TRUE(grab(kMarker, kMarkerAccelerator));
     EXPECT_TRUE(grab(3, u"<Control><Alt>j"_s)) << "the grab outlived the extension";
     EXPECT_EQ(presses({u"ctrl+alt+j"_s}), QList<uint>{3});
+}
+
+// The top bar, seen through the Shell's own screenshots and clicked with a
+// pointer made, like the keyboard, through mutter's remote-desktop API.
+class GnomeTopBarTest : public GnomeShellExtensionTest {
+protected:
+    void SetUp() override {
+        GnomeShellExtensionTest::SetUp();
+        if (IsSkipped())
+            return;
+        // The Shell takes screenshots for a few programs of its own; this
+        // connection takes the name of one.
+        screenshots = QDBusConnection::connectToBus(session.busAddress, u"gnome-screenshot"_s);
+        ASSERT_TRUE(screenshots.registerService(u"org.gnome.Screenshot"_s));
+        QDBusMessage create =
+            QDBusMessage::createMethodCall(kRemoteDesktop, u"/org/gnome/Mutter/RemoteDesktop"_s,
+                                           kRemoteDesktop, u"CreateSession"_s);
+        const QDBusMessage created = screenshots.call(create, QDBus::Block, 10000);
+        ASSERT_EQ(created.type(), QDBusMessage::ReplyMessage)
+            << created.errorMessage().toStdString();
+        pointer = created.arguments().value(0).value<QDBusObjectPath>().path();
+        ASSERT_TRUE(remote(u"Start"_s, {}));
+    }
+
+    void TearDown() override {
+        if (!IsSkipped())
+            QDBusConnection::disconnectFromBus(u"gnome-screenshot"_s);
+        GnomeShellExtensionTest::TearDown();
+    }
+
+    bool remote(const QString& method, const QVariantList& args) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kRemoteDesktop, pointer,
+                                                           kRemoteDesktop + u".Session"_s, method);
+        call.setArguments(args);
+        return screenshots.call(call, QDBus::Block, 10000).type() == QDBusMessage::ReplyMessage;
+    }
+
+    // Clicks at a point of the screen: the pointer is taken to the corner
+    // first, so the move there is the point's own coordinates.
+    bool click(QPoint at, int button) {
+        return remote(u"NotifyPointerMotionRelative"_s, {-10000.0, -10000.0}) &&
+               remote(u"NotifyPointerMotionRelative"_s, {double(at.x()), double(at.y())}) &&
+               remote(u"NotifyPointerButton"_s, {button, true}) &&
+               remote(u"NotifyPointerButton"_s, {button, false});
+    }
+
+    // Where the leftmost of the top bar's status icons is: the first light
+    // pixel from the right quarter of the screen on, in the bar's middle.
+    std::optional<QPoint> leftmostStatusIcon() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"screen.png"_s);
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            u"org.gnome.Shell.Screenshot"_s, u"/org/gnome/Shell/Screenshot"_s,
+            u"org.gnome.Shell.Screenshot"_s, u"Screenshot"_s);
+        call.setArguments({false, false, file});
+        const QDBusMessage reply = screenshots.call(call, QDBus::Block, 10000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        const QImage screen(file);
+        if (screen.isNull())
+            return std::nullopt;
+        for (int x = screen.width() * 3 / 4; x < screen.width(); ++x)
+            for (int y = 8; y < 24; ++y)
+                if (const QColor c = screen.pixelColor(x, y);
+                    c.red() > 200 && c.green() > 200 && c.blue() > 200)
+                    return QPoint(x, y);
+        return std::nullopt;
+    }
+
+    static constexpr int kLeftButton = 0x110, kRightButton = 0x111; // evdev's BTN_*
+    inline static const QString kRemoteDesktop = u"org.gnome.Mutter.RemoteDesktop"_s;
+    QDBusConnection screenshots{u"unset"_s};
+    QString pointer;
+};
+
+// Tindrel's icon is there while Tindrel runs and gone when it quits; a
+// left click opens its panel, and its menu calls what each entry says.
+TEST_F(GnomeTopBarTest, ShowsTindrelsIconAndMenuOnlyWhileTindrelRuns) {
+    const std::optional<QPoint> without = leftmostStatusIcon();
+    ASSERT_TRUE(without) << "no status icons in the top bar";
+    ASSERT_TRUE(ownTindrelName());
+    std::optional<QPoint> icon;
+    ASSERT_TRUE(waitUntil([&] {
+        icon = leftmostStatusIcon();
+        return icon && icon->x() < without->x() - 8;
+    })) << "no icon appeared left of the others";
+    const QPoint middle = *icon + QPoint(8, 0);
+
+    ASSERT_TRUE(click(middle, kLeftButton));
+    EXPECT_TRUE(waitUntil([&] { return standIn.calls == QStringList{u"TogglePanel"_s}; }))
+        << standIn.calls.join(u' ').toStdString();
+
+    // Entries counted down from the top, the separators passed over.
+    const struct {
+        int downs;
+        QString call;
+    } entries[] = {
+        {1, u"TogglePause"_s}, {2, u"OpenSettings()"_s}, {3, u"ClearHistory"_s}, {4, u"Quit"_s}};
+    for (const auto& entry : entries) {
+        standIn.calls.clear();
+        ASSERT_TRUE(click(middle, kRightButton));
+        for (int i = 0; i < entry.downs; ++i)
+            ASSERT_TRUE(pressKeys(u"Down"_s));
+        ASSERT_TRUE(pressKeys(u"Return"_s));
+        EXPECT_TRUE(waitUntil([&] { return standIn.calls == QStringList{entry.call}; }))
+            << entry.call.toStdString() << ": " << standIn.calls.join(u' ').toStdString();
+    }
+
+    ASSERT_TRUE(tindrel.unregisterService(kTindrelName));
+    EXPECT_TRUE(waitUntil([&] { return leftmostStatusIcon() == without; }))
+        << "the icon stayed after Tindrel quit";
 }
 
 #include "GnomeShellExtensionTest.moc"
