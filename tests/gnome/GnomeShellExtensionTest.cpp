@@ -151,7 +151,7 @@ protected:
         return ids;
     }
 
-    // The next focus report that names `window`.
+    // The latest focus report that matches, within a few seconds.
     std::optional<FocusReport> focusReportOf(const std::function<bool(const FocusReport&)>& match) {
         std::optional<FocusReport> found;
         waitUntil([&] {
@@ -163,10 +163,11 @@ protected:
         return found;
     }
 
+    // Tindrel's connection, with what it exports, and another program's.
     QDBusConnection tindrel{u"unset"_s};
+    ExtensionCallbacks callbacks;
     TindrelStandIn standIn;
     QDBusConnection intruder{u"unset"_s};
-    ExtensionCallbacks callbacks;
 };
 
 // Grants, refusals, replacement and release of Tindrel's keys, each seen
@@ -345,11 +346,14 @@ protected:
         return screenshots.call(call, QDBus::Block, 10000).type() == QDBusMessage::ReplyMessage;
     }
 
-    // Clicks at a point of the screen: the pointer is taken to the corner
-    // first, so the move there is the point's own coordinates.
+    // Clicks at a point of the screen. The pointer goes to the bottom-right
+    // corner first, so the move from there is known: the top-left one is
+    // the Shell's hot corner, which would open the overview.
     bool click(QPoint at, int button) {
-        return remote(u"NotifyPointerMotionRelative"_s, {-10000.0, -10000.0}) &&
-               remote(u"NotifyPointerMotionRelative"_s, {double(at.x()), double(at.y())}) &&
+        const QPoint corner(screen.width() - 1, screen.height() - 1);
+        return !screen.isEmpty() && remote(u"NotifyPointerMotionRelative"_s, {10000.0, 10000.0}) &&
+               remote(u"NotifyPointerMotionRelative"_s,
+                      {double(at.x() - corner.x()), double(at.y() - corner.y())}) &&
                remote(u"NotifyPointerButton"_s, {button, true}) &&
                remote(u"NotifyPointerButton"_s, {button, false});
     }
@@ -365,12 +369,13 @@ protected:
         call.setArguments({false, false, file});
         const QDBusMessage reply = screenshots.call(call, QDBus::Block, 10000);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        const QImage screen(file);
-        if (screen.isNull())
+        const QImage shot(file);
+        screen = shot.size();
+        if (shot.isNull())
             return std::nullopt;
-        for (int x = screen.width() * 3 / 4; x < screen.width(); ++x)
+        for (int x = shot.width() * 3 / 4; x < shot.width(); ++x)
             for (int y = 8; y < 24; ++y)
-                if (const QColor c = screen.pixelColor(x, y);
+                if (const QColor c = shot.pixelColor(x, y);
                     c.red() > 200 && c.green() > 200 && c.blue() > 200)
                     return QPoint(x, y);
         return std::nullopt;
@@ -380,6 +385,7 @@ protected:
     inline static const QString kRemoteDesktop = u"org.gnome.Mutter.RemoteDesktop"_s;
     QDBusConnection screenshots{u"unset"_s};
     QString pointer;
+    QSize screen;
 };
 
 // Tindrel's icon is there while Tindrel runs and gone when it quits; a
