@@ -16,6 +16,8 @@ for f in bin/tindrel bin/tindrel-relay \
     share/dbus-1/interfaces/io.tindrel.Tindrel.xml \
     share/icons/hicolor/scalable/apps/io.tindrel.Tindrel.svg \
     share/icons/hicolor/symbolic/apps/io.tindrel.Tindrel-symbolic.svg \
+    share/gnome-shell/extensions/tindrel@tindrel.io/metadata.json \
+    share/gnome-shell/extensions/tindrel@tindrel.io/extension.js \
     lib/systemd/system/tindrel-relay.service; do
     [ -s "$usr/$f" ] || fail "$f was not installed"
 done
@@ -30,6 +32,11 @@ grep -qx 'Exec=/usr/bin/tindrel' "$usr/share/dbus-1/services/io.tindrel.Tindrel.
     fail "the bus service file does not start /usr/bin/tindrel"
 grep -q '^ExecStart=/usr/bin/tindrel-relay' "$usr/lib/systemd/system/tindrel-relay.service" ||
     fail "the relay unit does not start /usr/bin/tindrel-relay"
+
+# The Shell loads an extension only from a folder named by its uuid.
+grep -q '"uuid": "tindrel@tindrel.io"' \
+    "$usr/share/gnome-shell/extensions/tindrel@tindrel.io/metadata.json" ||
+    fail "the Shell extension's folder is not named by its uuid"
 
 for size in 16 22 24 32 48 64 128 256 512; do
     png=$usr/share/icons/hicolor/${size}x${size}/apps/io.tindrel.Tindrel.png
