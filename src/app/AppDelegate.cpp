@@ -105,7 +105,7 @@ void AppDelegate::showIfNothingElseWould() {
     // about both (the tray host, the shortcut service and the Shell
     // extension all answer over the bus).
     QTimer::singleShot(startSettle, this, [this] {
-        if (m_panel->isVisible() || m_statusItem->exists() || m_desktop->showsOurIcon() ||
+        if (m_panel->isVisible() || m_statusItem->isShown() || m_desktop->showsOurIcon() ||
             m_statusItem->isPanelShortcutBound())
             return;
         Log::write(u"Tindrel: no tray icon and no shortcut opens the panel here; opening it"_s);

@@ -23,6 +23,10 @@ StatusItem::~StatusItem() {
     delete m_menu; // the tray does not own its menu
 }
 
+bool StatusItem::isShown() const {
+    return m_notifier != nullptr || (m_tray && QSystemTrayIcon::isSystemTrayAvailable());
+}
+
 void StatusItem::rebuild() {
     if (!m_prefs.showMenuBarIcon()) {
         delete m_tray;

@@ -49,6 +49,9 @@ public:
     static QString syncLineText(int connectedDevices);
 
     bool exists() const { return m_tray != nullptr || m_notifier != nullptr; }
+    // Whether a tray shows it: an XEmbed icon exists whether or not any
+    // tray is there to take it.
+    bool isShown() const;
     // Where the panel opens: the icon's rectangle, or the pointer when the
     // tray does not tell where the icon is; on a tray that listens on the
     // session bus, where it was last clicked, or beside it before any click;

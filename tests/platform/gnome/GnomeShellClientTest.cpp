@@ -1,7 +1,7 @@
-#include "platform/gnome/GnomeShellExtension.h"
 #include "PrivateBus.h"
 #include "core/prefs/Preferences.h"
 #include "core/shortcuts/HotKeyManager.h"
+#include "platform/gnome/GnomeShellExtension.h"
 #include "platform/gnome/GnomeShellHotKeyService.h"
 #include "platform/gnome/GnomeWorkspace.h"
 #include "support/FakeKeySynth.h"
@@ -74,7 +74,7 @@ bool callUs(QDBusConnection from, const QString& method, const QVariantList& arg
     return QTest::qWaitFor([&] { return watcher.isFinished(); }, 5000) && !watcher.isError();
 }
 
-class GnomeShellExtensionTest : public ::testing::Test {
+class GnomeShellClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
@@ -135,7 +135,7 @@ protected:
 
 // What the Shell says of the extension decides whether there are shortcuts,
 // and the settings learn how to get them where there are none.
-TEST_F(GnomeShellExtensionTest, SaysWhyThereAreNoShortcutsUntilTheExtensionRuns) {
+TEST_F(GnomeShellClientTest, SaysWhyThereAreNoShortcutsUntilTheExtensionRuns) {
     using State = GnomeShellExtension::State;
     client.useConnection(ours, kOurName);
     ASSERT_TRUE(settlesOn(State::noShell));
@@ -188,7 +188,7 @@ TEST_F(GnomeShellExtensionTest, SaysWhyThereAreNoShortcutsUntilTheExtensionRuns)
 
 // Keys bound through the extension: each on its own, a refusal said, and
 // presses taken only from the Shell.
-TEST_F(GnomeShellExtensionTest, BindsEachKeyAndTakesPressesOnlyFromTheShell) {
+TEST_F(GnomeShellClientTest, BindsEachKeyAndTakesPressesOnlyFromTheShell) {
     shellWith(1);
     client.useConnection(ours, kOurName);
     ASSERT_TRUE(settlesOn(GnomeShellExtension::State::active));
@@ -223,7 +223,7 @@ TEST_F(GnomeShellExtensionTest, BindsEachKeyAndTakesPressesOnlyFromTheShell) {
 
 // The window in front as the extension reports it; without the extension,
 // only X11 windows are known.
-TEST_F(GnomeShellExtensionTest, TheWindowInFrontComesFromTheShellAlone) {
+TEST_F(GnomeShellClientTest, TheWindowInFrontComesFromTheShellAlone) {
     FakeWorkspace xwayland;
     FakeKeySynth portal;
     GnomeWorkspace workspace(xwayland, client, portal);
@@ -289,4 +289,4 @@ TEST(GnomeWorkspace, CanPasteWhereXTestOrThePortalReaches) {
     }
 }
 
-#include "GnomeShellExtensionTest.moc"
+#include "GnomeShellClientTest.moc"
