@@ -46,6 +46,14 @@ protected:
         return answer.type() == QDBusMessage::ReplyMessage && answer.arguments().value(0).toBool();
     }
 
+    QString output(const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(session.environment());
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForFinished(10000)) << program.toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
 private:
     bool m_turnedOff = false;
 };
@@ -114,4 +122,77 @@ TEST_F(TindrelOnGnomeTest, CopiesInAnIgnoredNativeAppAreNotRecorded) {
     ASSERT_TRUE(recorded(u"copied in testother"_s)) << log().toStdString();
     const QString list = command({u"list"_s});
     EXPECT_FALSE(list.contains(u"copied in testfield"_s)) << list.toStdString();
+}
+
+// The clipboard is XWayland's here, and mutter keeps it in step with
+// Wayland's: copies of X11 clients are recorded, and a clip chosen from the
+// history reaches Wayland and X11 clients alike.
+TEST_F(TindrelOnGnomeTest, AnX11CopyIsRecordedAndAChosenClipReachesEveryClient) {
+    start("pollInterval=0.1\n");
+    QProcess& xclip = client(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s});
+    xclip.write("copied by an X11 client");
+    xclip.closeWriteChannel();
+    ASSERT_TRUE(recorded(u"copied by an X11 client"_s)) << log().toStdString();
+    command({u"add"_s, u"added later"_s});
+    ASSERT_TRUE(recorded(u"added later"_s));
+
+    command({u"copy"_s, u"2"_s});
+    EXPECT_TRUE(waitUntil([&] {
+        return output(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}) ==
+               u"copied by an X11 client"_s;
+    }));
+    EXPECT_TRUE(waitUntil([&] {
+        return output(u"wl-paste"_s, {u"--no-newline"_s}) == u"copied by an X11 client"_s;
+    }));
+}
+
+// A clip chosen in the panel (an XWayland window) is pasted into the native
+// Wayland window that was in front, through the portal once GNOME's dialog
+// is approved (its switch, then "_Share", with animations off so that the
+// button is live at once).
+TEST_F(TindrelOnGnomeTest, PastesAClipChosenInThePanelIntoANativeWaylandField) {
+    QProcess gsettings;
+    gsettings.setProcessEnvironment(session.environment());
+    gsettings.start(u"gsettings"_s, {u"set"_s, u"org.gnome.desktop.interface"_s,
+                                     u"enable-animations"_s, u"false"_s});
+    ASSERT_TRUE(gsettings.waitForFinished() && gsettings.exitCode() == 0);
+    start("pollInterval=0.1\n");
+    QProcess& xclip = client(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s});
+    xclip.write("chosen in the panel");
+    xclip.closeWriteChannel();
+    ASSERT_TRUE(recorded(u"chosen in the panel"_s)) << log().toStdString();
+
+    QProcess& field =
+        client(QStringLiteral(TINDREL_WAYLAND_TEXT_FIELD), {u"io.tindrel.TestOther"_s});
+    QString text;
+    bool focused = false;
+    int losses = 0;
+    const auto read = [&] {
+        while (field.canReadLine()) {
+            const QByteArray line = field.readLine().trimmed();
+            if (line == "focused")
+                focused = true;
+            if (line == "focus lost") {
+                focused = false;
+                ++losses;
+            }
+            if (line.startsWith("text "))
+                text = QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(5)));
+        }
+    };
+    ASSERT_TRUE(waitUntil([&] { return read(), focused; }));
+
+    ASSERT_TRUE(pressKeys(u"ctrl+alt+v"_s));
+    ASSERT_TRUE(waitUntil([&] { return panelShown(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return read(), losses == 1; }));
+    // Return chooses the newest clip: the panel goes, the field has the
+    // keyboard again, and the first paste asks GNOME, whose dialog takes it.
+    ASSERT_TRUE(pressKeys(u"Return"_s));
+    ASSERT_TRUE(waitUntil([&] { return read(), losses == 2; })) << "no dialog came\n"
+                                                                << log().toStdString();
+    ASSERT_TRUE(pressKeys(u"Return"_s));
+    ASSERT_TRUE(pressKeys(u"alt+s"_s));
+    EXPECT_TRUE(waitUntil([&] { return read(), text == u"chosen in the panel"_s; }))
+        << text.toStdString() << "\n"
+        << log().toStdString();
 }
