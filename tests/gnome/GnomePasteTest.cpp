@@ -65,14 +65,6 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return output(u"wl-paste"_s, {u"--no-newline"_s}) == text; }));
     }
 
-    QString output(const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(session.environment());
-        process.start(program, arguments);
-        return process.waitForFinished() ? QString::fromUtf8(process.readAllStandardOutput())
-                                         : QString();
-    }
-
     // Starts the native Wayland text field and waits until it has the keyboard.
     QProcess& waylandField() {
         QProcess& started =
@@ -81,25 +73,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return readField(), focused; }))
             << started.readAllStandardError().toStdString();
         return started;
-    }
-
-    // Starts the X11 editor (an XWayland client) saving into `saved`, and
-    // waits until mutter has made it XWayland's active window.
-    quint32 x11Editor(const QString& saved) {
-        QProcess& editor = clients.emplace_back();
-        QProcessEnvironment env = session.environment();
-        // Qt would pick Wayland where both are there.
-        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        editor.setProcessEnvironment(env);
-        editor.start(QStringLiteral(TINDREL_X11_HELPER), {u"editor"_s, saved});
-        EXPECT_TRUE(waitUntil([&] { return editor.canReadLine(); }))
-            << editor.readAllStandardError().toStdString();
-        const quint32 window = QString::fromLatin1(editor.readLine().trimmed().mid(6)).toUInt();
-        EXPECT_TRUE(waitUntil([&] {
-            const auto front = xwayland->workspace().frontmost();
-            return front && front->window == window;
-        })) << "XWayland does not name the editor as the active window";
-        return window;
     }
 
     static QByteArray contents(const QString& path) {
@@ -160,7 +133,7 @@ TEST_F(GnomePasteTest, PastesIntoAnX11EditorThroughXTestWithoutAsking) {
     QTemporaryDir files;
     const QString saved = files.filePath(u"editor.txt"_s);
     copy(u"pasted by XTest under mutter"_s);
-    ASSERT_NE(x11Editor(saved), 0u);
+    ASSERT_NE(x11Editor(QStringLiteral(TINDREL_X11_HELPER), saved, xwayland->workspace()), 0u);
 
     EXPECT_TRUE(keys->sendChord(PasteChord::CtrlV));
     EXPECT_TRUE(waitUntil([&] { return contents(saved) == "pasted by XTest under mutter"; }))
@@ -176,7 +149,7 @@ TEST_F(GnomePasteTest, PastesIntoANativeWaylandFieldOnceGnomesDialogIsApproved) 
     // An X11 window stays open behind: XTest would type into it.
     QTemporaryDir files;
     const QString saved = files.filePath(u"editor.txt"_s);
-    ASSERT_NE(x11Editor(saved), 0u);
+    ASSERT_NE(x11Editor(QStringLiteral(TINDREL_X11_HELPER), saved, xwayland->workspace()), 0u);
     waylandField();
     ASSERT_TRUE(focused);
     // While a Wayland window has the focus XWayland names no active window.

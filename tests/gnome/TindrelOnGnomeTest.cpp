@@ -24,14 +24,6 @@ protected:
             setExtension(true);
     }
 
-    // Whether a window of ours is shown on XWayland.
-    bool panelShown() {
-        QProcess search;
-        search.setProcessEnvironment(session.environment());
-        search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"tindrel"_s});
-        return search.waitForFinished(10000) && !search.readAllStandardOutput().trimmed().isEmpty();
-    }
-
     // Turns our extension off or on through the Shell, as its own settings do.
     bool setExtension(bool on) {
         QDBusConnection bus = QDBusConnection::connectToBus(session.busAddress, u"gnome-case"_s);
@@ -46,14 +38,6 @@ protected:
         return answer.type() == QDBusMessage::ReplyMessage && answer.arguments().value(0).toBool();
     }
 
-    QString output(const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(session.environment());
-        process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(10000)) << program.toStdString();
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
 private:
     bool m_turnedOff = false;
 };
@@ -65,24 +49,24 @@ TEST_F(TindrelOnGnomeTest, TheExtensionBindsTheShortcutThatOpensThePanel) {
         return log().contains(u"the GNOME Shell extension binds our shortcuts"_s);
     })) << log().toStdString()
         << shellLog().toStdString();
-    ASSERT_FALSE(panelShown());
+    ASSERT_FALSE(tindrelWindowShown());
     // Bound by the time the extension answered: pressed once, it opens.
     ASSERT_TRUE(waitUntil([&] { return !log().contains(u"not bound"_s); }));
     ASSERT_TRUE(pressKeys(u"ctrl+alt+v"_s));
-    ASSERT_TRUE(waitUntil([&] { return panelShown(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return tindrelWindowShown(); })) << log().toStdString();
     ASSERT_TRUE(pressKeys(u"ctrl+alt+v"_s));
-    ASSERT_TRUE(waitUntil([&] { return !panelShown(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !tindrelWindowShown(); })) << log().toStdString();
     // A shortcut and the extension's icon open it here: the start, which
     // looks a few seconds after it began, leaves it closed.
     QTest::qWait(4000);
-    EXPECT_FALSE(panelShown());
+    EXPECT_FALSE(tindrelWindowShown());
     EXPECT_FALSE(log().contains(u"opening it"_s)) << log().toStdString();
 }
 
 TEST_F(TindrelOnGnomeTest, WithoutTheExtensionTheFirstStartShowsThePanelAndSaysWhy) {
     ASSERT_TRUE(setExtension(false));
     start();
-    EXPECT_TRUE(waitUntil([&] { return panelShown(); })) << log().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return tindrelWindowShown(); })) << log().toStdString();
     EXPECT_TRUE(log().contains(u"no tray icon and no shortcut opens the panel here"_s))
         << log().toStdString();
     EXPECT_TRUE(log().contains(u"Tindrel's GNOME Shell extension is turned off "
@@ -183,7 +167,7 @@ TEST_F(TindrelOnGnomeTest, PastesAClipChosenInThePanelIntoANativeWaylandField) {
     ASSERT_TRUE(waitUntil([&] { return read(), focused; }));
 
     ASSERT_TRUE(pressKeys(u"ctrl+alt+v"_s));
-    ASSERT_TRUE(waitUntil([&] { return panelShown(); })) << log().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return tindrelWindowShown(); })) << log().toStdString();
     ASSERT_TRUE(waitUntil([&] { return read(), losses == 1; }));
     // Return chooses the newest clip: the panel goes, the field has the
     // keyboard again, and the first paste asks GNOME, whose dialog takes it.

@@ -88,13 +88,6 @@ protected:
         xclip.write(text.toUtf8());
         xclip.closeWriteChannel();
     }
-    QString output(const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(session.environment());
-        process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(10000)) << program.toStdString();
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
 };
 
 // The tracker against KWin itself: its script loads, reports X11 and native

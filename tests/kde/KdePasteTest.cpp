@@ -62,25 +62,6 @@ protected:
         return field;
     }
 
-    // Starts the X11 editor (an XWayland client) saving into `saved`, and
-    // waits until KWin has made it the active window.
-    quint32 x11Editor(const QString& saved) {
-        QProcess& editor = clients.emplace_back();
-        QProcessEnvironment env = session.environment();
-        // Qt would pick Wayland where both are there.
-        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        editor.setProcessEnvironment(env);
-        editor.start(QStringLiteral(TINDREL_X11_HELPER), {u"editor"_s, saved});
-        EXPECT_TRUE(waitUntil([&] { return editor.canReadLine(); }))
-            << editor.readAllStandardError().toStdString();
-        const quint32 window = QString::fromLatin1(editor.readLine().trimmed().mid(6)).toUInt();
-        EXPECT_TRUE(waitUntil([&] {
-            const auto front = xwayland->workspace().frontmost();
-            return front && front->window == window;
-        })) << "XWayland does not name the editor as the active window";
-        return window;
-    }
-
     static QByteArray contents(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -108,7 +89,7 @@ protected:
 TEST_F(KdePasteTest, PastesIntoAnX11EditorThroughXTestWithoutAsking) {
     QTemporaryDir files;
     const QString saved = files.filePath(u"editor.txt"_s);
-    ASSERT_NE(x11Editor(saved), 0u);
+    ASSERT_NE(x11Editor(QStringLiteral(TINDREL_X11_HELPER), saved, xwayland->workspace()), 0u);
     copy(u"pasted by XTest under KWin"_s);
 
     EXPECT_TRUE(keys->sendChord(PasteChord::CtrlV));
@@ -123,7 +104,7 @@ TEST_F(KdePasteTest, PastesIntoANativeWaylandFieldThroughThePortalOnceAllowed) {
     // An X11 window stays open behind: XTest would type into it.
     QTemporaryDir files;
     const QString saved = files.filePath(u"editor.txt"_s);
-    ASSERT_NE(x11Editor(saved), 0u);
+    ASSERT_NE(x11Editor(QStringLiteral(TINDREL_X11_HELPER), saved, xwayland->workspace()), 0u);
     QProcess& field = waylandField();
     ASSERT_TRUE(focused);
     // While a Wayland window has the focus XWayland names no active window.

@@ -1,4 +1,5 @@
 #include "support/DesktopSession.h"
+#include "platform/Workspace.h"
 #include "support/FixtureFile.h"
 
 #include <QDir>
@@ -76,6 +77,37 @@ QProcess& DesktopTest::client(const QString& program, const QStringList& args) {
     process.start(program, args);
     EXPECT_TRUE(process.waitForStarted()) << program.toStdString();
     return process;
+}
+
+QString DesktopTest::output(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessEnvironment(session.environment());
+    process.start(program, arguments);
+    return process.waitForFinished(10000) ? QString::fromUtf8(process.readAllStandardOutput())
+                                          : QString();
+}
+
+quint32 DesktopTest::x11Editor(const QString& helper, const QString& saved, Workspace& xwayland) {
+    QProcess& editor = clients.emplace_back();
+    QProcessEnvironment env = session.environment();
+    // Qt would pick Wayland where both are there.
+    env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    editor.setProcessEnvironment(env);
+    editor.start(helper, {u"editor"_s, saved});
+    EXPECT_TRUE(waitUntil([&] { return editor.canReadLine(); }))
+        << editor.readAllStandardError().toStdString();
+    const quint32 window = QString::fromLatin1(editor.readLine().trimmed().mid(6)).toUInt();
+    EXPECT_TRUE(waitUntil([&] {
+        const auto front = xwayland.frontmost();
+        return front && front->window == window;
+    })) << "XWayland does not name the editor as the active window";
+    return window;
+}
+
+bool DesktopTest::tindrelWindowShown() {
+    return !output(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--class"_s, u"tindrel"_s})
+                .trimmed()
+                .isEmpty();
 }
 
 void DesktopTindrelTest::TearDown() {

@@ -2,6 +2,8 @@
 
 #include "support/TempXdg.h"
 
+class Workspace;
+
 #include <QHash>
 #include <QProcess>
 #include <QString>
@@ -40,6 +42,14 @@ protected:
 
     // Starts a client of the session; ended when the test is over.
     QProcess& client(const QString& program, const QStringList& args);
+    // What a program run in the session prints; empty when it did not end.
+    QString output(const QString& program, const QStringList& arguments);
+    // Starts the X11 editor `helper` (tindrel_x11_helper) on XWayland,
+    // saving into `saved`, and waits until `xwayland` names it as the active
+    // window; its window id.
+    quint32 x11Editor(const QString& helper, const QString& saved, Workspace& xwayland);
+    // Whether a window of the tindrel program is shown on XWayland.
+    bool tindrelWindowShown();
 
     DesktopSession session;
     std::list<QProcess> clients;
