@@ -31,15 +31,8 @@ GnomeShellHotKeyService::~GnomeShellHotKeyService() {
 }
 
 QString GnomeShellHotKeyService::accelerator(quint32 keysym, quint32 modifiers) {
-    const QString name = KeysymName::of(keysym);
-    if (name.isEmpty())
-        return {};
-    QString text;
-    for (const auto& [bit, word] : {std::pair{256u, u"<Control>"_s}, std::pair{2048u, u"<Alt>"_s},
-                                    std::pair{512u, u"<Shift>"_s}, std::pair{4096u, u"<Super>"_s}})
-        if (modifiers & bit)
-            text += word;
-    return text + name;
+    return KeysymName::withModifiers(keysym, modifiers,
+                                     {u"<Control>", u"<Alt>", u"<Shift>", u"<Super>"});
 }
 
 int GnomeShellHotKeyService::registerHotKey(quint32 id, quint32 keyCode, quint32 modifiers) {

@@ -8,3 +8,17 @@ QString KeysymName::of(quint32 keysym) {
         return {};
     return QString::fromLatin1(name);
 }
+
+QString KeysymName::withModifiers(quint32 keysym, quint32 modifiers,
+                                  const std::array<QStringView, 4>& words) {
+    const QString name = of(keysym);
+    if (name.isEmpty())
+        return {};
+    // KeyCombo's Ctrl, Alt, Shift and Super bits.
+    constexpr std::array<quint32, 4> bits{256, 2048, 512, 4096};
+    QString text;
+    for (size_t i = 0; i < bits.size(); ++i)
+        if (modifiers & bits[i])
+            text += words[i];
+    return text + name;
+}

@@ -59,15 +59,7 @@ PortalHotKeyService::~PortalHotKeyService() {
 }
 
 QString PortalHotKeyService::trigger(quint32 keysym, quint32 modifiers) {
-    const QString name = KeysymName::of(keysym);
-    if (name.isEmpty())
-        return {};
-    QString text;
-    for (const auto& [bit, word] : {std::pair{256u, u"CTRL+"_s}, std::pair{2048u, u"ALT+"_s},
-                                    std::pair{512u, u"SHIFT+"_s}, std::pair{4096u, u"LOGO+"_s}})
-        if (modifiers & bit)
-            text += word;
-    return text + name;
+    return KeysymName::withModifiers(keysym, modifiers, {u"CTRL+", u"ALT+", u"SHIFT+", u"LOGO+"});
 }
 
 void PortalHotKeyService::probe() {
