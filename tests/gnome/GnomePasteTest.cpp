@@ -4,7 +4,7 @@
 #include "platform/x11/X11Parts.h"
 #include "platform/xdg/PortalRemoteDesktop.h"
 #include "support/LogCapture.h"
-#include "support/MemorySettingsStore.h"
+#include "support/SessionKeyRouter.h"
 
 #include <QDBusConnection>
 #include <QFile>
@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 // a native Wayland text field once its dialog is approved, each chosen by
 // what XWayland says is in front. The dialog is answered with keys typed
 // through mutter's own remote control, as a user at the keyboard would.
-class GnomePasteTest : public GnomeTest {
+class GnomePasteTest : public GnomeTest, protected SessionKeyRouter {
 protected:
     void SetUp() override {
         GnomeTest::SetUp();
@@ -34,22 +34,11 @@ protected:
                                          u"enable-animations"_s, u"false"_s});
         ASSERT_TRUE(gsettings.waitForFinished() && gsettings.exitCode() == 0)
             << gsettings.readAllStandardError().toStdString();
-        bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(session.busAddress, u"gnomepaste"_s));
-        ASSERT_TRUE(bus->isConnected());
-        xwayland = X11Parts::open(/*withPasteboard=*/false);
-        ASSERT_TRUE(xwayland) << "no XWayland on " << session.x11Display.toStdString();
-        portal = std::make_unique<PortalRemoteDesktop>(*bus, &settings);
-        keys =
-            std::make_unique<SplitKeySynth>(xwayland->keySynth(), xwayland->workspace(), *portal);
+        buildKeyRouter(session.busAddress, session.x11Display, u"gnomepaste"_s);
     }
 
     void TearDown() override {
-        keys.reset();
-        portal.reset();
-        xwayland.reset();
-        bus.reset();
-        QDBusConnection::disconnectFromBus(u"gnomepaste"_s);
+        dropKeyRouter();
         GnomeTest::TearDown();
     }
 
@@ -118,11 +107,6 @@ protected:
         return waitUntil([&] { return keys->permission() != PastePermission::asking; });
     }
 
-    MemorySettingsStore settings;
-    std::unique_ptr<QDBusConnection> bus;
-    std::unique_ptr<X11Parts> xwayland;
-    std::unique_ptr<PortalRemoteDesktop> portal;
-    std::unique_ptr<SplitKeySynth> keys;
     QProcess* field = nullptr;
     bool focused = false;
     int focusLost = 0;

@@ -3,7 +3,7 @@
 #include "platform/wayland/SplitKeySynth.h"
 #include "platform/x11/X11Parts.h"
 #include "platform/xdg/PortalRemoteDesktop.h"
-#include "support/MemorySettingsStore.h"
+#include "support/SessionKeyRouter.h"
 
 #include <QDBusConnection>
 #include <QFile>
@@ -16,28 +16,17 @@ using namespace Qt::StringLiterals;
 // Pasting on the real KWin: XWayland's XTest into an X11 editor, the desktop
 // portal's remote control into a native Wayland text field, each chosen by
 // what XWayland says is in front.
-class KdePasteTest : public KdeTest {
+class KdePasteTest : public KdeTest, protected SessionKeyRouter {
 protected:
     void SetUp() override {
         KdeTest::SetUp();
         if (IsSkipped())
             return;
-        bus = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(session.busAddress, u"kdepaste"_s));
-        ASSERT_TRUE(bus->isConnected());
-        xwayland = X11Parts::open(/*withPasteboard=*/false);
-        ASSERT_TRUE(xwayland) << "no XWayland on " << session.x11Display.toStdString();
-        portal = std::make_unique<PortalRemoteDesktop>(*bus, &settings);
-        keys =
-            std::make_unique<SplitKeySynth>(xwayland->keySynth(), xwayland->workspace(), *portal);
+        buildKeyRouter(session.busAddress, session.x11Display, u"kdepaste"_s);
     }
 
     void TearDown() override {
-        keys.reset();
-        portal.reset();
-        xwayland.reset();
-        bus.reset();
-        QDBusConnection::disconnectFromBus(u"kdepaste"_s);
+        dropKeyRouter();
         KdeTest::TearDown();
     }
 
@@ -77,11 +66,6 @@ protected:
         }
     }
 
-    MemorySettingsStore settings;
-    std::unique_ptr<QDBusConnection> bus;
-    std::unique_ptr<X11Parts> xwayland;
-    std::unique_ptr<PortalRemoteDesktop> portal;
-    std::unique_ptr<SplitKeySynth> keys;
     bool focused = false;
     QString fieldText;
 };

@@ -4,13 +4,11 @@
 #include "platform/gnome/GnomeShellHotKeyService.h"
 #include "platform/gnome/GnomeWorkspace.h"
 #include "platform/wayland/SplitKeySynth.h"
-#include "platform/wayland/WaylandWindowHints.h"
 #include "platform/x11/X11Parts.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/xdg/PortalRemoteDesktop.h"
 
 #include <QDBusConnection>
-#include <QGuiApplication>
 
 using namespace Qt::StringLiterals;
 
@@ -27,11 +25,9 @@ GnomeDesktop::GnomeDesktop(std::unique_ptr<X11Parts> parts, SettingsStore* setti
     m_keys = std::make_unique<SplitKeySynth>(m_parts->keySynth(), m_parts->workspace(), *m_portal);
     m_workspace = std::make_unique<GnomeWorkspace>(m_parts->workspace(), *m_extension, *m_portal);
     m_hotKeys = std::make_unique<GnomeShellHotKeyService>(*m_extension);
-    // Our windows are X11 ones wherever Qt runs on XWayland.
-    if (QGuiApplication::platformName() == u"xcb"_s)
-        m_windowHints = std::make_unique<X11WindowHints>();
-    else
-        m_windowHints = std::make_unique<WaylandWindowHints>();
+    // The clipboard is XWayland's only where Qt runs there (open() makes
+    // sure), so our windows are X11 ones.
+    m_windowHints = std::make_unique<X11WindowHints>();
 }
 
 GnomeDesktop::~GnomeDesktop() = default;
