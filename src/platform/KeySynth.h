@@ -3,6 +3,8 @@
 #include "platform/PasteChord.h"
 #include "platform/PastePermission.h"
 
+#include <functional>
+
 // Synthesised key events.
 class KeySynth {
 public:
@@ -19,4 +21,8 @@ public:
     // a refusal, or when it could not be asked); permission() follows its
     // answer. False where there is nobody to ask.
     virtual bool askAgain() { return false; }
+
+    // Called on the main thread when permission() changed: the desktop
+    // answers in its own time (a dialog the user reads).
+    std::function<void()> onPermissionChanged;
 };

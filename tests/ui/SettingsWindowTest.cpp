@@ -254,11 +254,14 @@ TEST_F(SettingsFixture, AutoPastePermissionSaysOnlyWhatTheDesktopGave) {
 
     // A refusal can be taken back without a restart; the answer shows as
     // it comes, the pane open.
+    ASSERT_TRUE(paster.onPermissionChanged) << "the pane does not follow the desktop's answers";
     paster.grant = PastePermission::refused;
+    paster.onPermissionChanged();
     EXPECT_TRUE(QTest::qWaitFor([&] { return askAgain->isVisible(); }, 3000));
     QTest::mouseClick(askAgain, Qt::LeftButton);
     EXPECT_EQ(paster.askedAgain, 1);
     paster.grant = PastePermission::granted;
+    paster.onPermissionChanged();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return privacy.permissionText() == u"Granted by the desktop"_s; }, 3000));
     EXPECT_FALSE(askAgain->isVisible());

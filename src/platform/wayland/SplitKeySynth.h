@@ -16,6 +16,7 @@ public:
     // `xtest` and `xwayland` are XWayland's; `portal` types into Wayland
     // windows.
     SplitKeySynth(KeySynth& xtest, Workspace& xwayland, KeySynth& portal);
+    ~SplitKeySynth() override;
 
     // XWayland sees the keyboard while our own (X11) windows have it, which
     // is when a paste is started.

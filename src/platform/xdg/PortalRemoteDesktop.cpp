@@ -230,6 +230,8 @@ void PortalRemoteDesktop::setPermission(PastePermission permission) {
         return;
     m_permission = permission;
     Q_EMIT permissionChanged();
+    if (onPermissionChanged)
+        onPermissionChanged();
 }
 
 void PortalRemoteDesktop::press(PasteChord chord) {

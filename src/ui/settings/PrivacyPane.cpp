@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -99,17 +98,16 @@ QWidget* PrivacyPane::permissionRow() {
             showPermission();
     });
     layout->addWidget(m_askAgain);
-    // The desktop answers in its own time (a dialog the user reads): the row
-    // follows while the pane is shown.
-    auto* follow = new QTimer(row);
-    follow->setInterval(500);
-    connect(follow, &QTimer::timeout, this, [this] {
-        if (isVisible())
-            showPermission();
-    });
-    follow->start();
+    // The desktop answers in its own time (a dialog the user reads).
+    if (m_keys)
+        m_keys->onPermissionChanged = [this] { showPermission(); };
     showPermission();
     return row;
+}
+
+PrivacyPane::~PrivacyPane() {
+    if (m_keys)
+        m_keys->onPermissionChanged = nullptr;
 }
 
 void PrivacyPane::showPermission() {

@@ -17,6 +17,7 @@ public:
     // other applications, where it asks.
     PrivacyPane(Preferences& prefs, Workspace& workspace, KeySynth* keys = nullptr,
                 QWidget* parent = nullptr);
+    ~PrivacyPane() override;
 
     IgnoredAppsList* ignoredApps() const { return m_ignored; }
 

@@ -59,6 +59,12 @@ TEST_F(SplitKeySynthTest, ReportsThePortalsGrantAndXWaylandsModifiers) {
     EXPECT_TRUE(keys.askAgain());
     EXPECT_EQ(portal.askedAgain, 1);
     EXPECT_EQ(xtest.askedAgain, 0);
+    // And its answer is the router's news.
+    int told = 0;
+    keys.onPermissionChanged = [&told] { ++told; };
+    ASSERT_TRUE(portal.onPermissionChanged);
+    portal.onPermissionChanged();
+    EXPECT_EQ(told, 1);
     // Our own windows are X11 ones: XWayland sees the keys held over them.
     xtest.heldChecks = 1;
     EXPECT_TRUE(keys.modifiersHeld());
