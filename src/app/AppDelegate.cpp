@@ -33,7 +33,6 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -104,7 +103,7 @@ void AppDelegate::showIfNothingElseWould() {
     // how to open it again. Asked once the desktop has had time to answer
     // about both (the tray host, the shortcut service and the Shell
     // extension all answer over the bus).
-    QTimer::singleShot(startSettle, this, [this] {
+    m_scheduler->after(startSettle, this, [this] {
         if (m_panel->isVisible() || m_statusItem->isShown() || m_desktop->showsOurIcon() ||
             m_statusItem->isPanelShortcutBound())
             return;
