@@ -85,7 +85,7 @@ void AppDelegate::launch() {
     applyTheme();
     m_statusItem->rebuild();
     observePreferences();
-    wireSync(pasteboard);
+    wireSync();
     publishOnBus();
 
     showIfNothingElseWould();
@@ -112,13 +112,12 @@ void AppDelegate::showIfNothingElseWould() {
     });
 }
 
-void AppDelegate::wireSync(Pasteboard& pasteboard) {
+void AppDelegate::wireSync() {
     connect(m_sync.get(), &SyncService::remoteClipReceived, this,
-            [this, &pasteboard](const QString& text, const QString& sender) {
+            [this](const QString& text, const QString& sender) {
                 // It becomes the clipboard's content without the monitor
                 // taking it for a copy of ours, and is recorded once, here.
-                m_monitor->setLastChangeCount(pasteboard.changeCount() + 1);
-                pasteboard.writeText(text);
+                m_monitor->writeOwnText(text);
                 m_store->record(text, u"sync:"_s + sender);
                 if (m_prefs->syncNotify())
                     m_statusItem->notifyRemoteClip(sender);

@@ -69,7 +69,7 @@ private:
     void recordLocalCopy(const QString& text, const std::optional<QString>& source);
     void publishOnBus();
     void observePreferences();
-    void wireSync(Pasteboard& pasteboard);
+    void wireSync();
     void showIfNothingElseWould();
     void togglePause();
     void clearHistory();

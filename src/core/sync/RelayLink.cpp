@@ -25,7 +25,7 @@ constexpr int kAbnormalClosure = 1006;
 
 RelayLink::RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey,
                      QString deviceId, QObject* parent)
-    : QObject(parent), m_url(std::move(url)), m_peerId(std::move(peerId)),
+    : PeerLink(parent), m_url(std::move(url)), m_peerId(std::move(peerId)),
       m_peerName(std::move(peerName)), m_sessionKey(std::move(sessionKey)),
       m_deviceId(std::move(deviceId)) {
     m_reconnectTimer.setSingleShot(true);
@@ -342,4 +342,10 @@ void RelayLink::retire(QWebSocket* socket) {
         socket->deleteLater();
     });
     socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+}
+
+void RelayLink::discard(RelayLink* link, const QObject* receiver) {
+    link->disconnect(receiver);
+    link->close();
+    link->deleteLater();
 }

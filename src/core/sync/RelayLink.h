@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/sync/PeerLink.h"
 #include "core/sync/SyncMessage.h"
 
 #include <QByteArray>
@@ -23,7 +24,7 @@ class QWebSocket;
 // Every (re)connect starts a new epoch; whatever an older socket still
 // reports (open, close, error, message) is ignored, so replacing a connection
 // can never tear down its replacement.
-class RelayLink : public QObject {
+class RelayLink : public PeerLink {
     Q_OBJECT
 public:
     struct Timing {
@@ -55,17 +56,22 @@ public:
 
     // (Re)opens the WebSocket; does nothing once closed.
     void start();
+    Kind kind() const override { return Kind::relay; }
+    QString remoteId() const override { return m_peerId; }
+    bool isUsable() const override { return m_connected; }
     // Seals and sends one message; fire and forget.
-    void send(const SyncMessage& message);
+    void send(const SyncMessage& message) override;
     // Closes for good. A closed link is never restarted.
     void close();
     // Closes once what was handed over has left, or after `limit` at most;
     // nothing more is delivered meanwhile.
     void closeAfterSending(std::chrono::milliseconds limit = std::chrono::seconds(2));
+    // A link its owner is done with: its late signals must not reach
+    // `receiver`, and it may still be inside one of its own, so it is
+    // deleted once control returns.
+    static void discard(RelayLink* link, const QObject* receiver);
 
 Q_SIGNALS:
-    // Each message that opens with the session key, queued, in arrival order.
-    void messageReceived(const SyncMessage& message);
     // The new connected state, queued, only when it changes.
     void connectedChanged(bool connected);
     // Why the relay could not be reached, queued, each time the reason

@@ -16,7 +16,7 @@ constexpr qint64 kReadChunk = 65'536;
 } // namespace
 
 SyncConnection::SyncConnection(Role role, QList<CandidateKey> candidateKeys, QObject* parent)
-    : QObject(parent), m_role(role), m_candidates(std::move(candidateKeys)) {
+    : PeerLink(parent), m_role(role), m_candidates(std::move(candidateKeys)) {
     m_connectTimer.setSingleShot(true);
     m_unboundTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] { finish(Ending::abort); });

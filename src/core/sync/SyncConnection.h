@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/sync/PeerLink.h"
 #include "core/sync/SyncEndpoint.h"
 #include "core/sync/SyncMessage.h"
 
@@ -23,7 +24,7 @@ class QTcpSocket;
 // Everything runs on the thread that owns the object (the main thread);
 // messages and the close are still handed to the owner as separate queued
 // events, in arrival order, so the owner never re-enters itself.
-class SyncConnection : public QObject {
+class SyncConnection : public PeerLink {
     Q_OBJECT
 public:
     enum class Role { inbound, outbound };
@@ -78,15 +79,18 @@ public:
 
     // Connects (outbound) and starts reading.
     void start();
-    // Seals with `key`, else the bound key; without either nothing is sent.
-    // Fire and forget; nothing is sent before start() or after close().
-    void send(const SyncMessage& message, const std::optional<QByteArray>& key = std::nullopt);
+    Kind kind() const override { return Kind::direct; }
+    QString remoteId() const override { return m_peerId.value_or(QString()); }
+    bool isUsable() const override { return !m_closed && m_boundKey.has_value(); }
+    // Seals with the bound key; without one nothing is sent. Fire and
+    // forget; nothing is sent before start() or after close().
+    void send(const SyncMessage& message) override { send(message, std::nullopt); }
+    // Seals with `key`, else the bound key.
+    void send(const SyncMessage& message, const std::optional<QByteArray>& key);
     // Ends the connection after what was handed over has been sent. Idempotent.
     void close();
 
 Q_SIGNALS:
-    // Each decoded message, in arrival order; each as its own queued event.
-    void messageReceived(const SyncMessage& message);
     // Once, queued, after the connection closed for whatever reason.
     void closed();
 

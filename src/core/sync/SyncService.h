@@ -1,44 +1,39 @@
 #pragma once
 
-#include "core/sync/PairingLink.h"
+#include "core/sync/ClipSync.h"
+#include "core/sync/DeviceListSync.h"
+#include "core/sync/LanLinkProvider.h"
+#include "core/sync/Pairing.h"
+#include "core/sync/Peer.h"
 #include "core/sync/PeerClockGuard.h"
-#include "core/sync/RelayLink.h"
-#include "core/sync/RelayStateGate.h"
-#include "core/sync/ReplayGuard.h"
-#include "core/sync/SyncConnection.h"
+#include "core/sync/PinSync.h"
+#include "core/sync/RelayLinkProvider.h"
+#include "core/sync/SyncContext.h"
 #include "core/sync/SyncDevice.h"
-#include "core/sync/SyncEndpoint.h"
-#include "core/sync/SyncMessage.h"
+#include "core/sync/SyncOptions.h"
 #include "core/sync/SyncPeerStore.h"
 #include "platform/ServiceDiscovery.h"
 
 #include <QDateTime>
-#include <QHash>
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <utility>
 
 class Clip;
 class Clock;
 class Preferences;
-class QTcpServer;
 class SettingsStore;
 class SyncIdentity;
 
-// Drives sync: publishes this device on the local network, follows the
-// devices others publish, accepts and dials direct connections to paired
-// devices, keeps one relay link per paired device when the relay is on, and
-// moves clips, pin snapshots and device lists between them. Main thread
-// only; every network event reaches it as a queued event of its own.
+// Drives sync: starts the ways of reaching other devices (the local network
+// and the relay), keeps one Peer per paired device with the links that reach
+// it, and hands each message that arrives to the part that owns its type:
+// clips, pins, device lists, pairing. Main thread only; every network event
+// reaches it as a queued event of its own.
 //
 // Everything that arrives is hostile until it opens with a paired key, and
 // stays bounded after: unknown callers get little time, small frames and a
@@ -59,41 +54,17 @@ class SyncService : public QObject {
     Q_PROPERTY(QList<SyncDevice> peers READ peers NOTIFY peersChanged)
 
 public:
-    using PinsSnapshot = std::pair<QList<SyncPinPayload>, QList<SyncUnpinPayload>>;
+    using PinsSnapshot = PinSync::Snapshot;
+    using Options = SyncOptions;
 
-    // The port we listen on when it is free, so that a firewall rule can
-    // name it; any free port otherwise (peers learn it through DNS-SD).
-    static constexpr quint16 preferredPort = 51785;
-    static constexpr qsizetype recentHashLimit = 200;
-    static constexpr qsizetype maxKnownEndpoints = 256;
-    static constexpr qsizetype maxUnboundInbound = 16;
-    static constexpr qsizetype maxUnboundPerAddress = 4;
-    static constexpr qsizetype maxRosterEntries = 64;
-    static constexpr qsizetype maxUnpairedIds = 256;
-    // What device lists may add: a few per message and per peer, and only
-    // while well under the store's own bound.
-    static constexpr qsizetype maxRosterAddsPerMessage = 4;
-    static constexpr qsizetype maxRosterAddsPerPeer = 8;
-    static constexpr qsizetype maxRosterDevices = 32;
-    // The relay we ship lets one address hold 32 connections (its
-    // --per-address default); the pairing window and a pasted link's join
-    // each take one more, so the links to devices stop two short of it.
-    // Devices past these sync over the local network only.
-    static constexpr qsizetype maxRelayLinks = 30;
-    static constexpr qsizetype maxRefusalLength = 200;
-
-    struct Options {
-        QHostAddress listenAddress = QHostAddress::Any;
-        quint16 port = preferredPort;
-        std::chrono::milliseconds keepAlive{25'000};
-        // An outbound connection that gets no hello back in this time is dead.
-        std::chrono::milliseconds helloTimeout{15'000};
-        SyncConnection::Limits connectionLimits;
-        RelayLink::Timing relayTiming;
-        // Where the memory of received clips survives a restart; empty keeps
-        // it for this run only.
-        QString receivedClipsPath;
-    };
+    static constexpr quint16 preferredPort = SyncOptions::preferredPort;
+    static constexpr qsizetype recentHashLimit = ClipSync::recentHashLimit;
+    static constexpr qsizetype maxUnboundInbound = LanLinkProvider::maxUnboundInbound;
+    static constexpr qsizetype maxUnboundPerAddress = LanLinkProvider::maxUnboundPerAddress;
+    static constexpr qsizetype maxRosterAddsPerMessage = DeviceListSync::maxRosterAddsPerMessage;
+    static constexpr qsizetype maxRosterAddsPerPeer = DeviceListSync::maxRosterAddsPerPeer;
+    static constexpr qsizetype maxRosterDevices = DeviceListSync::maxRosterDevices;
+    static constexpr qsizetype maxRelayLinks = RelayLinkProvider::maxRelayLinks;
 
     SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
                 SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
@@ -103,28 +74,28 @@ public:
         : SyncService(prefs, settings, clock, identity, discovery, Options{}, parent) {}
     ~SyncService() override;
 
-    bool isRunning() const { return m_isRunning; }
+    bool isRunning() const { return m_context.running; }
     // Ids of devices that said hello over a live direct connection, sorted.
-    QStringList connectedPeerIds() const;
-    QStringList relayConnectedPeerIds() const;
-    int discoveredUnpaired() const { return m_discoveredUnpaired; }
+    QStringList connectedPeerIds() const { return m_lan.connectedPeerIds(); }
+    QStringList relayConnectedPeerIds() const { return m_relays.connectedPeerIds(); }
+    int discoveredUnpaired() const { return m_lan.discoveredUnpaired(); }
     // Empty while no pairing window is open.
-    QString pairingCode() const { return m_pairingCode; }
-    QDateTime pairingExpiry() const { return m_pairingExpiry; }
+    QString pairingCode() const { return m_pairing.code(); }
+    QDateTime pairingExpiry() const { return m_pairing.expiry(); }
     // A window was asked for and its key is still being derived.
-    bool isPreparingPairing() const { return m_preparingPairing; }
-    QString lastEvent() const { return m_lastEvent; }
-    bool isAdvertising() const { return m_isAdvertising; }
+    bool isPreparingPairing() const { return m_pairing.isPreparing(); }
+    QString lastEvent() const { return m_context.lastEvent; }
+    bool isAdvertising() const { return m_lan.isAdvertising(); }
     // 0 until the listener has a port.
-    int listenerPort() const { return m_listenerPort; }
+    int listenerPort() const { return m_lan.listenerPort(); }
     // The IPv4 addresses other devices reach the listener at: the one it is
     // bound to, or every address of this machine when it listens on all.
-    QStringList listenAddresses() const;
+    QStringList listenAddresses() const { return m_lan.listenAddresses(); }
     QList<SyncDevice> peers() const { return m_peerStore.peers(); }
     // Hashes of clips sent or received lately, oldest first.
-    const QList<QString>& recentHashes() const { return m_recentHashes; }
+    const QList<QString>& recentHashes() const { return m_clips.recentHashes(); }
     // Ids the user unpaired; device lists do not bring them back.
-    QStringList unpairedIds() const { return m_unpairedIds; }
+    QStringList unpairedIds() const { return m_devices.unpairedIds(); }
 
     void start();
     void stop();
@@ -132,33 +103,35 @@ public:
     void setEnabled(bool enabled, const SyncDevice& device);
     void unpair(const SyncDevice& device);
     // Rebuilds every relay link from the settings.
-    void startRelayLinks();
+    void startRelayLinks() { m_relays.restart(); }
 
     // Opens a pairing window with a fresh code for `duration`; a second call
     // replaces the open one. The window's key is derived on a worker thread,
     // so the code is published (pairingCodeChanged) only once the window can
     // accept a joiner; endPairing() or stop() before then cancels it.
-    void startPairing(std::chrono::seconds duration);
-    void endPairing();
+    void startPairing(std::chrono::seconds duration) { m_pairing.start(duration); }
+    void endPairing() { m_pairing.end(); }
     // Asks the device that shows this code to pair: every unpaired device we
     // have seen on the network, or, for a pasted pairing link, the addresses
     // the link names; and the code's room on the relay the link names, or on
     // our own relay when one is set. The first answer pairs and ends the
     // other requests. They go out once the code's key is derived on a
     // worker thread; a stop() before then drops them.
-    void joinPairing(const QString& codeOrLink);
+    void joinPairing(const QString& codeOrLink) { m_pairing.join(codeOrLink); }
     // Requests of ours still waiting for an answer: open pairing dials and
     // the relay room of the join.
-    int pendingJoins() const;
+    int pendingJoins() const { return m_pairing.pendingJoins(); }
     // The link a phone or a pasted join reaches this window by; nothing while
     // no window is open or the listener has no port.
-    std::optional<QString> pairingURL() const;
+    std::optional<QString> pairingURL() const { return m_pairing.url(); }
 
     // A local copy; sent to every connected device unless sending is off or
     // the same text went out or came in lately.
-    void broadcast(const Clip& clip);
+    void broadcast(const Clip& clip) { m_clips.broadcast(clip); }
     // The local pins changed, or a snapshot from `excluding` changed them.
-    void broadcastPins(const std::optional<QString>& excluding = std::nullopt);
+    void broadcastPins(const std::optional<QString>& excluding = std::nullopt) {
+        m_pins.broadcast(excluding);
+    }
 
     // The local pin snapshot, asked for whenever one is to be sent.
     std::function<PinsSnapshot()> pinsProvider;
@@ -196,125 +169,29 @@ Q_SIGNALS:
                             const std::optional<QString>& fromPeer);
 
 private:
-    bool startListener();
-    void stopListener();
-    void publish();
-    void acceptPending();
-    QList<SyncConnection::CandidateKey> candidateKeys() const;
-    void wire(SyncConnection* connection);
-    void connectionClosed(SyncConnection* connection);
-    void handleServices(const QList<ServiceDiscovery::Service>& services);
-    void rememberEndpoint(const QString& id, const SyncEndpoint& endpoint);
-    void connectIfNeeded(const SyncDevice& device, const SyncEndpoint& endpoint);
-    void connectKnownEndpoints();
-    void handle(const SyncMessage& message, SyncConnection* connection);
-    void handleHello(const SyncMessage& message, SyncConnection* connection);
-    void openPairing(const QString& code, const QByteArray& key, std::chrono::seconds duration);
-    void setPreparingPairing(bool preparing);
-    void sendPairingRequests(const QByteArray& key,
-                             const std::optional<PairingLink::Target>& target);
-    void finishJoin(const QString& outcome, bool sent);
-    void startPairingRelay();
-    int dialUnpaired(const QByteArray& key);
-    void joinOverRelay(const QString& relayURL, const QByteArray& key);
-    void dropJoinRelay(bool afterSending);
-    void dialPairing(const SyncEndpoint& endpoint, const std::optional<QString>& peerId,
-                     const QByteArray& key);
-    void endJoin(const SyncDevice& device);
-    void reportUnansweredJoin();
-    void handlePair(const SyncMessage& message, SyncConnection* connection);
-    std::optional<SyncDevice> acceptPair(const SyncMessage& message,
-                                         const std::function<void(const SyncMessage&)>& reply);
-    void unregister(SyncConnection* connection);
-    void handleClip(const SyncMessage& message, SyncConnection* connection);
-    bool admitClip(const SyncMessage& message, const QString& peerId, const QString& peerName);
-    void stopRelayLinks();
-    // Opens the links that are missing and closes those no longer wanted,
-    // keeping the rest.
-    void updateRelayLinks();
-    void handleRelay(const SyncMessage& message, RelayLink* link);
-    void relayConnectedChanged(RelayLink* link, bool connected);
-    void sendRelayState(RelayLink* link);
-    void answerRelayPing(RelayLink* link);
+    void forwardSignals();
+    void wireLinks();
+    Peer& peer(const QString& id);
+    void directLinkUp(SyncConnection* connection, const SyncMessage& hello);
+    void relayLinkUp(RelayLink* link);
+    QList<SyncMessage> stateFor(const Peer& peer) const;
+    SyncMessage helloFor(const QString& deviceId) const;
+    void receive(PeerLink* link, const SyncMessage& message);
+    void devicesAdded();
     void closePeer(const QString& id);
-    void broadcastRaw(const SyncMessage& message);
-    QList<SyncDevicePayload> rosterEntries(const std::optional<QString>& excluding) const;
-    std::optional<SyncMessage> rosterMessage(const QString& peerId) const;
-    void broadcastRosterOverLAN();
-    std::optional<SyncMessage> pinsMessage() const;
-    void remember(const QString& hash);
-    void handlePins(const SyncMessage& message, const QString& fromPeer);
-    void mergeRoster(const QList<SyncDevicePayload>& entries, const QString& sourceId,
-                     const QString& sourceName);
-    bool isOwnOrigin(const SyncMessage& message) const;
-    std::optional<QByteArray> sessionKey(const SyncDevice& device) const;
-    void loadUnpairedIds();
-    void saveUnpairedIds();
-
     void setRunning(bool running);
-    void setConnected(QSet<QString> ids);
-    void setRelayConnected(QSet<QString> ids);
-    void setDiscoveredUnpaired(int count);
     void setLastEvent(const QString& event);
-    void setAdvertising(bool advertising);
-    void setListenerPort(int port);
-    void republishPeers();
 
-    Preferences& m_prefs;
-    SettingsStore& m_settings;
-    const Clock& m_clock;
-    SyncIdentity& m_identity;
-    ServiceDiscovery& m_discovery;
-    Options m_options;
     SyncPeerStore m_peerStore;
-
-    bool m_isRunning = false;
-    QSet<QString> m_connectedPeerIds;
-    QSet<QString> m_relayConnectedPeerIds;
-    int m_discoveredUnpaired = 0;
-    QString m_pairingCode;
-    QDateTime m_pairingExpiry;
-    QString m_lastEvent;
-    bool m_isAdvertising = false;
-    int m_listenerPort = 0;
-    // Tells a stale queued event (from before a stop) from a current one.
-    quint64 m_runGeneration = 0;
-    bool m_discoveryWasAvailable = true;
-
-    QTcpServer* m_listener = nullptr;
-    QList<SyncConnection*> m_connections;
-    // Connections over which the peer has said hello.
-    QSet<SyncConnection*> m_greeted;
-    QHash<QString, SyncEndpoint> m_endpointsByPeer;
-    QHash<QString, qint64> m_peerProtocols;
-    QHash<QString, RelayLink*> m_relayLinks;
-    RelayStateGate m_relayStateGate;
-    // New devices each peer's lists have added since we started.
-    QHash<QString, qsizetype> m_rosterAddsByPeer;
-    // Derived once per window: every inbound connection tries it.
-    QByteArray m_pairingKey;
-    QTimer m_pairingTimer;
-    // Raised by every start and end of a window, so that a key derived for a
-    // window that was cancelled or replaced meanwhile is thrown away.
-    quint64 m_pairingAttempt = 0;
-    bool m_preparingPairing = false;
-    RelayLink* m_pairingRelayLink = nullptr;
-    // The join's relay room, waited on until the host answers.
-    RelayLink* m_joinRelayLink = nullptr;
-    // The join whose requests are out, until it pairs or nobody answers.
-    struct Join {
-        bool active = false;
-        // A typed code: devices found while it waits are asked too.
-        QByteArray codeKey;
-        QSet<QString> dialled;
-        bool triedNetwork = false;
-        bool triedRelay = false;
-        bool reachedRelay = false;
-    };
-    Join m_join;
-    QTimer m_keepAliveTimer;
-    QList<QString> m_recentHashes;
-    QStringList m_unpairedIds;
-    std::unique_ptr<ReplayGuard> m_replayGuard;
+    SyncContext m_context;
+    SettingsStore& m_settings;
+    Options m_options;
     PeerClockGuard m_peerClock;
+    Peers m_peers;
+    LanLinkProvider m_lan;
+    RelayLinkProvider m_relays;
+    Pairing m_pairing;
+    ClipSync m_clips;
+    PinSync m_pins;
+    DeviceListSync m_devices;
 };
