@@ -1,3 +1,4 @@
+#include "RelayClients.h"
 #include "RelayProcess.h"
 #include "core/store/Clip.h"
 #include "support/SyncLogCapture.h"
@@ -12,7 +13,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int kWaitMs = 5000;
 
 class SyncServiceRelayTest : public ::testing::Test {
 protected:
@@ -92,6 +92,37 @@ TEST_F(SyncServiceRelayTest, AClipThatComesBothWaysIsHandedOverOnce) {
     // copy on the other one is dropped without a trace.
     QTest::qWait(300);
     EXPECT_EQ(b.received.size(), 5);
+}
+
+// The relay sees nothing of a device reached directly, not even the size and
+// time of a copy; once the direct link is gone it carries the next clip.
+TEST_F(SyncServiceRelayTest, TheRelayCarriesNothingForADeviceReachedDirectly) {
+    a.boot();
+    b.boot();
+    a.start();
+    b.start();
+    ASSERT_TRUE(relayUp());
+    b.discovery.announce({a.advertised()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.connectedTo(a) && a.connectedTo(b); }, kWaitMs));
+    // Whoever else is in the room sees what the relay forwards there.
+    Client watcher;
+    ASSERT_TRUE(watcher.open(relay.url(SyncCrypto::roomId(a.sessionKeyWith(b)), u"W"_s)));
+
+    for (int i = 0; i < 5; ++i)
+        a.service->broadcast(Clip::make(u"direct "_s + QString::number(i), a.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 5; }, kWaitMs));
+    EXPECT_EQ(b.service->lastEvent(), u"Received a clip from Anna"_s);
+    b.service->broadcast(Clip::make(u"back to Anna"_s, b.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.received.size() == 1; }, kWaitMs));
+    EXPECT_TRUE(watcher.binary.isEmpty());
+
+    for (SyncConnection* connection : a.service->findChildren<SyncConnection*>())
+        connection->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !a.connectedTo(b) && !b.connectedTo(a); }, kWaitMs));
+    a.service->broadcast(Clip::make(u"over the relay"_s, a.clock.now()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 6; }, kWaitMs));
+    EXPECT_EQ(b.service->lastEvent(), u"Received a clip via relay from Anna"_s);
+    EXPECT_EQ(watcher.binary.size(), 1);
 }
 
 TEST_F(SyncServiceRelayTest, AnUnusableRelayAddressOpensNoLink) {
