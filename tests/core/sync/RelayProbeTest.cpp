@@ -1,0 +1,130 @@
+#include "core/sync/RelayProbe.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+// RelayProbe against listeners on 127.0.0.1 that count what reaches them.
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+// Many probe intervals: long enough for a probe that should not report or
+// connect to have done so.
+constexpr int kQuietMs = 600;
+const RelayProbe::Timing fastTiming{.interval = std::chrono::milliseconds(50),
+                                    .connectTimeout = std::chrono::milliseconds(2000)};
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A relay stand-in that counts the connections it accepts.
+struct CountingListener {
+    CountingListener() {
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                ++accepted;
+                socket->deleteLater();
+            }
+        });
+    }
+    bool listen(quint16 port) { return server.listen(QHostAddress::LocalHost, port); }
+    QTcpServer server;
+    int accepted = 0;
+};
+
+struct Probe {
+    explicit Probe(quint16 port) : probe(QUrl(u"ws://127.0.0.1:%1/?room=r&device=d"_s.arg(port))) {
+        probe.setTiming(fastTiming);
+        QObject::connect(&probe, &RelayProbe::reachable, &probe, [this] { ++reports; });
+    }
+    RelayProbe probe;
+    int reports = 0;
+};
+
+} // namespace
+
+TEST(RelayProbe, TakesThePortFromTheLinkUrl) {
+    const struct {
+        QString url;
+        QString host;
+        quint16 port;
+    } cases[] = {
+        {u"ws://relay.example.com/?room=r"_s, u"relay.example.com"_s, 80},
+        {u"wss://relay.example.com/?room=r"_s, u"relay.example.com"_s, 443},
+        {u"wss://relay.example.com:8443/sync?room=r"_s, u"relay.example.com"_s, 8443},
+        {u"ws://10.0.0.2:8479/"_s, u"10.0.0.2"_s, 8479},
+    };
+    for (const auto& c : cases) {
+        const RelayProbe probe{QUrl(c.url)};
+        EXPECT_EQ(probe.host(), c.host) << c.url.toStdString();
+        EXPECT_EQ(probe.port(), c.port) << c.url.toStdString();
+    }
+}
+
+TEST(RelayProbe, ReportsOnceTheRelayListensAndNotBefore) {
+    const quint16 port = freePort();
+    Probe p(port);
+    p.probe.start();
+    QTest::qWait(kQuietMs); // refused, attempt after attempt
+    EXPECT_EQ(p.reports, 0);
+    EXPECT_TRUE(p.probe.isRunning());
+
+    CountingListener relay;
+    ASSERT_TRUE(relay.listen(port));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.reports == 1; }, kWaitMs));
+    EXPECT_FALSE(p.probe.isRunning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.accepted == 1; }, kWaitMs));
+
+    // Reported once, it has stopped: no more connections, no more reports.
+    QTest::qWait(kQuietMs);
+    EXPECT_EQ(relay.accepted, 1);
+    EXPECT_EQ(p.reports, 1);
+
+    // And it can be started again.
+    p.probe.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.reports == 2; }, kWaitMs));
+    EXPECT_EQ(relay.accepted, 2);
+}
+
+TEST(RelayProbe, StopEndsTheAttempts) {
+    // Stopped before its first attempt, and stopped after refused ones.
+    for (const int runMs : {0, 300}) {
+        const quint16 port = freePort();
+        Probe p(port);
+        p.probe.start();
+        QTest::qWait(runMs);
+        p.probe.stop();
+        EXPECT_FALSE(p.probe.isRunning()) << runMs;
+
+        CountingListener relay;
+        ASSERT_TRUE(relay.listen(port));
+        QTest::qWait(kQuietMs);
+        EXPECT_EQ(relay.accepted, 0) << runMs;
+        EXPECT_EQ(p.reports, 0) << runMs;
+    }
+}
+
+TEST(RelayProbe, NothingIsReportedAfterStop) {
+    CountingListener relay;
+    ASSERT_TRUE(relay.listen(0));
+    Probe p(relay.server.serverPort());
+    // Stopped as soon as the relay accepts: the probe's report is most
+    // likely queued by then, and must not arrive.
+    int reportsAtStop = -1;
+    QObject::connect(&relay.server, &QTcpServer::newConnection, &relay.server, [&] {
+        reportsAtStop = p.reports;
+        p.probe.stop();
+    });
+    p.probe.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.accepted == 1; }, kWaitMs));
+    QTest::qWait(kQuietMs);
+    EXPECT_EQ(p.reports, reportsAtStop);
+    EXPECT_EQ(relay.accepted, 1);
+}
