@@ -1,9 +1,13 @@
 #include "core/sync/RelayProbe.h"
 
+#include <QFile>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -109,6 +113,67 @@ TEST(RelayProbe, StopEndsTheAttempts) {
         EXPECT_EQ(relay.accepted, 0) << runMs;
         EXPECT_EQ(p.reports, 0) << runMs;
     }
+}
+
+// The local ports of the connections to `port` on 127.0.0.1 still waiting
+// for the other end's answer to their SYN, as the kernel lists them.
+QList<quint16> synSentPortsTo(quint16 port) {
+    QFile table(u"/proc/net/tcp"_s);
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    QList<quint16> out;
+    const QString remote = u"0100007F:%1"_s.arg(port, 4, 16, QChar(u'0')).toUpper();
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && QString::fromLatin1(fields[2]) == remote && fields[3] == "02")
+            out.append(fields[1].split(':').value(1).toUShort(nullptr, 16));
+    }
+    return out;
+}
+
+TEST(RelayProbe, GivesUpOnAHangingConnectAndTriesAgain) {
+    // A listener whose accept queue is full: the kernel drops further SYNs,
+    // so a connect neither opens nor fails.
+    QTcpServer stuck;
+    stuck.setListenBacklogSize(0);
+    ASSERT_TRUE(stuck.listen(QHostAddress::LocalHost, 0));
+    stuck.pauseAccepting();
+    const quint16 port = stuck.serverPort();
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    for (;;) {
+        auto filler = std::make_unique<QTcpSocket>();
+        filler->connectToHost(QHostAddress::LocalHost, port);
+        if (!filler->waitForConnected(300))
+            break; // dropped: the queue is full
+        fillers.push_back(std::move(filler));
+        ASSERT_LT(fillers.size(), 64u);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return synSentPortsTo(port).isEmpty(); }, kWaitMs));
+
+    Probe p(port);
+    p.probe.setTiming({.interval = std::chrono::milliseconds(50),
+                       .connectTimeout = std::chrono::milliseconds(150)});
+    p.probe.start();
+    // Each attempt is given up and the next one comes from a new socket;
+    // never two at once.
+    QSet<quint16> attempts;
+    int mostAtOnce = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QList<quint16> now = synSentPortsTo(port);
+            mostAtOnce = std::max(mostAtOnce, int(now.size()));
+            for (quint16 local : now)
+                attempts.insert(local);
+            return attempts.size() >= 3;
+        },
+        kWaitMs));
+    EXPECT_EQ(mostAtOnce, 1);
+    EXPECT_EQ(p.reports, 0);
+
+    // Room in the queue again: the next attempt gets through.
+    stuck.resumeAccepting();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.reports == 1; }, kWaitMs));
+    EXPECT_TRUE(synSentPortsTo(port).isEmpty());
 }
 
 // Stops the probe just before a queued call reaches it, the way an owner's
