@@ -3,6 +3,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncLog.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSslError>
 #include <QUrlQuery>
@@ -21,6 +22,13 @@ constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
 constexpr std::chrono::milliseconds kRetireGrace{2000};
 // What RFC 6455 reports for a connection lost without a close frame.
 constexpr int kAbnormalClosure = 1006;
+// Links that failed together (all links to one relay when it goes away) would
+// otherwise retry together, each time. The spread only ever shortens a wait:
+// the longest stays 30 s, and the logged delay stays the one it was cut from.
+constexpr int kBackoffJitterPermille = 150;
+// retryNow() spreads the links of one relay over this much, so that they do
+// not all reach it in the same millisecond when it comes back.
+constexpr int kRetryJitterMs = 500;
 } // namespace
 
 RelayLink::RelayLink(QUrl url, QString peerId, QString peerName, QByteArray sessionKey,
@@ -80,6 +88,37 @@ std::optional<QUrl> RelayLink::linkUrl(const QString& relayURL, const QString& r
 
 int RelayLink::backoffSeconds(int attempt) {
     return std::min(1 << std::clamp(attempt, 1, kMaxAttempt), kMaxBackoffSeconds);
+}
+
+std::chrono::milliseconds RelayLink::backoffDelay(int attempt, std::chrono::milliseconds unit) {
+    const std::chrono::milliseconds nominal = backoffSeconds(attempt) * unit;
+    const qint64 cut =
+        nominal.count() * QRandomGenerator::global()->bounded(kBackoffJitterPermille + 1) / 1000;
+    return nominal - std::chrono::milliseconds(cut);
+}
+
+bool RelayLink::isWaitingToReconnect() const {
+    return !m_stopped && !m_draining && !m_connected && m_reconnectPending;
+}
+
+void RelayLink::resetBackoff() {
+    if (m_stopped || m_draining || m_connected)
+        return;
+    m_reconnectAttempt = 0;
+    if (!m_reconnectPending || !m_reconnectTimer.isActive())
+        return;
+    if (m_reconnectTimer.remainingTimeAsDuration() > backoffSeconds(1) * m_timing.backoffUnit)
+        m_reconnectTimer.start(backoffDelay(1, m_timing.backoffUnit));
+}
+
+void RelayLink::retryNow() {
+    if (!isWaitingToReconnect())
+        return;
+    m_reconnectAttempt = 0;
+    const std::chrono::milliseconds jitter{QRandomGenerator::global()->bounded(kRetryJitterMs + 1)};
+    // Never later than the reconnect already due.
+    if (!m_reconnectTimer.isActive() || m_reconnectTimer.remainingTimeAsDuration() > jitter)
+        m_reconnectTimer.start(jitter);
 }
 
 void RelayLink::start() {
@@ -262,7 +301,7 @@ void RelayLink::scheduleReconnect(quint64 epoch) {
     const int delay = backoffSeconds(m_reconnectAttempt);
     SyncLog::write(u"relay link to "_s + m_peerName + u" reconnecting in "_s +
                    QString::number(delay) + u's');
-    m_reconnectTimer.start(delay * m_timing.backoffUnit);
+    m_reconnectTimer.start(backoffDelay(m_reconnectAttempt, m_timing.backoffUnit));
 }
 
 void RelayLink::send(const SyncMessage& message) {

@@ -29,7 +29,8 @@ class RelayLink : public PeerLink {
 public:
     struct Timing {
         std::chrono::milliseconds pingInterval{25'000};
-        // One second of back-off; the delays stay 2, 4, 8, 16, 30 of these.
+        // One second of back-off; the logged delays stay 2, 4, 8, 16, 30 of
+        // these, the waits up to 15 % shorter.
         std::chrono::milliseconds backoffUnit{1000};
     };
 
@@ -45,6 +46,9 @@ public:
                                        const QString& deviceId);
     // Seconds to wait before reconnect attempt `attempt` (1-based).
     static int backoffSeconds(int attempt);
+    // The wait actually taken before attempt `attempt`: backoffSeconds() of
+    // `unit`, less up to 15 % at random.
+    static std::chrono::milliseconds backoffDelay(int attempt, std::chrono::milliseconds unit);
 
     // Before start(); tests shorten the delays.
     void setTiming(const Timing& timing) { m_timing = timing; }
@@ -53,6 +57,8 @@ public:
     const QString& peerId() const { return m_peerId; }
     const QString& peerName() const { return m_peerName; }
     bool isConnected() const { return m_connected; }
+    // Neither connected nor closed, with a reconnect scheduled.
+    bool isWaitingToReconnect() const;
 
     // (Re)opens the WebSocket; does nothing once closed.
     void start();
@@ -70,6 +76,14 @@ public:
     // `receiver`, and it may still be inside one of its own, so it is
     // deleted once control returns.
     static void discard(RelayLink* link, const QObject* receiver);
+    // Another path to the same device works again: the back-off starts over,
+    // and a wait longer than the first delay is cut to it. Does nothing while
+    // connected or once closed.
+    void resetBackoff();
+    // The relay is known to answer again: a waiting link reconnects within
+    // half a second and its back-off starts over. Does nothing unless
+    // isWaitingToReconnect().
+    void retryNow();
 
 Q_SIGNALS:
     // The new connected state, queued, only when it changes.

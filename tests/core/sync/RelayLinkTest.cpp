@@ -255,3 +255,88 @@ TEST(RelayLink, UnansweredPingCountsAsAFailedPath) {
     EXPECT_TRUE(link->isConnected());
     link->close();
 }
+
+namespace {
+
+// Fails `link` against a port where nothing listens until its back-off has
+// logged `count` delays: each start() is one more refused attempt, so a long
+// wait is reached without sitting through the shorter ones.
+bool failUntil(RelayLink& link, const SyncLogCapture& log, qsizetype count) {
+    while (backoffs(log.messages()).size() < count) {
+        const qsizetype before = backoffs(log.messages()).size();
+        link.start();
+        if (!QTest::qWaitFor([&] { return backoffs(log.messages()).size() > before; }, kWaitMs))
+            return false;
+    }
+    return true;
+}
+
+// Real seconds, so that a wait left alone outlasts every bound below.
+const RelayLink::Timing secondsTiming{.pingInterval = std::chrono::milliseconds(60'000),
+                                      .backoffUnit = std::chrono::milliseconds(1000)};
+
+} // namespace
+
+TEST(RelayLink, WaitsAreSpreadBelowTheLoggedDelay) {
+    const std::chrono::milliseconds unit(1000);
+    for (int attempt = 1; attempt <= 8; ++attempt) {
+        const std::chrono::milliseconds nominal = RelayLink::backoffSeconds(attempt) * unit;
+        QSet<qint64> seen;
+        for (int draw = 0; draw < 200; ++draw) {
+            const std::chrono::milliseconds delay = RelayLink::backoffDelay(attempt, unit);
+            EXPECT_LE(delay, nominal) << attempt;
+            EXPECT_GE(delay.count(), nominal.count() * 85 / 100) << attempt;
+            EXPECT_LE(delay, std::chrono::milliseconds(30'000)) << attempt;
+            seen.insert(delay.count());
+        }
+        // Links that failed together must not all wait the same.
+        EXPECT_GT(seen.size(), 10) << attempt;
+    }
+}
+
+TEST(RelayLink, RetryNowReconnectsAWaitingLinkAtOnce) {
+    SyncLogCapture log;
+    const quint16 port = freePort();
+    auto link = makeLink(port, secondsTiming);
+    EXPECT_FALSE(link->isWaitingToReconnect());
+    ASSERT_TRUE(failUntil(*link, log, 5)); // now waiting 30 s
+    EXPECT_EQ(backoffs(log.messages()), (QList<int>{2, 4, 8, 16, 30}));
+    EXPECT_TRUE(link->isWaitingToReconnect());
+
+    FakeRelay relay;
+    ASSERT_TRUE(relay.listen(port));
+    link->retryNow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link->isConnected(); }, kWaitMs));
+    EXPECT_FALSE(link->isWaitingToReconnect());
+
+    // A connected link has nothing to retry: no second connection.
+    link->retryNow();
+    QTest::qWait(700);
+    EXPECT_EQ(relay.sockets.size(), 1u);
+    EXPECT_TRUE(link->isConnected());
+
+    // The back-off started over with the retry.
+    relay.sockets.back()->close(QWebSocketProtocol::CloseCodeGoingAway);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() == 6; }, kWaitMs));
+    EXPECT_EQ(backoffs(log.messages()).last(), 2);
+    link->close();
+    EXPECT_FALSE(link->isWaitingToReconnect());
+}
+
+TEST(RelayLink, ResetBackoffStartsOverAndCutsALongWait) {
+    SyncLogCapture log;
+    auto link = makeLink(freePort(), secondsTiming);
+    ASSERT_TRUE(failUntil(*link, log, 5)); // now waiting 30 s
+    link->resetBackoff();
+    // The 30 s wait is cut to the first delay; its attempt fails again and
+    // waits as a first failure does.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return backoffs(log.messages()).size() == 6; }, 2 * kWaitMs));
+    EXPECT_EQ(backoffs(log.messages()), (QList<int>{2, 4, 8, 16, 30, 2}));
+
+    // Once closed, nothing comes back to life.
+    link->close();
+    link->resetBackoff();
+    link->retryNow();
+    QTest::qWait(700);
+    EXPECT_EQ(backoffs(log.messages()).size(), 6);
+}
