@@ -33,6 +33,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -76,6 +77,7 @@ void AppDelegate::launch() {
     m_discovery = std::make_unique<AvahiServiceDiscovery>();
     SyncService::Options syncOptions;
     syncOptions.receivedClipsPath = XdgPaths::syncReceivedClipsFile();
+    syncOptions.outboxPath = XdgPaths::syncOutboxFile();
     m_sync = std::make_unique<SyncService>(*m_prefs, *m_settings, *m_clock, *m_identity,
                                            *m_discovery, syncOptions);
     connectParts();
@@ -121,6 +123,15 @@ void AppDelegate::wireSync() {
                 m_store->record(text, u"sync:"_s + sender);
                 if (m_prefs->syncNotify())
                     m_statusItem->notifyRemoteClip(sender);
+            });
+    connect(m_sync.get(), &SyncService::remoteClipRecorded, this,
+            [this](const QString& text, const QString& sender) {
+                // A copy missed during an outage comes again when a part of
+                // the answer overlaps what was taken before: one entry each.
+                const QList<Clip>& history = m_store->history();
+                if (std::none_of(history.cbegin(), history.cend(),
+                                 [&](const Clip& clip) { return clip.text() == text; }))
+                    m_store->record(text, u"sync:"_s + sender);
             });
     m_sync->pinsProvider = [this] {
         const PinsState state = m_store->pinsState(m_prefs->syncMaxLength());

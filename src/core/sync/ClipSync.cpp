@@ -6,18 +6,25 @@
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
 #include "core/sync/SyncPeerStore.h"
+#include "core/sync/SyncProtocol.h"
 #include "platform/Clock.h"
 
+#include <QTimer>
 #include <QUuid>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+const QString catchUpName = QString::fromLatin1(SyncProtocol::catchUp);
+}
+
 ClipSync::ClipSync(SyncContext& context, const Peers& peers, PeerClockGuard& peerClock,
-                   const QString& receivedClipsPath, QObject* parent)
+                   const QString& receivedClipsPath, const QString& outboxPath, QObject* parent)
     : QObject(parent), m_context(context), m_peers(peers), m_peerClock(peerClock),
-      m_replayGuard(std::make_unique<ReplayGuard>(receivedClipsPath)) {}
+      m_replayGuard(std::make_unique<ReplayGuard>(receivedClipsPath)), m_outbox(outboxPath) {}
 
 void ClipSync::broadcast(const Clip& clip) {
+    m_lastLocalCopy = m_context.clock.now().unix();
     if (!m_context.running || !m_context.prefs.syncSend() || clip.text().isEmpty())
         return;
     const QString hash = SyncCrypto::hash(clip.text());
@@ -36,6 +43,9 @@ void ClipSync::broadcast(const Clip& clip) {
     message.hash = hash;
     for (const std::shared_ptr<Peer>& peer : m_peers)
         peer->send(message);
+    // Kept whether or not anyone got it: a device away now asks for it later.
+    m_outbox.append({*message.id, *message.text, *message.createdAt},
+                    m_context.prefs.historyLimit());
 }
 
 void ClipSync::receive(const Peer& peer, PeerLink& link, const SyncMessage& message) {
@@ -43,6 +53,16 @@ void ClipSync::receive(const Peer& peer, PeerLink& link, const SyncMessage& mess
         return; // an ack asks nothing of us
     if (!m_context.prefs.syncReceive() || !message.text || message.text->isEmpty())
         return;
+    // What that device copied before it must come first.
+    if (const auto request = m_requests.find(peer.id()); request != m_requests.end()) {
+        if (request->heldBack.size() < maxHeldBack)
+            request->heldBack.append({&link, message});
+        return;
+    }
+    hand(peer, link, message);
+}
+
+void ClipSync::hand(const Peer& peer, PeerLink& link, const SyncMessage& message) {
     const bool direct = link.kind() == PeerLink::Kind::direct;
     // Acknowledged whatever comes of it, as a copy seen before always was;
     // only a direct connection has ever carried acks.
@@ -94,6 +114,137 @@ bool ClipSync::admit(const SyncMessage& message, const QString& peerId, const QS
         return false;
     remember(hash);
     return true;
+}
+
+// --- catching up ---
+
+void ClipSync::askForMissed(const Peer& peer) {
+    if (!m_context.running || !peer.can(catchUpName) || !m_context.prefs.syncReceive())
+        return;
+    auto request = m_requests.find(peer.id());
+    if (request == m_requests.end()) {
+        Request fresh;
+        if (const std::optional<double> newest = m_replayGuard->newest(peer.id()))
+            fresh.since = std::max(0.0, *newest - catchUpOverlap);
+        request = m_requests.insert(peer.id(), fresh);
+    }
+    request->ticket = ++m_nextTicket;
+    sendRequest(peer, *request);
+    QTimer::singleShot(catchUpWait, this, [this, id = peer.id(), ticket = request->ticket] {
+        if (m_requests.value(id).ticket == ticket) {
+            SyncLog::write(u"no answer from "_s + nameOf(id) + u" about the copies we missed"_s);
+            finish(id);
+        }
+    });
+}
+
+void ClipSync::sendRequest(const Peer& peer, const Request& request) {
+    SyncMessage message;
+    message.type = SyncMessageType::catchUp;
+    message.since = request.since;
+    peer.send(message);
+}
+
+void ClipSync::answer(const Peer& peer, const SyncMessage& request) {
+    if (!m_context.running || !peer.can(catchUpName))
+        return;
+    std::optional<double> since = request.since;
+    // A device that never took a clip from us missed what came after we
+    // last saw it; one we never saw before this run missed nothing.
+    if (!since && peer.lastSeenBefore())
+        since = peer.lastSeenBefore()->unix();
+    QList<SyncClipPayload> clips;
+    if (since && m_context.prefs.syncSend())
+        clips = m_outbox.after(*since, m_context.prefs.historyLimit());
+    // In parts that each fit a sealed message, oldest first.
+    constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
+    SyncMessage part;
+    part.type = SyncMessageType::clips;
+    part.clips = QList<SyncClipPayload>{};
+    part.more = true;
+    const qsizetype envelope = part.encode().size();
+    qsizetype size = envelope;
+    qsizetype sent = 0;
+    for (const SyncClipPayload& clip : std::as_const(clips)) {
+        SyncMessage one = part;
+        one.clips = QList<SyncClipPayload>{clip};
+        // The entry and the comma before it.
+        const qsizetype entry = one.encode().size() - envelope + 1;
+        if (envelope + entry > limit)
+            continue; // could never be sealed; it did not go out live either
+        if (size + entry > limit) {
+            peer.send(part);
+            part.clips->clear();
+            size = envelope;
+        }
+        part.clips->append(clip);
+        size += entry;
+        ++sent;
+    }
+    part.more = std::nullopt;
+    peer.send(part);
+    if (sent > 0)
+        SyncLog::write(u"sent "_s + nameOf(peer.id()) + u" "_s + QString::number(sent) +
+                       u" copies it missed"_s);
+}
+
+void ClipSync::receiveMissed(const Peer& peer, const SyncMessage& part) {
+    const auto request = m_requests.find(peer.id());
+    if (request == m_requests.end() || !part.clips)
+        return; // not asked for: a frame played back, or an answer we gave up on
+    const QString name = nameOf(peer.id());
+    const QString sender = name.isEmpty() ? u"another device"_s : name;
+    const double now = m_context.clock.now().unix();
+    for (const SyncClipPayload& clip : *part.clips) {
+        if (clip.text.isEmpty() || (request->since && clip.createdAt <= *request->since))
+            continue;
+        const QString hash = SyncCrypto::hash(clip.text);
+        if (m_recentHashes.contains(hash))
+            continue;
+        remember(hash);
+        m_replayGuard->noteTaken(peer.id(), clip.createdAt, now);
+        ++request->taken;
+        if (request->newest)
+            Q_EMIT remoteClipRecorded(request->newest->text, sender);
+        request->newest = clip;
+    }
+    if (part.more.value_or(false)) {
+        request->ticket = ++m_nextTicket; // more is coming: not given up yet
+        QTimer::singleShot(catchUpWait, this, [this, id = peer.id(), ticket = request->ticket] {
+            if (m_requests.value(id).ticket == ticket)
+                finish(id);
+        });
+        return;
+    }
+    if (const std::optional<SyncClipPayload> newest = request->newest) {
+        // A copy made here since is what the user expects to paste.
+        if (newest->createdAt > m_lastLocalCopy)
+            Q_EMIT remoteClipReceived(newest->text, sender);
+        else
+            Q_EMIT remoteClipRecorded(newest->text, sender);
+        m_context.say(u"Received "_s + QString::number(request->taken) + u" clip(s) copied on "_s +
+                      sender + u" while it could not be reached"_s);
+    }
+    finish(peer.id());
+}
+
+void ClipSync::finish(const QString& peerId) {
+    const Request request = m_requests.take(peerId);
+    const std::shared_ptr<Peer> peer = m_peers.value(peerId);
+    if (!peer)
+        return;
+    for (const Request::Held& held : request.heldBack)
+        if (held.link)
+            hand(*peer, *held.link, held.message);
+}
+
+void ClipSync::stop() {
+    m_requests.clear();
+}
+
+QString ClipSync::nameOf(const QString& peerId) const {
+    const std::optional<SyncDevice> device = m_context.peerStore.peer(peerId);
+    return device ? device->name : QString();
 }
 
 void ClipSync::remember(const QString& hash) {

@@ -6,6 +6,7 @@
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
 #include "core/sync/SyncPeerStore.h"
+#include "core/sync/SyncProtocol.h"
 #include "platform/Clock.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -37,8 +38,13 @@ Pairing::~Pairing() {
 
 SyncMessage Pairing::request() const {
     const SyncIdentity& identity = m_context.identity;
-    return SyncMessage::pair(identity.deviceId(), identity.deviceName(),
-                             identity.deviceKeyBase64());
+    SyncMessage message =
+        SyncMessage::pair(identity.deviceId(), identity.deviceName(), identity.deviceKeyBase64());
+    // So that the relay room, which carries no hello, knows from the start
+    // what the new device speaks. A protocol-3 device ignores both.
+    message.proto = SyncProtocol::version;
+    message.capabilities = SyncProtocol::capabilities();
+    return message;
 }
 
 // --- hosting a window ---
@@ -378,6 +384,11 @@ std::optional<SyncDevice> Pairing::accept(const SyncMessage& message,
     SyncDevice device{*message.deviceId, *message.deviceName, *message.deviceKey, {}, {}, {}};
     device.lastSeen = m_context.clock.now();
     device.platform = u"unknown"_s;
+    // A device that names nothing speaks protocol 3 at most.
+    device.protocol = std::clamp<qint64>(message.proto.value_or(SyncProtocol::baseVersion), 1,
+                                         SyncProtocol::version);
+    device.capabilities =
+        message.capabilities.value_or(QStringList{}).mid(0, SyncDevice::maxCapabilities);
     const bool full = !store.peer(device.id) && store.peers().size() >= SyncPeerStore::maxDevices;
     if (!store.upsert(device)) {
         if (full) {

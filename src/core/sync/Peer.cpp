@@ -1,5 +1,7 @@
 #include "core/sync/Peer.h"
 
+#include <algorithm>
+
 void Peer::attach(PeerLink* link) {
     m_links.removeAll(nullptr);
     if (!m_links.contains(link))
@@ -26,6 +28,12 @@ PeerLink* Peer::bestLink() const {
 bool Peer::isReachableDirectly() const {
     const PeerLink* best = bestLink();
     return best && best->kind() == PeerLink::Kind::direct;
+}
+
+bool Peer::isReachableWithout(const PeerLink* link) const {
+    return std::any_of(m_links.cbegin(), m_links.cend(), [&](const QPointer<PeerLink>& other) {
+        return other && other != link && other->isUsable();
+    });
 }
 
 bool Peer::send(const SyncMessage& message) const {

@@ -2,6 +2,7 @@
 
 #include "core/sync/PeerLink.h"
 #include "core/sync/SyncMessage.h"
+#include "core/util/Instant.h"
 
 #include <QHash>
 #include <QList>
@@ -34,6 +35,11 @@ public:
     // sent.
     bool speaks(qint64 version) const { return m_protocol.value_or(3) >= version; }
 
+    // When we last had contact before this run's first link to it: what it
+    // may have missed of ours began then.
+    const std::optional<Instant>& lastSeenBefore() const { return m_lastSeenBefore; }
+    void setLastSeenBefore(std::optional<Instant> at) { m_lastSeenBefore = at; }
+
     void attach(PeerLink* link);
     void detach(PeerLink* link);
     bool hasLink(const PeerLink* link) const { return m_links.contains(link); }
@@ -41,6 +47,7 @@ public:
     PeerLink* bestLink() const;
     bool isReachable() const { return bestLink() != nullptr; }
     bool isReachableDirectly() const;
+    bool isReachableWithout(const PeerLink* link) const;
     // Over the best link; false when none works.
     bool send(const SyncMessage& message) const;
 
@@ -48,6 +55,7 @@ private:
     QString m_id;
     std::optional<qint64> m_protocol;
     QStringList m_capabilities;
+    std::optional<Instant> m_lastSeenBefore;
     QList<QPointer<PeerLink>> m_links;
 };
 

@@ -79,14 +79,28 @@ void RelayLinkProvider::update() {
         connect(link, &RelayLink::unreachable, this, [this, link](const QString& reason) {
             // Every link to one relay fails alike; one line says it.
             const QString event = u"Cannot reach the relay: "_s + reason;
-            if (m_links.value(link->peerId()) == link && event != m_context.lastEvent)
+            if (m_links.value(link->peerId()) != link)
+                return;
+            if (event != m_context.lastEvent)
                 m_context.say(event);
+            watchForReturn();
         });
         m_links.insert(device.id, link);
         link->start();
     }
     for (RelayLink* link : std::as_const(previous))
         retire(link);
+    // Every link goes to the same relay; one probe watches it.
+    if (!m_links.isEmpty()) {
+        const QUrl url = m_links.cbegin().value()->url();
+        const QUrl origin = url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery);
+        if (!m_probe || origin != m_probeOrigin) {
+            delete m_probe;
+            m_probeOrigin = origin;
+            m_probe = new RelayProbe(url, this);
+            connect(m_probe, &RelayProbe::reachable, this, &RelayLinkProvider::relayIsBack);
+        }
+    }
     QSet<QString> connected;
     for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
         if (m_connectedPeerIds.contains(it.key()) && it.value()->isConnected())
@@ -106,7 +120,24 @@ void RelayLinkProvider::stop() {
         RelayLink::discard(link, this);
     m_links.clear();
     m_stateGate.clear();
+    delete std::exchange(m_probe, nullptr);
     setConnected({});
+}
+
+void RelayLinkProvider::resetBackoff(const QString& deviceId) {
+    if (RelayLink* waiting = m_links.value(deviceId))
+        waiting->resetBackoff();
+}
+
+void RelayLinkProvider::watchForReturn() {
+    if (m_probe)
+        m_probe->start();
+}
+
+void RelayLinkProvider::relayIsBack() {
+    SyncLog::write(u"the relay answers again"_s);
+    for (RelayLink* waiting : std::as_const(m_links))
+        waiting->retryNow();
 }
 
 void RelayLinkProvider::retire(RelayLink* link) {
@@ -135,6 +166,7 @@ void RelayLinkProvider::connectedChanged(RelayLink* link, bool connected) {
         ids.remove(link->peerId());
     setConnected(std::move(ids));
     if (!connected) {
+        watchForReturn();
         Q_EMIT linkDown(link);
         return;
     }
@@ -192,6 +224,7 @@ void RelayLinkProvider::handle(const SyncMessage& message, RelayLink* link) {
     case SyncMessageType::ping:
         // The peer has just joined the room and missed what we sent.
         answerPing(link);
+        Q_EMIT pinged(link);
         break;
     case SyncMessageType::pair: // only in a pairing room
         break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/sync/RelayLink.h"
+#include "core/sync/RelayProbe.h"
 #include "core/sync/RelayStateGate.h"
 #include "core/sync/SyncContext.h"
 #include "core/sync/SyncOptions.h"
@@ -42,12 +43,16 @@ public:
     void stop();
     void closePeer(const QString& id);
     RelayLink* link(const QString& deviceId) const { return m_links.value(deviceId); }
+    // Another way to the device works again: its link's back-off starts over.
+    void resetBackoff(const QString& deviceId);
 
 Q_SIGNALS:
     void linkUp(RelayLink* link);
     void linkDown(RelayLink* link);
     // Every message but the relay's own ping, from a current link.
     void received(PeerLink* link, const SyncMessage& message);
+    // The device has just come into the room (it pings on arrival).
+    void pinged(RelayLink* link);
     void connectedPeerIdsChanged();
 
 private:
@@ -57,10 +62,16 @@ private:
     void answerPing(RelayLink* link);
     void retire(RelayLink* link);
     void setConnected(QSet<QString> ids);
+    // The relay is away: watched for, so that the links waiting on their
+    // back-off come back within seconds of it.
+    void watchForReturn();
+    void relayIsBack();
 
     SyncContext& m_context;
     const SyncOptions& m_options;
     QHash<QString, RelayLink*> m_links;
     QSet<QString> m_connectedPeerIds;
     RelayStateGate m_stateGate;
+    RelayProbe* m_probe = nullptr;
+    QUrl m_probeOrigin;
 };

@@ -78,6 +78,24 @@ ReplayGuard::Verdict ReplayGuard::admit(const QString& peerId, const SyncMessage
     return Verdict::fresh;
 }
 
+std::optional<double> ReplayGuard::newest(const QString& peerId) const {
+    const auto it = m_peers.constFind(peerId);
+    if (it == m_peers.cend() || it->newest < 0)
+        return std::nullopt;
+    return it->newest;
+}
+
+void ReplayGuard::noteTaken(const QString& peerId, double time, double now) {
+    if (!m_peers.contains(peerId) && m_peers.size() >= maxPeers)
+        return;
+    Peer& peer = m_peers[peerId];
+    peer.lastUse = now;
+    if (time <= peer.newest)
+        return;
+    peer.newest = time;
+    save();
+}
+
 void ReplayGuard::prune(Peer& peer, double now) {
     peer.frames.removeIf(
         [&](QHash<quint64, double>::iterator entry) { return entry.value() < now - maxAge; });

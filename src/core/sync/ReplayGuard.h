@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class LatestJobThread;
 
@@ -56,6 +57,11 @@ public:
     // Judges a received clip from `peerId` at `now` (seconds since 1970) and
     // remembers it when fresh.
     Verdict admit(const QString& peerId, const SyncMessage& clip, double now);
+    // The newest clip time taken from `peerId`, if any.
+    std::optional<double> newest(const QString& peerId) const;
+    // A clip taken outside the window (a catch-up, which has checks of its
+    // own): later catch-ups start after it.
+    void noteTaken(const QString& peerId, double time, double now);
     // Blocks until what was handed to the worker is on disk.
     void flush();
 

@@ -1,5 +1,6 @@
 #include "core/sync/SyncDevice.h"
 
+#include <QJsonArray>
 #include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
@@ -38,6 +39,10 @@ QJsonObject SyncDevice::toJson() const {
         object.insert(u"platform"_s, *platform);
     if (enabled)
         object.insert(u"enabled"_s, *enabled);
+    if (protocol)
+        object.insert(u"protocol"_s, *protocol);
+    if (capabilities)
+        object.insert(u"capabilities"_s, QJsonArray::fromStringList(*capabilities));
     return object;
 }
 
@@ -67,6 +72,19 @@ std::optional<SyncDevice> SyncDevice::fromJson(const QJsonValue& value) {
         device.enabled = enabled.toBool();
     else if (!enabled.isUndefined() && !enabled.isNull())
         return std::nullopt;
+    // Only ever a hint for what to send: a value that does not read is
+    // left out rather than costing the device.
+    const QJsonValue protocol = object.value(QLatin1StringView("protocol"));
+    if (protocol.isDouble() && protocol.toDouble() >= 1 && protocol.toDouble() < 1e9)
+        device.protocol = qint64(protocol.toDouble());
+    const QJsonValue capabilities = object.value(QLatin1StringView("capabilities"));
+    if (capabilities.isArray()) {
+        QStringList names;
+        for (const QJsonValue& entry : capabilities.toArray())
+            if (entry.isString() && names.size() < maxCapabilities)
+                names.append(entry.toString().left(maxCapabilityLength));
+        device.capabilities = names;
+    }
     return device;
 }
 

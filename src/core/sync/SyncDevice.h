@@ -6,12 +6,15 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // One paired device as this device remembers it.
 struct SyncDevice {
     static constexpr qsizetype maxNameLength = 100; // user-perceived characters
     static constexpr qsizetype maxIdLength = 64;
+    static constexpr qsizetype maxCapabilities = 16;
+    static constexpr qsizetype maxCapabilityLength = 32;
 
     QString id;
     QString name;
@@ -19,6 +22,11 @@ struct SyncDevice {
     std::optional<Instant> lastSeen;
     std::optional<QString> platform;
     std::optional<bool> enabled; // absent counts as on
+    // What it said it speaks when we last heard: its protocol version and
+    // the capabilities beyond protocol 3. A link that carries no hello (the
+    // relay) goes by these.
+    std::optional<qint64> protocol = std::nullopt;
+    std::optional<QStringList> capabilities = std::nullopt;
 
     bool isEnabled() const { return enabled.value_or(true); }
 
@@ -28,7 +36,7 @@ struct SyncDevice {
     static SyncDevice fromPayload(const SyncDevicePayload& entry);
 
     // Stored form: "id", "name", "keyBase64", and "lastSeen" (seconds since
-    // 2001), "platform", "enabled" when present.
+    // 2001), "platform", "enabled", "protocol", "capabilities" when present.
     QJsonObject toJson() const;
     // Nothing when a required key is missing or any key has the wrong type.
     static std::optional<SyncDevice> fromJson(const QJsonValue& value);

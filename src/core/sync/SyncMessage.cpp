@@ -129,6 +129,22 @@ public:
         if (seconds)
             time(name, *seconds);
     }
+    void boolean(const char* name, const std::optional<bool>& value) {
+        if (value)
+            key(name) += *value ? "true" : "false";
+    }
+    void strings(const char* name, const std::optional<QStringList>& values) {
+        if (!values)
+            return;
+        QByteArray& out = key(name);
+        out += '[';
+        for (qsizetype i = 0; i < values->size(); ++i) {
+            if (i > 0)
+                out += ',';
+            appendString(out, values->at(i));
+        }
+        out += ']';
+    }
     template <typename T, typename WriteEntry>
     void list(const char* name, const std::optional<QList<T>>& entries, WriteEntry write) {
         if (!entries)
@@ -212,6 +228,28 @@ public:
             return std::numeric_limits<qint64>::min();
         return static_cast<qint64>(number);
     }
+    std::optional<bool> optionalBool(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isBool())
+            return fail<bool>();
+        return value.toBool();
+    }
+    std::optional<QStringList> optionalStrings(const char* name) {
+        const QJsonValue value = m_object.value(QLatin1StringView(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isArray())
+            return fail<QStringList>();
+        QStringList strings;
+        for (const QJsonValue& item : value.toArray()) {
+            if (!item.isString())
+                return fail<QStringList>();
+            strings.append(item.toString());
+        }
+        return strings;
+    }
     template <typename T, typename ReadEntry>
     std::optional<QList<T>> optionalList(const char* name, ReadEntry read) {
         const QJsonValue value = m_object.value(QLatin1StringView(name));
@@ -251,12 +289,14 @@ SyncMessage SyncMessage::ping() {
     return SyncMessage{};
 }
 
-SyncMessage SyncMessage::hello(const QString& deviceId, const QString& deviceName) {
+SyncMessage SyncMessage::hello(const QString& deviceId, const QString& deviceName,
+                               std::optional<QStringList> capabilities) {
     SyncMessage message;
     message.type = SyncMessageType::hello;
     message.deviceId = deviceId;
     message.deviceName = deviceName;
-    message.proto = SyncProtocol::version;
+    message.proto = capabilities ? SyncProtocol::version : SyncProtocol::baseVersion;
+    message.capabilities = std::move(capabilities);
     return message;
 }
 
@@ -305,6 +345,14 @@ QByteArray SyncMessage::encode() const {
         entry.string("hash", unpin.hash);
         entry.time("at", unpin.at);
     });
+    object.list("clips", clips, [](ObjectWriter& entry, const SyncClipPayload& clip) {
+        entry.string("id", clip.id);
+        entry.string("text", clip.text);
+        entry.time("createdAt", clip.createdAt);
+    });
+    object.time("since", since);
+    object.boolean("more", more);
+    object.strings("capabilities", capabilities);
     if (proto)
         appendInt(object.key("protocol"), *proto);
     object.finish();
@@ -362,6 +410,16 @@ std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
         unpin.at = entry.requiredTime("at");
         return unpin;
     });
+    message.clips = reader.optionalList<SyncClipPayload>("clips", [](ObjectReader& entry) {
+        SyncClipPayload clip;
+        clip.id = entry.requiredString("id");
+        clip.text = entry.requiredString("text");
+        clip.createdAt = entry.requiredTime("createdAt");
+        return clip;
+    });
+    message.since = reader.optionalTime("since");
+    message.more = reader.optionalBool("more");
+    message.capabilities = reader.optionalStrings("capabilities");
     if (!reader.ok())
         return std::nullopt;
     return message;

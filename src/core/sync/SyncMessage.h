@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/sync/SyncClipPayload.h"
 #include "core/sync/SyncCryptoError.h"
 #include "core/sync/SyncDevicePayload.h"
 #include "core/sync/SyncMessageType.h"
@@ -9,6 +10,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <expected>
 #include <optional>
 
@@ -30,10 +32,19 @@ struct SyncMessage {
     std::optional<QList<SyncDevicePayload>> devices;
     std::optional<QList<SyncPinPayload>> pins;
     std::optional<QList<SyncUnpinPayload>> unpinned;
+    // Protocol 4: what the sender of a hello (or pair) can do beyond
+    // protocol 3; a catch-up's time and its answer's clips, and whether
+    // more parts of that answer follow.
+    std::optional<QStringList> capabilities;
+    std::optional<double> since;
+    std::optional<QList<SyncClipPayload>> clips;
+    std::optional<bool> more;
 
     static SyncMessage ping();
-    // Announces this device and the protocol version we speak.
-    static SyncMessage hello(const QString& deviceId, const QString& deviceName);
+    // Announces this device and the protocol version we speak: protocol 3
+    // alone, or 4 with what we can do beyond it.
+    static SyncMessage hello(const QString& deviceId, const QString& deviceName,
+                             std::optional<QStringList> capabilities = std::nullopt);
     static SyncMessage pair(const QString& deviceId, const QString& deviceName,
                             const QString& deviceKeyBase64);
     static SyncMessage ack(const QString& clipId);

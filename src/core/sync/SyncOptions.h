@@ -23,4 +23,7 @@ struct SyncOptions {
     // Where the memory of received clips survives a restart; empty keeps
     // it for this run only.
     QString receivedClipsPath;
+    // Where the copies kept for devices that were away survive a restart;
+    // empty keeps them for this run only.
+    QString outboxPath;
 };

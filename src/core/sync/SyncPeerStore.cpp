@@ -47,6 +47,10 @@ bool SyncPeerStore::upsert(SyncDevice device) {
             device.lastSeen = it->lastSeen;
         if (!device.enabled)
             device.enabled = it->enabled;
+        if (!device.protocol) {
+            device.protocol = it->protocol;
+            device.capabilities = it->capabilities;
+        }
         *it = std::move(device);
     } else {
         if (m_peers.size() >= maxDevices)
@@ -74,6 +78,19 @@ void SyncPeerStore::setEnabled(bool enabled, const QString& id) {
             persist();
             return;
         }
+    }
+}
+
+void SyncPeerStore::setSpeaks(const QString& id, qint64 protocol, const QStringList& capabilities) {
+    for (SyncDevice& device : m_peers) {
+        if (device.id != id)
+            continue;
+        if (device.protocol == protocol && device.capabilities == capabilities)
+            return;
+        device.protocol = protocol;
+        device.capabilities = capabilities;
+        persist();
+        return;
     }
 }
 

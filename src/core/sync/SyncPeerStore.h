@@ -30,6 +30,8 @@ public:
     void touch(const QString& id);
     // Nothing for an unknown id.
     void setEnabled(bool enabled, const QString& id);
+    // What the device said it speaks; saved only when it changed.
+    void setSpeaks(const QString& id, qint64 protocol, const QStringList& capabilities);
     // Removes every device with that id; saves even when none was there.
     void remove(const QString& id);
 

@@ -3,6 +3,7 @@
 #include "core/prefs/Preferences.h"
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
+#include "core/sync/SyncPeerStore.h"
 #include "core/sync/SyncProtocol.h"
 
 using namespace Qt::StringLiterals;
@@ -14,7 +15,7 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
       m_peerStore(settings, clock), m_context{prefs, clock, identity, m_peerStore, false, {}, {}},
       m_settings(settings), m_options(std::move(options)), m_lan(m_context, discovery, m_options),
       m_relays(m_context, m_options), m_pairing(m_context, m_lan, m_options),
-      m_clips(m_context, m_peers, m_peerClock, m_options.receivedClipsPath),
+      m_clips(m_context, m_peers, m_peerClock, m_options.receivedClipsPath, m_options.outboxPath),
       m_pins(m_context, m_peers, m_peerClock), m_devices(m_context, m_peers, settings) {
     // Children, so that what they hold shows in the service's object tree;
     // as members they are gone (and unregistered) before the tree is.
@@ -58,16 +59,14 @@ void SyncService::forwardSignals() {
     connect(&m_pairing, &Pairing::joinRefused, this, &SyncService::joinRefused);
     connect(&m_pairing, &Pairing::paired, this, &SyncService::paired);
     connect(&m_clips, &ClipSync::remoteClipReceived, this, &SyncService::remoteClipReceived);
+    connect(&m_clips, &ClipSync::remoteClipRecorded, this, &SyncService::remoteClipRecorded);
     connect(&m_pins, &PinSync::remotePinsReceived, this, &SyncService::remotePinsReceived);
     connect(&m_devices, &DeviceListSync::devicesChanged, this, &SyncService::peersChanged);
 }
 
 void SyncService::wireLinks() {
     connect(&m_lan, &LanLinkProvider::linkUp, this, &SyncService::directLinkUp);
-    connect(&m_lan, &LanLinkProvider::linkDown, this, [this](SyncConnection* connection) {
-        if (const std::shared_ptr<Peer> peer = m_peers.value(connection->remoteId()))
-            peer->detach(connection);
-    });
+    connect(&m_lan, &LanLinkProvider::linkDown, this, &SyncService::linkDown);
     connect(&m_lan, &LanLinkProvider::received, this, &SyncService::receive);
     connect(&m_lan, &LanLinkProvider::pairReceived, &m_pairing, &Pairing::receive);
     connect(&m_lan, &LanLinkProvider::pairingDialClosed, &m_pairing,
@@ -75,7 +74,11 @@ void SyncService::wireLinks() {
     // A code typed before its host was found still reaches it.
     connect(&m_lan, &LanLinkProvider::servicesHandled, &m_pairing, &Pairing::dialNewlyFound);
     connect(&m_relays, &RelayLinkProvider::linkUp, this, &SyncService::relayLinkUp);
+    connect(&m_relays, &RelayLinkProvider::linkDown, this, &SyncService::linkDown);
     connect(&m_relays, &RelayLinkProvider::received, this, &SyncService::receive);
+    // The device has just come into the room and missed whatever we asked.
+    connect(&m_relays, &RelayLinkProvider::pinged, this,
+            [this](RelayLink* link) { m_clips.askForMissed(peer(link->remoteId())); });
     connect(&m_pairing, &Pairing::stored, this, [this](const SyncDevice& device) {
         Q_EMIT peersChanged();
         m_devices.allow(device.id);
@@ -114,6 +117,7 @@ void SyncService::stop() {
     m_lan.stop();
     m_relays.stop();
     m_pairing.stop();
+    m_clips.stop();
     m_peers.clear();
     setLastEvent(u"Sync stopped"_s);
 }
@@ -127,25 +131,100 @@ Peer& SyncService::peer(const QString& id) {
     return *peer;
 }
 
-SyncMessage SyncService::helloFor(const QString& /*deviceId*/) const {
-    return SyncMessage::hello(m_context.identity.deviceId(), m_context.identity.deviceName());
+SyncMessage SyncService::helloFor(const QString& deviceId) const {
+    const SyncIdentity& identity = m_context.identity;
+    const std::optional<SyncDevice> device = m_peerStore.peer(deviceId);
+    if (device && device->protocol && *device->protocol < SyncProtocol::version)
+        return SyncMessage::hello(identity.deviceId(), identity.deviceName());
+    return SyncMessage::hello(identity.deviceId(), identity.deviceName(),
+                              SyncProtocol::capabilities());
+}
+
+SyncMessage SyncService::answerTo(const SyncMessage& hello) const {
+    const SyncIdentity& identity = m_context.identity;
+    if (!hello.capabilities || hello.proto.value_or(1) < SyncProtocol::version)
+        return SyncMessage::hello(identity.deviceId(), identity.deviceName());
+    return SyncMessage::hello(identity.deviceId(), identity.deviceName(),
+                              SyncProtocol::capabilities());
+}
+
+// What a hello says the device speaks, for this run and for links that
+// carry no hello of their own.
+void SyncService::learnSpeaks(Peer& device, const SyncMessage& hello) {
+    const qint64 protocol = hello.proto.value_or(1);
+    QStringList named;
+    if (protocol >= SyncProtocol::version && hello.capabilities)
+        for (const QString& name : *hello.capabilities)
+            if (named.size() < SyncDevice::maxCapabilities)
+                named.append(name.left(SyncDevice::maxCapabilityLength));
+    QStringList common;
+    for (const QString& name : SyncProtocol::capabilities())
+        if (named.contains(name))
+            common.append(name);
+    device.setProtocol(protocol);
+    device.setCapabilities(common);
+    m_peerStore.setSpeaks(device.id(), protocol, named);
+}
+
+void SyncService::firstContact(Peer& device) {
+    // What it may have missed of ours began when we last saw it.
+    if (const std::optional<SyncDevice> record = m_peerStore.peer(device.id()))
+        device.setLastSeenBefore(record->lastSeen);
+    m_peerStore.touch(device.id());
+    Q_EMIT peersChanged();
 }
 
 void SyncService::directLinkUp(SyncConnection* connection, const SyncMessage& hello) {
     const QString id = *connection->peerId();
-    m_peerStore.touch(id);
-    Q_EMIT peersChanged();
     Peer& device = peer(id);
+    if (!device.isReachableWithout(connection)) {
+        firstContact(device);
+    } else {
+        m_peerStore.touch(id);
+        Q_EMIT peersChanged();
+    }
     device.attach(connection);
-    device.setProtocol(hello.proto.value_or(1));
+    m_relays.resetBackoff(id);
+    learnSpeaks(device, hello);
     if (connection->role() == SyncConnection::Role::inbound)
-        connection->send(helloFor(id));
+        connection->send(answerTo(hello));
     for (const SyncMessage& message : stateFor(device))
         connection->send(message);
+    m_clips.askForMissed(device);
 }
 
 void SyncService::relayLinkUp(RelayLink* link) {
-    peer(link->peerId()).attach(link);
+    Peer& device = peer(link->peerId());
+    if (!device.isReachableWithout(link))
+        firstContact(device);
+    device.attach(link);
+    const std::optional<SyncDevice> record = m_peerStore.peer(device.id());
+    if (!device.protocol() && record) {
+        // No hello has come over the network this run: go by what the device
+        // said last time.
+        SyncMessage said;
+        said.proto = record->protocol.value_or(SyncProtocol::baseVersion);
+        said.capabilities = record->capabilities;
+        learnSpeaks(device, said);
+    }
+    // Only to a device known to speak it: the relay room of a protocol-3
+    // device sees exactly what it always has.
+    if (device.speaks(SyncProtocol::version))
+        link->send(helloFor(device.id()));
+    m_clips.askForMissed(device);
+}
+
+void SyncService::linkDown(PeerLink* link) {
+    const std::shared_ptr<Peer> device = m_peers.value(link->remoteId());
+    if (!device)
+        return;
+    if (link->kind() == PeerLink::Kind::direct)
+        device->detach(link);
+    m_peerStore.touch(device->id());
+    Q_EMIT peersChanged();
+    // What went out over a link that had already failed never arrived.
+    if (device->isReachableWithout(link))
+        m_clips.askForMissed(*device);
 }
 
 QList<SyncMessage> SyncService::stateFor(const Peer& peer) const {
@@ -179,6 +258,16 @@ void SyncService::receive(PeerLink* link, const SyncMessage& message) {
         m_devices.receive(from, message);
         break;
     case SyncMessageType::hello:
+        // The relay's hello: direct ones are the network's handshake.
+        if (link->kind() == PeerLink::Kind::relay && message.deviceId == id)
+            learnSpeaks(from, message);
+        break;
+    case SyncMessageType::catchUp:
+        m_clips.answer(from, message);
+        break;
+    case SyncMessageType::clips:
+        m_clips.receiveMissed(from, message);
+        break;
     case SyncMessageType::pair:
     case SyncMessageType::ping:
         break;

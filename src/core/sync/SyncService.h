@@ -162,6 +162,9 @@ Q_SIGNALS:
 
     // A clip from another device, to become the clipboard's content.
     void remoteClipReceived(const QString& text, const QString& senderName);
+    // A clip another device copied while we could not be reached, for the
+    // history only (unless the history holds that text already).
+    void remoteClipRecorded(const QString& text, const QString& senderName);
     // Another device's pin snapshot; fromPeer is where it came from, so a
     // change it causes is not sent back there.
     void remotePinsReceived(const QList<SyncPinPayload>& pins,
@@ -174,8 +177,14 @@ private:
     Peer& peer(const QString& id);
     void directLinkUp(SyncConnection* connection, const SyncMessage& hello);
     void relayLinkUp(RelayLink* link);
+    void linkDown(PeerLink* link);
+    void firstContact(Peer& peer);
+    void learnSpeaks(Peer& peer, const SyncMessage& hello);
     QList<SyncMessage> stateFor(const Peer& peer) const;
+    // What we speak, to a device as far as we know what it speaks: a device
+    // that said it speaks protocol 3 alone hears nothing newer.
     SyncMessage helloFor(const QString& deviceId) const;
+    SyncMessage answerTo(const SyncMessage& hello) const;
     void receive(PeerLink* link, const SyncMessage& message);
     void devicesAdded();
     void closePeer(const QString& id);

@@ -44,6 +44,9 @@ QString XdgPaths::syncLogFile() {
 QString XdgPaths::syncReceivedClipsFile() {
     return inAppDir(stateHome(), u"sync-received"_s);
 }
+QString XdgPaths::syncOutboxFile() {
+    return inAppDir(dataHome(), u"sync-outbox.json"_s);
+}
 QString XdgPaths::autostartDir() {
     return configHome() + u"/autostart"_s;
 }

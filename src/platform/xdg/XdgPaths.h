@@ -15,6 +15,8 @@ QString storeFile();    // <data>/Tindrel/store.json
 QString syncLogFile();  // <state>/Tindrel/sync.log
 // <state>/Tindrel/sync-received: the clip frames lately taken from each device.
 QString syncReceivedClipsFile();
+// <data>/Tindrel/sync-outbox.json: the copies kept for devices that were away.
+QString syncOutboxFile();
 QString autostartDir(); // <config>/autostart
 
 // Creates the folder and missing parents; the last component gets mode 0700.
