@@ -33,6 +33,10 @@ struct SyncTestDevice {
                          [this](const QString& text, const QString& sender) {
                              received.append({text, sender});
                          });
+        QObject::connect(service.get(), &SyncService::remoteClipRecorded, service.get(),
+                         [this](const QString& text, const QString& sender) {
+                             recorded.append({text, sender});
+                         });
         QObject::connect(service.get(), &SyncService::remotePinsReceived, service.get(),
                          [this](const QList<SyncPinPayload>& p, const QList<SyncUnpinPayload>& u,
                                 const std::optional<QString>& from) {
@@ -109,6 +113,8 @@ struct SyncTestDevice {
     std::unique_ptr<SyncService> service;
     SyncService::PinsSnapshot pins;
     QList<std::pair<QString, QString>> received;
+    // Clips handed over for the history only (copies missed while away).
+    QList<std::pair<QString, QString>> recorded;
     QList<Pins> receivedPins;
     int markersSent = 0;
 };

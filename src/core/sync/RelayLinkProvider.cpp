@@ -98,6 +98,7 @@ void RelayLinkProvider::update() {
             delete m_probe;
             m_probeOrigin = origin;
             m_probe = new RelayProbe(url, this);
+            m_probe->setTiming(m_options.relayProbeTiming);
             connect(m_probe, &RelayProbe::reachable, this, &RelayLinkProvider::relayIsBack);
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/sync/RelayLink.h"
+#include "core/sync/RelayProbe.h"
 #include "core/sync/SyncConnection.h"
 
 #include <QHostAddress>
@@ -20,6 +21,7 @@ struct SyncOptions {
     std::chrono::milliseconds helloTimeout{15'000};
     SyncConnection::Limits connectionLimits;
     RelayLink::Timing relayTiming;
+    RelayProbe::Timing relayProbeTiming;
     // Where the memory of received clips survives a restart; empty keeps
     // it for this run only.
     QString receivedClipsPath;

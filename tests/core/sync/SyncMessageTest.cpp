@@ -30,6 +30,22 @@ SyncMessage everyField() {
     return m;
 }
 
+// The messages protocol 4 added, as a device that speaks it sends them.
+SyncMessage catchUpFrom(double since) {
+    SyncMessage m;
+    m.type = SyncMessageType::catchUp;
+    m.since = since;
+    return m;
+}
+
+SyncMessage clipsPart(QList<SyncClipPayload> clips, std::optional<bool> more) {
+    SyncMessage m;
+    m.type = SyncMessageType::clips;
+    m.clips = std::move(clips);
+    m.more = more;
+    return m;
+}
+
 QByteArray keyOf(char first) {
     QByteArray key(32, '\0');
     key[0] = first;
@@ -48,6 +64,12 @@ TEST(SyncMessageEncode, WritesOnlyPresentKeysInTheAgreedOrder) {
         {"hello", SyncMessage::hello(u"A"_s, u"Desk"_s),
          R"({"type":"hello","deviceId":"A","deviceName":"Desk","protocol":3})"},
         {"ack", SyncMessage::ack(u"C"_s), R"({"type":"ack","id":"C"})"},
+        {"protocol-4 hello", SyncMessage::hello(u"A"_s, u"Desk"_s, QStringList{u"catch-up"_s}),
+         R"({"type":"hello","deviceId":"A","deviceName":"Desk","capabilities":["catch-up"],)"
+         R"("protocol":4})"},
+        {"catch-up", catchUpFrom(1700000000.5), R"({"type":"catch-up","since":1700000000.5})"},
+        {"clips", clipsPart({{u"C"_s, u"t"_s, 1.5}}, true),
+         R"({"type":"clips","clips":[{"id":"C","text":"t","createdAt":1.5}],"more":true})"},
         {"every field", everyField(),
          R"({"type":"clip","deviceId":"D1","deviceName":"Desk","deviceKey":"K","id":"C1",)"
          R"("text":"t","originId":"O1","originName":"Laptop","createdAt":1.5,"hash":"h",)"
@@ -91,6 +113,11 @@ TEST(SyncMessageDecode, RoundTripsEveryTypeAndExactDoubles) {
         m.type = type;
         EXPECT_EQ(SyncMessage::decode(m.encode()), m) << m.encode().constData();
     }
+    for (const SyncMessage& m :
+         {catchUpFrom(1.25), clipsPart({}, std::nullopt),
+          clipsPart({{u"A"_s, u"one\ntwo"_s, 2.5}, {u"B"_s, u"\u00e9"_s, 3.0}}, false),
+          SyncMessage::hello(u"A"_s, u"D"_s, QStringList{u"catch-up"_s, u"later"_s})})
+        EXPECT_EQ(SyncMessage::decode(m.encode()), m) << m.encode().constData();
     const double times[] = {0.0,
                             5e-324,
                             0.1,
@@ -203,6 +230,12 @@ TEST(SyncMessageDecode, AnyFaultFailsTheWholeMessage) {
         R"({"type":"pins","pins":[{"pinnedAt":1}]})",
         R"({"type":"pins","pins":[{"text":"x","pinnedAt":1}],"unpinned":[{"hash":"h","at":"1"}]})",
         "{\"type\":\"clip\",\"text\":\"\xff\xfe\"}",
+        R"({"type":"hello","capabilities":"catch-up"})",
+        R"({"type":"hello","capabilities":[1]})",
+        R"({"type":"catch-up","since":"yesterday"})",
+        R"({"type":"clips","clips":[{"id":"C","text":"t"}]})",
+        R"({"type":"clips","clips":[{"text":"t","createdAt":1}]})",
+        R"({"type":"clips","clips":[],"more":"yes"})",
     };
     for (const char* json : cases)
         EXPECT_FALSE(SyncMessage::decode(QByteArray(json))) << json;
