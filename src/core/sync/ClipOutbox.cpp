@@ -39,11 +39,12 @@ void ClipOutbox::append(const SyncClipPayload& clip, qsizetype limit) {
 }
 
 QList<SyncClipPayload> ClipOutbox::after(double time, qsizetype limit) const {
-    qsizetype first = m_clips.size();
-    while (first > 0 && m_clips.at(first - 1).createdAt > time)
-        --first;
-    first = std::max(first, m_clips.size() - std::max<qsizetype>(limit, 0));
-    return m_clips.mid(first);
+    // In the order they were copied, whatever the clock said meanwhile.
+    QList<SyncClipPayload> later;
+    for (const SyncClipPayload& clip : m_clips)
+        if (clip.createdAt > time)
+            later.append(clip);
+    return later.mid(std::max<qsizetype>(0, later.size() - std::max<qsizetype>(limit, 0)));
 }
 
 void ClipOutbox::flush() {

@@ -126,6 +126,7 @@ void ClipSync::askForMissed(const Peer& peer) {
         Request fresh;
         if (const std::optional<double> newest = m_replayGuard->newest(peer.id()))
             fresh.since = std::max(0.0, *newest - catchUpOverlap);
+        fresh.since = later(fresh.since, resumedAt(peer.id()));
         request = m_requests.insert(peer.id(), fresh);
     }
     request->ticket = ++m_nextTicket;
@@ -153,6 +154,7 @@ void ClipSync::answer(const Peer& peer, const SyncMessage& request) {
     // last saw it; one we never saw before this run missed nothing.
     if (!since && peer.lastSeenBefore())
         since = peer.lastSeenBefore()->unix();
+    since = later(since, resumedAt(peer.id()));
     QList<SyncClipPayload> clips;
     if (since && m_context.prefs.syncSend())
         clips = m_outbox.after(*since, m_context.prefs.historyLimit());
@@ -240,6 +242,25 @@ void ClipSync::finish(const QString& peerId) {
 
 void ClipSync::stop() {
     m_requests.clear();
+}
+
+void ClipSync::resume(const std::optional<QString>& peerId) {
+    const double now = m_context.clock.now().unix();
+    if (peerId)
+        m_resumedAt.insert(*peerId, now);
+    else
+        m_resumedAll = now;
+}
+
+std::optional<double> ClipSync::resumedAt(const QString& peerId) const {
+    const auto it = m_resumedAt.constFind(peerId);
+    return later(m_resumedAll, it == m_resumedAt.cend() ? std::nullopt : std::optional(*it));
+}
+
+std::optional<double> ClipSync::later(std::optional<double> a, std::optional<double> b) {
+    if (!a || !b)
+        return a ? a : b;
+    return std::max(*a, *b);
 }
 
 QString ClipSync::nameOf(const QString& peerId) const {

@@ -58,6 +58,9 @@ public:
     void receiveMissed(const Peer& peer, const SyncMessage& part);
     // Sync stopped: requests still out are given up.
     void stop();
+    // The user turned syncing back on, with one device or (none) with all:
+    // what was copied on either side while it was off stays there.
+    void resume(const std::optional<QString>& peerId);
 
     // Hashes of clips sent or received lately, oldest first.
     const QList<QString>& recentHashes() const { return m_recentHashes; }
@@ -88,6 +91,8 @@ private:
     void finish(const QString& peerId);
     void sendRequest(const Peer& peer, const Request& request);
     QString nameOf(const QString& peerId) const;
+    std::optional<double> resumedAt(const QString& peerId) const;
+    static std::optional<double> later(std::optional<double> a, std::optional<double> b);
     void remember(const QString& hash);
 
     SyncContext& m_context;
@@ -97,6 +102,8 @@ private:
     ClipOutbox m_outbox;
     QList<QString> m_recentHashes;
     QHash<QString, Request> m_requests;
+    QHash<QString, double> m_resumedAt;
+    std::optional<double> m_resumedAll;
     quint64 m_nextTicket = 0;
     // When the last copy was made here (seconds since 1970).
     double m_lastLocalCopy = 0.0;

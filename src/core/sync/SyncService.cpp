@@ -28,12 +28,19 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
     m_lan.helloFor = [this](const QString& id) { return helloFor(id); };
     m_relays.stateFor = [this](const QString& id) { return stateFor(peer(id)); };
 
-    connect(&m_context.prefs, &Preferences::syncEnabledChanged, this, [this] {
-        if (m_context.prefs.syncEnabled())
-            start();
-        else if (m_context.running)
-            stop();
-    });
+    connect(&m_context.prefs, &Preferences::syncEnabledChanged, this,
+            [this, wasEnabled = m_context.prefs.syncEnabled()]() mutable {
+                const bool turnedOn =
+                    m_context.prefs.syncEnabled() && !std::exchange(wasEnabled, true);
+                if (!m_context.prefs.syncEnabled())
+                    wasEnabled = false;
+                if (m_context.prefs.syncEnabled()) {
+                    if (turnedOn)
+                        m_clips.resume(std::nullopt);
+                    start();
+                } else if (m_context.running)
+                    stop();
+            });
     forwardSignals();
     wireLinks();
 }
@@ -292,6 +299,7 @@ void SyncService::setEnabled(bool enabled, const SyncDevice& device) {
     m_peerStore.setEnabled(enabled, device.id);
     Q_EMIT peersChanged();
     if (enabled) {
+        m_clips.resume(device.id);
         m_relays.update();
         if (const std::optional<SyncDevice> stored = m_peerStore.peer(device.id))
             m_lan.connectIfNeeded(*stored);

@@ -1,5 +1,6 @@
 #include "core/prefs/Preferences.h"
 #include "core/store/Clip.h"
+#include "core/sync/SyncConnection.h"
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncPeerStore.h"
 #include "core/sync/SyncProtocol.h"
@@ -22,7 +23,9 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kWaitMs = 5000;
-constexpr double t0 = 1'700'000'000.0;
+// After the devices' clocks start: turning sync on counts as resuming it, and
+// nothing copied before that is caught up on.
+constexpr double t0 = 1'700'000'100.0;
 
 using Clips = QList<std::pair<QString, QString>>;
 
@@ -49,10 +52,14 @@ protected:
         b.discovery.announce({a.advertised()});
         return QTest::qWaitFor([&] { return a.connectedTo(b) && b.connectedTo(a); }, kWaitMs);
     }
-    // Bert goes away: sync off, or the whole program ended.
-    void bertLeaves() { b.prefs.setSyncEnabled(false); }
+    // The network between them fails: every connection ends, and neither
+    // dials again until Bert finds Anna anew.
+    void outage() {
+        for (SyncConnection* connection : a.service->findChildren<SyncConnection*>())
+            connection->close();
+    }
     bool bertIsGone() {
-        return QTest::qWaitFor([&] { return !a.connectedTo(b); }, kWaitMs);
+        return QTest::qWaitFor([&] { return !a.connectedTo(b) && !b.connectedTo(a); }, kWaitMs);
     }
 
     QTemporaryDir dir;
@@ -68,11 +75,10 @@ TEST_F(SyncCatchUpTest, CopiesMadeWhileTheOtherWasAwayArriveInOrderOnceItIsBack)
     a.service->broadcast(clipAt(u"before"_s, t0));
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 1; }, kWaitMs));
 
-    bertLeaves();
+    outage();
     ASSERT_TRUE(bertIsGone());
     for (int i = 1; i <= 3; ++i)
         a.service->broadcast(clipAt(u"away "_s + QString::number(i), t0 + 100 + i));
-    b.start();
     ASSERT_TRUE(connect());
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 2; }, kWaitMs));
     // Oldest first into the history, the newest as the clipboard; what came
@@ -90,14 +96,13 @@ TEST_F(SyncCatchUpTest, CopiesMadeWhileTheOtherWasAwayArriveInOrderOnceItIsBack)
 
 TEST_F(SyncCatchUpTest, TheNewestBecomesTheClipboardOnlyIfNothingNewerWasCopiedHere) {
     ASSERT_TRUE(connect());
-    bertLeaves();
+    outage();
     ASSERT_TRUE(bertIsGone());
     // Bert never took a clip from Anna: she goes by when she last saw him.
     a.service->broadcast(clipAt(u"made away"_s, a.clock.now().unix() + 10));
     // Bert copies something himself before Anna is back: later than hers.
     b.clock.advance(3600);
     b.service->broadcast(clipAt(u"Bert's own"_s, b.clock.now().unix()));
-    b.start();
     ASSERT_TRUE(connect());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !b.recorded.isEmpty(); }, kWaitMs));
     EXPECT_EQ(b.recorded, (Clips{{u"made away"_s, u"Anna"_s}}));
@@ -115,7 +120,7 @@ TEST_F(SyncCatchUpTest, ADeviceThatStartsAgainGetsWhatWasCopiedWhileItWasDown) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 2; }, kWaitMs));
 
     b.service.reset();
-    ASSERT_TRUE(bertIsGone());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !a.connectedTo(b); }, kWaitMs));
     a.service->broadcast(clipAt(u"while down"_s, t0 + 5));
     b.received.clear();
     boot(b);
@@ -125,15 +130,42 @@ TEST_F(SyncCatchUpTest, ADeviceThatStartsAgainGetsWhatWasCopiedWhileItWasDown) {
     EXPECT_EQ(b.received.first(), std::pair(u"while down"_s, u"Anna"_s));
 }
 
+// What was copied while the user had turned syncing off, with everyone or
+// with one device, stays where it was copied.
+TEST_F(SyncCatchUpTest, NothingCopiedWhileSyncingWasTurnedOffComesLater) {
+    ASSERT_TRUE(connect());
+    const SyncDevice bert = a.service->peers().first();
+    a.service->setEnabled(false, bert);
+    ASSERT_TRUE(bertIsGone());
+    a.service->broadcast(clipAt(u"while Bert was paused"_s, a.clock.now().unix() + 1));
+    a.clock.advance(10);
+    a.service->setEnabled(true, bert);
+    ASSERT_TRUE(connect());
+    // Bert asks for what he missed as he connects; Anna's next copy comes
+    // after her answer.
+    ASSERT_TRUE(a.sendMarker(b));
+    EXPECT_TRUE(b.received.isEmpty());
+    EXPECT_TRUE(b.recorded.isEmpty());
+
+    b.prefs.setSyncEnabled(false);
+    ASSERT_TRUE(bertIsGone());
+    a.service->broadcast(clipAt(u"while Bert had sync off"_s, a.clock.now().unix() + 1));
+    b.clock.advance(20);
+    b.start();
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(a.sendMarker(b));
+    EXPECT_TRUE(b.received.isEmpty());
+    EXPECT_TRUE(b.recorded.isEmpty());
+}
+
 // Anna's copies survive her own restart too: she keeps them on disk.
 TEST_F(SyncCatchUpTest, CopiesKeptForADeviceThatWasAwaySurviveARestartOfTheirOwn) {
     ASSERT_TRUE(connect());
-    bertLeaves();
+    outage();
     ASSERT_TRUE(bertIsGone());
     a.service->broadcast(clipAt(u"kept on disk"_s, a.clock.now().unix() + 1));
     a.service.reset();
     boot(a);
-    b.start();
     ASSERT_TRUE(connect());
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.received.size() == 1; }, kWaitMs));
     EXPECT_EQ(b.received.first().first, u"kept on disk"_s);
