@@ -16,6 +16,13 @@
 #                            and of the scripts' own *.out files, exits 1
 #   pair_down                stops everything started here
 #
+#   relaunch NAME            starts NAME's tindrel again on its own desktop,
+#                            folders and bus (after a kill -9, say)
+#
+# extra_settings holds more "key=value" lines for every settings file;
+# peer_speaks replaces what each paired-device record says its device
+# speaks (by default what a pairing between two of this version stores;
+# empty: nothing, as a pairing made by an older version left it);
 # relay_enabled=false leaves the relay out of the settings, relay_host names
 # where it listens when not on loopback; a script may
 # redefine launch_device NAME CMD... to start a device elsewhere (it must
@@ -66,7 +73,7 @@ device_up() {
     shift
     for peer in "$@"; do
         eval "peer_id=\$id_$peer peer_key=\$key_$peer"
-        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"}"
+        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"${peer_speaks-,\"protocol\":4,\"capabilities\":[\"catch-up\"]}}"
     done
     peers="[$peers]"
     mkdir -p -m 700 "$home/config/Tindrel" "$home/data/Tindrel" "$home/state" "$home/run"
@@ -86,6 +93,7 @@ device_up() {
         echo "syncDeviceName=$name"
         echo "syncDeviceKey=$key"
         echo "syncPeers=\"${peers//\"/\\\"}\""
+        [ -z "${extra_settings:-}" ] || printf '%s\n' "$extra_settings"
     } >"$home/config/Tindrel/Tindrel.conf"
     chmod 600 "$home/config/Tindrel/Tindrel.conf"
     # A busy machine sometimes keeps the window manager from coming up in time.
@@ -94,7 +102,7 @@ device_up() {
         return 1
     local display=${line#DISPLAY=}
     desktops+=("$home/desktop|$display")
-    eval "dev_${name}_display=$display dev_${name}_home=$home"
+    eval "dev_${name}_display=$display dev_${name}_home=\"$home\""
     # A session bus of the device's own, for its command line; a socket
     # file, so that it reaches into a network namespace too.
     dbus-daemon --config-file="$repo/tests/support/private-bus.conf" --nofork --nopidfile \
@@ -102,10 +110,16 @@ device_up() {
         >"$home/bus.log" 2>&1 </dev/null &
     pids+=($!)
     until_ok 10 test -S "$home/run/bus" || return 1
+    relaunch "$name"
+}
+
+relaunch() {
+    local name=$1 home display
+    eval "home=\$dev_${name}_home display=\$dev_${name}_display"
     DISPLAY=$display XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" \
         launch_device "$name" env DBUS_SESSION_BUS_ADDRESS="unix:path=$home/run/bus" \
-        "$bin/tindrel" >"$home/tindrel.log" 2>&1 &
+        "$bin/tindrel" >>"$home/tindrel.log" 2>&1 &
     pids+=($!)
     eval "dev_${name}_pid=$!"
 }
