@@ -5,6 +5,7 @@
 #include "core/sync/SyncCrypto.h"
 #include "core/sync/SyncIdentity.h"
 #include "core/sync/SyncLog.h"
+#include "core/sync/SyncPayload.h"
 #include "core/sync/SyncPeerStore.h"
 #include "core/sync/SyncProtocol.h"
 #include "platform/Clock.h"
@@ -33,68 +34,63 @@ void ClipSync::broadcast(const Clip& clip) {
     if (m_recentHashes.contains(hash))
         return;
     remember(hash);
-    SyncMessage message;
-    message.type = SyncMessageType::clip;
-    message.id = clip.id().toString(QUuid::WithoutBraces).toUpper();
-    message.text = clip.text();
-    message.originId = m_context.identity.deviceId();
-    message.originName = m_context.identity.deviceName();
-    message.createdAt = clip.createdAt().unix();
-    message.hash = hash;
+    const SyncClip sent{clip.text(),
+                        clip.id().toString(QUuid::WithoutBraces).toUpper(),
+                        m_context.identity.deviceId(),
+                        m_context.identity.deviceName(),
+                        clip.createdAt().unix(),
+                        hash};
+    const SyncMessage message = syncMessageOf(sent);
     for (const std::shared_ptr<Peer>& peer : m_peers)
         peer->send(message);
     // Kept whether or not anyone got it: a device away now asks for it later.
-    m_outbox.append({*message.id, *message.text, *message.createdAt},
-                    m_context.prefs.historyLimit());
+    m_outbox.append({*sent.id, sent.text, *sent.createdAt}, m_context.prefs.historyLimit());
 }
 
-void ClipSync::receive(const Peer& peer, PeerLink& link, const SyncMessage& message) {
-    if (message.type != SyncMessageType::clip)
-        return; // an ack asks nothing of us
-    if (!m_context.prefs.syncReceive() || !message.text || message.text->isEmpty())
+void ClipSync::receive(const Peer& peer, PeerLink& link, const SyncClip& clip) {
+    if (!m_context.prefs.syncReceive())
         return;
     // What that device copied before it must come first.
     if (const auto request = m_requests.find(peer.id()); request != m_requests.end()) {
         if (request->heldBack.size() < maxHeldBack)
-            request->heldBack.append({&link, message});
+            request->heldBack.append({&link, clip});
         return;
     }
-    hand(peer, link, message);
+    hand(peer, link, clip);
 }
 
-void ClipSync::hand(const Peer& peer, PeerLink& link, const SyncMessage& message) {
+void ClipSync::hand(const Peer& peer, PeerLink& link, const SyncClip& clip) {
     const bool direct = link.kind() == PeerLink::Kind::direct;
     // Acknowledged whatever comes of it, as a copy seen before always was;
     // only a direct connection has ever carried acks.
-    if (direct && message.id)
-        link.send(SyncMessage::ack(*message.id));
+    if (direct && clip.id)
+        link.send(syncMessageOf(SyncAck{clip.id}));
     const std::optional<SyncDevice> device = m_context.peerStore.peer(peer.id());
     const QString peerName = device ? device->name : QString();
-    if (!admit(message, peer.id(), peerName))
+    if (!admit(clip, peer.id(), peerName))
         return;
-    const QString origin =
-        message.originName ? SyncDevice::cleanName(*message.originName) : QString();
-    const QString sender = message.originName   ? origin
+    const QString origin = clip.originName ? SyncDevice::cleanName(*clip.originName) : QString();
+    const QString sender = clip.originName      ? origin
                            : peerName.isEmpty() ? u"another device"_s
                                                 : peerName;
-    Q_EMIT remoteClipReceived(*message.text, sender);
+    Q_EMIT remoteClipReceived(clip.text, sender);
     if (direct)
-        m_context.say(u"Received a clip from "_s + (message.originName ? origin : u"a device"_s));
+        m_context.say(u"Received a clip from "_s + (clip.originName ? origin : u"a device"_s));
     else
         m_context.say(u"Received a clip via relay from "_s + sender);
 }
 
 // Whether a clip that came from `peerId` is to be handed over: it is no
 // frame played back again, and its text was not sent or received lately.
-bool ClipSync::admit(const SyncMessage& message, const QString& peerId, const QString& peerName) {
+bool ClipSync::admit(const SyncClip& clip, const QString& peerId, const QString& peerName) {
     const double now = m_context.clock.now().unix();
     const QString who = peerName.isEmpty() ? u"a device"_s : peerName;
-    if (message.createdAt)
-        m_peerClock.isAhead(peerId, peerName, *message.createdAt, now);
+    if (clip.createdAt)
+        m_peerClock.isAhead(peerId, peerName, *clip.createdAt, now);
     // The hash of the text itself: one the sender got wrong would leave the
     // text out of the memory and let it come round again.
-    const QString hash = SyncCrypto::hash(*message.text);
-    switch (m_replayGuard->admit(peerId, message, now)) {
+    const QString hash = SyncCrypto::hash(clip.text);
+    switch (m_replayGuard->admit(peerId, syncMessageOf(clip), now)) {
     case ReplayGuard::Verdict::fresh:
         break;
     case ReplayGuard::Verdict::repeated:
@@ -140,13 +136,10 @@ void ClipSync::askForMissed(const Peer& peer) {
 }
 
 void ClipSync::sendRequest(const Peer& peer, const Request& request) {
-    SyncMessage message;
-    message.type = SyncMessageType::catchUp;
-    message.since = request.since;
-    peer.send(message);
+    peer.send(syncMessageOf(SyncCatchUp{request.since}));
 }
 
-void ClipSync::answer(const Peer& peer, const SyncMessage& request) {
+void ClipSync::answer(const Peer& peer, const SyncCatchUp& request) {
     if (!m_context.running || !peer.can(catchUpName))
         return;
     std::optional<double> since = request.since;
@@ -160,44 +153,40 @@ void ClipSync::answer(const Peer& peer, const SyncMessage& request) {
         clips = m_outbox.after(*since, m_context.prefs.historyLimit());
     // In parts that each fit a sealed message, oldest first.
     constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
-    SyncMessage part;
-    part.type = SyncMessageType::clips;
-    part.clips = QList<SyncClipPayload>{};
-    part.more = true;
-    const qsizetype envelope = part.encode().size();
+    SyncClipBatch part{{}, true};
+    const qsizetype envelope = syncMessageOf(part).encode().size();
     qsizetype size = envelope;
     qsizetype sent = 0;
     for (const SyncClipPayload& clip : std::as_const(clips)) {
-        SyncMessage one = part;
-        one.clips = QList<SyncClipPayload>{clip};
         // The entry and the comma before it.
-        const qsizetype entry = one.encode().size() - envelope + 1;
+        const qsizetype entry =
+            syncMessageOf(SyncClipBatch{{clip}, true}).encode().size() - envelope + 1;
         if (envelope + entry > limit)
             continue; // could never be sealed; it did not go out live either
         if (size + entry > limit) {
-            peer.send(part);
-            part.clips->clear();
+            peer.send(syncMessageOf(part));
+            part.clips.clear();
             size = envelope;
         }
-        part.clips->append(clip);
+        part.clips.append(clip);
         size += entry;
         ++sent;
     }
-    part.more = std::nullopt;
-    peer.send(part);
+    part.more = false;
+    peer.send(syncMessageOf(part));
     if (sent > 0)
         SyncLog::write(u"sent "_s + nameOf(peer.id()) + u" "_s + QString::number(sent) +
                        u" copies it missed"_s);
 }
 
-void ClipSync::receiveMissed(const Peer& peer, const SyncMessage& part) {
+void ClipSync::receiveMissed(const Peer& peer, const SyncClipBatch& part) {
     const auto request = m_requests.find(peer.id());
-    if (request == m_requests.end() || !part.clips)
+    if (request == m_requests.end())
         return; // not asked for: a frame played back, or an answer we gave up on
     const QString name = nameOf(peer.id());
     const QString sender = name.isEmpty() ? u"another device"_s : name;
     const double now = m_context.clock.now().unix();
-    for (const SyncClipPayload& clip : *part.clips) {
+    for (const SyncClipPayload& clip : part.clips) {
         if (clip.text.isEmpty() || (request->since && clip.createdAt <= *request->since))
             continue;
         const QString hash = SyncCrypto::hash(clip.text);
@@ -210,7 +199,7 @@ void ClipSync::receiveMissed(const Peer& peer, const SyncMessage& part) {
             Q_EMIT remoteClipRecorded(request->newest->text, sender);
         request->newest = clip;
     }
-    if (part.more.value_or(false)) {
+    if (part.more) {
         request->ticket = ++m_nextTicket; // more is coming: not given up yet
         QTimer::singleShot(catchUpWait, this, [this, id = peer.id(), ticket = request->ticket] {
             if (m_requests.value(id).ticket == ticket)
@@ -237,7 +226,7 @@ void ClipSync::finish(const QString& peerId) {
         return;
     for (const Request::Held& held : request.heldBack)
         if (held.link)
-            hand(*peer, *held.link, held.message);
+            hand(*peer, *held.link, held.clip);
 }
 
 void ClipSync::stop() {

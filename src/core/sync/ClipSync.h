@@ -5,6 +5,7 @@
 #include "core/sync/PeerClockGuard.h"
 #include "core/sync/ReplayGuard.h"
 #include "core/sync/SyncContext.h"
+#include "core/sync/SyncPayload.h"
 
 #include <QHash>
 #include <QList>
@@ -47,15 +48,15 @@ public:
     // A local copy; sent unless sending is off or the same text went out or
     // came in lately.
     void broadcast(const Clip& clip);
-    // A clip (or its ack) from `peer` over `link`.
-    void receive(const Peer& peer, PeerLink& link, const SyncMessage& message);
+    // A clip from `peer` over `link`.
+    void receive(const Peer& peer, PeerLink& link, const SyncClip& clip);
     // Asks a device that can catch up for what we missed of it; again if a
     // request is still out (it may have been lost in an empty relay room).
     void askForMissed(const Peer& peer);
     // A device's request: it gets our copies since then.
-    void answer(const Peer& peer, const SyncMessage& request);
+    void answer(const Peer& peer, const SyncCatchUp& request);
     // One part of a device's answer to our request.
-    void receiveMissed(const Peer& peer, const SyncMessage& part);
+    void receiveMissed(const Peer& peer, const SyncClipBatch& part);
     // Sync stopped: requests still out are given up.
     void stop();
     // The user turned syncing back on, with one device or (none) with all:
@@ -81,13 +82,13 @@ private:
         std::optional<SyncClipPayload> newest;
         struct Held {
             QPointer<PeerLink> link;
-            SyncMessage message;
+            SyncClip clip;
         };
         QList<Held> heldBack;
     };
 
-    bool admit(const SyncMessage& message, const QString& peerId, const QString& peerName);
-    void hand(const Peer& peer, PeerLink& link, const SyncMessage& message);
+    bool admit(const SyncClip& clip, const QString& peerId, const QString& peerName);
+    void hand(const Peer& peer, PeerLink& link, const SyncClip& clip);
     void finish(const QString& peerId);
     void sendRequest(const Peer& peer, const Request& request);
     QString nameOf(const QString& peerId) const;

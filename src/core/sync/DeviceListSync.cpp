@@ -29,10 +29,7 @@ std::optional<SyncMessage> DeviceListSync::message(const QString& peerId) const 
             entries.append(device.payload());
     if (entries.isEmpty())
         return std::nullopt;
-    SyncMessage message;
-    message.type = SyncMessageType::devices;
-    message.devices = std::move(entries);
-    return message;
+    return syncMessageOf(SyncRoster{std::move(entries)});
 }
 
 void DeviceListSync::broadcast() {
@@ -44,11 +41,9 @@ void DeviceListSync::broadcast() {
     }
 }
 
-void DeviceListSync::receive(const Peer& peer, const SyncMessage& message) {
-    if (!message.devices)
-        return;
+void DeviceListSync::receive(const Peer& peer, const SyncRoster& list) {
     const std::optional<SyncDevice> device = m_context.peerStore.peer(peer.id());
-    merge(*message.devices, peer.id(), device ? device->name : QString());
+    merge(list.devices, peer.id(), device ? device->name : QString());
 }
 
 void DeviceListSync::merge(const QList<SyncDevicePayload>& entries, const QString& sourceId,

@@ -2,6 +2,7 @@
 
 #include "core/sync/Peer.h"
 #include "core/sync/SyncContext.h"
+#include "core/sync/SyncPayload.h"
 
 #include <QHash>
 #include <QList>
@@ -34,7 +35,7 @@ public:
     std::optional<SyncMessage> message(const QString& peerId) const;
     // To every device that speaks device lists.
     void broadcast();
-    void receive(const Peer& peer, const SyncMessage& message);
+    void receive(const Peer& peer, const SyncRoster& list);
 
     // Ids the user unpaired; device lists do not bring them back.
     QStringList unpairedIds() const { return m_unpairedIds; }

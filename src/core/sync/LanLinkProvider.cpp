@@ -477,7 +477,7 @@ void LanLinkProvider::handleHello(const SyncMessage& message, SyncConnection* co
     } else {
         setConnected(m_connectedPeerIds);
     }
-    Q_EMIT linkUp(connection, message);
+    Q_EMIT linkUp(connection, std::get<SyncHello>(*syncPayloadOf(message)));
 }
 
 void LanLinkProvider::keepAlive() {

@@ -4,6 +4,7 @@
 #include "core/sync/SyncContext.h"
 #include "core/sync/SyncEndpoint.h"
 #include "core/sync/SyncOptions.h"
+#include "core/sync/SyncPayload.h"
 #include "platform/ServiceDiscovery.h"
 
 #include <QHash>
@@ -74,7 +75,7 @@ public:
 
 Q_SIGNALS:
     // A paired device said hello on this connection (and was answered).
-    void linkUp(SyncConnection* connection, const SyncMessage& hello);
+    void linkUp(SyncConnection* connection, const SyncHello& hello);
     // A connection that had said hello closed.
     void linkDown(SyncConnection* connection);
     // Any other message from a device that has said hello.

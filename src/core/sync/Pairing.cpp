@@ -38,13 +38,18 @@ Pairing::~Pairing() {
 
 SyncMessage Pairing::request() const {
     const SyncIdentity& identity = m_context.identity;
-    SyncMessage message =
-        SyncMessage::pair(identity.deviceId(), identity.deviceName(), identity.deviceKeyBase64());
-    // So that the relay room, which carries no hello, knows from the start
-    // what the new device speaks. A protocol-3 device ignores both.
-    message.proto = SyncProtocol::version;
-    message.capabilities = SyncProtocol::capabilities();
-    return message;
+    // What we speak goes along, so that the relay room, which carries no
+    // hello, knows from the start; a protocol-3 device ignores both.
+    return syncMessageOf(SyncPair{identity.deviceId(), identity.deviceName(),
+                                  identity.deviceKeyBase64(), std::nullopt, SyncProtocol::version,
+                                  SyncProtocol::capabilities()});
+}
+
+void Pairing::take(const SyncMessage& message,
+                   const std::function<void(const SyncMessage&)>& reply) {
+    const std::optional<SyncPayload> payload = syncPayloadOf(message);
+    if (payload && std::holds_alternative<SyncPair>(*payload))
+        accept(std::get<SyncPair>(*payload), reply);
 }
 
 // --- hosting a window ---
@@ -108,9 +113,8 @@ void Pairing::startRelay() {
     auto* link = new RelayLink(*url, u"pairing"_s, u"pairing"_s, m_key, ownId, this);
     link->setTiming(m_options.relayTiming);
     connect(link, &RelayLink::messageReceived, this, [this, link](const SyncMessage& message) {
-        if (link != m_relayLink || message.type != SyncMessageType::pair)
-            return;
-        accept(message, [link](const SyncMessage& reply) { link->send(reply); });
+        if (link == m_relayLink)
+            take(message, [link](const SyncMessage& reply) { link->send(reply); });
     });
     m_relayLink = link;
     link->start();
@@ -263,10 +267,9 @@ void Pairing::joinOverRelay(const QString& relayURL, const QByteArray& key) {
     auto* link = new RelayLink(*url, u"pairing"_s, u"pairing"_s, key, ownId, this);
     link->setTiming(m_options.relayTiming);
     connect(link, &RelayLink::messageReceived, this, [this, link](const SyncMessage& message) {
-        if (link != m_joinRelayLink || message.type != SyncMessageType::pair)
-            return;
         // A success ends the join, this link included.
-        accept(message, [link](const SyncMessage& reply) { link->send(reply); });
+        if (link == m_joinRelayLink)
+            take(message, [link](const SyncMessage& reply) { link->send(reply); });
     });
     auto* answer = new QTimer(link);
     answer->setSingleShot(true);
@@ -345,8 +348,12 @@ void Pairing::receive(SyncConnection* connection, const SyncMessage& message) {
     if (connection->role() == SyncConnection::Role::inbound && m_code.isEmpty())
         return;
     const std::optional<SyncEndpoint> dialled = connection->endpoint();
+    const std::optional<SyncPayload> payload = syncPayloadOf(message);
+    if (!payload || !std::holds_alternative<SyncPair>(*payload))
+        return;
     const std::optional<SyncDevice> device =
-        accept(message, [connection](const SyncMessage& reply) { connection->send(reply); });
+        accept(std::get<SyncPair>(*payload),
+               [connection](const SyncMessage& reply) { connection->send(reply); });
     if (!device)
         return;
     // Out of the way first, so that the dial below is not mistaken for a
@@ -360,15 +367,15 @@ void Pairing::receive(SyncConnection* connection, const SyncMessage& message) {
     m_lan.connectIfNeeded(*device);
 }
 
-std::optional<SyncDevice> Pairing::accept(const SyncMessage& message,
+std::optional<SyncDevice> Pairing::accept(const SyncPair& message,
                                           const std::function<void(const SyncMessage&)>& reply) {
     const SyncIdentity& identity = m_context.identity;
     SyncPeerStore& store = m_context.peerStore;
     // The other side's refusal: a pair message with a reason and no key.
-    if (!message.deviceKey && message.text && !message.text->isEmpty()) {
+    if (!message.deviceKey && message.refusal && !message.refusal->isEmpty()) {
         const QString who = message.deviceName ? SyncDevice::cleanName(*message.deviceName)
                                                : u"The other computer"_s;
-        const QString reason = SyncDevice::cleanName(message.text->left(maxRefusalLength));
+        const QString reason = SyncDevice::cleanName(message.refusal->left(maxRefusalLength));
         const QString outcome = who + u" refused to pair: "_s + reason;
         m_context.say(outcome);
         Q_EMIT joinRefused(outcome);
@@ -385,7 +392,7 @@ std::optional<SyncDevice> Pairing::accept(const SyncMessage& message,
     device.lastSeen = m_context.clock.now();
     device.platform = u"unknown"_s;
     // A device that names nothing speaks protocol 3 at most.
-    device.protocol = std::clamp<qint64>(message.proto.value_or(SyncProtocol::baseVersion), 1,
+    device.protocol = std::clamp<qint64>(message.protocol.value_or(SyncProtocol::baseVersion), 1,
                                          SyncProtocol::version);
     device.capabilities =
         message.capabilities.value_or(QStringList{}).mid(0, SyncDevice::maxCapabilities);
@@ -396,12 +403,8 @@ std::optional<SyncDevice> Pairing::accept(const SyncMessage& message,
                 u"This computer already has the most paired devices it can hold"_s;
             // Without a key an older joiner takes this for nothing and waits
             // as before; ours shows the reason.
-            SyncMessage refusal;
-            refusal.type = SyncMessageType::pair;
-            refusal.deviceId = identity.deviceId();
-            refusal.deviceName = identity.deviceName();
-            refusal.text = reason;
-            reply(refusal);
+            reply(syncMessageOf(SyncPair{identity.deviceId(), identity.deviceName(), std::nullopt,
+                                         reason, std::nullopt, std::nullopt}));
             m_context.say(u"Refused to pair with "_s + SyncDevice::cleanName(device.name) +
                           u": "_s + reason + u" ("_s + QString::number(SyncPeerStore::maxDevices) +
                           u")"_s);

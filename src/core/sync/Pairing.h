@@ -5,6 +5,7 @@
 #include "core/sync/RelayLink.h"
 #include "core/sync/SyncContext.h"
 #include "core/sync/SyncOptions.h"
+#include "core/sync/SyncPayload.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -76,7 +77,8 @@ private:
     void joinOverRelay(const QString& relayURL, const QByteArray& key);
     void dropJoinRelay(bool afterSending);
     void endJoin(const SyncDevice& device);
-    std::optional<SyncDevice> accept(const SyncMessage& message,
+    void take(const SyncMessage& message, const std::function<void(const SyncMessage&)>& reply);
+    std::optional<SyncDevice> accept(const SyncPair& message,
                                      const std::function<void(const SyncMessage&)>& reply);
     SyncMessage request() const;
 

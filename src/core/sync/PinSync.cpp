@@ -16,23 +16,27 @@ PinSync::PinSync(SyncContext& context, const Peers& peers, PeerClockGuard& peerC
     : QObject(parent), m_context(context), m_peers(peers), m_peerClock(peerClock) {}
 
 std::optional<SyncMessage> PinSync::message() const {
+    const std::optional<SyncPinSnapshot> pins = payload();
+    if (!pins)
+        return std::nullopt;
+    return syncMessageOf(*pins);
+}
+
+std::optional<SyncPinSnapshot> PinSync::payload() const {
     if (!m_context.running || !m_context.prefs.syncSend() || !snapshot)
         return std::nullopt;
     auto [pins, unpinned] = snapshot();
     if (pins.isEmpty() && unpinned.isEmpty())
         return std::nullopt;
-    SyncMessage message;
-    message.type = SyncMessageType::pins;
-    message.pins = std::move(pins);
-    message.unpinned = std::move(unpinned);
+    SyncPinSnapshot message{std::move(pins), std::move(unpinned)};
 
     // A snapshot that cannot be sealed would never arrive: the longest pins
     // stay home instead. A receiver never takes a missing pin for an unpin.
     constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
-    qsizetype size = message.encode().size();
+    qsizetype size = syncMessageOf(message).encode().size();
     if (size <= limit)
         return message;
-    QList<SyncPinPayload>& list = *message.pins;
+    QList<SyncPinPayload>& list = message.pins;
     QList<qsizetype> order(list.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
@@ -58,7 +62,7 @@ std::optional<SyncMessage> PinSync::message() const {
     list = std::move(kept);
     SyncLog::write(u"pin snapshot too large for one message — left out the "_s +
                    QString::number(left) + u" longest pin(s)"_s);
-    if (message.encode().size() > limit)
+    if (syncMessageOf(message).encode().size() > limit)
         return std::nullopt;
     return message;
 }
@@ -72,15 +76,13 @@ void PinSync::broadcast(const std::optional<QString>& excluding) {
             peer->send(*pins);
 }
 
-void PinSync::receive(const Peer& peer, const SyncMessage& message) {
+void PinSync::receive(const Peer& peer, SyncPinSnapshot received) {
     if (!m_context.prefs.syncReceive())
         return;
-    QList<SyncPinPayload> pins = message.pins.value_or(QList<SyncPinPayload>{});
-    QList<SyncUnpinPayload> unpinned = message.unpinned.value_or(QList<SyncUnpinPayload>{});
-    if (pins.isEmpty() && unpinned.isEmpty())
+    if (received.pins.isEmpty() && received.unpinned.isEmpty())
         return;
     const std::optional<SyncDevice> device = m_context.peerStore.peer(peer.id());
-    m_peerClock.admit(peer.id(), device ? device->name : QString(), pins, unpinned,
-                      m_context.clock.now().unix());
-    Q_EMIT remotePinsReceived(pins, unpinned, peer.id());
+    m_peerClock.admit(peer.id(), device ? device->name : QString(), received.pins,
+                      received.unpinned, m_context.clock.now().unix());
+    Q_EMIT remotePinsReceived(received.pins, received.unpinned, peer.id());
 }

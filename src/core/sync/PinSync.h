@@ -3,6 +3,7 @@
 #include "core/sync/Peer.h"
 #include "core/sync/PeerClockGuard.h"
 #include "core/sync/SyncContext.h"
+#include "core/sync/SyncPayload.h"
 
 #include <QList>
 #include <QObject>
@@ -29,7 +30,7 @@ public:
     std::optional<SyncMessage> message() const;
     // The local pins changed, or a snapshot from `excluding` changed them.
     void broadcast(const std::optional<QString>& excluding);
-    void receive(const Peer& peer, const SyncMessage& message);
+    void receive(const Peer& peer, SyncPinSnapshot received);
 
 Q_SIGNALS:
     void remotePinsReceived(const QList<SyncPinPayload>& pins,
@@ -37,6 +38,8 @@ Q_SIGNALS:
                             const std::optional<QString>& fromPeer);
 
 private:
+    std::optional<SyncPinSnapshot> payload() const;
+
     SyncContext& m_context;
     const Peers& m_peers;
     PeerClockGuard& m_peerClock;

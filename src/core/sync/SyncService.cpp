@@ -5,6 +5,7 @@
 #include "core/sync/SyncLog.h"
 #include "core/sync/SyncPeerStore.h"
 #include "core/sync/SyncProtocol.h"
+#include "core/util/Overloaded.h"
 
 using namespace Qt::StringLiterals;
 
@@ -147,9 +148,9 @@ SyncMessage SyncService::helloFor(const QString& deviceId) const {
                               SyncProtocol::capabilities());
 }
 
-SyncMessage SyncService::answerTo(const SyncMessage& hello) const {
+SyncMessage SyncService::answerTo(const SyncHello& hello) const {
     const SyncIdentity& identity = m_context.identity;
-    if (!hello.capabilities || hello.proto.value_or(1) < SyncProtocol::version)
+    if (!hello.capabilities || hello.protocol < SyncProtocol::version)
         return SyncMessage::hello(identity.deviceId(), identity.deviceName());
     return SyncMessage::hello(identity.deviceId(), identity.deviceName(),
                               SyncProtocol::capabilities());
@@ -157,10 +158,9 @@ SyncMessage SyncService::answerTo(const SyncMessage& hello) const {
 
 // What a hello says the device speaks, for this run and for links that
 // carry no hello of their own.
-void SyncService::learnSpeaks(Peer& device, const SyncMessage& hello) {
-    const qint64 protocol = hello.proto.value_or(1);
+void SyncService::learnSpeaks(Peer& device, const SyncHello& hello) {
     QStringList named;
-    if (protocol >= SyncProtocol::version && hello.capabilities)
+    if (hello.protocol >= SyncProtocol::version && hello.capabilities)
         for (const QString& name : *hello.capabilities)
             if (named.size() < SyncDevice::maxCapabilities)
                 named.append(name.left(SyncDevice::maxCapabilityLength));
@@ -168,9 +168,9 @@ void SyncService::learnSpeaks(Peer& device, const SyncMessage& hello) {
     for (const QString& name : SyncProtocol::capabilities())
         if (named.contains(name))
             common.append(name);
-    device.setProtocol(protocol);
+    device.setProtocol(hello.protocol);
     device.setCapabilities(common);
-    m_peerStore.setSpeaks(device.id(), protocol, named);
+    m_peerStore.setSpeaks(device.id(), hello.protocol, named);
 }
 
 void SyncService::firstContact(Peer& device) {
@@ -181,7 +181,7 @@ void SyncService::firstContact(Peer& device) {
     Q_EMIT peersChanged();
 }
 
-void SyncService::directLinkUp(SyncConnection* connection, const SyncMessage& hello) {
+void SyncService::directLinkUp(SyncConnection* connection, const SyncHello& hello) {
     const QString id = *connection->peerId();
     Peer& device = peer(id);
     if (!device.isReachableWithout(connection)) {
@@ -209,10 +209,9 @@ void SyncService::relayLinkUp(RelayLink* link) {
     if (!device.protocol() && record) {
         // No hello has come over the network this run: go by what the device
         // said last time.
-        SyncMessage said;
-        said.proto = record->protocol.value_or(SyncProtocol::baseVersion);
-        said.capabilities = record->capabilities;
-        learnSpeaks(device, said);
+        learnSpeaks(device, SyncHello{device.id(), std::nullopt,
+                                      record->protocol.value_or(SyncProtocol::baseVersion),
+                                      record->capabilities});
     }
     // Only to a device known to speak it: the relay room of a protocol-3
     // device sees exactly what it always has.
@@ -247,38 +246,40 @@ QList<SyncMessage> SyncService::stateFor(const Peer& peer) const {
     return state;
 }
 
-// One path for what arrives, whichever link it came by.
+// One path for what arrives, whichever link it came by; each part gets the
+// messages of its own types.
 void SyncService::receive(PeerLink* link, const SyncMessage& message) {
     const QString id = link->remoteId();
-    if (id.isEmpty())
+    const std::optional<SyncPayload> payload = syncPayloadOf(message);
+    if (id.isEmpty() || !payload)
         return;
     Peer& from = peer(id);
-    switch (message.type) {
-    case SyncMessageType::clip:
-    case SyncMessageType::ack:
-        m_clips.receive(from, *link, message);
-        break;
-    case SyncMessageType::pins:
-        m_pins.receive(from, message);
-        break;
-    case SyncMessageType::devices:
-        m_devices.receive(from, message);
-        break;
-    case SyncMessageType::hello:
-        // The relay's hello: direct ones are the network's handshake.
-        if (link->kind() == PeerLink::Kind::relay && message.deviceId == id)
-            learnSpeaks(from, message);
-        break;
-    case SyncMessageType::catchUp:
-        m_clips.answer(from, message);
-        break;
-    case SyncMessageType::clips:
-        m_clips.receiveMissed(from, message);
-        break;
-    case SyncMessageType::pair:
-    case SyncMessageType::ping:
-        break;
-    }
+    const bool catchesUp = from.can(QString::fromLatin1(SyncProtocol::catchUp));
+    std::visit(Overloaded{
+                   [&](const SyncClip& clip) { m_clips.receive(from, *link, clip); },
+                   [&](const SyncPinSnapshot& pins) { m_pins.receive(from, pins); },
+                   [&](const SyncRoster& list) { m_devices.receive(from, list); },
+                   [&](const SyncCatchUp& request) {
+                       if (catchesUp)
+                           m_clips.answer(from, request);
+                   },
+                   [&](const SyncClipBatch& part) {
+                       if (catchesUp)
+                           m_clips.receiveMissed(from, part);
+                   },
+                   [&](const SyncHello& hello) {
+                       // The relay's hello: a direct one is the network's
+                       // handshake, dealt with before this.
+                       if (link->kind() == PeerLink::Kind::relay && hello.deviceId == id)
+                           learnSpeaks(from, hello);
+                   },
+                   // Nothing waits for an ack; pings keep links alive; a
+                   // pair belongs to pairing links alone.
+                   [](const SyncAck&) {},
+                   [](const SyncPing&) {},
+                   [](const SyncPair&) {},
+               },
+               *payload);
 }
 
 void SyncService::devicesAdded() {

@@ -175,16 +175,16 @@ private:
     void forwardSignals();
     void wireLinks();
     Peer& peer(const QString& id);
-    void directLinkUp(SyncConnection* connection, const SyncMessage& hello);
+    void directLinkUp(SyncConnection* connection, const SyncHello& hello);
     void relayLinkUp(RelayLink* link);
     void linkDown(PeerLink* link);
     void firstContact(Peer& peer);
-    void learnSpeaks(Peer& peer, const SyncMessage& hello);
+    void learnSpeaks(Peer& peer, const SyncHello& hello);
     QList<SyncMessage> stateFor(const Peer& peer) const;
     // What we speak, to a device as far as we know what it speaks: a device
     // that said it speaks protocol 3 alone hears nothing newer.
     SyncMessage helloFor(const QString& deviceId) const;
-    SyncMessage answerTo(const SyncMessage& hello) const;
+    SyncMessage answerTo(const SyncHello& hello) const;
     void receive(PeerLink* link, const SyncMessage& message);
     void devicesAdded();
     void closePeer(const QString& id);
