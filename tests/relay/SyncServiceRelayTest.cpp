@@ -35,6 +35,18 @@ protected:
             kWaitMs);
     }
 
+    // Both running, in the relay's room and connected directly.
+    bool linkedBothWays() {
+        a.boot();
+        b.boot();
+        a.start();
+        b.start();
+        if (!relayUp())
+            return false;
+        b.discovery.announce({a.advertised()});
+        return QTest::qWaitFor([&] { return b.connectedTo(a) && a.connectedTo(b); }, kWaitMs);
+    }
+
     SyncLogCapture log;
     RelayProcess relay;
     SyncTestDevice a{u"Anna"_s};
@@ -75,13 +87,7 @@ TEST_F(SyncServiceRelayTest, ALinkThatComesUpBringsPinsAndClipsFollow) {
 }
 
 TEST_F(SyncServiceRelayTest, AClipThatComesBothWaysIsHandedOverOnce) {
-    a.boot();
-    b.boot();
-    a.start();
-    b.start();
-    ASSERT_TRUE(relayUp());
-    b.discovery.announce({a.advertised()});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.connectedTo(a) && a.connectedTo(b); }, kWaitMs));
+    ASSERT_TRUE(linkedBothWays());
 
     for (int i = 0; i < 5; ++i)
         a.service->broadcast(
@@ -97,13 +103,7 @@ TEST_F(SyncServiceRelayTest, AClipThatComesBothWaysIsHandedOverOnce) {
 // The relay sees nothing of a device reached directly, not even the size and
 // time of a copy; once the direct link is gone it carries the next clip.
 TEST_F(SyncServiceRelayTest, TheRelayCarriesNothingForADeviceReachedDirectly) {
-    a.boot();
-    b.boot();
-    a.start();
-    b.start();
-    ASSERT_TRUE(relayUp());
-    b.discovery.announce({a.advertised()});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.connectedTo(a) && a.connectedTo(b); }, kWaitMs));
+    ASSERT_TRUE(linkedBothWays());
     // Whoever else is in the room sees what the relay forwards there.
     Client watcher;
     ASSERT_TRUE(watcher.open(relay.url(SyncCrypto::roomId(a.sessionKeyWith(b)), u"W"_s)));
