@@ -14,7 +14,7 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
                          QObject* parent)
     : QObject(parent),
       m_peerStore(settings, clock), m_context{prefs, clock, identity, m_peerStore, false, {}, {}},
-      m_settings(settings), m_options(std::move(options)), m_lan(m_context, discovery, m_options),
+      m_options(std::move(options)), m_lan(m_context, discovery, m_options),
       m_relays(m_context, m_options), m_pairing(m_context, m_lan, m_options),
       m_clips(m_context, m_peers, m_peerClock, m_options.receivedClipsPath, m_options.outboxPath),
       m_pins(m_context, m_peers, m_peerClock), m_devices(m_context, m_peers, settings) {
@@ -30,16 +30,16 @@ SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Cloc
     m_relays.stateFor = [this](const QString& id) { return stateFor(peer(id)); };
 
     connect(&m_context.prefs, &Preferences::syncEnabledChanged, this,
-            [this, wasEnabled = m_context.prefs.syncEnabled()]() mutable {
-                const bool turnedOn =
-                    m_context.prefs.syncEnabled() && !std::exchange(wasEnabled, true);
-                if (!m_context.prefs.syncEnabled())
-                    wasEnabled = false;
-                if (m_context.prefs.syncEnabled()) {
-                    if (turnedOn)
-                        m_clips.resume(std::nullopt);
+            [this, wasOn = m_context.prefs.syncEnabled()]() mutable {
+                const bool on = m_context.prefs.syncEnabled();
+                // Turned on by the user: what was copied while it was off
+                // stays where it was copied.
+                if (on && !wasOn)
+                    m_clips.resume(std::nullopt);
+                wasOn = on;
+                if (on)
                     start();
-                } else if (m_context.running)
+                else if (m_context.running)
                     stop();
             });
     forwardSignals();

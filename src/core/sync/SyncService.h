@@ -193,7 +193,6 @@ private:
 
     SyncPeerStore m_peerStore;
     SyncContext m_context;
-    SettingsStore& m_settings;
     Options m_options;
     PeerClockGuard m_peerClock;
     Peers m_peers;
