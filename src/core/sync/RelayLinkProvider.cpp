@@ -176,8 +176,9 @@ void RelayLinkProvider::connectedChanged(RelayLink* link, bool connected) {
     // a peer that is there to send its side again; one that is not will send
     // its own when it comes.
     link->send(SyncMessage::ping());
-    sendState(link);
+    // Told first, so that our state goes out by what the device speaks.
     Q_EMIT linkUp(link);
+    sendState(link);
 }
 
 void RelayLinkProvider::sendState(RelayLink* link) {
