@@ -20,6 +20,9 @@ constexpr qint64 maxFileBytes = 6 * ClipOutbox::maxTextUnits + 64 * 1024 * 1024;
 ClipOutbox::ClipOutbox(QString path) : m_path(std::move(path)) {
     if (!m_path.isEmpty())
         m_writer = std::make_unique<LatestJobThread>();
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(std::chrono::seconds(1));
+    QObject::connect(&m_saveTimer, &QTimer::timeout, [this] { save(); });
     load();
 }
 
@@ -35,7 +38,8 @@ void ClipOutbox::append(const SyncClipPayload& clip, qsizetype limit) {
         m_textUnits -= m_clips.first().text.size();
         m_clips.removeFirst();
     }
-    save();
+    if (m_writer && !m_saveTimer.isActive())
+        m_saveTimer.start();
 }
 
 QList<SyncClipPayload> ClipOutbox::after(double time, qsizetype limit) const {
@@ -48,6 +52,10 @@ QList<SyncClipPayload> ClipOutbox::after(double time, qsizetype limit) const {
 }
 
 void ClipOutbox::flush() {
+    if (m_saveTimer.isActive()) {
+        m_saveTimer.stop();
+        save();
+    }
     if (m_writer)
         m_writer->waitForAll();
 }
@@ -71,13 +79,14 @@ void ClipOutbox::load() {
 void ClipOutbox::save() {
     if (!m_writer)
         return;
-    // Encoded on the worker: the list is shared, not copied, until changed.
-    m_writer->post([path = m_path, clips = m_clips] {
-        SyncMessage message;
-        message.type = SyncMessageType::clips;
-        message.clips = clips;
+    // Encoded here: the worker gets bytes of its own, no list this thread
+    // goes on changing.
+    SyncMessage message;
+    message.type = SyncMessageType::clips;
+    message.clips = m_clips;
+    m_writer->post([path = m_path, bytes = message.encode()] {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        if (const auto written = AtomicFile::write(path, message.encode()); !written)
+        if (const auto written = AtomicFile::write(path, bytes); !written)
             SyncLog::write(u"could not save the copies kept for devices that were away: "_s +
                            written.error());
     });

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 class LatestJobThread;
@@ -11,9 +12,9 @@ class LatestJobThread;
 // The copies made here lately, kept so that a device that could not be
 // reached when they were made gets them once it is back: up to as many as
 // the history holds and within a text budget, oldest dropped first. Kept in
-// a file of its own (rewritten on a worker thread after each copy), so a
-// restart before the other device is back loses nothing; a file that
-// cannot be read starts it empty.
+// a file of its own, so a restart before the other device is back loses
+// nothing; a file that cannot be read starts it empty. A stream of copies
+// is written once it pauses (at most a second later), by a worker thread.
 class ClipOutbox {
 public:
     // UTF-16 code units of text, about 16 MiB.
@@ -21,7 +22,7 @@ public:
 
     // An empty path keeps the copies for this run only.
     explicit ClipOutbox(QString path = {});
-    // Waits for the last write.
+    // Writes what is waiting and waits for it.
     ~ClipOutbox();
     ClipOutbox(const ClipOutbox&) = delete;
     ClipOutbox& operator=(const ClipOutbox&) = delete;
@@ -43,4 +44,5 @@ private:
     QList<SyncClipPayload> m_clips; // oldest first
     qsizetype m_textUnits = 0;
     std::unique_ptr<LatestJobThread> m_writer;
+    QTimer m_saveTimer;
 };
