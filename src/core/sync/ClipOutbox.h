@@ -32,7 +32,6 @@ public:
     // The copies made after `time` (seconds since 1970), oldest first, at
     // most `limit` (the newest of them).
     QList<SyncClipPayload> after(double time, qsizetype limit) const;
-    qsizetype size() const { return m_clips.size(); }
     // Blocks until what was handed to the worker is on disk.
     void flush();
 

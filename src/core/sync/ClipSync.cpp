@@ -125,13 +125,19 @@ void ClipSync::askForMissed(const Peer& peer) {
         fresh.since = later(fresh.since, resumedAt(peer.id()));
         request = m_requests.insert(peer.id(), fresh);
     }
-    request->ticket = ++m_nextTicket;
     sendRequest(peer, *request);
-    QTimer::singleShot(catchUpWait, this, [this, id = peer.id(), ticket = request->ticket] {
-        if (m_requests.value(id).ticket == ticket) {
-            SyncLog::write(u"no answer from "_s + nameOf(id) + u" about the copies we missed"_s);
-            finish(id);
-        }
+    giveUpLater(peer.id());
+}
+
+// Without (more of) an answer in time, the request is given up and the live
+// clips held back go on.
+void ClipSync::giveUpLater(const QString& peerId) {
+    const quint64 ticket = m_requests[peerId].ticket = ++m_nextTicket;
+    QTimer::singleShot(catchUpWait, this, [this, peerId, ticket] {
+        if (m_requests.value(peerId).ticket != ticket)
+            return;
+        SyncLog::write(u"no answer from "_s + nameOf(peerId) + u" about the copies we missed"_s);
+        finish(peerId);
     });
 }
 
@@ -200,11 +206,7 @@ void ClipSync::receiveMissed(const Peer& peer, const SyncClipBatch& part) {
         request->newest = clip;
     }
     if (part.more) {
-        request->ticket = ++m_nextTicket; // more is coming: not given up yet
-        QTimer::singleShot(catchUpWait, this, [this, id = peer.id(), ticket = request->ticket] {
-            if (m_requests.value(id).ticket == ticket)
-                finish(id);
-        });
+        giveUpLater(peer.id());
         return;
     }
     if (const std::optional<SyncClipPayload> newest = request->newest) {

@@ -91,6 +91,7 @@ private:
     void hand(const Peer& peer, PeerLink& link, const SyncClip& clip);
     void finish(const QString& peerId);
     void sendRequest(const Peer& peer, const Request& request);
+    void giveUpLater(const QString& peerId);
     QString nameOf(const QString& peerId) const;
     std::optional<double> resumedAt(const QString& peerId) const;
     static std::optional<double> later(std::optional<double> a, std::optional<double> b);

@@ -187,7 +187,7 @@ void LanLinkProvider::publish() {
     txt.insert(u"did"_s, m_context.identity.deviceId());
     txt.insert(u"dn"_s, m_context.identity.deviceName());
     txt.insert(u"pl"_s, u"linux"_s);
-    txt.insert(u"pr"_s, pairingKey && !pairingKey().isEmpty() ? u"1"_s : u"0"_s);
+    txt.insert(u"pr"_s, openPairingKey().isEmpty() ? u"0"_s : u"1"_s);
     m_discovery.publish(serviceType, serviceName(m_context.identity.deviceName()),
                         static_cast<quint16>(m_listenerPort), txt);
 }
@@ -226,7 +226,7 @@ void LanLinkProvider::acceptPending() {
         for (qsizetype index : evicted)
             waiting.at(index)->close();
         const QList<SyncConnection::CandidateKey> candidates = candidateKeys();
-        const bool pairing = pairingKey && !pairingKey().isEmpty();
+        const bool pairing = !openPairingKey().isEmpty();
         SyncLog::write(u"inbound connection — "_s + QString::number(candidates.size()) +
                        u" candidate key(s), pairing="_s + (pairing ? u"true"_s : u"false"_s));
         auto* connection =
@@ -246,7 +246,7 @@ QList<SyncConnection::CandidateKey> LanLinkProvider::candidateKeys() const {
             candidates.append({device.id, *key});
     }
     // Last, so that a paired device is never taken for a pairing one.
-    if (const QByteArray key = pairingKey ? pairingKey() : QByteArray(); !key.isEmpty())
+    if (const QByteArray key = openPairingKey(); !key.isEmpty())
         candidates.append({std::nullopt, key});
     return candidates;
 }

@@ -91,6 +91,7 @@ Q_SIGNALS:
     void listenerPortChanged();
 
 private:
+    QByteArray openPairingKey() const { return pairingKey ? pairingKey() : QByteArray(); }
     void publish();
     void acceptPending();
     QList<SyncConnection::CandidateKey> candidateKeys() const;

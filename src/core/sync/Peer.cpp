@@ -25,11 +25,6 @@ PeerLink* Peer::bestLink() const {
     return best;
 }
 
-bool Peer::isReachableDirectly() const {
-    const PeerLink* best = bestLink();
-    return best && best->kind() == PeerLink::Kind::direct;
-}
-
 bool Peer::isReachableWithout(const PeerLink* link) const {
     return std::any_of(m_links.cbegin(), m_links.cend(), [&](const QPointer<PeerLink>& other) {
         return other && other != link && other->isUsable();

@@ -42,11 +42,8 @@ public:
 
     void attach(PeerLink* link);
     void detach(PeerLink* link);
-    bool hasLink(const PeerLink* link) const { return m_links.contains(link); }
     // The best link that works now, or none.
     PeerLink* bestLink() const;
-    bool isReachable() const { return bestLink() != nullptr; }
-    bool isReachableDirectly() const;
     bool isReachableWithout(const PeerLink* link) const;
     // Over the best link; false when none works.
     bool send(const SyncMessage& message) const;

@@ -42,7 +42,6 @@ public:
     void update();
     void stop();
     void closePeer(const QString& id);
-    RelayLink* link(const QString& deviceId) const { return m_links.value(deviceId); }
     // Another way to the device works again: its link's back-off starts over.
     void resetBackoff(const QString& deviceId);
 

@@ -173,10 +173,12 @@ void SyncService::learnSpeaks(Peer& device, const SyncHello& hello) {
     m_peerStore.setSpeaks(device.id(), hello.protocol, named);
 }
 
-void SyncService::firstContact(Peer& device) {
-    // What it may have missed of ours began when we last saw it.
-    if (const std::optional<SyncDevice> record = m_peerStore.peer(device.id()))
-        device.setLastSeenBefore(record->lastSeen);
+void SyncService::contact(Peer& device, const PeerLink* link) {
+    // The first way back to it: what it may have missed of ours began when
+    // we last saw it.
+    if (!device.isReachableWithout(link))
+        if (const std::optional<SyncDevice> record = m_peerStore.peer(device.id()))
+            device.setLastSeenBefore(record->lastSeen);
     m_peerStore.touch(device.id());
     Q_EMIT peersChanged();
 }
@@ -184,12 +186,7 @@ void SyncService::firstContact(Peer& device) {
 void SyncService::directLinkUp(SyncConnection* connection, const SyncHello& hello) {
     const QString id = *connection->peerId();
     Peer& device = peer(id);
-    if (!device.isReachableWithout(connection)) {
-        firstContact(device);
-    } else {
-        m_peerStore.touch(id);
-        Q_EMIT peersChanged();
-    }
+    contact(device, connection);
     device.attach(connection);
     m_relays.resetBackoff(id);
     learnSpeaks(device, hello);
@@ -202,8 +199,7 @@ void SyncService::directLinkUp(SyncConnection* connection, const SyncHello& hell
 
 void SyncService::relayLinkUp(RelayLink* link) {
     Peer& device = peer(link->peerId());
-    if (!device.isReachableWithout(link))
-        firstContact(device);
+    contact(device, link);
     device.attach(link);
     const std::optional<SyncDevice> record = m_peerStore.peer(device.id());
     if (!device.protocol() && record) {

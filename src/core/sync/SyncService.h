@@ -178,7 +178,8 @@ private:
     void directLinkUp(SyncConnection* connection, const SyncHello& hello);
     void relayLinkUp(RelayLink* link);
     void linkDown(PeerLink* link);
-    void firstContact(Peer& peer);
+    // A link to the device came up.
+    void contact(Peer& peer, const PeerLink* link);
     void learnSpeaks(Peer& peer, const SyncHello& hello);
     QList<SyncMessage> stateFor(const Peer& peer) const;
     // What we speak, to a device as far as we know what it speaks: a device
