@@ -73,7 +73,7 @@ device_up() {
     shift
     for peer in "$@"; do
         eval "peer_id=\$id_$peer peer_key=\$key_$peer"
-        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"${peer_speaks-,\"protocol\":4,\"capabilities\":[\"catch-up\"]}}"
+        peers+="${peers:+,}{\"id\":\"$peer_id\",\"name\":\"$peer\",\"keyBase64\":\"$peer_key\",\"platform\":\"linux\"${peer_speaks-,\"protocol\":4,\"capabilities\":[\"catch-up\",\"replay-guard\"]}}"
     done
     peers="[$peers]"
     mkdir -p -m 700 "$home/config/Tindrel" "$home/data/Tindrel" "$home/state" "$home/run"

@@ -2,6 +2,8 @@
 #include "RelayProcess.h"
 #include "core/store/Clip.h"
 #include "core/sync/ReplayGuard.h"
+#include "core/sync/SyncPeerStore.h"
+#include "core/sync/SyncProtocol.h"
 #include "support/SyncLogCapture.h"
 #include "support/SyncTestDevice.h"
 
@@ -64,4 +66,60 @@ TEST(SyncReplayRelayTest, AClipRecordedInTheRoomAndSentAgainIsRefused) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return a.received.size() == SyncService::recentHashLimit + 2; }, kWaitMs));
     EXPECT_EQ(a.received.last().first, u"new"_s);
+}
+
+// Between devices that both named the guard, any message is refused when it
+// comes again, not only a clip inside its time window.
+TEST(SyncReplayRelayTest, BetweenGuardedDevicesAPinSnapshotSentAgainIsRefused) {
+    SyncLogCapture log;
+    RelayProcess relay;
+    ASSERT_TRUE(relay.start());
+    SyncTestDevice a(u"Anna"_s);
+    SyncTestDevice b(u"Bert"_s);
+    pair(a, b);
+    for (auto [device, other] : {std::pair(&a, &b), std::pair(&b, &a)}) {
+        SyncPeerStore(device->settings, device->clock)
+            .setSpeaks(other->identity.deviceId(), SyncProtocol::version,
+                       SyncProtocol::capabilities());
+        device->prefs.setRelayEnabled(true);
+        device->prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
+        device->boot();
+        device->start();
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return a.service->relayConnectedPeerIds().size() == 1 &&
+                   b.service->relayConnectedPeerIds().size() == 1;
+        },
+        kWaitMs));
+    Client mallory;
+    const QByteArray key = a.sessionKeyWith(b);
+    ASSERT_TRUE(mallory.open(relay.url(SyncCrypto::roomId(key), u"M"_s)));
+
+    b.pins = {{{u"pinned"_s, b.clock.now().unix()}}, {}};
+    b.service->broadcastPins();
+    const auto isPins = [&](const QByteArray& frame) {
+        const auto message = SyncMessage::open(frame, key);
+        return message && message->type == SyncMessageType::pins && message->pins &&
+               !message->pins->isEmpty();
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::any_of(mallory.binary.cbegin(), mallory.binary.cend(), isPins); },
+        kWaitMs));
+    const QByteArray snapshot =
+        *std::find_if(mallory.binary.cbegin(), mallory.binary.cend(), isPins);
+    EXPECT_EQ(SyncMessage::open(snapshot, key)->via, u"relay"_s);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !a.receivedPins.isEmpty() && !a.receivedPins.last().pins.isEmpty(); },
+        kWaitMs));
+    const qsizetype taken = a.receivedPins.size();
+
+    mallory.ws.sendBinaryMessage(snapshot);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return log.contains(u"a pins message from Bert on the relay link did not carry a newer "
+                                "stamp — refused as played back"_s);
+        },
+        kWaitMs));
+    EXPECT_EQ(a.receivedPins.size(), taken);
 }

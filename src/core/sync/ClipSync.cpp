@@ -20,9 +20,9 @@ const QString catchUpName = QString::fromLatin1(SyncProtocol::catchUp);
 }
 
 ClipSync::ClipSync(SyncContext& context, const Peers& peers, PeerClockGuard& peerClock,
-                   const QString& receivedClipsPath, const QString& outboxPath, QObject* parent)
+                   ReplayGuard& replayGuard, const QString& outboxPath, QObject* parent)
     : QObject(parent), m_context(context), m_peers(peers), m_peerClock(peerClock),
-      m_replayGuard(std::make_unique<ReplayGuard>(receivedClipsPath)), m_outbox(outboxPath) {}
+      m_replayGuard(replayGuard), m_outbox(outboxPath) {}
 
 void ClipSync::broadcast(const Clip& clip) {
     m_lastLocalCopy = m_context.clock.now().unix();
@@ -90,7 +90,7 @@ bool ClipSync::admit(const SyncClip& clip, const QString& peerId, const QString&
     // The hash of the text itself: one the sender got wrong would leave the
     // text out of the memory and let it come round again.
     const QString hash = SyncCrypto::hash(clip.text);
-    switch (m_replayGuard->admit(peerId, syncMessageOf(clip), now)) {
+    switch (m_replayGuard.admit(peerId, syncMessageOf(clip), now)) {
     case ReplayGuard::Verdict::fresh:
         break;
     case ReplayGuard::Verdict::repeated:
@@ -120,7 +120,7 @@ void ClipSync::askForMissed(const Peer& peer) {
     auto request = m_requests.find(peer.id());
     if (request == m_requests.end()) {
         Request fresh;
-        if (const std::optional<double> newest = m_replayGuard->newest(peer.id()))
+        if (const std::optional<double> newest = m_replayGuard.newest(peer.id()))
             fresh.since = std::max(0.0, *newest - catchUpOverlap);
         fresh.since = later(fresh.since, resumedAt(peer.id()));
         request = m_requests.insert(peer.id(), fresh);
@@ -158,7 +158,8 @@ void ClipSync::answer(const Peer& peer, const SyncCatchUp& request) {
     if (since && m_context.prefs.syncSend())
         clips = m_outbox.after(*since, m_context.prefs.historyLimit());
     // In parts that each fit a sealed message, oldest first.
-    constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
+    constexpr qsizetype limit =
+        SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead - SyncMessage::stampRoom;
     SyncClipBatch part{{}, true};
     const qsizetype envelope = syncMessageOf(part).encode().size();
     qsizetype size = envelope;
@@ -199,7 +200,7 @@ void ClipSync::receiveMissed(const Peer& peer, const SyncClipBatch& part) {
         if (m_recentHashes.contains(hash))
             continue;
         remember(hash);
-        m_replayGuard->noteTaken(peer.id(), clip.createdAt, now);
+        m_replayGuard.noteTaken(peer.id(), clip.createdAt, now);
         ++request->taken;
         if (request->newest)
             Q_EMIT remoteClipRecorded(request->newest->text, sender);

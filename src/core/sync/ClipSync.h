@@ -42,8 +42,7 @@ public:
     static constexpr qsizetype maxHeldBack = 1024;
 
     ClipSync(SyncContext& context, const Peers& peers, PeerClockGuard& peerClock,
-             const QString& receivedClipsPath, const QString& outboxPath,
-             QObject* parent = nullptr);
+             ReplayGuard& replayGuard, const QString& outboxPath, QObject* parent = nullptr);
 
     // A local copy; sent unless sending is off or the same text went out or
     // came in lately.
@@ -100,7 +99,7 @@ private:
     SyncContext& m_context;
     const Peers& m_peers;
     PeerClockGuard& m_peerClock;
-    std::unique_ptr<ReplayGuard> m_replayGuard;
+    ReplayGuard& m_replayGuard;
     ClipOutbox m_outbox;
     QList<QString> m_recentHashes;
     QHash<QString, Request> m_requests;

@@ -32,7 +32,8 @@ std::optional<SyncPinSnapshot> PinSync::payload() const {
 
     // A snapshot that cannot be sealed would never arrive: the longest pins
     // stay home instead. A receiver never takes a missing pin for an unpin.
-    constexpr qsizetype limit = SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead;
+    constexpr qsizetype limit =
+        SyncCrypto::maxSealedSize - SyncCrypto::sealOverhead - SyncMessage::stampRoom;
     qsizetype size = syncMessageOf(message).encode().size();
     if (size <= limit)
         return message;

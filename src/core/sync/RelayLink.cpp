@@ -305,8 +305,10 @@ void RelayLink::scheduleReconnect(quint64 epoch) {
 }
 
 void RelayLink::send(const SyncMessage& message) {
-    const auto sealed = message.seal(m_sessionKey);
-    if (!sealed || !m_socket)
+    if (!m_socket)
+        return;
+    const auto sealed = stamped(message).seal(m_sessionKey);
+    if (!sealed)
         return;
     const quint64 epoch = m_generation;
     switch (m_socket->state()) {

@@ -18,10 +18,15 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr quint32 fileMagic = 0x54525031; // "TRP1"
+constexpr quint32 fileMagic = 0x54525032;      // "TRP2": with the stamp numbers
+constexpr quint32 unstampedMagic = 0x54525031; // "TRP1", as written before them
 // Every device at its limit, with room for the ids.
 constexpr qint64 maxFileBytes =
-    16 + ReplayGuard::maxPeers * (2 + 256 + 8 + 8 + 4 + ReplayGuard::maxFramesPerPeer * 16);
+    16 + ReplayGuard::maxPeers * (2 + 256 + 8 * 3 + 8 * 3 + 4 + ReplayGuard::maxFramesPerPeer * 16);
+
+std::size_t indexOf(PeerLink::Kind kind) {
+    return kind == PeerLink::Kind::direct ? 0 : 1;
+}
 
 // The decoded message stands for the frame: a conforming device gives every
 // clip a fresh id and time, and the same frame always decodes the same way.
@@ -47,15 +52,7 @@ ReplayGuard::Verdict ReplayGuard::admit(const QString& peerId, const SyncMessage
     const std::optional<double> created = clip.createdAt;
     if (created && *created < now - maxAge)
         return Verdict::stale;
-    if (!m_peers.contains(peerId) && m_peers.size() >= maxPeers) {
-        // Paired devices are far fewer; the one heard from longest ago goes.
-        const auto oldest =
-            std::min_element(m_peers.cbegin(), m_peers.cend(),
-                             [](const Peer& a, const Peer& b) { return a.lastUse < b.lastUse; });
-        m_peers.erase(oldest);
-    }
-    Peer& peer = m_peers[peerId];
-    peer.lastUse = now;
+    Peer& peer = entry(peerId, now);
     prune(peer, now);
     const double time = created.value_or(now);
     const bool farAhead = time > now + maxAhead;
@@ -86,14 +83,59 @@ std::optional<double> ReplayGuard::newest(const QString& peerId) const {
 }
 
 void ReplayGuard::noteTaken(const QString& peerId, double time, double now) {
-    if (!m_peers.contains(peerId) && m_peers.size() >= maxPeers)
-        return;
-    Peer& peer = m_peers[peerId];
-    peer.lastUse = now;
+    Peer& peer = entry(peerId, now);
     if (time <= peer.newest)
         return;
     peer.newest = time;
     save();
+}
+
+void ReplayGuard::stamp(SyncMessage& message, const QString& peerId, PeerLink::Kind kind,
+                        double now) {
+    Peer& peer = entry(peerId, now);
+    peer.lastSent = std::max(peer.lastSent + 1, qint64(now * 1000.0));
+    message.to = peerId;
+    message.via = PeerLink::nameOf(kind);
+    message.seq = peer.lastSent;
+    save();
+}
+
+bool ReplayGuard::admitStamp(const SyncMessage& message, const QString& peerId, PeerLink::Kind kind,
+                             const QString& ownId, double now) {
+    Peer& peer = entry(peerId, now);
+    // A device that never stamped a message to us may not know yet that we
+    // take stamps (it last heard from us before we did): until its first
+    // stamp, the window alone holds, as it always did.
+    if (!message.seq)
+        return peer.highest == decltype(peer.highest){};
+    qint64& highest = peer.highest[indexOf(kind)];
+    if (message.to != ownId || message.via != PeerLink::nameOf(kind) || *message.seq <= highest)
+        return false;
+    highest = *message.seq;
+    save();
+    return true;
+}
+
+void ReplayGuard::forgetStamps(const QString& peerId) {
+    const auto it = m_peers.find(peerId);
+    if (it == m_peers.end())
+        return;
+    // What we sent keeps counting: the other side may remember it still.
+    it->highest = {};
+    save();
+}
+
+ReplayGuard::Peer& ReplayGuard::entry(const QString& peerId, double now) {
+    if (!m_peers.contains(peerId) && m_peers.size() >= maxPeers) {
+        // Paired devices are far fewer; the one heard from longest ago goes.
+        const auto oldest =
+            std::min_element(m_peers.cbegin(), m_peers.cend(),
+                             [](const Peer& a, const Peer& b) { return a.lastUse < b.lastUse; });
+        m_peers.erase(oldest);
+    }
+    Peer& peer = m_peers[peerId];
+    peer.lastUse = now;
+    return peer;
 }
 
 void ReplayGuard::prune(Peer& peer, double now) {
@@ -107,7 +149,9 @@ void ReplayGuard::flush() {
 }
 
 // --- the file: a magic number, then per device its id, floor, newest time,
-// last use and frames (digest, time); big-endian throughout ---
+// last use, stamp numbers (last sent, highest taken direct and by relay) and
+// frames (digest, time); big-endian throughout. The older file has no stamp
+// numbers. ---
 
 QByteArray ReplayGuard::encode() const {
     QByteArray bytes;
@@ -115,8 +159,8 @@ QByteArray ReplayGuard::encode() const {
     out.setVersion(QDataStream::Qt_6_0);
     out << fileMagic << quint32(m_peers.size());
     for (auto it = m_peers.cbegin(); it != m_peers.cend(); ++it) {
-        out << it.key().toUtf8() << it->floor << it->newest << it->lastUse
-            << quint32(it->frames.size());
+        out << it.key().toUtf8() << it->floor << it->newest << it->lastUse << it->lastSent
+            << it->highest[0] << it->highest[1] << quint32(it->frames.size());
         for (auto frame = it->frames.cbegin(); frame != it->frames.cend(); ++frame)
             out << frame.key() << frame.value();
     }
@@ -135,12 +179,16 @@ void ReplayGuard::load() {
         quint32 magic = 0;
         quint32 count = 0;
         in >> magic >> count;
-        ok = magic == fileMagic && count <= maxPeers;
+        const bool stamped = magic == fileMagic;
+        ok = (stamped || magic == unstampedMagic) && count <= maxPeers;
         for (quint32 i = 0; ok && i < count; ++i) {
             QByteArray id;
             Peer peer;
             quint32 frames = 0;
-            in >> id >> peer.floor >> peer.newest >> peer.lastUse >> frames;
+            in >> id >> peer.floor >> peer.newest >> peer.lastUse;
+            if (stamped)
+                in >> peer.lastSent >> peer.highest[0] >> peer.highest[1];
+            in >> frames;
             ok = in.status() == QDataStream::Ok && frames <= maxFramesPerPeer && !id.isEmpty();
             for (quint32 f = 0; ok && f < frames; ++f) {
                 quint64 digest = 0;

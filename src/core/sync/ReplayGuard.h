@@ -1,10 +1,12 @@
 #pragma once
 
+#include "core/sync/PeerLink.h"
 #include "core/sync/SyncMessage.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -28,6 +30,14 @@ class LatestJobThread;
 //   not older than the newest clip already taken from that device.
 // - A clip without a readable time, which no conforming device sends, is
 //   judged by the memory alone.
+//
+// Between devices that both named "replay-guard" every message after hello
+// is stamped, and the window is no longer needed to refuse what was sent
+// again: a stamp says whom the message is for and on which kind of link, and
+// its number only grows per device and link kind, so a message is taken once
+// and only where it was sent. Numbers start from our clock in milliseconds
+// and never go back, also when the clock does. Once a device has stamped,
+// a message from it without a stamp is refused.
 //
 // The memory is kept in a small file of its own, rewritten on a worker
 // thread after each clip taken, so a restart does not reopen the window. A
@@ -62,6 +72,17 @@ public:
     // A clip taken outside the window (a catch-up, which has checks of its
     // own): later catch-ups start after it.
     void noteTaken(const QString& peerId, double time, double now);
+    // Stamps a message to `peerId` going out on a link of `kind`.
+    void stamp(SyncMessage& message, const QString& peerId, PeerLink::Kind kind, double now);
+    // Whether a message that came from `peerId` on a link of `kind` carries
+    // a stamp for `ownId`, of that kind, numbered above every one taken on
+    // such a link before (remembering the number), or carries none while
+    // that device has never sent one.
+    bool admitStamp(const SyncMessage& message, const QString& peerId, PeerLink::Kind kind,
+                    const QString& ownId, double now);
+    // What was taken from a device that is no longer paired: paired again,
+    // it may run a release that does not stamp.
+    void forgetStamps(const QString& peerId);
     // Blocks until what was handed to the worker is on disk.
     void flush();
 
@@ -74,8 +95,14 @@ private:
         // The newest clip time taken from this device.
         double newest = -1.0;
         double lastUse = 0.0;
+        // The last number stamped on a message to this device, and the
+        // highest taken from it, per link kind.
+        qint64 lastSent = 0;
+        std::array<qint64, 2> highest{};
     };
 
+    // The device's memory; the one heard from longest ago makes room.
+    Peer& entry(const QString& peerId, double now);
     void load();
     QByteArray encode() const;
     void save();

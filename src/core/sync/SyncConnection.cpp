@@ -177,7 +177,7 @@ void SyncConnection::send(const SyncMessage& message, const std::optional<QByteA
     const std::optional<QByteArray>& useKey = key ? key : m_boundKey;
     if (!useKey)
         return;
-    const auto sealed = message.seal(*useKey);
+    const auto sealed = stamped(message).seal(*useKey);
     if (!sealed)
         return;
     QByteArray frame(kLengthPrefix, Qt::Uninitialized);

@@ -355,6 +355,10 @@ QByteArray SyncMessage::encode() const {
     object.strings("capabilities", capabilities);
     if (proto)
         appendInt(object.key("protocol"), *proto);
+    object.string("to", to);
+    object.string("via", via);
+    if (seq)
+        appendInt(object.key("seq"), *seq);
     object.finish();
     return out;
 }
@@ -420,6 +424,9 @@ std::optional<SyncMessage> SyncMessage::decode(const QByteArray& json) {
     message.since = reader.optionalTime("since");
     message.more = reader.optionalBool("more");
     message.capabilities = reader.optionalStrings("capabilities");
+    message.to = reader.optionalString("to");
+    message.via = reader.optionalString("via");
+    message.seq = reader.optionalInteger("seq");
     if (!reader.ok())
         return std::nullopt;
     return message;

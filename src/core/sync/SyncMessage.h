@@ -39,6 +39,16 @@ struct SyncMessage {
     std::optional<double> since;
     std::optional<QList<SyncClipPayload>> clips;
     std::optional<bool> more;
+    // The stamp of a device that named "replay-guard": who the message is
+    // for, the kind of link it was sent on ("direct" or "relay") and a number
+    // that only grows on that link. Any other message is sent without it.
+    std::optional<QString> to;
+    std::optional<QString> via;
+    std::optional<qint64> seq;
+
+    // What a stamp can add to an encoded message: whatever fills a sealed
+    // frame to the brim leaves this much free.
+    static constexpr qsizetype stampRoom = 512;
 
     static SyncMessage ping();
     // Announces this device and the protocol version we speak: protocol 3

@@ -14,9 +14,12 @@ inline constexpr int version = 4;
 inline constexpr int baseVersion = 3;
 // Clips a device missed while it could not be reached come when it is back.
 inline constexpr std::string_view catchUp = "catch-up";
+// Every message after hello carries a stamp whose number only grows on its
+// link, so none can be sent again by someone who recorded it.
+inline constexpr std::string_view replayGuard = "replay-guard";
 // What this version can do beyond protocol 3, named in hello and pair.
 inline QStringList capabilities() {
-    return {QString::fromLatin1(catchUp)};
+    return {QString::fromLatin1(catchUp), QString::fromLatin1(replayGuard)};
 }
 // PBKDF2 salt of the pairing key (no terminator).
 inline constexpr std::string_view pairingSalt = "tindrel-pair-v1";

@@ -6,17 +6,27 @@
 #include "core/sync/SyncPeerStore.h"
 #include "core/sync/SyncProtocol.h"
 #include "core/util/Overloaded.h"
+#include "platform/Clock.h"
 
 using namespace Qt::StringLiterals;
+
+namespace {
+// Every message but those that open a link or keep it alive.
+bool isStamped(SyncMessageType type) {
+    return type != SyncMessageType::hello && type != SyncMessageType::pair &&
+           type != SyncMessageType::ping;
+}
+} // namespace
 
 SyncService::SyncService(Preferences& prefs, SettingsStore& settings, const Clock& clock,
                          SyncIdentity& identity, ServiceDiscovery& discovery, Options options,
                          QObject* parent)
     : QObject(parent),
       m_peerStore(settings, clock), m_context{prefs, clock, identity, m_peerStore, false, {}, {}},
-      m_options(std::move(options)), m_lan(m_context, discovery, m_options),
-      m_relays(m_context, m_options), m_pairing(m_context, m_lan, m_options),
-      m_clips(m_context, m_peers, m_peerClock, m_options.receivedClipsPath, m_options.outboxPath),
+      m_options(std::move(options)), m_replayGuard(m_options.receivedClipsPath),
+      m_lan(m_context, discovery, m_options), m_relays(m_context, m_options),
+      m_pairing(m_context, m_lan, m_options),
+      m_clips(m_context, m_peers, m_peerClock, m_replayGuard, m_options.outboxPath),
       m_pins(m_context, m_peers, m_peerClock), m_devices(m_context, m_peers, settings) {
     // Children, so that what they hold shows in the service's object tree;
     // as members they are gone (and unregistered) before the tree is.
@@ -188,6 +198,7 @@ void SyncService::directLinkUp(SyncConnection* connection, const SyncHello& hell
     Peer& device = peer(id);
     contact(device, connection);
     device.attach(connection);
+    stampMessagesOf(*connection);
     m_relays.resetBackoff(id);
     learnSpeaks(device, hello);
     if (connection->role() == SyncConnection::Role::inbound)
@@ -201,6 +212,7 @@ void SyncService::relayLinkUp(RelayLink* link) {
     Peer& device = peer(link->peerId());
     contact(device, link);
     device.attach(link);
+    stampMessagesOf(*link);
     const std::optional<SyncDevice> record = m_peerStore.peer(device.id());
     if (!device.protocol() && record) {
         // No hello has come over the network this run: go by what the device
@@ -250,6 +262,8 @@ void SyncService::receive(PeerLink* link, const SyncMessage& message) {
     if (id.isEmpty() || !payload)
         return;
     Peer& from = peer(id);
+    if (!isInSequence(from, *link, message))
+        return;
     const bool catchesUp = from.can(QString::fromLatin1(SyncProtocol::catchUp));
     std::visit(Overloaded{
                    [&](const SyncClip& clip) { m_clips.receive(from, *link, clip); },
@@ -276,6 +290,31 @@ void SyncService::receive(PeerLink* link, const SyncMessage& message) {
                    [](const SyncPair&) {},
                },
                *payload);
+}
+
+void SyncService::stampMessagesOf(PeerLink& link) {
+    link.setStamp([this, id = link.remoteId(), kind = link.kind()](SyncMessage& message) {
+        // Only to a device that named the guard too.
+        const std::shared_ptr<Peer> device = m_peers.value(id);
+        if (device && device->can(QString::fromLatin1(SyncProtocol::replayGuard)) &&
+            isStamped(message.type))
+            m_replayGuard.stamp(message, id, kind, m_context.clock.now().unix());
+    });
+}
+
+// Checked whatever the device said in this run's hello: a hello from before
+// it stamped, played back, must not turn the check off.
+bool SyncService::isInSequence(const Peer& from, const PeerLink& link, const SyncMessage& message) {
+    if (!isStamped(message.type) ||
+        m_replayGuard.admitStamp(message, from.id(), link.kind(), m_context.identity.deviceId(),
+                                 m_context.clock.now().unix()))
+        return true;
+    const std::optional<SyncDevice> device = m_peerStore.peer(from.id());
+    SyncLog::write(u"a "_s + QString(syncMessageTypeName(message.type)) + u" message from "_s +
+                   (device ? device->name : u"a device"_s) + u" on the "_s +
+                   PeerLink::nameOf(link.kind()) +
+                   u" link did not carry a newer stamp — refused as played back"_s);
+    return false;
 }
 
 void SyncService::devicesAdded() {
@@ -312,6 +351,7 @@ void SyncService::unpair(const SyncDevice& device) {
     Q_EMIT peersChanged();
     // Another device's list must not bring it back behind the user's back.
     m_devices.forget(device.id);
+    m_replayGuard.forgetStamps(device.id);
     closePeer(device.id);
     setLastEvent(u"Unpaired "_s + device.name);
 }

@@ -8,6 +8,7 @@
 #include "core/sync/PeerClockGuard.h"
 #include "core/sync/PinSync.h"
 #include "core/sync/RelayLinkProvider.h"
+#include "core/sync/ReplayGuard.h"
 #include "core/sync/SyncContext.h"
 #include "core/sync/SyncDevice.h"
 #include "core/sync/SyncOptions.h"
@@ -187,6 +188,8 @@ private:
     SyncMessage helloFor(const QString& deviceId) const;
     SyncMessage answerTo(const SyncHello& hello) const;
     void receive(PeerLink* link, const SyncMessage& message);
+    void stampMessagesOf(PeerLink& link);
+    bool isInSequence(const Peer& from, const PeerLink& link, const SyncMessage& message);
     void devicesAdded();
     void closePeer(const QString& id);
     void setRunning(bool running);
@@ -197,6 +200,8 @@ private:
     Options m_options;
     PeerClockGuard m_peerClock;
     Peers m_peers;
+    // Before the links, which stamp with it until they are gone.
+    ReplayGuard m_replayGuard;
     LanLinkProvider m_lan;
     RelayLinkProvider m_relays;
     Pairing m_pairing;

@@ -1,6 +1,7 @@
 #include "core/sync/ReplayGuard.h"
 #include "support/SyncLogCapture.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -114,4 +115,103 @@ TEST(ReplayGuard, RemembersAcrossRestartsAndSetsADamagedFileAside) {
                   .size(),
               2);
     EXPECT_EQ(log.count(u"the memory of received clips could not be read"_s), 2);
+}
+
+namespace {
+using Kind = PeerLink::Kind;
+const QString kMe = u"ME"_s;
+
+SyncMessage stampedAs(std::optional<qint64> seq, const QString& to = kMe,
+                      const QString& via = u"direct"_s) {
+    SyncMessage message;
+    message.type = SyncMessageType::pins;
+    if (seq) {
+        message.seq = seq;
+        message.to = to;
+        message.via = via;
+    }
+    return message;
+}
+} // namespace
+
+TEST(ReplayGuard, StampNumbersOnlyGrowAndEachIsTakenOnceWhereItWasSent) {
+    ReplayGuard sender;
+    SyncMessage first;
+    sender.stamp(first, kPeer, Kind::relay, kNow);
+    EXPECT_EQ(first.to, kPeer);
+    EXPECT_EQ(first.via, u"relay"_s);
+    EXPECT_EQ(first.seq, qint64(kNow * 1000));
+    // The same millisecond, and a clock set back an hour.
+    SyncMessage second;
+    sender.stamp(second, kPeer, Kind::direct, kNow);
+    SyncMessage third;
+    sender.stamp(third, kPeer, Kind::relay, kNow - 3600);
+    EXPECT_EQ(second.seq, *first.seq + 1);
+    EXPECT_EQ(third.seq, *first.seq + 2);
+
+    ReplayGuard receiver;
+    const struct {
+        const char* name;
+        SyncMessage message;
+        Kind came;
+        bool taken;
+    } steps[] = {
+        {"unstamped, from a device that never stamped", stampedAs(std::nullopt), Kind::direct,
+         true},
+        {"the first stamp", stampedAs(10), Kind::direct, true},
+        {"the same again", stampedAs(10), Kind::direct, false},
+        {"an older one", stampedAs(9), Kind::direct, false},
+        {"unstamped, once it has stamped", stampedAs(std::nullopt), Kind::direct, false},
+        {"stamped for another device", stampedAs(11, u"OTHER"_s), Kind::direct, false},
+        {"sent by relay, come directly", stampedAs(11, kMe, u"relay"_s), Kind::direct, false},
+        {"sent directly, come by relay", stampedAs(11), Kind::relay, false},
+        {"the relay counts on its own", stampedAs(5, kMe, u"relay"_s), Kind::relay, true},
+        {"a newer one", stampedAs(11), Kind::direct, true},
+    };
+    for (const auto& step : steps)
+        EXPECT_EQ(receiver.admitStamp(step.message, kPeer, step.came, kMe, kNow), step.taken)
+            << step.name;
+    // Another device has its own numbers.
+    EXPECT_TRUE(receiver.admitStamp(stampedAs(std::nullopt), u"Q"_s, Kind::direct, kMe, kNow));
+    // Unpaired, and paired again with a release that does not stamp.
+    receiver.forgetStamps(kPeer);
+    EXPECT_TRUE(receiver.admitStamp(stampedAs(std::nullopt), kPeer, Kind::direct, kMe, kNow));
+}
+
+TEST(ReplayGuard, StampNumbersSurviveARestartAndTheOlderFileStillReads) {
+    SyncLogCapture log;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"sync-received"_s);
+    qint64 sent = 0;
+    {
+        ReplayGuard guard(path);
+        EXPECT_TRUE(guard.admitStamp(stampedAs(10), kPeer, Kind::direct, kMe, kNow));
+        SyncMessage message;
+        guard.stamp(message, kPeer, Kind::direct, kNow);
+        sent = *message.seq;
+    }
+    {
+        ReplayGuard guard(path);
+        EXPECT_FALSE(guard.admitStamp(stampedAs(10), kPeer, Kind::direct, kMe, kNow));
+        EXPECT_FALSE(guard.admitStamp(stampedAs(std::nullopt), kPeer, Kind::direct, kMe, kNow));
+        // Started again with the clock set back.
+        SyncMessage message;
+        guard.stamp(message, kPeer, Kind::direct, kNow - 60);
+        EXPECT_EQ(message.seq, sent + 1);
+    }
+
+    // As written before stamps: one device, no frames, its newest clip.
+    QByteArray older;
+    QDataStream out(&older, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << quint32(0x54525031) << quint32(1) << kPeer.toUtf8() << -1.0 << kNow << kNow
+        << quint32(0);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(older);
+    file.close();
+    ReplayGuard guard(path);
+    EXPECT_EQ(guard.newest(kPeer), kNow);
+    EXPECT_TRUE(guard.admitStamp(stampedAs(std::nullopt), kPeer, Kind::direct, kMe, kNow));
+    EXPECT_EQ(log.count(u"could not be read"_s), 0);
 }

@@ -38,6 +38,14 @@ SyncMessage catchUpFrom(double since) {
     return m;
 }
 
+SyncMessage stampedAck() {
+    SyncMessage m = SyncMessage::ack(u"C"_s);
+    m.to = u"B"_s;
+    m.via = u"relay"_s;
+    m.seq = 1700000000123;
+    return m;
+}
+
 SyncMessage clipsPart(QList<SyncClipPayload> clips, std::optional<bool> more) {
     SyncMessage m;
     m.type = SyncMessageType::clips;
@@ -70,6 +78,8 @@ TEST(SyncMessageEncode, WritesOnlyPresentKeysInTheAgreedOrder) {
         {"catch-up", catchUpFrom(1700000000.5), R"({"type":"catch-up","since":1700000000.5})"},
         {"clips", clipsPart({{u"C"_s, u"t"_s, 1.5}}, true),
          R"({"type":"clips","clips":[{"id":"C","text":"t","createdAt":1.5}],"more":true})"},
+        {"stamped", stampedAck(),
+         R"({"type":"ack","id":"C","to":"B","via":"relay","seq":1700000000123})"},
         {"every field", everyField(),
          R"({"type":"clip","deviceId":"D1","deviceName":"Desk","deviceKey":"K","id":"C1",)"
          R"("text":"t","originId":"O1","originName":"Laptop","createdAt":1.5,"hash":"h",)"
@@ -116,7 +126,7 @@ TEST(SyncMessageDecode, RoundTripsEveryTypeAndExactDoubles) {
     for (const SyncMessage& m :
          {catchUpFrom(1.25), clipsPart({}, std::nullopt),
           clipsPart({{u"A"_s, u"one\ntwo"_s, 2.5}, {u"B"_s, u"\u00e9"_s, 3.0}}, false),
-          SyncMessage::hello(u"A"_s, u"D"_s, QStringList{u"catch-up"_s, u"later"_s})})
+          SyncMessage::hello(u"A"_s, u"D"_s, QStringList{u"catch-up"_s, u"later"_s}), stampedAck()})
         EXPECT_EQ(SyncMessage::decode(m.encode()), m) << m.encode().constData();
     const double times[] = {0.0,
                             5e-324,
@@ -236,6 +246,9 @@ TEST(SyncMessageDecode, AnyFaultFailsTheWholeMessage) {
         R"({"type":"clips","clips":[{"id":"C","text":"t"}]})",
         R"({"type":"clips","clips":[{"text":"t","createdAt":1}]})",
         R"({"type":"clips","clips":[],"more":"yes"})",
+        R"({"type":"ack","id":"C","seq":"1"})",
+        R"({"type":"ack","id":"C","seq":1.5})",
+        R"({"type":"ack","id":"C","to":7})",
     };
     for (const char* json : cases)
         EXPECT_FALSE(SyncMessage::decode(QByteArray(json))) << json;

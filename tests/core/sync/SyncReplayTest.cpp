@@ -1,6 +1,7 @@
 #include "core/store/ClipStore.h"
 #include "core/sync/ReplayGuard.h"
 #include "core/sync/SyncPinsAdapter.h"
+#include "core/sync/SyncProtocol.h"
 #include "core/sync/SyncService.h"
 #include "support/SyncLogCapture.h"
 #include "support/SyncRawPeer.h"
@@ -50,6 +51,15 @@ SyncMessage pinsMessage(QList<SyncPinPayload> pins, QList<SyncUnpinPayload> unpi
     message.type = SyncMessageType::pins;
     message.pins = std::move(pins);
     message.unpinned = std::move(unpinned);
+    return message;
+}
+
+// As a device that named the replay guard sends it.
+SyncMessage stamped(SyncMessage message, const SyncTestDevice& to, qint64 seq,
+                    const QString& via = u"direct"_s) {
+    message.to = to.identity.deviceId();
+    message.via = via;
+    message.seq = seq;
     return message;
 }
 
@@ -297,4 +307,61 @@ TEST_F(SyncReplayTest, ReceivedTextsKeepEveryCodeUnitAndAreRememberedByTheirOwnH
     bert.sendJson("\xEF\xBB\xBF" + clipFrom(b, u"marked"_s, now()).encode());
     ASSERT_TRUE(QTest::qWaitFor([&] { return bert.isClosed(); }, kWaitMs));
     EXPECT_EQ(a.received.size(), 3);
+}
+
+// Between devices that both named the guard every message after hello is
+// numbered on its link: one played back, or moved to another link or
+// device, is refused, also after a restart behind a hello that names nothing.
+TEST_F(SyncReplayTest, StampedMessagesAreTakenOnceAndOnlyWhereTheyWereSent) {
+    bootA();
+    const QStringList guard{QString::fromLatin1(SyncProtocol::replayGuard)};
+    RawPeer bert(a, key());
+    bert.send(SyncMessage::hello(b.identity.deviceId(), b.identity.deviceName(), guard));
+    ASSERT_TRUE(bert.waitForType(SyncMessageType::hello));
+    a.service->broadcast(Clip::make(u"one"_s, a.clock.now()));
+    a.service->broadcast(Clip::make(u"two"_s, a.clock.now()));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return bert.types().count(SyncMessageType::clip) == 2; }, kWaitMs));
+    // Anna's own: all but her hello stamped for Bert on this link, rising.
+    qint64 last = 0;
+    for (const SyncMessage& message : bert.messages()) {
+        if (message.type == SyncMessageType::hello) {
+            EXPECT_FALSE(message.seq.has_value());
+            continue;
+        }
+        EXPECT_EQ(message.to, b.identity.deviceId());
+        EXPECT_EQ(message.via, u"direct"_s);
+        ASSERT_TRUE(message.seq.has_value());
+        EXPECT_GT(*message.seq, last);
+        last = *message.seq;
+    }
+
+    const auto pins = [&](const QString& text) { return pinsMessage({{text, now()}}, {}); };
+    const QByteArray first = recorded(stamped(pins(u"first"_s), a, 100), key());
+    bert.sendBytes(first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.receivedPins.size() == 1; }, kWaitMs));
+    const QList<QByteArray> refused = {
+        first,
+        recorded(stamped(pins(u"same number"_s), a, 100), key()),
+        recorded(stamped(pins(u"older"_s), a, 99), key()),
+        recorded(pins(u"unstamped"_s), key()),
+        recorded(stamped(pins(u"for Bert"_s), b, 101), key()),
+        recorded(stamped(pins(u"sent by relay"_s), a, 101, u"relay"_s), key()),
+    };
+    for (const QByteArray& frame : refused)
+        bert.sendBytes(frame);
+    const QByteArray next = recorded(stamped(pins(u"next"_s), a, 101), key());
+    bert.sendBytes(next);
+    // Taken in order: by the time the next one is, the others were refused.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.receivedPins.size() == 2; }, kWaitMs));
+    EXPECT_EQ(a.receivedPins.last().pins.first().text, u"next"_s);
+    EXPECT_TRUE(log.contains(
+        u"a pins message from Bert on the direct link did not carry a newer stamp — refused as "
+        "played back"_s));
+
+    // After a restart, behind a hello from before Bert stamped.
+    a.service.reset();
+    bootA();
+    playBack({recorded(helloFrom(b), key()), next, recorded(pins(u"unstamped"_s), key())});
+    EXPECT_EQ(a.receivedPins.size(), 2);
 }
