@@ -16,27 +16,49 @@
 
 using namespace Qt::StringLiterals;
 
-TEST(SyncReplayRelayTest, AClipRecordedInTheRoomAndSentAgainIsRefused) {
+namespace {
+
+class SyncReplayRelayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(relay.start());
+        pair(a, b);
+    }
+    // Both on the relay alone, Mallory in their room; `guarded` as two
+    // devices of this version that met before.
+    void meetInTheRoom(bool guarded) {
+        for (auto [device, other] : {std::pair(&a, &b), std::pair(&b, &a)}) {
+            if (guarded)
+                SyncPeerStore(device->settings, device->clock)
+                    .setSpeaks(other->identity.deviceId(), SyncProtocol::version,
+                               SyncProtocol::capabilities());
+            device->prefs.setRelayEnabled(true);
+            device->prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
+            device->boot();
+            device->start();
+        }
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return a.service->relayConnectedPeerIds().size() == 1 &&
+                       b.service->relayConnectedPeerIds().size() == 1;
+            },
+            kWaitMs));
+        ASSERT_TRUE(mallory.open(relay.url(SyncCrypto::roomId(key()), u"M"_s)));
+    }
+
+    QByteArray key() const { return a.sessionKeyWith(b); }
+
     SyncLogCapture log;
     RelayProcess relay;
-    ASSERT_TRUE(relay.start());
-    SyncTestDevice a(u"Anna"_s);
-    SyncTestDevice b(u"Bert"_s);
-    pair(a, b);
-    for (SyncTestDevice* device : {&a, &b}) {
-        device->prefs.setRelayEnabled(true);
-        device->prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
-        device->boot();
-        device->start();
-    }
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return a.service->relayConnectedPeerIds().size() == 1 &&
-                   b.service->relayConnectedPeerIds().size() == 1;
-        },
-        kWaitMs));
+    SyncTestDevice a{u"Anna"_s};
+    SyncTestDevice b{u"Bert"_s};
     Client mallory;
-    ASSERT_TRUE(mallory.open(relay.url(SyncCrypto::roomId(a.sessionKeyWith(b)), u"M"_s)));
+};
+
+} // namespace
+
+TEST_F(SyncReplayRelayTest, AClipRecordedInTheRoomAndSentAgainIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(meetInTheRoom(false));
 
     b.service->broadcast(Clip::make(u"old password"_s, b.clock.now()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.received.size() == 1; }, kWaitMs));
@@ -70,36 +92,13 @@ TEST(SyncReplayRelayTest, AClipRecordedInTheRoomAndSentAgainIsRefused) {
 
 // Between devices that both named the guard, any message is refused when it
 // comes again, not only a clip inside its time window.
-TEST(SyncReplayRelayTest, BetweenGuardedDevicesAPinSnapshotSentAgainIsRefused) {
-    SyncLogCapture log;
-    RelayProcess relay;
-    ASSERT_TRUE(relay.start());
-    SyncTestDevice a(u"Anna"_s);
-    SyncTestDevice b(u"Bert"_s);
-    pair(a, b);
-    for (auto [device, other] : {std::pair(&a, &b), std::pair(&b, &a)}) {
-        SyncPeerStore(device->settings, device->clock)
-            .setSpeaks(other->identity.deviceId(), SyncProtocol::version,
-                       SyncProtocol::capabilities());
-        device->prefs.setRelayEnabled(true);
-        device->prefs.setRelayURL(u"ws://127.0.0.1:"_s + QString::number(relay.port()));
-        device->boot();
-        device->start();
-    }
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return a.service->relayConnectedPeerIds().size() == 1 &&
-                   b.service->relayConnectedPeerIds().size() == 1;
-        },
-        kWaitMs));
-    Client mallory;
-    const QByteArray key = a.sessionKeyWith(b);
-    ASSERT_TRUE(mallory.open(relay.url(SyncCrypto::roomId(key), u"M"_s)));
+TEST_F(SyncReplayRelayTest, BetweenGuardedDevicesAPinSnapshotSentAgainIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(meetInTheRoom(true));
 
     b.pins = {{{u"pinned"_s, b.clock.now().unix()}}, {}};
     b.service->broadcastPins();
     const auto isPins = [&](const QByteArray& frame) {
-        const auto message = SyncMessage::open(frame, key);
+        const auto message = SyncMessage::open(frame, key());
         return message && message->type == SyncMessageType::pins && message->pins &&
                !message->pins->isEmpty();
     };
@@ -108,7 +107,7 @@ TEST(SyncReplayRelayTest, BetweenGuardedDevicesAPinSnapshotSentAgainIsRefused) {
         kWaitMs));
     const QByteArray snapshot =
         *std::find_if(mallory.binary.cbegin(), mallory.binary.cend(), isPins);
-    EXPECT_EQ(SyncMessage::open(snapshot, key)->via, u"relay"_s);
+    EXPECT_EQ(SyncMessage::open(snapshot, key())->via, u"relay"_s);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !a.receivedPins.isEmpty() && !a.receivedPins.last().pins.isEmpty(); },
         kWaitMs));
