@@ -156,10 +156,8 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
         {Kind::resume, u"Resume"_s},
         {Kind::togglePause, u"TogglePause"_s},
         {Kind::settings, u"OpenSettings"_s, true},
-        {Kind::pin, u"Pin"_s, true},
-        {Kind::unpin, u"Unpin"_s, true},
-        {Kind::remove, u"Delete"_s, true},
         {Kind::clear, u"ClearHistory"_s},
+        {Kind::quit, u"Quit"_s},
         {Kind::pauseDevice, u"PauseDevice"_s, true},
         {Kind::resumeDevice, u"ResumeDevice"_s, true},
         {Kind::unpair, u"UnpairDevice"_s, true},
@@ -171,12 +169,20 @@ int BusClient::run(const CommandLine& line, std::FILE* input) {
     switch (line.kind) {
     case Kind::list:
         return list(line);
-    case Kind::copy: {
+    case Kind::copy:
+    case Kind::pin:
+    case Kind::unpin:
+    case Kind::remove: {
+        // A clip by its place in the list, or by its id.
+        const QString method = line.kind == Kind::copy    ? u"Copy"_s
+                               : line.kind == Kind::pin   ? u"Pin"_s
+                               : line.kind == Kind::unpin ? u"Unpin"_s
+                                                          : u"Delete"_s;
         bool isNumber = false;
         const uint position = argument.toUInt(&isNumber);
         if (isNumber)
-            return done(call(u"CopyAt"_s, {position}));
-        return done(call(u"Copy"_s, {argument}));
+            return done(call(method + u"At"_s, {position}));
+        return done(call(method, {argument}));
     }
     case Kind::add: {
         std::optional<QString> text = line.argument;
@@ -444,6 +450,6 @@ int BusClient::devices(const CommandLine& line) {
     if (line.json)
         print(stdout, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)));
     else
-        print(stdout, lines);
+        print(stdout, devices.isEmpty() ? u"No paired devices.\n"_s : lines);
     return 0;
 }

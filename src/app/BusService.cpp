@@ -10,6 +10,7 @@
 #include "core/util/Graphemes.h"
 #include "core/util/Log.h"
 #include "core/util/Utf8.h"
+#include "platform/Pasteboard.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -263,6 +264,12 @@ void BusService::Copy(const QString& id) {
 }
 
 void BusService::CopyAt(uint position) {
+    const Found found = at(position);
+    if (found.clip)
+        copy(found);
+}
+
+BusService::Found BusService::at(uint position) {
     const qsizetype pins = m_store.pinned().size();
     const qsizetype all = pins + m_store.history().size();
     if (position < 1 || position > all) {
@@ -271,11 +278,11 @@ void BusService::CopyAt(uint position) {
                  ? u"There are no clips."_s
                  : u"There is no clip at position %1; positions run from 1 to %2."_s.arg(position)
                        .arg(all));
-        return;
+        return {};
     }
     const qsizetype index = qsizetype(position) - 1;
-    copy(index < pins ? Found{m_store.pinned().at(index), true}
-                      : Found{m_store.history().at(index - pins), false});
+    return index < pins ? Found{m_store.pinned().at(index), true}
+                        : Found{m_store.history().at(index - pins), false};
 }
 
 QString BusService::Add(const QString& text) {
@@ -283,10 +290,16 @@ QString BusService::Add(const QString& text) {
         fail(invalidArgument, u"The text is empty."_s);
         return {};
     }
+    // As much as a copy may hold: the limit set in the settings, or else
+    // what the clipboard reader takes.
     const int captureLimit = m_prefs.maxClipLength();
-    const int limit = captureLimit >= 1 ? captureLimit : maxAddedLength;
-    if (Graphemes::exceeds(text, limit)) {
-        fail(tooLong, u"The text is longer than the limit of %1 characters."_s.arg(limit));
+    if (captureLimit >= 1 && Graphemes::exceeds(text, captureLimit)) {
+        fail(tooLong, u"The text is longer than the limit of %1 characters."_s.arg(captureLimit));
+        return {};
+    }
+    if (Utf8::size(text) > Pasteboard::maxTextBytes) {
+        fail(tooLong, u"The text is larger than the %1 MiB a copy may hold."_s.arg(
+                          Pasteboard::maxTextBytes / (1024 * 1024)));
         return {};
     }
     m_actions.recordCopy(text);
@@ -301,7 +314,14 @@ QString BusService::Add(const QString& text) {
 }
 
 void BusService::Pin(const QString& id) {
-    const Found found = find(id);
+    pin(find(id));
+}
+
+void BusService::PinAt(uint position) {
+    pin(at(position));
+}
+
+void BusService::pin(const Found& found) {
     if (!found.clip || found.pinned)
         return;
     if (!m_store.pin(*found.clip))
@@ -310,13 +330,27 @@ void BusService::Pin(const QString& id) {
 }
 
 void BusService::Unpin(const QString& id) {
-    const Found found = find(id);
+    unpin(find(id));
+}
+
+void BusService::UnpinAt(uint position) {
+    unpin(at(position));
+}
+
+void BusService::unpin(const Found& found) {
     if (found.clip && found.pinned)
         m_store.unpin(*found.clip);
 }
 
 void BusService::Delete(const QString& id) {
-    const Found found = find(id);
+    remove(find(id));
+}
+
+void BusService::DeleteAt(uint position) {
+    remove(at(position));
+}
+
+void BusService::remove(const Found& found) {
     if (found.clip)
         m_store.deleteClip(*found.clip);
 }

@@ -58,9 +58,6 @@ public:
     void setPaused(bool paused);
     uint clipCount() const;
 
-    // The longest text Add accepts when no capture limit is set: the largest
-    // limit the settings allow.
-    static constexpr int maxAddedLength = 1000000;
     // No answer of ours may be larger: the bus drops a connection that sends
     // more than its max_message_size, and with it our name, so that every
     // command after it finds no Tindrel. dbus-daemon allows 128 MiB on the
@@ -96,8 +93,11 @@ public Q_SLOTS:
     void CopyAt(uint position);
     QString Add(const QString& text);
     void Pin(const QString& id);
+    void PinAt(uint position);
     void Unpin(const QString& id);
+    void UnpinAt(uint position);
     void Delete(const QString& id);
+    void DeleteAt(uint position);
     void ClearHistory();
 
     QVariantMap SyncStatus();
@@ -113,7 +113,13 @@ private:
     struct Found;
     // The clip with this id, or a D-Bus error sent and nothing found.
     Found find(const QString& id);
+    // The clip at this position of the list (pins first), or an error sent
+    // and nothing found.
+    Found at(uint position);
     void copy(const Found& found);
+    void pin(const Found& found);
+    void unpin(const Found& found);
+    void remove(const Found& found);
     // Answer the calls waiting for a pairing window, for a join's requests,
     // or for anything when sync stops.
     void answerPairings();

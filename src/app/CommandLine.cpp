@@ -25,13 +25,16 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     static constexpr Simple simple[] = {
         {u"--help", Kind::help},
         {u"-h", Kind::help},
+        {u"help", Kind::help},
         {u"--version", Kind::version},
+        {u"-v", Kind::version},
         {u"--show-panel", Kind::showPanel},
         {u"--toggle-panel", Kind::togglePanel},
         {u"--pause", Kind::pause},
         {u"--resume", Kind::resume},
         {u"--toggle-pause", Kind::togglePause},
         {u"clear", Kind::clear},
+        {u"quit", Kind::quit},
     };
     for (const Simple& entry : simple) {
         if (word != entry.name)
@@ -50,9 +53,9 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     };
     static constexpr WithArgument withArgument[] = {
         {u"copy", Kind::copy, u"a position or a clip id"},
-        {u"pin", Kind::pin, u"a clip id"},
-        {u"unpin", Kind::unpin, u"a clip id"},
-        {u"delete", Kind::remove, u"a clip id"},
+        {u"pin", Kind::pin, u"a position or a clip id"},
+        {u"unpin", Kind::unpin, u"a position or a clip id"},
+        {u"delete", Kind::remove, u"a position or a clip id"},
         {u"pause-device", Kind::pauseDevice, u"a paired device's name or id"},
         {u"resume-device", Kind::resumeDevice, u"a paired device's name or id"},
         {u"unpair", Kind::unpair, u"a paired device's name or id"},
@@ -139,8 +142,10 @@ the one already running). The commands talk to the running Tindrel:
                       the pinned clips, then the history, newest first
   copy N|ID           put clip N of the list (or the clip ID) on the clipboard
   add [TEXT]          record TEXT (or standard input) as if it had been copied
-  pin ID, unpin ID, delete ID
+  pin N|ID, unpin N|ID, delete N|ID
+                      pin, unpin or delete clip N of the list (or the clip ID)
   clear               clear the history (pinned clips stay)
+  quit                end Tindrel (the clips are saved first)
 
 Sync (turn it on first, in the Sync settings):
   --pair [SECONDS] [--no-wait]
@@ -151,7 +156,8 @@ Sync (turn it on first, in the Sync settings):
   devices [--json]    the paired devices and whether they are connected
   pause-device DEVICE, resume-device DEVICE, unpair DEVICE
                       by a paired device's name or id
-  --help, --version
+  help, --help, -h    this text
+  --version, -v       the version
 
 Bind "tindrel --toggle-panel" (and "tindrel --toggle-pause") to keys in your
 desktop's keyboard settings where Tindrel's own shortcuts cannot be used.

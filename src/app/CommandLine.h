@@ -21,10 +21,11 @@ struct CommandLine {
         list,
         copy,   // argument: a position or an id
         add,    // argument: the text; none = read standard input
-        pin,    // argument: an id
-        unpin,  // argument: an id
-        remove, // argument: an id
+        pin,    // argument: a position or an id
+        unpin,  // argument: a position or an id
+        remove, // argument: a position or an id
         clear,
+        quit,
         pair,         // `pairingSeconds`, `wait`
         join,         // argument: a pairing code or link
         devices,      // the paired devices

@@ -154,6 +154,31 @@ TEST_F(BusInterface, CommandsAddListPinCopyAndRemoveClips) {
     ASSERT_EQ(tindrelCommand({u"delete"_s, first}).exitCode, 0);
     EXPECT_TRUE(listed().isEmpty());
     EXPECT_EQ(tindrelCommand({u"list"_s}).out, QString());
+
+    // By the position `list` shows, as copy takes it.
+    const QString older = added(u"older"_s);
+    const QString newer = added(u"newer"_s);
+    ASSERT_EQ(tindrelCommand({u"pin"_s, u"2"_s}).exitCode, 0);
+    left = listed();
+    ASSERT_EQ(left.size(), 2);
+    EXPECT_EQ(left[0][u"id"_s].toString(), older);
+    EXPECT_TRUE(left[0][u"pinned"_s].toBool());
+    // Unpinned, it heads the history again.
+    ASSERT_EQ(tindrelCommand({u"unpin"_s, u"1"_s}).exitCode, 0);
+    ASSERT_EQ(tindrelCommand({u"delete"_s, u"1"_s}).exitCode, 0);
+    left = listed();
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left[0][u"id"_s].toString(), newer);
+    EXPECT_FALSE(left[0][u"pinned"_s].toBool());
+    const Command past = tindrelCommand({u"delete"_s, u"2"_s});
+    EXPECT_EQ(past.exitCode, 1);
+    EXPECT_EQ(past.err, u"tindrel: There is no clip at position 2; positions run from 1 to 1.\n"_s);
+
+    // Ends the instance, which saves first.
+    ASSERT_EQ(tindrelCommand({u"quit"_s}).exitCode, 0);
+    ASSERT_TRUE(tindrel.waitForFinished(10000));
+    EXPECT_EQ(tindrel.exitCode(), 0);
+    EXPECT_TRUE(storeHolds(u"newer"_s));
 }
 
 // The bus here takes at most 6 MiB in one message, and the clips come to
@@ -270,6 +295,9 @@ TEST_F(BusInterface, BadRequestsAreRefusedWithAReasonAndChangeNothing) {
         {{u"unpin"_s, unknown}, 1, u"No clip has the id"_s},
         {{u"delete"_s, u"{12"_s}, 1, u"is not a clip id"_s},
         {{u"pin"_s, kept}, 1, u"All 1 places for pins are taken"_s},
+        {{u"pin"_s, u"2"_s}, 1, u"All 1 places for pins are taken"_s},
+        {{u"unpin"_s, u"0"_s}, 1, u"no clip at position 0"_s},
+        {{u"delete"_s, u"3"_s}, 1, u"positions run from 1 to 2"_s},
         {{u"add"_s, QString(21, u'x')}, 1, u"longer than the limit of 20 characters"_s},
         {{u"add"_s, u" \n\t"_s}, 1, u"The text is empty"_s},
         {{u"--settings"_s, u"nowhere"_s}, 1, u"There is no settings tab \"nowhere\""_s},
@@ -302,11 +330,19 @@ TEST_F(BusInterface, BadRequestsAreRefusedWithAReasonAndChangeNothing) {
               u"io.tindrel.Tindrel.Error.OutOfRange"_s);
 }
 
-TEST_F(BusInterface, WithoutALimitSetAddStillRefusesATextBeyondTheLargestOne) {
+// What a copy may hold: megabytes without a limit, and no more than the
+// limit set.
+TEST_F(BusInterface, AddTakesWhatACopyTakes) {
     start();
-    const QDBusMessage reply = call(u"Add"_s, {QString(1000001, u'z')});
-    EXPECT_EQ(reply.errorName(), u"io.tindrel.Tindrel.Error.TooLong"_s);
-    EXPECT_EQ(property(u"ClipCount"_s).toUInt(), 0u);
+    const QByteArray large(5'000'000, 'z');
+    const Command add = tindrelCommand({u"add"_s}, large);
+    ASSERT_EQ(add.exitCode, 0) << add.err.toStdString();
+    EXPECT_EQ(property(u"ClipCount"_s).toUInt(), 1u);
+    const QDBusMessage text = call(u"Text"_s, {add.out.trimmed(), uint(large.size() - 3)});
+    EXPECT_EQ(text.arguments().value(0).toString(), u"zzz"_s);
+
+    EXPECT_EQ(call(u"Add"_s, {QString(1000001, u'y')}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(property(u"ClipCount"_s).toUInt(), 2u);
 }
 
 TEST_F(BusInterface, PanelPauseAndSettingsCommandsReachTheInstance) {
@@ -383,7 +419,11 @@ TEST_F(BusInterface, SyncCommandsExplainWhyTheyCannotActYet) {
     }
     const Command devices = tindrelCommand({u"devices"_s});
     EXPECT_EQ(devices.exitCode, 0);
-    EXPECT_EQ(devices.out, QString());
+    EXPECT_EQ(devices.out, u"No paired devices.\n"_s);
+    // A script reads an empty list.
+    EXPECT_TRUE(QJsonDocument::fromJson(tindrelCommand({u"devices"_s, u"--json"_s}).out.toUtf8())
+                    .array()
+                    .isEmpty());
 }
 
 TEST_F(BusInterface, WithoutARunningTindrelCommandsSaySoAndHelpNeedsNothing) {

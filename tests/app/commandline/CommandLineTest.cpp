@@ -20,6 +20,11 @@ TEST(CommandLine, EachCommandIsReadWithItsArgument) {
         {{u"--settings"_s}, Kind::settings, u""_s},
         {{u"--settings"_s, u"sync"_s}, Kind::settings, u"sync"_s},
         {{u"copy"_s, u"3"_s}, Kind::copy, u"3"_s},
+        {{u"pin"_s, u"2"_s}, Kind::pin, u"2"_s},
+        {{u"delete"_s, u"0B6B2F4A-1C2D"_s}, Kind::remove, u"0B6B2F4A-1C2D"_s},
+        {{u"quit"_s}, Kind::quit},
+        {{u"help"_s}, Kind::help},
+        {{u"-v"_s}, Kind::version},
         {{u"add"_s}, Kind::add},
         {{u"--join"_s, u"ABC-DEF-GHJ"_s}, Kind::join, u"ABC-DEF-GHJ"_s},
         // Typed in the groups the other screen shows.
