@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/BusClient.h"
+#include "app/BusRefusal.h"
 #include "app/CommandLine.h"
 #include "platform/xdg/QuitSignals.h"
 #include "platform/xdg/SingleInstance.h"
@@ -52,6 +53,16 @@ int main(int argc, char** argv) {
         std::fputs("Tindrel needs an X11 display or a Wayland one, and neither DISPLAY nor "
                    "WAYLAND_DISPLAY is set.\n",
                    stderr);
+        // Started by the session bus for a call: the caller hears why,
+        // rather than only that the program exited.
+        if (qEnvironmentVariableIsSet("DBUS_STARTER_ADDRESS")) {
+            QCoreApplication refusing(argc, argv);
+            return BusRefusal::answer(
+                u"Tindrel cannot start: the session bus started it without DISPLAY or "
+                "WAYLAND_DISPLAY in its environment. Have your session pass them on when it "
+                "starts, with: dbus-update-activation-environment --systemd DISPLAY XAUTHORITY "
+                "WAYLAND_DISPLAY"_s);
+        }
         return 1;
     }
 

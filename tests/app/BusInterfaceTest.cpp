@@ -102,6 +102,19 @@ protected:
         xclip.waitForFinished(5000);
         return QString::fromUtf8(xclip.readAllStandardOutput());
     }
+    // Installs the program under `prefix` and its bus service file into
+    // `services`, where a private bus looks for it.
+    void install(const QString& prefix, const QString& services) {
+        QProcess install;
+        install.start(QStringLiteral(TINDREL_CMAKE),
+                      {u"--install"_s, QStringLiteral(TINDREL_BUILD_DIR), u"--prefix"_s, prefix,
+                       u"--component"_s, u"tindrel"_s});
+        ASSERT_TRUE(install.waitForFinished(60000));
+        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+        ASSERT_TRUE(QDir().mkpath(services));
+        ASSERT_TRUE(QFile::copy(prefix + u"/share/dbus-1/services/io.tindrel.Tindrel.service"_s,
+                                services + u"/io.tindrel.Tindrel.service"_s));
+    }
     // Adds a text through the command line; its clip's id.
     QString added(const QString& text) {
         const Command add = tindrelCommand({u"add"_s, text});
@@ -461,17 +474,8 @@ TEST_F(BusInterface, TheInterfaceIsTheOneItsDescriptionInTheTreeGives) {
 
 TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
     const QString prefix = xdg.path(u"prefix"_s);
-    QProcess install;
-    install.start(QStringLiteral(TINDREL_CMAKE),
-                  {u"--install"_s, QStringLiteral(TINDREL_BUILD_DIR), u"--prefix"_s, prefix,
-                   u"--component"_s, u"tindrel"_s});
-    ASSERT_TRUE(install.waitForFinished(60000));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
-
     const QString services = xdg.path(u"services"_s);
-    ASSERT_TRUE(QDir().mkpath(services));
-    ASSERT_TRUE(QFile::copy(prefix + u"/share/dbus-1/services/io.tindrel.Tindrel.service"_s,
-                            services + u"/io.tindrel.Tindrel.service"_s));
+    ASSERT_NO_FATAL_FAILURE(install(prefix, services));
     QProcessEnvironment env = environment();
     env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
     PrivateBus activating(services, env);
@@ -499,3 +503,29 @@ TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
 }
 
 #include "BusInterfaceTest.moc"
+
+// A session bus whose environment lacks the display (a session that never
+// passed it on) starts Tindrel for a call: the caller is told why it cannot
+// run and what to do, and the stand-in leaves the name again.
+TEST_F(BusInterface, AStartByTheBusWithoutADisplaySaysWhy) {
+    const QString prefix = xdg.path(u"prefix"_s);
+    const QString services = xdg.path(u"services"_s);
+    ASSERT_NO_FATAL_FAILURE(install(prefix, services));
+    QProcessEnvironment env = environment();
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    PrivateBus activating(services, env);
+    ASSERT_FALSE(activating.address().isEmpty());
+
+    QDBusConnection connection = activating.connection();
+    const QDBusMessage reply =
+        connection.call(QDBusMessage::createMethodCall(service, path, service, u"ShowPanel"_s),
+                        QDBus::Block, 30000);
+    EXPECT_EQ(reply.errorName(), u"io.tindrel.Tindrel.Error.CannotStart"_s);
+    EXPECT_TRUE(reply.errorMessage().contains(u"without DISPLAY or WAYLAND_DISPLAY"_s))
+        << reply.errorMessage().toStdString();
+    EXPECT_TRUE(reply.errorMessage().contains(u"dbus-update-activation-environment"_s));
+    EXPECT_TRUE(waitUntil(
+        [&] { return !connection.interface()->isServiceRegistered(service).value(); }, 10000ms));
+}
