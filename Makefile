@@ -21,13 +21,22 @@ bootstrap:
 	@scripts/bootstrap
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTINDREL_BUILD_TESTS=ON -DTINDREL_BUILD_BENCH=ON $(LAUNCHER) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Only what running needs: the program and the relay, and the packages they
+# build and run with. A build folder the tests configured keeps its tests.
 # WAYLAND=1: the headless demo under sway instead of an X server.
-run: build
+RUN_SETS := run $(if $(filter-out 0,$(WAYLAND)),wayland)
+run:
+	@scripts/bootstrap $(RUN_SETS)
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -G Ninja \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINDREL_BUILD_TESTS=OFF -DTINDREL_BUILD_BENCH=OFF \
+		$(LAUNCHER) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target tindrel tindrel-relay
 	@WAYLAND="$(WAYLAND)" scripts/run
 
 # Under CI (CI=true) the sanitizer, thread sanitizer and fuzzer runs belong to
