@@ -148,8 +148,8 @@ TEST_F(SettingsFixture, LoweringRememberLowersDisplayAndItsRange) {
     EXPECT_EQ(prefs.displayLimit(), 40);
     EXPECT_EQ(display->value(), 40);
     EXPECT_EQ(display->maximum(), 40);
-    EXPECT_EQ(hintStartingWith(history, u"The dropdown lists"_s)->text(),
-              u"The dropdown lists the 40 most recent of 40 remembered. Searching still reaches "
+    EXPECT_EQ(hintStartingWith(history, u"The panel lists"_s)->text(),
+              u"The panel lists the 40 most recent of 40 remembered. Searching still reaches "
               "all 40 — pinned clips are always shown."_s);
 
     type(*display, u"300"_s);
@@ -184,11 +184,11 @@ TEST_F(SettingsFixture, ChoosingAPanelWidthUndoesADraggedWidth) {
     prefs.setPanelCustomWidth(512);
     QComboBox* width = nullptr;
     for (QComboBox* box : appearance.findChildren<QComboBox*>()) {
-        if (box->itemText(0) == u"Narrow (320pt)"_s)
+        if (box->itemText(0) == u"Narrow (320 px)"_s)
             width = box;
     }
     ASSERT_NE(width, nullptr);
-    EXPECT_EQ(width->currentText(), u"Standard (380pt)"_s);
+    EXPECT_EQ(width->currentText(), u"Standard (380 px)"_s);
 
     // The preset already chosen counts too: the user asks for it again.
     Q_EMIT width->activated(width->currentIndex());
@@ -198,7 +198,7 @@ TEST_F(SettingsFixture, ChoosingAPanelWidthUndoesADraggedWidth) {
     Q_EMIT width->activated(2);
     EXPECT_EQ(prefs.panelWidth(), PanelWidthOption::wide);
     prefs.setPanelWidth(PanelWidthOption::narrow);
-    EXPECT_EQ(width->currentText(), u"Narrow (320pt)"_s);
+    EXPECT_EQ(width->currentText(), u"Narrow (320 px)"_s);
 
     Hint* hidden = hintStartingWith(appearance, u"With the icon hidden"_s);
     ASSERT_NE(hidden, nullptr);

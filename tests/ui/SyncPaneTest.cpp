@@ -128,11 +128,10 @@ TEST(SyncPaneTexts, StatusAndDeviceLinesFollowTheirRules) {
     device.enabled = false;
     EXPECT_EQ(SyncPane::subtitle(device, true, now), u"Paused"_s) << "paused outranks connected";
 
-    const std::pair<std::optional<QString>, QString> icons[] = {
-        {std::nullopt, u"desktopcomputer"_s},
-        {u"android"_s, u"iphone.gen1"_s},
-        {u"macos"_s, u"laptopcomputer"_s},
-        {u"linux"_s, u"desktopcomputer"_s}};
+    const std::pair<std::optional<QString>, QString> icons[] = {{std::nullopt, u"computer"_s},
+                                                                {u"android"_s, u"phone"_s},
+                                                                {u"macos"_s, u"laptop"_s},
+                                                                {u"linux"_s, u"computer"_s}};
     for (const auto& [platform, expected] : icons) {
         device.platform = platform;
         EXPECT_EQ(SyncPane::iconName(device), expected);
@@ -180,7 +179,7 @@ TEST_F(SyncPaneTest, SyncOffShowsOnlyItsSwitchAndTurningItOnShowsTheRest) {
         EXPECT_FALSE(visible(name)) << name.toStdString();
     EXPECT_TRUE(hintStartingWith(*window().pane(SettingsTab::sync),
                                  u"Devices find each other on the local network and talk "
-                                 "directly. Nothing goes through a server"_s));
+                                 "directly. Every clip is encrypted end to end."_s));
     shoot(u"sync-off"_s);
 
     turnOn();

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <optional>
 
-// The link a phone scans to join a pairing window:
+// The link another computer opens to join a pairing window:
 // tindrel://pair?code=CODE&port=PORT&hosts=A,B[&relay=URL]
 namespace PairingLink {
 // Nothing unless a code is open and the listener has a port. The relay is

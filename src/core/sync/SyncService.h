@@ -122,7 +122,7 @@ public:
     // Requests of ours still waiting for an answer: open pairing dials and
     // the relay room of the join.
     int pendingJoins() const { return m_pairing.pendingJoins(); }
-    // The link a phone or a pasted join reaches this window by; nothing while
+    // The link a pasted join reaches this window by; nothing while
     // no window is open or the listener has no port.
     std::optional<QString> pairingURL() const { return m_pairing.url(); }
 

@@ -53,8 +53,7 @@ AboutPane::AboutPane(Preferences& prefs, ClipStore& store, QWidget* parent)
     name->setFont(scaled(font(), 1.6, true));
     column->addWidget(name);
 
-    QLabel* version =
-        centred(versionText(QStringLiteral(TINDREL_VERSION), QStringLiteral(TINDREL_BUILD)), this);
+    QLabel* version = centred(versionText(QStringLiteral(TINDREL_VERSION)), this);
     version->setForegroundRole(QPalette::PlaceholderText);
     column->addWidget(version);
 
@@ -76,9 +75,8 @@ AboutPane::AboutPane(Preferences& prefs, ClipStore& store, QWidget* parent)
     column->addWidget(where);
 }
 
-QString AboutPane::versionText(const QString& version, const QString& build) {
-    return u"Version "_s + (version.isEmpty() ? u"1.0"_s : version) + u" ("_s +
-           (build.isEmpty() ? u"1"_s : build) + u")"_s;
+QString AboutPane::versionText(const QString& version) {
+    return u"Version "_s + (version.isEmpty() ? u"1.0"_s : version);
 }
 
 void AboutPane::resetAll() {

@@ -16,8 +16,8 @@ public:
     std::function<bool()> confirmReset;
     void resetAll();
 
-    // "Version 0.1.0 (1)": the version, then the build number.
-    static QString versionText(const QString& version, const QString& build);
+    // "Version 0.1.0".
+    static QString versionText(const QString& version);
 
 private:
     Preferences& m_prefs;

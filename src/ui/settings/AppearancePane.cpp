@@ -40,14 +40,14 @@ QString themeName(AppTheme theme) {
     return nameIn(names, theme);
 }
 
-// "Narrow (320pt)": the name and the width it gives.
+// "Narrow (320 px)": the name and the width it gives.
 QString widthName(PanelWidthOption option) {
     static const Named<PanelWidthOption> names[] = {
         {PanelWidthOption::narrow, u"Narrow"_s},
         {PanelWidthOption::standard, u"Standard"_s},
         {PanelWidthOption::wide, u"Wide"_s},
     };
-    return nameIn(names, option) + u" ("_s + QString::number(presetWidth(option)) + u"pt)"_s;
+    return nameIn(names, option) + u" ("_s + QString::number(presetWidth(option)) + u" px)"_s;
 }
 
 QString densityName(RowDensity density) {

@@ -30,7 +30,7 @@ HistoryPane::HistoryPane(Preferences& prefs, ClipStore& store, QWidget* parent) 
     auto* display = form.number(
         limits,
         new NumberField(u"Display"_s, 5, std::max(5, prefs.historyLimit()), u"clips"_s,
-                        u"How many recent clips the dropdown lists. Cannot exceed what you "
+                        u"How many recent clips the panel lists. Cannot exceed what you "
                         "remember."_s),
         &Preferences::displayLimit, &Preferences::setDisplayLimit,
         &Preferences::displayLimitChanged);
@@ -42,7 +42,7 @@ HistoryPane::HistoryPane(Preferences& prefs, ClipStore& store, QWidget* parent) 
     Hint* listed = form.hint(limits);
     const auto showListed = [&prefs, listed] {
         const QString h = QString::number(prefs.historyLimit());
-        listed->setText(u"The dropdown lists the "_s + QString::number(prefs.displayLimit()) +
+        listed->setText(u"The panel lists the "_s + QString::number(prefs.displayLimit()) +
                         u" most recent of "_s + h + u" remembered. Searching still reaches all "_s +
                         h + u" — pinned clips are always shown."_s);
     };

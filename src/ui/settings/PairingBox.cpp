@@ -50,7 +50,7 @@ void PairingBox::buildPairingWindow() {
     m_qr = new QRView(m_qrColumn);
     m_qr->setObjectName(u"pairingQR"_s);
     qrColumn->addWidget(m_qr);
-    auto* scan = new Hint(u"Scan with your phone camera"_s, m_qrColumn);
+    auto* scan = new Hint(u"The pairing link as a QR code"_s, m_qrColumn);
     QFont smallest = scan->font();
     smallest.setPointSizeF(smallest.pointSizeF() * 0.9);
     scan->setFont(smallest);
@@ -70,9 +70,10 @@ void PairingBox::buildPairingWindow() {
     codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     m_code->setFont(codeFont);
     codeColumn->addWidget(m_code);
-    codeColumn->addWidget(new Hint(u"Scan the code with your phone's camera and tap the "
-                                   "notification — no typing, and it carries this computer's "
-                                   "address so it doesn't depend on network discovery."_s,
+    codeColumn->addWidget(new Hint(u"Type this code on the other computer, or copy the link "
+                                   "below and paste it there: the link carries this computer's "
+                                   "addresses, so it works even where the two cannot find each "
+                                   "other on the network."_s,
                                    m_pairing));
     m_link = new QLineEdit(m_pairing);
     m_link->setObjectName(u"pairingLink"_s);

@@ -3,7 +3,6 @@
 #include "core/prefs/Preferences.h"
 #include "platform/KeySynth.h"
 #include "platform/Workspace.h"
-#include "ui/Alerts.h"
 #include "ui/Symbols.h"
 #include "ui/settings/Hint.h"
 #include "ui/settings/IgnoredAppsList.h"
@@ -19,8 +18,6 @@ namespace {
 struct PermissionText {
     bool granted;
     QString text;
-    // Whether the session's own nature is why (an explanation helps then).
-    bool explain;
 };
 
 // In plain words: what the desktop lets Tindrel do, never more than it gave.
@@ -29,21 +26,21 @@ PermissionText describe(const Workspace& workspace, const KeySynth* keys) {
     case PastePermission::notNeeded:
         break;
     case PastePermission::notAsked:
-        return {false, u"Not asked yet: Tindrel asks the desktop the first time it pastes"_s,
-                false};
+        return {false, u"Not asked yet: Tindrel asks the desktop the first time it pastes"_s};
     case PastePermission::asking:
-        return {false, u"Waiting for the desktop's answer"_s, false};
+        return {false, u"Waiting for the desktop's answer"_s};
     case PastePermission::granted:
-        return {true, u"Granted by the desktop"_s, false};
+        return {true, u"Granted by the desktop"_s};
     case PastePermission::refused:
-        return {false, u"Refused: only X11 apps get pasted into"_s, false};
+        return {false, u"Refused: only X11 apps get pasted into"_s};
     case PastePermission::unavailable:
         return {false,
-                u"Not available: the desktop cannot be asked, so only X11 apps get pasted into"_s,
-                false};
+                u"Not available: the desktop cannot be asked, so only X11 apps get pasted into"_s};
     }
-    const bool trusted = workspace.isTrusted();
-    return {trusted, trusted ? u"Granted"_s : u"Not granted"_s, !trusted};
+    if (workspace.isTrusted())
+        return {true, u"Works in this session"_s};
+    return {false, u"Not possible in this session: the desktop lets no app press keys in "
+                   "another app's window"_s};
 }
 } // namespace
 
@@ -56,15 +53,15 @@ PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, KeySynth* key
                 &Preferences::setSkipPasswordManagers, &Preferences::skipPasswordManagersChanged);
     form.toggle(never, u"Clips marked concealed or transient"_s, &Preferences::skipConcealedTypes,
                 &Preferences::setSkipConcealedTypes, &Preferences::skipConcealedTypesChanged);
-    form.hint(never, u"Password managers and other apps can mark a copy as private, with the "
-                     "org.nspasteboard.org types (ConcealedType, TransientType) or KDE's "
-                     "x-kde-passwordManagerHint. Leaving both on is strongly recommended."_s);
+    form.hint(never, u"Password managers and other apps can mark a copy as private (KDE's "
+                     "password manager hint, or a concealed or transient marker). Leaving both "
+                     "on is strongly recommended."_s);
 
     QFormLayout* ignored = form.section(u"Ignored apps"_s);
     m_ignored = new IgnoredAppsList(prefs, workspace, this);
     ignored->addRow(m_ignored);
     form.hint(ignored,
-              u"Anything copied while one of these apps is frontmost is never recorded."_s);
+              u"Anything copied while one of these apps is the active window is never recorded."_s);
     if (!workspace.seesFrontmost()) {
         const QString how = workspace.howToSeeFrontmost();
         form.hint(ignored, u"This desktop does not tell Tindrel which app is in front, so copies "
@@ -72,8 +69,8 @@ PrivacyPane::PrivacyPane(Preferences& prefs, Workspace& workspace, KeySynth* key
                                (how.isEmpty() ? QString() : u" ("_s + how + u")"_s));
     }
 
-    QFormLayout* access = form.section(u"Accessibility"_s);
-    access->addRow(u"Auto-paste permission"_s, permissionRow());
+    QFormLayout* access = form.section(u"Pasting"_s);
+    access->addRow(u"Pressing Ctrl+V for you"_s, permissionRow());
     form.hint(access, u"Needed only so Tindrel can press Ctrl+V for you. Without it, clicking a "
                       "clip still copies it."_s);
     form.finish();
@@ -88,9 +85,6 @@ QWidget* PrivacyPane::permissionRow() {
     m_permissionText = new QLabel(row);
     m_permissionText->setWordWrap(true);
     layout->addWidget(m_permissionText, 1);
-    m_explain = new QPushButton(u"Open Settings…"_s, row);
-    connect(m_explain, &QPushButton::clicked, row, [] { Alerts::explainPasting(); });
-    layout->addWidget(m_explain);
     m_askAgain = new QPushButton(u"Ask Again"_s, row);
     m_askAgain->setToolTip(u"Ask the desktop again to let Tindrel paste"_s);
     connect(m_askAgain, &QPushButton::clicked, row, [this] {
@@ -117,7 +111,6 @@ void PrivacyPane::showPermission() {
         Symbols::tinted(permission.granted ? u"checkmark.circle.fill"_s : u"xmark.circle.fill"_s,
                         color, 16, devicePixelRatioF()));
     m_permissionText->setText(permission.text);
-    m_explain->setVisible(permission.explain);
     m_askAgain->setVisible(m_keys && m_keys->permission() == PastePermission::refused);
 }
 

@@ -36,6 +36,5 @@ private:
     IgnoredAppsList* m_ignored;
     QLabel* m_permissionSign = nullptr;
     QLabel* m_permissionText = nullptr;
-    QPushButton* m_explain = nullptr;
     QPushButton* m_askAgain = nullptr;
 };

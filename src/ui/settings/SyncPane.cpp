@@ -84,8 +84,7 @@ QString plural(qsizetype count, const QString& noun) {
 }
 
 const QString kIntroPlain = u"Devices find each other on the local network and talk directly. "
-                            "Nothing goes through a server, and every clip is encrypted end to "
-                            "end."_s;
+                            "Every clip is encrypted end to end."_s;
 const QString kIntroRelay = u"Devices find each other on the local network and talk directly. "
                             "Every clip is encrypted end to end; the relay only forwards sealed "
                             "messages."_s;
@@ -105,7 +104,7 @@ SyncPane::SyncPane(Parts parts, QWidget* parent) : QWidget(parent), m_parts(std:
     QFormLayout* devices = form.section(u"My devices"_s);
     m_whileEnabled.append(qobject_cast<QGroupBox*>(devices->parentWidget()));
     m_noDevices = plainLabel(this, true);
-    m_noDevices->setText(u"No devices yet. Pair your phone below."_s);
+    m_noDevices->setText(u"No devices yet. Pair another computer below."_s);
     m_noDevices->setForegroundRole(QPalette::PlaceholderText);
     devices->addRow(m_noDevices);
     m_devices = new SyncDeviceList(sync, m_parts.clock, confirmUnpair, this);
@@ -320,10 +319,10 @@ QString SyncPane::unpairedNearby(int count) {
 
 QString SyncPane::iconName(const SyncDevice& device) {
     if (device.platform == u"android"_s)
-        return u"iphone.gen1"_s;
+        return u"phone"_s;
     if (device.platform == u"macos"_s)
-        return u"laptopcomputer"_s;
-    return u"desktopcomputer"_s;
+        return u"laptop"_s;
+    return u"computer"_s;
 }
 
 bool SyncPane::canJoin(const QString& typed) {
