@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 
@@ -62,7 +63,47 @@ TEST_F(SettingsFixture, OpensOnTheRememberedTabOrOnGeneral) {
     EXPECT_EQ(settings.values.value(u"lastSettingsTab"_s), QVariant(u"storage"_s));
     SettingsWindow reopened(services());
     EXPECT_EQ(reopened.current(), SettingsTab::storage);
-    EXPECT_EQ(reopened.windowTitle(), u"Storage"_s);
+    EXPECT_EQ(reopened.windowTitle(), u"Tindrel Settings \u2014 Storage"_s);
+}
+
+// The tabs by keyboard as in the desktops' own settings windows, and a
+// window of settings that apply at once closes on Esc or Ctrl+W.
+TEST_F(SettingsFixture, TheKeyboardSwitchesTabsAndClosesTheWindow) {
+    SettingsWindow& w = window();
+    w.select(SettingsTab::general);
+    showActive();
+    struct Step {
+        QKeyCombination keys;
+        SettingsTab then;
+    };
+    const Step steps[] = {
+        {Qt::CTRL | Qt::Key_Tab, SettingsTab::history},
+        {Qt::CTRL | Qt::Key_PageDown, SettingsTab::shortcuts},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, SettingsTab::history},
+        {Qt::CTRL | Qt::Key_PageUp, SettingsTab::general},
+        {Qt::CTRL | Qt::Key_PageUp, SettingsTab::about},
+        {Qt::CTRL | Qt::Key_Tab, SettingsTab::general},
+        {Qt::ALT | Qt::Key_4, SettingsTab::sync},
+    };
+    for (const Step& step : steps) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w,
+                        step.keys.key(), step.keys.keyboardModifiers());
+        EXPECT_EQ(w.current(), step.then) << QKeySequence(step.keys).toString().toStdString();
+    }
+    EXPECT_EQ(w.windowTitle(), u"Tindrel Settings \u2014 Sync"_s);
+    // Each tab is a Tab stop.
+    for (QToolButton* tab : w.findChildren<QToolButton*>()) {
+        if (tab->defaultAction() && tab->defaultAction()->isCheckable()) {
+            EXPECT_NE(tab->focusPolicy() & Qt::TabFocus, 0) << tab->text().toStdString();
+        }
+    }
+
+    for (const QKeyCombination closing : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
+        showActive();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w,
+                        closing.key(), closing.keyboardModifiers());
+        EXPECT_FALSE(w.isVisible()) << QKeySequence(closing).toString().toStdString();
+    }
 }
 
 TEST_F(SettingsFixture, SwitchingTabsKeepsTheTopEdgeAndClosingOnlyHides) {
@@ -94,7 +135,7 @@ TEST_F(SettingsFixture, SwitchingTabsKeepsTheTopEdgeAndClosingOnlyHides) {
     EXPECT_EQ(w.pane(SettingsTab::about), about) << "the pane was built again";
 }
 
-TEST_F(SettingsFixture, NumberFieldsApplyWhenEditingEndsAndClampToTheirRange) {
+TEST_F(SettingsFixture, NumberFieldsApplyWhenEditingEndsAndSayTheirRangeInsteadOfClamping) {
     auto& history = pane<HistoryPane>(SettingsTab::history);
     showActive();
     NumberField* remember = field(history, u"Remember"_s);
@@ -108,27 +149,40 @@ TEST_F(SettingsFixture, NumberFieldsApplyWhenEditingEndsAndClampToTheirRange) {
     QTest::keyClick(remember->editor(), Qt::Key_Return);
     EXPECT_EQ(assigned.count(), 1);
     EXPECT_EQ(prefs.historyLimit(), 800);
+    EXPECT_EQ(remember->problem(), QString());
 
+    // Outside the range nothing changes, Display included, and the field
+    // says what it takes.
+    const int display = prefs.displayLimit();
     struct Case {
         const char* title;
         QString typed;
         int (Preferences::*get)() const;
-        int expected;
+        QString says;
     };
     const Case cases[] = {
-        {"Remember", u"5000"_s, &Preferences::historyLimit, 1000},
-        {"Remember", u"3"_s, &Preferences::historyLimit, 10},
-        {"Maximum pinned", u"99"_s, &Preferences::pinLimit, 20},
-        {"Maximum pinned", u"0"_s, &Preferences::pinLimit, 1},
-        {"Skip clips longer than", u"2000000"_s, &Preferences::maxClipLength, 1000000},
+        {"Remember", u"5000"_s, &Preferences::historyLimit, u"Enter 10 to 1000"_s},
+        {"Remember", u"0"_s, &Preferences::historyLimit, u"Enter 10 to 1000"_s},
+        {"Maximum pinned", u"99"_s, &Preferences::pinLimit, u"Enter 1 to 20"_s},
+        {"Skip clips longer than", u"2000000"_s, &Preferences::maxClipLength,
+         u"Enter 0 to 1000000"_s},
     };
     for (const Case& c : cases) {
         NumberField* f = field(history, QString::fromLatin1(c.title));
         ASSERT_NE(f, nullptr);
+        const int before = (prefs.*c.get)();
         type(*f, c.typed);
-        EXPECT_EQ((prefs.*c.get)(), c.expected) << c.title << " " << c.typed.toStdString();
-        EXPECT_EQ(f->value(), c.expected) << c.title;
+        QCoreApplication::processEvents();
+        EXPECT_EQ((prefs.*c.get)(), before) << c.title << " " << c.typed.toStdString();
+        EXPECT_EQ(f->value(), before) << c.title;
+        EXPECT_EQ(f->editor()->text(), QString::number(before)) << c.title;
+        EXPECT_EQ(f->problem(), c.says) << c.title;
     }
+    EXPECT_EQ(prefs.displayLimit(), display);
+    // A number in range clears what was said.
+    type(*remember, u"300"_s);
+    EXPECT_EQ(prefs.historyLimit(), 300);
+    EXPECT_EQ(remember->problem(), QString());
 
     // Focus leaving ends the editing too.
     type(*remember, u"250"_s, false);

@@ -7,8 +7,9 @@ class QLabel;
 class QSpinBox;
 
 // A whole number with a stepper and a unit. What the user types is applied
-// only when editing ends (Return, or focus leaving) and is then clamped into
-// the range: typing 800 never passes through 8, and 5000 becomes the maximum.
+// only when editing ends (Return, or focus leaving): typing 800 never passes
+// through 8. A number outside the range is not applied; the field goes back
+// to its value and says which numbers it takes.
 class NumberField : public QWidget {
     Q_OBJECT
 public:
@@ -23,13 +24,18 @@ public:
     int minimum() const;
     int maximum() const;
     QSpinBox* editor() const { return m_spin; }
+    // What the field says about the last number typed: empty, or its range.
+    QString problem() const;
 
 Q_SIGNALS:
     // The user committed a value (typed and confirmed, or stepped).
     void valueEdited(int value);
 
 private:
+    void refuse(bool outOfRange);
+
     QString m_title;
     QSpinBox* m_spin;
+    QLabel* m_problem;
     bool m_programmatic = false;
 };

@@ -16,9 +16,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QEvent>
+#include <QKeySequence>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QToolBar>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 
@@ -67,10 +70,49 @@ SettingsWindow::SettingsWindow(Services services, QWidget* parent)
         });
     }
     paintToolbarIcons();
+    // The tabs are Tab stops of their own: Space or Return opens one.
+    for (QAction* action : m_tabs->actions())
+        if (QWidget* button = toolbar->widgetForAction(action))
+            button->setFocusPolicy(Qt::StrongFocus);
+    addKeys();
 
     const auto stored = SettingValue::toString(m_services.settings.value(kLastTabKey));
     select(stored ? fromRawValue<SettingsTab>(*stored).value_or(SettingsTab::general)
                   : SettingsTab::general);
+}
+
+// As in the settings windows of KDE and GNOME, and in browsers for Alt+N.
+void SettingsWindow::addKeys() {
+    const auto key = [this](const QKeySequence& keys, auto act) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, act);
+    };
+    for (const QKeySequence& next :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+        key(next, [this] { step(1); });
+    for (const QKeySequence& previous : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                         QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+        key(previous, [this] { step(-1); });
+    const QList<QAction*> tabs = m_tabs->actions();
+    for (int i = 0; i < tabs.size() && i < 9; ++i)
+        key(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + i)),
+            [this, tabs, i] { select(*fromRawValue<SettingsTab>(tabs.at(i)->data().toString())); });
+    // A window of settings applied as they change: nothing to confirm.
+    QList<QKeySequence> closing{Qt::Key_Escape, Qt::CTRL | Qt::Key_W};
+    for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Close))
+        if (!closing.contains(keys))
+            closing.append(keys);
+    for (const QKeySequence& keys : closing)
+        key(keys, [this] { close(); });
+}
+
+void SettingsWindow::step(int by) {
+    const QList<QAction*> tabs = m_tabs->actions();
+    qsizetype at = 0;
+    while (at < tabs.size() && tabs.at(at)->data().toString() != rawValue(m_current))
+        ++at;
+    const qsizetype next = (at + by + tabs.size()) % tabs.size();
+    select(*fromRawValue<SettingsTab>(tabs.at(next)->data().toString()));
 }
 
 void SettingsWindow::paintToolbarIcons() {
@@ -137,7 +179,7 @@ void SettingsWindow::select(SettingsTab tab) {
     if (isVisible())
         move(topLeft);
 
-    setWindowTitle(look.title);
+    setWindowTitle(u"Tindrel Settings \u2014 "_s + look.title);
     for (QAction* action : m_tabs->actions())
         action->setChecked(action->data().toString() == rawValue(tab));
 }

@@ -60,6 +60,9 @@ protected:
 private:
     QWidget* buildPane(SettingsTab tab);
     void paintToolbarIcons();
+    void addKeys();
+    // The tab `by` places after the current one, round the end.
+    void step(int by);
 
     Services m_services;
     QStackedWidget* m_stack;
