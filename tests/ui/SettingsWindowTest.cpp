@@ -91,12 +91,30 @@ TEST_F(SettingsFixture, TheKeyboardSwitchesTabsAndClosesTheWindow) {
         EXPECT_EQ(w.current(), step.then) << QKeySequence(step.keys).toString().toStdString();
     }
     EXPECT_EQ(w.windowTitle(), u"Tindrel Settings \u2014 Sync"_s);
-    // Each tab is a Tab stop.
+    // The tabs are one Tab stop, the arrows move along them, and the next
+    // Tab stop is the pane's first control.
+    QToolButton* sync = nullptr;
+    int stops = 0;
     for (QToolButton* tab : w.findChildren<QToolButton*>()) {
-        if (tab->defaultAction() && tab->defaultAction()->isCheckable()) {
-            EXPECT_NE(tab->focusPolicy() & Qt::TabFocus, 0) << tab->text().toStdString();
-        }
+        if (!tab->defaultAction() || !tab->defaultAction()->isCheckable())
+            continue;
+        stops += (tab->focusPolicy() & Qt::TabFocus) != 0;
+        if (tab->defaultAction()->isChecked())
+            sync = tab;
     }
+    EXPECT_EQ(stops, 1);
+    ASSERT_NE(sync, nullptr);
+    sync->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sync, Qt::Key_Right);
+    EXPECT_EQ(w.current(), SettingsTab::appearance);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->property("text").toString(), u"Appearance"_s);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(w.current(), SettingsTab::sync);
+    w.select(SettingsTab::general);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->property("text").toString(),
+              u"Launch Tindrel at login"_s);
 
     for (const QKeyCombination closing : {QKeyCombination(Qt::Key_Escape), Qt::CTRL | Qt::Key_W}) {
         showActive();

@@ -15,13 +15,16 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -34,6 +37,8 @@ QWidget* scrolling(QWidget* pane) {
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a Tab stop of its own: one that shows no focus would take Space.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setWidget(pane);
     return area;
 }
@@ -70,10 +75,11 @@ SettingsWindow::SettingsWindow(Services services, QWidget* parent)
         });
     }
     paintToolbarIcons();
-    // The tabs are Tab stops of their own: Space or Return opens one.
+    // The tabs are one Tab stop, as a tab bar is: the arrow keys move
+    // between them.
     for (QAction* action : m_tabs->actions())
         if (QWidget* button = toolbar->widgetForAction(action))
-            button->setFocusPolicy(Qt::StrongFocus);
+            button->installEventFilter(this);
     addKeys();
 
     const auto stored = SettingValue::toString(m_services.settings.value(kLastTabKey));
@@ -180,8 +186,36 @@ void SettingsWindow::select(SettingsTab tab) {
         move(topLeft);
 
     setWindowTitle(u"Tindrel Settings \u2014 "_s + look.title);
-    for (QAction* action : m_tabs->actions())
-        action->setChecked(action->data().toString() == rawValue(tab));
+    const bool tabHadFocus = isTabButton(QApplication::focusWidget());
+    for (QAction* action : m_tabs->actions()) {
+        const bool current = action->data().toString() == rawValue(tab);
+        action->setChecked(current);
+        QWidget* button = m_toolbar->widgetForAction(action);
+        button->setFocusPolicy(current ? Qt::StrongFocus : Qt::NoFocus);
+        if (current && tabHadFocus)
+            button->setFocus(Qt::TabFocusReason);
+    }
+}
+
+bool SettingsWindow::isTabButton(const QWidget* widget) const {
+    const QList<QAction*> tabs = m_tabs->actions();
+    return widget && std::any_of(tabs.cbegin(), tabs.cend(), [&](QAction* action) {
+               return m_toolbar->widgetForAction(action) == widget;
+           });
+}
+
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int by = key == Qt::Key_Left || key == Qt::Key_Up      ? -1
+                       : key == Qt::Key_Right || key == Qt::Key_Down ? 1
+                                                                     : 0;
+        if (by != 0 && isTabButton(qobject_cast<QWidget*>(watched))) {
+            step(by);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void SettingsWindow::showInFront() {

@@ -56,11 +56,13 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildPane(SettingsTab tab);
     void paintToolbarIcons();
     void addKeys();
+    bool isTabButton(const QWidget* widget) const;
     // The tab `by` places after the current one, round the end.
     void step(int by);
 
