@@ -102,18 +102,35 @@ protected:
         xclip.waitForFinished(5000);
         return QString::fromUtf8(xclip.readAllStandardOutput());
     }
-    // Installs the program under `prefix` and its bus service file into
-    // `services`, where a private bus looks for it.
-    void install(const QString& prefix, const QString& services) {
+    // Installs the program and its bus service file, and starts a private
+    // bus that starts it on demand, with these variables left out of the
+    // bus's environment; null when something failed.
+    std::unique_ptr<PrivateBus> activatingBus(QStringList unset = {}) {
+        const QString prefix = xdg.path(u"prefix"_s);
         QProcess install;
         install.start(QStringLiteral(TINDREL_CMAKE),
                       {u"--install"_s, QStringLiteral(TINDREL_BUILD_DIR), u"--prefix"_s, prefix,
                        u"--component"_s, u"tindrel"_s});
-        ASSERT_TRUE(install.waitForFinished(60000));
-        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
-        ASSERT_TRUE(QDir().mkpath(services));
-        ASSERT_TRUE(QFile::copy(prefix + u"/share/dbus-1/services/io.tindrel.Tindrel.service"_s,
-                                services + u"/io.tindrel.Tindrel.service"_s));
+        install.waitForFinished(60000);
+        EXPECT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+        const QString services = xdg.path(u"services"_s);
+        QDir().mkpath(services);
+        if (!QFile::copy(prefix + u"/share/dbus-1/services/io.tindrel.Tindrel.service"_s,
+                         services + u"/io.tindrel.Tindrel.service"_s))
+            return nullptr;
+        QProcessEnvironment env = environment();
+        for (const QString& name : unset << u"DBUS_SESSION_BUS_ADDRESS"_s)
+            env.remove(name);
+        auto activating = std::make_unique<PrivateBus>(services, env);
+        if (activating->address().isEmpty())
+            return nullptr;
+        return activating;
+    }
+    // Nothing runs yet: the call itself starts the installed program.
+    QDBusMessage showPanelOn(PrivateBus& activating) {
+        return activating.connection().call(
+            QDBusMessage::createMethodCall(service, path, service, u"ShowPanel"_s), QDBus::Block,
+            30000);
     }
     // Adds a text through the command line; its clip's id.
     QString added(const QString& text) {
@@ -473,19 +490,10 @@ TEST_F(BusInterface, TheInterfaceIsTheOneItsDescriptionInTheTreeGives) {
 }
 
 TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
-    const QString prefix = xdg.path(u"prefix"_s);
-    const QString services = xdg.path(u"services"_s);
-    ASSERT_NO_FATAL_FAILURE(install(prefix, services));
-    QProcessEnvironment env = environment();
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    PrivateBus activating(services, env);
-    ASSERT_FALSE(activating.address().isEmpty());
-
-    // Nothing runs yet: the call itself starts the installed program.
-    QDBusConnection connection = activating.connection();
-    const QDBusMessage reply =
-        connection.call(QDBusMessage::createMethodCall(service, path, service, u"ShowPanel"_s),
-                        QDBus::Block, 30000);
+    const std::unique_ptr<PrivateBus> activating = activatingBus();
+    ASSERT_NE(activating, nullptr);
+    const QDBusMessage reply = showPanelOn(*activating);
+    QDBusConnection connection = activating->connection();
     const QDBusMessage owner = connection.call(
         QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
                                        u"org.freedesktop.DBus"_s, u"GetConnectionUnixProcessID"_s)
@@ -499,29 +507,19 @@ TEST_F(BusInterface, TheInstalledServiceFileLetsTheBusStartTindrelOnDemand) {
     ASSERT_NE(reply.type(), QDBusMessage::ErrorMessage) << reply.errorMessage().toStdString();
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(waitUntil([this] { return panel().window != XCB_NONE; }, 10000ms));
-    EXPECT_EQ(QFile::symLinkTarget(u"/proc/%1/exe"_s.arg(pid)), prefix + u"/bin/tindrel"_s);
+    EXPECT_EQ(QFile::symLinkTarget(u"/proc/%1/exe"_s.arg(pid)),
+              xdg.path(u"prefix"_s) + u"/bin/tindrel"_s);
 }
-
-#include "BusInterfaceTest.moc"
 
 // A session bus whose environment lacks the display (a session that never
 // passed it on) starts Tindrel for a call: the caller is told why it cannot
 // run and what to do, and the stand-in leaves the name again.
 TEST_F(BusInterface, AStartByTheBusWithoutADisplaySaysWhy) {
-    const QString prefix = xdg.path(u"prefix"_s);
-    const QString services = xdg.path(u"services"_s);
-    ASSERT_NO_FATAL_FAILURE(install(prefix, services));
-    QProcessEnvironment env = environment();
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    PrivateBus activating(services, env);
-    ASSERT_FALSE(activating.address().isEmpty());
-
-    QDBusConnection connection = activating.connection();
-    const QDBusMessage reply =
-        connection.call(QDBusMessage::createMethodCall(service, path, service, u"ShowPanel"_s),
-                        QDBus::Block, 30000);
+    const std::unique_ptr<PrivateBus> activating =
+        activatingBus({u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s});
+    ASSERT_NE(activating, nullptr);
+    const QDBusMessage reply = showPanelOn(*activating);
+    QDBusConnection connection = activating->connection();
     EXPECT_EQ(reply.errorName(), u"io.tindrel.Tindrel.Error.CannotStart"_s);
     EXPECT_TRUE(reply.errorMessage().contains(u"without DISPLAY or WAYLAND_DISPLAY"_s))
         << reply.errorMessage().toStdString();
@@ -529,3 +527,5 @@ TEST_F(BusInterface, AStartByTheBusWithoutADisplaySaysWhy) {
     EXPECT_TRUE(waitUntil(
         [&] { return !connection.interface()->isServiceRegistered(service).value(); }, 10000ms));
 }
+
+#include "BusInterfaceTest.moc"
