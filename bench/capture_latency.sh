@@ -3,7 +3,9 @@
 # takes the clipboard 20 times, spread over the 0.4 s poll period, and
 # notes when each reader first asks for the text (from the X server's
 # events, not by polling). Tindrel and CopyQ run side by side and read the
-# same copies. Also: Tindrel's idle CPU over 60 s and its CPU per capture.
+# same copies. Also: each one's idle CPU over 60 s and its CPU per capture,
+# counting its child processes, live or reaped (CopyQ reads the clipboard
+# in a child of its own, and runs its actions in others it reaps).
 #   bench/capture_latency.sh [build-dir] [tindrel binary] [copies] [idle seconds]
 # WITH_COPYQ=0 leaves CopyQ out (for a tindrel binary whose reads are not
 # named, whose requests would otherwise count as CopyQ's).
@@ -24,23 +26,40 @@ fi
 session_up "$(mktemp -d /tmp/tindrel-capture.XXXXXX)"
 
 start_tindrel "$bin"
+readers=(tindrel) reader_pids=("$tindrel_pid")
 if [ "$with_copyq" = 1 ]; then
     COPYQ_SETTINGS_PATH="$work/copyq" copyq >"$work/copyq.log" 2>&1 &
     session_pids+=($!)
+    readers+=(copyq) reader_pids+=($!)
     sleep 3
 fi
+# snapshot NAME: what each reader's process tree has used so far, in
+# $work/READER.NAME; cpu_between A B READER: its CPU ns from A to B.
+snapshot() {
+    local i
+    for i in "${!readers[@]}"; do
+        python3 "$repo/bench/lib/proc_tree.py" snapshot "${reader_pids[$i]}" >"$work/${readers[$i]}.$1"
+    done
+}
+cpu_between() {
+    python3 "$repo/bench/lib/proc_tree.py" between "$work/$3.$1" "$work/$3.$2" | awk '{ print $1 }'
+}
 
-c0=$(cpu_ns "$tindrel_pid") t0=$(date +%s%N)
+snapshot idle0
+t0=$(date +%s%N)
 sleep "$idle"
-c1=$(cpu_ns "$tindrel_pid") t1=$(date +%s%N)
-idle_rate=$(awk -v c=$((c1 - c0)) -v t=$((t1 - t0)) 'BEGIN { print c / t }')
+snapshot idle1
+idle_ns=$(($(date +%s%N) - t0))
 
+snapshot capture0
+t0=$(date +%s%N)
 "$probe" capture "$copies" "$work/latency" &
 probe_pid=$!
 session_pids+=("$probe_pid")
-c0=$(cpu_ns "$tindrel_pid") t0=$(date +%s%N)
 wait "$probe_pid"
-c1=$(cpu_ns "$tindrel_pid") t1=$(date +%s%N)
+sleep 1 # what a reader does with a copy after reading it counts too
+snapshot capture1
+capture_ns=$(($(date +%s%N) - t0))
 
 echo "capture latency, $copies copies over a 0.4 s poll period, on $(nproc) cores:"
 if [ "$with_copyq" = 1 ]; then
@@ -59,6 +78,10 @@ else
     awk '{ print $2 }' "$work/latency" >"$work/ours"
     summary "  tindrel" "$work/ours"
 fi
-awk -v r="$idle_rate" -v s="$idle" 'BEGIN { printf "  tindrel idle CPU over %d s: %.4f %%\n", s, 100 * r }'
-awk -v c=$((c1 - c0)) -v t=$((t1 - t0)) -v r="$idle_rate" -v n="$copies" 'BEGIN {
-    printf "  tindrel CPU per capture: %.2f ms (idle share taken out)\n", (c - r * t) / n / 1e6 }'
+for reader in "${readers[@]}"; do
+    awk -v name="$reader" -v s="$idle" -v n="$copies" \
+        -v ci="$(cpu_between idle0 idle1 "$reader")" -v ti="$idle_ns" \
+        -v cc="$(cpu_between capture0 capture1 "$reader")" -v tc="$capture_ns" 'BEGIN {
+        printf "  %-7s idle CPU over %d s: %.4f %%; CPU per capture: %.2f ms (idle share taken out)\n",
+            name, s, 100 * ci / ti, (cc - ci / ti * tc) / n / 1e6 }'
+done

@@ -49,7 +49,8 @@ unpaired() { [ -z "$(tindrel_on Anna devices)$(tindrel_on Bert devices)" ]; }
 run() {
     local before t0 out i
     before=$(lines "$work/Bert.owners")
-    t0=$(date +%s%N)
+    # In the X server's time, which stamps the arrival too.
+    t0=$(DISPLAY=$dev_Bert_display python3 bench/selection_watch.py --now)
     out=$(tindrel_on Anna --pair --no-wait)
     if [ "$1" = code ]; then
         tindrel_on Bert --join "$(sed -n 's/^Pairing code: //p' <<<"$out")" >/dev/null 2>&1 &
@@ -69,7 +70,7 @@ run() {
     wait "$joiner" || true
     local arrived
     arrived=$(sed -n "$((before + 1))p" "$work/Bert.owners")
-    ms=$(awk -v d=$((arrived - t0)) 'BEGIN { printf "%.0f", d / 1e6 }')
+    ms=$(((arrived - t0 + (1 << 32)) % (1 << 32)))
     tindrel_on Anna unpair Bert && tindrel_on Bert unpair Anna
     until_ok 10 unpaired
 }

@@ -2,7 +2,8 @@
 # CPU of an idle, synced pair: two tindrel processes paired through their
 # settings and linked through a tindrel-relay process, left alone for a
 # while (default 60 s; polling at the default 0.4 s). Prints each one's CPU
-# share over that time and its resident memory at the end.
+# share and wake-ups per second over that time (bench/lib/proc_tree.py) and
+# its resident memory at the end.
 # Usage: bench/sync_idle.sh [build-dir] [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,16 +24,21 @@ until_ok 20 relay_linked Anna Bert && until_ok 20 relay_linked Bert Anna ||
     { echo "the relay links did not come up" >&2; exit 1; }
 sleep 2 # past the start-up work
 
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-hz=$(getconf CLK_TCK)
-a0=$(ticks "$dev_Anna_pid") b0=$(ticks "$dev_Bert_pid")
+snapshot() { python3 bench/lib/proc_tree.py snapshot "$2" >"$work/$1"; }
+snapshot Anna.0 "$dev_Anna_pid"
+snapshot Bert.0 "$dev_Bert_pid"
+t0=$(date +%s%N)
 sleep "$seconds"
-a1=$(ticks "$dev_Anna_pid") b1=$(ticks "$dev_Bert_pid")
-report() { # NAME T0 T1 PID
-    local rss
-    rss=$(awk '/VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$4/status")
-    awk -v n="$1" -v d=$(($3 - $2)) -v hz="$hz" -v s="$seconds" -v rss="$rss" \
-        'BEGIN { printf "%s: %.3f %% CPU over %d s, %s MiB resident\n", n, 100 * d / hz / s, s, rss }'
+snapshot Anna.1 "$dev_Anna_pid"
+snapshot Bert.1 "$dev_Bert_pid"
+t1=$(date +%s%N)
+report() { # NAME PID
+    local rss cpu_ns wakeups
+    rss=$(awk '/VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$2/status")
+    read -r cpu_ns wakeups < <(python3 bench/lib/proc_tree.py between "$work/$1.0" "$work/$1.1")
+    awk -v n="$1" -v c="$cpu_ns" -v w="$wakeups" -v t=$((t1 - t0)) -v rss="$rss" 'BEGIN {
+        printf "%s: %.4f %% CPU, %.3f wake-ups/s over %.0f s, %s MiB resident\n",
+            n, 100 * c / t, w / (t / 1e9), t / 1e9, rss }'
 }
-report Anna "$a0" "$a1" "$dev_Anna_pid"
-report Bert "$b0" "$b1" "$dev_Bert_pid"
+report Anna "$dev_Anna_pid"
+report Bert "$dev_Bert_pid"

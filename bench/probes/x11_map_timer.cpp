@@ -45,6 +45,7 @@ struct Options {
     int count = 7;
     std::string keys;
     std::string closeKey;
+    // execvp's argument list: the command's words, then a null.
     std::vector<char*> command;
 };
 
@@ -67,7 +68,10 @@ Options parse(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--") {
-            o.command.assign(argv + i + 1, argv + argc);
+            if (i + 1 < argc) {
+                o.command.assign(argv + i + 1, argv + argc);
+                o.command.push_back(nullptr);
+            }
             break;
         }
         if (arg == "--class")

@@ -27,6 +27,10 @@ public:
     // Runs `changed` right after every raise of changeCount, as long as
     // `context` lives. Polling changeCount stays valid where this is late.
     virtual void watchChanges(QObject* context, std::function<void()> changed) = 0;
+    // Whether watchChanges is told of every change as it is counted: the
+    // count then only moves where `changed` runs, and a timer reading it
+    // would never find anything the reports had not brought already.
+    virtual bool reportsEveryChange() const = 0;
     // The content types the clipboard's owner declares; empty when it has
     // none or does not answer in time.
     virtual void requestTypes(QObject* context, std::function<void(QStringList)> done) = 0;

@@ -17,6 +17,7 @@ public:
     void watchChanges(QObject* context, std::function<void()> changed) override {
         watchers.append({context, std::move(changed)});
     }
+    bool reportsEveryChange() const override { return reportsAll; }
     void requestTypes(QObject* context, std::function<void(QStringList)> done) override {
         ++typeReads;
         reply(context, [this, done = std::move(done)] { done(declared); });
@@ -71,6 +72,9 @@ public:
     int writes = 0;
     QStringList written; // our writes, in order
     bool answerAtOnce = true;
+    // Stands for a clipboard that promises a report of every change (it is
+    // still the test that calls announce()).
+    bool reportsAll = false;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> watchers;
     QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
 

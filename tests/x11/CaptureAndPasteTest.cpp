@@ -122,7 +122,8 @@ TEST_F(CaptureAndPasteTest, IgnoresCopiesMarkedByAPasswordManager) {
 
 TEST_F(CaptureAndPasteTest, ACopyIsRecordedWhenItHappensNotAtTheNextPoll) {
     ASSERT_TRUE(desktop);
-    prefs.setPollInterval(Preferences::maxPollInterval); // also (re)starts the timer
+    prefs.setPollInterval(Preferences::maxPollInterval); // also (re)starts the monitor
+    EXPECT_FALSE(monitor->isPolling()) << "every change is reported: no timer needs to run";
     QElapsedTimer sinceStart;
     sinceStart.start();
     auto xclip = copy(u"seen at once"_s);

@@ -41,8 +41,7 @@ ClipboardMonitor::ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, W
       m_lastChangeCount(pasteboard.changeCount()) {
     connect(&m_timer, &QTimer::timeout, this, &ClipboardMonitor::poll);
     m_pasteboard.watchChanges(this, [this] { poll(); });
-    connect(&m_prefs, &Preferences::pollIntervalChanged, this,
-            [this] { start(m_prefs.pollInterval()); });
+    connect(&m_prefs, &Preferences::pollIntervalChanged, this, [this] { start(); });
 }
 
 void ClipboardMonitor::start(std::optional<double> interval) {
@@ -52,7 +51,13 @@ void ClipboardMonitor::start(std::optional<double> interval) {
     if (std::isnan(seconds))
         seconds = Preferences::minPollInterval;
     seconds = std::clamp(seconds, Preferences::minPollInterval, Preferences::maxPollInterval);
-    m_timer.start(std::chrono::milliseconds(std::llround(seconds * 1000.0)));
+    m_timer.setInterval(std::chrono::milliseconds(std::llround(seconds * 1000.0)));
+    // A tick reads only the count, and the count moves only where a report
+    // is sent: ticks would find nothing, yet wake the process every period.
+    if (!interval && m_pasteboard.reportsEveryChange())
+        m_timer.stop();
+    else
+        m_timer.start();
 }
 
 void ClipboardMonitor::poll() {

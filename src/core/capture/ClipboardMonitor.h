@@ -17,9 +17,11 @@ class Workspace;
 // marker among the declared types, an ignored application in front, or the
 // user's pause. Rules about the text itself are the store's.
 //
-// It looks as soon as the clipboard reports a change, and on a timer as well,
-// which catches a change whose report was lost. The owner's answers arrive
-// later; the look is finished when they do, and no second look starts before.
+// It looks as soon as the clipboard reports a change. Where the clipboard
+// cannot promise a report for every change, it also looks on a timer, which
+// catches a change whose report was lost; where it does, no timer runs and
+// an idle program sleeps. The owner's answers arrive later; the look is
+// finished when they do, and no second look starts before.
 class ClipboardMonitor : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isPaused READ isPaused WRITE setPaused NOTIFY isPausedChanged)
@@ -33,7 +35,10 @@ public:
     ClipboardMonitor(Preferences& prefs, Pasteboard& pasteboard, Workspace& workspace,
                      QObject* parent = nullptr);
 
-    // (Re)starts polling every `interval` seconds, or every pollInterval,
+    // (Re)starts watching: polls every pollInterval where the pasteboard does
+    // not report every change, and leaves the timer off where it does. An
+    // `interval` given polls every `interval` seconds whatever the pasteboard
+    // promises, for a caller that expects reports to go missing. Periods are
     // kept within the range the preferences allow.
     void start(std::optional<double> interval = std::nullopt);
     // One look at the clipboard; the timer and every change report call it.
@@ -51,7 +56,8 @@ public:
     // Writes a text of our own to the clipboard without recording it.
     void writeOwnText(const QString& text);
 
-    // The polling period now in use, and whether polling runs.
+    // The polling period, in use or kept for when polling is needed, and
+    // whether polling runs.
     std::chrono::milliseconds pollPeriod() const { return m_timer.intervalAsDuration(); }
     bool isPolling() const { return m_timer.isActive(); }
 

@@ -37,6 +37,9 @@ public:
 
     qint64 changeCount() const override { return m_changeCount; }
     void watchChanges(QObject* context, std::function<void()> changed) override;
+    // Each selection event and each write of ours is counted and reported
+    // at once.
+    bool reportsEveryChange() const override { return true; }
     void requestTypes(QObject* context, std::function<void(QStringList)> done) override;
     void requestText(QObject* context, std::function<void(std::optional<QString>)> done) override;
     std::optional<QString> ownText() const override;

@@ -24,6 +24,8 @@ public:
 
     qint64 changeCount() const override { return m_changeCount; }
     void watchChanges(QObject* context, std::function<void()> changed) override;
+    // Counted and reported in the same handler of QClipboard::changed.
+    bool reportsEveryChange() const override { return true; }
     void requestTypes(QObject* context, std::function<void(QStringList)> done) override;
     void requestText(QObject* context, std::function<void(std::optional<QString>)> done) override;
     std::optional<QString> ownText() const override;

@@ -201,6 +201,40 @@ TEST_F(ClipboardMonitorTest, PollsAtTheIntervalAndFollowsItsChanges) {
     }
 }
 
+// Where every change is reported, a tick could only find what a report
+// brought: no timer runs, whatever the setting says, and the reports alone
+// record copies and skip our own writes. Elsewhere the setting's period polls.
+TEST_F(ClipboardMonitorTest, PollsOnlyWhereTheClipboardDoesNotReportEveryChange) {
+    for (const bool reportsAll : {true, false}) {
+        SCOPED_TRACE(reportsAll ? "reports every change" : "may miss a report");
+        MemorySettingsStore store;
+        Preferences casePrefs(store);
+        FakePasteboard caseBoard;
+        caseBoard.reportsAll = reportsAll;
+        ClipboardMonitor caseMonitor(casePrefs, caseBoard, workspace);
+        QStringList got;
+        QObject::connect(&caseMonitor, &ClipboardMonitor::copied,
+                         [&](const QString& text) { got.append(text); });
+
+        caseMonitor.start();
+        EXPECT_EQ(caseMonitor.isPolling(), !reportsAll);
+        casePrefs.setPollInterval(1.2);
+        EXPECT_EQ(caseMonitor.isPolling(), !reportsAll);
+        EXPECT_EQ(caseMonitor.pollPeriod(), 1200ms) << "kept for when polling is needed";
+
+        caseMonitor.writeOwnText(u"ours"_s);
+        caseBoard.announce();
+        caseBoard.copy(u"the user's"_s);
+        caseBoard.announce();
+        EXPECT_EQ(got, QStringList{u"the user's"_s});
+
+        // Asked for a period, it polls at it in any case.
+        caseMonitor.start(0.3);
+        EXPECT_TRUE(caseMonitor.isPolling());
+        EXPECT_EQ(caseMonitor.pollPeriod(), 300ms);
+    }
+}
+
 TEST_F(ClipboardMonitorTest, TheTimerPolls) {
     monitor.start(0.1);
     board.copy(u"picked up by the timer"_s);
