@@ -262,10 +262,10 @@ void AppDelegate::showSettings() {
         KeyCombo::BaseKeysym baseKeysym;
         if (desktop->knowsBaseKeysyms())
             baseKeysym = [desktop](quint32 code) { return desktop->baseKeysym(code); };
-        m_settingsWindow = std::make_unique<SettingsWindow>(
-            SettingsWindow::Services{*m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files,
-                                     *m_settings, baseKeysym, *m_sync, *m_identity, *m_discovery,
-                                     *m_clock, XdgPaths::syncLogFile(), &desktop->keySynth()});
+        m_settingsWindow = std::make_unique<SettingsWindow>(SettingsWindow::Services{
+            *m_prefs, *m_store, *m_hotKeys, desktop->workspace(), *m_files, *m_settings, baseKeysym,
+            *m_sync, *m_identity, *m_discovery, *m_clock, XdgPaths::syncLogFile(),
+            &desktop->keySynth(), !desktop->pasteboard().reportsEveryChange()});
     }
     m_settingsWindow->showInFront();
 }

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -404,4 +405,16 @@ TEST_F(SettingsFixture, IgnoredAppsAddOnceAndKeepUninstalledOnes) {
     list->chooseApps = [](const QList<InstalledApp>&) { return QStringList(); };
     list->addApps();
     EXPECT_EQ(prefs.ignoredApps().size(), 2);
+}
+
+// The period the clipboard is read at is a setting only where it is read
+// on a timer; where it reports each change there is nothing to set.
+TEST_F(SettingsFixture, ThePollingPeriodShowsOnlyWhereTheClipboardIsPolled) {
+    for (const bool polls : {true, false}) {
+        HistoryPane history(prefs, store, polls);
+        EXPECT_EQ(history.findChildren<QSlider*>().size(), polls ? 1 : 0) << polls;
+        EXPECT_EQ(hintStartingWith(history, u"Tindrel checks the clipboard on a timer"_s) !=
+                      nullptr,
+                  polls);
+    }
 }

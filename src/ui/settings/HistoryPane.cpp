@@ -18,7 +18,8 @@ namespace {
 constexpr int kTenths = 10; // the slider counts tenths of a second
 }
 
-HistoryPane::HistoryPane(Preferences& prefs, ClipStore& store, QWidget* parent) : QWidget(parent) {
+HistoryPane::HistoryPane(Preferences& prefs, ClipStore& store, bool clipboardPolls, QWidget* parent)
+    : QWidget(parent) {
     PaneForm form(this, prefs);
 
     QFormLayout* limits = form.section(u"Limits"_s);
@@ -84,6 +85,11 @@ HistoryPane::HistoryPane(Preferences& prefs, ClipStore& store, QWidget* parent) 
     form.showWhile(captured, noLimit, [&prefs] { return prefs.maxClipLength() == 0; },
                    {&Preferences::maxClipLengthChanged});
 
+    // Where the clipboard reports each change, there is no timer to set.
+    if (!clipboardPolls) {
+        form.finish();
+        return;
+    }
     QFormLayout* polling = form.section(u"Polling"_s);
     auto* rate = new QWidget(this);
     auto* rateRow = new QHBoxLayout(rate);

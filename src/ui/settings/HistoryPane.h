@@ -10,5 +10,8 @@ class Preferences;
 class HistoryPane : public QWidget {
     Q_OBJECT
 public:
-    HistoryPane(Preferences& prefs, ClipStore& store, QWidget* parent = nullptr);
+    // `clipboardPolls`: whether the period the clipboard is read at is worth
+    // a setting here.
+    HistoryPane(Preferences& prefs, ClipStore& store, bool clipboardPolls = true,
+                QWidget* parent = nullptr);
 };

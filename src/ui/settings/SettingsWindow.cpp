@@ -142,7 +142,7 @@ QWidget* SettingsWindow::buildPane(SettingsTab tab) {
     case SettingsTab::general:
         return new GeneralPane(s.prefs, &s.workspace, s.keySynth);
     case SettingsTab::history:
-        return new HistoryPane(s.prefs, s.store);
+        return new HistoryPane(s.prefs, s.store, s.clipboardPolls);
     case SettingsTab::shortcuts:
         return new ShortcutsPane(s.prefs, s.hotKeys, s.baseKeysym);
     case SettingsTab::sync:

@@ -43,6 +43,9 @@ public:
         QString syncLogPath;
         // What the desktop said about pasting, where it asks; may be null.
         KeySynth* keySynth = nullptr;
+        // Whether the clipboard is read on a timer (its period is a setting
+        // then) rather than as it reports each change.
+        bool clipboardPolls = true;
     };
 
     explicit SettingsWindow(Services services, QWidget* parent = nullptr);
