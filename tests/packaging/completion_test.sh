@@ -2,7 +2,8 @@
 # completion_test.sh <tindrel> <completions-dir>: the shell completions offer
 # what `tindrel --help` lists. Completes a few lines in bash and fish as a
 # user's Tab would, checks that each shell's file names every command and
-# option of the help and the settings tabs, and that zsh reads its file.
+# option of the help and the settings tabs; zsh's function runs with its
+# completion builtins stood in for.
 set -eu
 tindrel=$1
 dir=$2
@@ -10,9 +11,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$tindrel" --help)
 # The words of the help's left column ("  --pause, --resume   ..."), without
-# the upper-case placeholders: every command and option there is.
-vocabulary=$(sed -n 's/^  \([^ ].*\)$/\1/p' <<<"$help" | sed 's/   .*//' |
-    grep -oE '(^|[ ,[])-{0,2}[a-z][a-z-]*' | sed 's/^[ ,[]//' | sort -u)
+# the upper-case placeholders, are every command and option there is; those
+# not in brackets are the commands a line starts with.
+left=$(sed -n 's/^  \([^ ].*\)$/\1/p' <<<"$help" | sed 's/   .*//')
+vocabulary=$(grep -oE '(^|[ ,[])-{0,2}[a-z][a-z-]*' <<<"$left" | sed 's/^[ ,[]//' | sort -u)
+commands=$(grep -oE '(^|[ ,])-{0,2}[a-z][a-z-]*' <<<"$left" | sed 's/^[ ,]//' | sort -u)
 [ "$(wc -l <<<"$vocabulary")" -ge 20 ] || fail "read too few commands off the help: $vocabulary"
 # The tabs --settings takes, as the help lists them in brackets.
 tabs=$(tr '\n' ' ' <<<"$help" | sed -n 's/.*open the settings (\([^)]*\)).*/\1/p' | tr -s ', ' '\n' |
@@ -71,5 +74,17 @@ check fish "--set" "--settings" "$(fish_complete --set)"
 check fish "--settings " "$tabs" "$(fish_complete '--settings ')"
 check fish "list --pinned -" "--json" "$(fish_complete 'list --pinned -')"
 
-zsh -n "$dir/_tindrel" || fail "zsh cannot read _tindrel"
+# zsh: the function runs as compsys would call it, with compadd and
+# _describe replaced by stand-ins that print what they were given.
+zsh_complete() {
+    zsh -c 'compadd() { [[ $1 == -- ]] && shift; print -l -- "$@"; }
+        _describe() { print -l -- ${(P)${@[-1]}%%:*}; }
+        words=("${@[2,-1]}"); CURRENT=$#words
+        source $1' zsh "$dir/_tindrel" tindrel "$@" | sort
+}
+check zsh "" "$commands" "$(zsh_complete "")"
+check zsh "--settings " "$tabs" "$(zsh_complete --settings "")"
+check zsh "--settings general " "" "$(zsh_complete --settings general "")"
+check zsh "list --json " "--pinned" "$(zsh_complete list --json "")"
+check zsh "--pair 90 " "--no-wait" "$(zsh_complete --pair 90 "")"
 echo "completions checked"
