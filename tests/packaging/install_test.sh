@@ -38,6 +38,15 @@ grep -qx 'Exec=/usr/bin/tindrel' "$usr/share/dbus-1/services/io.tindrel.Tindrel.
 grep -q '^ExecStart=/usr/bin/tindrel-relay' "$usr/lib/systemd/system/tindrel-relay.service" ||
     fail "the relay unit does not start /usr/bin/tindrel-relay"
 
+# relay/README.md shows the unit as installed: every setting of its
+# [Service] section, the program's path included.
+source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+unit=$usr/lib/systemd/system/tindrel-relay.service
+sed -n '/^\[Service\]/,/^\[/p' "$unit" | grep -E '^[A-Za-z]+=' | while read -r setting; do
+    grep -qxF -- "$setting" "$source/relay/README.md" ||
+        fail "relay/README.md does not show the installed unit's $setting"
+done
+
 # man reads both pages without a complaint, and each documents its options.
 for page in tindrel tindrel-relay; do
     text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1) ||
