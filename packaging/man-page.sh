@@ -14,7 +14,9 @@ version=$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$changelog")
 released=$(sed -n 's/^ -- .*>  //p' "$changelog" | head -n 1)
 date=$(LC_ALL=C date -u -d "$released" +%Y-%m-%d)
 
-help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --help)
+# In English whatever the builder's locale: the page is installed as the
+# untranslated one.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u LANGUAGE LC_ALL=C.UTF-8 "$program" --help)
 printf '%s\n' "$help" |
     awk -v name="$name" -v summary="$summary" -v version="$version" -v date="$date" '
     function esc(s) {

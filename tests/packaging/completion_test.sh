@@ -9,7 +9,7 @@ tindrel=$1
 dir=$2
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$tindrel" --help)
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u LANGUAGE LC_ALL=C.UTF-8 "$tindrel" --help)
 # The words of the help's left column ("  --pause, --resume   ..."), without
 # the upper-case placeholders, are every command and option there is; those
 # not in brackets are the commands a line starts with.
