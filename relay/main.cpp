@@ -137,39 +137,43 @@ int main(int argc, char** argv) {
         u"Forwards sealed Tindrel sync messages between the devices of one room."_s);
     parser.addHelpOption();
     parser.addVersionOption();
+    // Each option's help ends with its default, so --help (and the manual
+    // page made from it) answers what happens when it is left out.
     const auto option = [&](const char* name, const char* help, const char* valueName,
-                            const QString& fallback) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                            const QString& fallback, const QString& shown = {}) {
+        const QString text = QString::fromLatin1(help) + u" (default: "_s +
+                             (shown.isEmpty() ? fallback : shown) + u")."_s;
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), text,
                                             QString::fromLatin1(valueName), fallback));
     };
-    option("listen", "Address to listen on.", "address", u"127.0.0.1"_s);
-    option("port", "TCP port to listen on (0 picks a free one).", "port",
+    option("listen", "Address to listen on", "address", u"127.0.0.1"_s);
+    option("port", "TCP port to listen on; 0 picks a free one", "port",
            QString::number(kDefaultPort));
-    option("cert", "PEM certificate chain; with --key serves wss://.", "file", {});
-    option("key", "PEM private key (unencrypted) for --cert.", "file", {});
-    option("max-message", "Largest message accepted, in bytes.", "bytes",
+    option("cert", "PEM certificate chain; with --key serves wss://", "file", {},
+           u"none, plain ws://"_s);
+    option("key", "PEM private key (unencrypted) for --cert", "file", {}, u"none"_s);
+    option("max-message", "Largest message accepted, in bytes", "bytes",
            QString::number(defaults.maxMessageBytes));
-    option("room-size", "Connections allowed in one room.", "count",
+    option("room-size", "Connections allowed in one room", "count",
            QString::number(defaults.maxPerRoom));
-    option("per-address", "Connections allowed from one address (IPv6: one /64).", "count",
+    option("per-address", "Connections allowed from one address (IPv6: one /64)", "count",
            QString::number(defaults.maxPerAddress));
-    option("max-connections", "Connections allowed in total.", "count",
-           QString::number(defaults.maxConnections));
-    option("idle-timeout", "Close a connection after this many ms without traffic or pong.", "ms",
+    option("max-connections", "Connections allowed in total, lowered to fit the descriptor limit",
+           "count", QString::number(defaults.maxConnections));
+    option("idle-timeout", "Close a connection after this many ms without traffic or pong", "ms",
            QString::number(defaults.idleTimeout.count()));
-    option("handshake-timeout", "Time allowed from connect to finished upgrade, in ms.", "ms",
+    option("handshake-timeout", "Time allowed from connect to finished upgrade, in ms", "ms",
            QString::number(defaults.handshakeTimeout.count()));
     option("backlog",
            "Bytes queued towards a member that does not read; once reached, the next message "
-           "for it drops the member.",
+           "for it drops the member",
            "bytes", QString::number(defaults.maxBacklogBytes));
     option("queue-budget",
-           "Bytes queued towards all members together; over it the largest backlog is dropped.",
+           "Bytes queued towards all members together; over it the largest backlog is dropped",
            "bytes", QString::number(defaults.maxQueuedBytes));
     option("metrics",
-           "Serve /metrics (Prometheus) and /healthz on this address, e.g. 127.0.0.1:9479; off "
-           "unless given.",
-           "host:port", {});
+           "Serve /metrics (Prometheus) and /healthz on this address, e.g. 127.0.0.1:9479",
+           "host:port", {}, u"off"_s);
     parser.process(app);
 
     RelayServer::Limits limits;

@@ -18,7 +18,12 @@ for f in bin/tindrel bin/tindrel-relay \
     share/icons/hicolor/symbolic/apps/io.tindrel.Tindrel-symbolic.svg \
     share/gnome-shell/extensions/tindrel@tindrel.io/metadata.json \
     share/gnome-shell/extensions/tindrel@tindrel.io/extension.js \
-    lib/systemd/system/tindrel-relay.service; do
+    lib/systemd/system/tindrel-relay.service \
+    share/man/man1/tindrel.1.gz share/man/man1/tindrel-relay.1.gz \
+    share/doc/tindrel/copyright share/doc/tindrel/changelog.gz \
+    share/doc/tindrel-relay/copyright share/doc/tindrel-relay/changelog.gz \
+    share/bash-completion/completions/tindrel share/zsh/vendor-completions/_tindrel \
+    share/fish/vendor_completions.d/tindrel.fish; do
     [ -s "$usr/$f" ] || fail "$f was not installed"
 done
 
@@ -32,6 +37,23 @@ grep -qx 'Exec=/usr/bin/tindrel' "$usr/share/dbus-1/services/io.tindrel.Tindrel.
     fail "the bus service file does not start /usr/bin/tindrel"
 grep -q '^ExecStart=/usr/bin/tindrel-relay' "$usr/lib/systemd/system/tindrel-relay.service" ||
     fail "the relay unit does not start /usr/bin/tindrel-relay"
+
+# relay/README.md shows the unit as installed: every setting of its
+# [Service] section, the program's path included.
+source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+unit=$usr/lib/systemd/system/tindrel-relay.service
+sed -n '/^\[Service\]/,/^\[/p' "$unit" | grep -E '^[A-Za-z]+=' | while read -r setting; do
+    grep -qxF -- "$setting" "$source/relay/README.md" ||
+        fail "relay/README.md does not show the installed unit's $setting"
+done
+
+# man reads both pages without a complaint, and each documents its options.
+for page in tindrel tindrel-relay; do
+    text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1) ||
+        fail "man cannot read $page.1.gz"
+    grep -q 'warning:' <<<"$text" && fail "man warns about $page.1.gz: $text"
+    grep -q -- '--version' <<<"$text" || fail "$page.1.gz has no options"
+done
 
 # The Shell loads an extension only from a folder named by its uuid.
 grep -q '"uuid": "tindrel@tindrel.io"' \

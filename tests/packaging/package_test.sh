@@ -1,7 +1,7 @@
 #!/bin/bash
 # package_test.sh <build-dir>: builds the two Debian packages, checks their
-# names and dependencies, unpacks them into a throwaway root and runs both
-# programs from there.
+# names and dependencies, has lintian review them as a distribution would,
+# unpacks them into a throwaway root and runs both programs from there.
 set -eu
 build=$1
 root=$(mktemp -d)
@@ -11,6 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake --build "$build" --target package >/dev/null || fail "cpack failed"
 provided=$(dpkg-query -W -f='${Provides}\n' | tr ',' '\n' | sed 's/(.*)//; s/ //g')
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+debs=()
 for name in tindrel tindrel-relay; do
     deb=$build/${name}_${version}_$(dpkg --print-architecture).deb
     [ -s "$deb" ] || fail "no package $deb"
@@ -24,8 +25,27 @@ for name in tindrel tindrel-relay; do
             grep -qw -- "$dep" <<<"$provided" ||
             fail "$name depends on $dep, which is not installed here"
     done < <(echo "$depends" | tr ',' '\n' | sed 's/|.*//; s/(.*)//; s/ //g' | grep -v '^$')
+    # The changelog's newest entry is the version being packaged.
+    changelog=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$name/changelog.gz" |
+        gzip -dc | head -n 1)
+    [[ $changelog == "tindrel ($version) "* ]] ||
+        fail "$name's changelog starts with \"$changelog\", not version $version"
     dpkg-deb -x "$deb" "$root"
     echo "$name: $(stat -c %s "$deb") bytes"
+    debs+=("$deb")
+done
+
+# What a distribution's review flags at lintian's default level, errors and
+# warnings alike, fails the packages.
+lintian --version >/dev/null || fail "lintian is not installed (scripts/bootstrap test)"
+findings=$(lintian --fail-on error,warning "${debs[@]}" 2>&1) ||
+    fail "lintian: $findings"
+
+# The relay's maintainer scripts are in its package, executable.
+for script in postinst prerm postrm; do
+    dpkg-deb --ctrl-tarfile "$build/tindrel-relay_${version}_$(dpkg --print-architecture).deb" |
+        tar -tv "./$script" 2>/dev/null | grep -q '^-rwxr-xr-x' ||
+        fail "the relay package has no executable $script"
 done
 
 env -u DISPLAY "$root/usr/bin/tindrel" --version | grep -q "^Tindrel $version$" ||
