@@ -18,7 +18,9 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
@@ -120,6 +122,23 @@ void PanelController::makePanel() {
         std::clamp(m_prefs.resolvedPanelWidth(), PanelGeometry::minWidth, PanelGeometry::maxWidth);
     m_window->resize(static_cast<int>(width), static_cast<int>(PanelGeometry::initialHeight));
     applySizeLimits();
+}
+
+void PanelController::prepare() {
+    if (m_window)
+        return;
+    makePanel();
+    m_window->ensurePolished();
+    if (QLayout* layout = m_window->layout())
+        layout->activate();
+    // The window system's side (an ARGB window, its properties) and the
+    // glyphs, icons and style pixmaps of a first paint; all are cached for
+    // the real one.
+    m_window->winId();
+    const qreal ratio = m_window->devicePixelRatioF();
+    QImage scratch(m_window->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    scratch.setDevicePixelRatio(ratio);
+    m_window->render(&scratch);
 }
 
 void PanelController::showWithStartNotice(const QStringList& keyboardSettings) {
