@@ -8,20 +8,24 @@
 # as B, a tab of the same N texts with room for all of them. Prints each
 # side's median and the median of the per-pair ratios A/B with min and max.
 #
-# Usage: bench/store_startup.sh [--pairs N] [--clips N] [build-dir]
-#                               [other-build-dir | copyq]
+# Usage: bench/store_startup.sh [--pairs N] [--clips N] [--session-bus]
+#                               [build-dir] [other-build-dir | copyq]
 #   B is other-build-dir/bin/tindrel, or CopyQ (installed with apt-get when
 #   missing); by default A again, which shows how noisy the machine is.
+#   --session-bus runs both on a session bus of their own, as on a desktop;
+#   without one, a program that asks for it has libdbus start one first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 pairs=7
 clips=10000
+session_bus=0
 args=()
 while (($#)); do
     case $1 in
         --pairs) pairs=$2; shift 2 ;;
         --clips) clips=$2; shift 2 ;;
+        --session-bus) session_bus=1; shift ;;
         -*) echo "unknown option $1" >&2; exit 2 ;;
         *) args+=("$1"); shift ;;
     esac
@@ -49,6 +53,14 @@ work=$(mktemp -d /tmp/tindrel-startup.XXXXXX)
 export TINDREL_XDESKTOP_STATE="$work/desktop"
 line=$(env -u DISPLAY scripts/x-desktop.sh up) || { rm -rf "$work"; exit 1; }
 export "$line"
+bus_pid=""
+if ((session_bus)); then
+    bus=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1)
+    export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+    bus_pid=${bus##*$'\n'}
+else
+    unset DBUS_SESSION_BUS_ADDRESS
+fi
 pid=""
 stop_app() {
     if [ -n "$pid" ]; then
@@ -63,6 +75,7 @@ stop_app() {
 finish() {
     set +e # clean up everything, whatever fails on the way
     stop_app
+    [ -z "$bus_pid" ] || kill "$bus_pid"
     scripts/x-desktop.sh down "$DISPLAY" >/dev/null 2>&1
     rm -rf "$work"
 }
@@ -153,7 +166,7 @@ for i in $(seq "$pairs"); do
     echo "pair $i: A $a  B $b (start-up ms, RSS KiB)" >&2
 done
 
-echo "start-up with $clips clips on $(nproc) cores, $pairs interleaved pairs"
+echo "start-up with $clips clips on $(nproc) cores, $pairs interleaved pairs, $( ((session_bus)) && echo "on a session bus" || echo "without a session bus")"
 echo "A: $a_bin"
 echo "B: $b_name"
 awk '
