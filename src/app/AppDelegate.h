@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/shortcuts/HotKeyManager.h"
+#include "core/store/ClipStore.h"
 #include "ui/Theme.h"
 
 #include <QObject>
@@ -10,7 +11,6 @@
 
 class AppState;
 class BusService;
-class ClipStore;
 class ClipboardMonitor;
 class Clock;
 class Desktop;
@@ -43,7 +43,8 @@ public:
     bool isReady() const { return m_desktop && m_hotKeys; }
     // The rest, in order: store, panel state, panel, clipboard monitor,
     // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
-    void launch();
+    // The store starts from `storeAhead` when given (see ClipStore).
+    void launch(std::optional<ClipStore::FileRead> storeAhead = std::nullopt);
 
     void perform(HotKeyManager::Action action);
     void applyTheme();

@@ -429,3 +429,47 @@ TEST_F(ClipStorePersistenceTest, AFileTooLargeToBeOursIsSetAsideUnread) {
     ASSERT_EQ(log.lines.size(), 1);
     EXPECT_TRUE(log.lines.first().contains(u"512 MiB"_s));
 }
+
+// Start-up reads the file before this instance holds it; a store that then
+// starts from that read takes what it would have read itself, unless the
+// file was saved or changed in between.
+TEST_F(ClipStorePersistenceTest, AReadMadeAheadCountsOnlyWhileItIsStillTheFileOnDisk) {
+    prefs.setHistoryLimit(10);
+    openStore();
+    for (int i = 0; i < 12; ++i)
+        add(u"clip %1"_s.arg(i));
+    addPin(u"pin"_s);
+    ASSERT_TRUE(store->save());
+    const QList<Clip> history = store->history();
+    const QList<Clip> pinned = store->pinned();
+
+    // As read, with room for more than the limit keeps.
+    store =
+        std::make_unique<ClipStore>(prefs, clock, storePath, ClipStore::readFile(storePath, 1000));
+    EXPECT_EQ(store->history(), history);
+    EXPECT_EQ(store->pinned(), pinned);
+
+    // Saved by another instance after the read: the read is stale.
+    ClipStore::FileRead stale = ClipStore::readFile(storePath, 1000);
+    store->record(u"saved after the read"_s);
+    ASSERT_TRUE(store->save());
+    const QList<Clip> saved = store->history();
+    store = std::make_unique<ClipStore>(prefs, clock, storePath, std::move(stale));
+    EXPECT_EQ(store->history(), saved);
+
+    // Missing when read, there since; damaged when read, fixed since.
+    const QByteArray good = readFile(storePath);
+    QFile::remove(storePath);
+    ClipStore::FileRead missing = ClipStore::readFile(storePath, 1000);
+    writeFile(storePath, good);
+    store = std::make_unique<ClipStore>(prefs, clock, storePath, std::move(missing));
+    EXPECT_EQ(store->history(), saved);
+    writeFile(storePath, "{ damaged");
+    ClipStore::FileRead damaged = ClipStore::readFile(storePath, 1000);
+    EXPECT_EQ(damaged.outcome, ClipStore::FileRead::Outcome::damaged);
+    QFile::remove(storePath);
+    writeFile(storePath, good);
+    store = std::make_unique<ClipStore>(prefs, clock, storePath, std::move(damaged));
+    EXPECT_EQ(store->history(), saved);
+    EXPECT_TRUE(log.lines.isEmpty()) << "nothing was set aside";
+}
