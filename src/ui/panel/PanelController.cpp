@@ -131,10 +131,9 @@ void PanelController::prepare() {
     m_window->ensurePolished();
     if (QLayout* layout = m_window->layout())
         layout->activate();
-    // The window system's side (an ARGB window, its properties) and the
-    // glyphs, icons and style pixmaps of a first paint; all are cached for
-    // the real one.
-    m_window->winId();
+    // The glyphs, icons and style pixmaps of a first paint, cached for the
+    // real one. The native window is still made at the first showing: made
+    // this early, the window manager may not give it the focus then.
     const qreal ratio = m_window->devicePixelRatioF();
     QImage scratch(m_window->size() * ratio, QImage::Format_ARGB32_Premultiplied);
     scratch.setDevicePixelRatio(ratio);

@@ -64,7 +64,7 @@ public:
     void hide();
     bool isVisible() const;
     // Builds the panel while it is hidden, when nobody waits for it: its
-    // widgets, style, layout, native window and a first paint off screen,
+    // widgets, style, layout and a first paint off screen,
     // which otherwise make the first opening several times slower than the
     // later ones. Does nothing once the panel exists.
     void prepare();
