@@ -51,12 +51,11 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::launch(std::optional<ClipStore::FileRead> storeAhead) {
+void AppDelegate::launch() {
     Workspace& workspace = m_desktop->workspace();
     Pasteboard& pasteboard = m_desktop->pasteboard();
 
-    m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile(),
-                                          std::move(storeAhead));
+    m_store = std::make_unique<ClipStore>(*m_prefs, *m_clock, XdgPaths::storeFile());
     m_state = std::make_unique<AppState>(*m_store, *m_prefs, workspace, *m_scheduler);
     m_state->confirmClearHistory = &Alerts::confirmClearHistory;
     m_panel = std::make_unique<PanelController>(

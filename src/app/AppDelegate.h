@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/shortcuts/HotKeyManager.h"
-#include "core/store/ClipStore.h"
 #include "ui/Theme.h"
 
 #include <QObject>
@@ -11,6 +10,7 @@
 
 class AppState;
 class BusService;
+class ClipStore;
 class ClipboardMonitor;
 class Clock;
 class Desktop;
@@ -43,8 +43,7 @@ public:
     bool isReady() const { return m_desktop && m_hotKeys; }
     // The rest, in order: store, panel state, panel, clipboard monitor,
     // sync; then polling, shortcuts, theme, tray icon and, when on, sync.
-    // The store starts from `storeAhead` when given (see ClipStore).
-    void launch(std::optional<ClipStore::FileRead> storeAhead = std::nullopt);
+    void launch();
 
     void perform(HotKeyManager::Action action);
     void applyTheme();

@@ -1,8 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/BusClient.h"
 #include "app/CommandLine.h"
-#include "core/prefs/Preferences.h"
-#include "core/store/ClipStore.h"
 #include "platform/xdg/QuitSignals.h"
 #include "platform/xdg/SingleInstance.h"
 #include "platform/xdg/XdgPaths.h"
@@ -11,7 +9,6 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <cstdio>
-#include <future>
 #include <malloc.h>
 
 using namespace Qt::StringLiterals;
@@ -64,14 +61,6 @@ int main(int argc, char** argv) {
     // stays resident; a fixed threshold returns every large buffer at once.
     mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
 
-    // The store file is read and decoded while Qt and the desktop connection
-    // start, on the other core; the store checks it is still the file on
-    // disk once this instance holds it.
-    const QString storePath = XdgPaths::storeFile();
-    std::future<ClipStore::FileRead> storeAhead = std::async(std::launch::async, [storePath] {
-        return ClipStore::readFile(storePath, Preferences::maxHistoryLimit);
-    });
-
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tindrel"_s);
     QApplication::setDesktopFileName(u"io.tindrel.Tindrel"_s);
@@ -79,6 +68,7 @@ int main(int argc, char** argv) {
     // A tray program: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    const QString storePath = XdgPaths::storeFile();
     SingleInstance instance(SingleInstance::lockPathFor(storePath));
     const SingleInstance::Claim claim = instance.claim();
     if (claim == SingleInstance::Claim::HeldByAnother) {
@@ -112,7 +102,7 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    delegate.launch(storeAhead.get());
+    delegate.launch();
     if (!startNotice.isEmpty())
         delegate.showNotice(startNotice);
 

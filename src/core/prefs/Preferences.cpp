@@ -31,7 +31,7 @@ template <typename T> QVariant storedForm(const T& value) {
 // a last member function, where given, runs after each change.
 // clang-format off
 #define TINDREL_SETTINGS(X) \
-    X(int, historyLimit, HistoryLimit, 100, 10, maxHistoryLimit, &P::fitDisplayLimit) \
+    X(int, historyLimit, HistoryLimit, 100, 10, 1000, &P::fitDisplayLimit) \
     X(int, displayLimit, DisplayLimit, 25, 5, kIntMax) \
     X(int, pinLimit, PinLimit, 10, 1, 20) \
     X(bool, ignoreDuplicates, IgnoreDuplicates, true) \

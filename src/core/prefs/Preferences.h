@@ -80,8 +80,6 @@ public:
     // The range of pollInterval, in seconds.
     static constexpr double minPollInterval = 0.1;
     static constexpr double maxPollInterval = 2.0;
-    // The most clips the history can be set to keep.
-    static constexpr int maxHistoryLimit = 1000;
 
     int historyLimit() const { return m_historyLimit; }
     int displayLimit() const { return m_displayLimit; }

@@ -19,7 +19,6 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
-#include <sys/stat.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -50,10 +49,6 @@ BackupError unreadable(const QString& why) {
 } // namespace
 
 ClipStore::ClipStore(Preferences& prefs, Clock& clock, QString storePath, QObject* parent)
-    : ClipStore(prefs, clock, std::move(storePath), std::nullopt, parent) {}
-
-ClipStore::ClipStore(Preferences& prefs, Clock& clock, QString storePath,
-                     std::optional<FileRead> ahead, QObject* parent)
     : QObject(parent), m_prefs(prefs), m_clock(clock), m_storePath(std::move(storePath)),
       m_writer(std::make_unique<StoreWriter>(m_storePath)) {
     for (QTimer* timer : {&m_saveTimer, &m_saveDeadline}) {
@@ -62,7 +57,7 @@ ClipStore::ClipStore(Preferences& prefs, Clock& clock, QString storePath,
     }
     setSaveDelay(kDefaultSaveDelay, kDefaultMaxSaveDelay);
     connect(m_writer.get(), &StoreWriter::written, this, &ClipStore::reportSave);
-    load(std::move(ahead));
+    load();
     connect(&m_prefs, &Preferences::historyLimitChanged, this, [this] {
         if (trimHistory(m_prefs.historyLimit()))
             Q_EMIT historyChanged();
@@ -307,82 +302,50 @@ qint64 ClipStore::storeSizeOnDisk() const {
     return info.isFile() ? info.size() : 0;
 }
 
-namespace {
-// What tells one version of the store file from another: a save replaces the
-// file, so its inode changes; the rest covers a hand edit in place.
-std::optional<ClipStore::FileRead::Stamp> stampOf(const QString& path) {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return ClipStore::FileRead::Stamp{
-        quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
-        qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
-}
-} // namespace
-
-ClipStore::FileRead ClipStore::readFile(const QString& path, qsizetype keptHistory) {
-    FileRead read;
-    read.stamp = stampOf(path);
-    if (!read.stamp)
-        return read; // first start
-    read.outcome = FileRead::Outcome::damaged;
-    const auto bytes = BoundedFile::read(path, kMaxStoreBytes);
-    if (!bytes) {
-        read.damage = bytes.error().kind == BoundedFile::Error::Kind::TooLarge
-                          ? u"is larger than %1 MiB, too large to be ours"_s.arg(kMaxStoreBytes /
-                                                                                 (1024 * 1024))
-                          : u"cannot be read: "_s + bytes.error().description;
-        return read;
-    }
-    // Only the clips the history keeps are built; the rest are checked, as
-    // a damaged one still means a damaged file.
-    auto contents =
-        StoreCodec::decode(*bytes, StoreCodec::Unpinned::Read, std::max<qsizetype>(keptHistory, 0));
-    if (!contents) {
-        read.damage = u"cannot be decoded: "_s + contents.error();
-        return read;
-    }
-    read.outcome = FileRead::Outcome::decoded;
-    read.contents = std::move(*contents);
-    return read;
-}
-
-void ClipStore::load(std::optional<FileRead> ahead) {
-    // Read ahead of this instance holding the store: another may have saved
-    // since.
-    if (ahead && ahead->stamp != stampOf(m_storePath))
-        ahead.reset();
-    FileRead read = ahead ? std::move(*ahead) : readFile(m_storePath, m_prefs.historyLimit());
-    switch (read.outcome) {
-    case FileRead::Outcome::missing:
-        return;
-    case FileRead::Outcome::damaged:
-        setDamagedFileAside(read.damage);
-        return;
-    case FileRead::Outcome::decoded:
-        break;
-    }
-
-    const auto isEmptyText = [](const Clip& clip) { return clip.text().isEmpty(); };
-    // Every pin is kept, also beyond the pin limit: the limit only refuses
-    // new pins, it never throws pinned clips away.
-    m_pinned = std::move(read.contents.pinned);
-    m_pinned.removeIf(isEmptyText);
-    for (Clip& pin : m_pinned)
-        if (!pin.pinnedAt())
-            pin.setPinnedAt(pin.createdAt());
-    m_history = std::move(read.contents.history);
-    m_history.removeIf(isEmptyText);
-    StoreRules::trimHistory(m_history, m_prefs.historyLimit());
-    StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget);
-    m_unpinned = std::move(read.contents.unpinned);
-    read = {};
+void ClipStore::load() {
+    const QFileInfo info(m_storePath);
+    if (!info.exists() && !info.isSymLink())
+        return; // first start
+    loadFile();
     // The file's bytes and their parse took several times what is kept, more
     // so when the file holds more clips than the history keeps; freed, that
     // would stay resident for the life of the program.
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+void ClipStore::loadFile() {
+    const auto bytes = BoundedFile::read(m_storePath, kMaxStoreBytes);
+    if (!bytes) {
+        setDamagedFileAside(bytes.error().kind == BoundedFile::Error::Kind::TooLarge
+                                ? u"is larger than %1 MiB, too large to be ours"_s.arg(
+                                      kMaxStoreBytes / (1024 * 1024))
+                                : u"cannot be read: "_s + bytes.error().description);
+        return;
+    }
+    // Only the clips the history keeps are built; the rest are checked, as
+    // a damaged one still means a damaged file.
+    const qsizetype historyLimit = std::max<qsizetype>(m_prefs.historyLimit(), 0);
+    auto contents = StoreCodec::decode(*bytes, StoreCodec::Unpinned::Read, historyLimit);
+    if (!contents) {
+        setDamagedFileAside(u"cannot be decoded: "_s + contents.error());
+        return;
+    }
+
+    const auto isEmptyText = [](const Clip& clip) { return clip.text().isEmpty(); };
+    // Every pin is kept, also beyond the pin limit: the limit only refuses
+    // new pins, it never throws pinned clips away.
+    m_pinned = std::move(contents->pinned);
+    m_pinned.removeIf(isEmptyText);
+    for (Clip& pin : m_pinned)
+        if (!pin.pinnedAt())
+            pin.setPinnedAt(pin.createdAt());
+    m_history = std::move(contents->history);
+    m_history.removeIf(isEmptyText);
+    StoreRules::trimHistory(m_history, historyLimit);
+    StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget);
+    m_unpinned = std::move(contents->unpinned);
 }
 
 void ClipStore::setDamagedFileAside(const QString& reason) {

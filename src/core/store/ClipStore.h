@@ -39,36 +39,10 @@ public:
         qsizetype pushedOut = 0;
     };
 
-    // The store file as read from disk, before a store takes it: made on any
-    // thread, so start-up can read the file while it does other things.
-    struct FileRead {
-        enum class Outcome { missing, damaged, decoded };
-        // The version of the file read.
-        struct Stamp {
-            quint64 device = 0;
-            quint64 inode = 0;
-            qint64 size = 0;
-            qint64 modifiedNs = 0;
-            friend bool operator==(const Stamp&, const Stamp&) = default;
-        };
-        Outcome outcome = Outcome::missing;
-        std::optional<Stamp> stamp;
-        // Why the file is damaged, for the log.
-        QString damage;
-        StoreContents contents;
-    };
-    // Reads and decodes the file at path, building only the first
-    // keptHistory history clips that have a text.
-    static FileRead readFile(const QString& path, qsizetype keptHistory);
-
     // Loads the file at storePath. A missing file is a first start; a file
     // that cannot be read or decoded, or is too large to be ours, is moved
     // aside (never overwritten).
     ClipStore(Preferences& prefs, Clock& clock, QString storePath, QObject* parent = nullptr);
-    // Starts from `ahead`, a readFile() of storePath made earlier with room
-    // for at least the history limit, while it is still the file on disk.
-    ClipStore(Preferences& prefs, Clock& clock, QString storePath, std::optional<FileRead> ahead,
-              QObject* parent = nullptr);
     // Finishes a write in progress; a change still waiting for its lull is
     // not saved (the owner saves at quit).
     ~ClipStore() override;
@@ -160,8 +134,9 @@ Q_SIGNALS:
 
 private:
     StoreContents contents() const { return {m_history, m_pinned, m_unpinned}; }
-    // Takes the file, if there is one, and gives the memory it took back.
-    void load(std::optional<FileRead> ahead);
+    // Reads the file, if there is one, and gives the memory it took back.
+    void load();
+    void loadFile();
     void setDamagedFileAside(const QString& reason);
     bool trimHistory(qsizetype limit);
     // Drops the oldest history clips beyond the text budget; whether any went.
