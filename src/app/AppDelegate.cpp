@@ -85,7 +85,12 @@ void AppDelegate::launch() {
     m_monitor->start();
     m_hotKeys->reload(*m_prefs);
     applyTheme();
+    // The panel is built once start-up has shown what it shows, not on the
+    // first shortcut, where the user would wait for it.
+    connect(m_statusItem.get(), &StatusItem::iconMade, this, &AppDelegate::preparePanelSoon);
     m_statusItem->rebuild();
+    if (!m_prefs->showMenuBarIcon())
+        preparePanelSoon();
     observePreferences();
     wireSync();
     publishOnBus();
@@ -112,6 +117,11 @@ void AppDelegate::showIfNothingElseWould() {
         Log::write(u"Tindrel: no tray icon and no shortcut opens the panel here; opening it"_s);
         m_panel->showWithStartNotice(KeyboardSettings::command());
     });
+}
+
+void AppDelegate::preparePanelSoon() {
+    m_scheduler->after(panelPrepareDelay, m_panel.get(),
+                       [panel = m_panel.get()] { panel->prepare(); });
 }
 
 void AppDelegate::wireSync() {

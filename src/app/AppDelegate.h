@@ -63,6 +63,9 @@ private:
     // How long the desktop has to say whether a tray icon or a shortcut
     // will open the panel.
     static constexpr std::chrono::seconds startSettle{3};
+    // From the tray icon's making to building the panel ahead: enough for
+    // the icon's requests to leave and the tray to show it first.
+    static constexpr std::chrono::milliseconds panelPrepareDelay{50};
     void connectParts();
     // A copy made on this computer, from the clipboard or the command line:
     // into the store, and to the paired devices.
@@ -71,6 +74,7 @@ private:
     void observePreferences();
     void wireSync();
     void showIfNothingElseWould();
+    void preparePanelSoon();
     void togglePause();
     void clearHistory();
     std::optional<QRect> panelAnchor() const;

@@ -662,3 +662,35 @@ TEST_F(PanelFixture, TheContextMenuNamesEachActionsKeyAndMovesPins) {
     EXPECT_EQ(menuItems(content().recentList(), 0, u"none"_s),
               (QStringList{u"Pin\tCtrl+P"_s, u"Delete\tShift+Delete"_s}));
 }
+
+TEST_F(PanelFixture, APanelBuiltAheadStaysHiddenAndOpensAsOneBuiltOnTheFirstShortcut) {
+    fill({u"pin one"_s, u"pin two"_s}, {u"one"_s, u"two"_s, u"three"_s});
+    canPaste = false; // the banner is part of what is built
+    panel->prepare();
+    PanelWindow* built = panel->window();
+    ASSERT_NE(built, nullptr);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(pointer.watching) << "nothing is watched for a panel nobody opened";
+    EXPECT_EQ(rowTexts(*content().recentList()), (QStringList{u"one"_s, u"two"_s, u"three"_s}));
+    EXPECT_EQ(rowTexts(*content().pinnedList()), (QStringList{u"pin one"_s, u"pin two"_s}));
+
+    open();
+    EXPECT_EQ(panel->window(), built);
+    EXPECT_TRUE(panel->isVisible());
+    const QRect preparedFrame = built->geometry();
+    const QStringList preparedRows = rowTexts(*content().recentList());
+    const bool preparedBanner = content().banner()->isVisibleTo(&content());
+    panel->prepare(); // an open panel is left alone
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(built->geometry(), preparedFrame);
+
+    // The same opening on a panel built only then.
+    panel.reset();
+    panel = std::make_unique<PanelController>(
+        *state, prefs,
+        PanelController::Desktop{clock, workspace, board, pointer, windowHints, scheduler});
+    open();
+    EXPECT_EQ(panel->window()->geometry(), preparedFrame);
+    EXPECT_EQ(rowTexts(*content().recentList()), preparedRows);
+    EXPECT_EQ(content().banner()->isVisibleTo(&content()), preparedBanner);
+}

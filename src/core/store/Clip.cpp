@@ -150,44 +150,61 @@ QJsonObject Clip::toJson() const {
     return object;
 }
 
-std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
-    if (!value.isObject()) {
-        fail(reason, u"a clip is not an object"_s);
-        return std::nullopt;
-    }
-    const QJsonObject object = value.toObject();
+namespace {
+// The checks fromJson() makes of a clip's object; its id when it passes.
+std::optional<QUuid> checkedId(const QJsonObject& object, QString* reason) {
     const QJsonValue id = object.value(kId);
     const std::optional<QUuid> uuid = id.isString() ? parseUuid(id.toString()) : std::nullopt;
     if (!uuid) {
         fail(reason, u"a clip has no valid \"id\""_s);
         return std::nullopt;
     }
-    const QJsonValue text = object.value(kText);
-    if (!text.isString()) {
+    if (!object.value(kText).isString()) {
         fail(reason, u"a clip has no \"text\""_s);
         return std::nullopt;
     }
-    const QJsonValue createdAt = object.value(kCreatedAt);
-    if (!createdAt.isDouble()) {
+    if (!object.value(kCreatedAt).isDouble()) {
         fail(reason, u"a clip has no \"createdAt\""_s);
         return std::nullopt;
     }
-    std::optional<QString> sourceApp;
     const QJsonValue source = object.value(kSourceApp);
-    if (source.isString())
-        sourceApp = source.toString();
-    else if (!source.isNull() && !source.isUndefined()) {
+    if (!source.isString() && !source.isNull() && !source.isUndefined()) {
         fail(reason, u"a clip has a \"sourceApp\" that is not a string"_s);
         return std::nullopt;
     }
-    std::optional<Instant> pinnedAt;
     const QJsonValue pinned = object.value(kPinnedAt);
-    if (pinned.isDouble())
-        pinnedAt = Instant::fromReference(pinned.toDouble());
-    else if (!pinned.isNull() && !pinned.isUndefined()) {
+    if (!pinned.isDouble() && !pinned.isNull() && !pinned.isUndefined()) {
         fail(reason, u"a clip has a \"pinnedAt\" that is not a number"_s);
         return std::nullopt;
     }
-    return Clip(*uuid, text.toString(), Instant::fromReference(createdAt.toDouble()),
-                std::move(sourceApp), pinnedAt);
+    return uuid;
+}
+} // namespace
+
+std::optional<Clip> Clip::fromJson(const QJsonValue& value, QString* reason) {
+    if (!value.isObject()) {
+        fail(reason, u"a clip is not an object"_s);
+        return std::nullopt;
+    }
+    const QJsonObject object = value.toObject();
+    const std::optional<QUuid> uuid = checkedId(object, reason);
+    if (!uuid)
+        return std::nullopt;
+    std::optional<QString> sourceApp;
+    if (const QJsonValue source = object.value(kSourceApp); source.isString())
+        sourceApp = source.toString();
+    std::optional<Instant> pinnedAt;
+    if (const QJsonValue pinned = object.value(kPinnedAt); pinned.isDouble())
+        pinnedAt = Instant::fromReference(pinned.toDouble());
+    return Clip(*uuid, object.value(kText).toString(),
+                Instant::fromReference(object.value(kCreatedAt).toDouble()), std::move(sourceApp),
+                pinnedAt);
+}
+
+bool Clip::isValidJson(const QJsonValue& value, QString* reason) {
+    if (!value.isObject()) {
+        fail(reason, u"a clip is not an object"_s);
+        return false;
+    }
+    return checkedId(value.toObject(), reason).has_value();
 }

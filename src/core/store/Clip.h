@@ -58,6 +58,9 @@ public:
     // "sourceApp" and "pinnedAt" may be missing or null. Returns a reason
     // when the value is not a clip.
     static std::optional<Clip> fromJson(const QJsonValue& value, QString* reason = nullptr);
+    // Whether fromJson() would take the value, with its reason when not,
+    // without building the clip.
+    static bool isValidJson(const QJsonValue& value, QString* reason = nullptr);
 
 private:
     struct Text;

@@ -19,6 +19,9 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -303,6 +306,16 @@ void ClipStore::load() {
     const QFileInfo info(m_storePath);
     if (!info.exists() && !info.isSymLink())
         return; // first start
+    loadFile();
+    // The file's bytes and their parse took several times what is kept, more
+    // so when the file holds more clips than the history keeps; freed, that
+    // would stay resident for the life of the program.
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+void ClipStore::loadFile() {
     const auto bytes = BoundedFile::read(m_storePath, kMaxStoreBytes);
     if (!bytes) {
         setDamagedFileAside(bytes.error().kind == BoundedFile::Error::Kind::TooLarge
@@ -311,7 +324,10 @@ void ClipStore::load() {
                                 : u"cannot be read: "_s + bytes.error().description);
         return;
     }
-    auto contents = StoreCodec::decode(*bytes);
+    // Only the clips the history keeps are built; the rest are checked, as
+    // a damaged one still means a damaged file.
+    const qsizetype historyLimit = std::max<qsizetype>(m_prefs.historyLimit(), 0);
+    auto contents = StoreCodec::decode(*bytes, StoreCodec::Unpinned::Read, historyLimit);
     if (!contents) {
         setDamagedFileAside(u"cannot be decoded: "_s + contents.error());
         return;
@@ -327,7 +343,7 @@ void ClipStore::load() {
             pin.setPinnedAt(pin.createdAt());
     m_history = std::move(contents->history);
     m_history.removeIf(isEmptyText);
-    StoreRules::trimHistory(m_history, m_prefs.historyLimit());
+    StoreRules::trimHistory(m_history, historyLimit);
     StoreRules::fitBudget(m_history, StoreRules::weight(m_pinned), m_textBudget);
     m_unpinned = std::move(contents->unpinned);
 }

@@ -134,7 +134,9 @@ Q_SIGNALS:
 
 private:
     StoreContents contents() const { return {m_history, m_pinned, m_unpinned}; }
+    // Reads the file, if there is one, and gives the memory it took back.
     void load();
+    void loadFile();
     void setDamagedFileAside(const QString& reason);
     bool trimHistory(qsizetype limit);
     // Drops the oldest history clips beyond the text budget; whether any went.

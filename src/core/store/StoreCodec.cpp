@@ -221,18 +221,28 @@ void writeUnpinned(Writer& w, const QHash<QString, Instant>& unpinned, int depth
     w.raw("}");
 }
 
-std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QString& key) {
+// With `kept`, only the first `kept` clips with a text are built.
+std::expected<QList<Clip>, QString> clipsFrom(const QJsonObject& root, const QString& key,
+                                              std::optional<qsizetype> kept = std::nullopt) {
     const QJsonValue value = root.value(key);
     if (!value.isArray())
         return std::unexpected(u"no \"%1\" list"_s.arg(key));
     const QJsonArray array = value.toArray();
     QList<Clip> clips;
-    clips.reserve(array.size());
+    clips.reserve(kept ? std::min(array.size(), std::max<qsizetype>(*kept, 0)) : array.size());
     for (const QJsonValue& element : array) {
         QString reason;
+        if (kept && clips.size() >= *kept) {
+            // A damaged clip damages the file wherever it lies.
+            if (!Clip::isValidJson(element, &reason))
+                return std::unexpected(u"in \"%1\": %2"_s.arg(key, reason));
+            continue;
+        }
         std::optional<Clip> clip = Clip::fromJson(element, &reason);
         if (!clip)
             return std::unexpected(u"in \"%1\": %2"_s.arg(key, reason));
+        if (kept && clip->text().isEmpty())
+            continue;
         clips.append(std::move(*clip));
     }
     return clips;
@@ -258,8 +268,8 @@ QByteArray StoreCodec::encode(const StoreContents& contents) {
     return w.take();
 }
 
-std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes,
-                                                         Unpinned unpinned) {
+std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes, Unpinned unpinned,
+                                                         std::optional<qsizetype> keptHistory) {
     QJsonParseError error;
     const QJsonDocument document = Utf8::parseJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
@@ -270,7 +280,7 @@ std::expected<StoreContents, QString> StoreCodec::decode(const QByteArray& bytes
     const QJsonObject root = document.object();
 
     StoreContents contents;
-    auto history = clipsFrom(root, kHistory);
+    auto history = clipsFrom(root, kHistory, keptHistory);
     if (!history)
         return std::unexpected(history.error());
     auto pinned = clipsFrom(root, kPinned);

@@ -18,7 +18,9 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
@@ -120,6 +122,22 @@ void PanelController::makePanel() {
         std::clamp(m_prefs.resolvedPanelWidth(), PanelGeometry::minWidth, PanelGeometry::maxWidth);
     m_window->resize(static_cast<int>(width), static_cast<int>(PanelGeometry::initialHeight));
     applySizeLimits();
+}
+
+void PanelController::prepare() {
+    if (m_window)
+        return;
+    makePanel();
+    m_window->ensurePolished();
+    if (QLayout* layout = m_window->layout())
+        layout->activate();
+    // The glyphs, icons and style pixmaps of a first paint, cached for the
+    // real one. The native window is still made at the first showing: made
+    // this early, the window manager may not give it the focus then.
+    const qreal ratio = m_window->devicePixelRatioF();
+    QImage scratch(m_window->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    scratch.setDevicePixelRatio(ratio);
+    m_window->render(&scratch);
 }
 
 void PanelController::showWithStartNotice(const QStringList& keyboardSettings) {

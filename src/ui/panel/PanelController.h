@@ -63,6 +63,11 @@ public:
     void showWithStartNotice(const QStringList& keyboardSettings);
     void hide();
     bool isVisible() const;
+    // Builds the panel while it is hidden, when nobody waits for it: its
+    // widgets, style, layout and a first paint off screen,
+    // which otherwise make the first opening several times slower than the
+    // later ones. Does nothing once the panel exists.
+    void prepare();
 
     PanelWindow* window() const { return m_window; }
     ContentView* content() const { return m_content; }

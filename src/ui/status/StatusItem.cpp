@@ -70,6 +70,7 @@ void StatusItem::makeTrayIcon() {
             });
     update();
     m_tray->show();
+    Q_EMIT iconMade();
 }
 
 void StatusItem::makeNotifierItem() {
@@ -91,6 +92,7 @@ void StatusItem::makeNotifierItem() {
     connect(m_notifier, &StatusNotifierItem::contextMenuRequested, this,
             [this](QPoint at) { m_menu->popup(at.isNull() ? QCursor::pos() : at); });
     update();
+    Q_EMIT iconMade();
 }
 
 void StatusItem::trigger(std::optional<QRect> at) {

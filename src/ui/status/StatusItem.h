@@ -76,6 +76,9 @@ Q_SIGNALS:
     void settingsRequested();
     void clearHistoryRequested();
     void quitRequested();
+    // The icon has just been made (an XEmbed icon or our item on the bus),
+    // the last step of start-up the user sees.
+    void iconMade();
 
 private:
     void makeTrayIcon();

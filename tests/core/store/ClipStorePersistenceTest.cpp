@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "core/store/StoreCodec.h"
 #include "support/FifoRescue.h"
 #include "support/FileSizeLimit.h"
 
@@ -99,6 +100,65 @@ TEST_F(ClipStorePersistenceTest, LoadingKeepsEveryPinAndCutsHistoryToTheLimit) {
     ASSERT_TRUE(store->save());
     openStore();
     EXPECT_EQ(store->pinned().size(), 16);
+}
+
+// Only the clips the history keeps are built from the file; what a store
+// then holds is what building every clip and cutting afterwards gave.
+TEST_F(ClipStorePersistenceTest, LoadingBuildsOnlyWhatItKeepsAndKeepsWhatCuttingLaterWould) {
+    prefs.setPinLimit(3);
+    QJsonArray pins, history;
+    for (int i = 0; i < 6; ++i) // more pins than the limit, in no date order
+        pins.append(clipJson(u"pin %1"_s.arg(i), 300 + (i * 7) % 5, (i % 2) ? 400.0 + i : 0));
+    pins.append(clipJson(QString(), 50));
+    for (int i = 0; i < 40; ++i) {
+        // Dates out of order, empty texts before and after the cut, sources.
+        QJsonObject clip =
+            clipJson(i % 9 == 4 ? QString() : u"clip %1"_s.arg(i), 1000 - (i * 13) % 17);
+        if (i % 3 == 0)
+            clip.insert(u"sourceApp"_s, u"org.example.App%1"_s.arg(i));
+        history.append(clip);
+    }
+    QJsonObject unpinned{{u"aa"_s, 1700000000.5}};
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(storePath).absolutePath()));
+    const QByteArray file = fileWith(history, pins, unpinned);
+    auto everything = StoreCodec::decode(file);
+    ASSERT_TRUE(everything);
+
+    for (const int limit : {10, 13, 35, 1000}) {
+        SCOPED_TRACE(limit);
+        prefs.setHistoryLimit(limit);
+        writeFile(storePath, file);
+        openStore();
+
+        QList<Clip> expectedHistory = everything->history;
+        expectedHistory.removeIf([](const Clip& clip) { return clip.text().isEmpty(); });
+        expectedHistory.resize(std::min<qsizetype>(expectedHistory.size(), prefs.historyLimit()));
+        QList<Clip> expectedPins = everything->pinned;
+        expectedPins.removeIf([](const Clip& clip) { return clip.text().isEmpty(); });
+        for (Clip& pin : expectedPins)
+            if (!pin.pinnedAt())
+                pin.setPinnedAt(pin.createdAt());
+        EXPECT_EQ(store->history(), expectedHistory);
+        EXPECT_EQ(store->pinned(), expectedPins);
+        EXPECT_EQ(store->unpinned(), everything->unpinned);
+        EXPECT_TRUE(log.lines.isEmpty());
+    }
+
+    // A damaged clip past the cut still means a damaged file: set aside, not
+    // overwritten with what came before it.
+    prefs.setHistoryLimit(10);
+    QJsonArray damagedHistory = history;
+    damagedHistory.append(
+        QJsonObject{{u"id"_s, u"nope"_s}, {u"text"_s, u"t"_s}, {u"createdAt"_s, 1}});
+    const QByteArray damagedFile = fileWith(damagedHistory, pins);
+    writeFile(storePath, damagedFile);
+    openStore();
+    EXPECT_TRUE(store->history().isEmpty());
+    EXPECT_TRUE(store->pinned().isEmpty());
+    EXPECT_EQ(readFile(storePath + kDamagedSuffix), damagedFile);
+    ASSERT_EQ(log.lines.size(), 1);
+    EXPECT_TRUE(log.lines.first().contains(u"no valid \"id\""_s))
+        << log.lines.first().toStdString();
 }
 
 TEST_F(ClipStorePersistenceTest, ADamagedFileIsMovedAsideBeforeAnythingSaves) {

@@ -216,3 +216,50 @@ TEST(StoreCodec, RejectsWhatIsNotAStoreFile) {
     EXPECT_TRUE(StoreCodec::decode(QByteArray(R"({"history":[],"pinned":[],"unpinned":[]})"),
                                    StoreCodec::Unpinned::Ignore));
 }
+
+TEST(StoreCodec, KeepingPartOfTheHistoryBuildsItsFirstClipsWithATextAndChecksTheRest) {
+    const QByteArray file = R"({"history":[
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","text":"","createdAt":9},
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3302","text":"a","createdAt":5,"sourceApp":"org.kde.kate"},
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3303","text":"b","createdAt":7,"pinnedAt":null},
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3304","text":"","createdAt":3},
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3305","text":"c","createdAt":8,"sourceApp":null},
+        {"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3306","text":"d","createdAt":1}
+    ],"pinned":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3307","text":"p","createdAt":2}]})";
+    const auto everything = StoreCodec::decode(file);
+    ASSERT_TRUE(everything);
+    ASSERT_EQ(everything->history.size(), 6);
+    const QList<Clip>& all = everything->history;
+    const QList<Clip> withText{all[1], all[2], all[4], all[5]};
+    for (const qsizetype kept : {0, 1, 2, 3, 4, 100}) {
+        SCOPED_TRACE(kept);
+        const auto part = StoreCodec::decode(file, StoreCodec::Unpinned::Read, kept);
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->history, withText.first(std::min(kept, withText.size())));
+        EXPECT_EQ(part->pinned, everything->pinned) << "pins are all kept";
+    }
+
+    // A clip past those kept is not built but damages the file all the same,
+    // for the same reason.
+    const char* damaged[] = {
+        R"("not a clip")",
+        R"({"id":"nope","text":"t","createdAt":1})",
+        R"({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3308","createdAt":1})",
+        R"({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3308","text":2,"createdAt":1})",
+        R"({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3308","text":"t"})",
+        R"({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3308","text":"t","createdAt":1,"sourceApp":4})",
+        R"({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3308","text":"t","createdAt":1,"pinnedAt":"x"})",
+    };
+    for (const char* clip : damaged) {
+        SCOPED_TRACE(clip);
+        const QByteArray withDamage =
+            QByteArray(R"({"history":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301",)"
+                       R"("text":"kept","createdAt":1},)") +
+            clip + R"(],"pinned":[]})";
+        const auto whole = StoreCodec::decode(withDamage);
+        ASSERT_FALSE(whole);
+        const auto part = StoreCodec::decode(withDamage, StoreCodec::Unpinned::Read, 1);
+        ASSERT_FALSE(part);
+        EXPECT_EQ(part.error(), whole.error());
+    }
+}
