@@ -117,7 +117,8 @@ TEST_F(TindrelProcess, ASecondStartWithSettingsOpensTheWindowInFrontAndQuitStill
         query.waitForFinished(5000);
         return QString::fromUtf8(query.readAllStandardOutput().trimmed());
     };
-    EXPECT_TRUE(waitUntil([&] { return activeName() == u"General"_s; }, 10000ms))
+    EXPECT_TRUE(
+        waitUntil([&] { return activeName() == u"Tindrel Settings \u2014 General"_s; }, 10000ms))
         << "active: " << activeName().toStdString();
 
     // An open settings window must not hold the application back.
