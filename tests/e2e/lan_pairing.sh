@@ -56,7 +56,9 @@ log_count() { grep -c -F "$2" "$(log_of "$1")" || true; }
 # log is written in the background)
 more_logged() { [ "$(log_count "$1" "$2")" -gt "$3" ]; }
 logged_again() { until_ok 5 more_logged "$@"; }
-devices_of() { tindrel_on "$1" devices | cut -f2 | sort | tr '\n' ' '; }
+# The names `tindrel devices` lists, on one line; none when it says there
+# are none.
+devices_of() { tindrel_on "$1" devices | awk -F '\t' 'NF > 1 { print $2 }' | sort | tr '\n' ' '; }
 # open_window SECONDS: `tindrel --pair` on Anna in the background; its
 # output goes to $work/pair.out, its code to $code, its link to $link
 open_window() {
@@ -137,12 +139,12 @@ join Cleo "$code" && fail "a second device paired with a used code"
 
 step "pane"
 # The way a user at the desktop joins: Settings › Sync, "Pair with another
-# computer instead" (four Tabs from where the window opens, Space), the
+# computer instead" (four Tabs from the Sync tab, where the window opens, Space), the
 # code, Return.
 open_window
 tindrel_on Cleo --settings sync || fail "Cleo's settings did not open"
 settings_active() {
-    [ "$(DISPLAY=$dev_Cleo_display xdotool getactivewindow getwindowname 2>/dev/null)" = Sync ]
+    [ "$(DISPLAY=$dev_Cleo_display xdotool getactivewindow getwindowname 2>/dev/null)" = "Tindrel Settings — Sync" ]
 }
 until_ok 10 settings_active || fail "Cleo's Sync settings did not come to the front"
 DISPLAY=$dev_Cleo_display xdotool key Tab Tab Tab Tab space
