@@ -136,24 +136,13 @@ done
 echo "tindrel with $clips clips$( ((huge)) && echo " and a 3,000,000-character line") on $(nproc) cores, $pairs interleaved pairs"
 echo "A: $a_bin"
 echo "B: $b_bin"
-awk '
-function median(arr, n,    i, j, t) {
-    for (i = 2; i <= n; i++) { t = arr[i]; for (j = i - 1; j >= 1 && arr[j] > t; j--) arr[j + 1] = arr[j]; arr[j + 1] = t }
-    return (n % 2) ? arr[(n + 1) / 2] : (arr[n / 2] + arr[n / 2 + 1]) / 2
-}
-function report(name, col, unit, scale,    i, a, b, r, lo, hi) {
-    for (i = 1; i <= n; i++) { a[i] = A[i, col] / scale; b[i] = B[i, col] / scale; r[i] = A[i, col] / B[i, col] }
-    lo = hi = r[1]
-    for (i = 2; i <= n; i++) { if (r[i] < lo) lo = r[i]; if (r[i] > hi) hi = r[i] }
-    printf "  %-30s A %8.2f %s  B %8.2f %s  A/B median %.2f (min %.2f, max %.2f)\n",
-           name, median(a, n), unit, median(b, n), unit, median(r, n), lo, hi
-}
-{ n++; for (c = 1; c <= 5; c++) { A[n, c] = $(1 + c); B[n, c] = $(6 + c) } }
+awk -v cols=5 -f bench/lib/pair_report.awk -f /dev/stdin "$results" <<'EOF'
 END {
     report("start-up to tray icon", 1, "ms ", 1)
     report("first shortcut to panel mapped", 2, "ms ", 1)
     report("later shortcut to panel mapped", 3, "ms ", 1)
     report("Esc to panel unmapped", 4, "ms ", 1)
     report("resident memory after start", 5, "MiB", 1024)
-}' "$results"
+}
+EOF
 echo "(a panel that did not close counts as 5000 ms to unmap)"
